@@ -1,0 +1,94 @@
+#include "KQUTestSupport.h"
+
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "kqutility/diagnostics/KQUAssertionHandler.h"
+#include "kqutility/diagnostics/KQULog.h"
+#include "kqutility/foundation/KQULogSink.h"
+#include "kqutility/foundation/KQUUserDefaults.h"
+
+namespace kqu::test {
+
+TempDir::TempDir() {
+    std::string base = std::filesystem::temp_directory_path();
+    if (const char* t = std::getenv("KQU_TEST_TMPDIR")) {
+        std::filesystem::create_directories(t);
+        base = t;
+    }
+    std::string templ = base + "/kqutest.XXXXXX";
+    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    mPath = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(mPath, ec);
+}
+
+LogCapture::LogCapture() {
+    KQUSetLogSink([this](std::string_view m) { mMessages.emplace_back(m); });
+}
+LogCapture::~LogCapture() { KQUSetLogSink(nullptr); }
+
+bool LogCapture::contains(const std::string& fragment) const {
+    for (const auto& m : mMessages)
+        if (m.find(fragment) != std::string::npos) return true;
+    return false;
+}
+
+ScopedDefault::ScopedDefault(const std::string& key, const std::string& value) : mKey(key) {
+    KQUUserDefaults::standardUserDefaults().setObject(KQUValue(value), key);
+    KQUResetCachedLogLevel();
+}
+ScopedDefault::~ScopedDefault() {
+    KQUUserDefaults::standardUserDefaults().removeObjectForKey(mKey);
+    KQUResetCachedLogLevel();
+}
+
+ContinueAfterAssertions::ContinueAfterAssertions() {
+    KQUAssertionHandler::currentHandler().setRaisesForTests(false);
+}
+ContinueAfterAssertions::~ContinueAfterAssertions() {
+    KQUAssertionHandler::currentHandler().setRaisesForTests(true);
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary);
+    out << contents;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string patternBytes(size_t size, uint32_t seed) {
+    std::mt19937 generator(seed);
+    std::string s(size, '\0');
+    for (auto& c : s) c = static_cast<char>(generator() & 0xff);
+    return s;
+}
+
+int runCommand(const std::string& command, std::string* output) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    int status = ::pclose(pipe);
+    if (output) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace kqu::test
