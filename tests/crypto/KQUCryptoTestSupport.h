@@ -1,0 +1,80 @@
+// Helpers for the crypto suites: hex known answers and a scripted random source.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "kqutility/crypto/KQUCryptoUtils.h"
+#include "kqutility/foundation/KQUData.h"
+
+#include <zlib.h>
+
+namespace kqu::test {
+
+inline KQUData fromHex(std::string_view hex) {
+    if (hex.size() % 2) throw std::invalid_argument("odd hex");
+    KQUData bytes;
+    for (size_t i = 0; i < hex.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    return bytes;
+}
+
+inline std::string toHex(const uint8_t* bytes, size_t length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (size_t i = 0; i < length; ++i) {
+        hex += digits[bytes[i] >> 4];
+        hex += digits[bytes[i] & 15];
+    }
+    return hex;
+}
+template <typename Bytes>
+std::string toHex(const Bytes& bytes) {
+    return toHex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// While alive, the library's random bytes come from script, in order (then zeros), or
+// the source fails from the failAt-th request on (0-based; -1 never).
+class ScriptedRandom {
+public:
+    explicit ScriptedRandom(KQUData script, int failAt = -1) {
+        KQUCryptoUtils::setRandomSource(
+            [this, script = std::move(script), failAt](uint8_t* buffer, size_t length) {
+                if (failAt >= 0 && mRequests >= failAt) return false;
+                ++mRequests;
+                for (size_t i = 0; i < length; ++i)
+                    buffer[i] = mPosition < script.size() ? script[mPosition++] : 0;
+                return true;
+            });
+    }
+    ~ScriptedRandom() { KQUCryptoUtils::setRandomSource(nullptr); }
+    ScriptedRandom(const ScriptedRandom&) = delete;
+    ScriptedRandom& operator=(const ScriptedRandom&) = delete;
+    int requests() const { return mRequests; }
+
+private:
+    size_t mPosition = 0;
+    int mRequests = 0;
+};
+
+// Bytes a, a+1, ... (mod 256).
+inline KQUData counting(uint8_t first, size_t length) {
+    KQUData bytes(length);
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(first + i);
+    return bytes;
+}
+
+// The zip CRC-32 as zlib computes it.
+inline uint32_t zipCrc32(const KQUData& bytes) {
+    return static_cast<uint32_t>(::crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
+}
+
+inline KQUData concat(KQUData a, const KQUData& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace kqu::test

@@ -1,0 +1,189 @@
+// The passphrase verifier, hint encoding, digests and random source. Known answers:
+// digests from Python's hashlib; the verifier from struct.pack("<HHI", 1, 1, 4000) + IV +
+// `openssl enc -aes-128-cbc -K <key> -iv <IV>` of nonce + sha256(nonce).
+#include <gtest/gtest.h>
+
+#include "kqutility/crypto/KQUCryptoUtils.h"
+#include "kqutility/streams/KQUMemoryStreams.h"
+#include "tests/crypto/KQUCryptoTestSupport.h"
+#include "tests/support/KQUTestSupport.h"
+
+namespace kqu::test {
+namespace {
+
+// Key "password", 4000 iterations; IV a0..af; nonce 40..5f.
+const char* kKnownVerifier =
+    "01000100a00f0000a0a1a2a3a4a5a6a7a8a9aaabacadaeaf143e3f5c99ea27748db5f16f3f7d5ebfeee03ef1330d1f318265a55b"
+    "0778b06cb2b8e3655a74c360a6d6deb5b52dc8eefd47ac094a956e684af382f1a5e9c3f5442054b6e4ee470067ba2a7b8e432f9"
+    "8";
+
+class KQUPassphraseVerifier : public ::testing::Test {
+protected:
+    KQUCryptoKeyRef key = KQUCryptoKey::createAes128KeyFromPassphrase("password", 4000);
+    KQUData known = fromHex(kKnownVerifier);
+};
+
+TEST_F(KQUPassphraseVerifier, MatchesAnIndependentlyComputedVerifier) {
+    ScriptedRandom random(concat(counting(0xa0, 16), counting(0x40, 32)));
+    auto verifier = KQUCryptoUtils::generatePassphraseVerifierForKey(key);
+    ASSERT_TRUE(verifier);
+    EXPECT_EQ(toHex(*verifier), kKnownVerifier);
+}
+
+TEST_F(KQUPassphraseVerifier, FreshVerifiersDifferAfterTheHeaderAndCheckTrue) {
+    auto a = KQUCryptoUtils::generatePassphraseVerifierForKey(key);
+    auto b = KQUCryptoUtils::generatePassphraseVerifierForKey(key);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(a->size(), 104u);
+    ASSERT_EQ(b->size(), 104u);
+    EXPECT_TRUE(std::equal(a->begin(), a->begin() + 8, b->begin()));
+    EXPECT_NE(toHex(a->data() + 8, 16), toHex(b->data() + 8, 16));
+    EXPECT_NE(toHex(a->data() + 24, 80), toHex(b->data() + 24, 80));
+    EXPECT_TRUE(KQUCryptoUtils::checkKey(key, *a));
+    EXPECT_TRUE(KQUCryptoUtils::checkKey(key, *b));
+}
+
+// Fault: a failing random source used to be ignored, returning a predictable verifier.
+TEST_F(KQUPassphraseVerifier, NoVerifierWhenTheRandomSourceFails) {
+    LogCapture log;
+    for (int failAt : {0, 1}) {  // the IV, then the nonce
+        ScriptedRandom random({}, failAt);
+        EXPECT_EQ(KQUCryptoUtils::generatePassphraseVerifierForKey(key), nullptr) << failAt;
+    }
+    EXPECT_EQ(KQUCryptoUtils::generatePassphraseVerifierForKey(nullptr), nullptr);
+}
+
+TEST_F(KQUPassphraseVerifier, ChecksTheKnownVerifier) {
+    EXPECT_TRUE(KQUCryptoUtils::checkKey(key, known));
+    auto longer = known;
+    longer.insert(longer.end(), 20, 0xEE);  // bytes after the verifier are not part of it
+    EXPECT_TRUE(KQUCryptoUtils::checkKey(key, longer));
+}
+
+TEST_F(KQUPassphraseVerifier, AnswersFalseForWrongKeysAndDamagedVerifiers) {
+    EXPECT_FALSE(
+        KQUCryptoUtils::checkKey(KQUCryptoKey::createAes128KeyFromPassphrase("Password", 4000), known));
+    EXPECT_FALSE(KQUCryptoUtils::checkKey(nullptr, known));
+    // The right passphrase with another count is another key, and the count must match.
+    EXPECT_FALSE(
+        KQUCryptoUtils::checkKey(KQUCryptoKey::createAes128KeyFromPassphrase("password", 4001), known));
+    // The right key bytes claiming another count.
+    EXPECT_FALSE(KQUCryptoUtils::checkKey(KQUCryptoKey::createWithKeyBytes(key->keyBytes(), 10000), known));
+    for (size_t length : {0, 3, 4, 7, 8, 23, 24, 87, 100, 103}) {
+        KQUData cut(known.begin(), known.begin() + length);
+        EXPECT_FALSE(KQUCryptoUtils::checkKey(key, cut)) << length;
+    }
+    for (size_t bit = 0; bit < known.size() * 8; ++bit) {
+        auto flipped = known;
+        flipped[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        EXPECT_FALSE(KQUCryptoUtils::checkKey(key, flipped)) << "bit " << bit;
+    }
+}
+
+TEST_F(KQUPassphraseVerifier, CountFieldSteersTheDerivation) {
+    auto key10000 = KQUCryptoKey::createAes128KeyFromPassphrase("password", 10000);
+    auto verifier = KQUCryptoUtils::generatePassphraseVerifierForKey(key10000);
+    ASSERT_TRUE(verifier);
+    EXPECT_EQ(toHex(verifier->data(), 8), "0100010010270000");
+    EXPECT_FALSE(KQUCryptoUtils::checkKey(key, *verifier));
+    uint32_t count = KQUCryptoUtils::iterationCountFromPassphraseVerifier(*verifier);
+    EXPECT_EQ(count, 10000u);
+    EXPECT_TRUE(
+        KQUCryptoUtils::checkKey(KQUCryptoKey::createAes128KeyFromPassphrase("password", count), *verifier));
+}
+
+TEST_F(KQUPassphraseVerifier, HeaderReaders) {
+    EXPECT_EQ(KQUCryptoUtils::iterationCountFromPassphraseVerifier(known), 4000u);
+    EXPECT_TRUE(KQUCryptoUtils::isEncryptionVersionAndFormatSupportedInPassphraseVerifier(known));
+    for (size_t field : {0, 2}) {  // version, then format
+        auto other = known;
+        other[field] = 2;
+        EXPECT_FALSE(KQUCryptoUtils::isEncryptionVersionAndFormatSupportedInPassphraseVerifier(other));
+        EXPECT_EQ(KQUCryptoUtils::iterationCountFromPassphraseVerifier(other), 0u);
+        EXPECT_FALSE(KQUCryptoUtils::checkKey(key, other));
+        other[field] = 1;
+        other[field + 1] = 1;  // the high byte counts too: 0x0101
+        EXPECT_FALSE(KQUCryptoUtils::isEncryptionVersionAndFormatSupportedInPassphraseVerifier(other));
+    }
+    KQUData three(known.begin(), known.begin() + 3), four(known.begin(), known.begin() + 4),
+        seven(known.begin(), known.begin() + 7);
+    EXPECT_FALSE(KQUCryptoUtils::isEncryptionVersionAndFormatSupportedInPassphraseVerifier(three));
+    EXPECT_TRUE(KQUCryptoUtils::isEncryptionVersionAndFormatSupportedInPassphraseVerifier(four));
+    EXPECT_EQ(KQUCryptoUtils::iterationCountFromPassphraseVerifier(three), 0u);
+    EXPECT_EQ(KQUCryptoUtils::iterationCountFromPassphraseVerifier(seven), 0u);
+    // Little-endian count.
+    EXPECT_EQ(KQUCryptoUtils::iterationCountFromPassphraseVerifier(fromHex("0100010078563412")), 0x12345678u);
+}
+
+TEST(KQUCryptoUtils, IvLengthIsOneAesBlock) {
+    EXPECT_EQ(KQUCryptoUtils::ivLengthForKey(*KQUCryptoKey::createWithKeyBytes(counting(0, 16), 1)), 16u);
+}
+
+TEST(KQUCryptoUtils, HintIsItsUtf8Bytes) {
+    std::string hint = "Grandma's cat \xe2\x80\x94 Mieze \xf0\x9f\x90\x88";
+    auto encoded = KQUCryptoUtils::encodePassphraseHint(hint);
+    EXPECT_EQ(std::string(encoded.begin(), encoded.end()), hint);
+    EXPECT_EQ(KQUCryptoUtils::decodePassphraseHint(encoded), hint);
+    EXPECT_TRUE(KQUCryptoUtils::encodePassphraseHint("").empty());
+    EXPECT_EQ(KQUCryptoUtils::decodePassphraseHint(KQUData{}), "");
+}
+
+TEST(KQUCryptoUtils, HintDecodingRefusesWhatIsNotUtf8) {
+    for (const char* bad : {"\xff", "\xc0\xaf", "\xe2\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80", "ok\x80"}) {
+        std::string_view text(bad);
+        EXPECT_EQ(KQUCryptoUtils::decodePassphraseHint(KQUData(text.begin(), text.end())), std::nullopt)
+            << bad;
+    }
+}
+
+// Fault: a field longer than its 16-bit length must be refused before anything is written.
+TEST(KQUCryptoUtils, HintEncodingRefusesWhatCannotBeStored) {
+    EXPECT_EQ(KQUPassphraseHintMaxLength, 65531u);
+    EXPECT_EQ(KQUCryptoUtils::encodePassphraseHint(std::string(65531, 'h')).size(), 65531u);
+    EXPECT_KQU_THROW(KQUCryptoUtils::encodePassphraseHint(std::string(65532, 'h')),
+                     "NSInvalidArgumentException", "Passphrase hint is too long");
+    EXPECT_KQU_THROW(KQUCryptoUtils::encodePassphraseHint("caf\xe9"), "NSInvalidArgumentException",
+                     "Passphrase hint is not valid UTF-8");
+}
+
+TEST(KQUCryptoUtils, Sha256KnownAnswers) {
+    EXPECT_EQ(toHex(*KQUCryptoUtils::sha256HashFromString("abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(toHex(*KQUCryptoUtils::sha256HashFromData(KQUData{})),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(KQUSha256HexHashString("abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(KQUCryptoUtils, Sha256OfAStorageReadsToTheEnd) {
+    struct Storage {
+        KQUDataRef bytes;
+        std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStream() const {
+            return KQUMemoryInputStream::create(bytes);
+        }
+    };
+    std::string text = patternBytes(1 << 20);
+    Storage storage{KQUMakeData(text)};
+    EXPECT_EQ(KQUCryptoUtils::sha256HashFromStorage(storage), KQUCryptoUtils::sha256HashFromString(text));
+}
+
+TEST(KQUCryptoUtils, RandomSourceCanBeReplacedAndRestored) {
+    uint8_t bytes[4] = {};
+    {
+        ScriptedRandom random(fromHex("01020304"));
+        ASSERT_TRUE(KQUCryptoUtils::generateRandomDataInBuffer(bytes, 4));
+        EXPECT_EQ(toHex(bytes, 4), "01020304");
+    }
+    {
+        LogCapture log;
+        ScriptedRandom failing({}, 0);
+        EXPECT_FALSE(KQUCryptoUtils::generateRandomDataInBuffer(bytes, 4));
+    }
+    uint8_t a[32] = {}, b[32] = {};
+    ASSERT_TRUE(KQUCryptoUtils::generateRandomDataInBuffer(a, 32));
+    ASSERT_TRUE(KQUCryptoUtils::generateRandomDataInBuffer(b, 32));
+    EXPECT_NE(toHex(a, 32), toHex(b, 32));
+}
+
+}  // namespace
+}  // namespace kqu::test

@@ -1,0 +1,279 @@
+// The cryptor on its own. Ciphertexts are `openssl enc -aes-128-cbc -K <key> -iv <iv>`
+// outputs; the key is PBKDF2 of "password" with 4000 iterations, the IV 00..0f.
+#include <gtest/gtest.h>
+
+#include "kqutility/crypto/KQUCryptor.h"
+#include "kqutility/streams/KQUMemoryStreams.h"
+#include "tests/crypto/KQUCryptoTestSupport.h"
+#include "tests/support/KQUTestSupport.h"
+
+namespace kqu::test {
+namespace {
+
+// Plaintext 100..139 (40 bytes): three blocks, the last with 8 bytes of padding.
+const char* kForty =
+    "e3ac54500da126a48d3f88e13a69e3b3826e9dd5c77166126146dcac1f62f023d65517684d4d3a50751f2b830359fb89";
+
+// An input stream that cannot lend its bytes and answers at most `piece` bytes per read.
+class TrickleStream final : public KQUInputStream {
+public:
+    TrickleStream(KQUData bytes, uint32_t piece) : mBytes(std::move(bytes)), mPiece(piece) {}
+    uint32_t readToBuffer(char* buffer, uint32_t size) override {
+        uint32_t n = static_cast<uint32_t>(std::min<size_t>({size, mPiece, mBytes.size() - mPosition}));
+        std::memcpy(buffer, mBytes.data() + mPosition, n);
+        mPosition += n;
+        return n;
+    }
+    int64_t offset() override { return static_cast<int64_t>(mPosition); }
+    bool canSeek() override { return false; }
+    void seekToOffset(int64_t) override {}
+    void disableSystemCaching() override {}
+    void enableSystemCaching() override {}
+    void close() override {}
+    std::shared_ptr<KQUInputStream> closeLocalStream() override { return nullptr; }
+    size_t position() const { return mPosition; }
+
+private:
+    KQUData mBytes;
+    uint32_t mPiece;
+    size_t mPosition = 0;
+};
+
+class KQUCryptorTest : public ::testing::Test {
+protected:
+    KQUCryptoKeyRef key = KQUCryptoKey::createAes128KeyFromPassphrase("password", 4000);
+    KQUData iv = counting(0, 16);
+
+    std::unique_ptr<KQUCryptor> make(KQUCryptorOperation operation,
+                                     const KQUCryptoKeyRef& withKey = nullptr) {
+        return KQUCryptor::create(withKey ? withKey : key, operation,
+                                  reinterpret_cast<const char*>(iv.data()), 16);
+    }
+};
+
+TEST_F(KQUCryptorTest, EncryptingNothingWritesOnePaddingBlock) {
+    auto cryptor = make(KQUCryptorOperation::Encrypt);
+    KQUMemoryOutputStream out;
+    ASSERT_TRUE(cryptor->cryptDataFromBuffer(nullptr, 0, out, false));
+    EXPECT_TRUE(out.data()->empty());
+    ASSERT_TRUE(cryptor->cryptDataFromBuffer(nullptr, 0, out, true));
+    EXPECT_EQ(toHex(*out.data()), "9dcbbd5892f79ca2cbf70579cd7d6312");
+    KQUError error;
+    EXPECT_FALSE(cryptor->cryptDataFromBuffer("x", 1, out, true, nullptr, &error));
+    EXPECT_EQ(error.code, KQUCryptorErrorAlreadyFinished);
+}
+
+TEST_F(KQUCryptorTest, EncryptsInPiecesToTheKnownCiphertextAndCrc) {
+    KQUData plain = counting(100, 40);
+    for (size_t split = 0; split <= plain.size(); ++split) {
+        auto cryptor = make(KQUCryptorOperation::Encrypt);
+        KQUMemoryOutputStream out;
+        uint32_t crc = 0;
+        ASSERT_TRUE(cryptor->cryptDataFromBuffer(reinterpret_cast<const char*>(plain.data()), split, out,
+                                                 false, &crc));
+        ASSERT_TRUE(cryptor->cryptDataFromBuffer(reinterpret_cast<const char*>(plain.data()) + split,
+                                                 plain.size() - split, out, true, &crc));
+        EXPECT_EQ(toHex(*out.data()), kForty) << split;
+        EXPECT_EQ(crc, 0xb7175863u) << split;  // zlib.crc32 of the 48 ciphertext bytes
+    }
+}
+
+TEST_F(KQUCryptorTest, FiveByteRequestsHandOutEachByteOnce) {
+    auto cryptor = make(KQUCryptorOperation::Decrypt);
+    auto source = KQUMemoryInputStream::create(KQUMakeData(fromHex(kForty)));
+    KQUData plain;
+    char piece[5];
+    uint32_t n = 0;
+    do {
+        ASSERT_TRUE(cryptor->cryptDataFromStream(*source, piece, 5, &n));
+        plain.insert(plain.end(), piece, piece + n);
+        if (plain.size() < 40) {
+            EXPECT_EQ(n, 5u);
+        }
+    } while (n);
+    EXPECT_EQ(toHex(plain), toHex(counting(100, 40)));
+    ASSERT_TRUE(cryptor->cryptDataFromStream(*source, piece, 5, &n));
+    EXPECT_EQ(n, 0u);
+}
+
+TEST_F(KQUCryptorTest, EveryRequestSizeAndSourcePieceGivesTheSamePlaintext) {
+    const KQUData cipher = fromHex(kForty);
+    for (uint32_t piece : {1u, 3u, 15u, 16u, 17u, 48u}) {
+        for (uint32_t request = 1; request <= 50; ++request) {
+            auto cryptor = make(KQUCryptorOperation::Decrypt);
+            TrickleStream source(cipher, piece);
+            KQUData plain;
+            std::vector<char> buffer(request);
+            uint32_t n = 0;
+            do {
+                ASSERT_TRUE(cryptor->cryptDataFromStream(source, buffer.data(), request, &n));
+                plain.insert(plain.end(), buffer.begin(), buffer.begin() + n);
+                // Requests are filled completely until the data runs out.
+                if (n) {
+                    EXPECT_TRUE(n == request || plain.size() == 40) << piece << "/" << request;
+                }
+            } while (n);
+            EXPECT_EQ(toHex(plain), toHex(counting(100, 40))) << piece << "/" << request;
+        }
+    }
+}
+
+// Fault: a zero-byte request ran the final step, overrunning the leftover buffer or
+// "checking the padding" of a data block in the middle of the ciphertext.
+TEST_F(KQUCryptorTest, ZeroByteRequestsTouchNothing) {
+    auto cryptor = make(KQUCryptorOperation::Decrypt);
+    TrickleStream source(fromHex(kForty), 48);
+    char buffer[40];
+    uint32_t n = 99;
+    ASSERT_TRUE(cryptor->cryptDataFromStream(source, buffer, 0, &n));
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(source.position(), 0u);
+    ASSERT_TRUE(cryptor->cryptDataFromStream(source, buffer, 5, &n));  // leaves 11 bytes over
+    ASSERT_EQ(n, 5u);
+    ASSERT_TRUE(cryptor->cryptDataFromStream(source, buffer, 0, &n));
+    EXPECT_EQ(n, 0u);
+    ASSERT_TRUE(cryptor->cryptDataFromStream(source, buffer + 5, 35, &n));
+    EXPECT_EQ(n, 35u);
+    EXPECT_EQ(toHex(reinterpret_cast<uint8_t*>(buffer), 40), toHex(counting(100, 40)));
+    ASSERT_TRUE(cryptor->cryptDataFromStream(source, buffer, 40, &n));
+    EXPECT_EQ(n, 0u);
+}
+
+// Fault: the decrypting cryptor marked itself finished before the padding check, so the
+// request after a failure returned a clean end of data.
+TEST_F(KQUCryptorTest, FailuresAreFinal) {
+    auto wrong = KQUCryptoKey::createAes128KeyFromPassphrase("passw0rd", 4000);
+    auto cryptor = make(KQUCryptorOperation::Decrypt, wrong);
+    auto source = KQUMemoryInputStream::create(KQUMakeData(fromHex(kForty)));
+    char buffer[64];
+    uint32_t n = 0;
+    KQUError first, again;
+    ASSERT_FALSE(cryptor->cryptDataFromStream(*source, buffer, sizeof buffer, &n, &first));
+    EXPECT_EQ(first.domain, KQUOSStatusErrorDomain);
+    EXPECT_EQ(first.code, KQUCryptorErrorBadPadding);
+    EXPECT_EQ(KQUCryptorFailureMessage(first),
+              "KQUCryptor failed. Decryption failed: the last block's padding is invalid (wrong key or "
+              "damaged data)");
+    EXPECT_TRUE(cryptor->hasFailed());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(cryptor->cryptDataFromStream(*source, buffer, sizeof buffer, &n, &again));
+        EXPECT_EQ(n, 0u);
+        EXPECT_EQ(again.code, first.code);
+    }
+    EXPECT_FALSE(cryptor->cryptDataFromStream(*source, buffer, 0, &n));
+}
+
+TEST_F(KQUCryptorTest, DataThatIsNotWholeBlocksFails) {
+    KQUData cipher = fromHex(kForty);
+    for (size_t length : {0, 1, 15, 17, 47}) {
+        auto cryptor = make(KQUCryptorOperation::Decrypt);
+        auto source =
+            KQUMemoryInputStream::create(KQUMakeData(KQUData(cipher.begin(), cipher.begin() + length)));
+        char buffer[64];
+        uint32_t n = 0;
+        KQUError error;
+        EXPECT_FALSE(cryptor->cryptDataFromStream(*source, buffer, sizeof buffer, &n, &error)) << length;
+        EXPECT_EQ(error.code, KQUCryptorErrorBadLength) << length;
+    }
+}
+
+TEST_F(KQUCryptorTest, EveryPaddingValueIsCheckedAndStripped) {
+    // A last block ending in p copies of p decrypts to 16 - p bytes; any other ending fails.
+    auto encryptRaw = [&](const KQUData& block) {
+        // CBC of one block with no padding: encrypt block + 16 bytes of padding and keep
+        // the first ciphertext block.
+        auto cryptor = make(KQUCryptorOperation::Encrypt);
+        KQUMemoryOutputStream out;
+        EXPECT_TRUE(cryptor->cryptDataFromBuffer(reinterpret_cast<const char*>(block.data()), 16, out, true));
+        return KQUData(out.data()->begin(), out.data()->begin() + 16);
+    };
+    for (int p = 0; p <= 17; ++p) {
+        KQUData block = counting(0x30, 16);
+        for (int i = 16 - std::min(p, 16); i < 16; ++i) block[i] = static_cast<uint8_t>(p);
+        if (p == 0) block[15] = 0;
+        if (p == 17) block[15] = 17;
+        auto cryptor = make(KQUCryptorOperation::Decrypt);
+        auto source = KQUMemoryInputStream::create(KQUMakeData(encryptRaw(block)));
+        char buffer[32];
+        uint32_t n = 0;
+        bool ok = cryptor->cryptDataFromStream(*source, buffer, sizeof buffer, &n);
+        if (p >= 1 && p <= 16) {
+            ASSERT_TRUE(ok) << p;
+            EXPECT_EQ(n, static_cast<uint32_t>(16 - p));
+        } else {
+            EXPECT_FALSE(ok) << p;
+        }
+    }
+    // One padding byte that disagrees with the rest.
+    KQUData block = counting(0x30, 16);
+    for (int i = 12; i < 16; ++i) block[i] = 4;
+    block[12] = 5;
+    auto cryptor = make(KQUCryptorOperation::Decrypt);
+    auto source = KQUMemoryInputStream::create(KQUMakeData(encryptRaw(block)));
+    char buffer[32];
+    uint32_t n = 0;
+    EXPECT_FALSE(cryptor->cryptDataFromStream(*source, buffer, sizeof buffer, &n));
+}
+
+// Fault: a call in the wrong direction reported the assertion and went on, producing
+// garbage as success.
+TEST_F(KQUCryptorTest, WrongDirectionIsAnAssertionAndAFailure) {
+    auto decryptor = make(KQUCryptorOperation::Decrypt);
+    auto encryptor = make(KQUCryptorOperation::Encrypt);
+    KQUMemoryOutputStream out;
+    auto source = KQUMemoryInputStream::create(KQUMakeData(fromHex(kForty)));
+    char buffer[48];
+    uint32_t n = 7;
+    EXPECT_ASSERTION_FAILURE((void)decryptor->cryptDataFromBuffer("abc", 3, out, true));
+    EXPECT_ASSERTION_FAILURE((void)encryptor->cryptDataFromStream(*source, buffer, 48, &n));
+    {
+        ContinueAfterAssertions continuing;
+        LogCapture log;
+        KQUError error;
+        EXPECT_FALSE(decryptor->cryptDataFromBuffer("abc", 3, out, true, nullptr, &error));
+        EXPECT_EQ(error.code, KQUCryptorErrorWrongDirection);
+        EXPECT_TRUE(out.data()->empty());
+        EXPECT_FALSE(encryptor->cryptDataFromStream(*source, buffer, 48, &n, &error));
+        EXPECT_EQ(error.code, KQUCryptorErrorWrongDirection);
+        EXPECT_EQ(n, 0u);
+        EXPECT_TRUE(log.contains("Decryption to stream not supported"));
+        EXPECT_TRUE(log.contains("Encryption from stream not supported"));
+    }
+    // Neither was harmed for its own direction.
+    ASSERT_TRUE(decryptor->cryptDataFromStream(*source, buffer, 48, &n));
+    EXPECT_EQ(n, 40u);
+}
+
+TEST_F(KQUCryptorTest, CreationNeedsAKeyAndABlockOfIv) {
+    LogCapture log;
+    EXPECT_EQ(KQUCryptor::create(nullptr, KQUCryptorOperation::Encrypt,
+                                 reinterpret_cast<const char*>(iv.data()), 16),
+              nullptr);
+    EXPECT_EQ(
+        KQUCryptor::create(key, KQUCryptorOperation::Encrypt, reinterpret_cast<const char*>(iv.data()), 8),
+        nullptr);
+    EXPECT_TRUE(log.contains("trying to create crypt handle."));
+}
+
+TEST_F(KQUCryptorTest, LargeInputPassesInPieces) {
+    // More than the working buffer in one call, and requests larger than it.
+    std::string text = patternBytes(3 * KQUCryptor::kWorkingBufferSize + 5);
+    auto encryptor = make(KQUCryptorOperation::Encrypt);
+    auto out = std::make_shared<KQUMemoryOutputStream>();
+    ASSERT_TRUE(encryptor->cryptDataFromBuffer(text.data(), text.size(), *out, true));
+    EXPECT_EQ(out->data()->size(), text.size() + 16 - text.size() % 16);
+    for (uint32_t piece : {1000u, 262144u, 1u << 20}) {
+        auto decryptor = make(KQUCryptorOperation::Decrypt);
+        TrickleStream source(*out->data(), piece);
+        std::string back(text.size() + 100, '\0');
+        uint32_t n = 0;
+        ASSERT_TRUE(
+            decryptor->cryptDataFromStream(source, back.data(), static_cast<uint32_t>(back.size()), &n));
+        ASSERT_EQ(n, text.size());
+        back.resize(n);
+        EXPECT_TRUE(back == text) << piece;
+    }
+}
+
+}  // namespace
+}  // namespace kqu::test
