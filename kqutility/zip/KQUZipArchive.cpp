@@ -39,10 +39,14 @@ bool isValidUtf8(std::string_view s) {
         }
         int extra;
         uint32_t minimum, code;
-        if ((c & 0xE0) == 0xC0) extra = 1, minimum = 0x80, code = c & 0x1F;
-        else if ((c & 0xF0) == 0xE0) extra = 2, minimum = 0x800, code = c & 0x0F;
-        else if ((c & 0xF8) == 0xF0) extra = 3, minimum = 0x10000, code = c & 0x07;
-        else return false;
+        if ((c & 0xE0) == 0xC0)
+            extra = 1, minimum = 0x80, code = c & 0x1F;
+        else if ((c & 0xF0) == 0xE0)
+            extra = 2, minimum = 0x800, code = c & 0x0F;
+        else if ((c & 0xF8) == 0xF0)
+            extra = 3, minimum = 0x10000, code = c & 0x07;
+        else
+            return false;
         if (i + static_cast<size_t>(extra) >= s.size()) return false;
         for (int k = 1; k <= extra; ++k) {
             auto d = static_cast<unsigned char>(s[i + k]);
@@ -69,7 +73,8 @@ void appendUtf8(std::string& out, char16_t c) {
 }
 
 [[noreturn]] void throwOverrun() {
-    throw KQUZipException(kDirectoryError, "Central directory record runs past the end of the central directory");
+    throw KQUZipException(kDirectoryError,
+                          "Central directory record runs past the end of the central directory");
 }
 
 }  // namespace
@@ -127,16 +132,19 @@ void KQUZipArchive::readEntries() {
         int64_t directoryEnd = end.offset + end.size;
         for (uint32_t i = 0; i < end.entryCount; ++i) {
             if (directoryEnd - position < KQUZipCentralFileHeaderFixedSize) throwOverrun();
-            const uint8_t* header = stream.dataAtOffset(position, KQUZipCentralFileHeaderFixedSize, directoryEnd);
+            const uint8_t* header =
+                stream.dataAtOffset(position, KQUZipCentralFileHeaderFixedSize, directoryEnd);
             if (KQUZipReadUInt32(header) != KQUZipCentralFileHeaderSignature)
                 throw KQUZipException(kDirectoryError, "Central file header record signature not found");
-            auto entry = std::make_shared<KQUZipEntry>(header + KQUZipRecordSignatureSize, mDataRepresentation);
+            auto entry =
+                std::make_shared<KQUZipEntry>(header + KQUZipRecordSignatureSize, mDataRepresentation);
             uint32_t nameLength = KQUZipReadUInt16(header + 28);
             uint32_t extraLength = KQUZipReadUInt16(header + 30);
             uint32_t commentLength = KQUZipReadUInt16(header + 32);
             position += KQUZipCentralFileHeaderFixedSize;
             if (directoryEnd - position < int64_t{nameLength} + extraLength + commentLength) throwOverrun();
-            std::string name = readFilename(stream.dataAtOffset(position, nameLength, directoryEnd), nameLength);
+            std::string name =
+                readFilename(stream.dataAtOffset(position, nameLength, directoryEnd), nameLength);
             position += nameLength;
             if (extraLength != 0) {
                 readExtraField(stream.dataAtOffset(position, extraLength, directoryEnd), extraLength, *entry);
@@ -151,7 +159,8 @@ void KQUZipArchive::readEntries() {
         // 65535 entries and no locator: read as a plain directory when it parses; when it
         // does not, the missing locator is what is wrong.
         if (countWithoutLocator)
-            throw KQUZipException(kEndError, "Zip64 end of central directory locator record signature not found");
+            throw KQUZipException(kEndError,
+                                  "Zip64 end of central directory locator record signature not found");
         throw;
     }
 }
@@ -169,8 +178,10 @@ KQUZipEndOfCentralDirectory KQUZipArchive::readEndOfCentralDirectory(KQUZipRecor
     int64_t length = mDataRepresentation->dataLength();
     int64_t endOffset = length - KQUZipEndOfCentralDirectoryFixedSize;
     const uint8_t* record = stream.dataAtOffset(endOffset, KQUZipEndOfCentralDirectoryFixedSize);
-    if (KQUZipReadUInt32(record) == KQUZipEndOfCentralDirectorySignature) record += KQUZipRecordSignatureSize;
-    else record = searchForEndOfCentralDirectory(stream, &endOffset);
+    if (KQUZipReadUInt32(record) == KQUZipEndOfCentralDirectorySignature)
+        record += KQUZipRecordSignatureSize;
+    else
+        record = searchForEndOfCentralDirectory(stream, &endOffset);
     if (KQUZipReadUInt16(record) != 0 || KQUZipReadUInt16(record + 2) != 0)
         throw KQUZipException(kEndError, "No multi-disk support");
     KQUZipEndOfCentralDirectory end;
@@ -201,7 +212,8 @@ KQUZipEndOfCentralDirectory KQUZipArchive::readEndOfCentralDirectory(KQUZipRecor
     return zip64;
 }
 
-const uint8_t* KQUZipArchive::searchForEndOfCentralDirectory(KQUZipRecordInputStream& stream, int64_t* offset) {
+const uint8_t* KQUZipArchive::searchForEndOfCentralDirectory(KQUZipRecordInputStream& stream,
+                                                             int64_t* offset) {
     int64_t length = mDataRepresentation->dataLength();
     int64_t window = std::min<int64_t>(length, KQUZipEndOfCentralDirectoryMaxSize);
     int64_t base = length - window;
@@ -216,14 +228,15 @@ const uint8_t* KQUZipArchive::searchForEndOfCentralDirectory(KQUZipRecordInputSt
                 return bytes + i + KQUZipRecordSignatureSize;
             }
         }
-        if (chunkStart == 0) throw KQUZipException(kEndError, "Could not find the end of central directory record");
+        if (chunkStart == 0)
+            throw KQUZipException(kEndError, "Could not find the end of central directory record");
         chunkStart -= kSearchChunkSize;
         candidates = kSearchChunkSize;
     }
 }
 
 KQUZipEndOfCentralDirectory KQUZipArchive::readZip64EndOfCentralDirectory(KQUZipRecordInputStream& stream,
-                                                                         int64_t eocdOffset) {
+                                                                          int64_t eocdOffset) {
     if (eocdOffset < KQUZip64EndOfCentralDirectoryLocatorSize)
         throw KQUZipException(kEndError, "File isn't long enough for Zip64 locator");
     int64_t locatorOffset = eocdOffset - KQUZip64EndOfCentralDirectoryLocatorSize;
@@ -237,7 +250,8 @@ KQUZipEndOfCentralDirectory KQUZipArchive::readZip64EndOfCentralDirectory(KQUZip
     if (recordOffset > static_cast<uint64_t>(locatorOffset) ||
         static_cast<uint64_t>(locatorOffset) - recordOffset < KQUZip64EndOfCentralDirectoryFixedSize)
         throw KQUZipException(kEndError, "Zip64 end of central directory record signature not found");
-    const uint8_t* record = stream.dataAtOffset(static_cast<int64_t>(recordOffset), KQUZip64EndOfCentralDirectoryFixedSize);
+    const uint8_t* record =
+        stream.dataAtOffset(static_cast<int64_t>(recordOffset), KQUZip64EndOfCentralDirectoryFixedSize);
     if (KQUZipReadUInt32(record) != KQUZip64EndOfCentralDirectorySignature)
         throw KQUZipException(kEndError, "Zip64 end of central directory record signature not found");
     if (KQUZipReadUInt32(record + 16) != 0 || KQUZipReadUInt32(record + 20) != 0)
@@ -271,20 +285,22 @@ void KQUZipArchive::readExtraField(const uint8_t* bytes, uint32_t size, KQUZipEn
                 break;
             case KQUZipPassphraseVerifierExtraFieldID:
                 if (!mPassphraseVerifier) {
-                    if (auto data = KQUZipLibraryExtraFieldData(field->payload, KQUZipPassphraseVerifierExtraFieldSignature))
+                    if (auto data = KQUZipLibraryExtraFieldData(field->payload,
+                                                                KQUZipPassphraseVerifierExtraFieldSignature))
                         mPassphraseVerifier = KQUMakeData(KQUData(data->begin(), data->end()));
                 }
                 break;
             case KQUZipPassphraseHintExtraFieldID:
                 if (!mPassphraseHint) {
-                    if (auto data = KQUZipLibraryExtraFieldData(field->payload, KQUZipPassphraseHintExtraFieldSignature))
+                    if (auto data = KQUZipLibraryExtraFieldData(field->payload,
+                                                                KQUZipPassphraseHintExtraFieldSignature))
                         mPassphraseHint = KQUCryptoUtils::decodePassphraseHint(*data);
                 }
                 break;
             case KQUZipEncryptedDocumentUuidExtraFieldID:
                 if (!mEncryptedDocumentUuid) {
-                    if (auto data =
-                            KQUZipLibraryExtraFieldData(field->payload, KQUZipEncryptedDocumentUuidExtraFieldSignature))
+                    if (auto data = KQUZipLibraryExtraFieldData(
+                            field->payload, KQUZipEncryptedDocumentUuidExtraFieldSignature))
                         mEncryptedDocumentUuid = KQUMakeData(KQUData(data->begin(), data->end()));
                 }
                 break;
@@ -311,12 +327,14 @@ void KQUZipArchive::checkEntryPlacement(int64_t directoryOffset) {
     if (!std::is_sorted(placements.begin(), placements.end(), byOffset))
         std::sort(placements.begin(), placements.end(), byOffset);
     for (size_t i = 0; i < placements.size(); ++i) {
-        uint64_t limit = i + 1 < placements.size() ? placements[i + 1].offset : static_cast<uint64_t>(directoryOffset);
+        uint64_t limit =
+            i + 1 < placements.size() ? placements[i + 1].offset : static_cast<uint64_t>(directoryOffset);
         const Placement& p = placements[i];
         if (p.offset > limit || limit - p.offset < KQUZipLocalFileHeaderFixedSize ||
             p.compressedSize > limit - p.offset - KQUZipLocalFileHeaderFixedSize)
-            throw KQUZipException(kDirectoryError,
-                                  fmt::format("Entry {} overlaps the next record of the archive", p.entry->name()));
+            throw KQUZipException(
+                kDirectoryError,
+                fmt::format("Entry {} overlaps the next record of the archive", p.entry->name()));
         p.entry->setDataLimit(limit);
     }
 }
@@ -328,7 +346,8 @@ void KQUZipArchive::collapseCommonRootDirectory() {
     if (slash == std::string::npos) return;
     std::string_view root(first.data(), slash);
     for (auto& [name, entry] : mOrder) {
-        if (name.size() <= root.size() || name.compare(0, root.size(), root) != 0 || name[root.size()] != '/') return;
+        if (name.size() <= root.size() || name.compare(0, root.size(), root) != 0 || name[root.size()] != '/')
+            return;
     }
     size_t strip = root.size() + 1;
     std::vector<std::pair<std::string, std::shared_ptr<KQUZipEntry>>> order;

@@ -60,7 +60,8 @@ public:
     // memory (NSInvalidArgumentException "Bad input stream range.").
     explicit KQUZipArchive(KQUDataRef data, bool collapseCommonRootDirectory = false);
     // The same over any archive data representation.
-    explicit KQUZipArchive(KQUZipArchiveDataRepresentationRef representation, bool collapseCommonRootDirectory = false);
+    explicit KQUZipArchive(KQUZipArchiveDataRepresentationRef representation,
+                           bool collapseCommonRootDirectory = false);
 
     std::shared_ptr<KQUZipEntry> entryWithName(std::string_view name) const;
     // The entry after setDataLength(dataLength) (for encrypted entries whose plaintext
@@ -88,7 +89,8 @@ private:
     void readEntries();
     KQUZipEndOfCentralDirectory readEndOfCentralDirectory(KQUZipRecordInputStream& stream);
     const uint8_t* searchForEndOfCentralDirectory(KQUZipRecordInputStream& stream, int64_t* offset);
-    KQUZipEndOfCentralDirectory readZip64EndOfCentralDirectory(KQUZipRecordInputStream& stream, int64_t eocdOffset);
+    KQUZipEndOfCentralDirectory readZip64EndOfCentralDirectory(KQUZipRecordInputStream& stream,
+                                                               int64_t eocdOffset);
     std::string readFilename(const uint8_t* bytes, uint32_t size);
     void readExtraField(const uint8_t* bytes, uint32_t size, KQUZipEntry& entry);
     void checkEntryPlacement(int64_t directoryOffset);

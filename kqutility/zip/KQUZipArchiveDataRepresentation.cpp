@@ -19,7 +19,9 @@ bool isUsableDescriptor(int fd) {
     return ::pread(fd, &byte, 0, 0) == 0;
 }
 
-[[noreturn]] void throwBadRange() { throw KQUException(NSInvalidArgumentException, "Bad input stream range."); }
+[[noreturn]] void throwBadRange() {
+    throw KQUException(NSInvalidArgumentException, "Bad input stream range.");
+}
 
 }  // namespace
 
@@ -35,7 +37,8 @@ KQUZipArchiveFileDataRepresentation::KQUZipArchiveFileDataRepresentation(const s
     } catch (const KQUException&) {
         mFd = -1;  // read by path; unreadable while the file is missing
     }
-    mFileRepresentation = std::make_shared<KQUFileDataRepresentation>(path, isUsableDescriptor(mFd) ? mFd : -1);
+    mFileRepresentation =
+        std::make_shared<KQUFileDataRepresentation>(path, isUsableDescriptor(mFd) ? mFd : -1);
 }
 
 KQUZipArchiveFileDataRepresentation::~KQUZipArchiveFileDataRepresentation() {
@@ -55,8 +58,8 @@ bool KQUZipArchiveFileDataRepresentation::hasSameLocationAs(const KQUDataReprese
     return mine && theirs && *mine == *theirs;
 }
 
-std::shared_ptr<KQUInputStream> KQUZipArchiveFileDataRepresentation::inputStreamWithOffset(int64_t offset,
-                                                                                           int64_t length) const {
+std::shared_ptr<KQUInputStream> KQUZipArchiveFileDataRepresentation::inputStreamWithOffset(
+    int64_t offset, int64_t length) const {
     if (!isValidRange(offset, length, dataLength())) throwBadRange();
     std::shared_ptr<KQUInputStream> stream;
     if (isUsableDescriptor(mFd)) {
@@ -69,8 +72,8 @@ std::shared_ptr<KQUInputStream> KQUZipArchiveFileDataRepresentation::inputStream
     return stream;
 }
 
-std::shared_ptr<KQUBufferedInputStreamProtocol> KQUZipArchiveFileDataRepresentation::bufferedInputStreamWithOffset(
-    int64_t offset, int64_t length) const {
+std::shared_ptr<KQUBufferedInputStreamProtocol>
+KQUZipArchiveFileDataRepresentation::bufferedInputStreamWithOffset(int64_t offset, int64_t length) const {
     return std::make_shared<KQUBufferedInputStream>(inputStreamWithOffset(offset, length));
 }
 
@@ -86,14 +89,14 @@ bool KQUZipArchiveMemoryDataRepresentation::isValidMemoryRange(int64_t offset, i
     return isValidRange(offset, length, archiveLength) && offset + length <= int64_t{UINT32_MAX};
 }
 
-std::shared_ptr<KQUBufferedInputStreamProtocol> KQUZipArchiveMemoryDataRepresentation::bufferedInputStreamWithOffset(
-    int64_t offset, int64_t length) const {
+std::shared_ptr<KQUBufferedInputStreamProtocol>
+KQUZipArchiveMemoryDataRepresentation::bufferedInputStreamWithOffset(int64_t offset, int64_t length) const {
     if (!isValidMemoryRange(offset, length, dataLength())) throwBadRange();
     return KQUMemoryInputStream::create(mData, static_cast<uint32_t>(offset), static_cast<uint32_t>(length));
 }
 
-std::shared_ptr<KQUInputStream> KQUZipArchiveMemoryDataRepresentation::inputStreamWithOffset(int64_t offset,
-                                                                                             int64_t length) const {
+std::shared_ptr<KQUInputStream> KQUZipArchiveMemoryDataRepresentation::inputStreamWithOffset(
+    int64_t offset, int64_t length) const {
     return bufferedInputStreamWithOffset(offset, length);
 }
 
@@ -101,12 +104,13 @@ std::shared_ptr<KQUInputStream> KQUZipArchiveMemoryDataRepresentation::inputStre
     return bufferedInputStreamWithOffset(0, dataLength());
 }
 
-std::shared_ptr<KQUBufferedInputStreamProtocol> KQUZipArchiveMemoryDataRepresentation::bufferedInputStream() const {
+std::shared_ptr<KQUBufferedInputStreamProtocol> KQUZipArchiveMemoryDataRepresentation::bufferedInputStream()
+    const {
     return bufferedInputStreamWithOffset(0, dataLength());
 }
 
-std::shared_ptr<KQUBufferedInputStreamProtocol> KQUZipArchiveMemoryDataRepresentation::bufferedInputStreamWithBufferSize(
-    uint32_t) const {
+std::shared_ptr<KQUBufferedInputStreamProtocol>
+KQUZipArchiveMemoryDataRepresentation::bufferedInputStreamWithBufferSize(uint32_t) const {
     return bufferedInputStreamWithOffset(0, dataLength());
 }
 

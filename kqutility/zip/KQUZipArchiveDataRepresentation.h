@@ -32,8 +32,8 @@ public:
     // "KQUDataRepresentationError" when the archive cannot be reached.
     virtual std::shared_ptr<KQUInputStream> inputStreamWithOffset(int64_t offset, int64_t length) const = 0;
     // The same as a buffered stream (256 KiB for files).
-    virtual std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithOffset(int64_t offset,
-                                                                                           int64_t length) const = 0;
+    virtual std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithOffset(
+        int64_t offset, int64_t length) const = 0;
     // Whether [offset, offset + length) lies inside an archive of archiveLength bytes.
     static bool isValidRange(int64_t offset, int64_t length, int64_t archiveLength);
 };
@@ -51,16 +51,20 @@ public:
     int64_t dataLength() const override { return mFileRepresentation->dataLength(); }
     // Encryption lives in the entries, not in the archive file.
     bool isEncrypted() const override { return false; }
-    std::shared_ptr<KQUInputStream> inputStream() const override { return mFileRepresentation->inputStream(); }
+    std::shared_ptr<KQUInputStream> inputStream() const override {
+        return mFileRepresentation->inputStream();
+    }
     std::optional<std::string> path() const { return mFileRepresentation->path(); }
-    const std::shared_ptr<KQUFileDataRepresentation>& fileRepresentation() const { return mFileRepresentation; }
+    const std::shared_ptr<KQUFileDataRepresentation>& fileRepresentation() const {
+        return mFileRepresentation;
+    }
     // Same path as another archive file representation or a file data representation.
     bool hasSameLocationAs(const KQUDataRepresentation& other) const override;
     std::string description() const override { return mFileRepresentation->description(); }
 
     std::shared_ptr<KQUInputStream> inputStreamWithOffset(int64_t offset, int64_t length) const override;
-    std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithOffset(int64_t offset,
-                                                                                   int64_t length) const override;
+    std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithOffset(
+        int64_t offset, int64_t length) const override;
 
 private:
     int mFd = -1;
@@ -76,14 +80,15 @@ public:
     int64_t dataLength() const override { return static_cast<int64_t>(mData->size()); }
     std::shared_ptr<KQUInputStream> inputStream() const override;
     std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStream() const override;
-    std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithBufferSize(uint32_t size) const override;
+    std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithBufferSize(
+        uint32_t size) const override;
     // The identical block.
     bool hasSameLocationAs(const KQUDataRepresentation& other) const override;
 
     std::shared_ptr<KQUInputStream> inputStreamWithOffset(int64_t offset, int64_t length) const override;
     // Also refuses ranges that start or end at 4 GiB or beyond.
-    std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithOffset(int64_t offset,
-                                                                                   int64_t length) const override;
+    std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithOffset(
+        int64_t offset, int64_t length) const override;
     static bool isValidMemoryRange(int64_t offset, int64_t length, int64_t archiveLength);
 
 private:

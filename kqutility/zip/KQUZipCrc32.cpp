@@ -58,7 +58,8 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t reduce(__m128i x1) {
 }
 
 // size >= 64 and a multiple of 16; crc is the inverted register.
-__attribute__((target("pclmul,sse4.1"))) uint32_t clmulCrc32(uint32_t crc, const unsigned char* p, size_t size) {
+__attribute__((target("pclmul,sse4.1"))) uint32_t clmulCrc32(uint32_t crc, const unsigned char* p,
+                                                             size_t size) {
     auto load = [](const unsigned char* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
     __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
     __m128i x2 = load(p + 16), x3 = load(p + 32), x4 = load(p + 48);

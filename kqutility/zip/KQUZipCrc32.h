@@ -1,8 +1,8 @@
 // The zip CRC-32 (reflected polynomial 0xEDB88320, as zlib's crc32) at memory speed.
 //
 // Verifying every byte read from an archive must not slow reading down noticeably, so on
-// processors with carry-less multiplication the CRC is folded 64 bytes at a time; elsewhere zlib's crc32 is used. The
-// results are identical to zlib's for every input. Pure function, any thread.
+// processors with carry-less multiplication the CRC is folded 64 bytes at a time; elsewhere zlib's crc32 is
+// used. The results are identical to zlib's for every input. Pure function, any thread.
 #pragma once
 
 #include <cstddef>

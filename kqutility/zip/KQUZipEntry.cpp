@@ -30,8 +30,8 @@ constexpr uint64_t kMaxDeflateRatio = 1032;
 
 }  // namespace
 
-KQUZipEntry::KQUZipEntry(KQUZipArchiveDataRepresentationRef archive, int compressionMethod, uint64_t compressedSize,
-                         uint64_t uncompressedSize, uint64_t offset, uint32_t crc)
+KQUZipEntry::KQUZipEntry(KQUZipArchiveDataRepresentationRef archive, int compressionMethod,
+                         uint64_t compressedSize, uint64_t uncompressedSize, uint64_t offset, uint32_t crc)
     : mArchiveDataRepresentation(std::move(archive)),
       mCompressionMethod(compressionMethod),
       mMethodCode(compressionMethod == 1 ? KQUZipCompressionMethodDeflated : KQUZipCompressionMethodStored),
@@ -50,7 +50,8 @@ KQUZipEntry::KQUZipEntry(const uint8_t* header, KQUZipArchiveDataRepresentationR
     mCrc = KQUZipReadUInt32(header + 12);
     mCompressedSize = KQUZipReadUInt32(header + 16);
     mUncompressedSize = KQUZipReadUInt32(header + 20);
-    if (KQUZipReadUInt16(header + 30) != 0) throw KQUZipException("KQUZipCentralFileHeaderError", "No multi-disk support");
+    if (KQUZipReadUInt16(header + 30) != 0)
+        throw KQUZipException("KQUZipCentralFileHeaderError", "No multi-disk support");
     mOffset = KQUZipReadUInt32(header + 38);
 }
 
@@ -75,8 +76,9 @@ int64_t KQUZipEntry::encodedLength() const {
     if (mHasEncodedLength.load(std::memory_order_acquire)) return static_cast<int64_t>(mEncodedLength);
     std::lock_guard guard(mLock);
     if (!mHasEncodedLength.load(std::memory_order_relaxed)) {
-        mEncodedLength = isEncrypted() ? KQUCryptoOutputStream::encodedLengthForDataLength(mUncompressedSize, *mCryptoKey)
-                                       : mUncompressedSize;
+        mEncodedLength =
+            isEncrypted() ? KQUCryptoOutputStream::encodedLengthForDataLength(mUncompressedSize, *mCryptoKey)
+                          : mUncompressedSize;
         mHasEncodedLength.store(true, std::memory_order_release);
     }
     return static_cast<int64_t>(mEncodedLength);
@@ -92,7 +94,9 @@ void KQUZipEntry::setDataLength(int64_t length) {
     mHasEncodedLength.store(false, std::memory_order_release);
 }
 
-bool KQUZipEntry::isReadable() const { return mArchiveDataRepresentation->isReadable() && dataOffset() != 0; }
+bool KQUZipEntry::isReadable() const {
+    return mArchiveDataRepresentation->isReadable() && dataOffset() != 0;
+}
 
 uint64_t KQUZipEntry::dataOffset() const {
     if (mHasDataOffset.load(std::memory_order_acquire)) return mDataOffset;
@@ -100,19 +104,22 @@ uint64_t KQUZipEntry::dataOffset() const {
     if (mHasDataOffset.load(std::memory_order_relaxed)) return mDataOffset;
     const auto& archive = *mArchiveDataRepresentation;
     if (mOffset > static_cast<uint64_t>(INT64_MAX) ||
-        !KQUZipArchiveDataRepresentation::isValidRange(static_cast<int64_t>(mOffset), KQUZipLocalFileHeaderFixedSize,
-                                                       archive.dataLength()))
+        !KQUZipArchiveDataRepresentation::isValidRange(static_cast<int64_t>(mOffset),
+                                                       KQUZipLocalFileHeaderFixedSize, archive.dataLength()))
         throw KQUZipException(kEntryError, "Could not read local header.");
-    auto stream = archive.bufferedInputStreamWithOffset(static_cast<int64_t>(mOffset), KQUZipLocalFileHeaderFixedSize);
+    auto stream =
+        archive.bufferedInputStreamWithOffset(static_cast<int64_t>(mOffset), KQUZipLocalFileHeaderFixedSize);
     const char* bytes = nullptr;
     uint32_t n = stream->readToOwnBuffer(&bytes, KQUZipLocalFileHeaderFixedSize);
-    if (n < KQUZipLocalFileHeaderFixedSize) throw KQUZipException(kEntryError, "Could not read local header.");
+    if (n < KQUZipLocalFileHeaderFixedSize)
+        throw KQUZipException(kEntryError, "Could not read local header.");
     const auto* header = reinterpret_cast<const uint8_t*>(bytes);
     uint64_t offset = 0;
     if (KQUZipReadUInt32(header) != KQUZipLocalFileHeaderSignature) {
         KQULogError("Local file header record signature not found");
     } else {
-        offset = mOffset + KQUZipLocalFileHeaderFixedSize + KQUZipReadUInt16(header + 26) + KQUZipReadUInt16(header + 28);
+        offset = mOffset + KQUZipLocalFileHeaderFixedSize + KQUZipReadUInt16(header + 26) +
+                 KQUZipReadUInt16(header + 28);
     }
     stream->close();
     mDataOffset = offset;
@@ -121,9 +128,11 @@ uint64_t KQUZipEntry::dataOffset() const {
 }
 
 void KQUZipEntry::checkDataRange(uint64_t dataOffset, uint64_t length) const {
-    uint64_t limit = std::min<uint64_t>(mDataLimit, static_cast<uint64_t>(mArchiveDataRepresentation->dataLength()));
+    uint64_t limit =
+        std::min<uint64_t>(mDataLimit, static_cast<uint64_t>(mArchiveDataRepresentation->dataLength()));
     if (dataOffset > limit || length > limit - dataOffset)
-        throw KQUZipException(kEntryError, fmt::format("Data of entry {} lies outside its place in the archive", mName));
+        throw KQUZipException(kEntryError,
+                              fmt::format("Data of entry {} lies outside its place in the archive", mName));
 }
 
 std::shared_ptr<KQUInputStream> KQUZipEntry::storedInputStream() const {
@@ -155,15 +164,16 @@ std::shared_ptr<KQUInputStream> KQUZipEntry::inputStream() const {
     }
     if (mCompressionMethod == 0) {
         if (mCompressedSize != mUncompressedSize)
-            throw KQUZipException(kEntryError, fmt::format("Stored entry {} has a compressed size of {} bytes and an "
-                                                           "uncompressed size of {} bytes",
-                                                           mName, mCompressedSize, mUncompressedSize));
+            throw KQUZipException(kEntryError,
+                                  fmt::format("Stored entry {} has a compressed size of {} bytes and an "
+                                              "uncompressed size of {} bytes",
+                                              mName, mCompressedSize, mUncompressedSize));
         return std::make_shared<KQUZipCrcCheckedInputStream>(
             archive.inputStreamWithOffset(static_cast<int64_t>(d), static_cast<int64_t>(mUncompressedSize)),
             mUncompressedSize, mCrc);
     }
-    return std::make_shared<KQUZipInflateInputStream>(static_cast<int64_t>(d), static_cast<int64_t>(d + mCompressedSize),
-                                                      mUncompressedSize, mCrc, archive);
+    return std::make_shared<KQUZipInflateInputStream>(
+        static_cast<int64_t>(d), static_cast<int64_t>(d + mCompressedSize), mUncompressedSize, mCrc, archive);
 }
 
 KQUDataRef KQUZipEntry::data() const {
@@ -182,7 +192,8 @@ KQUDataRef KQUZipEntry::data() const {
     if (!stream) throw KQUZipException(kEntryError, "Local file header record signature not found");
     uint64_t done = 0;
     while (done < n) {
-        uint32_t got = stream->readToBuffer(reinterpret_cast<char*>(bytes.data()) + done, static_cast<uint32_t>(n - done));
+        uint32_t got = stream->readToBuffer(reinterpret_cast<char*>(bytes.data()) + done,
+                                            static_cast<uint32_t>(n - done));
         if (got == 0) break;
         done += got;
     }
@@ -217,13 +228,15 @@ void KQUZipEntry::copyToFile(const std::string& path) const {
 }
 
 bool KQUZipEntry::isBackedByFile() const {
-    return dynamic_cast<const KQUZipArchiveFileDataRepresentation*>(mArchiveDataRepresentation.get()) != nullptr;
+    return dynamic_cast<const KQUZipArchiveFileDataRepresentation*>(mArchiveDataRepresentation.get()) !=
+           nullptr;
 }
 
 std::optional<std::string> KQUZipEntry::backingFilePath() const {
     auto* file = dynamic_cast<const KQUZipArchiveFileDataRepresentation*>(mArchiveDataRepresentation.get());
     if (!file) {
-        KQU_OBJECT_ASSERT_FAILURE("-[KQUZipEntry backingFilePath] called on an entry that is not backed by file.");
+        KQU_OBJECT_ASSERT_FAILURE(
+            "-[KQUZipEntry backingFilePath] called on an entry that is not backed by file.");
         return std::nullopt;
     }
     return file->path();
@@ -231,7 +244,8 @@ std::optional<std::string> KQUZipEntry::backingFilePath() const {
 
 uint64_t KQUZipEntry::backingFileDataOffset() const {
     if (!isBackedByFile()) {
-        KQU_OBJECT_ASSERT_FAILURE("-[KQUZipEntry backingFileDataOffset] called on an entry that is not backed by file.");
+        KQU_OBJECT_ASSERT_FAILURE(
+            "-[KQUZipEntry backingFileDataOffset] called on an entry that is not backed by file.");
         return 0;
     }
     return dataOffset();

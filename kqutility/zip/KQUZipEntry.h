@@ -98,7 +98,9 @@ public:
     uint64_t localHeaderOffset() const { return mOffset; }
     uint32_t crc() const { return mCrc; }
     uint16_t compressionMethodCode() const { return mMethodCode; }
-    const KQUZipArchiveDataRepresentationRef& archiveDataRepresentation() const { return mArchiveDataRepresentation; }
+    const KQUZipArchiveDataRepresentationRef& archiveDataRepresentation() const {
+        return mArchiveDataRepresentation;
+    }
     // The name in the central directory (before any common root was stripped).
     const std::string& name() const { return mName; }
     void setName(std::string name) { mName = std::move(name); }

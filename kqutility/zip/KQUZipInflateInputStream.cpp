@@ -21,10 +21,12 @@ void KQUZipThrowCrcMismatch(uint32_t expected, uint32_t found) {
 // MARK: - KQUZipInflateInputStream
 
 KQUZipInflateInputStream::KQUZipInflateInputStream(int64_t offset, int64_t end, uint64_t uncompressedSize,
-                                                   uint32_t crc, const KQUZipArchiveDataRepresentation& archive)
+                                                   uint32_t crc,
+                                                   const KQUZipArchiveDataRepresentation& archive)
     : mOffset(offset),
       mInput(archive.bufferedInputStreamWithOffset(offset, end - offset)),
-      mOutBufferSize(static_cast<uint32_t>(std::clamp<uint64_t>(uncompressedSize, 1, KQUZipInflateBufferMaxSize))),
+      mOutBufferSize(
+          static_cast<uint32_t>(std::clamp<uint64_t>(uncompressedSize, 1, KQUZipInflateBufferMaxSize))),
       mIsFromZip(true),
       mUncompressedSize(uncompressedSize),
       mCheckCrc(crc) {
@@ -50,7 +52,8 @@ void KQUZipInflateInputStream::setupInflateStream() {
     mStream.next_in = Z_NULL;
     mStream.avail_in = 0;
     int result = inflateInit2(&mStream, -15);
-    if (result != Z_OK) throw KQUZipException("KQUZipInflateError", fmt::format("inflateInit2() failed: {}", result));
+    if (result != Z_OK)
+        throw KQUZipException("KQUZipInflateError", fmt::format("inflateInit2() failed: {}", result));
     mHasStream = true;
 }
 
@@ -58,8 +61,8 @@ void KQUZipInflateInputStream::verifyEntry(bool deflateEnded) {
     if (!mIsFromZip || mHasVerified) return;
     uint64_t produced = mStream.total_out;
     if (produced > mUncompressedSize || (deflateEnded && produced != mUncompressedSize))
-        throw KQUZipException("KQUZipEntryError",
-                              fmt::format("Inflated {} bytes from an entry of {} bytes", produced, mUncompressedSize));
+        throw KQUZipException("KQUZipEntryError", fmt::format("Inflated {} bytes from an entry of {} bytes",
+                                                              produced, mUncompressedSize));
     if (produced == mUncompressedSize) {
         mHasVerified = true;
         if (mCalculatedCrc != mCheckCrc) KQUZipThrowCrcMismatch(mCheckCrc, mCalculatedCrc);
@@ -108,12 +111,14 @@ uint32_t KQUZipInflateInputStream::readToOwnBuffer(const char** buffer, uint32_t
     return n;
 }
 
-void KQUZipInflateInputStream::seekToOffset(int64_t) { KQU_OBJECT_ASSERT_FAILURE("Not implemented."); }
+void KQUZipInflateInputStream::seekToOffset(int64_t) {
+    KQU_OBJECT_ASSERT_FAILURE("Not implemented.");
+}
 
 // MARK: - KQUZipCrcCheckedInputStream
 
-KQUZipCrcCheckedInputStream::KQUZipCrcCheckedInputStream(std::shared_ptr<KQUInputStream> input, uint64_t length,
-                                                         uint32_t crc)
+KQUZipCrcCheckedInputStream::KQUZipCrcCheckedInputStream(std::shared_ptr<KQUInputStream> input,
+                                                         uint64_t length, uint32_t crc)
     : mInput(std::move(input)), mLength(length), mCheckCrc(crc) {}
 
 uint32_t KQUZipCrcCheckedInputStream::readToBuffer(char* buffer, uint32_t size) {
@@ -130,6 +135,8 @@ uint32_t KQUZipCrcCheckedInputStream::readToBuffer(char* buffer, uint32_t size) 
     return n;
 }
 
-void KQUZipCrcCheckedInputStream::seekToOffset(int64_t) { KQU_OBJECT_ASSERT_FAILURE("Not implemented."); }
+void KQUZipCrcCheckedInputStream::seekToOffset(int64_t) {
+    KQU_OBJECT_ASSERT_FAILURE("Not implemented.");
+}
 
 }  // namespace kqu

@@ -11,11 +11,14 @@ namespace kqu {
 
 KQUZipRecordInputStream::KQUZipRecordInputStream(const KQUZipArchiveDataRepresentation& archive)
     : mInput(archive.bufferedInputStream()), mArchiveLength(archive.dataLength()) {
-    if (!mInput) throw KQUException(KQUDataRepresentationError, fmt::format("Could not open {}", archive.description()));
+    if (!mInput)
+        throw KQUException(KQUDataRepresentationError,
+                           fmt::format("Could not open {}", archive.description()));
 }
 
 const uint8_t* KQUZipRecordInputStream::dataAtOffset(int64_t offset, uint32_t size, int64_t end) {
-    if (offset < 0 || offset > INT64_MAX - int64_t{size}) throw KQUException("KQUZipArchiveError", "Size overflow.");
+    if (offset < 0 || offset > INT64_MAX - int64_t{size})
+        throw KQUException("KQUZipArchiveError", "Size overflow.");
     int64_t recordEnd = offset + size;
     if (end == 0) end = recordEnd;
     if (end < recordEnd) {
@@ -29,7 +32,8 @@ const uint8_t* KQUZipRecordInputStream::dataAtOffset(int64_t offset, uint32_t si
     end = std::min(end, mArchiveLength);
     if (!mInput->seekWithinBufferToOffset(offset)) mInput->seekToOffset(offset);
     const char* bytes = nullptr;
-    uint32_t n = mInput->readToOwnBuffer(&bytes, static_cast<uint32_t>(std::min<int64_t>(end - offset, UINT32_MAX)));
+    uint32_t n =
+        mInput->readToOwnBuffer(&bytes, static_cast<uint32_t>(std::min<int64_t>(end - offset, UINT32_MAX)));
     if (n < size) throw KQUException("KQUZipArchiveError", "Could not read Zip record.");
     mBuffer = bytes;
     mBufferStart = offset;

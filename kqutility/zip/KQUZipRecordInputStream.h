@@ -22,8 +22,8 @@ public:
 
     // Throws KQUException "KQUZipArchiveError" with "Size overflow." for a negative offset
     // or one whose end overflows, and "Could not read Zip record." when fewer than size
-    // bytes are there (the archive ends before offset + size). An end below offset + size is an assertion failure ("End offset is
-    // too small.") and is raised to offset + size.
+    // bytes are there (the archive ends before offset + size). An end below offset + size is an assertion
+    // failure ("End offset is too small.") and is raised to offset + size.
     const uint8_t* dataAtOffset(int64_t offset, uint32_t size, int64_t end = 0);
 
 private:
