@@ -72,6 +72,12 @@ void appendUtf8(std::string& out, char16_t c) {
     }
 }
 
+uint64_t nameHash(std::string_view name) {
+    // The high half picks nothing in the slot position, so it tells names apart in a probe.
+    uint64_t h = std::hash<std::string_view>{}(name);
+    return h ^ (h << 32);
+}
+
 [[noreturn]] void throwOverrun() {
     throw KQUZipException(kDirectoryError,
                           "Central directory record runs past the end of the central directory");
@@ -126,8 +132,10 @@ void KQUZipArchive::readEntries() {
         // anything is reserved for it.
         if (uint64_t{end.entryCount} * KQUZipCentralFileHeaderFixedSize > static_cast<uint64_t>(end.size))
             throwOverrun();
-        mEntries.reserve(end.entryCount);
         mOrder.reserve(end.entryCount);
+        size_t slots = 16;
+        while (slots < uint64_t{end.entryCount} * 2) slots *= 2;
+        mIndex.assign(slots, 0);
         int64_t position = end.offset;
         int64_t directoryEnd = end.offset + end.size;
         for (uint32_t i = 0; i < end.entryCount; ++i) {
@@ -166,12 +174,33 @@ void KQUZipArchive::readEntries() {
 }
 
 void KQUZipArchive::addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry) {
-    auto [it, inserted] = mEntries.try_emplace(name, mOrder.size());
-    if (inserted) {
-        mOrder.emplace_back(std::move(name), std::move(entry));
-    } else {
-        mOrder[it->second].second = std::move(entry);  // a later record with the same name wins
+    size_t slot = findSlot(name);
+    if (uint32_t index = static_cast<uint32_t>(mIndex[slot])) {
+        mOrder[index - 1].second = std::move(entry);  // a later record with the same name wins
+        return;
     }
+    mIndex[slot] = (nameHash(name) & ~uint64_t{0xFFFFFFFF}) | (mOrder.size() + 1);
+    mOrder.emplace_back(std::move(name), std::move(entry));
+}
+
+size_t KQUZipArchive::findSlot(std::string_view name) const {
+    uint64_t hash = nameHash(name);
+    size_t mask = mIndex.size() - 1;
+    size_t slot = static_cast<size_t>(hash) & mask;
+    for (;; slot = (slot + 1) & mask) {
+        uint64_t value = mIndex[slot];
+        if (value == 0) return slot;
+        if ((value >> 32) == (hash >> 32) && mOrder[static_cast<uint32_t>(value) - 1].first == name)
+            return slot;
+    }
+}
+
+void KQUZipArchive::rebuildIndex() {
+    size_t slots = 16;
+    while (slots < mOrder.size() * 2) slots *= 2;
+    mIndex.assign(slots, 0);
+    for (size_t i = 0; i < mOrder.size(); ++i)
+        mIndex[findSlot(mOrder[i].first)] = (nameHash(mOrder[i].first) & ~uint64_t{0xFFFFFFFF}) | (i + 1);
 }
 
 KQUZipEndOfCentralDirectory KQUZipArchive::readEndOfCentralDirectory(KQUZipRecordInputStream& stream) {
@@ -352,23 +381,21 @@ void KQUZipArchive::collapseCommonRootDirectory() {
     size_t strip = root.size() + 1;
     std::vector<std::pair<std::string, std::shared_ptr<KQUZipEntry>>> order;
     order.reserve(mOrder.size());
-    std::unordered_map<std::string, size_t> entries;
-    entries.reserve(mOrder.size());
     for (auto& [name, entry] : mOrder) {
         if (name.size() == strip) continue;  // the root directory itself
         std::string shortName = name.substr(strip);
-        entries.emplace(shortName, order.size());
         order.emplace_back(std::move(shortName), std::move(entry));
     }
     mOrder = std::move(order);
-    mEntries = std::move(entries);
+    rebuildIndex();
 }
 
 // MARK: - Questions
 
 std::shared_ptr<KQUZipEntry> KQUZipArchive::entryWithName(std::string_view name) const {
-    auto it = mEntries.find(std::string(name));
-    return it == mEntries.end() ? nullptr : mOrder[it->second].second;
+    if (mIndex.empty()) return nullptr;
+    uint32_t index = mIndex[findSlot(name)];
+    return index == 0 ? nullptr : mOrder[index - 1].second;
 }
 
 std::shared_ptr<KQUZipEntry> KQUZipArchive::entryWithName(std::string_view name, int64_t dataLength) const {
