@@ -95,7 +95,12 @@ void KQUZipEntry::setDataLength(int64_t length) {
 }
 
 bool KQUZipEntry::isReadable() const {
-    return mArchiveDataRepresentation->isReadable() && dataOffset() != 0;
+    if (!mArchiveDataRepresentation->isReadable()) return false;
+    try {
+        return dataOffset() != 0;
+    } catch (const KQUException&) {
+        return false;  // the local header lies outside the archive
+    }
 }
 
 uint64_t KQUZipEntry::dataOffset() const {
