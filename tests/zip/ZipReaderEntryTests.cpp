@@ -133,8 +133,13 @@ TEST(ZipReaderEntry, EmptyEntries) {
     EXPECT_EQ(contents(archive.entryWithName("d")), "");
     auto stream = archive.entryWithName("d")->inputStream();
     char byte;
-    EXPECT_EQ(stream->readToBuffer(&byte, 0), 0u);
     EXPECT_EQ(stream->readToBuffer(&byte, 1), 0u);
+
+    // A request for no bytes is not the end of the stream.
+    auto text = open(buildArchive({{.name = "t", .data = "text", .deflate = true}}));
+    auto reading = text.entryWithName("t")->inputStream();
+    EXPECT_EQ(reading->readToBuffer(&byte, 0), 0u);
+    EXPECT_EQ(readAll(*reading), "text");
 }
 
 // An archive whose second entry holds "secret" encrypted (stored) and third the same
