@@ -138,6 +138,13 @@ void KQUZipArchive::readEntries() {
         mIndex.assign(slots, 0);
         int64_t position = end.offset;
         int64_t directoryEnd = end.offset + end.size;
+        // Each record is indexed one record late, once its slot has been fetched into the
+        // cache while the next record was parsed.
+        struct Pending {
+            std::string name;
+            std::shared_ptr<KQUZipEntry> entry;
+            uint64_t hash = 0;
+        } pending;
         for (uint32_t i = 0; i < end.entryCount; ++i) {
             if (directoryEnd - position < KQUZipCentralFileHeaderFixedSize) throwOverrun();
             const uint8_t* header =
@@ -160,8 +167,12 @@ void KQUZipArchive::readEntries() {
             }
             position += commentLength;
             entry->setName(name);
-            addEntry(std::move(name), std::move(entry));
+            uint64_t hash = nameHash(name);
+            __builtin_prefetch(&mIndex[hash & (mIndex.size() - 1)]);
+            if (pending.entry) addEntry(std::move(pending.name), std::move(pending.entry), pending.hash);
+            pending = {std::move(name), std::move(entry), hash};
         }
+        if (pending.entry) addEntry(std::move(pending.name), std::move(pending.entry), pending.hash);
         checkEntryPlacement(end.offset);
     } catch (const KQUException&) {
         // 65535 entries and no locator: read as a plain directory when it parses; when it
@@ -173,18 +184,17 @@ void KQUZipArchive::readEntries() {
     }
 }
 
-void KQUZipArchive::addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry) {
-    size_t slot = findSlot(name);
+void KQUZipArchive::addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry, uint64_t hash) {
+    size_t slot = findSlot(name, hash);
     if (uint32_t index = static_cast<uint32_t>(mIndex[slot])) {
         mOrder[index - 1].second = std::move(entry);  // a later record with the same name wins
         return;
     }
-    mIndex[slot] = (nameHash(name) & ~uint64_t{0xFFFFFFFF}) | (mOrder.size() + 1);
+    mIndex[slot] = (hash & ~uint64_t{0xFFFFFFFF}) | (mOrder.size() + 1);
     mOrder.emplace_back(std::move(name), std::move(entry));
 }
 
-size_t KQUZipArchive::findSlot(std::string_view name) const {
-    uint64_t hash = nameHash(name);
+size_t KQUZipArchive::findSlot(std::string_view name, uint64_t hash) const {
     size_t mask = mIndex.size() - 1;
     size_t slot = static_cast<size_t>(hash) & mask;
     for (;; slot = (slot + 1) & mask) {
@@ -199,8 +209,10 @@ void KQUZipArchive::rebuildIndex() {
     size_t slots = 16;
     while (slots < mOrder.size() * 2) slots *= 2;
     mIndex.assign(slots, 0);
-    for (size_t i = 0; i < mOrder.size(); ++i)
-        mIndex[findSlot(mOrder[i].first)] = (nameHash(mOrder[i].first) & ~uint64_t{0xFFFFFFFF}) | (i + 1);
+    for (size_t i = 0; i < mOrder.size(); ++i) {
+        uint64_t hash = nameHash(mOrder[i].first);
+        mIndex[findSlot(mOrder[i].first, hash)] = (hash & ~uint64_t{0xFFFFFFFF}) | (i + 1);
+    }
 }
 
 KQUZipEndOfCentralDirectory KQUZipArchive::readEndOfCentralDirectory(KQUZipRecordInputStream& stream) {
@@ -394,7 +406,7 @@ void KQUZipArchive::collapseCommonRootDirectory() {
 
 std::shared_ptr<KQUZipEntry> KQUZipArchive::entryWithName(std::string_view name) const {
     if (mIndex.empty()) return nullptr;
-    uint32_t index = mIndex[findSlot(name)];
+    auto index = static_cast<uint32_t>(mIndex[findSlot(name, nameHash(name))]);
     return index == 0 ? nullptr : mOrder[index - 1].second;
 }
 

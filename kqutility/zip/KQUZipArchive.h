@@ -94,12 +94,12 @@ private:
     void readExtraField(const uint8_t* bytes, uint32_t size, KQUZipEntry& entry);
     void checkEntryPlacement(int64_t directoryOffset);
     void collapseCommonRootDirectory();
-    void addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry);
+    void addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry, uint64_t hash);
 
     KQUZipArchiveDataRepresentationRef mDataRepresentation;
     // Finds the slot of name in mIndex: the one holding its entry, or the empty one where
     // it belongs.
-    size_t findSlot(std::string_view name) const;
+    size_t findSlot(std::string_view name, uint64_t hash) const;
     void rebuildIndex();
 
     // The entries in directory order, and an open-addressing index over their names: each
