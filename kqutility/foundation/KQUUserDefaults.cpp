@@ -17,6 +17,7 @@ namespace {
 
 std::mutex sInstanceLock;
 std::unique_ptr<KQUUserDefaults> sStandard;
+std::mutex sNameLock;
 std::string sApplicationName;
 
 std::string trim(std::string_view s) {
@@ -55,12 +56,12 @@ void KQUUserDefaults::resetStandardUserDefaults() {
 }
 
 void KQUUserDefaults::setApplicationName(std::string name) {
-    std::lock_guard guard(sInstanceLock);
+    std::lock_guard guard(sNameLock);
     sApplicationName = std::move(name);
 }
 
 std::string KQUUserDefaults::applicationName() {
-    std::lock_guard guard(sInstanceLock);
+    std::lock_guard guard(sNameLock);
     if (!sApplicationName.empty()) return sApplicationName;
     return program_invocation_short_name ? program_invocation_short_name : "kqutility";
 }

@@ -74,7 +74,7 @@ int runCommand(const std::string& command, std::string* output = nullptr);
             ADD_FAILURE() << "expected KQUException " << (expectedName);                   \
         } catch (const ::kqu::KQUException& e) {                                           \
             EXPECT_EQ(e.name(), std::string(expectedName));                                \
-            if (std::string(expectedReason).size()) EXPECT_EQ(e.reason(), std::string(expectedReason)); \
+            if (std::string(expectedReason).size()) { EXPECT_EQ(e.reason(), std::string(expectedReason)); } \
         }                                                                                  \
     } while (0)
 #define EXPECT_ASSERTION_FAILURE(statement) EXPECT_KQU_THROW(statement, "AssertionFailure", "")

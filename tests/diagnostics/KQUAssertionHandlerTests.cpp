@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include "kqutility/diagnostics/KQUAssertionHandler.h"
+#include "kqutility/diagnostics/KQULog.h"
+#include "kqutility/foundation/KQUUserDefaults.h"
+#include "support/KQUTestSupport.h"
+
+using namespace kqu;
+using kqu::test::ContinueAfterAssertions;
+using kqu::test::LogCapture;
+using kqu::test::ScopedDefault;
+
+namespace {
+
+struct Widget {
+    void check(bool ok) { KQU_OBJECT_ASSERT(ok, "widget {} broken", 7); }
+};
+
+void checkFunction(bool ok) { KQU_ASSERT(ok, "value was {}", ok); }
+
+TEST(AssertionHandler, RaisesUnderTestsWithTheFunctionMessage) {
+    LogCapture log;
+    try {
+        checkFunction(false);
+        FAIL() << "no exception";
+    } catch (const KQUException& e) {
+        EXPECT_EQ(e.name(), "AssertionFailure");
+        EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nFunction: checkFunction\nFile: ")) << e.reason();
+        EXPECT_NE(e.reason().find("KQUAssertionHandlerTests.cpp\n Line #: "), std::string::npos) << e.reason();
+        EXPECT_TRUE(e.reason().ends_with("\nvalue was false")) << e.reason();
+    }
+    ASSERT_EQ(log.messages().size(), 1u);
+    EXPECT_TRUE(log.messages()[0].starts_with("Assertion failure: Function: checkFunction")) << log.messages()[0];
+    EXPECT_NO_THROW(checkFunction(true));
+}
+
+TEST(AssertionHandler, MethodMessageNamesClassAndObject) {
+    Widget w;
+    try {
+        w.check(false);
+        FAIL() << "no exception";
+    } catch (const KQUException& e) {
+        std::string expectedObject = fmt::format("\nObject: <(anonymous namespace)::Widget {}>\n", static_cast<const void*>(&w));
+        EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nMethod: check\n")) << e.reason();
+        EXPECT_NE(e.reason().find(expectedObject), std::string::npos) << e.reason();
+        EXPECT_TRUE(e.reason().ends_with("\nwidget 7 broken"));
+    }
+}
+
+// The policy, driven through the hooks so nothing stops or exits for real.
+class AssertPolicy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        KQUAssertionHandler::Hooks hooks;
+        hooks.isDebuggerAttached = [this] { return debugger; };
+        hooks.stopInDebugger = [this] { ++stops; };
+        hooks.exitProcess = [this](int status) { exits.push_back(status); };
+        hooks.alert = [this](std::string_view title, std::string_view message) {
+            ++alerts;
+            EXPECT_EQ(title, "An unexpected runtime error has occured!");
+            EXPECT_NE(message.find("boom"), std::string_view::npos);
+            if (nestedFailure) checkFunction(false);
+            return response;
+        };
+        KQUAssertionHandler::currentHandler().setHooks(hooks);
+    }
+    void TearDown() override { KQUAssertionHandler::currentHandler().setHooks({}); }
+
+    void fail() { KQUAssertionHandler::currentHandler().displayAlertWithMessage("boom"); }
+
+    ContinueAfterAssertions continuing;
+    LogCapture log;
+    bool debugger = false;
+    bool nestedFailure = false;
+    KQUAlertResponse response = KQUAlertResponse::Continue;
+    int stops = 0, alerts = 0;
+    std::vector<int> exits;
+};
+
+TEST_F(AssertPolicy, DefaultLevelOnlyLogsWithoutDebugger) {
+    fail();
+    EXPECT_EQ(stops + alerts, 0);
+    EXPECT_TRUE(exits.empty());
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"Assertion failure: boom"});
+}
+
+TEST_F(AssertPolicy, LowLevelsStopOnlyFromTenWithADebugger) {
+    debugger = true;
+    fail();
+    EXPECT_EQ(stops, 1);  // default 10
+    ScopedDefault level(KQUAssertLevel, "9");
+    fail();
+    EXPECT_EQ(stops, 1);
+}
+
+TEST_F(AssertPolicy, MiddleLevelsAskTheHost) {
+    ScopedDefault level(KQUAssertLevel, "50");
+    fail();
+    EXPECT_EQ(alerts, 1);
+    EXPECT_TRUE(exits.empty());
+    response = KQUAlertResponse::Quit;
+    fail();
+    EXPECT_EQ(exits, std::vector<int>{-2});
+    debugger = true;
+    fail();
+    EXPECT_EQ(alerts, 2);
+    EXPECT_EQ(stops, 1);
+}
+
+TEST_F(AssertPolicy, HighLevelExits) {
+    ScopedDefault level(KQUAssertLevel, "100");
+    fail();
+    EXPECT_EQ(exits, std::vector<int>{-2});
+    EXPECT_TRUE(log.contains("Exiting due to assertion failure and KQUAssertLevel being set to 100"));
+}
+
+TEST_F(AssertPolicy, FailureDuringAnAlertOnlyLogs) {
+    ScopedDefault level(KQUAssertLevel, "60");
+    nestedFailure = true;
+    fail();
+    EXPECT_EQ(alerts, 1);
+    EXPECT_EQ(log.messages().size(), 2u);
+    nestedFailure = false;
+    fail();  // the guard was released
+    EXPECT_EQ(alerts, 2);
+}
+
+TEST(AssertionHandlerDeathTest, HighLevelExitsForReal) {
+    EXPECT_EXIT(
+        {
+            KQUAssertionHandler::currentHandler().setRaisesForTests(false);
+            KQUUserDefaults::standardUserDefaults().setObject(KQUValue(100), KQUAssertLevel);
+            checkFunction(false);
+        },
+        ::testing::ExitedWithCode(254), "Exiting due to assertion failure");
+}
+
+TEST(AssertionHandler, NoDebuggerAttachedToTests) { EXPECT_FALSE(KQUIsDebuggerAttached()); }
+
+}  // namespace

@@ -1,0 +1,116 @@
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "kqutility/diagnostics/KQULog.h"
+#include "kqutility/foundation/KQUUserDefaults.h"
+#include "support/KQUTestSupport.h"
+
+using namespace kqu;
+using kqu::test::LogCapture;
+using kqu::test::ScopedDefault;
+
+namespace {
+
+class LogLevel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        KQUUserDefaults::resetStandardUserDefaults();
+        KQUResetCachedLogLevel();
+    }
+    void TearDown() override {
+        ::unsetenv("KQU_DEFAULT_KQULogLevel");
+        KQUResetCachedLogLevel();
+    }
+};
+
+TEST_F(LogLevel, AbsentMeansErrorsOnly) {
+    LogCapture log;
+    KQULogError("first {}", 1);
+    KQULogWarning("second {}", 2);
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"first 1"});
+    EXPECT_EQ(KQUCurrentLogLevel(), 0);
+}
+
+TEST_F(LogLevel, NamesInAnyCaseWithOrWithoutPrefix) {
+    const std::pair<const char*, int> cases[] = {{"warning", 10}, {"WARNING", 10}, {"KQUWarning", 10},
+                                                 {"kquerror", 1}, {"Informational", 100}, {"kquINFORMATIONAL", 100}};
+    for (auto [name, level] : cases) {
+        ScopedDefault d(KQULOG_LEVEL, name);
+        EXPECT_TRUE(KQUShouldLog_Fn(level)) << name;
+        EXPECT_FALSE(KQUShouldLog_Fn(level + 1)) << name;
+    }
+}
+
+TEST_F(LogLevel, IntegerLevelCutsBetweenErrorAndWarning) {
+    ScopedDefault d(KQULOG_LEVEL, "5");
+    LogCapture log;
+    KQULogError("error");
+    KQULogWarning("warning");
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"error"});
+    EXPECT_EQ(KQUCurrentLogLevel(), 5);
+}
+
+TEST_F(LogLevel, UnknownNameLogsNothingAndIsReadAgain) {
+    ScopedDefault d(KQULOG_LEVEL, "verbose");
+    LogCapture log;
+    KQULogError("not shown");
+    EXPECT_TRUE(log.messages().empty());
+    // Not cached: a later valid value takes effect without a reset.
+    KQUUserDefaults::standardUserDefaults().setObject(KQUValue("warning"), KQULOG_LEVEL);
+    KQULogWarning("shown");
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"shown"});
+}
+
+TEST_F(LogLevel, CachedOnceRead) {
+    ScopedDefault d(KQULOG_LEVEL, "warning");
+    EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning));
+    KQUUserDefaults::standardUserDefaults().setObject(KQUValue(1), KQULOG_LEVEL);
+    EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning));  // the cached level stands
+    EXPECT_EQ(KQUCurrentLogLevel(), 1);                 // while the current value is read afresh
+}
+
+TEST_F(LogLevel, EnvironmentSteersTheLevel) {
+    ::setenv("KQU_DEFAULT_KQULogLevel", "warning", 1);
+    EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning));
+    EXPECT_FALSE(KQUShouldLog_Fn(KQULogLevelInformational));
+}
+
+TEST_F(LogLevel, FileNamePrefixAndTopicKeys) {
+    ScopedDefault level(KQULOG_LEVEL, "informational");
+    ScopedDefault emit(KQULogEmitFilename, "YES");
+    LogCapture log;
+    KQULog_Fn(KQULogLevelInformational, "/src/kqutility/zip/KQUZipArchive.cpp", "opened {} entries", 3);
+    KQULogIf("ProgressDebug", KQULogLevelError, "topic off");
+    {
+        ScopedDefault topic("ProgressDebug", "true");
+        KQULogIf("ProgressDebug", KQULogLevelError, "topic on");
+    }
+    ASSERT_EQ(log.messages().size(), 2u);
+    EXPECT_EQ(log.messages()[0], "(KQUZipArchive.cpp) opened 3 entries");
+    EXPECT_TRUE(log.messages()[1].ends_with("topic on"));
+}
+
+TEST_F(LogLevel, CallerTextIsNotAFormat) {
+    LogCapture log;
+    KQULogError("{}", "100% {} %s");
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"100% {} %s"});
+}
+
+TEST_F(LogLevel, TimingPrintsSecondsInExponentForm) {
+    ScopedDefault level(KQULOG_LEVEL, "informational");
+    LogCapture log;
+    KQULogTiming(KQULogLevelInformational, "parse", 1000, 1500001000);
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"parse: 1.500000e+00"});
+}
+
+TEST_F(LogLevel, PerUserLoggingHonoursTheAlias) {
+    LogCapture log;
+    KQULogForUser_Fn("someone-else-entirely", "hidden");
+    EXPECT_FALSE(KQUCurrentUserNameIs_Fn("someone-else-entirely"));
+    ScopedDefault alias(KQUUsernameAliasKey, "someone-else-entirely");
+    KQULogForUser_Fn("someone-else-entirely", "shown {}", 1);
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"shown 1"});
+}
+
+}  // namespace

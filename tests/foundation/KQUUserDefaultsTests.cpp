@@ -1,0 +1,102 @@
+#include <cstdlib>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "kqutility/foundation/KQUUserDefaults.h"
+#include "support/KQUTestSupport.h"
+
+using namespace kqu;
+
+namespace {
+
+TEST(KQUValueCoercion, NumbersFromStringsAsThePlatformReadsThem) {
+    EXPECT_EQ(KQUValue("42").integerValue(), 42);
+    EXPECT_EQ(KQUValue("  -7 apples").integerValue(), -7);
+    EXPECT_EQ(KQUValue("apples").integerValue(), 0);
+    EXPECT_EQ(KQUValue(3.99).intValue(), 3);
+    EXPECT_EQ(KQUValue(true).integerValue(), 1);
+    EXPECT_DOUBLE_EQ(KQUValue("2.5e1x").doubleValue(), 25.0);
+    EXPECT_EQ(KQUValue(1e300).integerValue(), INT64_MAX);
+    EXPECT_EQ(KQUValue().integerValue(), 0);
+}
+
+TEST(KQUValueCoercion, BooleansFromStringsAndNumbers) {
+    for (const char* yes : {"YES", "yes", "true", "True", "1", " 00012", "+5", "y"})
+        EXPECT_TRUE(KQUValue(yes).boolValue()) << yes;
+    for (const char* no : {"NO", "false", "0", "", "000", "maybe", "-0"})
+        EXPECT_FALSE(KQUValue(no).boolValue()) << no;
+    EXPECT_TRUE(KQUValue(0.5).boolValue());
+    EXPECT_FALSE(KQUValue(int64_t(0)).boolValue());
+}
+
+class UserDefaults : public ::testing::Test {
+protected:
+    void SetUp() override { KQUUserDefaults::resetStandardUserDefaults(); }
+    void TearDown() override {
+        ::unsetenv("KQU_DEFAULT_Color");
+        KQUUserDefaults::resetStandardUserDefaults();
+    }
+    KQUUserDefaults& defaults = KQUUserDefaults::standardUserDefaults();
+};
+
+TEST_F(UserDefaults, DomainsSearchedEnvironmentThenApplicationThenRegistration) {
+    defaults.registerDefaults({{"Color", KQUValue("red")}, {"Size", KQUValue(12)}});
+    EXPECT_EQ(defaults.stringForKey("Color"), "red");
+    defaults.setObject(KQUValue("green"), "Color");
+    EXPECT_EQ(defaults.stringForKey("Color"), "green");
+    ::setenv("KQU_DEFAULT_Color", "blue", 1);
+    EXPECT_EQ(defaults.stringForKey("Color"), "blue");
+    ::unsetenv("KQU_DEFAULT_Color");
+    defaults.removeObjectForKey("Color");
+    EXPECT_EQ(defaults.stringForKey("Color"), "red");
+    EXPECT_EQ(defaults.integerForKey("Size"), 12);
+    EXPECT_EQ(defaults.stringForKey("Size"), "12");
+    EXPECT_FALSE(defaults.objectForKey("Missing").has_value());
+    EXPECT_FALSE(defaults.boolForKey("Missing"));
+}
+
+TEST_F(UserDefaults, SynchronizeWritesAReadableFileThatIsReloaded) {
+    defaults.setObject(KQUValue("warning"), "KQULogLevel");
+    defaults.setObject(KQUValue(50), "KQUAssertLevel");
+    defaults.registerDefaults({{"Factory", KQUValue("not saved")}});
+    KQUError error;
+    ASSERT_TRUE(defaults.synchronize(&error)) << error.description;
+    std::string text = test::readFile(defaults.persistentDomainPath());
+    EXPECT_NE(text.find("KQULogLevel = warning\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("KQUAssertLevel = 50\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Factory"), std::string::npos);
+
+    test::writeFile(defaults.persistentDomainPath(), text + "# a comment\nbroken line\n  Spaced  =  out  \n");
+    KQUUserDefaults::resetStandardUserDefaults();
+    EXPECT_EQ(defaults.stringForKey("KQULogLevel"), "warning");
+    EXPECT_EQ(defaults.objectForKey("KQUAssertLevel"), KQUValue(50));
+    EXPECT_EQ(defaults.stringForKey("Spaced"), "out");
+    EXPECT_FALSE(defaults.objectForKey("Factory").has_value());
+    ::unlink(defaults.persistentDomainPath().c_str());
+}
+
+TEST_F(UserDefaults, SynchronizeReportsAnUnwritableFolder) {
+    std::string saved = std::getenv("XDG_CONFIG_HOME");
+    ::setenv("XDG_CONFIG_HOME", "/proc/no-such-place", 1);
+    KQUError error;
+    EXPECT_FALSE(defaults.synchronize(&error));
+    EXPECT_FALSE(error.description.empty());
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+}
+
+TEST_F(UserDefaults, ConcurrentReadersAndWriters) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                defaults.setObject(KQUValue(i), "Counter" + std::to_string(t));
+                (void)defaults.integerForKey("Counter" + std::to_string((t + 1) % 4));
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < 4; ++t) EXPECT_EQ(defaults.integerForKey("Counter" + std::to_string(t)), 1999);
+}
+
+}  // namespace

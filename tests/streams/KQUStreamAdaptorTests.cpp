@@ -1,0 +1,250 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "kqutility/foundation/KQUFileManager.h"
+#include "kqutility/streams/KQUBufferedInputStream.h"
+#include "kqutility/streams/KQUFileStreams.h"
+#include "kqutility/streams/KQUMemoryStreams.h"
+#include "kqutility/streams/KQUMoveableFileOutputStream.h"
+#include "kqutility/streams/KQUOffsetStreams.h"
+#include "support/KQUTestSupport.h"
+
+using namespace kqu;
+using kqu::test::TempDir;
+
+namespace {
+
+// A memory stream that counts the reads made on it and can refuse to seek, as an
+// inflating stream does.
+class CountingStream : public KQUInputStream {
+public:
+    CountingStream(std::string bytes, bool seekable) : mBytes(std::move(bytes)), mSeekable(seekable) {}
+    uint32_t readToBuffer(char* buffer, uint32_t size) override {
+        ++reads;
+        uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, mBytes.size() - mOffset));
+        std::memcpy(buffer, mBytes.data() + mOffset, n);
+        mOffset += n;
+        return n;
+    }
+    int64_t offset() override { return static_cast<int64_t>(mOffset); }
+    bool canSeek() override { return mSeekable; }
+    void seekToOffset(int64_t offset) override {
+        ++seeks;
+        mOffset = static_cast<size_t>(offset);
+    }
+    void disableSystemCaching() override {}
+    void enableSystemCaching() override {}
+    void close() override { closed = true; }
+    std::shared_ptr<KQUInputStream> closeLocalStream() override { return nullptr; }
+
+    int reads = 0, seeks = 0;
+    bool closed = false;
+
+private:
+    std::string mBytes;
+    size_t mOffset = 0;
+    bool mSeekable;
+};
+
+std::string forty() { return test::patternBytes(40, 7); }
+
+TEST(BufferedInputStream, SmallBufferCutsRequests) {
+    auto beneath = KQUMemoryInputStream::create(KQUMakeData(forty()));
+    KQUBufferedInputStream s(beneath, 16);
+    const char* lent;
+    std::string got;
+    std::vector<uint32_t> counts;
+    while (uint32_t n = s.readToOwnBuffer(&lent, 100)) {
+        counts.push_back(n);
+        got.append(lent, n);
+    }
+    EXPECT_EQ(counts, (std::vector<uint32_t>{16, 16, 8}));
+    EXPECT_EQ(got, forty());
+    EXPECT_EQ(s.offset(), 40);
+}
+
+TEST(BufferedInputStream, SeeksWithinHeldBytesWithoutReadingAgain) {
+    auto beneath = std::make_shared<CountingStream>(forty(), true);
+    KQUBufferedInputStream s(beneath, 16);
+    char buf[10];
+    ASSERT_EQ(s.readToBuffer(buf, 10), 10u);
+    EXPECT_EQ(beneath->reads, 1);
+    EXPECT_TRUE(s.seekWithinBufferToOffset(0));
+    char again[10];
+    ASSERT_EQ(s.readToBuffer(again, 10), 10u);
+    EXPECT_EQ(std::string(again, 10), forty().substr(0, 10));
+    EXPECT_EQ(beneath->reads, 1);
+    EXPECT_TRUE(s.seekWithinBufferToOffset(16));
+    EXPECT_FALSE(s.seekWithinBufferToOffset(17));
+    EXPECT_EQ(s.offset(), 16);
+}
+
+TEST(BufferedInputStream, SeekOutsideRepositionsTheStreamBeneathAtTheNextRead) {
+    auto beneath = std::make_shared<CountingStream>(forty(), true);
+    KQUBufferedInputStream s(beneath, 16);
+    char buf[4];
+    ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
+    s.seekToOffset(30);
+    EXPECT_EQ(beneath->seeks, 0);
+    EXPECT_EQ(s.offset(), 30);
+    ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
+    EXPECT_EQ(beneath->seeks, 1);
+    EXPECT_EQ(std::string(buf, 4), forty().substr(30, 4));
+}
+
+TEST(BufferedInputStream, StartsWhereItsStreamStands) {
+    auto beneath = std::make_shared<CountingStream>(std::string(200, 'a') + "tail", true);
+    beneath->seekToOffset(100);
+    KQUBufferedInputStream s(beneath);
+    EXPECT_EQ(s.offset(), 100);
+    s.seekToOffset(200);
+    char buf[8];
+    EXPECT_EQ(std::string(buf, s.readToBuffer(buf, 8)), "tail");
+}
+
+TEST(BufferedInputStream, UnseekableStreamBeneath) {
+    auto beneath = std::make_shared<CountingStream>(forty(), false);
+    KQUBufferedInputStream s(beneath, 16);
+    EXPECT_KQU_THROW(s.seekToOffset(0), "KQUBufferedInputStreamError", "Can't seek");
+    char buf[16];
+    ASSERT_EQ(s.readToBuffer(buf, 16), 16u);
+    // Someone else read from the stream beneath: the buffer can no longer follow it.
+    ASSERT_EQ(beneath->readToBuffer(buf, 1), 1u);
+    EXPECT_ASSERTION_FAILURE((void)s.readToBuffer(buf, 4));
+}
+
+TEST(BufferedInputStream, CloseClosesBeneathButKeepsLending) {
+    auto beneath = std::make_shared<CountingStream>(forty(), true);
+    KQUBufferedInputStream s(beneath, 16);
+    char buf[4];
+    ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
+    s.close();
+    EXPECT_TRUE(beneath->closed);
+    ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
+    EXPECT_EQ(std::string(buf, 4), forty().substr(4, 4));
+    EXPECT_EQ(s.closeLocalStream(), beneath);
+    EXPECT_KQU_THROW(KQUBufferedInputStream(beneath, 0), "KQUBufferedInputStreamError",
+                     "Could not create read buffer");
+}
+
+TEST(OffsetInputStream, PresentsAPartAsAWholeStream) {
+    std::string hundred = test::patternBytes(100);
+    auto beneath = KQUMemoryInputStream::create(KQUMakeData(hundred));
+    KQUOffsetInputStream s(beneath, 30);
+    EXPECT_EQ(s.offset(), 0);
+    char buf[100];
+    EXPECT_EQ(std::string(buf, s.readToBuffer(buf, 100)), hundred.substr(30));
+    s.seekToOffset(5);
+    EXPECT_EQ(beneath->offset(), 35);
+    beneath->seekToOffset(10);
+    EXPECT_ASSERTION_FAILURE(s.offset());
+    test::ContinueAfterAssertions continuing;
+    test::LogCapture log;
+    EXPECT_EQ(s.offset(), -20);
+    EXPECT_TRUE(log.contains("KQUOffsetInputStream points before its offset"));
+}
+
+TEST(OffsetOutputStream, OriginAtCreationAndWhencePassing) {
+    TempDir dir;
+    auto file = std::make_shared<KQUMoveableFileOutputStream>(dir.file("out"));
+    std::string head(1000, 'h');
+    file->writeBuffer(head.data(), 1000);
+    KQUOffsetOutputStream s(file);
+    s.writeBuffer("0123456789", 10);
+    EXPECT_EQ(s.offset(), 10);
+    s.seekToOffset(4, SEEK_SET);
+    EXPECT_EQ(file->offset(), 1004);
+    s.seekToOffset(-2, SEEK_END);
+    EXPECT_EQ(file->offset(), 1008);
+    auto reader = s.inputStream();
+    ASSERT_TRUE(reader);
+    char buf[16];
+    EXPECT_EQ(std::string(buf, reader->readToBuffer(buf, 16)), "0123456789");
+    KQUOffsetOutputStream memory(std::make_shared<KQUMemoryOutputStream>());
+    EXPECT_EQ(memory.inputStream(), nullptr);
+}
+
+class MoveableFile : public ::testing::Test {
+protected:
+    TempDir dir;
+};
+
+TEST_F(MoveableFile, TruncationNeverGrowsTheFile) {
+    KQUMoveableFileOutputStream s(dir.file("t"));
+    s.writeBuffer("0123456789", 10);
+    s.truncateToLength(10);
+    EXPECT_EQ(s.offset(), 10);
+    EXPECT_KQU_THROW(s.truncateToLength(11), NSGenericException,
+                     "-[KQUMoveableFileOutputStream truncateToOffset:] does not allow expanding the file");
+    EXPECT_EQ(test::readFile(dir.file("t")), "0123456789");
+    s.truncateToLength(4);
+    EXPECT_EQ(s.offset(), 4);
+    s.writeBuffer("AB", 2);
+    EXPECT_EQ(test::readFile(dir.file("t")), "0123AB");
+}
+
+// Packages over 4 GiB are truncated at their real length, not at the length modulo 2^32.
+TEST_F(MoveableFile, TruncatesBeyondFourGiBExactly) {
+    KQUMoveableFileOutputStream s(dir.file("big"));
+    const int64_t fiveGiB = 5LL << 30;
+    s.seekToOffset(fiveGiB, SEEK_SET);  // sparse: costs no disk
+    s.writeBuffer("x", 1);
+    const int64_t cut = (4LL << 30) + 7;
+    s.truncateToLength(cut);
+    EXPECT_EQ(s.offset(), cut);
+    auto attributes = KQUAttributesOfItem(dir.file("big"));
+    ASSERT_TRUE(attributes);
+    EXPECT_EQ(attributes->size, cut);
+}
+
+TEST_F(MoveableFile, InputStreamSeesWhatWasWrittenAndKeepsThePosition) {
+    KQUMoveableFileOutputStream s(dir.file("r"));
+    s.writeBuffer("abcdef", 6);
+    s.seekToOffset(2, SEEK_SET);
+    auto reader = s.inputStream();
+    EXPECT_EQ(s.offset(), 2);
+    char buf[16];
+    EXPECT_EQ(std::string(buf, reader->readToBuffer(buf, 16)), "abcdef");
+    s.writeBuffer("XY", 2);
+    EXPECT_EQ(test::readFile(dir.file("r")), "abXYef");
+}
+
+TEST_F(MoveableFile, MoveKeepsWritingAtTheEnd) {
+    KQUMoveableFileOutputStream s(dir.file("old"));
+    s.writeBuffer("abc", 3);
+    s.seekToOffset(0, SEEK_SET);
+    ASSERT_TRUE(s.moveToPath(dir.file("new")));
+    EXPECT_EQ(s.path(), dir.file("new"));
+    EXPECT_FALSE(KQUFileExists(dir.file("old")));
+    s.writeBuffer("def", 3);
+    s.close();
+    EXPECT_EQ(test::readFile(dir.file("new")), "abcdef");
+}
+
+TEST_F(MoveableFile, FailedMoveLeavesTheStreamClosedAndTheTargetAlone) {
+    test::writeFile(dir.file("taken"), "keep me");
+    KQUMoveableFileOutputStream s(dir.file("mine"));
+    s.writeBuffer("abc", 3);
+    KQUError error;
+    EXPECT_FALSE(s.moveToPath(dir.file("taken"), &error));
+    EXPECT_EQ(error.code, EEXIST);
+    EXPECT_FALSE(s.isOpen());
+    EXPECT_EQ(test::readFile(dir.file("taken")), "keep me");
+    EXPECT_EQ(test::readFile(dir.file("mine")), "abc");
+    EXPECT_KQU_THROW(s.writeBuffer("d", 1), "KQUWriteError", "Could not write: Bad file descriptor");
+}
+
+TEST_F(MoveableFile, ReplacesAnExistingFileAtCreation) {
+    test::writeFile(dir.file("f"), "old contents");
+    KQUMoveableFileOutputStream s(dir.file("f"));
+    s.writeBuffer("n", 1);
+    s.flush();
+    EXPECT_EQ(test::readFile(dir.file("f")), "n");
+    EXPECT_KQU_THROW(KQUMoveableFileOutputStream(dir.file("no/dir/f")), "KQUOpenError", "");
+}
+
+}  // namespace
