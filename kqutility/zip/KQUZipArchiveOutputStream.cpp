@@ -59,6 +59,14 @@ private:
     std::shared_ptr<KQUZipOutputEntry> mEntry;
 };
 
+// Names are UTF-8; a name beyond ASCII says so (bit 11), or other tools read it in their
+// legacy code page. ASCII names keep flags 0.
+uint16_t nameFlags(std::string_view name) {
+    bool ascii =
+        std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? 0 : KQUZipFlagUtf8Name;
+}
+
 const std::vector<char>& zeroBlock() {
     static const std::vector<char> zeros(kZeroBlockSize, 0);
     return zeros;
@@ -147,6 +155,7 @@ void KQUZipArchiveOutputStream::findLastEntryEndingAt(uint64_t end) {
 
 uint32_t KQUZipArchiveOutputStream::writeLocalFileHeader(const KQUZipOutputEntry& entry) {
     KQUZipEntryRecordInfo info;
+    info.flags = nameFlags(entry.name);
     info.compressionMethod = KQUZipCompressionMethodCode(entry.isCompressed, entry.isEncrypted);
     info.dosTime = entry.time;
     mBuffer.clear();
@@ -534,6 +543,7 @@ void KQUZipArchiveOutputStream::setEncryptedDocumentUuid(KQUData uuid) {
 
 void KQUZipArchiveOutputStream::writeCentralFileHeader(const KQUZipOutputEntry& entry, bool isFirstEntry) {
     KQUZipEntryRecordInfo info;
+    info.flags = nameFlags(entry.name);
     info.compressionMethod = KQUZipCompressionMethodCode(entry.isCompressed, entry.isEncrypted);
     info.dosTime = entry.time;
     info.crc32 = entry.crc;

@@ -89,13 +89,18 @@ TEST_F(ZipWriter, StoredDeflatedAndEmptyEntriesReadBack) {
     put(zip, "empty", "");
     put(zip, "empty-deflated", "", true);
     put(zip, "unknown.txt", text, true, false);
-    EXPECT_EQ(zip.entryNames(),
-              (std::vector<std::string>{"big.bin", "text.txt", "empty", "empty-deflated", "unknown.txt"}));
+    put(zip, "Ünïcode/名前.xml", "utf-8");
+    EXPECT_EQ(zip.entryNames(), (std::vector<std::string>{"big.bin", "text.txt", "empty", "empty-deflated",
+                                                          "unknown.txt", "Ünïcode/名前.xml"}));
     zip.close();
 
     ParsedArchive a = parseArchive(path);
-    ASSERT_EQ(a.entries.size(), 5u);
+    ASSERT_EQ(a.entries.size(), 6u);
     EXPECT_EQ(entryContents(*a.find("big.bin")), big);
+    // Names beyond ASCII carry the UTF-8 flag, in both headers; others have flags 0.
+    EXPECT_EQ(a.find("Ünïcode/名前.xml")->local.flags, KQUZipFlagUtf8Name);
+    EXPECT_EQ(a.find("Ünïcode/名前.xml")->central.flags, KQUZipFlagUtf8Name);
+    EXPECT_EQ(a.find("big.bin")->central.flags, 0);
     EXPECT_EQ(entryContents(*a.find("text.txt")), text);
     EXPECT_EQ(a.find("text.txt")->central.compressionMethod, 8);
     EXPECT_LT(a.find("text.txt")->compressedSize, text.size() / 10);
