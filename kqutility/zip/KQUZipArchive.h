@@ -1,0 +1,113 @@
+// Reading zip archives (document packages) from a file or from memory.
+//
+// Opening an archive reads its central directory once into entries keyed by name, picks
+// up the library's encryption extra fields (passphrase verifier, hint, document UUID),
+// and optionally strips a directory that every entry name shares. Local headers are read
+// later, when an entry's data is first needed. Everything read from the archive is
+// untrusted: every offset and length is checked against the archive before anything is
+// allocated or read, entries whose data would overlap another entry or the central
+// directory are refused, and a malformed archive throws KQUZipException (or KQUException
+// "KQUZipArchiveError" from the record reader) with a fixed name and reason; an archive
+// that throws while opening leaves nothing behind.
+//
+//     KQUZipArchive archive(path);
+//     if (archive.isEncrypted()) archive.setCryptoKey(key);   // a key checked against passphraseVerifier()
+//     auto entry = archive.entryWithName("Index.xml");
+//     xmlDocPtr document = entry ? entry->xmlDocument() : nullptr;
+//
+// Threads: an archive is opened on one thread. Afterwards its entries may be read from
+// several threads at once (each stream is independent); setCryptoKey() belongs before
+// that. Entries keep the archive's bytes alive and may outlive the archive object.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "kqutility/crypto/KQUCryptoKey.h"
+#include "kqutility/foundation/KQUData.h"
+#include "kqutility/zip/KQUZipArchiveDataRepresentation.h"
+#include "kqutility/zip/KQUZipEntry.h"
+#include "kqutility/zip/KQUZipException.h"
+
+namespace kqu {
+
+struct KQUZipEndOfCentralDirectory {
+    uint32_t entryCount = 0;
+    int64_t size = 0;
+    int64_t offset = 0;
+    // Where the directory must end: the Zip64 end record or the end record.
+    int64_t limit = 0;
+    // The count is 0xFFFF but no Zip64 locator precedes the end record.
+    bool countWithoutLocator = false;
+};
+
+class KQUZipRecordInputStream;
+
+class KQUZipArchive {
+public:
+    // Whether the file starts with the local file header signature (nothing else is
+    // examined); false for a missing file or one shorter than 4 bytes.
+    static bool isZipArchiveAtPath(const std::string& path);
+
+    // Opens the archive file at path. Throws KQUZipException (see the class comment).
+    explicit KQUZipArchive(const std::string& path, bool collapseCommonRootDirectory = false);
+    // Opens an archive held in memory. Archives of 4 GiB or more cannot be read from
+    // memory (NSInvalidArgumentException "Bad input stream range.").
+    explicit KQUZipArchive(KQUDataRef data, bool collapseCommonRootDirectory = false);
+    // The same over any archive data representation.
+    explicit KQUZipArchive(KQUZipArchiveDataRepresentationRef representation,
+                           bool collapseCommonRootDirectory = false);
+
+    std::shared_ptr<KQUZipEntry> entryWithName(std::string_view name) const;
+    // The entry after setDataLength(dataLength) (for encrypted entries whose plaintext
+    // length the application knows); nullptr when absent.
+    std::shared_ptr<KQUZipEntry> entryWithName(std::string_view name, int64_t dataLength) const;
+    // All names, in the order of the central directory.
+    std::vector<std::string> allEntryNames() const;
+    // All entries, in the order of the central directory.
+    std::vector<std::shared_ptr<KQUZipEntry>> allEntries() const;
+    size_t entryCount() const { return mOrder.size(); }
+
+    // A passphrase verifier was found.
+    bool isEncrypted() const { return mPassphraseVerifier != nullptr; }
+    const KQUDataRef& passphraseVerifier() const { return mPassphraseVerifier; }
+    const std::optional<std::string>& passphraseHint() const { return mPassphraseHint; }
+    const KQUDataRef& encryptedDocumentUuid() const { return mEncryptedDocumentUuid; }
+    const KQUCryptoKeyRef& cryptoKey() const { return mCryptoKey; }
+    // Hands the key to every entry; entries stored with the library's encrypted methods
+    // then read through the decrypting stream.
+    void setCryptoKey(KQUCryptoKeyRef key);
+
+    const KQUZipArchiveDataRepresentationRef& dataRepresentation() const { return mDataRepresentation; }
+
+private:
+    void readEntries();
+    KQUZipEndOfCentralDirectory readEndOfCentralDirectory(KQUZipRecordInputStream& stream);
+    const uint8_t* searchForEndOfCentralDirectory(KQUZipRecordInputStream& stream, int64_t* offset);
+    KQUZipEndOfCentralDirectory readZip64EndOfCentralDirectory(KQUZipRecordInputStream& stream,
+                                                               int64_t eocdOffset);
+    std::string readFilename(const uint8_t* bytes, uint32_t size);
+    void readExtraField(const uint8_t* bytes, uint32_t size, KQUZipEntry& entry);
+    void checkEntryPlacement(int64_t directoryOffset);
+    void collapseCommonRootDirectory();
+    void addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry);
+
+    KQUZipArchiveDataRepresentationRef mDataRepresentation;
+    std::unordered_map<std::string, size_t> mEntries;  // name -> index in mOrder
+    std::vector<std::pair<std::string, std::shared_ptr<KQUZipEntry>>> mOrder;
+    KQUDataRef mPassphraseVerifier;
+    std::optional<std::string> mPassphraseHint;
+    KQUDataRef mEncryptedDocumentUuid;
+    KQUCryptoKeyRef mCryptoKey;
+};
+
+// Decodes an entry name: UTF-8 when valid, otherwise code page 437 (the zip format's
+// original encoding) converted to UTF-8; nullopt for a name holding a NUL byte.
+std::optional<std::string> KQUZipDecodeFilename(std::string_view bytes);
+
+}  // namespace kqu

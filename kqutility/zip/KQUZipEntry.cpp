@@ -1,0 +1,258 @@
+#include "kqutility/zip/KQUZipEntry.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <new>
+
+#include <fmt/format.h>
+
+#include "kqutility/crypto/KQUCryptoStreams.h"
+#include "kqutility/diagnostics/KQUAssertionHandler.h"
+#include "kqutility/diagnostics/KQULog.h"
+#include "kqutility/foundation/KQUFileManager.h"
+#include "kqutility/streams/KQUFileStreams.h"
+#include "kqutility/zip/KQUZipException.h"
+#include "kqutility/zip/KQUZipFormat.h"
+#include "kqutility/zip/KQUZipInflateInputStream.h"
+
+namespace kqu {
+namespace {
+
+constexpr const char* kEntryError = "KQUZipEntryError";
+// Deflate cannot expand data by more than this factor (its longest match of 258 bytes
+// costs at least two bits), so a larger uncompressed size is a lie.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+
+[[noreturn]] void throwCouldNotRead(uint64_t size) {
+    throw KQUZipException(kEntryError, fmt::format("Couldn't read data with size: {}", size));
+}
+
+}  // namespace
+
+KQUZipEntry::KQUZipEntry(KQUZipArchiveDataRepresentationRef archive, int compressionMethod,
+                         uint64_t compressedSize, uint64_t uncompressedSize, uint64_t offset, uint32_t crc)
+    : mArchiveDataRepresentation(std::move(archive)),
+      mCompressionMethod(compressionMethod),
+      mMethodCode(compressionMethod == 1 ? KQUZipCompressionMethodDeflated : KQUZipCompressionMethodStored),
+      mCompressedSize(compressedSize),
+      mUncompressedSize(uncompressedSize),
+      mOffset(offset),
+      mCrc(crc) {}
+
+KQUZipEntry::KQUZipEntry(const uint8_t* header, KQUZipArchiveDataRepresentationRef archive)
+    : mArchiveDataRepresentation(std::move(archive)) {
+    // Offsets below are those of the central file header minus its 4-byte signature.
+    uint16_t flags = KQUZipReadUInt16(header + 4);
+    if (flags & KQUZipFlagTraditionalEncryption)
+        throw KQUZipException("KQUZipCentralFileHeaderError", "Encrypted files are not supported");
+    setCompressionFlags(KQUZipReadUInt16(header + 6));
+    mCrc = KQUZipReadUInt32(header + 12);
+    mCompressedSize = KQUZipReadUInt32(header + 16);
+    mUncompressedSize = KQUZipReadUInt32(header + 20);
+    if (KQUZipReadUInt16(header + 30) != 0)
+        throw KQUZipException("KQUZipCentralFileHeaderError", "No multi-disk support");
+    mOffset = KQUZipReadUInt32(header + 38);
+}
+
+void KQUZipEntry::setCompressionFlags(uint16_t methodCode) {
+    auto method = KQUZipInternalCompressionMethod(methodCode);
+    if (!method) throw KQUZipException("KQUZipCentralFileHeaderError", "Unsupported compression method");
+    mCompressionMethod = *method;
+    mMethodCode = methodCode;
+    mIsEncryptedMethod = methodCode == KQUZipCompressionMethodStoredEncrypted ||
+                         methodCode == KQUZipCompressionMethodDeflatedEncrypted;
+}
+
+void KQUZipEntry::readZip64ExtraField(std::span<const uint8_t> payload) {
+    KQUZipZip64Values values{mUncompressedSize, mCompressedSize, mOffset};
+    KQUZipApplyZip64ExtraField(payload, values);
+    mUncompressedSize = values.uncompressedSize;
+    mCompressedSize = values.compressedSize;
+    mOffset = values.localHeaderOffset;
+}
+
+int64_t KQUZipEntry::encodedLength() const {
+    if (mHasEncodedLength.load(std::memory_order_acquire)) return static_cast<int64_t>(mEncodedLength);
+    std::lock_guard guard(mLock);
+    if (!mHasEncodedLength.load(std::memory_order_relaxed)) {
+        mEncodedLength =
+            isEncrypted() ? KQUCryptoOutputStream::encodedLengthForDataLength(mUncompressedSize, *mCryptoKey)
+                          : mUncompressedSize;
+        mHasEncodedLength.store(true, std::memory_order_release);
+    }
+    return static_cast<int64_t>(mEncodedLength);
+}
+
+void KQUZipEntry::setDataLength(int64_t length) {
+    if (!isEncrypted() || length < 0) {
+        KQU_OBJECT_ASSERT_FAILURE("Tried to call -setDataLength: on an unencrypted zip entry.");
+        return;
+    }
+    std::lock_guard guard(mLock);
+    mUncompressedSize = static_cast<uint64_t>(length);
+    mHasEncodedLength.store(false, std::memory_order_release);
+}
+
+bool KQUZipEntry::isReadable() const {
+    return mArchiveDataRepresentation->isReadable() && dataOffset() != 0;
+}
+
+uint64_t KQUZipEntry::dataOffset() const {
+    if (mHasDataOffset.load(std::memory_order_acquire)) return mDataOffset;
+    std::lock_guard guard(mLock);
+    if (mHasDataOffset.load(std::memory_order_relaxed)) return mDataOffset;
+    const auto& archive = *mArchiveDataRepresentation;
+    if (mOffset > static_cast<uint64_t>(INT64_MAX) ||
+        !KQUZipArchiveDataRepresentation::isValidRange(static_cast<int64_t>(mOffset),
+                                                       KQUZipLocalFileHeaderFixedSize, archive.dataLength()))
+        throw KQUZipException(kEntryError, "Could not read local header.");
+    auto stream =
+        archive.bufferedInputStreamWithOffset(static_cast<int64_t>(mOffset), KQUZipLocalFileHeaderFixedSize);
+    const char* bytes = nullptr;
+    uint32_t n = stream->readToOwnBuffer(&bytes, KQUZipLocalFileHeaderFixedSize);
+    if (n < KQUZipLocalFileHeaderFixedSize)
+        throw KQUZipException(kEntryError, "Could not read local header.");
+    const auto* header = reinterpret_cast<const uint8_t*>(bytes);
+    uint64_t offset = 0;
+    if (KQUZipReadUInt32(header) != KQUZipLocalFileHeaderSignature) {
+        KQULogError("Local file header record signature not found");
+    } else {
+        offset = mOffset + KQUZipLocalFileHeaderFixedSize + KQUZipReadUInt16(header + 26) +
+                 KQUZipReadUInt16(header + 28);
+    }
+    stream->close();
+    mDataOffset = offset;
+    mHasDataOffset.store(true, std::memory_order_release);
+    return mDataOffset;
+}
+
+void KQUZipEntry::checkDataRange(uint64_t dataOffset, uint64_t length) const {
+    uint64_t limit =
+        std::min<uint64_t>(mDataLimit, static_cast<uint64_t>(mArchiveDataRepresentation->dataLength()));
+    if (dataOffset > limit || length > limit - dataOffset)
+        throw KQUZipException(kEntryError,
+                              fmt::format("Data of entry {} lies outside its place in the archive", mName));
+}
+
+std::shared_ptr<KQUInputStream> KQUZipEntry::storedInputStream() const {
+    uint64_t d = dataOffset();
+    if (d == 0) return nullptr;
+    checkDataRange(d, mCompressedSize);
+    auto stream = mArchiveDataRepresentation->inputStreamWithOffset(static_cast<int64_t>(d),
+                                                                    static_cast<int64_t>(mCompressedSize));
+    if (mIsEncryptedMethod || mCompressionMethod == 0)
+        stream = std::make_shared<KQUZipCrcCheckedInputStream>(std::move(stream), mCompressedSize, mCrc);
+    return stream;
+}
+
+std::shared_ptr<KQUInputStream> KQUZipEntry::inputStream() const {
+    if (mIsEncryptedMethod && !mCryptoKey)
+        throw KQUZipException(kEntryError, "The entry is encrypted; a key is needed to read it.");
+    uint64_t d = dataOffset();
+    if (d == 0) return nullptr;
+    checkDataRange(d, mCompressedSize);
+    const auto& archive = *mArchiveDataRepresentation;
+    if (mIsEncryptedMethod) {
+        // The stored CRC-32 covers the encrypted bytes, as the writer computed it.
+        auto stored = std::make_shared<KQUZipCrcCheckedInputStream>(
+            archive.inputStreamWithOffset(static_cast<int64_t>(d), static_cast<int64_t>(mCompressedSize)),
+            mCompressedSize, mCrc);
+        auto decrypted = std::make_shared<KQUCryptoInputStream>(std::move(stored), mCryptoKey);
+        if (mCompressionMethod == 0) return decrypted;
+        return std::make_shared<KQUZipInflateInputStream>(std::move(decrypted));
+    }
+    if (mCompressionMethod == 0) {
+        if (mCompressedSize != mUncompressedSize)
+            throw KQUZipException(kEntryError,
+                                  fmt::format("Stored entry {} has a compressed size of {} bytes and an "
+                                              "uncompressed size of {} bytes",
+                                              mName, mCompressedSize, mUncompressedSize));
+        return std::make_shared<KQUZipCrcCheckedInputStream>(
+            archive.inputStreamWithOffset(static_cast<int64_t>(d), static_cast<int64_t>(mUncompressedSize)),
+            mUncompressedSize, mCrc);
+    }
+    return std::make_shared<KQUZipInflateInputStream>(
+        static_cast<int64_t>(d), static_cast<int64_t>(d + mCompressedSize), mUncompressedSize, mCrc, archive);
+}
+
+KQUDataRef KQUZipEntry::data() const {
+    uint64_t n = mUncompressedSize;
+    // The size is untrusted: refuse what cannot be held or what the stored bytes could
+    // not possibly yield, before allocating anything.
+    bool impossible = isCompressed() ? n / kMaxDeflateRatio > mCompressedSize + 1 : n > mCompressedSize;
+    if (n >= (uint64_t{1} << 32) || impossible) throwCouldNotRead(n);
+    KQUData bytes;
+    try {
+        bytes.resize(static_cast<size_t>(n));
+    } catch (const std::bad_alloc&) {
+        throw KQUZipException(kEntryError, fmt::format("Couldn't allocate NSMutableData with size: {}", n));
+    }
+    auto stream = inputStream();
+    if (!stream) throw KQUZipException(kEntryError, "Local file header record signature not found");
+    uint64_t done = 0;
+    while (done < n) {
+        uint32_t got = stream->readToBuffer(reinterpret_cast<char*>(bytes.data()) + done,
+                                            static_cast<uint32_t>(n - done));
+        if (got == 0) break;
+        done += got;
+    }
+    // One more read must find the end: that also completes the checks of the streams.
+    char extra;
+    if (done != n || stream->readToBuffer(&extra, 1) != 0) throwCouldNotRead(n);
+    stream->close();
+    return KQUMakeData(std::move(bytes));
+}
+
+void KQUZipEntry::copyToFile(const std::string& path) const {
+    auto input = bufferedInputStream();
+    if (!input) throw KQUZipException(kEntryError, "Local file header record signature not found");
+    std::string temporary = KQUTemporaryPathNear(path);
+    FILE* file = KQUFileOpen(temporary, "w");
+    try {
+        const char* bytes = nullptr;
+        while (uint32_t n = input->readToOwnBuffer(&bytes, UINT32_MAX)) {
+            if (std::fwrite(bytes, 1, n, file) != n) KQUErrnoRaise("KQUFileWriteError", "Could not write");
+        }
+        input->close();
+        FILE* closing = file;
+        file = nullptr;
+        if (std::fclose(closing) != 0) KQUErrnoRaise("KQUFileWriteError", "Could not write");
+        if (::rename(temporary.c_str(), path.c_str()) != 0)
+            KQUErrnoRaise("KQURenameError", fmt::format("Could not rename {} to {}", temporary, path));
+    } catch (...) {
+        if (file) std::fclose(file);
+        ::unlink(temporary.c_str());
+        throw;
+    }
+}
+
+bool KQUZipEntry::isBackedByFile() const {
+    return dynamic_cast<const KQUZipArchiveFileDataRepresentation*>(mArchiveDataRepresentation.get()) !=
+           nullptr;
+}
+
+std::optional<std::string> KQUZipEntry::backingFilePath() const {
+    auto* file = dynamic_cast<const KQUZipArchiveFileDataRepresentation*>(mArchiveDataRepresentation.get());
+    if (!file) {
+        KQU_OBJECT_ASSERT_FAILURE(
+            "-[KQUZipEntry backingFilePath] called on an entry that is not backed by file.");
+        return std::nullopt;
+    }
+    return file->path();
+}
+
+uint64_t KQUZipEntry::backingFileDataOffset() const {
+    if (!isBackedByFile()) {
+        KQU_OBJECT_ASSERT_FAILURE(
+            "-[KQUZipEntry backingFileDataOffset] called on an entry that is not backed by file.");
+        return 0;
+    }
+    return dataOffset();
+}
+
+std::string KQUZipEntry::description() const {
+    return fmt::format("<KQUZipEntry {}: {}>", static_cast<const void*>(this), mName);
+}
+
+}  // namespace kqu

@@ -1,0 +1,142 @@
+#include "kqutility/zip/KQUZipInflateInputStream.h"
+
+#include <algorithm>
+#include <new>
+
+#include <fmt/format.h>
+
+#include "kqutility/diagnostics/KQUAssertionHandler.h"
+#include "kqutility/streams/KQUBufferedInputStream.h"
+#include "kqutility/zip/KQUZipCrc32.h"
+#include "kqutility/zip/KQUZipException.h"
+#include "kqutility/zip/KQUZipFormat.h"
+
+namespace kqu {
+
+void KQUZipThrowCrcMismatch(uint32_t expected, uint32_t found) {
+    throw KQUZipException("KQUZipEntryError",
+                          fmt::format("CRC-32 mismatch (expected {:08x}, found {:08x})", expected, found));
+}
+
+// MARK: - KQUZipInflateInputStream
+
+KQUZipInflateInputStream::KQUZipInflateInputStream(int64_t offset, int64_t end, uint64_t uncompressedSize,
+                                                   uint32_t crc,
+                                                   const KQUZipArchiveDataRepresentation& archive)
+    : mOffset(offset),
+      mInput(archive.bufferedInputStreamWithOffset(offset, end - offset)),
+      mOutBufferSize(
+          static_cast<uint32_t>(std::clamp<uint64_t>(uncompressedSize, 1, KQUZipInflateBufferMaxSize))),
+      mIsFromZip(true),
+      mUncompressedSize(uncompressedSize),
+      mCheckCrc(crc) {
+    setupInflateStream();
+}
+
+KQUZipInflateInputStream::KQUZipInflateInputStream(std::shared_ptr<KQUInputStream> input)
+    : mOffset(0),
+      mInput(std::make_shared<KQUBufferedInputStream>(std::move(input))),
+      mOutBufferSize(KQUZipInflateBufferMaxSize),
+      mIsFromZip(false) {
+    setupInflateStream();
+}
+
+KQUZipInflateInputStream::~KQUZipInflateInputStream() {
+    if (mHasStream) inflateEnd(&mStream);
+}
+
+void KQUZipInflateInputStream::setupInflateStream() {
+    mStream.zalloc = Z_NULL;
+    mStream.zfree = Z_NULL;
+    mStream.opaque = Z_NULL;
+    mStream.next_in = Z_NULL;
+    mStream.avail_in = 0;
+    int result = inflateInit2(&mStream, -15);
+    if (result != Z_OK)
+        throw KQUZipException("KQUZipInflateError", fmt::format("inflateInit2() failed: {}", result));
+    mHasStream = true;
+}
+
+void KQUZipInflateInputStream::verifyEntry(bool deflateEnded) {
+    if (!mIsFromZip || mHasVerified) return;
+    uint64_t produced = mStream.total_out;
+    if (produced > mUncompressedSize || (deflateEnded && produced != mUncompressedSize))
+        throw KQUZipException("KQUZipEntryError", fmt::format("Inflated {} bytes from an entry of {} bytes",
+                                                              produced, mUncompressedSize));
+    if (produced == mUncompressedSize) {
+        mHasVerified = true;
+        if (mCalculatedCrc != mCheckCrc) KQUZipThrowCrcMismatch(mCheckCrc, mCalculatedCrc);
+    }
+}
+
+uint32_t KQUZipInflateInputStream::readToBuffer(char* buffer, uint32_t size) {
+    if (size == 0) return 0;
+    mStream.next_out = reinterpret_cast<Bytef*>(buffer);
+    mStream.avail_out = size;
+    int result = Z_OK;
+    while (mStream.avail_out > 0) {
+        if (mStream.avail_in == 0 && mReachedEnd) break;
+        if (mDeflateEnded || result != Z_OK) break;
+        if (mStream.avail_in == 0) {
+            const char* block = nullptr;
+            uint32_t n = mInput->readToOwnBuffer(&block, UINT32_MAX);
+            mStream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(block));
+            mStream.avail_in = n;
+            mOffset += n;
+        }
+        result = inflate(&mStream, Z_NO_FLUSH);
+        if (result != Z_OK && result != Z_STREAM_END)
+            throw KQUZipException("KQUZipInflateError", fmt::format("inflate() failed: {}", result));
+        if (result == Z_STREAM_END) mDeflateEnded = true;
+    }
+    uint32_t produced = size - mStream.avail_out;
+    if (mIsFromZip) {
+        if (produced) mCalculatedCrc = KQUZipCrc32(mCalculatedCrc, buffer, produced);
+        verifyEntry(mDeflateEnded);
+    }
+    if (produced == 0) mReachedEnd = true;
+    return produced;
+}
+
+uint32_t KQUZipInflateInputStream::readToOwnBuffer(const char** buffer, uint32_t size) {
+    if (!mOutBuffer && mOutBufferSize > 0) {
+        mOutBuffer.reset(new (std::nothrow) char[mOutBufferSize]);
+        if (!mOutBuffer) throw KQUZipException("KQUZipInflateError", "Could not create inflate buffer");
+    }
+    static char sEmpty;
+    char* out = mOutBuffer ? mOutBuffer.get() : &sEmpty;
+    uint32_t want = size > 0 && size <= mOutBufferSize ? size : mOutBufferSize;
+    uint32_t n = readToBuffer(out, want);
+    *buffer = out;
+    return n;
+}
+
+void KQUZipInflateInputStream::seekToOffset(int64_t) {
+    KQU_OBJECT_ASSERT_FAILURE("Not implemented.");
+}
+
+// MARK: - KQUZipCrcCheckedInputStream
+
+KQUZipCrcCheckedInputStream::KQUZipCrcCheckedInputStream(std::shared_ptr<KQUInputStream> input,
+                                                         uint64_t length, uint32_t crc)
+    : mInput(std::move(input)), mLength(length), mCheckCrc(crc) {}
+
+uint32_t KQUZipCrcCheckedInputStream::readToBuffer(char* buffer, uint32_t size) {
+    uint32_t n = mInput->readToBuffer(buffer, size);
+    if (n) mCalculatedCrc = KQUZipCrc32(mCalculatedCrc, buffer, n);
+    mRead += n;
+    if (!mHasVerified && (mRead >= mLength || (n == 0 && size > 0))) {
+        mHasVerified = true;
+        if (mRead != mLength)
+            throw KQUZipException("KQUZipEntryError",
+                                  fmt::format("Read {} bytes from an entry of {} bytes", mRead, mLength));
+        if (mCalculatedCrc != mCheckCrc) KQUZipThrowCrcMismatch(mCheckCrc, mCalculatedCrc);
+    }
+    return n;
+}
+
+void KQUZipCrcCheckedInputStream::seekToOffset(int64_t) {
+    KQU_OBJECT_ASSERT_FAILURE("Not implemented.");
+}
+
+}  // namespace kqu

@@ -1,0 +1,365 @@
+// Data representations over files and memory: hashing, equality, path resolution,
+// copying into files, loading into memory and XML parsing.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "kqutility/crypto/KQUCryptoKey.h"
+#include "kqutility/streams/KQUDataConsumer.h"
+#include "kqutility/streams/KQUDataRepresentation.h"
+#include "kqutility/streams/KQUMemoryStreams.h"
+#include "tests/support/KQUTestSupport.h"
+
+namespace kqu {
+namespace {
+
+using test::TempDir;
+
+KQUDataRef bytesOf(const std::string& s) {
+    return KQUMakeData(s);
+}
+
+std::shared_ptr<KQUMemoryDataRepresentation> memoryOf(const std::string& s) {
+    return std::make_shared<KQUMemoryDataRepresentation>(bytesOf(s));
+}
+
+// A stream that hands out its bytes and then throws instead of ending.
+class FailingStream final : public KQUInputStream {
+public:
+    explicit FailingStream(std::string bytes) : mBytes(std::move(bytes)) {}
+    uint32_t readToBuffer(char* buffer, uint32_t size) override {
+        if (mOffset >= mBytes.size())
+            throw KQUException("KQUReadError", "Could not read: Input/output error");
+        uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, mBytes.size() - mOffset));
+        std::memcpy(buffer, mBytes.data() + mOffset, n);
+        mOffset += n;
+        return n;
+    }
+    int64_t offset() override { return static_cast<int64_t>(mOffset); }
+    bool canSeek() override { return false; }
+    void seekToOffset(int64_t) override {}
+    void disableSystemCaching() override {}
+    void enableSystemCaching() override {}
+    void close() override {}
+    std::shared_ptr<KQUInputStream> closeLocalStream() override { return nullptr; }
+
+private:
+    std::string mBytes;
+    size_t mOffset = 0;
+};
+
+// Claims a length whose bytes its stream fails to deliver.
+class FailingRepresentation final : public KQUDataRepresentation {
+public:
+    FailingRepresentation(std::string prefix, int64_t length) : mPrefix(std::move(prefix)), mLength(length) {}
+    int64_t dataLength() const override { return mLength; }
+    std::shared_ptr<KQUInputStream> inputStream() const override {
+        return std::make_shared<FailingStream>(mPrefix);
+    }
+
+private:
+    std::string mPrefix;
+    int64_t mLength;
+};
+
+TEST(DataRepresentationHash, CoversPrefixAndLength) {
+    // Known answers: the signed-byte FNV hash of the first 4096 bytes followed by the
+    // length as 8 little-endian bytes, computed in Python.
+    EXPECT_EQ(memoryOf("abc")->hash(), 0x0B6F4AA6u);
+    std::string long_(10000, '\0');
+    for (size_t i = 0; i < long_.size(); ++i) long_[i] = static_cast<char>((i * 7 + 3) & 0xff);
+    EXPECT_EQ(memoryOf(long_)->hash(), 0x57D208EAu);
+    EXPECT_EQ(memoryOf("")->hash(), 0x9BE17165u);
+}
+
+TEST(DataRepresentationEquality, LargeContentsCompareByBytes) {
+    std::string contents = test::patternBytes(10'000'000, 3);
+    auto a = memoryOf(contents);
+    auto b = memoryOf(contents);
+    EXPECT_TRUE(a->isEqual(*b));
+    EXPECT_EQ(a->hash(), b->hash());
+    std::string changed = contents;
+    changed.back() ^= 1;
+    auto c = memoryOf(changed);
+    EXPECT_FALSE(a->isEqual(*c));
+    EXPECT_EQ(a->hash(), c->hash());  // only the first 4096 bytes and the length are hashed
+    EXPECT_FALSE(a->isEqual(*memoryOf(contents.substr(1))));
+}
+
+TEST(DataRepresentationEquality, FileEqualsMemoryAndEmptyEqualsEmpty) {
+    TempDir dir;
+    std::string contents = test::patternBytes(700'000, 9);  // several 256 KiB blocks
+    test::writeFile(dir.file("a"), contents);
+    test::writeFile(dir.file("empty"), "");
+    KQUFileDataRepresentation file(dir.file("a"));
+    auto memory = memoryOf(contents);
+    EXPECT_TRUE(file.isEqual(*memory));
+    EXPECT_TRUE(memory->isEqual(file));
+    EXPECT_EQ(file.hash(), memory->hash());
+    EXPECT_TRUE(KQUFileDataRepresentation(dir.file("empty")).isEqual(*memoryOf("")));
+    EXPECT_TRUE(memoryOf("")->isEqual(*memoryOf("")));
+}
+
+TEST(DataRepresentationEquality, SameLocationNeedsNoRead) {
+    auto data = bytesOf("same block");
+    KQUMemoryDataRepresentation a(data), b(data), c(bytesOf("same block"));
+    EXPECT_TRUE(a.hasSameLocationAs(b));
+    EXPECT_FALSE(a.hasSameLocationAs(c));
+    EXPECT_TRUE(a.isEqual(c));
+}
+
+TEST(DataRepresentationFile, FollowsRenameAndPrefersRememberedPath) {
+    TempDir dir;
+    test::writeFile(dir.file("doc"), "first");
+    KQUFileDataRepresentation file(dir.file("doc"));
+    ASSERT_TRUE(std::filesystem::exists(dir.file("doc")));
+    std::filesystem::rename(dir.file("doc"), dir.file("renamed"));
+    EXPECT_EQ(file.path(), dir.file("renamed"));
+    EXPECT_TRUE(file.isReadable());
+
+    KQUFileDataRepresentation other(dir.file("renamed"));
+    std::filesystem::rename(dir.file("renamed"), dir.file("moved"));
+    test::writeFile(dir.file("renamed"), "a new file at the old path");
+    EXPECT_EQ(other.path(), dir.file("renamed"));
+}
+
+TEST(DataRepresentationFile, RemovedFileIsUnreadableUntilRecreated) {
+    TempDir dir;
+    test::writeFile(dir.file("doc"), "x");
+    KQUFileDataRepresentation file(dir.file("doc"));
+    ::unlink(dir.file("doc").c_str());
+    EXPECT_FALSE(file.isReadable());
+    EXPECT_EQ(file.inputStream(), nullptr);
+    test::writeFile(dir.file("doc"), "back");
+    EXPECT_TRUE(file.isReadable());
+}
+
+TEST(DataRepresentationFile, ShortenedNameAndAlias) {
+    TempDir dir;
+    std::string longName(40, 'n');
+    test::writeFile(dir.file(longName.substr(0, 31)), "short");
+    KQUFileDataRepresentation file(dir.file(longName));
+    EXPECT_EQ(file.path(), dir.file(longName.substr(0, 31)));
+
+    test::writeFile(dir.file("target"), "aliased");
+    ::symlink("target", dir.file("alias").c_str());
+    KQUFileDataRepresentation alias(dir.file("alias"));
+    EXPECT_EQ(alias.path(), dir.file("target"));
+    EXPECT_TRUE(alias.hasSameLocationAs(KQUFileDataRepresentation(dir.file("target"))));
+}
+
+TEST(DataRepresentationFile, EmptyPathAsserts) {
+    EXPECT_ASSERTION_FAILURE(KQUFileDataRepresentation(""));
+    test::ContinueAfterAssertions keepGoing;
+    test::LogCapture log;
+    KQUFileDataRepresentation file("");
+    EXPECT_TRUE(log.contains("Invalid parameter not satisfying: path != nil"));
+    EXPECT_FALSE(file.isReadable());
+}
+
+TEST(DataRepresentationFile, SharedDescriptorKeepsReadingAfterRemoval) {
+    TempDir dir;
+    test::writeFile(dir.file("doc"), "shared bytes");
+    int fd = ::open(dir.file("doc").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    {
+        KQUFileDataRepresentation file(dir.file("doc"), fd);
+        EXPECT_EQ(file.dataLength(), 12);
+        ::unlink(dir.file("doc").c_str());
+        auto stream = file.inputStream();
+        ASSERT_NE(stream, nullptr);
+        char buffer[32];
+        EXPECT_EQ(stream->readToBuffer(buffer, sizeof buffer), 12u);
+        EXPECT_EQ(std::string(buffer, 12), "shared bytes");
+    }
+    EXPECT_EQ(::close(fd), 0);  // never closed by the representation
+}
+
+TEST(DataRepresentationFile, FileTypeIsRemembered) {
+    TempDir dir;
+    test::writeFile(dir.file("doc"), "x");
+    KQUFileDataRepresentation file(dir.file("doc"));
+    EXPECT_EQ(file.fileType(), 0u);
+    file.setFileType(0x4B515544);
+    EXPECT_EQ(file.fileType(), 0x4B515544u);
+    // Where the file system keeps the code, a new representation reads it back.
+    if (KQUReadFileTypeCode(dir.file("doc")).value_or(0) != 0) {
+        EXPECT_EQ(KQUFileDataRepresentation(dir.file("doc")).fileType(), 0x4B515544u);
+    }
+}
+
+TEST(DataRepresentationCopy, CopiesAndEncrypts) {
+    TempDir dir;
+    std::string contents = test::patternBytes(300'000, 5);
+    auto copy = KQUFileDataRepresentation::createWithCopyOfData(memoryOf(contents), dir.file("copy"));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(test::readFile(dir.file("copy")), contents);
+
+    auto key = KQUCryptoKey::createAes128KeyFromPassphrase("secret", 1000);
+    auto encrypted =
+        KQUFileDataRepresentation::createWithCopyOfData(memoryOf(contents), dir.file("enc"), key);
+    ASSERT_NE(encrypted, nullptr);
+    EXPECT_TRUE(encrypted->isEncrypted());
+    EXPECT_EQ(encrypted->dataLength(), 300'000);
+    EXPECT_EQ(encrypted->encodedLength(), 300'000 + 48 - 300'000 % 16);
+    EXPECT_EQ(static_cast<int64_t>(test::readFile(dir.file("enc")).size()), encrypted->encodedLength());
+    EXPECT_TRUE(encrypted->isEqual(*memoryOf(contents)));
+    auto loaded = KQUMemoryDataRepresentation::createWithDataRepresentation(encrypted);
+    EXPECT_EQ(std::string(loaded->data()->begin(), loaded->data()->end()), contents);
+}
+
+TEST(DataRepresentationCopy, SameFileAndKeyCopiesNothing) {
+    TempDir dir;
+    test::writeFile(dir.file("doc"), "unchanged");
+    struct stat before;
+    ::stat(dir.file("doc").c_str(), &before);
+    auto source = std::make_shared<KQUFileDataRepresentation>(dir.file("doc"));
+    auto copy = KQUFileDataRepresentation::createWithCopyOfData(source, dir.file("doc"));
+    struct stat after;
+    ::stat(dir.file("doc").c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(copy->dataLength(), 9);
+    EXPECT_EQ(KQUFileDataRepresentation::createWithCopyOfData(nullptr, dir.file("x")), nullptr);
+}
+
+TEST(DataRepresentationCopy, FailingSourceLeavesTargetAlone) {
+    TempDir dir;
+    auto failing = std::make_shared<FailingRepresentation>("partial", 100);
+    EXPECT_KQU_THROW(KQUFileDataRepresentation::createWithCopyOfData(failing, dir.file("new")),
+                     "KQUReadError", "");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new")));
+    // A file that was at the path before the failed copy is not this call's to remove.
+    test::writeFile(dir.file("existing"), "keep me");
+    EXPECT_KQU_THROW(KQUFileDataRepresentation::createWithCopyOfData(failing, dir.file("existing")),
+                     "KQUReadError", "");
+    EXPECT_EQ(test::readFile(dir.file("existing")), "keep me");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(DataRepresentationCopy, MissingSourceThrowsInsteadOfWritingEmptyFile) {
+    TempDir dir;
+    test::writeFile(dir.file("gone"), "soon gone");
+    auto source = std::make_shared<KQUFileDataRepresentation>(dir.file("gone"));
+    ::unlink(dir.file("gone").c_str());
+    test::writeFile(dir.file("target"), "old contents");
+    EXPECT_KQU_THROW(KQUFileDataRepresentation::createWithCopyOfData(source, dir.file("target")),
+                     "KQUDataRepresentationError", "");
+    EXPECT_EQ(test::readFile(dir.file("target")), "old contents");
+    EXPECT_KQU_THROW(KQUFileDataRepresentation::createWithCopyOfData(source, dir.file("fresh")),
+                     "KQUDataRepresentationError", "");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("fresh")));
+    // Streams are required wherever contents are read.
+    test::writeFile(dir.file("gone"), "");  // readable again but of another length
+    EXPECT_KQU_THROW(KQUMemoryDataRepresentation::createWithDataRepresentation(
+                         std::make_shared<FailingRepresentation>("", 3)),
+                     "KQUReadError", "");
+}
+
+TEST(DataRepresentationMemory, LoadingChecksLengthAndReads) {
+    auto loaded = KQUMemoryDataRepresentation::createWithDataRepresentation(memoryOf("loaded bytes"));
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->dataLength(), 12);
+    EXPECT_EQ(KQUMemoryDataRepresentation::createWithDataRepresentation(nullptr), nullptr);
+
+    class ShortRepresentation final : public KQUDataRepresentation {
+    public:
+        int64_t dataLength() const override { return 10; }
+        std::shared_ptr<KQUInputStream> inputStream() const override {
+            return KQUMemoryInputStream::create(KQUMakeData("abc"));
+        }
+    };
+    EXPECT_KQU_THROW(
+        KQUMemoryDataRepresentation::createWithDataRepresentation(std::make_shared<ShortRepresentation>()),
+        "KQUMemoryDataRepresentationError", "Couldn't read enough data");
+    EXPECT_KQU_THROW(KQUMemoryDataRepresentation::createWithDataRepresentation(
+                         std::make_shared<FailingRepresentation>("", int64_t{1} << 32)),
+                     "KQUMemoryDataRepresentationError", "Attempted to load a storage that is too big");
+}
+
+TEST(DataRepresentationXml, ParsesDocumentsAcrossChunks) {
+    std::string xml = "<?xml version=\"1.0\"?><root>";
+    while (xml.size() < 600'000) xml += "<item a=\"1\">text</item>";
+    xml += "</root>";
+    TempDir dir;
+    test::writeFile(dir.file("doc.xml"), xml);
+    KQUFileDataRepresentation file(dir.file("doc.xml"));
+    xmlDocPtr document = file.xmlDocument();
+    ASSERT_NE(document, nullptr);
+    EXPECT_STREQ(reinterpret_cast<const char*>(xmlDocGetRootElement(document)->name), "root");
+    xmlFreeDoc(document);
+}
+
+TEST(DataRepresentationXml, MalformedDocumentThrows) {
+    EXPECT_KQU_THROW(memoryOf("<root><open></root>")->xmlDocument(), "KQUDataRepresentationError",
+                     "XML document is not well formed.");
+    EXPECT_KQU_THROW(memoryOf("")->xmlDocument(), "KQUDataRepresentationError",
+                     "XML document is not well formed.");
+    std::string big = "<root>" + std::string(300'000, 'x') + "<</root>";
+    EXPECT_KQU_THROW(memoryOf(big)->xmlDocument(), "KQUDataRepresentationError",
+                     "XML document is not well formed.");
+}
+
+TEST(DataRepresentationXml, ReaderReportsStreamFailureAsError) {
+    auto good = memoryOf("<a><b>1</b><b>2</b></a>");
+    xmlTextReaderPtr reader = good->xmlReader();
+    ASSERT_NE(reader, nullptr);
+    int elements = 0, result;
+    while ((result = xmlTextReaderRead(reader)) == 1)
+        if (xmlTextReaderNodeType(reader) == XML_READER_TYPE_ELEMENT) ++elements;
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(elements, 3);
+    xmlFreeTextReader(reader);
+
+    // The stream throws after its first bytes: libxml2 sees an I/O error, nothing unwinds
+    // through it, and the failure is logged.
+    test::LogCapture log;
+    FailingRepresentation failing("<a><b>", 1000);
+    reader = failing.xmlReader();
+    if (reader) {
+        while ((result = xmlTextReaderRead(reader)) == 1) {
+        }
+        EXPECT_EQ(result, -1);
+        xmlFreeTextReader(reader);
+    }
+    EXPECT_TRUE(log.contains("Exception while reading XML: Could not read: Input/output error"));
+}
+
+TEST(DataRepresentationConsumer, AppendsAndWritesInPlace) {
+    auto data = std::make_shared<KQUData>();
+    {
+        auto consumer = KQUCreateNSMutableDataDataConsumer(data);
+        ASSERT_NE(consumer, nullptr);
+        EXPECT_EQ(consumer->putBytes("abc", 3), 3u);
+        EXPECT_EQ(consumer->putBytes("de", 2), 2u);
+    }
+    EXPECT_EQ(std::string(data->begin(), data->end()), "abcde");
+    {
+        test::LogCapture log;
+        EXPECT_EQ(KQUCreateNSMutableDataDataConsumer(nullptr), nullptr);
+        EXPECT_TRUE(log.contains("KQUCreateNSMutableDataDataConsumer() given nil NSMutableData"));
+    }
+
+    TempDir dir;
+    test::writeFile(dir.file("out"), "0123456789");
+    {
+        auto consumer = KQUCreateDirectToFileDataConsumer(dir.file("out"));
+        ASSERT_NE(consumer, nullptr);
+        EXPECT_EQ(consumer->putBytes("abc", 3), 3u);
+    }
+    EXPECT_EQ(test::readFile(dir.file("out")), "abc3456789");
+    {
+        auto consumer = KQUCreateDirectToFileDataConsumer(dir.file("new"));
+        ASSERT_NE(consumer, nullptr);
+        consumer->putBytes("fresh", 5);
+    }
+    EXPECT_EQ(test::readFile(dir.file("new")), "fresh");
+    test::LogCapture log;
+    EXPECT_EQ(KQUCreateDirectToFileDataConsumer(dir.file("no/such/dir/file")), nullptr);
+    EXPECT_TRUE(log.contains("Couldn't create file handle for writing to path: "));
+}
+
+}  // namespace
+}  // namespace kqu
