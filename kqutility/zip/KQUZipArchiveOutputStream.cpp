@@ -14,7 +14,9 @@
 #include "kqutility/streams/KQUBufferedInputStream.h"
 #include "kqutility/streams/KQUFileStreams.h"
 #include "kqutility/streams/KQUOffsetStreams.h"
+#include "kqutility/zip/KQUZipArchiveDataRepresentation.h"
 #include "kqutility/zip/KQUZipDeflateOutputStream.h"
+#include "kqutility/zip/KQUZipEntry.h"
 #include "kqutility/zip/KQUZipException.h"
 #include "kqutility/zip/KQUZipFormat.h"
 
@@ -619,6 +621,29 @@ std::vector<std::string> KQUZipArchiveOutputStream::entryNames() const {
     names.reserve(mEntries.size());
     for (const auto& entry : mEntries) names.push_back(entry->name);
     return names;
+}
+
+std::map<std::string, std::shared_ptr<KQUZipEntry>> KQUZipArchiveOutputStream::entriesAtPath(
+    const std::string& path) const {
+    auto archive = std::make_shared<KQUZipArchiveFileDataRepresentation>(path);
+    std::vector<const KQUZipOutputEntry*> byOffset;
+    for (const auto& entry : mEntries)
+        if (entry.get() != mCurrentEntry) byOffset.push_back(entry.get());
+    std::stable_sort(byOffset.begin(), byOffset.end(), [](auto a, auto b) { return a->offset < b->offset; });
+    std::map<std::string, std::shared_ptr<KQUZipEntry>> entries;
+    for (size_t i = 0; i < byOffset.size(); ++i) {
+        const KQUZipOutputEntry& e = *byOffset[i];
+        auto entry = std::make_shared<KQUZipEntry>(
+            archive, e.isCompressed ? KQUZipInternalMethodDeflated : KQUZipInternalMethodStored,
+            e.compressedSize, e.uncompressedSize, e.offset, e.crc);
+        entry->setCompressionFlags(KQUZipCompressionMethodCode(e.isCompressed, e.isEncrypted));
+        entry->setName(e.name);
+        if (e.isEncrypted) entry->setCryptoKey(mCryptoKey);
+        // Each entry's data ends before the next local header.
+        if (i + 1 < byOffset.size()) entry->setDataLimit(byOffset[i + 1]->offset);
+        entries[e.name] = std::move(entry);
+    }
+    return entries;
 }
 
 void KQUZipArchiveOutputStream::flush() {

@@ -15,8 +15,10 @@
 
 #include "kqutility/crypto/KQUCryptoUtils.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
+#include "kqutility/zip/KQUZipArchive.h"
 #include "kqutility/zip/KQUZipArchiveOutputStream.h"
 #include "kqutility/zip/KQUZipDeflateOutputStream.h"
+#include "kqutility/zip/KQUZipEntry.h"
 #include "tests/support/KQUTestSupport.h"
 #include "tests/zip/KQUZipTestArchive.h"
 
@@ -630,4 +632,75 @@ TEST_F(ZipWriter, XmlIsSerializedIntoTheCurrentEntry) {
     // An exception from the stream is not let through libxml2.
     LogCapture log;
     EXPECT_EQ(KQUZipXmlOutputWriteCallback(&zip, "x", 1), -1);
+}
+
+// ---- Read back through the library's own reader ----------------------------------------
+
+namespace {
+
+std::string dataOf(const std::shared_ptr<KQUZipEntry>& entry) {
+    KQUDataRef data = entry->data();
+    return std::string(data->begin(), data->end());
+}
+
+}  // namespace
+
+TEST_F(ZipWriter, EntriesAtPathReadTheFinishedFileWithoutParsingIt) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "row " + std::to_string(i) + "\n";
+    std::string finalPath = dir.file("final.zip");
+    for (KQUCryptoKeyRef key : {KQUCryptoKeyRef(), testKey()}) {
+        KQUZipArchiveOutputStream zip(path, key);
+        put(zip, "a.txt", "alpha");
+        put(zip, "b.xml", text, true);
+        put(zip, "c.bin", std::string(300, 'c'));
+        put(zip, "d.bin", "d");
+        zip.removeEntry("c.bin");
+        zip.moveToPath(finalPath);
+        zip.close();
+        auto entries = zip.entriesAtPath(finalPath);
+        ASSERT_EQ(entries.size(), 4u);  // the free-space entry included
+        EXPECT_EQ(dataOf(entries["a.txt"]), "alpha");
+        EXPECT_EQ(dataOf(entries["b.xml"]), text);
+        EXPECT_EQ(dataOf(entries["d.bin"]), "d");
+        EXPECT_TRUE(entries["b.xml"]->isCompressed());
+        EXPECT_EQ(entries["a.txt"]->isEncrypted(), key != nullptr);
+        std::filesystem::remove(finalPath);
+    }
+}
+
+TEST_F(ZipWriter, EveryKindOfPackageReadsBackThroughTheReader) {
+    std::string text, big = patternBytes(400000, 8);
+    for (int i = 0; i < 3000; ++i) text += "row " + std::to_string(i) + "\n";
+    for (KQUCryptoKeyRef key : {KQUCryptoKeyRef(), testKey()}) {
+        {
+            KQUZipArchiveOutputStream zip(path, key, std::string("hint"));
+            put(zip, "stored.bin", big);
+            put(zip, "deflated.xml", text, true);
+            put(zip, "old.bin", std::string(5000, 'o'));
+            put(zip, "unknown.xml", text, true, false);
+            auto direct = zip.beginUncompressedUnknownSizeEntry("direct.bin");
+            direct->writeBuffer(big.data(), 12345);
+            put(zip, "last", "last");
+            zip.removeEntry("old.bin");
+            put(zip, "reused.bin", std::string(3000, 'r'));  // into old.bin's place
+            zip.close();
+        }
+        KQUZipArchive archive(path);
+        EXPECT_EQ(archive.isEncrypted(), key != nullptr);
+        if (key) {
+            EXPECT_EQ(archive.passphraseHint(), std::optional<std::string>("hint"));
+            ASSERT_TRUE(KQUCryptoUtils::checkKey(key, *archive.passphraseVerifier()));
+            archive.setCryptoKey(key);
+        }
+        EXPECT_EQ(dataOf(archive.entryWithName("stored.bin")), big);
+        EXPECT_EQ(dataOf(archive.entryWithName("deflated.xml")), text);
+        EXPECT_EQ(dataOf(archive.entryWithName("unknown.xml")), text);
+        EXPECT_EQ(dataOf(archive.entryWithName("direct.bin")), big.substr(0, 12345));
+        EXPECT_EQ(dataOf(archive.entryWithName("reused.bin")), std::string(3000, 'r'));
+        EXPECT_EQ(dataOf(archive.entryWithName("last")), "last");
+        EXPECT_EQ(archive.entryWithName("old.bin"), nullptr);
+        EXPECT_EQ(dataOf(archive.entryWithName(".QlTrash/00000001")).find_first_not_of('\0'),
+                  std::string::npos);
+    }
 }
