@@ -14,7 +14,9 @@
 #include "kqutility/streams/KQUBufferedInputStream.h"
 #include "kqutility/streams/KQUFileStreams.h"
 #include "kqutility/streams/KQUOffsetStreams.h"
+#include "kqutility/zip/KQUZipArchiveDataRepresentation.h"
 #include "kqutility/zip/KQUZipDeflateOutputStream.h"
+#include "kqutility/zip/KQUZipEntry.h"
 #include "kqutility/zip/KQUZipException.h"
 #include "kqutility/zip/KQUZipFormat.h"
 
@@ -58,6 +60,14 @@ private:
     std::shared_ptr<KQUCryptoOutputStream> mCrypto;
     std::shared_ptr<KQUZipOutputEntry> mEntry;
 };
+
+// Names are UTF-8; a name beyond ASCII says so (bit 11), or other tools read it in their
+// legacy code page. ASCII names keep flags 0.
+uint16_t nameFlags(std::string_view name) {
+    bool ascii =
+        std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? 0 : KQUZipFlagUtf8Name;
+}
 
 const std::vector<char>& zeroBlock() {
     static const std::vector<char> zeros(kZeroBlockSize, 0);
@@ -147,6 +157,7 @@ void KQUZipArchiveOutputStream::findLastEntryEndingAt(uint64_t end) {
 
 uint32_t KQUZipArchiveOutputStream::writeLocalFileHeader(const KQUZipOutputEntry& entry) {
     KQUZipEntryRecordInfo info;
+    info.flags = nameFlags(entry.name);
     info.compressionMethod = KQUZipCompressionMethodCode(entry.isCompressed, entry.isEncrypted);
     info.dosTime = entry.time;
     mBuffer.clear();
@@ -534,6 +545,7 @@ void KQUZipArchiveOutputStream::setEncryptedDocumentUuid(KQUData uuid) {
 
 void KQUZipArchiveOutputStream::writeCentralFileHeader(const KQUZipOutputEntry& entry, bool isFirstEntry) {
     KQUZipEntryRecordInfo info;
+    info.flags = nameFlags(entry.name);
     info.compressionMethod = KQUZipCompressionMethodCode(entry.isCompressed, entry.isEncrypted);
     info.dosTime = entry.time;
     info.crc32 = entry.crc;
@@ -609,6 +621,29 @@ std::vector<std::string> KQUZipArchiveOutputStream::entryNames() const {
     names.reserve(mEntries.size());
     for (const auto& entry : mEntries) names.push_back(entry->name);
     return names;
+}
+
+std::map<std::string, std::shared_ptr<KQUZipEntry>> KQUZipArchiveOutputStream::entriesAtPath(
+    const std::string& path) const {
+    auto archive = std::make_shared<KQUZipArchiveFileDataRepresentation>(path);
+    std::vector<const KQUZipOutputEntry*> byOffset;
+    for (const auto& entry : mEntries)
+        if (entry.get() != mCurrentEntry) byOffset.push_back(entry.get());
+    std::stable_sort(byOffset.begin(), byOffset.end(), [](auto a, auto b) { return a->offset < b->offset; });
+    std::map<std::string, std::shared_ptr<KQUZipEntry>> entries;
+    for (size_t i = 0; i < byOffset.size(); ++i) {
+        const KQUZipOutputEntry& e = *byOffset[i];
+        auto entry = std::make_shared<KQUZipEntry>(
+            archive, e.isCompressed ? KQUZipInternalMethodDeflated : KQUZipInternalMethodStored,
+            e.compressedSize, e.uncompressedSize, e.offset, e.crc);
+        entry->setCompressionFlags(KQUZipCompressionMethodCode(e.isCompressed, e.isEncrypted));
+        entry->setName(e.name);
+        if (e.isEncrypted) entry->setCryptoKey(mCryptoKey);
+        // Each entry's data ends before the next local header.
+        if (i + 1 < byOffset.size()) entry->setDataLimit(byOffset[i + 1]->offset);
+        entries[e.name] = std::move(entry);
+    }
+    return entries;
 }
 
 void KQUZipArchiveOutputStream::flush() {

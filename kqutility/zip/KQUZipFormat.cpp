@@ -1,5 +1,7 @@
 #include "kqutility/zip/KQUZipFormat.h"
 
+#include "kqutility/zip/KQUZipCrc32.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -533,15 +535,7 @@ KQUZipDosDateTime KQUZipDecodeDosTime(uint32_t dosTime) {
 // ---- CRC-32 ----------------------------------------------------------------------------
 
 uint32_t KQUCrc32Update(uint32_t crc, const void* bytes, size_t size) {
-    auto p = static_cast<const Bytef*>(bytes);
-    constexpr size_t kPiece = 1u << 30;
-    while (size > 0) {
-        auto piece = static_cast<uInt>(std::min(size, kPiece));
-        crc = static_cast<uint32_t>(crc32(crc, p, piece));
-        p += piece;
-        size -= piece;
-    }
-    return crc;
+    return KQUZipCrc32(crc, bytes, size);
 }
 
 uint32_t KQUCrc32Combine(uint32_t crc1, uint32_t crc2, int64_t len2) {

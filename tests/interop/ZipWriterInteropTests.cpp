@@ -1,0 +1,173 @@
+// Packages written by KQUZipArchiveOutputStream, checked by tools nobody here wrote:
+// Info-ZIP unzip, Python's zipfile and 7-Zip. Unencrypted packages must test clean and
+// read back byte for byte; encrypted ones must at least list.
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <map>
+#include <sstream>
+
+#include "kqutility/crypto/KQUCryptoUtils.h"
+#include "kqutility/zip/KQUZipArchiveOutputStream.h"
+#include "tests/support/KQUTestSupport.h"
+
+using namespace kqu;
+using namespace kqu::test;
+
+namespace {
+
+// name -> "size sha256" as Python's zipfile reads it (which also checks every CRC).
+std::map<std::string, std::string> pythonContents(const std::string& path) {
+    std::string script =
+        "import sys, zipfile, hashlib\n"
+        "with zipfile.ZipFile(sys.argv[1]) as z:\n"
+        "    for i in z.infolist():\n"
+        "        d = z.read(i)\n"
+        "        print(i.filename + '\\t' + str(len(d)) + ' ' + hashlib.sha256(d).hexdigest())\n";
+    std::string output;
+    int status = runCommand(fmt::format("python3 -c \"{}\" '{}'", script, path), &output);
+    EXPECT_EQ(status, 0) << output;
+    std::map<std::string, std::string> contents;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        auto tab = line.find('\t');
+        if (tab != std::string::npos) contents[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    return contents;
+}
+
+std::string summary(const std::string& data) {
+    return fmt::format("{} {}", data.size(), KQUSha256HexHashString(data));
+}
+
+void expectToolsAccept(const std::string& path) {
+    std::string output;
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}' 2>&1", path), &output), 0) << output;
+    EXPECT_EQ(runCommand(fmt::format("python3 -m zipfile -t '{}' 2>&1", path), &output), 0) << output;
+    EXPECT_EQ(runCommand(fmt::format("7z t '{}' 2>&1", path), &output), 0) << output;
+}
+
+void expectToolsList(const std::string& path, const std::vector<std::string>& names) {
+    for (const char* command : {"unzip -l '{}' 2>&1", "python3 -m zipfile -l '{}' 2>&1", "7z l '{}' 2>&1"}) {
+        std::string output;
+        EXPECT_EQ(runCommand(fmt::format(fmt::runtime(command), path), &output), 0) << command << output;
+        for (const auto& name : names)
+            EXPECT_NE(output.find(name), std::string::npos) << command << " " << name;
+    }
+}
+
+void put(KQUZipArchiveOutputStream& zip, const std::string& name, const std::string& data, bool compressed,
+         std::map<std::string, std::string>& expected) {
+    zip.beginEntry(name, compressed, data.size());
+    zip.writeBuffer(data.data(), static_cast<uint32_t>(data.size()));
+    expected[name] = summary(data);
+}
+
+std::string text(int lines, int seed) {
+    std::string t;
+    for (int i = 0; i < lines; ++i)
+        t += fmt::format("<p id=\"{}\">paragraph {} of part {}</p>\n", i, i % 37, seed);
+    return t;
+}
+
+}  // namespace
+
+TEST(ZipWriterInterop, StoredAndDeflatedPackagesReadBackInEveryTool) {
+    TempDir dir;
+    std::string path = dir.file("package.zip");
+    std::map<std::string, std::string> expected;
+    {
+        KQUZipArchiveOutputStream zip(path);
+        put(zip, "mimetype", "application/x-document", false, expected);
+        put(zip, "Index.xml", text(20000, 1), true, expected);
+        put(zip, "Data/picture.bin", patternBytes(1500000, 2), false, expected);
+        put(zip, "Data/empty", "", true, expected);
+        put(zip, "Ünïcode/名前.xml", text(10, 3), true, expected);
+        zip.beginUnknownSizeEntry("unknown.xml", true);
+        std::string unknown = text(3000, 4);
+        zip.writeBuffer(unknown.data(), static_cast<uint32_t>(unknown.size()));
+        expected["unknown.xml"] = summary(unknown);
+        auto direct = zip.beginUncompressedUnknownSizeEntry("direct.bin");
+        std::string bytes = patternBytes(70000, 5);
+        direct->writeBuffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        expected["direct.bin"] = summary(bytes);
+        zip.close();
+    }
+    expectToolsAccept(path);
+    EXPECT_EQ(pythonContents(path), expected);
+}
+
+TEST(ZipWriterInterop, PackagesWithReusedSpaceAfterRemovals) {
+    TempDir dir;
+    std::string path = dir.file("resaved.zip");
+    std::map<std::string, std::string> expected;
+    {
+        KQUZipArchiveOutputStream zip(path);
+        for (int i = 0; i < 12; ++i)
+            put(zip, fmt::format("part{}.bin", i), patternBytes(5000 + 700 * i, i), i % 3 == 0, expected);
+        for (int i : {2, 3, 7, 11, 5}) {
+            zip.removeEntry(fmt::format("part{}.bin", i));
+            expected.erase(fmt::format("part{}.bin", i));
+        }
+        // Stored entries of known size land in the holes, one of them overflowing its announcement.
+        put(zip, "new-small.bin", patternBytes(900, 20), false, expected);
+        put(zip, "new-exact.bin", patternBytes(5000 + 700 * 7 - 4, 21), false, expected);
+        zip.beginEntry("new-grows.bin", false, 3000);
+        std::string grows = patternBytes(9000, 22);
+        zip.writeBuffer(grows.data(), static_cast<uint32_t>(grows.size()));
+        expected["new-grows.bin"] = summary(grows);
+        put(zip, "new-deflated.xml", text(500, 23), true, expected);
+        zip.close();
+    }
+    auto contents = pythonContents(path);
+    int freeSpaceEntries = 0;
+    for (auto it = contents.begin(); it != contents.end();) {
+        if (it->first.starts_with(".QlTrash/")) {
+            ++freeSpaceEntries;
+            it = contents.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    EXPECT_GT(freeSpaceEntries, 0);
+    EXPECT_EQ(contents, expected);
+    expectToolsAccept(path);
+}
+
+TEST(ZipWriterInterop, SeventyThousandEntries) {
+    TempDir dir;
+    std::string path = dir.file("many.zip");
+    std::map<std::string, std::string> expected;
+    {
+        KQUZipArchiveOutputStream zip(path);
+        for (int i = 0; i < 70000; ++i) {
+            std::string data = fmt::format("entry {}", i);
+            put(zip, fmt::format("d{}/e{}.txt", i / 1000, i), data, i % 2 == 0, expected);
+        }
+        zip.close();
+    }
+    EXPECT_EQ(pythonContents(path), expected);
+    expectToolsAccept(path);
+}
+
+TEST(ZipWriterInterop, EncryptedPackagesList) {
+    TempDir dir;
+    std::string path = dir.file("secret.zip");
+    auto key = KQUCryptoKey::createAes128KeyFromPassphrase("passphrase", 100);
+    {
+        KQUZipArchiveOutputStream zip(path, key, std::string("the usual"));
+        std::map<std::string, std::string> ignored;
+        put(zip, "Index.xml", text(1000, 1), true, ignored);
+        put(zip, "Data/a.bin", patternBytes(10000, 1), false, ignored);
+        put(zip, "Data/b.bin", patternBytes(10000, 2), false, ignored);
+        zip.removeEntry("Data/a.bin");
+        zip.setEncryptedDocumentUuid({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+        zip.close();
+    }
+    expectToolsList(path, {"Index.xml", "Data/b.bin", ".QlTrash/00000001"});
+    // The free-space entry is plain and tests clean even in an encrypted package.
+    std::string output;
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}' '.QlTrash/*' 2>&1", path), &output), 0) << output;
+}

@@ -1,0 +1,262 @@
+// The archive writer beyond 4 GiB: entries, offsets and free-space entries that need
+// Zip64, and truncation past the 32-bit range. Slow (several GiB of I/O each).
+//
+// Expected record bytes and CRC-32s were computed independently with Python's struct
+// and zlib.crc32; the time and date fields, which depend on the clock, are spliced in
+// from the written file.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "kqutility/crypto/KQUCryptoUtils.h"
+#include "kqutility/zip/KQUZipArchiveOutputStream.h"
+#include "kqutility/zip/KQUZipFormat.h"
+#include "tests/support/KQUTestSupport.h"
+
+using namespace kqu;
+using namespace kqu::test;
+
+namespace {
+
+std::string hexOf(std::string_view bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+std::string readAt(const std::string& path, uint64_t offset, size_t length) {
+    int fd = ::open(path.c_str(), O_RDONLY);
+    std::string bytes(length, '\0');
+    ssize_t n = ::pread(fd, bytes.data(), length, static_cast<off_t>(offset));
+    ::close(fd);
+    bytes.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    return bytes;
+}
+
+// The CRC-32 of n zero bytes followed by one byte, by doubling with KQUCrc32Combine.
+uint32_t crcOfZerosThen(uint64_t n, char last) {
+    uint32_t result = 0, block = KQUCrc32Update(0, "", 1);
+    for (uint64_t length = 1; n > 0; n >>= 1, length *= 2) {
+        if (n & 1) result = KQUCrc32Combine(result, block, static_cast<int64_t>(length));
+        block = KQUCrc32Combine(block, block, static_cast<int64_t>(length));
+    }
+    return KQUCrc32Update(result, &last, 1);
+}
+
+// A sparse directly written entry: size - 1 zero bytes (a hole) and one last byte.
+void sparseEntry(KQUZipArchiveOutputStream& zip, const std::string& name, uint64_t size, char last) {
+    auto stream = zip.beginUncompressedUnknownSizeEntry(name);
+    stream->seekToOffset(static_cast<int64_t>(size - 1), SEEK_SET);
+    stream->writeBuffer(&last, 1);
+    zip.setCrc32ForCurrentEntry(crcOfZerosThen(size - 1, last));
+}
+
+std::string withTime(std::string expected, const std::string& timeHex) {
+    auto at = expected.find("11223344");
+    return at == std::string::npos ? expected : expected.replace(at, 8, timeHex);
+}
+
+void expectToolsAccept(const std::string& path) {
+    std::string output;
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}' 2>&1", path), &output), 0) << output;
+    EXPECT_EQ(runCommand(fmt::format("python3 -m zipfile -t '{}' 2>&1", path), &output), 0) << output;
+    EXPECT_EQ(runCommand(fmt::format("7z t '{}' 2>&1", path), &output), 0) << output;
+}
+
+class Sha256 {
+public:
+    Sha256() : mContext(EVP_MD_CTX_new()) { EVP_DigestInit_ex(mContext, EVP_sha256(), nullptr); }
+    ~Sha256() { EVP_MD_CTX_free(mContext); }
+    void update(const void* bytes, size_t size) { EVP_DigestUpdate(mContext, bytes, size); }
+    std::string hex() {
+        unsigned char digest[32];
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(mContext, digest, &length);
+        return hexOf(std::string_view(reinterpret_cast<char*>(digest), length));
+    }
+
+private:
+    EVP_MD_CTX* mContext;
+};
+
+}  // namespace
+
+TEST(ZipWriterLarge, CrcOfZerosByCombination) {
+    // zlib.crc32 over the same bytes, computed in Python.
+    EXPECT_EQ(crcOfZerosThen(0xFFFFFFFFull - 52, 'A'), 0xE30D4369u);
+    EXPECT_EQ(crcOfZerosThen(0xFFFFFFFEull, 'B'), 0x98D220BCu);
+    EXPECT_EQ(crcOfZerosThen(0xFFFFFFFDull, 'C'), 0xE0BF600Cu);
+}
+
+// Sizes and offsets exactly at 0xFFFFFFFF go through Zip64; one below stays 32-bit.
+TEST(ZipWriterLarge, RecordBytesAtThe32BitBoundaries) {
+    TempDir dir;
+    std::string path = dir.file("boundaries.zip");
+    {
+        KQUZipArchiveOutputStream zip(path);
+        sparseEntry(zip, "a", 0xFFFFFFFFull - 51, 'A');  // the next header starts at 0xFFFFFFFF
+        sparseEntry(zip, "b", 0xFFFFFFFFull, 'B');
+        sparseEntry(zip, "c", 0xFFFFFFFEull, 'C');
+        zip.close();
+    }
+    const uint64_t offsets[] = {0, 0xFFFFFFFFull, 0xFFFFFFFFull * 2 + 51};
+    const char* locals[] = {
+        "504b03041400000000001122334469430de3ccffffffccffffff010014006101001000000000000000000000000000000000"
+        "00",
+        "504b030414000000000011223344bc20d298ffffffffffffffff010014006201001000ffffffff00000000ffffffff000000"
+        "00",
+        "504b0304140000000000112233440c60bfe0fefffffffeffffff010014006301001000000000000000000000000000000000"
+        "00"};
+    std::string times[3];
+    for (int i = 0; i < 3; ++i) {
+        std::string local = readAt(path, offsets[i], 51);
+        times[i] = hexOf(local.substr(10, 4));
+        EXPECT_EQ(hexOf(local), withTime(locals[i], times[i])) << i;
+    }
+    std::string tail =
+        "504b01023e001400000000001122334469430de3ccffffffccffffff01000000000000000000000000000000000061504b01"
+        "023e00"
+        "14000000000011223344bc20d298ffffffffffffffff01001c0000000000000000000000ffffffff6201001800ffffffff00"
+        "0000"
+        "00ffffffff00000000ffffffff00000000504b01023e00140000000000112233440c60bfe0fefffffffeffffff01000c0000"
+        "0000"
+        "00000000000000ffffffff63010008003100000002000000504b06062c000000000000003e00140000000000000000000300"
+        "0000"
+        "000000000300000000000000b5000000000000006200000003000000504b060700000000170100000300000001000000504b"
+        "0506"
+        "0000000003000300ffffffffffffffff0000";
+    for (const auto& time : times) tail = withTime(tail, time);
+    const uint64_t directoryOffset = 12884901986ull;
+    EXPECT_EQ(std::filesystem::file_size(path), directoryOffset + tail.size() / 2);
+    EXPECT_EQ(hexOf(readAt(path, directoryOffset, tail.size() / 2)), tail);
+
+    // Python reads the same sizes and offsets.
+    std::string output;
+    ASSERT_EQ(
+        runCommand(
+            fmt::format(
+                "python3 -c \"import sys, zipfile; [print(i.filename, i.file_size, "
+                "i.compress_size, i.header_offset) for i in zipfile.ZipFile(sys.argv[1]).infolist()]\" '{}'",
+                path),
+            &output),
+        0);
+    EXPECT_EQ(output,
+              "a 4294967244 4294967244 0\nb 4294967295 4294967295 4294967295\nc 4294967294 4294967294 "
+              "8589934641\n");
+}
+
+// A real entry of more than 4 GiB (stored) and a deflated one, read back by every tool;
+// the last entry, past 4 GiB, removed again by truncation.
+TEST(ZipWriterLarge, EntriesOver4GiBReadBackInEveryTool) {
+    TempDir dir;
+    std::string path = dir.file("large.zip");
+    std::map<std::string, std::string> expected;
+    const uint64_t bigSize = (4ull << 30) + 12345;
+    {
+        KQUZipArchiveOutputStream zip(path);
+        zip.beginEntry("big.bin", false, bigSize);
+        std::string block = patternBytes(1 << 20, 77);
+        Sha256 sha;
+        for (uint64_t written = 0, i = 0; written < bigSize; ++i) {
+            std::memcpy(block.data(), &i, sizeof i);  // no two blocks alike
+            auto n = static_cast<uint32_t>(std::min<uint64_t>(block.size(), bigSize - written));
+            zip.writeBuffer(block.data(), n);
+            sha.update(block.data(), n);
+            written += n;
+        }
+        expected["big.bin"] = fmt::format("{} {}", bigSize, sha.hex());
+
+        zip.beginUnknownSizeEntry("zeros.deflated", true);
+        std::string zeros(1 << 20, '\0');
+        Sha256 zeroSha;
+        const uint64_t zeroSize = (4ull << 30) + (1 << 20);
+        for (uint64_t written = 0; written < zeroSize; written += zeros.size()) {
+            zip.writeBuffer(zeros.data(), static_cast<uint32_t>(zeros.size()));
+            zeroSha.update(zeros.data(), zeros.size());
+        }
+        expected["zeros.deflated"] = fmt::format("{} {}", zeroSize, zeroSha.hex());
+
+        zip.beginEntry("small.txt", false, 5);
+        zip.writeBuffer("small", 5);
+        expected["small.txt"] = fmt::format("5 {}", KQUSha256HexHashString("small"));
+        zip.beginEntry("tail.txt", false, 4);
+        zip.writeBuffer("tail", 4);
+        uint64_t tailOffset = zip.entries().back()->offset;
+        ASSERT_GT(tailOffset, 8ull << 30 >> 1);
+        zip.removeEntry("tail.txt");
+        EXPECT_EQ(std::filesystem::file_size(path), tailOffset);
+        zip.close();
+    }
+    std::string script =
+        "import sys, zipfile, hashlib\n"
+        "with zipfile.ZipFile(sys.argv[1]) as z:\n"
+        "    for i in z.infolist():\n"
+        "        h = hashlib.sha256(); n = 0\n"
+        "        with z.open(i) as f:\n"
+        "            while True:\n"
+        "                b = f.read(1 << 22)\n"
+        "                if not b: break\n"
+        "                h.update(b); n += len(b)\n"
+        "        print(i.filename + '\\t' + str(n) + ' ' + h.hexdigest())\n";
+    std::string output;
+    ASSERT_EQ(runCommand(fmt::format("python3 -c \"{}\" '{}'", script, path), &output), 0) << output;
+    std::map<std::string, std::string> contents;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        auto tab = line.find('\t');
+        contents[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    EXPECT_EQ(contents, expected);
+    expectToolsAccept(path);
+}
+
+// A hole of more than 4 GiB is covered by a free-space entry with its own Zip64 fields.
+TEST(ZipWriterLarge, FreeSpaceEntryOver4GiB) {
+    TempDir dir;
+    std::string path = dir.file("hole.zip");
+    const uint64_t size = (4ull << 30) + 100;
+    {
+        KQUZipArchiveOutputStream zip(path);
+        sparseEntry(zip, "big", size, 'x');
+        zip.beginEntry("keep", false, 4);
+        zip.writeBuffer("keep", 4);
+        zip.removeEntry("big");
+        EXPECT_EQ(zip.freeBytes(), 30 + 3 + 20 + size);
+        zip.close();
+    }
+    // Local header: data = hole - 67 bytes, both sizes escaped, the 64-bit size twice.
+    const uint64_t data = 30 + 3 + 20 + size - 67;
+    std::string local = readAt(path, 0, 67);
+    std::string expectedLocal = "504b03041400000000001122334400000000ffffffffffffffff11001400" +
+                                hexOf(".QlTrash/00000001") + "01001000" +
+                                hexOf(std::string_view("\x56\x00\x00\x00\x01\x00\x00\x00", 8)) +
+                                hexOf(std::string_view("\x56\x00\x00\x00\x01\x00\x00\x00", 8));
+    ASSERT_EQ(data, 0x100000056ull);
+    local.replace(14, 4, std::string(4, '\0'));  // the CRC is checked by Python below
+    EXPECT_EQ(hexOf(local), withTime(expectedLocal, hexOf(local.substr(10, 4))));
+
+    std::string output;
+    ASSERT_EQ(
+        runCommand(
+            fmt::format(
+                "python3 -c \"import sys, zipfile; [print(i.filename, i.file_size, "
+                "i.compress_size, i.header_offset) for i in zipfile.ZipFile(sys.argv[1]).infolist()]\" '{}'",
+                path),
+            &output),
+        0);
+    EXPECT_EQ(output,
+              fmt::format(".QlTrash/00000001 {} {} 0\nkeep 4 4 {}\n", data, data, 30 + 3 + 20 + size));
+    EXPECT_EQ(runCommand(fmt::format("python3 -m zipfile -t '{}' 2>&1", path), &output), 0) << output;
+}

@@ -1,0 +1,169 @@
+// Document bundles over directory packages and zip packages.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "kqutility/zip/KQUDocumentBundle.h"
+#include "kqutility/zip/KQUZipArchiveOutputStream.h"
+#include "tests/support/KQUTestSupport.h"
+
+using namespace kqu;
+using namespace kqu::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Document : KQUHasFileName {
+    std::string path;
+    explicit Document(std::string p) : path(std::move(p)) {}
+    std::string fileName() const override { return path; }
+};
+
+std::string text(const KQUDataRef& data) {
+    return data ? std::string(data->begin(), data->end()) : "<null>";
+}
+
+void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string temporary = path + ".tmp";
+    KQUZipArchiveOutputStream zip(temporary);
+    for (const auto& [name, data] : entries) {
+        zip.beginEntry(name, data.size() > 20, data.size());
+        zip.writeBuffer(data.data(), static_cast<uint32_t>(data.size()));
+    }
+    zip.close();
+    fs::rename(temporary, path);  // replaced in one step, as a save does
+}
+
+using Names = std::optional<std::vector<std::string>>;
+
+}  // namespace
+
+TEST(KQUDocumentBundle, DirectoryPackage) {
+    TempDir dir;
+    std::string package = dir.file("Doc.pkg");
+    fs::create_directories(package + "/Data/Deep");
+    writeFile(package + "/Index.xml", "<index/>");
+    writeFile(package + "/Data/b.png", "png");
+    writeFile(dir.file("outside.txt"), "secret");
+    fs::create_symlink(dir.file("outside.txt"), package + "/link-out");
+    fs::create_symlink("Index.xml", package + "/link-in");
+
+    Document document(package);
+    KQUDocumentBundle bundle(&document);
+    EXPECT_EQ(bundle.packageType(), KQUDocumentBundle::DirectoryPackage);
+    EXPECT_EQ(bundle.bundlePath(), package);
+    EXPECT_EQ(text(bundle.dataForPath("Index.xml")), "<index/>");
+    EXPECT_EQ(text(bundle.dataForPath("Data/b.png")), "png");
+    EXPECT_EQ(text(bundle.dataForPath("link-in")), "<index/>");
+    EXPECT_TRUE(bundle.hasDataForPath("Data/b.png"));
+    EXPECT_FALSE(bundle.hasDataForPath("Data"));
+    EXPECT_FALSE(bundle.hasDataForPath("missing"));
+    EXPECT_EQ(bundle.dataForPath("Data"), nullptr);
+    EXPECT_EQ(bundle.directoryContentsAtPath(""), Names({"Data", "Index.xml", "link-in", "link-out"}));
+    EXPECT_EQ(bundle.directoryContentsAtPath("Data"), Names({"Deep", "b.png"}));
+    EXPECT_EQ(bundle.directoryContentsAtPath("Nothing"), std::nullopt);
+
+    // Nothing outside the package is read.
+    for (const char* escape : {"../outside.txt", "Data/../../outside.txt", "/etc/passwd", "link-out"}) {
+        EXPECT_EQ(bundle.dataForPath(escape), nullptr) << escape;
+        EXPECT_FALSE(bundle.hasDataForPath(escape)) << escape;
+    }
+    EXPECT_EQ(bundle.directoryContentsAtPath(".."), std::nullopt);
+    EXPECT_EQ(bundle.directoryContentsAtPath("/"), std::nullopt);
+}
+
+TEST(KQUDocumentBundle, ZipPackageWithItsRootDirectoryStripped) {
+    TempDir dir;
+    std::string package = dir.file("Doc.zip");
+    writeZip(package, {{"Doc/", ""},
+                       {"Doc/a.xml", "<a/>"},
+                       {"Doc/Data/", ""},
+                       {"Doc/Data/b.png", "png bytes"},
+                       {"Doc/Data/Sub/c.txt", "c"}});
+    Document document(package);
+    KQUDocumentBundle bundle(&document);
+    EXPECT_EQ(bundle.packageType(), KQUDocumentBundle::ZipFilePackage);
+    EXPECT_EQ(text(bundle.dataForPath("a.xml")), "<a/>");
+    EXPECT_EQ(text(bundle.dataForPath("Data/b.png")), "png bytes");
+    EXPECT_EQ(bundle.dataForPath("DATA/b.png"), nullptr);  // data needs the exact name
+    EXPECT_TRUE(bundle.hasDataForPath("Data/Sub/c.txt"));
+    EXPECT_FALSE(bundle.hasDataForPath("Doc/a.xml"));
+    // Listings: files and directories with entries of their own, compared without case.
+    EXPECT_EQ(bundle.directoryContentsAtPath(""), Names({"a.xml", "Data"}));
+    EXPECT_EQ(bundle.directoryContentsAtPath("data"), Names({"b.png"}));  // Sub/ has no entry
+    EXPECT_EQ(bundle.directoryContentsAtPath("DATA/sub/"), Names({"c.txt"}));
+    EXPECT_EQ(bundle.directoryContentsAtPath("none"), std::nullopt);
+
+    // Without the directory entry "Data/" only a.xml is listed at the top.
+    writeZip(package, {{"a.xml", "<a/>"}, {"Data/b.png", "png"}});
+    EXPECT_EQ(bundle.directoryContentsAtPath(""), Names({"a.xml"}));
+}
+
+TEST(KQUDocumentBundle, ZipPackageIsReopenedWhenTheFileChanges) {
+    TempDir dir;
+    std::string package = dir.file("Doc.zip");
+    writeZip(package, {{"part.xml", "first"}});
+    Document document(package);
+    KQUDocumentBundle bundle(&document);
+    EXPECT_EQ(text(bundle.dataForPath("part.xml")), "first");
+    // Replaced within the same second: still seen.
+    writeZip(package, {{"part.xml", "second"}, {"new.xml", "new"}});
+    EXPECT_EQ(text(bundle.dataForPath("part.xml")), "second");
+    EXPECT_TRUE(bundle.hasDataForPath("new.xml"));
+    // Gone: nothing, without an exception.
+    fs::remove(package);
+    EXPECT_EQ(bundle.dataForPath("part.xml"), nullptr);
+    EXPECT_FALSE(bundle.hasDataForPath("part.xml"));
+    EXPECT_EQ(bundle.directoryContentsAtPath(""), std::nullopt);
+    // Back with other contents.
+    writeZip(package, {{"third.xml", "3"}});
+    EXPECT_EQ(text(bundle.dataForPath("third.xml")), "3");
+}
+
+TEST(KQUDocumentBundle, DamagedOrForeignFilesReadAsNothing) {
+    TempDir dir;
+    LogCapture log;
+    // A file that is not a zip archive.
+    std::string plain = dir.file("plain.txt");
+    writeFile(plain, "just text");
+    Document plainDocument(plain);
+    KQUDocumentBundle plainBundle(&plainDocument);
+    EXPECT_EQ(plainBundle.packageType(), KQUDocumentBundle::NoPackage);
+    EXPECT_EQ(plainBundle.dataForPath("just text"), nullptr);
+    EXPECT_FALSE(plainBundle.hasDataForPath(""));
+    EXPECT_EQ(plainBundle.directoryContentsAtPath(""), std::nullopt);
+
+    Document missingDocument(dir.file("missing.zip"));
+    KQUDocumentBundle missing(&missingDocument);
+    EXPECT_EQ(missing.packageType(), KQUDocumentBundle::NoPackage);
+    EXPECT_EQ(missing.dataForPath("a"), nullptr);
+
+    // A zip whose central directory is cut off.
+    std::string cut = dir.file("cut.zip");
+    writeZip(cut, {{"a.xml", "<a/>"}});
+    fs::resize_file(cut, fs::file_size(cut) - 10);
+    Document cutDocument(cut);
+    KQUDocumentBundle cutBundle(&cutDocument);
+    EXPECT_EQ(cutBundle.packageType(), KQUDocumentBundle::ZipFilePackage);
+    EXPECT_EQ(cutBundle.dataForPath("a.xml"), nullptr);
+    EXPECT_FALSE(cutBundle.hasDataForPath("a.xml"));
+    EXPECT_EQ(cutBundle.directoryContentsAtPath(""), std::nullopt);
+
+    // A damaged entry: its stored bytes changed, so the CRC (or inflate) fails.
+    std::string damaged = dir.file("damaged.zip");
+    writeZip(damaged, {{"good.txt", "good"}, {"bad.txt", patternBytes(3000, 4)}});
+    std::string bytes = readFile(damaged);
+    size_t at = bytes.find("bad.txt") + 7 + 100;
+    bytes[at] ^= 0x55;
+    writeFile(damaged, bytes);
+    Document damagedDocument(damaged);
+    KQUDocumentBundle damagedBundle(&damagedDocument);
+    EXPECT_EQ(text(damagedBundle.dataForPath("good.txt")), "good");
+    EXPECT_EQ(damagedBundle.dataForPath("bad.txt"), nullptr);
+    EXPECT_TRUE(damagedBundle.hasDataForPath("bad.txt"));
+
+    KQUDocumentBundle nobody(nullptr);
+    EXPECT_EQ(nobody.packageType(), KQUDocumentBundle::NoPackage);
+    EXPECT_EQ(nobody.dataForPath("a"), nullptr);
+}

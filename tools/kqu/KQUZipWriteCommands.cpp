@@ -1,0 +1,330 @@
+// kqu zip create / rm / info: writing and inspecting document packages.
+//
+//   kqu zip create [--store] [--encrypt] [--hint TEXT] ARCHIVE PATH...
+//       packs files and directories (recursively; entry names relative to each PATH's
+//       parent, directories as "name/" entries), deflated unless --store. With --encrypt
+//       or --passphrase-file the package is encrypted under the passphrase, with a fresh
+//       verifier and the hint. ARCHIVE appears only when complete; an existing ARCHIVE is
+//       replaced only with --force.
+//   kqu zip rm ARCHIVE NAME...
+//       rewrites the package through the writer without the named entries: their space
+//       becomes free-space entries (or is cut off at the end), as when an application
+//       re-saves a document; earlier free space is merged and renumbered. Encrypted
+//       packages need the passphrase and keep their hint and document UUID.
+//   kqu zip info ARCHIVE
+//       entry count, Zip64 or not, encrypted or not, the hint, free bytes.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include <fmt/format.h>
+
+#include "kqutility/crypto/KQUCryptoKey.h"
+#include "kqutility/crypto/KQUCryptoUtils.h"
+#include "kqutility/foundation/KQUException.h"
+#include "kqutility/foundation/KQUFileManager.h"
+#include "kqutility/streams/KQUBufferedInputStream.h"
+#include "kqutility/streams/KQUFileStreams.h"
+#include "kqutility/zip/KQUZipArchive.h"
+#include "kqutility/zip/KQUZipArchiveOutputStream.h"
+#include "kqutility/zip/KQUZipFormat.h"
+#include "tools/kqu/KQUPassphrase.h"
+#include "tools/kqu/KQUTool.h"
+
+namespace kqu::tool {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr uint32_t kChunk = 256 << 10;
+
+// A file or directory to pack, with its entry name.
+struct Item {
+    std::string name;
+    std::string path;  // empty for a directory entry
+};
+
+void collect(const fs::path& path, const std::string& name, std::vector<Item>& items) {
+    std::error_code error;
+    auto status = fs::symlink_status(path, error);
+    if (error) throw KQUToolError(fmt::format("{}: {}", path.string(), error.message()));
+    if (fs::is_symlink(status)) {
+        // Links to files are followed; links to directories are not (no cycles).
+        auto target = fs::status(path, error);
+        if (!error && fs::is_regular_file(target)) {
+            items.push_back({name, path.string()});
+        } else {
+            fmt::print(stderr, "kqu: skipping {} (a link to a directory or to nothing)\n", path.string());
+        }
+        return;
+    }
+    if (fs::is_directory(status)) {
+        items.push_back({name + "/", ""});
+        std::vector<fs::path> children;
+        for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
+            children.push_back(it->path());
+        if (error) throw KQUToolError(fmt::format("{}: {}", path.string(), error.message()));
+        std::sort(children.begin(), children.end());
+        for (const auto& child : children) collect(child, name + "/" + child.filename().string(), items);
+        return;
+    }
+    if (fs::is_regular_file(status)) {
+        items.push_back({name, path.string()});
+        return;
+    }
+    fmt::print(stderr, "kqu: skipping {} (not a regular file or directory)\n", path.string());
+}
+
+void copyFileInto(KQUZipArchiveOutputStream& zip, const Item& item, bool store) {
+    auto attributes = KQUAttributesOfItem(item.path);
+    if (!attributes) throw KQUToolError(fmt::format("{}: no such file", item.path));
+    auto size = static_cast<uint64_t>(attributes->size);
+    zip.beginEntry(item.name, !store && size > 0, size);
+    if (size == 0) return;
+    auto file = KQUFileInputStream::create(item.path);
+    if (!file) throw KQUToolError(fmt::format("{}: cannot read", item.path));
+    file->disableSystemCaching();
+    KQUBufferedInputStream input(file, kChunk);
+    const char* bytes = nullptr;
+    while (uint32_t n = input.readToOwnBuffer(&bytes, kChunk)) zip.writeBuffer(bytes, n);
+    input.close();
+}
+
+KQUCryptoKeyRef keyForNewPackage(const KQUToolArguments& arguments) {
+    bool encrypt = arguments.has("--encrypt") || arguments.value(KQUPassphraseFileOption).has_value();
+    if (!encrypt) {
+        if (arguments.value("--hint")) throw KQUToolError("--hint needs --encrypt or --passphrase-file");
+        return nullptr;
+    }
+    uint32_t iterations = KQUToolIterationCount(arguments, KQUCurrentKeyDerivationIterationCount);
+    auto passphrase = KQUToolPassphrase(arguments, true, KQUPassphrasePurpose::Create);
+    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, iterations);
+    KQUToolForgetPassphrase(*passphrase);
+    if (!key) throw KQUToolError("could not derive a key from the passphrase");
+    return key;
+}
+
+// Writes into a temporary file near destination and moves it into place when write()
+// has finished; on any failure the temporary file is removed and destination untouched.
+template <typename Write>
+void writePackage(const std::string& destination, bool replace, const KQUCryptoKeyRef& key,
+                  const std::optional<std::string>& hint, Write write) {
+    std::string temporary = KQUTemporaryPathNear(destination);
+    try {
+        KQUZipArchiveOutputStream zip(temporary, key, hint);
+        write(zip);
+        zip.close();
+        KQUError error;
+        if (!KQUMoveItem(temporary, destination, &error,
+                         replace ? KQUMoveOptions::ReplaceExisting : KQUMoveOptions::NeverReplace))
+            throw KQUToolError(error.description);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+}
+
+int runCreate(const std::vector<std::string>& words) {
+    const std::string usage =
+        "zip create [--store] [--encrypt] [--passphrase-file FILE] [--iterations N] [--hint TEXT] [--force] "
+        "ARCHIVE PATH...";
+    auto arguments = KQUParseToolArguments(words, {"--store", "--encrypt", "--force", "--quiet"},
+                                           {"--hint", KQUPassphraseFileOption, KQUIterationsOption});
+    KQURequireOperands(arguments, 2, SIZE_MAX, usage);
+    const std::string& archivePath = arguments.operands[0];
+    bool replace = arguments.has("--force");
+    if (auto attributes = KQUAttributesOfItem(archivePath);
+        attributes && attributes->type == KQUFileType::Directory)
+        throw KQUToolError(fmt::format("{} is a directory", archivePath));
+    if (!replace && KQUFileExists(archivePath))
+        throw KQUToolError(fmt::format("{} exists; use --force to replace it", archivePath));
+
+    std::vector<Item> items;
+    for (size_t i = 1; i < arguments.operands.size(); ++i) {
+        std::error_code error;
+        fs::path path = fs::weakly_canonical(arguments.operands[i], error);
+        if (error || !fs::exists(fs::symlink_status(arguments.operands[i], error)))
+            throw KQUToolError(fmt::format("{}: no such file or directory", arguments.operands[i]));
+        std::string name = path.filename().string();
+        if (name.empty())
+            throw KQUToolError(fmt::format("{}: cannot be packed (no name)", arguments.operands[i]));
+        collect(arguments.operands[i], name, items);
+    }
+    std::set<std::string> seen;
+    for (const auto& item : items)
+        if (!seen.insert(item.name).second) throw KQUToolError(fmt::format("{}: given twice", item.name));
+
+    auto key = keyForNewPackage(arguments);
+    bool store = arguments.has("--store");
+    writePackage(archivePath, replace, key, arguments.value("--hint"), [&](KQUZipArchiveOutputStream& zip) {
+        for (const auto& item : items) {
+            if (item.path.empty())
+                zip.beginEntry(item.name, false, 0);
+            else
+                copyFileInto(zip, item, store);
+        }
+    });
+    if (!arguments.has("--quiet"))
+        fmt::print("created {} with {} entries{}\n", archivePath, items.size(), key ? " (encrypted)" : "");
+    return 0;
+}
+
+std::unique_ptr<KQUZipArchive> openArchive(const std::string& path) {
+    auto attributes = KQUAttributesOfItem(path);
+    if (!attributes) throw KQUToolError(fmt::format("{}: no such file", path));
+    if (attributes->type != KQUFileType::Regular)
+        throw KQUToolError(fmt::format("{}: not a regular file", path));
+    try {
+        return std::make_unique<KQUZipArchive>(path);
+    } catch (const KQUException& e) {
+        throw KQUToolError(fmt::format("{}: {}", path, e.reason()));
+    }
+}
+
+int runRemove(const std::vector<std::string>& words) {
+    const std::string usage = "zip rm [--passphrase-file FILE] [--quiet] ARCHIVE NAME...";
+    auto arguments = KQUParseToolArguments(words, {"--quiet"}, {KQUPassphraseFileOption});
+    KQURequireOperands(arguments, 2, SIZE_MAX, usage);
+    const std::string& archivePath = arguments.operands[0];
+    auto archive = openArchive(archivePath);
+    std::set<std::string> removed(arguments.operands.begin() + 1, arguments.operands.end());
+    for (const auto& name : removed)
+        if (!archive->entryWithName(name))
+            throw KQUToolError(fmt::format("{}: no entry named {}", archivePath, name));
+
+    KQUCryptoKeyRef key;
+    bool encrypted = false;
+    for (const auto& entry : archive->allEntries()) encrypted = encrypted || entry->hasEncryptedMethod();
+    if (encrypted || archive->isEncrypted()) {
+        auto passphrase = KQUToolPassphrase(arguments, true);
+        const auto& verifier = archive->passphraseVerifier();
+        uint32_t iterations = verifier ? KQUCryptoUtils::iterationCountFromPassphraseVerifier(*verifier)
+                                       : KQUCurrentKeyDerivationIterationCount;
+        if (iterations == 0)
+            throw KQUToolError("the package's passphrase verifier has an unsupported version");
+        key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, iterations);
+        KQUToolForgetPassphrase(*passphrase);
+        if (!key) throw KQUToolError("could not derive a key from the passphrase");
+        if (verifier && !KQUCryptoUtils::checkKey(key, *verifier)) throw KQUToolError("wrong passphrase");
+        archive->setCryptoKey(key);
+    }
+
+    // Every entry in file order; the removed ones and the old free space are written too
+    // and then removed, so that the writer turns their places into free ranges.
+    auto entries = archive->allEntries();
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a->localHeaderOffset() < b->localHeaderOffset();
+    });
+    std::vector<std::string> toRemove;
+    size_t kept = 0;
+    writePackage(archivePath, true, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
+        if (archive->encryptedDocumentUuid())
+            zip.setEncryptedDocumentUuid(
+                KQUData(archive->encryptedDocumentUuid()->begin(), archive->encryptedDocumentUuid()->end()));
+        std::vector<char> buffer(kChunk);
+        for (const auto& entry : entries) {
+            const std::string& name = entry->name();
+            bool drop = KQUZipIsFreeSpaceEntryName(name) || removed.count(name) > 0;
+            if (drop) {
+                // Only the space matters: a stored placeholder as long as the entry was
+                // in the file, under a name long enough that its hole can always be
+                // covered by a free-space entry.
+                std::string placeholder = fmt::format(".QlTrash/removed/{:08X}", toRemove.size() + 1);
+                uint64_t length = entry->compressedSize();
+                zip.beginEntry(placeholder, false, length);
+                std::fill(buffer.begin(), buffer.end(), 0);
+                for (uint64_t left = length; left > 0;) {
+                    auto n = static_cast<uint32_t>(std::min<uint64_t>(left, buffer.size()));
+                    zip.writeBuffer(buffer.data(), n);
+                    left -= n;
+                }
+                toRemove.push_back(placeholder);
+                continue;
+            }
+            zip.beginEntry(name, entry->isCompressed(), entry->uncompressedSize());
+            auto input = entry->inputStream();
+            if (!input) throw KQUToolError(fmt::format("{}: the entry {} cannot be read", archivePath, name));
+            while (uint32_t n = input->readToBuffer(buffer.data(), kChunk)) zip.writeBuffer(buffer.data(), n);
+            input->close();
+            ++kept;
+        }
+        for (const auto& name : toRemove) zip.removeEntry(name);
+    });
+    if (!arguments.has("--quiet"))
+        fmt::print("removed {} entr{} from {}; {} left\n", removed.size(), removed.size() == 1 ? "y" : "ies",
+                   archivePath, kept);
+    return 0;
+}
+
+// Whether the archive ends with a Zip64 end record and locator before its end record.
+bool usesZip64(const std::string& path) {
+    auto attributes = KQUAttributesOfItem(path);
+    if (!attributes) return false;
+    int64_t length = attributes->size;
+    int64_t window = std::min<int64_t>(
+        length, KQUZipEndOfCentralDirectoryMaxSize + KQUZip64EndOfCentralDirectoryLocatorSize);
+    auto file = KQUFileInputStream::create(path, length - window, window);
+    if (!file) return false;
+    std::vector<uint8_t> tail(static_cast<size_t>(window));
+    uint32_t got = file->readToBuffer(reinterpret_cast<char*>(tail.data()), static_cast<uint32_t>(window));
+    file->close();
+    tail.resize(got);
+    for (int64_t at = static_cast<int64_t>(tail.size()) - KQUZipEndOfCentralDirectoryFixedSize; at >= 0;
+         --at) {
+        auto end = KQUZipDecodeEndOfCentralDirectory(std::span(tail).subspan(static_cast<size_t>(at)));
+        if (!end || static_cast<size_t>(at) + KQUZipEndOfCentralDirectoryFixedSize + end->commentLength !=
+                        tail.size())
+            continue;
+        if (at < KQUZip64EndOfCentralDirectoryLocatorSize) return false;
+        return KQUZipHasSignature(
+            std::span(tail).subspan(static_cast<size_t>(at) - KQUZip64EndOfCentralDirectoryLocatorSize),
+            KQUZip64EndOfCentralDirectoryLocatorSignature);
+    }
+    return false;
+}
+
+int runInfo(const std::vector<std::string>& words) {
+    const std::string usage = "zip info ARCHIVE";
+    auto arguments = KQUParseToolArguments(words, {}, {});
+    KQURequireOperands(arguments, 1, 1, usage);
+    const std::string& archivePath = arguments.operands[0];
+    auto archive = openArchive(archivePath);
+    uint64_t freeBytes = 0, freeEntries = 0;
+    try {
+        for (const auto& entry : archive->allEntries()) {
+            if (!KQUZipIsFreeSpaceEntryName(entry->name())) continue;
+            ++freeEntries;
+            uint64_t dataOffset =
+                entry->isReadable() ? entry->backingFileDataOffset() : entry->localHeaderOffset();
+            freeBytes += dataOffset - entry->localHeaderOffset() + entry->compressedSize();
+        }
+    } catch (const KQUException& e) {
+        throw KQUToolError(fmt::format("{}: {}", archivePath, e.reason()));
+    }
+    fmt::print("entries: {}\n", archive->entryCount());
+    fmt::print("free-space entries: {}\n", freeEntries);
+    fmt::print("free bytes: {}\n", freeBytes);
+    fmt::print("zip64: {}\n", usesZip64(archivePath) ? "yes" : "no");
+    fmt::print("encrypted: {}\n", archive->isEncrypted() ? "yes" : "no");
+    if (archive->passphraseHint())
+        fmt::print("hint: {}\n", *archive->passphraseHint());
+    else
+        fmt::print("hint: (none)\n");
+    return 0;
+}
+
+KQUToolRegistrar createRegistrar(
+    {"zip create",
+     "zip create [--store] [--encrypt] [--passphrase-file FILE] [--iterations N] "
+     "[--hint TEXT] [--force] ARCHIVE PATH...",
+     "Pack files and directories into a document package", runCreate});
+KQUToolRegistrar removeRegistrar({"zip rm", "zip rm [--passphrase-file FILE] ARCHIVE NAME...",
+                                  "Remove entries from a document package (their space becomes free space)",
+                                  runRemove});
+KQUToolRegistrar infoRegistrar({"zip info", "zip info ARCHIVE",
+                                "Entry count, Zip64, encryption, hint and free bytes of a package", runInfo});
+
+}  // namespace
+}  // namespace kqu::tool
