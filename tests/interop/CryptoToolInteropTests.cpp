@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <map>
-#include <regex>
 
 #include "support/KQUTestSupport.h"
 
@@ -57,6 +56,20 @@ std::string hexOf(const std::string& bytes) {
     return hex;
 }
 
+bool isLowerHex(const std::string& text, size_t length) {
+    return text.size() == length && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// "key=<32 hex>\niv=<32 hex>\n", as --show-key prints it.
+bool parseShownKey(const std::string& output, std::string* key, std::string* iv) {
+    if (output.size() != 4 + 32 + 1 + 3 + 32 + 1 || output.rfind("key=", 0) != 0 ||
+        output.compare(37, 3, "iv=") != 0 || output[36] != '\n' || output.back() != '\n')
+        return false;
+    *key = output.substr(4, 32);
+    *iv = output.substr(40, 32);
+    return isLowerHex(*key, 32) && isLowerHex(*iv, 32);
+}
+
 std::string listing(const TempDir& dir) {
     std::string out;
     runCommand("ls -A " + dir.path(), &out);
@@ -81,19 +94,18 @@ TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
         auto r = run(kqu() + " encrypt --quiet --show-key --force" + passFile() + dir.file("plain") + " " +
                      dir.file("enc"));
         ASSERT_EQ(r.status, 0) << r.output;
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(r.output, m, std::regex("key=([0-9a-f]{32})\niv=([0-9a-f]{32})\n")))
-            << r.output;
-        EXPECT_EQ(m[1].str(), pythonKey("open sesame", 4000));
+        std::string key, iv;
+        ASSERT_TRUE(parseShownKey(r.output, &key, &iv)) << r.output;
+        EXPECT_EQ(key, pythonKey("open sesame", 4000));
         std::string encoded = readFile(dir.file("enc"));
         ASSERT_EQ(encoded.size(), n + 48 - n % 16);
-        EXPECT_EQ(hexOf(encoded.substr(0, 16)), m[2].str());
+        EXPECT_EQ(hexOf(encoded.substr(0, 16)), iv);
         writeFile(dir.file("body"), encoded.substr(16));
         std::string decoded;
-        ASSERT_EQ(runCommand("openssl enc -d -aes-128-cbc -K " + m[1].str() + " -iv " + m[2].str() + " -in " +
-                                 dir.file("body"),
-                             &decoded),
-                  0);
+        ASSERT_EQ(
+            runCommand("openssl enc -d -aes-128-cbc -K " + key + " -iv " + iv + " -in " + dir.file("body"),
+                       &decoded),
+            0);
         ASSERT_EQ(decoded.size(), n + 16);
         EXPECT_TRUE(decoded.substr(16) == plain) << n;
     }
