@@ -4,6 +4,8 @@
 // independent implementations.
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "kqutility/crypto/KQUCryptoStreams.h"
 #include "kqutility/crypto/KQUCryptoUtils.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
@@ -62,6 +64,60 @@ TEST(ZipReaderEncryptedInterop, OpensslWrittenPackage) {
         EXPECT_EQ(plain, expectedText()) << deflated;
     }
     EXPECT_EQ(KQUBufferedInputStreamForDecryptingFile(dir.file("missing"), key, true), nullptr);
+}
+
+}  // namespace
+}  // namespace kqu
+
+namespace kqu {
+namespace {
+
+TEST(ZipReaderEncryptedInterop, KquToolOnEncryptedPackage) {
+    test::TempDir dir;
+    ASSERT_EQ(test::runCommand(
+                  fmt::format("python3 '{}/fuzz/make-corpus.py' '{}'", KQU_TEST_SOURCE_DIR, dir.path())),
+              0);
+    std::string archive = dir.file("encrypted.zip");
+    std::string listing;
+    ASSERT_EQ(test::runCommand(fmt::format("'{}' zip list '{}'", KQU_TOOL_PATH, archive), &listing), 0);
+    EXPECT_NE(listing.find(" stored+encrypted "), std::string::npos) << listing;
+    EXPECT_NE(listing.find(" deflated+encrypted "), std::string::npos) << listing;
+    EXPECT_NE(listing.find(" stored 6522df69 .QlTrash/00000001\n"), std::string::npos) << listing;
+
+    // Without a passphrase the stored bytes are checked; with the right one, the plaintext.
+    std::string noTerminal = "env -u KQU_PASSPHRASE setsid";
+    EXPECT_EQ(
+        test::runCommand(fmt::format("{} '{}' zip test '{}' </dev/null", noTerminal, KQU_TOOL_PATH, archive)),
+        0);
+    EXPECT_EQ(test::runCommand(fmt::format("KQU_PASSPHRASE=fuzz '{}' zip test '{}'", KQU_TOOL_PATH, archive)),
+              0);
+    std::string text;
+    EXPECT_EQ(
+        test::runCommand(
+            fmt::format("KQU_PASSPHRASE=fuzz '{}' zip cat '{}' deflated", KQU_TOOL_PATH, archive), &text),
+        0);
+    EXPECT_EQ(text, expectedText());
+    std::string errors;
+    EXPECT_EQ(test::runCommand(fmt::format("KQU_PASSPHRASE=wrong '{}' zip cat '{}' deflated 2>&1 >/dev/null",
+                                           KQU_TOOL_PATH, archive),
+                               &errors),
+              1);
+    EXPECT_EQ(errors, "kqu: wrong passphrase\n");
+
+    // One flipped ciphertext byte: one bad entry, found with or without the passphrase.
+    std::string bytes = test::readFile(archive);
+    bytes[bytes.find("deflated") + 8 + 40] ^= 0x04;
+    test::writeFile(dir.file("damaged.zip"), bytes);
+    for (const std::string& prefix : {std::string("KQU_PASSPHRASE=fuzz"), noTerminal}) {
+        std::string report;
+        EXPECT_EQ(test::runCommand(fmt::format("{} '{}' zip test '{}' </dev/null", prefix, KQU_TOOL_PATH,
+                                               dir.file("damaged.zip")),
+                                   &report),
+                  1)
+            << prefix;
+        EXPECT_EQ(report.rfind("deflated: ", 0), 0u) << report;
+        EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
+    }
 }
 
 }  // namespace
