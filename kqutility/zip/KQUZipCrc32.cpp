@@ -160,15 +160,21 @@ const Implementation sImplementation = detectImplementation();
 
 }  // namespace
 
-uint32_t KQUZipCrc32(uint32_t crc, const void* bytes, size_t size) {
-    const auto* p = static_cast<const unsigned char*>(bytes);
+namespace {
+
+#ifndef KQU_CRC_HAS_CLMUL
+enum class Implementation { Zlib };
+const Implementation sImplementation = Implementation::Zlib;
+#endif
+
+uint32_t crc32Using(Implementation implementation, uint32_t crc, const unsigned char* p, size_t size) {
 #ifdef KQU_CRC_HAS_CLMUL
-    if (sImplementation == Implementation::WideClmul && size >= 256) {
+    if (implementation == Implementation::WideClmul && size >= 256) {
         size_t chunk = size & ~size_t{15};
         crc = ~wideClmulCrc32(~crc, p, chunk);
         p += chunk;
         size -= chunk;
-    } else if (sImplementation != Implementation::Zlib && size >= 64) {
+    } else if (implementation != Implementation::Zlib && size >= 64) {
         size_t chunk = size & ~size_t{15};
         crc = ~clmulCrc32(~crc, p, chunk);
         p += chunk;
@@ -178,12 +184,40 @@ uint32_t KQUZipCrc32(uint32_t crc, const void* bytes, size_t size) {
     return size ? zlibCrc32(crc, p, size) : crc;
 }
 
-const char* KQUZipCrc32Implementation() {
+const char* nameOf(Implementation implementation) {
 #ifdef KQU_CRC_HAS_CLMUL
-    if (sImplementation == Implementation::WideClmul) return "vpclmulqdq";
-    if (sImplementation == Implementation::Clmul) return "pclmulqdq";
+    if (implementation == Implementation::WideClmul) return "vpclmulqdq";
+    if (implementation == Implementation::Clmul) return "pclmulqdq";
 #endif
+    (void)implementation;
     return "zlib";
+}
+
+}  // namespace
+
+uint32_t KQUZipCrc32(uint32_t crc, const void* bytes, size_t size) {
+    return crc32Using(sImplementation, crc, static_cast<const unsigned char*>(bytes), size);
+}
+
+const char* KQUZipCrc32Implementation() {
+    return nameOf(sImplementation);
+}
+
+bool KQUZipCrc32Using(std::string_view implementation, uint32_t crc, const void* bytes, size_t size,
+                      uint32_t* result) {
+    // Only what this processor can run: the chosen implementation and the ones below it.
+    for (auto candidate : {
+#ifdef KQU_CRC_HAS_CLMUL
+             Implementation::WideClmul, Implementation::Clmul,
+#endif
+             Implementation::Zlib}) {
+        if (static_cast<int>(candidate) > static_cast<int>(sImplementation)) continue;
+        if (implementation == nameOf(candidate)) {
+            *result = crc32Using(candidate, crc, static_cast<const unsigned char*>(bytes), size);
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace kqu

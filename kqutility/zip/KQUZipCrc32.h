@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace kqu {
 
@@ -15,5 +16,9 @@ namespace kqu {
 uint32_t KQUZipCrc32(uint32_t crc, const void* bytes, size_t size);
 // Which implementation KQUZipCrc32 uses: "vpclmulqdq", "pclmulqdq" or "zlib".
 const char* KQUZipCrc32Implementation();
+// The same with a named implementation, for tests: false (and *result untouched) when
+// this processor cannot run it.
+bool KQUZipCrc32Using(std::string_view implementation, uint32_t crc, const void* bytes, size_t size,
+                      uint32_t* result);
 
 }  // namespace kqu
