@@ -130,3 +130,55 @@ TEST(ZipReaderDamage, ExtractRefusesEscapingNames) {
 
 }  // namespace
 }  // namespace kqu
+
+namespace kqu {
+namespace {
+
+// Python writes an archive with Zip64 end records; its fields are then made bogus, and an
+// entry made to overlap another, with struct.pack at known offsets.
+TEST(ZipReaderDamage, BogusZip64FieldsAndOverlaps) {
+    TempDir dir;
+    test::writeFile(
+        dir.file("make.py"),
+        fmt::format(
+            "import zipfile, struct\n"
+            "path = '{0}/base.zip'\n"
+            "with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            "    for i in range(3):\n"
+            "        with z.open('e%d' % i, 'w', force_zip64=True) as f: f.write(b'data %d ' % i * 50)\n"
+            "data = bytearray(open(path, 'rb').read())\n"
+            "eocd = len(data) - 22\n"
+            "def save(name, patched): open('{0}/' + name, 'wb').write(patched)\n"
+            "# Force the Zip64 end records: escape the 32-bit fields and add them.\n"
+            "size, offset = struct.unpack_from('<II', data, eocd + 12)\n"
+            "z64 = struct.pack('<IQHHIIQQQQ', 0x06064b50, 44, 45, 45, 0, 0, 3, 3, size, offset)\n"
+            "loc = struct.pack('<IIQI', 0x07064b50, 0, eocd, 1)\n"
+            "end = bytearray(data[eocd:])\n"
+            "struct.pack_into('<HHII', end, 8, 0xffff, 0xffff, 0xffffffff, 0xffffffff)\n"
+            "good = data[:eocd] + z64 + loc + end\n"
+            "save('zip64.zip', good)\n"
+            "bad = bytearray(good); struct.pack_into('<Q', bad, eocd + 48, 1 << 62); save('offset.zip', "
+            "bad)\n"
+            "bad = bytearray(good); struct.pack_into('<Q', bad, eocd + 40, 1 << 40); save('size.zip', bad)\n"
+            "bad = bytearray(good); struct.pack_into('<Q', bad, eocd + 32, 1 << 33); save('count.zip', bad)\n"
+            "bad = bytearray(good); struct.pack_into('<Q', bad, eocd + 56 + 8, 1 << 50); save('locator.zip', "
+            "bad)\n"
+            "second = data.find(b'PK\\x01\\x02', data.find(b'PK\\x01\\x02') + 4)\n"
+            "bad = bytearray(good); struct.pack_into('<I', bad, second + 42, 0); save('overlap.zip', bad)\n",
+            dir.path()));
+    ASSERT_EQ(runCommand(fmt::format("python3 '{}'", dir.file("make.py"))), 0);
+    ASSERT_TRUE(readsAsSound(test::readFile(dir.file("zip64.zip"))));
+    EXPECT_EQ(KQUZipArchive(dir.file("zip64.zip")).entryCount(), 3u);
+    for (const char* name : {"offset.zip", "size.zip", "count.zip", "locator.zip", "overlap.zip"}) {
+        EXPECT_FALSE(readsAsSound(test::readFile(dir.file(name)))) << name;
+        std::string errors;
+        EXPECT_EQ(runCommand(fmt::format("'{}' zip list '{}' 2>&1 >/dev/null", KQU_TOOL_PATH, dir.file(name)),
+                             &errors),
+                  1)
+            << name;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    }
+}
+
+}  // namespace
+}  // namespace kqu
