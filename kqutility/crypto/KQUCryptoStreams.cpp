@@ -29,19 +29,25 @@ KQUCryptoOutputStream::KQUCryptoOutputStream(std::shared_ptr<KQUOutputStream> ba
     mCryptor = KQUCryptor::create(std::move(key), KQUCryptorOperation::Encrypt,
                                   reinterpret_cast<const char*>(mIv.data()), mIv.size());
     if (!mCryptor) throw KQUException(NSGenericException, "Failed to create KQUCryptor");
-    mBaseStream->writeBuffer(reinterpret_cast<const char*>(mIv.data()), static_cast<uint32_t>(mIv.size()));
-    if (mComputeCrc32) {
-        mCrc32 = static_cast<uint32_t>(::crc32(0, nullptr, 0));
-        mCrc32 = static_cast<uint32_t>(::crc32(mCrc32, mIv.data(), static_cast<uInt>(mIv.size())));
-    }
-    if (!mIv.empty()) {
-        std::vector<uint8_t> initial(mIv.size());
-        bool ok = KQUCryptoUtils::generateRandomDataInBuffer(initial.data(), initial.size());
-        if (ok)
+    // Both random blocks are made before anything is written, so that a failing random
+    // source leaves the base stream untouched.
+    std::vector<uint8_t> initial(mIv.size());
+    if (!KQUCryptoUtils::generateRandomDataInBuffer(initial.data(), initial.size()))
+        throw KQUException(NSGenericException, "Failed to generate initial plaintext");
+    try {
+        mBaseStream->writeBuffer(reinterpret_cast<const char*>(mIv.data()),
+                                 static_cast<uint32_t>(mIv.size()));
+        if (mComputeCrc32) {
+            mCrc32 = static_cast<uint32_t>(::crc32(0, nullptr, 0));
+            mCrc32 = static_cast<uint32_t>(::crc32(mCrc32, mIv.data(), static_cast<uInt>(mIv.size())));
+        }
+        if (!initial.empty())
             writeBuffer(reinterpret_cast<const char*>(initial.data()), static_cast<uint32_t>(initial.size()));
+    } catch (...) {
         OPENSSL_cleanse(initial.data(), initial.size());
-        if (!ok) throw KQUException(NSGenericException, "Failed to generate initial plaintext");
+        throw;
     }
+    OPENSSL_cleanse(initial.data(), initial.size());
 }
 
 KQUCryptoOutputStream::~KQUCryptoOutputStream() {

@@ -203,6 +203,7 @@ TEST_F(KQUCryptoStreamsTest, RandomFailuresRefuseTheStream) {
         auto memory = std::make_shared<KQUMemoryOutputStream>();
         EXPECT_KQU_THROW(KQUCryptoOutputStream(memory, key), "NSGenericException",
                          failAt == 0 ? "Failed to generate IV" : "Failed to generate initial plaintext");
+        EXPECT_TRUE(memory->data()->empty()) << "nothing may reach the base stream";
     }
     EXPECT_KQU_THROW(KQUCryptoOutputStream(std::make_shared<KQUMemoryOutputStream>(), nullptr),
                      "NSGenericException", "Failed to create KQUCryptor");

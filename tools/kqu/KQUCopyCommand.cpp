@@ -19,7 +19,8 @@ int runCopy(const std::vector<std::string>& words) {
     KQURequireOperands(arguments, 2, 2, usage);
     const std::string& source = arguments.operands[0];
     std::string destination = arguments.operands[1];
-    if (auto attributes = KQUAttributesOfItem(destination); attributes && attributes->type == KQUFileType::Directory)
+    if (auto attributes = KQUAttributesOfItem(destination);
+        attributes && attributes->type == KQUFileType::Directory)
         destination += "/" + KQULastPathComponent(source);
     bool replace = arguments.has("--force");
     if (!replace && KQUFileExists(destination))
@@ -27,7 +28,8 @@ int runCopy(const std::vector<std::string>& words) {
 
     auto attributes = KQUAttributesOfItem(source);
     if (!attributes) throw KQUToolError(fmt::format("{}: no such file", source));
-    if (attributes->type != KQUFileType::Regular) throw KQUToolError(fmt::format("{}: not a regular file", source));
+    if (attributes->type != KQUFileType::Regular)
+        throw KQUToolError(fmt::format("{}: not a regular file", source));
     auto file = KQUFileInputStream::create(source);
     if (!file) throw KQUToolError(fmt::format("{}: cannot read", source));
     file->disableSystemCaching();
@@ -53,8 +55,7 @@ int runCopy(const std::vector<std::string>& words) {
         ::unlink(temporary.c_str());
         throw;
     }
-    if (!arguments.has("--quiet"))
-        fmt::print("copied {} bytes from {} to {}\n", copied, source, destination);
+    if (!arguments.has("--quiet")) fmt::print("copied {} bytes from {} to {}\n", copied, source, destination);
     return 0;
 }
 

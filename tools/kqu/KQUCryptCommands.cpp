@@ -102,8 +102,7 @@ int runCrypt(Direction direction, const std::vector<std::string>& words) {
                 }
             } catch (const KQUException& e) {
                 if (e.name() != NSGenericException) throw;
-                throw KQUToolError(
-                    fmt::format("{}: wrong passphrase or damaged data ({})", source, e.reason()));
+                throw KQUToolError(fmt::format("{}: cannot decrypt: {}", source, e.reason()));
             }
         }
         input->close();

@@ -13,7 +13,8 @@ int runDefaults(const std::vector<std::string>& words) {
     const std::string usage = "defaults [--app NAME] read [KEY] | write KEY VALUE | delete KEY";
     auto arguments = KQUParseToolArguments(words, {}, {"--app"});
     if (auto app = arguments.value("--app")) {
-        if (app->empty() || app->find('/') != std::string::npos) throw KQUToolError("--app needs a plain name");
+        if (app->empty() || app->find('/') != std::string::npos)
+            throw KQUToolError("--app needs a plain name");
         KQUUserDefaults::setApplicationName(*app);
         KQUUserDefaults::resetStandardUserDefaults();
     }

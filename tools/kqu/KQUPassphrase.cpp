@@ -43,7 +43,6 @@ public:
     std::string askHidden(const std::string& prompt) {
         struct termios settings;
         if (::tcgetattr(mFd, &settings) != 0) throw KQUToolError("cannot turn off echo on the terminal");
-        write(prompt);
         sSavedSettings = settings;
         sTerminal = mFd;
         struct sigaction action {};
@@ -53,8 +52,12 @@ public:
         settings.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         settings.c_lflag |= ECHONL;
         std::string line;
+        // Echo goes off before the prompt appears, so nothing typed after it is shown.
         bool ok = ::tcsetattr(mFd, TCSAFLUSH, &settings) == 0;
-        if (ok) ok = readLine(line);
+        if (ok) {
+            write(prompt);
+            ok = readLine(line);
+        }
         ::tcsetattr(mFd, TCSAFLUSH, &sSavedSettings);
         sTerminal = -1;
         for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &previous[i], nullptr);

@@ -29,7 +29,9 @@ void printHelp(FILE* out) {
 }
 }  // namespace
 
-KQUToolRegistrar::KQUToolRegistrar(KQUToolCommand command) { table().push_back(std::move(command)); }
+KQUToolRegistrar::KQUToolRegistrar(KQUToolCommand command) {
+    table().push_back(std::move(command));
+}
 
 const std::vector<KQUToolCommand>& KQUToolCommands() {
     static bool sorted = false;
@@ -79,7 +81,8 @@ KQUToolArguments KQUParseToolArguments(const std::vector<std::string>& arguments
             parsed.options.emplace_back(name, "");
         } else if (std::find(valuedOptions.begin(), valuedOptions.end(), name) != valuedOptions.end()) {
             if (!hasValue) {
-                if (i + 1 >= arguments.size()) throw KQUToolError(fmt::format("option {} needs a value", name));
+                if (i + 1 >= arguments.size())
+                    throw KQUToolError(fmt::format("option {} needs a value", name));
                 value = arguments[++i];
             }
             parsed.options.emplace_back(name, value);
@@ -115,7 +118,8 @@ int main(int argc, char** argv) {
         size_t space = c.name.find(' ');
         if (space == std::string::npos) {
             if (words[0] == c.name && consumed < 1) found = &c, consumed = 1;
-        } else if (words.size() >= 2 && words[0] == c.name.substr(0, space) && words[1] == c.name.substr(space + 1)) {
+        } else if (words.size() >= 2 && words[0] == c.name.substr(0, space) &&
+                   words[1] == c.name.substr(space + 1)) {
             found = &c, consumed = 2;
         }
     }
@@ -124,7 +128,8 @@ int main(int argc, char** argv) {
         for (const auto& c : KQUToolCommands())
             if (c.name.rfind(words[0] + " ", 0) == 0) isGroup = true;
         fmt::print(stderr, "kqu: {} '{}'; see 'kqu help'\n",
-                   isGroup ? "unknown or missing subcommand for" : "unknown command", fmt::join(words.begin(), words.begin() + (isGroup && words.size() > 1 ? 2 : 1), " "));
+                   isGroup ? "unknown or missing subcommand for" : "unknown command",
+                   fmt::join(words.begin(), words.begin() + (isGroup && words.size() > 1 ? 2 : 1), " "));
         return 2;
     }
     try {

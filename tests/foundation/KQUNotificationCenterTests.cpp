@@ -1,0 +1,168 @@
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kqutility/foundation/KQUNotificationCenter.h"
+#include "kqutility/foundation/KQURunLoop.h"
+
+namespace kqu {
+namespace {
+
+TEST(KQUNotificationCenter, FiltersByNameAndObjectAndKeepsRegistrationOrder) {
+    KQUNotificationCenter center;
+    int a = 0, b = 0;
+    std::vector<std::string> heard;
+    center.addObserver(nullptr, "Saved", nullptr,
+                       [&](const KQUNotification& n) { heard.push_back("any:" + n.name); });
+    center.addObserver(nullptr, "Saved", &a, [&](const KQUNotification&) { heard.push_back("a-only"); });
+    center.addObserver(nullptr, "", nullptr,
+                       [&](const KQUNotification& n) { heard.push_back("all:" + n.name); });
+
+    center.postNotificationName("Saved", &a);
+    EXPECT_EQ(heard, (std::vector<std::string>{"any:Saved", "a-only", "all:Saved"}));
+    heard.clear();
+    center.postNotificationName("Saved", &b);
+    EXPECT_EQ(heard, (std::vector<std::string>{"any:Saved", "all:Saved"}));
+    heard.clear();
+    center.postNotificationName("Closed", nullptr);
+    EXPECT_EQ(heard, (std::vector<std::string>{"all:Closed"}));
+}
+
+TEST(KQUNotificationCenter, CarriesObjectAndUserInfo) {
+    KQUNotificationCenter center;
+    int sender = 0;
+    KQUNotification received;
+    center.addObserver(nullptr, "Progress", nullptr, [&](const KQUNotification& n) { received = n; });
+    center.postNotificationName("Progress", &sender,
+                                {{"fraction", KQUValue(0.5)}, {"stage", KQUValue("Saving")}});
+    EXPECT_EQ(received.name, "Progress");
+    EXPECT_EQ(received.object, &sender);
+    ASSERT_NE(received.userInfo.size(), 0u);
+    EXPECT_EQ(received.userInfo[0].first, "fraction");
+    EXPECT_DOUBLE_EQ(received.userInfo[0].second.doubleValue(), 0.5);
+    EXPECT_EQ(*received.userInfo[1].second.string(), "Saving");
+}
+
+TEST(KQUNotificationCenter, ObserversMayRemoveThemselvesAndOthersDuringDelivery) {
+    KQUNotificationCenter center;
+    std::vector<int> calls;
+    KQUObserverToken first = 0, third = 0;
+    first = center.addObserver(nullptr, "N", nullptr, [&](const KQUNotification&) {
+        calls.push_back(1);
+        center.removeObserver(first);  // itself
+        center.removeObserver(third);  // one still to be called in this delivery
+    });
+    center.addObserver(nullptr, "N", nullptr, [&](const KQUNotification&) {
+        calls.push_back(2);
+        // Added during delivery: first hears the next post.
+        center.addObserver(nullptr, "N", nullptr, [&](const KQUNotification&) { calls.push_back(4); });
+    });
+    third = center.addObserver(nullptr, "N", nullptr, [&](const KQUNotification&) { calls.push_back(3); });
+
+    center.postNotificationName("N", nullptr);
+    EXPECT_EQ(calls, (std::vector<int>{1, 2}));
+    calls.clear();
+    center.postNotificationName("N", nullptr);
+    EXPECT_EQ(calls, (std::vector<int>{2, 4}));
+}
+
+TEST(KQUNotificationCenter, RemovesByObserverNameAndObject) {
+    KQUNotificationCenter center;
+    int observer = 0, other = 0, objectA = 0, objectB = 0;
+    int count = 0;
+    auto bump = [&](const KQUNotification&) { ++count; };
+    center.addObserver(&observer, "A", &objectA, bump);
+    center.addObserver(&observer, "A", &objectB, bump);
+    center.addObserver(&observer, "B", nullptr, bump);
+    center.addObserver(&other, "A", nullptr, bump);
+
+    center.removeObserver(&observer, "A", &objectA);
+    center.postNotificationName("A", &objectA);
+    EXPECT_EQ(count, 1);  // only other's
+    center.removeObserver(&observer, "", nullptr);
+    count = 0;
+    center.postNotificationName("A", &objectB);
+    center.postNotificationName("B", nullptr);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(center.observerCount(), 1u);
+    center.removeObserver(&other);
+    EXPECT_EQ(center.observerCount(), 0u);
+}
+
+TEST(KQUNotificationCenter, ScopedObserverStopsListeningWhenDestroyedOrMoved) {
+    KQUNotificationCenter center;
+    int count = 0;
+    {
+        KQUScopedObserver observer(center, "N", nullptr, [&](const KQUNotification&) { ++count; });
+        center.postNotificationName("N", nullptr);
+        KQUScopedObserver moved = std::move(observer);
+        observer.reset();  // the moved-from one owns nothing
+        center.postNotificationName("N", nullptr);
+    }
+    center.postNotificationName("N", nullptr);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(center.observerCount(), 0u);
+}
+
+TEST(KQURunLoop, RunsPerformsOnceByOrderThenSchedulingOrderInTheirModes) {
+    KQURunLoop loop;
+    std::vector<std::string> ran;
+    loop.performAtOrder([&] { ran.push_back("late"); }, 500, {NSDefaultRunLoopMode});
+    loop.performAtOrder([&] { ran.push_back("early-1"); }, 10, {NSDefaultRunLoopMode, "Modal"});
+    loop.performAtOrder([&] { ran.push_back("modal-only"); }, 1, {"Modal"});
+    loop.performAtOrder([&] { ran.push_back("early-2"); }, 10, {NSDefaultRunLoopMode});
+
+    EXPECT_EQ(loop.runOneIteration(), 3u);
+    EXPECT_EQ(ran, (std::vector<std::string>{"early-1", "early-2", "late"}));
+    EXPECT_EQ(loop.runOneIteration(), 0u);
+    EXPECT_EQ(loop.pendingPerformCount(), 1u);
+    EXPECT_EQ(loop.runOneIteration("Modal"), 1u);
+    EXPECT_EQ(ran.back(), "modal-only");
+}
+
+TEST(KQURunLoop, CancelledPerformsDoNotRunAndNewOnesWaitForTheNextIteration) {
+    KQURunLoop loop;
+    std::vector<int> ran;
+    KQURunLoop::PerformToken second = 0;
+    loop.performAtOrder(
+        [&] {
+            ran.push_back(1);
+            EXPECT_TRUE(loop.cancelPerform(second));
+            loop.performAtOrder([&] { ran.push_back(3); }, 0, {NSDefaultRunLoopMode});
+        },
+        1, {NSDefaultRunLoopMode});
+    second = loop.performAtOrder([&] { ran.push_back(2); }, 2, {NSDefaultRunLoopMode});
+
+    EXPECT_EQ(loop.runOneIteration(), 1u);
+    EXPECT_EQ(ran, (std::vector<int>{1}));
+    EXPECT_FALSE(loop.cancelPerform(second));
+    EXPECT_EQ(loop.runOneIteration(), 1u);
+    EXPECT_EQ(ran, (std::vector<int>{1, 3}));
+}
+
+TEST(KQURunLoop, EachThreadHasItsOwnRunLoop) {
+    const KQURunLoop* here = KQURunLoop::currentRunLoop().get();
+    const KQURunLoop* there = nullptr;
+    std::thread([&] { there = KQURunLoop::currentRunLoop().get(); }).join();
+    EXPECT_NE(here, there);
+    EXPECT_EQ(here, KQURunLoop::currentRunLoop().get());
+}
+
+TEST(KQUEndOfEvent, CallsInstalledHandlersInOrderUntilRemoved) {
+    std::vector<int> calls;
+    KQUEndOfEventHandlerToken b = 0;
+    KQUEndOfEventHandlerToken a = KQUAddEndOfEventHandler([&] {
+        calls.push_back(1);
+        KQURemoveEndOfEventHandler(b);  // removed before its turn: not called
+    });
+    b = KQUAddEndOfEventHandler([&] { calls.push_back(2); });
+    KQUEndOfEvent();
+    KQURemoveEndOfEventHandler(a);
+    KQUEndOfEvent();
+    EXPECT_EQ(calls, (std::vector<int>{1}));
+}
+
+}  // namespace
+}  // namespace kqu

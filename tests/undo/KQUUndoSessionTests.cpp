@@ -1,0 +1,187 @@
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "support/KQUTestSupport.h"
+#include "undo/KQUUndoTestSupport.h"
+
+namespace kqu {
+namespace {
+
+using test::Journal;
+using Names = std::vector<std::string>;
+
+// Each step writes its name when done, undone or redone, and registers itself again, so
+// the journal shows the order in which a replay runs.
+class Steps : public std::enable_shared_from_this<Steps> {
+public:
+    Steps(KQUUndoManager& manager, Journal& journal) : mManager(manager), mJournal(journal) {}
+    void step(const std::shared_ptr<std::string>& name) {
+        mJournal.entries.push_back(*name);
+        mManager.registerUndoWithTarget(shared_from_this(), "step:", name, &Steps::step);
+    }
+    void stepNamed(const char* name) { step(std::make_shared<std::string>(name)); }
+
+private:
+    KQUUndoManager& mManager;
+    Journal& mJournal;
+};
+
+class Delegate : public KQUUndoSessionDelegate {
+public:
+    explicit Delegate(Journal& journal) : mJournal(journal) {}
+    void beginUndoSessionWithTargetCookie(const std::shared_ptr<void>& cookie, uint32_t flags) override {
+        ++begins;
+        mJournal.entries.push_back(
+            fmt::format("begin {} {}", *std::static_pointer_cast<std::string>(cookie), flags));
+    }
+    void endUndoSessionWithTargetCookie(const std::shared_ptr<void>& cookie, uint32_t flags) override {
+        ++ends;
+        mJournal.entries.push_back(
+            fmt::format("end {} {}", *std::static_pointer_cast<std::string>(cookie), flags));
+    }
+    int begins = 0, ends = 0;
+
+private:
+    Journal& mJournal;
+};
+
+class KQUUndoSessionTest : public test::UndoTest {
+protected:
+    void beginSession(uint32_t flags = 6) {
+        manager.beginUndoSession(flags, delegate, std::make_shared<std::string>("doc"));
+    }
+
+    KQUUndoManager manager;
+    Journal journal;
+    std::shared_ptr<Steps> steps = std::make_shared<Steps>(manager, journal);
+    std::shared_ptr<Delegate> delegate = std::make_shared<Delegate>(journal);
+};
+
+TEST_F(KQUUndoSessionTest, TheDelegateHearsBeginAndEndAroundEachReplay) {
+    beginSession();
+    EXPECT_NE(manager.pendingSession(), nullptr);
+    steps->stepNamed("a");
+    EXPECT_EQ(manager.pendingSession(), nullptr);
+    ASSERT_NE(manager.currentSession(), nullptr);
+    steps->stepNamed("b");
+    manager.endUndoSession();
+    EXPECT_EQ(manager.currentSession(), nullptr);
+    KQUEndOfEvent();
+    journal.take();
+    EXPECT_EQ(delegate->begins, 0);  // not told about the forward actions
+
+    manager.undo();
+    EXPECT_EQ(journal.take(), (Names{"begin doc 6", "b", "a", "end doc 6"}));
+    EXPECT_EQ(manager.currentSession(), nullptr);
+    manager.redo();
+    EXPECT_EQ(journal.take(), (Names{"begin doc 6", "a", "b", "end doc 6"}));
+    manager.undo();
+    EXPECT_EQ(journal.take(), (Names{"begin doc 6", "b", "a", "end doc 6"}));
+    EXPECT_TRUE(test::stacksAreConsistent(manager));
+}
+
+TEST_F(KQUUndoSessionTest, ASessionOverSeveralEventsStaysCurrentFromTheFirstUndoToTheLast) {
+    beginSession();
+    steps->stepNamed("1");
+    KQUEndOfEvent();
+    steps->stepNamed("2");
+    KQUEndOfEvent();
+    steps->stepNamed("3");
+    KQUEndOfEvent();
+    manager.endUndoSession();  // after the last group closed: its record goes inside it
+    EXPECT_EQ(manager.undoStack().count(), 3u);
+    EXPECT_EQ(manager.groupingLevel(), 0);
+    EXPECT_TRUE(test::stacksAreConsistent(manager));
+    journal.take();
+
+    manager.undo();
+    EXPECT_NE(manager.currentSession(), nullptr);
+    manager.undo();
+    EXPECT_NE(manager.currentSession(), nullptr);
+    manager.undo();
+    EXPECT_EQ(manager.currentSession(), nullptr);
+    EXPECT_EQ(journal.take(), (Names{"begin doc 6", "3", "2", "1", "end doc 6"}));
+    EXPECT_EQ(delegate->begins, 1);
+    EXPECT_EQ(delegate->ends, 1);
+
+    manager.redo();
+    EXPECT_NE(manager.currentSession(), nullptr);
+    manager.redo();
+    manager.redo();
+    EXPECT_EQ(manager.currentSession(), nullptr);
+    EXPECT_EQ(journal.take(), (Names{"begin doc 6", "1", "2", "3", "end doc 6"}));
+    EXPECT_EQ(delegate->begins, 2);
+    EXPECT_EQ(delegate->ends, 2);
+    EXPECT_TRUE(test::stacksAreConsistent(manager));
+}
+
+TEST_F(KQUUndoSessionTest, ASessionWithoutRegistrationsLeavesNothing) {
+    beginSession();
+    manager.endUndoSession();
+    EXPECT_EQ(manager.pendingSession(), nullptr);
+    EXPECT_TRUE(manager.undoStack().isEmpty());
+    EXPECT_EQ(manager.groupingLevel(), 0);
+    beginSession();
+    manager.cancelUndoSession();
+    EXPECT_EQ(manager.pendingSession(), nullptr);
+    EXPECT_TRUE(manager.undoStack().isEmpty());
+}
+
+TEST_F(KQUUndoSessionTest, ACancelledSessionsActionsStayUndoableWithoutTheDelegate) {
+    beginSession();
+    steps->stepNamed("a");
+    manager.cancelUndoSession();
+    EXPECT_EQ(manager.currentSession(), nullptr);
+    KQUEndOfEvent();
+    journal.take();
+    manager.undo();
+    EXPECT_EQ(journal.take(), Names{"a"});
+    EXPECT_EQ(delegate->begins, 0);
+    EXPECT_EQ(delegate->ends, 0);
+}
+
+TEST_F(KQUUndoSessionTest, MisuseIsReportedAndChangesNothing) {
+    beginSession();
+    EXPECT_ASSERTION_FAILURE(beginSession());  // begin called without end
+    steps->stepNamed("a");
+    KQUEndOfEvent();
+    manager.endUndoSession();
+
+    // Sessions are begun and ended in the forward direction only.
+    manager.registerUndoInvocation(steps, "misuse",
+                                   [&](Steps&) { manager.beginUndoSession(0, delegate, nullptr); });
+    KQUEndOfEvent();
+    EXPECT_ASSERTION_FAILURE(manager.undo());
+    EXPECT_FALSE(manager.isUndoing());
+    EXPECT_EQ(manager.pendingSession(), nullptr);
+}
+
+TEST_F(KQUUndoSessionTest, RemovingAllActionsEndsTheSessionToo) {
+    beginSession();
+    steps->stepNamed("a");
+    manager.removeAllActions();
+    EXPECT_EQ(manager.currentSession(), nullptr);
+    manager.endUndoSession();
+    KQUEndOfEvent();
+    // No lone "begin" record that would leave the session current for good.
+    EXPECT_FALSE(manager.canUndo());
+    EXPECT_TRUE(manager.undoStack().isEmpty());
+}
+
+TEST_F(KQUUndoSessionTest, SessionAccessorsAndCoalescingFlag) {
+    auto session = std::make_shared<KQUUndoSession>(&manager, 0, delegate, nullptr);
+    EXPECT_TRUE(session->canCoalesce());
+    session->setActionFlags(KQUUndoSessionNoCoalescingFlag | 1);
+    EXPECT_FALSE(session->canCoalesce());
+    EXPECT_EQ(session->undoManager(), &manager);
+    {
+        KQUUndoManager temporary;
+        session->setUndoManager(&temporary);
+        EXPECT_EQ(session->undoManager(), &temporary);
+    }
+    EXPECT_EQ(session->undoManager(), nullptr);  // lapses with its manager
+    EXPECT_ASSERTION_FAILURE(session->beginUndo(nullptr));
+}
+
+}  // namespace
+}  // namespace kqu

@@ -1,0 +1,98 @@
+// Targets, recorders and checks shared by the undo tests.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kqutility/foundation/KQUNotificationCenter.h"
+#include "kqutility/undo/KQUUndoManager.h"
+#include "kqutility/undo/KQUUndoStack.h"
+
+namespace kqu::test {
+
+// Every replayed call writes its name here, so a test sees what ran and in what order.
+struct Journal {
+    std::vector<std::string> entries;
+    std::vector<std::string> take() { return std::exchange(entries, {}); }
+};
+
+// A record that writes name into journal when replayed.
+inline std::unique_ptr<KQUUndoLightInvocation> journalRecord(const std::shared_ptr<Journal>& journal,
+                                                             std::string name) {
+    auto argument = std::make_shared<std::string>(std::move(name));
+    return std::make_unique<KQUUndoLightInvocation>(
+        KQUUndoTargetRef(journal), KQUSelectorName("write:"), KQUUndoArgumentRef(argument),
+        [](void* target, const std::shared_ptr<void>& a) {
+            static_cast<Journal*>(target)->entries.push_back(*std::static_pointer_cast<std::string>(a));
+        });
+}
+
+// An integer whose every change registers its inverse, so undo and redo work as in an
+// application: set(5) registers set(old).
+class Number : public std::enable_shared_from_this<Number> {
+public:
+    explicit Number(KQUUndoManagerProtocol& undo) : mUndo(undo) {}
+    void set(int value) {
+        mUndo.registerUndoWithTarget(shared_from_this(), "setNumber:", std::make_shared<int>(mValue),
+                                     &Number::setNumber);
+        mValue = value;
+    }
+    void setNumber(const std::shared_ptr<int>& value) { set(*value); }
+    int value() const { return mValue; }
+
+private:
+    KQUUndoManagerProtocol& mUndo;
+    int mValue = 0;
+};
+
+// Records the short names of the notifications a manager posts ("Checkpoint",
+// "DidOpenUndoGroup", "WillUndoChange", "StopCoalescing", ...).
+class NotificationRecorder {
+public:
+    explicit NotificationRecorder(const KQUUndoManagerProtocol& manager)
+        : mObserver(KQUNotificationCenter::defaultCenter(), "", manager.notificationObject(),
+                    [this](const KQUNotification& n) { mNames.push_back(shortName(n.name)); }) {}
+    std::vector<std::string> take() { return std::exchange(mNames, {}); }
+
+private:
+    static std::string shortName(std::string name) {
+        for (const char* prefix : {"NSUndoManager", "KQUUndoManager"})
+            if (name.rfind(prefix, 0) == 0) name.erase(0, std::string(prefix).size());
+        if (name.size() > 12 && name.ends_with("Notification")) name.erase(name.size() - 12);
+        return name;
+    }
+
+    std::vector<std::string> mNames;
+    KQUScopedObserver mObserver;
+};
+
+inline ::testing::AssertionResult stackIsConsistent(const KQUUndoStack& stack) {
+    std::string problem;
+    if (stack.checkInvariant(&problem)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << problem << "\n" << stack.description();
+}
+
+inline ::testing::AssertionResult stacksAreConsistent(const KQUUndoManager& manager) {
+    if (auto r = stackIsConsistent(manager.undoStack()); !r) return r << "(undo stack)";
+    if (auto r = stackIsConsistent(manager.redoStack()); !r) return r << "(redo stack)";
+    return ::testing::AssertionSuccess();
+}
+
+// Resets the process-wide undo state around each test.
+class UndoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        KQUUndoManager::setPendingActionName(std::nullopt);
+        KQUUndoManager::setEndsTopLevelGroupingsAfterRunLoopIterations(false);
+    }
+    void TearDown() override {
+        KQUUndoManager::setPendingActionName(std::nullopt);
+        KQUUndoManager::setEndsTopLevelGroupingsAfterRunLoopIterations(false);
+        KQUEndOfEvent();
+    }
+};
+
+}  // namespace kqu::test
