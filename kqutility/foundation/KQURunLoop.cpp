@@ -46,7 +46,7 @@ size_t KQURunLoop::runOneIteration(std::string_view mode) {
         {
             std::lock_guard guard(mLock);
             auto it = std::find_if(mPerforms.begin(), mPerforms.end(),
-                                   [&](const Perform& p) { return p.token == token; });
+                                   [&, token = token](const Perform& p) { return p.token == token; });
             if (it == mPerforms.end()) continue;
             action = std::move(it->action);
             mPerforms.erase(it);

@@ -72,6 +72,19 @@ std::optional<std::string> pathWithShortenedName(const std::string& path) {
 
 }  // namespace
 
+// MARK: - Striped locks
+
+std::mutex& KQUStripedLock(KQULockTable table, const void* object) {
+    constexpr size_t kStripes = 64;
+    struct alignas(64) Stripe {
+        std::mutex lock;
+    };
+    static Stripe sStripes[2][kStripes];
+    auto address = reinterpret_cast<uintptr_t>(object);
+    size_t index = static_cast<size_t>((address >> 4) ^ (address >> 12)) % kStripes;
+    return sStripes[static_cast<int>(table)][index].lock;
+}
+
 // MARK: - KQUDataRepresentation
 
 std::shared_ptr<KQUBufferedInputStreamProtocol> KQUDataRepresentation::bufferedInputStream() const {
@@ -109,7 +122,7 @@ std::shared_ptr<KQUBufferedInputStreamProtocol> KQUDataRepresentation::requireBu
 
 uint32_t KQUDataRepresentation::hash() const {
     if (mHasHash.load(std::memory_order_acquire)) return mHash;
-    std::lock_guard guard(mHashLock);
+    std::lock_guard guard(KQUStripedLock(KQULockTable::KQUHashLocks, this));
     if (mHasHash.load(std::memory_order_relaxed)) return mHash;
     if (!isReadable()) return mHash;
     int64_t length = dataLength();

@@ -85,12 +85,18 @@ protected:
     std::shared_ptr<KQUBufferedInputStreamProtocol> requireBufferedInputStream() const;
 
 private:
-    mutable std::mutex mHashLock;
     mutable std::atomic<bool> mHasHash{false};
     mutable uint32_t mHash = 0;
 };
 
 using KQUDataRepresentationRef = std::shared_ptr<const KQUDataRepresentation>;
+
+// Locks shared out by address, for objects that exist by the hundred thousand (zip
+// entries) and would otherwise each carry a mutex of their own. Each table is a separate
+// set of locks: code that holds a lock of one table may take a lock of a later table
+// (KQUHashLocks before KQUValueLocks), never the other way round, and never two of one.
+enum class KQULockTable { KQUHashLocks, KQUValueLocks };
+std::mutex& KQUStripedLock(KQULockTable table, const void* object);
 
 // A file on disk, optionally holding an encrypted stream (then dataLength() is the
 // plaintext length given at creation and streams decrypt). The file is found again by

@@ -72,6 +72,12 @@ void appendUtf8(std::string& out, char16_t c) {
     }
 }
 
+uint64_t nameHash(std::string_view name) {
+    // The high half picks nothing in the slot position, so it tells names apart in a probe.
+    uint64_t h = std::hash<std::string_view>{}(name);
+    return h ^ (h << 32);
+}
+
 [[noreturn]] void throwOverrun() {
     throw KQUZipException(kDirectoryError,
                           "Central directory record runs past the end of the central directory");
@@ -126,10 +132,19 @@ void KQUZipArchive::readEntries() {
         // anything is reserved for it.
         if (uint64_t{end.entryCount} * KQUZipCentralFileHeaderFixedSize > static_cast<uint64_t>(end.size))
             throwOverrun();
-        mEntries.reserve(end.entryCount);
         mOrder.reserve(end.entryCount);
+        size_t slots = 16;
+        while (slots < uint64_t{end.entryCount} * 2) slots *= 2;
+        mIndex.assign(slots, 0);
         int64_t position = end.offset;
         int64_t directoryEnd = end.offset + end.size;
+        // Each record is indexed one record late, once its slot has been fetched into the
+        // cache while the next record was parsed.
+        struct Pending {
+            std::string name;
+            std::shared_ptr<KQUZipEntry> entry;
+            uint64_t hash = 0;
+        } pending;
         for (uint32_t i = 0; i < end.entryCount; ++i) {
             if (directoryEnd - position < KQUZipCentralFileHeaderFixedSize) throwOverrun();
             const uint8_t* header =
@@ -152,8 +167,12 @@ void KQUZipArchive::readEntries() {
             }
             position += commentLength;
             entry->setName(name);
-            addEntry(std::move(name), std::move(entry));
+            uint64_t hash = nameHash(name);
+            __builtin_prefetch(&mIndex[hash & (mIndex.size() - 1)]);
+            if (pending.entry) addEntry(std::move(pending.name), std::move(pending.entry), pending.hash);
+            pending = {std::move(name), std::move(entry), hash};
         }
+        if (pending.entry) addEntry(std::move(pending.name), std::move(pending.entry), pending.hash);
         checkEntryPlacement(end.offset);
     } catch (const KQUException&) {
         // 65535 entries and no locator: read as a plain directory when it parses; when it
@@ -165,12 +184,34 @@ void KQUZipArchive::readEntries() {
     }
 }
 
-void KQUZipArchive::addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry) {
-    auto [it, inserted] = mEntries.try_emplace(name, mOrder.size());
-    if (inserted) {
-        mOrder.emplace_back(std::move(name), std::move(entry));
-    } else {
-        mOrder[it->second].second = std::move(entry);  // a later record with the same name wins
+void KQUZipArchive::addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry, uint64_t hash) {
+    size_t slot = findSlot(name, hash);
+    if (uint32_t index = static_cast<uint32_t>(mIndex[slot])) {
+        mOrder[index - 1].second = std::move(entry);  // a later record with the same name wins
+        return;
+    }
+    mIndex[slot] = (hash & ~uint64_t{0xFFFFFFFF}) | (mOrder.size() + 1);
+    mOrder.emplace_back(std::move(name), std::move(entry));
+}
+
+size_t KQUZipArchive::findSlot(std::string_view name, uint64_t hash) const {
+    size_t mask = mIndex.size() - 1;
+    size_t slot = static_cast<size_t>(hash) & mask;
+    for (;; slot = (slot + 1) & mask) {
+        uint64_t value = mIndex[slot];
+        if (value == 0) return slot;
+        if ((value >> 32) == (hash >> 32) && mOrder[static_cast<uint32_t>(value) - 1].first == name)
+            return slot;
+    }
+}
+
+void KQUZipArchive::rebuildIndex() {
+    size_t slots = 16;
+    while (slots < mOrder.size() * 2) slots *= 2;
+    mIndex.assign(slots, 0);
+    for (size_t i = 0; i < mOrder.size(); ++i) {
+        uint64_t hash = nameHash(mOrder[i].first);
+        mIndex[findSlot(mOrder[i].first, hash)] = (hash & ~uint64_t{0xFFFFFFFF}) | (i + 1);
     }
 }
 
@@ -352,23 +393,21 @@ void KQUZipArchive::collapseCommonRootDirectory() {
     size_t strip = root.size() + 1;
     std::vector<std::pair<std::string, std::shared_ptr<KQUZipEntry>>> order;
     order.reserve(mOrder.size());
-    std::unordered_map<std::string, size_t> entries;
-    entries.reserve(mOrder.size());
     for (auto& [name, entry] : mOrder) {
         if (name.size() == strip) continue;  // the root directory itself
         std::string shortName = name.substr(strip);
-        entries.emplace(shortName, order.size());
         order.emplace_back(std::move(shortName), std::move(entry));
     }
     mOrder = std::move(order);
-    mEntries = std::move(entries);
+    rebuildIndex();
 }
 
 // MARK: - Questions
 
 std::shared_ptr<KQUZipEntry> KQUZipArchive::entryWithName(std::string_view name) const {
-    auto it = mEntries.find(std::string(name));
-    return it == mEntries.end() ? nullptr : mOrder[it->second].second;
+    if (mIndex.empty()) return nullptr;
+    auto index = static_cast<uint32_t>(mIndex[findSlot(name, nameHash(name))]);
+    return index == 0 ? nullptr : mOrder[index - 1].second;
 }
 
 std::shared_ptr<KQUZipEntry> KQUZipArchive::entryWithName(std::string_view name, int64_t dataLength) const {

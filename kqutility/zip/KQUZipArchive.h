@@ -25,7 +25,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "kqutility/crypto/KQUCryptoKey.h"
@@ -95,11 +94,20 @@ private:
     void readExtraField(const uint8_t* bytes, uint32_t size, KQUZipEntry& entry);
     void checkEntryPlacement(int64_t directoryOffset);
     void collapseCommonRootDirectory();
-    void addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry);
+    void addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry, uint64_t hash);
 
     KQUZipArchiveDataRepresentationRef mDataRepresentation;
-    std::unordered_map<std::string, size_t> mEntries;  // name -> index in mOrder
+    // Finds the slot of name in mIndex: the one holding its entry, or the empty one where
+    // it belongs.
+    size_t findSlot(std::string_view name, uint64_t hash) const;
+    void rebuildIndex();
+
+    // The entries in directory order, and an open-addressing index over their names: each
+    // slot holds an index into mOrder plus one (0 when empty) in its low half and the
+    // name's hash in its high half, so that a probe rarely touches a name; the size is a
+    // power of two at least twice the entry count. No allocation per entry.
     std::vector<std::pair<std::string, std::shared_ptr<KQUZipEntry>>> mOrder;
+    std::vector<uint64_t> mIndex;
     KQUDataRef mPassphraseVerifier;
     std::optional<std::string> mPassphraseHint;
     KQUDataRef mEncryptedDocumentUuid;

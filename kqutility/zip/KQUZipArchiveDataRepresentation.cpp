@@ -38,7 +38,7 @@ KQUZipArchiveFileDataRepresentation::KQUZipArchiveFileDataRepresentation(const s
         mFd = -1;  // read by path; unreadable while the file is missing
     }
     mFileRepresentation =
-        std::make_shared<KQUFileDataRepresentation>(path, isUsableDescriptor(mFd) ? mFd : -1);
+        std::make_unique<KQUFileDataRepresentation>(path, isUsableDescriptor(mFd) ? mFd : -1);
 }
 
 KQUZipArchiveFileDataRepresentation::~KQUZipArchiveFileDataRepresentation() {

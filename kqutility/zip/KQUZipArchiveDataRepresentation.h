@@ -55,9 +55,6 @@ public:
         return mFileRepresentation->inputStream();
     }
     std::optional<std::string> path() const { return mFileRepresentation->path(); }
-    const std::shared_ptr<KQUFileDataRepresentation>& fileRepresentation() const {
-        return mFileRepresentation;
-    }
     // Same path as another archive file representation or a file data representation.
     bool hasSameLocationAs(const KQUDataRepresentation& other) const override;
     std::string description() const override { return mFileRepresentation->description(); }
@@ -68,7 +65,8 @@ public:
 
 private:
     int mFd = -1;
-    std::shared_ptr<KQUFileDataRepresentation> mFileRepresentation;
+    // Reads through mFd, so it must not outlive this object: it is never handed out.
+    std::unique_ptr<KQUFileDataRepresentation> mFileRepresentation;
 };
 
 class KQUZipArchiveMemoryDataRepresentation final : public KQUZipArchiveDataRepresentation {

@@ -74,7 +74,7 @@ void KQUZipEntry::readZip64ExtraField(std::span<const uint8_t> payload) {
 
 int64_t KQUZipEntry::encodedLength() const {
     if (mHasEncodedLength.load(std::memory_order_acquire)) return static_cast<int64_t>(mEncodedLength);
-    std::lock_guard guard(mLock);
+    std::lock_guard guard(KQUStripedLock(KQULockTable::KQUValueLocks, this));
     if (!mHasEncodedLength.load(std::memory_order_relaxed)) {
         mEncodedLength =
             isEncrypted() ? KQUCryptoOutputStream::encodedLengthForDataLength(mUncompressedSize, *mCryptoKey)
@@ -89,18 +89,23 @@ void KQUZipEntry::setDataLength(int64_t length) {
         KQU_OBJECT_ASSERT_FAILURE("Tried to call -setDataLength: on an unencrypted zip entry.");
         return;
     }
-    std::lock_guard guard(mLock);
+    std::lock_guard guard(KQUStripedLock(KQULockTable::KQUValueLocks, this));
     mUncompressedSize = static_cast<uint64_t>(length);
     mHasEncodedLength.store(false, std::memory_order_release);
 }
 
 bool KQUZipEntry::isReadable() const {
-    return mArchiveDataRepresentation->isReadable() && dataOffset() != 0;
+    if (!mArchiveDataRepresentation->isReadable()) return false;
+    try {
+        return dataOffset() != 0;
+    } catch (const KQUException&) {
+        return false;  // the local header lies outside the archive
+    }
 }
 
 uint64_t KQUZipEntry::dataOffset() const {
     if (mHasDataOffset.load(std::memory_order_acquire)) return mDataOffset;
-    std::lock_guard guard(mLock);
+    std::lock_guard guard(KQUStripedLock(KQULockTable::KQUValueLocks, this));
     if (mHasDataOffset.load(std::memory_order_relaxed)) return mDataOffset;
     const auto& archive = *mArchiveDataRepresentation;
     if (mOffset > static_cast<uint64_t>(INT64_MAX) ||

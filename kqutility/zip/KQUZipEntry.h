@@ -16,8 +16,8 @@
 //
 // Threads: after the archive is opened, streams of one entry or of several entries may be
 // made and read on several threads at once; the lazily computed data offset and encoded
-// length are computed under a lock of the entry. setCryptoKey() and setDataLength() are
-// not synchronized and belong before concurrent reading.
+// length are computed under a lock of the entry (a striped lock, see KQUStripedLock). setCryptoKey() and
+// setDataLength() are not synchronized and belong before concurrent reading.
 #pragma once
 
 #include <atomic>
@@ -129,7 +129,6 @@ private:
     uint64_t mDataLimit = UINT64_MAX;
     KQUCryptoKeyRef mCryptoKey;
 
-    mutable std::mutex mLock;
     mutable uint64_t mDataOffset = 0;
     mutable std::atomic<bool> mHasDataOffset{false};
     mutable uint64_t mEncodedLength = 0;

@@ -5,8 +5,10 @@
 
 #include <fmt/format.h>
 
+#include "kqutility/crypto/KQUCryptoStreams.h"
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
 #include "kqutility/streams/KQUBufferedInputStream.h"
+#include "kqutility/streams/KQUFileStreams.h"
 #include "kqutility/zip/KQUZipCrc32.h"
 #include "kqutility/zip/KQUZipException.h"
 #include "kqutility/zip/KQUZipFormat.h"
@@ -137,6 +139,19 @@ uint32_t KQUZipCrcCheckedInputStream::readToBuffer(char* buffer, uint32_t size) 
 
 void KQUZipCrcCheckedInputStream::seekToOffset(int64_t) {
     KQU_OBJECT_ASSERT_FAILURE("Not implemented.");
+}
+
+}  // namespace kqu
+
+namespace kqu {
+
+std::shared_ptr<KQUBufferedInputStreamProtocol> KQUBufferedInputStreamForDecryptingFile(
+    const std::string& path, std::shared_ptr<const KQUCryptoKey> key, bool isDeflated) {
+    std::shared_ptr<KQUInputStream> stream = KQUFileInputStream::create(path);
+    if (!stream) return nullptr;
+    stream = std::make_shared<KQUCryptoInputStream>(std::move(stream), std::move(key));
+    if (isDeflated) stream = std::make_shared<KQUZipInflateInputStream>(std::move(stream));
+    return std::make_shared<KQUBufferedInputStream>(std::move(stream));
 }
 
 }  // namespace kqu

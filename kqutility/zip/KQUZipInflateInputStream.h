@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "kqutility/streams/KQUStream.h"
 #include "kqutility/zip/KQUZipArchiveDataRepresentation.h"
@@ -104,5 +105,19 @@ private:
 
 // Throws KQUZipException "KQUZipEntryError" "CRC-32 mismatch (expected <8 hex>, found <8 hex>)".
 [[noreturn]] void KQUZipThrowCrcMismatch(uint32_t expected, uint32_t found);
+
+}  // namespace kqu
+
+namespace kqu {
+
+class KQUCryptoKey;
+
+// A buffered stream (256 KiB) over the decrypted, and when isDeflated also inflated,
+// contents of a whole file written as one encrypted stream: file stream, decrypting
+// stream, inflating stream, buffered stream, each owning the one below. nullptr when the
+// file cannot be opened; the exceptions of opening for decryption (a file shorter than
+// the IV, for instance) pass through.
+std::shared_ptr<KQUBufferedInputStreamProtocol> KQUBufferedInputStreamForDecryptingFile(
+    const std::string& path, std::shared_ptr<const KQUCryptoKey> key, bool isDeflated);
 
 }  // namespace kqu

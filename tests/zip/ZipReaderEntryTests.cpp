@@ -133,8 +133,13 @@ TEST(ZipReaderEntry, EmptyEntries) {
     EXPECT_EQ(contents(archive.entryWithName("d")), "");
     auto stream = archive.entryWithName("d")->inputStream();
     char byte;
-    EXPECT_EQ(stream->readToBuffer(&byte, 0), 0u);
     EXPECT_EQ(stream->readToBuffer(&byte, 1), 0u);
+
+    // A request for no bytes is not the end of the stream.
+    auto text = open(buildArchive({{.name = "t", .data = "text", .deflate = true}}));
+    auto reading = text.entryWithName("t")->inputStream();
+    EXPECT_EQ(reading->readToBuffer(&byte, 0), 0u);
+    EXPECT_EQ(readAll(*reading), "text");
 }
 
 // An archive whose second entry holds "secret" encrypted (stored) and third the same
@@ -273,6 +278,22 @@ TEST(ZipReaderCrc, MatchesZlibForAllLengthsAndAlignments) {
     crc = KQUZipCrc32(crc, bytes.data() + 1000, 4000);
     EXPECT_EQ(crc, test::zlibCrc(bytes));
     EXPECT_EQ(KQUZipCrc32(0, "123456789", 9), 0xCBF43926u);  // the standard check value
+
+    // Every implementation this processor can run, not only the one chosen for it.
+    std::string big = test::patternBytes(70'000, 13);
+    for (const char* implementation : {"vpclmulqdq", "pclmulqdq", "zlib"}) {
+        uint32_t result = 0;
+        if (!KQUZipCrc32Using(implementation, 0, big.data(), big.size(), &result)) continue;
+        EXPECT_EQ(result, test::zlibCrc(big)) << implementation;
+        for (size_t length : {0, 63, 64, 255, 256, 257, 4111}) {
+            ASSERT_TRUE(KQUZipCrc32Using(implementation, 7, big.data() + 3, length, &result));
+            EXPECT_EQ(result, static_cast<uint32_t>(crc32(7, reinterpret_cast<const Bytef*>(big.data() + 3),
+                                                          static_cast<uInt>(length))))
+                << implementation << " " << length;
+        }
+    }
+    uint32_t unused;
+    EXPECT_FALSE(KQUZipCrc32Using("no such thing", 0, big.data(), 1, &unused));
 }
 
 }  // namespace
