@@ -4,10 +4,6 @@
 
 #include <zlib.h>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#endif
-
 #include <algorithm>
 #include <limits>
 
@@ -538,122 +534,8 @@ KQUZipDosDateTime KQUZipDecodeDosTime(uint32_t dosTime) {
 
 // ---- CRC-32 ----------------------------------------------------------------------------
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-namespace {
-
-// The writer checksums every byte it stores, so on processors with 512-bit carry-less
-// multiplication the CRC folds 256 bytes per step (four 512-bit lanes), which keeps it
-// well below the cost of writing the bytes. Folding by D bits multiplies the low half
-// by x^(D+32) and the high half by x^(D-32) mod P (bit-reflected, shifted by one).
-constexpr uint64_t kFold2048Low = 0x11542778a, kFold2048High = 0x1322d1430;
-constexpr uint64_t kFold512Low = 0x154442bd4, kFold512High = 0x1c6e41596;
-constexpr uint64_t kFold128Low = 0x1751997d0, kFold128High = 0x0ccaa009e;
-constexpr uint64_t kFold64 = 0x163cd6124;
-constexpr uint64_t kBarrettLow = 0x1db710641, kBarrettHigh = 0x1f7011641;
-
-#define KQU_WIDE_CRC_TARGET __attribute__((target("avx512f,avx512vl,avx512dq,vpclmulqdq,pclmul,sse4.1")))
-
-KQU_WIDE_CRC_TARGET inline __m512i fold512(__m512i x, __m512i k, __m512i y) {
-    return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(x, k, 0x00),
-                                     _mm512_clmulepi64_epi128(x, k, 0x11), y, 0x96);
-}
-
-KQU_WIDE_CRC_TARGET inline __m128i fold128(__m128i x, __m128i k, __m128i y) {
-    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)),
-                         y);
-}
-
-KQU_WIDE_CRC_TARGET inline __m512i broadcastPair(uint64_t low, uint64_t high) {
-    return _mm512_set_epi64(static_cast<long long>(high), static_cast<long long>(low),
-                            static_cast<long long>(high), static_cast<long long>(low),
-                            static_cast<long long>(high), static_cast<long long>(low),
-                            static_cast<long long>(high), static_cast<long long>(low));
-}
-
-// size is at least 256 and a multiple of 16; crc is the inverted register.
-KQU_WIDE_CRC_TARGET uint32_t wideCrc32(uint32_t crc, const unsigned char* p, size_t size) {
-    __m512i x0 = _mm512_xor_si512(_mm512_loadu_si512(p),
-                                  _mm512_castsi128_si512(_mm_cvtsi32_si128(static_cast<int>(crc))));
-    __m512i x1 = _mm512_loadu_si512(p + 64), x2 = _mm512_loadu_si512(p + 128),
-            x3 = _mm512_loadu_si512(p + 192);
-    p += 256;
-    size -= 256;
-    const __m512i k2048 = broadcastPair(kFold2048Low, kFold2048High);
-    while (size >= 256) {
-        x0 = fold512(x0, k2048, _mm512_loadu_si512(p));
-        x1 = fold512(x1, k2048, _mm512_loadu_si512(p + 64));
-        x2 = fold512(x2, k2048, _mm512_loadu_si512(p + 128));
-        x3 = fold512(x3, k2048, _mm512_loadu_si512(p + 192));
-        p += 256;
-        size -= 256;
-    }
-    const __m512i k512 = broadcastPair(kFold512Low, kFold512High);
-    x0 = fold512(x0, k512, x1);
-    x0 = fold512(x0, k512, x2);
-    x0 = fold512(x0, k512, x3);
-    while (size >= 64) {
-        x0 = fold512(x0, k512, _mm512_loadu_si512(p));
-        p += 64;
-        size -= 64;
-    }
-    const __m128i k128 =
-        _mm_set_epi64x(static_cast<long long>(kFold128High), static_cast<long long>(kFold128Low));
-    __m128i a = _mm512_extracti64x2_epi64(x0, 0);
-    a = fold128(a, k128, _mm512_extracti64x2_epi64(x0, 1));
-    a = fold128(a, k128, _mm512_extracti64x2_epi64(x0, 2));
-    a = fold128(a, k128, _mm512_extracti64x2_epi64(x0, 3));
-    while (size >= 16) {
-        a = fold128(a, k128, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-        p += 16;
-        size -= 16;
-    }
-    // 128 bits down to 64, then Barrett reduction to 32.
-    const __m128i mask = _mm_setr_epi32(~0, 0, ~0, 0);
-    __m128i b = _mm_clmulepi64_si128(a, k128, 0x10);
-    a = _mm_xor_si128(_mm_srli_si128(a, 8), b);
-    b = _mm_srli_si128(a, 4);
-    a = _mm_and_si128(a, mask);
-    a = _mm_xor_si128(_mm_clmulepi64_si128(a, _mm_cvtsi64_si128(static_cast<long long>(kFold64)), 0x00), b);
-    const __m128i barrett =
-        _mm_set_epi64x(static_cast<long long>(kBarrettHigh), static_cast<long long>(kBarrettLow));
-    b = _mm_and_si128(a, mask);
-    b = _mm_clmulepi64_si128(b, barrett, 0x10);
-    b = _mm_and_si128(b, mask);
-    b = _mm_clmulepi64_si128(b, barrett, 0x00);
-    a = _mm_xor_si128(a, b);
-    return static_cast<uint32_t>(_mm_extract_epi32(a, 1));
-}
-
-bool detectWideCrc() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("vpclmulqdq") &&
-           __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-}
-
-const bool sHasWideCrc = detectWideCrc();
-
-}  // namespace
-#endif
-
 uint32_t KQUCrc32Update(uint32_t crc, const void* bytes, size_t size) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    if (sHasWideCrc && size >= 256) {
-        auto p = static_cast<const unsigned char*>(bytes);
-        size_t chunk = size & ~size_t{15};
-        crc = ~wideCrc32(~crc, p, chunk);
-        return KQUZipCrc32(crc, p + chunk, size - chunk);
-    }
-#endif
     return KQUZipCrc32(crc, bytes, size);
-}
-
-bool KQUCrc32UsesWideFolding() {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    return sHasWideCrc;
-#else
-    return false;
-#endif
 }
 
 uint32_t KQUCrc32Combine(uint32_t crc1, uint32_t crc2, int64_t len2) {

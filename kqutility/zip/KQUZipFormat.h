@@ -428,11 +428,9 @@ KQUZipDosDateTime KQUZipDecodeDosTime(uint32_t dosTime);
 
 // ---- CRC-32 ----------------------------------------------------------------------------
 
-// Continues the zip CRC-32 crc over size bytes (any size). Identical to zlib's crc32;
-// folds 256 bytes per step where the processor has 512-bit carry-less multiplication.
+// Continues the zip CRC-32 crc over size bytes (any size); KQUZipCrc32, identical to
+// zlib's crc32.
 uint32_t KQUCrc32Update(uint32_t crc, const void* bytes, size_t size);
-// Whether KQUCrc32Update uses the 512-bit folding on this processor.
-bool KQUCrc32UsesWideFolding();
 // The CRC-32 of A followed by B, from crc1 = CRC-32 of A, crc2 = CRC-32 of B and
 // len2 = length of B. len2 == 0 returns crc1. A negative len2 throws KQUException
 // NSInvalidArgumentException "Negative length for CRC-32 combination.".
