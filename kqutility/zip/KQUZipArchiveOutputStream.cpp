@@ -505,9 +505,17 @@ bool KQUZipArchiveOutputStream::canRemoveEntry(std::string_view name) {
 
 void KQUZipArchiveOutputStream::removeEntry(std::string_view name) {
     if (!checkOpen()) return;
-    if (mCurrentEntry && mCurrentEntry->name == name) finishEntry();
     size_t index = 0;
-    KQUZipOutputEntry* entry = findEntry(name, &index);
+    KQUZipOutputEntry* entry = nullptr;
+    if (mCurrentEntry && mCurrentEntry->name == name) {
+        // The entry being written is the one removed, even when an earlier one shares its name.
+        entry = mCurrentEntry;
+        finishEntry();
+        for (index = 0; mEntries[index].get() != entry; ++index) {
+        }
+    } else {
+        entry = findEntry(name, &index);
+    }
     if (!entry) {
         KQU_OBJECT_ASSERT_FAILURE("Can't find entry named: {}", name);
         return;

@@ -130,7 +130,9 @@ public:
 
     std::vector<std::string> entryNames() const;
     // The archive's entries for reading the file at path (where this writer's file now
-    // lies, after close or move), built from the writer's own records.
+    // lies, after close or move), built from the writer's own records: every finished
+    // entry (free-space entries included, the entry being written not), encrypted ones
+    // with the writer's key.
     std::map<std::string, std::shared_ptr<KQUZipEntry>> entriesAtPath(const std::string& path) const;
 
     void flush();

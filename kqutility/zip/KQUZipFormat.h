@@ -428,7 +428,8 @@ KQUZipDosDateTime KQUZipDecodeDosTime(uint32_t dosTime);
 
 // ---- CRC-32 ----------------------------------------------------------------------------
 
-// Continues the zip CRC-32 crc over size bytes (any size; zlib's crc32 in pieces).
+// Continues the zip CRC-32 crc over size bytes (any size); KQUZipCrc32, identical to
+// zlib's crc32.
 uint32_t KQUCrc32Update(uint32_t crc, const void* bytes, size_t size);
 // The CRC-32 of A followed by B, from crc1 = CRC-32 of A, crc2 = CRC-32 of B and
 // len2 = length of B. len2 == 0 returns crc1. A negative len2 throws KQUException

@@ -389,6 +389,19 @@ TEST_F(ZipWriter, FreeSpaceEntriesAreNumberedInOffsetOrder) {
     EXPECT_EQ(a.entries[3].compressedSize, 2 * 91u - 47);
 }
 
+TEST_F(ZipWriter, RemovingTheCurrentEntryRemovesItEvenWhenANameRepeats) {
+    KQUZipArchiveOutputStream zip(path);
+    put(zip, "same", std::string(100, '1'));
+    put(zip, "other", std::string(100, 'o'));
+    put(zip, "same", std::string(100, '2'));
+    zip.removeEntry("same");  // the current one, at the end of the file
+    EXPECT_EQ(fileSize(path), 134u + 135);
+    zip.close();
+    ParsedArchive a = parseArchive(path);
+    ASSERT_EQ(a.entries.size(), 2u);
+    EXPECT_EQ(entryContents(*a.find("same")), std::string(100, '1'));
+}
+
 TEST_F(ZipWriter, RemovalLeavingTooSmallAHoleIsReported) {
     KQUZipArchiveOutputStream zip(path);
     put(zip, "a", "");

@@ -444,3 +444,17 @@ TEST(KQUZipFormat, Crc32Combine) {
         EXPECT_EQ(KQUCrc32Combine(left, right, static_cast<int64_t>(big.size() - split)), crcBig) << split;
     }
 }
+
+// Every length and alignment around the folding steps gives zlib's answer.
+TEST(KQUZipFormat, Crc32UpdateMatchesZlibForEveryShape) {
+    std::string bytes = kqu::test::patternBytes(70000, 11);
+    const auto* p = reinterpret_cast<const Bytef*>(bytes.data());
+    for (size_t offset : {size_t{0}, size_t{1}, size_t{7}, size_t{63}}) {
+        for (size_t size :
+             {size_t{0}, size_t{15}, size_t{16}, size_t{255}, size_t{256}, size_t{257}, size_t{319},
+              size_t{511}, size_t{512}, size_t{1000}, size_t{4096 + 48}, size_t{65536 + 200}}) {
+            uint32_t expected = static_cast<uint32_t>(crc32(0x12345678, p + offset, static_cast<uInt>(size)));
+            EXPECT_EQ(KQUCrc32Update(0x12345678, p + offset, size), expected) << offset << " " << size;
+        }
+    }
+}
