@@ -75,6 +75,8 @@ TEST_F(KQUUndoSessionTest, TheDelegateHearsBeginAndEndAroundEachReplay) {
     EXPECT_EQ(manager.currentSession(), nullptr);
     manager.redo();
     EXPECT_EQ(journal.take(), (Names{"begin doc 6", "a", "b", "end doc 6"}));
+    manager.undo();  // redo registered the session again
+    EXPECT_EQ(journal.take(), (Names{"begin doc 6", "b", "a", "end doc 6"}));
     EXPECT_TRUE(test::stacksAreConsistent(manager));
 }
 
