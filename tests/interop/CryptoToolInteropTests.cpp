@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 
 #include <map>
+#include <regex>
 
+#include "crypto/KQUCryptoTestSupport.h"
 #include "support/KQUTestSupport.h"
 
 namespace kqu::test {
@@ -46,28 +48,13 @@ std::string pythonKey(const std::string& passphrase, int count) {
     return key;
 }
 
-std::string hexOf(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
-}
-
-bool isLowerHex(const std::string& text, size_t length) {
-    return text.size() == length && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
 // "key=<32 hex>\niv=<32 hex>\n", as --show-key prints it.
 bool parseShownKey(const std::string& output, std::string* key, std::string* iv) {
-    if (output.size() != 4 + 32 + 1 + 3 + 32 + 1 || output.rfind("key=", 0) != 0 ||
-        output.compare(37, 3, "iv=") != 0 || output[36] != '\n' || output.back() != '\n')
-        return false;
-    *key = output.substr(4, 32);
-    *iv = output.substr(40, 32);
-    return isLowerHex(*key, 32) && isLowerHex(*iv, 32);
+    std::smatch m;
+    if (!std::regex_match(output, m, std::regex("key=([0-9a-f]{32})\niv=([0-9a-f]{32})\n"))) return false;
+    *key = m[1];
+    *iv = m[2];
+    return true;
 }
 
 std::string listing(const TempDir& dir) {
@@ -99,7 +86,7 @@ TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
         EXPECT_EQ(key, pythonKey("open sesame", 4000));
         std::string encoded = readFile(dir.file("enc"));
         ASSERT_EQ(encoded.size(), n + 48 - n % 16);
-        EXPECT_EQ(hexOf(encoded.substr(0, 16)), iv);
+        EXPECT_EQ(toHex(encoded.substr(0, 16)), iv);
         writeFile(dir.file("body"), encoded.substr(16));
         std::string decoded;
         ASSERT_EQ(
@@ -121,7 +108,7 @@ TEST_F(CryptoTool, DecryptsWhatOpensslWrites) {
         writeFile(dir.file("in"), initial + plain);
         std::string body;
         ASSERT_EQ(runCommand("openssl enc -aes-128-cbc -K " + pythonKey("open sesame", 4000) + " -iv " +
-                                 hexOf(iv) + " -in " + dir.file("in"),
+                                 toHex(iv) + " -in " + dir.file("in"),
                              &body),
                   0);
         writeFile(dir.file("enc"), iv + body);

