@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <map>
-#include <regex>
 
 #include "crypto/KQUCryptoTestSupport.h"
 #include "support/KQUTestSupport.h"
@@ -50,11 +49,15 @@ std::string pythonKey(const std::string& passphrase, int count) {
 
 // "key=<32 hex>\niv=<32 hex>\n", as --show-key prints it.
 bool parseShownKey(const std::string& output, std::string* key, std::string* iv) {
-    std::smatch m;
-    if (!std::regex_match(output, m, std::regex("key=([0-9a-f]{32})\niv=([0-9a-f]{32})\n"))) return false;
-    *key = m[1];
-    *iv = m[2];
-    return true;
+    auto isHex = [](std::string_view s) {
+        return s.size() == 32 && s.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+    };
+    if (output.size() != 73 || output.compare(0, 4, "key=") != 0 || output.compare(36, 4, "\niv=") != 0 ||
+        output.back() != '\n')
+        return false;
+    *key = output.substr(4, 32);
+    *iv = output.substr(40, 32);
+    return isHex(*key) && isHex(*iv);
 }
 
 std::string listing(const TempDir& dir) {
