@@ -9,32 +9,11 @@
 
 #include "kqutility/crypto/KQUCryptoUtils.h"
 #include "kqutility/foundation/KQUData.h"
+#include "support/KQUTestSupport.h"
 
 #include <zlib.h>
 
 namespace kqu::test {
-
-inline KQUData fromHex(std::string_view hex) {
-    if (hex.size() % 2) throw std::invalid_argument("odd hex");
-    KQUData bytes;
-    for (size_t i = 0; i < hex.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    return bytes;
-}
-
-inline std::string toHex(const uint8_t* bytes, size_t length) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (size_t i = 0; i < length; ++i) {
-        hex += digits[bytes[i] >> 4];
-        hex += digits[bytes[i] & 15];
-    }
-    return hex;
-}
-template <typename Bytes>
-std::string toHex(const Bytes& bytes) {
-    return toHex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-}
 
 // While alive, the library's random bytes come from script, in order (then zeros), or
 // the source fails from the failAt-th request on (0-based; -1 never).

@@ -26,15 +26,6 @@ using namespace kqu::test;
 
 namespace {
 
-std::string hexOf(std::string_view bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
-}
 
 std::string readAt(const std::string& path, uint64_t offset, size_t length) {
     int fd = ::open(path.c_str(), O_RDONLY);
@@ -84,7 +75,7 @@ public:
         unsigned char digest[32];
         unsigned int length = 0;
         EVP_DigestFinal_ex(mContext, digest, &length);
-        return hexOf(std::string_view(reinterpret_cast<char*>(digest), length));
+        return toHex(std::string_view(reinterpret_cast<char*>(digest), length));
     }
 
 private:
@@ -122,8 +113,8 @@ TEST(ZipWriterLarge, RecordBytesAtThe32BitBoundaries) {
     std::string times[3];
     for (int i = 0; i < 3; ++i) {
         std::string local = readAt(path, offsets[i], 51);
-        times[i] = hexOf(local.substr(10, 4));
-        EXPECT_EQ(hexOf(local), withTime(locals[i], times[i])) << i;
+        times[i] = toHex(local.substr(10, 4));
+        EXPECT_EQ(toHex(local), withTime(locals[i], times[i])) << i;
     }
     std::string tail =
         "504b01023e001400000000001122334469430de3ccffffffccffffff01000000000000000000000000000000000061504b01"
@@ -140,7 +131,7 @@ TEST(ZipWriterLarge, RecordBytesAtThe32BitBoundaries) {
     for (const auto& time : times) tail = withTime(tail, time);
     const uint64_t directoryOffset = 12884901986ull;
     EXPECT_EQ(std::filesystem::file_size(path), directoryOffset + tail.size() / 2);
-    EXPECT_EQ(hexOf(readAt(path, directoryOffset, tail.size() / 2)), tail);
+    EXPECT_EQ(toHex(readAt(path, directoryOffset, tail.size() / 2)), tail);
 
     // Python reads the same sizes and offsets.
     std::string output;
@@ -240,12 +231,12 @@ TEST(ZipWriterLarge, FreeSpaceEntryOver4GiB) {
     const uint64_t data = 30 + 3 + 20 + size - 67;
     std::string local = readAt(path, 0, 67);
     std::string expectedLocal = "504b03041400000000001122334400000000ffffffffffffffff11001400" +
-                                hexOf(".QlTrash/00000001") + "01001000" +
-                                hexOf(std::string_view("\x56\x00\x00\x00\x01\x00\x00\x00", 8)) +
-                                hexOf(std::string_view("\x56\x00\x00\x00\x01\x00\x00\x00", 8));
+                                toHex(".QlTrash/00000001") + "01001000" +
+                                toHex(std::string_view("\x56\x00\x00\x00\x01\x00\x00\x00", 8)) +
+                                toHex(std::string_view("\x56\x00\x00\x00\x01\x00\x00\x00", 8));
     ASSERT_EQ(data, 0x100000056ull);
     local.replace(14, 4, std::string(4, '\0'));  // the CRC is checked by Python below
-    EXPECT_EQ(hexOf(local), withTime(expectedLocal, hexOf(local.substr(10, 4))));
+    EXPECT_EQ(toHex(local), withTime(expectedLocal, toHex(local.substr(10, 4))));
 
     std::string output;
     ASSERT_EQ(

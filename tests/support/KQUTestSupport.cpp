@@ -72,6 +72,26 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
+KQUData fromHex(std::string_view hex) {
+    if (hex.size() % 2) throw std::invalid_argument("odd hex");
+    KQUData bytes;
+    bytes.reserve(hex.size() / 2);
+    for (size_t i = 0; i < hex.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    return bytes;
+}
+
+std::string toHex(const uint8_t* bytes, size_t length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(length * 2);
+    for (size_t i = 0; i < length; ++i) {
+        hex += digits[bytes[i] >> 4];
+        hex += digits[bytes[i] & 15];
+    }
+    return hex;
+}
+
 std::string patternBytes(size_t size, uint32_t seed) {
     std::mt19937 generator(seed);
     std::string s(size, '\0');

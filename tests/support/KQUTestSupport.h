@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -59,6 +60,18 @@ public:
 
 void writeFile(const std::string& path, const std::string& contents);
 std::string readFile(const std::string& path);
+// Bytes from lower- or upper-case hex text (two digits a byte); throws on odd length.
+KQUData fromHex(std::string_view hex);
+// Lower-case hex of any byte container (std::string, KQUData, std::span, ...).
+std::string toHex(const uint8_t* bytes, size_t length);
+inline std::string toHex(std::string_view bytes) {
+    return toHex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+template <typename Bytes>
+    requires requires(const Bytes& b) { b.data(); b.size(); }
+std::string toHex(const Bytes& bytes) {
+    return toHex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
 // Deterministic pseudo-random bytes.
 std::string patternBytes(size_t size, uint32_t seed = 1);
 // Runs a shell command, returning its exit status and filling *output with stdout.

@@ -27,15 +27,6 @@ using namespace kqu::test;
 
 namespace {
 
-std::string hexOf(std::string_view bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
-}
 
 void put(KQUZipArchiveOutputStream& zip, const std::string& name, const std::string& data,
          bool compressed = false, bool announceSize = true) {
@@ -110,7 +101,7 @@ TEST_F(ZipWriter, StoredDeflatedAndEmptyEntriesReadBack) {
     EXPECT_EQ(entryContents(*a.find("empty")), "");
     EXPECT_EQ(entryContents(*a.find("empty-deflated")), "");
     // Unknown size: a Zip64 local field, its payload zero because the sizes are small.
-    EXPECT_EQ(hexOf(std::string(a.find("unknown.txt")->localExtra.begin(),
+    EXPECT_EQ(toHex(std::string(a.find("unknown.txt")->localExtra.begin(),
                                 a.find("unknown.txt")->localExtra.end())),
               "0100100000000000000000000000000000000000");
     EXPECT_TRUE(a.find("unknown.txt")->centralExtra.empty());
@@ -156,7 +147,7 @@ TEST_F(ZipWriter, EntryCountsAtTheEscapeValue) {
         std::string bytes = readFile(path);
         // 35 bytes per local header, 51 per central header.
         ASSERT_EQ(bytes.size(), count * 86ull + (count == 65535 ? 98 : 22));
-        std::string tail = hexOf(std::string_view(bytes).substr(count * 86ull));
+        std::string tail = toHex(std::string_view(bytes).substr(count * 86ull));
         if (count == 65534) {
             EXPECT_EQ(tail, "504b050600000000fefffeff9aff3200baff22000000");
         } else {
@@ -614,8 +605,8 @@ TEST(ZipDeflateStream, MatchesZlibAndRefusesWritesAfterFinishing) {
     EXPECT_EQ(deflater->closeLocalStream(), sink);
     std::string out(sink->data()->begin(), sink->data()->end());
     EXPECT_EQ(out.size(), 486u);  // Python: zlib.compressobj(8, DEFLATED, -15, 9)
-    EXPECT_EQ(hexOf(out).substr(0, 64), "7dd83b8edc300044c1dca7d011d8fcf33806acc51a1878839dfbc3706e55dcd1");
-    EXPECT_EQ(hexOf(out).substr(hexOf(out).size() - 32), "28a7a39e8e823a2aea1c5e09fe5fe82f");
+    EXPECT_EQ(toHex(out).substr(0, 64), "7dd83b8edc300044c1dca7d011d8fcf33806acc51a1878839dfbc3706e55dcd1");
+    EXPECT_EQ(toHex(out).substr(toHex(out).size() - 32), "28a7a39e8e823a2aea1c5e09fe5fe82f");
     EXPECT_EQ(rawInflate(out), data);
     LogCapture log;
     EXPECT_ASSERTION_FAILURE(deflater->writeBuffer("x", 1));

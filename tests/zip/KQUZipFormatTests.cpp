@@ -14,25 +14,11 @@
 #include "tests/support/KQUTestSupport.h"
 
 using namespace kqu;
+using kqu::test::fromHex;
+using kqu::test::toHex;
 
 namespace {
 
-KQUData fromHex(std::string_view hex) {
-    KQUData bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    return bytes;
-}
-
-std::string toHex(std::span<const uint8_t> bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string hex;
-    for (uint8_t b : bytes) {
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
-    return hex;
-}
 
 constexpr uint32_t kTime = 0x386570E4;  // 2008-03-05 14:07:09
 
