@@ -122,30 +122,24 @@ void KQUCommandManager::performCommand(const std::shared_ptr<KQUCommand>& comman
 }
 
 void KQUCommandManager::undoCommand(const std::shared_ptr<KQUCommand>& command) {
-    if (!command) return;
-    CommandStateRestorer restorer(mLock, mCurrentCommand);
-    command->willPerformCommand();
-    setCurrentCommand(command);
-    reportNesting();
-    lock();
-    command->undo();
     // Lands on the redo stack: the undo manager is undoing.
-    addCommandToUndoStack(command, &KQUCommandManager::redoCommand);
-    unlock();
-    command->didPerformCommand();
-    clearCurrentCommand();
-    restorer.dismiss();
+    replayCommand(command, &KQUCommand::undo, &KQUCommandManager::redoCommand);
 }
 
 void KQUCommandManager::redoCommand(const std::shared_ptr<KQUCommand>& command) {
+    replayCommand(command, &KQUCommand::redo, &KQUCommandManager::undoCommand);
+}
+
+void KQUCommandManager::replayCommand(const std::shared_ptr<KQUCommand>& command, void (KQUCommand::*replay)(),
+                                      CommandSelector opposite) {
     if (!command) return;
     CommandStateRestorer restorer(mLock, mCurrentCommand);
     command->willPerformCommand();
     setCurrentCommand(command);
     reportNesting();
     lock();
-    command->redo();
-    addCommandToUndoStack(command, &KQUCommandManager::undoCommand);
+    ((*command).*replay)();
+    addCommandToUndoStack(command, opposite);
     unlock();
     command->didPerformCommand();
     clearCurrentCommand();

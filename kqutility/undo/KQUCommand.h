@@ -99,6 +99,8 @@ public:
     // Registers selector(command) on this manager and names the undo action after the
     // command (when it has a name and shouldSetActionName()).
     void addCommandToUndoStack(const std::shared_ptr<KQUCommand>& command, CommandSelector selector);
+    // Undo or redo a command, registering the opposite call for it.
+    void replayCommand(const std::shared_ptr<KQUCommand>& command, void (KQUCommand::*replay)(), CommandSelector opposite);
 
     const std::shared_ptr<KQUCommand>& currentCommand() const { return mCurrentCommand; }
     // Logs "Changing current command from <old> to <new>" (informational) when replacing one.
