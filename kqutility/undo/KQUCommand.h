@@ -25,7 +25,7 @@
 #include <memory>
 #include <string>
 
-#include "kqutility/foundation/KQUUndoManagerProtocol.h"
+#include "kqutility/undo/KQUUndoManagerProtocol.h"
 
 namespace kqu {
 

@@ -43,7 +43,7 @@
 #include <vector>
 
 #include "kqutility/foundation/KQURunLoop.h"
-#include "kqutility/foundation/KQUUndoManagerProtocol.h"
+#include "kqutility/undo/KQUUndoManagerProtocol.h"
 #include "kqutility/undo/KQUUndoBoxedCall.h"
 #include "kqutility/undo/KQUUndoSession.h"
 #include "kqutility/undo/KQUUndoStack.h"

@@ -22,7 +22,7 @@
 #include <optional>
 #include <string>
 
-#include "kqutility/foundation/KQUUndoManagerProtocol.h"
+#include "kqutility/undo/KQUUndoManagerProtocol.h"
 
 namespace kqu {
 

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "kqutility/foundation/KQUData.h"
-#include "kqutility/streams/KQUDataRepresentation.h"
+#include "kqutility/data/KQUDataRepresentation.h"
 
 namespace kqu {
 

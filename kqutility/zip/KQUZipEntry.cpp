@@ -11,6 +11,7 @@
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
 #include "kqutility/diagnostics/KQULog.h"
 #include "kqutility/foundation/KQUFileManager.h"
+#include "kqutility/foundation/KQUStripedLock.h"
 #include "kqutility/streams/KQUFileStreams.h"
 #include "kqutility/zip/KQUZipException.h"
 #include "kqutility/zip/KQUZipFormat.h"

@@ -29,7 +29,7 @@
 #include <string>
 
 #include "kqutility/crypto/KQUCryptoKey.h"
-#include "kqutility/streams/KQUDataRepresentation.h"
+#include "kqutility/data/KQUDataRepresentation.h"
 #include "kqutility/zip/KQUZipArchiveDataRepresentation.h"
 
 namespace kqu {

@@ -9,7 +9,7 @@
 
 #include "kqutility/crypto/KQUCryptoKey.h"
 #include "kqutility/streams/KQUDataConsumer.h"
-#include "kqutility/streams/KQUDataRepresentation.h"
+#include "kqutility/data/KQUDataRepresentation.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
 #include "tests/support/KQUTestSupport.h"
 

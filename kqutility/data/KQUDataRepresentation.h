@@ -33,6 +33,7 @@
 
 #include "kqutility/foundation/KQUData.h"
 #include "kqutility/foundation/KQUFileReference.h"
+#include "kqutility/foundation/KQUStripedLock.h"
 #include "kqutility/streams/KQUStream.h"
 
 namespace kqu {
@@ -91,12 +92,6 @@ private:
 
 using KQUDataRepresentationRef = std::shared_ptr<const KQUDataRepresentation>;
 
-// Locks shared out by address, for objects that exist by the hundred thousand (zip
-// entries) and would otherwise each carry a mutex of their own. Each table is a separate
-// set of locks: code that holds a lock of one table may take a lock of a later table
-// (KQUHashLocks before KQUValueLocks), never the other way round, and never two of one.
-enum class KQULockTable { KQUHashLocks, KQUValueLocks };
-std::mutex& KQUStripedLock(KQULockTable table, const void* object);
 
 // A file on disk, optionally holding an encrypted stream (then dataLength() is the
 // plaintext length given at creation and streams decrypt). The file is found again by

@@ -1,4 +1,4 @@
-#include "kqutility/foundation/KQUUndoManagerProtocol.h"
+#include "kqutility/undo/KQUUndoManagerProtocol.h"
 
 #include <mutex>
 #include <set>
