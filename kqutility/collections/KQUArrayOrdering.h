@@ -81,8 +81,8 @@ inline bool canMoveWithin(const std::vector<bool>& selected, size_t lo, size_t h
 
 // Moves the selected elements of [lo, hi) to one end of it, both groups keeping their order.
 template <typename T>
-void moveAllWithin(std::vector<std::shared_ptr<T>>& array, const std::vector<bool>& selected, size_t lo, size_t hi,
-                   bool toEnd) {
+void moveAllWithin(std::vector<std::shared_ptr<T>>& array, const std::vector<bool>& selected, size_t lo,
+                   size_t hi, bool toEnd) {
     std::vector<std::shared_ptr<T>> moving, staying;
     for (size_t i = lo; i < hi; ++i) (selected[i] ? moving : staying).push_back(std::move(array[i]));
     auto& head = toEnd ? staying : moving;
@@ -93,8 +93,8 @@ void moveAllWithin(std::vector<std::shared_ptr<T>>& array, const std::vector<boo
 // Moves each selected element of [lo, hi) one place towards one end; a run of selected
 // elements already at that end stays, everything behind it still moves.
 template <typename T>
-void stepWithin(std::vector<std::shared_ptr<T>>& array, const std::vector<bool>& selected, size_t lo, size_t hi,
-                bool towardsEnd) {
+void stepWithin(std::vector<std::shared_ptr<T>>& array, const std::vector<bool>& selected, size_t lo,
+                size_t hi, bool towardsEnd) {
     if (hi <= lo) return;
     if (towardsEnd) {
         size_t limit = hi - 1;  // the first index whose element cannot move
@@ -179,7 +179,9 @@ template <typename T, KQUObjectSelection<T> S>
         return false;
     }
     auto selected = detail::selectedFlags(array, objects);
-    auto any = [&](size_t lo, size_t hi) { return std::find(selected.begin() + lo, selected.begin() + hi, true) != selected.begin() + hi; };
+    auto any = [&](size_t lo, size_t hi) {
+        return std::find(selected.begin() + lo, selected.begin() + hi, true) != selected.begin() + hi;
+    };
     if (operation == KQUArrayOrderingMoveToFirstLayer) return any(separator + 1, array.size());
     if (operation == KQUArrayOrderingMoveToSecondLayer) return any(0, separator);
     bool towardsEnd = operation == KQUArrayOrderingMoveToEnd || operation == KQUArrayOrderingMoveTowardsEnd;
@@ -188,8 +190,8 @@ template <typename T, KQUObjectSelection<T> S>
 }
 
 template <typename T, KQUObjectSelection<T> S>
-void performLayeredOrderingOperation(std::vector<std::shared_ptr<T>>& array, KQUArrayOrderingOperation operation,
-                                     const S& objects) {
+void performLayeredOrderingOperation(std::vector<std::shared_ptr<T>>& array,
+                                     KQUArrayOrderingOperation operation, const S& objects) {
     size_t separator = detail::separatorIndex(array);
     if (separator == array.size()) {
         KQU_ASSERT_FAILURE("Missing the layer separator");
@@ -229,7 +231,8 @@ void performLayeredOrderingOperation(std::vector<std::shared_ptr<T>>& array, KQU
                     (inFirst ? first : second).push_back(std::move(array[i]));
             }
             auto& target = up ? first : second;
-            target.insert(target.end(), std::make_move_iterator(moving.begin()), std::make_move_iterator(moving.end()));
+            target.insert(target.end(), std::make_move_iterator(moving.begin()),
+                          std::make_move_iterator(moving.end()));
             auto out = std::move(first.begin(), first.end(), array.begin());
             *out++ = nullptr;
             std::move(second.begin(), second.end(), out);
@@ -262,7 +265,8 @@ template <typename T, typename KeyOf>
 // Groups the elements by the value of the key keyOf answers (a std::shared_ptr<K>, K
 // with operator== and std::hash); the first key object of each value is kept.
 template <typename T, typename KeyOf>
-[[nodiscard]] auto clusterObjectsByIdentityUsingSelector(const std::vector<std::shared_ptr<T>>& array, KeyOf keyOf) {
+[[nodiscard]] auto clusterObjectsByIdentityUsingSelector(const std::vector<std::shared_ptr<T>>& array,
+                                                         KeyOf keyOf) {
     using K = typename std::invoke_result_t<KeyOf&, const std::shared_ptr<T>&>::element_type;
     KQUNoCopyDictionary<K, KQUMutablePointerSet<T>> clusters;
     for (const auto& element : array) {

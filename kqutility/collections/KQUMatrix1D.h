@@ -81,7 +81,8 @@ public:
 
     // A rowsPerTile of 0 means the default. Preallocation grows at once to the last row.
     KQUMatrix1DOf(uint16_t rowsPerTile, uint16_t maxRows, uint16_t maxColumns, bool preallocate)
-        : mNumberOfRowsPerTile(rowsPerTile ? rowsPerTile : kDefaultRowsPerTile), mMaxSize{maxColumns, maxRows} {
+        : mNumberOfRowsPerTile(rowsPerTile ? rowsPerTile : kDefaultRowsPerTile),
+          mMaxSize{maxColumns, maxRows} {
         if (preallocate && maxRows > 0) growToRowIndex(maxRows - 1u);
     }
     KQUMatrix1DOf(uint16_t maxRows, uint16_t maxColumns, bool preallocate = false)
@@ -99,7 +100,8 @@ public:
         if (width == 0 || height == 0 || !growToRowIndex(height - 1)) return;
         for (size_t i = 0; i < height; ++i)
             for (size_t j = 0; j < width; ++j) {
-                const SourceCell* cell = source.storedCell(size_t(rect.origin.column) + j, size_t(rect.origin.row) + i);
+                const SourceCell* cell =
+                    source.storedCell(size_t(rect.origin.column) + j, size_t(rect.origin.row) + i);
                 if (!cell || !*cell) continue;
                 mMatrix[i * mMaxSize.columns + j] = convertCell(*cell);
                 ++mObjectCount;
@@ -119,7 +121,8 @@ public:
 
     Cell setObject(Cell object, KQUMatrixCoordinates at) override {
         if (at.column >= mMaxSize.columns) {
-            KQU_OBJECT_ASSERT_FAILURE("column index ({}) beyond bounds (must be < {})", at.column, mMaxSize.columns);
+            KQU_OBJECT_ASSERT_FAILURE("column index ({}) beyond bounds (must be < {})", at.column,
+                                      mMaxSize.columns);
             return Cell();
         }
         if (at.row >= mMaxSize.rows) {
@@ -143,7 +146,8 @@ public:
 
     [[nodiscard]] Cell objectAt(KQUMatrixCoordinates at) const override {
         if (at.column >= mMaxSize.columns) {
-            KQU_OBJECT_ASSERT_FAILURE("column index ({}) beyond bounds (must be < {})", at.column, mMaxSize.columns);
+            KQU_OBJECT_ASSERT_FAILURE("column index ({}) beyond bounds (must be < {})", at.column,
+                                      mMaxSize.columns);
             return Cell();
         }
         if (at.row >= mMaxSize.rows) {
@@ -190,7 +194,9 @@ public:
     [[nodiscard]] std::unique_ptr<KQUMatrixEnumerator<Cell>> objectEnumerator() const override {
         return std::make_unique<KQUMatrix1DEnumerator<Cell>>(*this);
     }
-    [[nodiscard]] KQUMatrix1DEnumerator<Cell> positionEnumerator() const { return KQUMatrix1DEnumerator<Cell>(*this); }
+    [[nodiscard]] KQUMatrix1DEnumerator<Cell> positionEnumerator() const {
+        return KQUMatrix1DEnumerator<Cell>(*this);
+    }
 
     // Buffer cells in index order; the visitor may change the matrix.
     void forEach(const std::function<void(Object&)>& visit) const override {
@@ -212,7 +218,8 @@ public:
             auto source = mMatrix.begin() + ptrdiff_t(index(fromColumn, r));
             size_t target = r + count;
             if (target < mMaxSize.rows)
-                std::move(source, source + ptrdiff_t(width), mMatrix.begin() + ptrdiff_t(index(fromColumn, target)));
+                std::move(source, source + ptrdiff_t(width),
+                          mMatrix.begin() + ptrdiff_t(index(fromColumn, target)));
             else
                 lowerObjectCount(clearCells(source, width));  // pushed past the last row
             std::fill(source, source + ptrdiff_t(width), Cell());
@@ -229,15 +236,16 @@ public:
         if (count == 0 || column >= mPopulatedSize.columns) return;
         size_t columns = mMaxSize.columns;
         size_t rowEnd = std::min<size_t>(size_t(toRow) + 1, mPopulatedSize.rows);
-        size_t kept = column + size_t(count) < columns ? columns - count - column : 0;  // cells that stay in the row
+        size_t kept =
+            column + size_t(count) < columns ? columns - count - column : 0;  // cells that stay in the row
         if (kept == 0 && fromRow < rowEnd) KQU_OBJECT_ASSERT_FAILURE("Trying to memmove a 0-length region.");
         for (size_t r = fromRow; r < rowEnd; ++r) {
             auto rowStart = mMatrix.begin() + ptrdiff_t(index(0, r));
             lowerObjectCount(clearCells(rowStart + ptrdiff_t(column + kept), columns - column - kept));
             std::move_backward(rowStart + ptrdiff_t(column), rowStart + ptrdiff_t(column + kept),
                                rowStart + ptrdiff_t(columns));
-            std::fill(rowStart + ptrdiff_t(column), rowStart + ptrdiff_t(std::min(column + size_t(count), columns)),
-                      Cell());
+            std::fill(rowStart + ptrdiff_t(column),
+                      rowStart + ptrdiff_t(std::min(column + size_t(count), columns)), Cell());
         }
         computePopulatedSizeFromScratch();
     }
@@ -249,7 +257,8 @@ public:
     // answers the objects removed, or nothing when row lies past the populated rows.
     std::optional<Set> removeRowsAtRowIndex(uint16_t count, uint16_t row) {
         if (row >= mPopulatedSize.rows) return std::nullopt;
-        size_t populatedRows = mPopulatedSize.rows, stop = std::min<size_t>(size_t(row) + count, populatedRows);
+        size_t populatedRows = mPopulatedSize.rows,
+               stop = std::min<size_t>(size_t(row) + count, populatedRows);
         Set removed;
         for (size_t r = row; r < stop; ++r)
             for (size_t c = 0; c < mPopulatedSize.columns; ++c) collect(mMatrix[index(c, r)], removed);
@@ -257,7 +266,8 @@ public:
         auto begin = mMatrix.begin();
         std::move(begin + ptrdiff_t(index(0, stop)), begin + ptrdiff_t(index(0, populatedRows)),
                   begin + ptrdiff_t(index(0, row)));
-        std::fill(begin + ptrdiff_t(index(0, populatedRows - k)), begin + ptrdiff_t(index(0, populatedRows)), Cell());
+        std::fill(begin + ptrdiff_t(index(0, populatedRows - k)), begin + ptrdiff_t(index(0, populatedRows)),
+                  Cell());
         computePopulatedSizeFromScratch();
         return removed;
     }
@@ -273,8 +283,10 @@ public:
         for (size_t r = 0; r < mPopulatedSize.rows; ++r) {
             auto rowStart = mMatrix.begin() + ptrdiff_t(index(0, r));
             for (size_t c = column; c < stop; ++c) collect(rowStart[ptrdiff_t(c)], removed);
-            std::move(rowStart + ptrdiff_t(stop), rowStart + ptrdiff_t(populatedColumns), rowStart + ptrdiff_t(column));
-            std::fill(rowStart + ptrdiff_t(populatedColumns - k), rowStart + ptrdiff_t(populatedColumns), Cell());
+            std::move(rowStart + ptrdiff_t(stop), rowStart + ptrdiff_t(populatedColumns),
+                      rowStart + ptrdiff_t(column));
+            std::fill(rowStart + ptrdiff_t(populatedColumns - k), rowStart + ptrdiff_t(populatedColumns),
+                      Cell());
         }
         computePopulatedSizeFromScratch();
         return removed;
@@ -436,7 +448,7 @@ using KQUMatrix1D = KQUMatrix1DOf<std::shared_ptr<T>>;
 
 template <typename Cell>
 typename KQUMatrix<Cell>::Object* KQUNonretainedMatrix1DAccessObject(const KQUMatrix<Cell>& matrix,
-                                                                 KQUMatrixCoordinates at) {
+                                                                     KQUMatrixCoordinates at) {
     const auto& m = static_cast<const KQUMatrix1DOf<Cell>&>(matrix);
     if (at.column >= m.mMaxSize.columns) [[unlikely]] {
         KQU_ASSERT_FAILURE("column index ({}) beyond bounds (must be < {})", at.column, m.mMaxSize.columns);

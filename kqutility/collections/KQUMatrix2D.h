@@ -68,11 +68,13 @@ public:
     static constexpr uint16_t kDefaultTileSize = 128;
 
     // A tile size of 0 means the default.
-    explicit KQUMatrix2DOf(uint16_t tileSize = kDefaultTileSize) : mTileSize(tileSize ? tileSize : kDefaultTileSize) {}
+    explicit KQUMatrix2DOf(uint16_t tileSize = kDefaultTileSize)
+        : mTileSize(tileSize ? tileSize : kDefaultTileSize) {}
 
     [[nodiscard]] size_t objectCount() const override {
         size_t n = 0;
-        for (const auto& column : mMatrix) n += size_t(std::count_if(column.begin(), column.end(), [](const Cell& c) { return bool(c); }));
+        for (const auto& column : mMatrix)
+            n += size_t(std::count_if(column.begin(), column.end(), [](const Cell& c) { return bool(c); }));
         return n;
     }
     [[nodiscard]] KQUMatrixSize populatedSize() const override { return mPopulatedSize; }
@@ -138,7 +140,8 @@ private:
 
     bool growToCoordinates(KQUMatrixCoordinates at) {
         if (at.column < mAllocatedSize.columns && at.row < mAllocatedSize.rows) return true;
-        size_t rows = mMatrix.empty() ? roundUp(at.row) : roundUp(std::max<size_t>(mAllocatedSize.rows - 1, at.row));
+        size_t rows =
+            mMatrix.empty() ? roundUp(at.row) : roundUp(std::max<size_t>(mAllocatedSize.rows - 1, at.row));
         size_t columns = std::max<size_t>(mMatrix.size(), roundUp(at.column));
         try {
             if (rows > mAllocatedSize.rows)

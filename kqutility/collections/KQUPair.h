@@ -73,7 +73,8 @@ public:
     }
     // "<first>, <second>", "(null)" for an empty slot.
     [[nodiscard]] std::string description() const {
-        return fmt::format("{}, {}", describeObject(mFirst.get()), describeObject(slotAddress(self().second())));
+        return fmt::format("{}, {}", describeObject(mFirst.get()),
+                           describeObject(slotAddress(self().second())));
     }
 
 protected:
@@ -94,7 +95,9 @@ public:
 
     [[nodiscard]] const std::shared_ptr<B>& second() const { return mSecond; }
     // A pair of fresh copies of both objects.
-    [[nodiscard]] KQUPair copy() const { return {detail::copyOf<A>(this->mFirst), detail::copyOf<B>(mSecond)}; }
+    [[nodiscard]] KQUPair copy() const {
+        return {detail::copyOf<A>(this->mFirst), detail::copyOf<B>(mSecond)};
+    }
     [[nodiscard]] KQUMutablePair<A, B> mutableCopy() const;
 
 protected:
@@ -137,8 +140,8 @@ private:
 };
 
 template <typename P, typename Q>
-    requires(std::is_base_of_v<detail::PairTag, P> && std::is_base_of_v<detail::PairTag, Q>)
-bool operator==(const P& p, const Q& q) {
+requires(std::is_base_of_v<detail::PairTag, P>&& std::is_base_of_v<detail::PairTag, Q>) bool operator==(
+    const P& p, const Q& q) {
     using detail::slotAddress;
     return detail::slotsEqual(p.first().get(), q.first().get()) &&
            detail::slotsEqual(slotAddress(p.second()), slotAddress(q.second()));

@@ -94,7 +94,9 @@ public:
     const_iterator end() const { return mMap.end(); }
 
 protected:
-    KeyedDictionary(size_t capacity, std::string_view setMethod) : mSetMethod(setMethod) { mMap.reserve(capacity); }
+    KeyedDictionary(size_t capacity, std::string_view setMethod) : mSetMethod(setMethod) {
+        mMap.reserve(capacity);
+    }
     std::string_view mSetMethod = "-[KQUNoCopyDictionary setObject:forKey:]";
     Storage mMap;
 };
@@ -102,8 +104,9 @@ protected:
 }  // namespace detail
 
 template <typename K, typename V>
-class KQUNoCopyDictionary : public detail::KeyedDictionary<std::shared_ptr<K>, const K&, V, detail::ValueKeyHash<K>,
-                                                            detail::ValueKeyEqual<K>> {
+class KQUNoCopyDictionary
+    : public detail::KeyedDictionary<std::shared_ptr<K>, const K&, V, detail::ValueKeyHash<K>,
+                                     detail::ValueKeyEqual<K>> {
 public:
     using detail::KeyedDictionary<std::shared_ptr<K>, const K&, V, detail::ValueKeyHash<K>,
                                   detail::ValueKeyEqual<K>>::KeyedDictionary;
@@ -124,9 +127,9 @@ public:
 
 template <typename K, typename V>
 class KQUPointerKeyDictionary : public detail::KeyedDictionary<K*, const K*, V, KQUContainerObjectPointerHash,
-                                                                KQUContainerObjectPointerEqual> {
-    using Base =
-        detail::KeyedDictionary<K*, const K*, V, KQUContainerObjectPointerHash, KQUContainerObjectPointerEqual>;
+                                                               KQUContainerObjectPointerEqual> {
+    using Base = detail::KeyedDictionary<K*, const K*, V, KQUContainerObjectPointerHash,
+                                         KQUContainerObjectPointerEqual>;
 
 public:
     KQUPointerKeyDictionary() : KQUPointerKeyDictionary(0) {}

@@ -76,7 +76,9 @@ public:
     using const_iterator = typename Storage::const_iterator;
 
     [[nodiscard]] size_t count() const { return mMembers.size(); }
-    [[nodiscard]] bool containsObject(const T* object) const { return mMembers.find(object) != mMembers.end(); }
+    [[nodiscard]] bool containsObject(const T* object) const {
+        return mMembers.find(object) != mMembers.end();
+    }
     // The member identical to object, or an empty member.
     [[nodiscard]] Member member(const T* object) const {
         auto it = mMembers.find(object);
@@ -149,7 +151,8 @@ public:
     }
     template <typename Other>
     void intersectSet(const Other& other) {
-        std::erase_if(this->mMembers, [&](const Member& m) { return !other.containsObject(memberAddress(m)); });
+        std::erase_if(this->mMembers,
+                      [&](const Member& m) { return !other.containsObject(memberAddress(m)); });
     }
 };
 
@@ -158,7 +161,8 @@ template <typename T, typename Member>
 class CountedIdentitySet {
 public:
     using Object = T;
-    using Storage = std::unordered_map<Member, size_t, KQUContainerObjectPointerHash, KQUContainerObjectPointerEqual>;
+    using Storage =
+        std::unordered_map<Member, size_t, KQUContainerObjectPointerHash, KQUContainerObjectPointerEqual>;
 
     CountedIdentitySet() = default;
     // A capacity above 0x0FFFFFFF throws NSInvalidArgumentException "invalid capacity: <n>";
@@ -169,7 +173,9 @@ public:
     }
 
     [[nodiscard]] size_t count() const { return mMembers.size(); }
-    [[nodiscard]] bool containsObject(const T* object) const { return mMembers.find(object) != mMembers.end(); }
+    [[nodiscard]] bool containsObject(const T* object) const {
+        return mMembers.find(object) != mMembers.end();
+    }
     [[nodiscard]] size_t countForObject(const T* object) const {
         auto it = mMembers.find(object);
         return it == mMembers.end() ? 0 : it->second;
@@ -235,7 +241,8 @@ class KQUMutablePointerSet : public detail::MutableIdentitySet<KQUPointerSet<T>,
 public:
     using detail::MutableIdentitySet<KQUPointerSet<T>, T*>::MutableIdentitySet;
     KQUMutablePointerSet() = default;
-    KQUMutablePointerSet(std::initializer_list<T*> objects) : KQUMutablePointerSet(std::span<T* const>(objects)) {}
+    KQUMutablePointerSet(std::initializer_list<T*> objects)
+        : KQUMutablePointerSet(std::span<T* const>(objects)) {}
 };
 
 template <typename T>
@@ -244,7 +251,8 @@ public:
     KQURetainedPointerSet() = default;
     // Throws NSInvalidArgumentException when an object is nullptr.
     explicit KQURetainedPointerSet(std::span<const std::shared_ptr<T>> objects)
-        : detail::IdentitySet<T, std::shared_ptr<T>>(objects, "-[KQURetainedPointerSet initWithObjects:count:]") {}
+        : detail::IdentitySet<T, std::shared_ptr<T>>(objects,
+                                                     "-[KQURetainedPointerSet initWithObjects:count:]") {}
     KQURetainedPointerSet(std::initializer_list<std::shared_ptr<T>> objects)
         : KQURetainedPointerSet(std::span<const std::shared_ptr<T>>(objects)) {}
 };

@@ -57,7 +57,8 @@ KQURange NSIntersectionRangeWithEdge(KQURange a, KQURange b, bool edge) {
 
 KQURange NSIntersectionRangePinned(KQURange a, KQURange b) {
     Wide m = std::min(end(a), end(b));
-    if (a.location >= b.location && end(b) > a.location) return {a.location, static_cast<uint64_t>(m - a.location)};
+    if (a.location >= b.location && end(b) > a.location)
+        return {a.location, static_cast<uint64_t>(m - a.location)};
     if (a.location > b.location) {  // and B ends at or before a
         if (end(b) < a.location) return {a.location, 0};
         return pinnedAtEnd(a);
@@ -69,9 +70,11 @@ KQURange NSIntersectionRangePinned(KQURange a, KQURange b) {
 KQURange NSAdjustRangeForReplace(KQURange r, KQURange x, uint64_t yl) {
     Wide rE = end(r), xE = end(x);
     if (rE <= x.location) return r;
-    if (xE <= r.location) return {held(Wide(r.location - x.length) + yl), r.length};  // x.length <= r.location
+    if (xE <= r.location)
+        return {held(Wide(r.location - x.length) + yl), r.length};  // x.length <= r.location
     if (x == r) return {r.location, yl};
-    if (x.location <= r.location) return {held(Wide(x.location) + yl), rE > xE ? static_cast<uint64_t>(rE - xE) : 0};
+    if (x.location <= r.location)
+        return {held(Wide(x.location) + yl), rE > xE ? static_cast<uint64_t>(rE - xE) : 0};
     // X starts inside R. rl + yl - xl is the length when it is one; otherwise R runs to
     // the end of the replacement.
     Wide grown = Wide(r.length) + yl;

@@ -50,17 +50,33 @@ TEST(ArrayOrdering, KnownMoves) {
         int operation;
         const char* after;  // nullptr: cannot be performed
     } cases[] = {
-        {"abcd", "cd", 0, nullptr}, {"abcd", "cd", 1, "cdab"},  {"abcd", "cd", 2, nullptr},
-        {"abcd", "cd", 3, "acdb"},  {"abcde", "be", 2, "acbde"}, {"abcd", "a", 3, nullptr},
-        {"abcd", "ad", 2, "bacd"},  {"abcd", "ad", 3, "abdc"},  {"abcd", "bd", 0, "acbd"},
-        {"abcd", "", 1, nullptr},   {"abcd", "x", 0, nullptr},
+        {"abcd", "cd", 0, nullptr},
+        {"abcd", "cd", 1, "cdab"},
+        {"abcd", "cd", 2, nullptr},
+        {"abcd", "cd", 3, "acdb"},
+        {"abcde", "be", 2, "acbde"},
+        {"abcd", "a", 3, nullptr},
+        {"abcd", "ad", 2, "bacd"},
+        {"abcd", "ad", 3, "abdc"},
+        {"abcd", "bd", 0, "acbd"},
+        {"abcd", "", 1, nullptr},
+        {"abcd", "x", 0, nullptr},
         // layered
-        {"ab|cd", "bc", 2 + 10, "ab|dc"}, {"ab|cd", "bc", 4 + 10, "abc|d"}, {"ab|cd", "bc", 5 + 10, "a|cdb"},
-        {"a|b", "a", 0 + 10, nullptr},   {"a|b", "a", 1 + 10, nullptr},    {"a|b", "a", 2 + 10, nullptr},
-        {"a|b", "a", 3 + 10, nullptr},   {"a|b", "a", 5 + 10, "|ba"},      {"a|b", "a", 4 + 10, nullptr},
+        {"ab|cd", "bc", 2 + 10, "ab|dc"},
+        {"ab|cd", "bc", 4 + 10, "abc|d"},
+        {"ab|cd", "bc", 5 + 10, "a|cdb"},
+        {"a|b", "a", 0 + 10, nullptr},
+        {"a|b", "a", 1 + 10, nullptr},
+        {"a|b", "a", 2 + 10, nullptr},
+        {"a|b", "a", 3 + 10, nullptr},
+        {"a|b", "a", 5 + 10, "|ba"},
+        {"a|b", "a", 4 + 10, nullptr},
         {"ab|cd", "bd", 0 + 10, nullptr},  // packed at the end of each layer
-        {"ab|cd", "ad", 0 + 10, "ba|cd"}, {"ab|cd", "c", 3 + 10, nullptr},  {"ab|cd", "d", 3 + 10, "ab|dc"},
-        {"ab|cd", "bc", 1 + 10, "ba|cd"}, {"ab|cd", "ac", 3 + 10, nullptr},
+        {"ab|cd", "ad", 0 + 10, "ba|cd"},
+        {"ab|cd", "c", 3 + 10, nullptr},
+        {"ab|cd", "d", 3 + 10, "ab|dc"},
+        {"ab|cd", "bc", 1 + 10, "ba|cd"},
+        {"ab|cd", "ac", 3 + 10, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.array << " {" << c.selection << "} " << c.operation);
@@ -73,7 +89,8 @@ TEST(ArrayOrdering, KnownMoves) {
                            : canPerformOrderingOperation(a, op, selection);
         EXPECT_EQ(can, c.after != nullptr);
         if (!can) continue;
-        layered ? performLayeredOrderingOperation(a, op, selection) : performOrderingOperation(a, op, selection);
+        layered ? performLayeredOrderingOperation(a, op, selection)
+                : performOrderingOperation(a, op, selection);
         EXPECT_EQ(text(a), c.after);
     }
 }
@@ -89,7 +106,8 @@ TEST(ArrayOrdering, MovesByIdentityAndPosition) {
 TEST(ArrayOrdering, MisuseAssertsAndMovesNothing) {
     Letters l;
     Array a = l.array("abc");
-    EXPECT_THROW((void)canPerformOrderingOperation(a, KQUArrayOrderingOperation(4), l.selection("a")), KQUException);
+    EXPECT_THROW((void)canPerformOrderingOperation(a, KQUArrayOrderingOperation(4), l.selection("a")),
+                 KQUException);
     EXPECT_THROW(performOrderingOperation(a, KQUArrayOrderingMoveToStart, l.selection("a")), KQUException);
     test::ContinueAfterAssertions goOn;
     test::LogCapture log;
@@ -136,8 +154,10 @@ TEST(ArrayOrdering, PropertiesOverRandomArrays) {
             };
             ASSERT_EQ(sorted(after), sorted(array));
             Array before, now;
-            std::copy_if(array.begin(), array.end(), std::back_inserter(before), [&](auto& o) { return !isSelected(o); });
-            std::copy_if(after.begin(), after.end(), std::back_inserter(now), [&](auto& o) { return !isSelected(o); });
+            std::copy_if(array.begin(), array.end(), std::back_inserter(before),
+                         [&](auto& o) { return !isSelected(o); });
+            std::copy_if(after.begin(), after.end(), std::back_inserter(now),
+                         [&](auto& o) { return !isSelected(o); });
             ASSERT_EQ(now, before);
             // Selected elements per layer: unchanged, except the crossing ones for 4 and 5.
             std::multiset<Obj> layers[2][2];
@@ -169,7 +189,8 @@ TEST(ArrayOrdering, ClusteringOwnsItsKeys) {
     EXPECT_EQ(byValue.objectForKey("even")->count(), 3u);
     EXPECT_TRUE(byValue.objectForKey("odd")->containsObject(l['c'].get()));
 
-    EXPECT_THROW((void)clusterObjectsByIdentityUsingSelector(a, [](const Obj&) { return Obj(); }), KQUException);
+    EXPECT_THROW((void)clusterObjectsByIdentityUsingSelector(a, [](const Obj&) { return Obj(); }),
+                 KQUException);
     test::ContinueAfterAssertions goOn;
     test::LogCapture log;
     auto skipped = clusterObjectsUsingSelector(a, [&](const Obj& o) { return o == l['b'] ? Obj() : l['k']; });

@@ -29,7 +29,8 @@ Cell cellOf(const Obj& o) {
 
 KQUMatrixSize box(const Model& model) {
     KQUMatrixSize s;
-    for (const auto& [at, o] : model) s = {std::max(s.columns, at.first + 1), std::max(s.rows, at.second + 1)};
+    for (const auto& [at, o] : model)
+        s = {std::max(s.columns, at.first + 1), std::max(s.rows, at.second + 1)};
     return s;
 }
 
@@ -105,16 +106,20 @@ void runOneDimensionalModel() {
                 uint16_t from = pick(kColumns), to = pick(kColumns + 2);
                 m.insertRowsBeforeRowIndex(n, row, from, to);
                 if (row < populated.rows)
-                    shift(model, false, [&](uint32_t c, uint32_t r) { return r >= row && c >= from && c <= to; },
-                          [](uint32_t, uint32_t) { return false; }, n, kRows);
+                    shift(
+                        model, false,
+                        [&](uint32_t c, uint32_t r) { return r >= row && c >= from && c <= to; },
+                        [](uint32_t, uint32_t) { return false; }, n, kRows);
                 break;
             }
             case 6: {
                 uint16_t from = pick(kRows), to = pick(kRows + 2);
                 m.insertColumnsBeforeColumnIndex(n, column, from, to);
                 if (column < populated.columns)
-                    shift(model, true, [&](uint32_t c, uint32_t r) { return c >= column && r >= from && r <= to; },
-                          [](uint32_t, uint32_t) { return false; }, n, kColumns);
+                    shift(
+                        model, true,
+                        [&](uint32_t c, uint32_t r) { return c >= column && r >= from && r <= to; },
+                        [](uint32_t, uint32_t) { return false; }, n, kColumns);
                 break;
             }
             case 7:
@@ -126,9 +131,10 @@ void runOneDimensionalModel() {
                 ASSERT_EQ(answer.has_value(), at < (columns ? populated.columns : populated.rows));
                 if (!answer) break;
                 auto key = [columns](uint32_t c, uint32_t r) { return columns ? c : r; };
-                shift(model, columns, [&](uint32_t c, uint32_t r) { return key(c, r) >= at + n; },
-                      [&](uint32_t c, uint32_t r) { return key(c, r) >= at && key(c, r) < at + n; }, -n,
-                      columns ? kColumns : kRows, &expected);
+                shift(
+                    model, columns, [&](uint32_t c, uint32_t r) { return key(c, r) >= at + n; },
+                    [&](uint32_t c, uint32_t r) { return key(c, r) >= at && key(c, r) < at + n; }, -n,
+                    columns ? kColumns : kRows, &expected);
                 ASSERT_EQ(answer->count(), expected.size());
                 for (int* o : expected) ASSERT_TRUE(answer->containsObject(o));
                 break;
@@ -147,7 +153,8 @@ void runOneDimensionalModel() {
                 Obj o = pick(5) == 0 ? nullptr : pool[pick(uint32_t(pool.size()))];
                 auto it = model.find({column, row});
                 Obj before = it == model.end() ? nullptr : it->second;
-                ASSERT_EQ(KQUMatrixCell<Cell>::address(m.setObject(cellOf<Cell>(o), {column, row})), before.get());
+                ASSERT_EQ(KQUMatrixCell<Cell>::address(m.setObject(cellOf<Cell>(o), {column, row})),
+                          before.get());
                 if (o)
                     model[{column, row}] = o;
                 else
@@ -192,7 +199,8 @@ void runTwoDimensionalModel() {
         }
         KQUMatrixSize allocated = m.allocatedSize();
         ASSERT_EQ(allocated.columns % 4 + allocated.rows % 4, 0u);
-        ASSERT_NO_FATAL_FAILURE(expectMatches<Cell>(m, model, allocated.columns + 2, allocated.rows + 2, pool));
+        ASSERT_NO_FATAL_FAILURE(
+            expectMatches<Cell>(m, model, allocated.columns + 2, allocated.rows + 2, pool));
     }
 }
 
@@ -208,7 +216,8 @@ TEST(Matrix1D, KnownSizesAndBounds) {
     m.setObject(&x, {3, 300});
     EXPECT_EQ(m.bufferSize(), 3840u);
     EXPECT_EQ(m.KQUMatrix1DIndexAsCoordinates(25), (KQUMatrixCoordinates{5, 2}));
-    KQUNonretainedMatrix1D<int> zeroTile(0, 1000, 10, false);  // rows per tile 0: the default, not a division by 0
+    KQUNonretainedMatrix1D<int> zeroTile(0, 1000, 10,
+                                         false);  // rows per tile 0: the default, not a division by 0
     zeroTile.setObject(&x, {0, 300});
     EXPECT_EQ(zeroTile.bufferSize(), 3840u);
 
@@ -256,7 +265,8 @@ TEST(Matrix, EnumeratorsAndVisitingOrder) {
     auto [at, object] = e.nextObjectWithPositionAsCoordinates();
     EXPECT_EQ(object, &a);
     EXPECT_EQ(at, (KQUMatrixCoordinates{1, 1}));
-    EXPECT_EQ(e.nextObjectWithPosition(), (std::pair<size_t, int*>{0, nullptr}));  // growth after creation is not walked
+    EXPECT_EQ(e.nextObjectWithPosition(),
+              (std::pair<size_t, int*>{0, nullptr}));  // growth after creation is not walked
 
     KQUNonretainedMatrix2D<int> grid(2);
     grid.setObject(&a, {1, 0});
@@ -312,7 +322,8 @@ TEST(Matrix1D, ColumnInsertionDropsAndReleasesCellsPushedOut) {
     EXPECT_EQ(m.objectCount(), 1u);
     EXPECT_EQ(o.use_count(), 1);
     EXPECT_EQ(m.populatedSize(), (KQUMatrixSize{2, 1}));
-    EXPECT_THROW(m.insertColumnsBeforeColumnIndex(3, 1), KQUException);  // every cell from column 1 is pushed out
+    EXPECT_THROW(m.insertColumnsBeforeColumnIndex(3, 1),
+                 KQUException);  // every cell from column 1 is pushed out
     test::ContinueAfterAssertions goOn;
     test::LogCapture log;
     m.insertColumnsBeforeColumnIndex(4, 1);

@@ -87,11 +87,18 @@ TEST(PointerCollections, Refusals) {
         }
     };
     Str a = str("a");
-    expectThrow([&] { KQUPointerSet<std::string> s{a.get(), nullptr}; },
-                "-[KQUPointerSet initWithObjects:count:]: attempt to insert nil");
-    expectThrow([&] { KQURetainedPointerSet<std::string> s{a, nullptr}; },
-                "-[KQURetainedPointerSet initWithObjects:count:]: attempt to insert nil");
-    expectThrow([] { KQUCountedRetainedPointerSet<std::string> s(0x10000000); }, "invalid capacity: 268435456");
+    expectThrow(
+        [&] {
+            KQUPointerSet<std::string> s{a.get(), nullptr};
+        },
+        "-[KQUPointerSet initWithObjects:count:]: attempt to insert nil");
+    expectThrow(
+        [&] {
+            KQURetainedPointerSet<std::string> s{a, nullptr};
+        },
+        "-[KQURetainedPointerSet initWithObjects:count:]: attempt to insert nil");
+    expectThrow([] { KQUCountedRetainedPointerSet<std::string> s(0x10000000); },
+                "invalid capacity: 268435456");
     expectThrow([&] { KQUPointerKeyDictionary<std::string, std::string>().setObject(nullptr, a.get()); },
                 "-[KQUPointerKeyDictionary setObject:forKey:]: attempt to insert nil");
 }

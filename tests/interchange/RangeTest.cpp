@@ -29,8 +29,8 @@ std::set<uint64_t> members(KQURange r) {
 TEST(RangeAdditions, IntersectionsAgainstIntegerSets) {
     for (KQURange a : smallRanges())
         for (KQURange b : smallRanges()) {
-            SCOPED_TRACE(testing::Message() << "(" << a.location << "," << a.length << ") (" << b.location << ","
-                                            << b.length << ")");
+            SCOPED_TRACE(testing::Message() << "(" << a.location << "," << a.length << ") (" << b.location
+                                            << "," << b.length << ")");
             std::set<uint64_t> sa = members(a), common;
             for (uint64_t i : members(b))
                 if (sa.count(i)) common.insert(i);
@@ -58,7 +58,8 @@ TEST(RangeAdditions, IntersectionsAgainstIntegerSets) {
             // Ranges that only touch meet at the touching point.
             bool endsAtB = a.location + a.length == b.location;
             if (common.empty() && (endsAtB || b.location + b.length == a.location)) {
-                EXPECT_EQ(NSIntersectionRangeWithEdge(a, b, true), (KQURange{endsAtB ? b.location : a.location, 0}));
+                EXPECT_EQ(NSIntersectionRangeWithEdge(a, b, true),
+                          (KQURange{endsAtB ? b.location : a.location, 0}));
             }
         }
 }
@@ -68,7 +69,11 @@ TEST(RangeAdditions, EdgesAndPins) {
         KQURange a, b, edge, noEdge, pinned;
     } cases[] = {
         {{0, 5}, {5, 3}, {5, 0}, {KQUNotFound, 0}, {4, 0}},
-        {{5, 3}, {0, 5}, {5, 0}, {KQUNotFound, 0}, {7, 0}},  // B touches A's start: pinned at A's last character
+        {{5, 3},
+         {0, 5},
+         {5, 0},
+         {KQUNotFound, 0},
+         {7, 0}},  // B touches A's start: pinned at A's last character
         {{5, 3}, {0, 2}, {KQUNotFound, 0}, {KQUNotFound, 0}, {5, 0}},
         {{0, 0}, {0, 4}, {0, 0}, {0, 0}, {0, 0}},
         {{3, 0}, {0, 3}, {3, 0}, {KQUNotFound, 0}, {3, 0}},
@@ -100,7 +105,8 @@ TEST(RangeAdditions, AdjustForReplaceAgainstAnEdit) {
                     for (uint64_t k = 0; k < yl; ++k) expected.insert(100 + int(k));
                 KQURange got = NSAdjustRangeForReplace(r, x, yl);
                 if (startsInside && xE > rE && r.length + yl >= x.length) {
-                    EXPECT_EQ(got, (KQURange{r.location, r.length + yl - x.length}));  // the stated formula stands
+                    EXPECT_EQ(got,
+                              (KQURange{r.location, r.length + yl - x.length}));  // the stated formula stands
                     continue;
                 }
                 if (expected.empty()) {
@@ -110,8 +116,8 @@ TEST(RangeAdditions, AdjustForReplaceAgainstAnEdit) {
                 std::set<int> covered;
                 for (uint64_t i = got.location; i < got.location + got.length && i < edited.size(); ++i)
                     covered.insert(edited[i]);
-                ASSERT_EQ(covered, expected) << r.location << "," << r.length << " " << x.location << ","
-                                             << x.length << " " << yl;
+                ASSERT_EQ(covered, expected)
+                    << r.location << "," << r.length << " " << x.location << "," << x.length << " " << yl;
                 EXPECT_EQ(got.length, expected.size());
             }
 }
@@ -156,7 +162,7 @@ TEST(RangeAdditions, CleanupRanges) {
         {{{2, 3}}, 10, {{2, 3}}},
         {{{12, 3}}, 10, {{10, 0}}},
         {{{5, kMax}}, 10, {{5, 5}}},
-        {{{5, kMax}, {7, 1}}, 10, {{7, 1}}},  // far past the text, not ending at 4
+        {{{5, kMax}, {7, 1}}, 10, {{7, 1}}},        // far past the text, not ending at 4
         {{{20, 1}, {3, 2}, {4, 1}}, 10, {{3, 2}}},  // the first range kept is (3, 2)
         {{{0, 0}, {3, 2}}, 10, {{3, 2}}},
         {{{0, 0}, {0, 0}}, 10, {{0, 0}}},
