@@ -38,9 +38,8 @@ TEST(PointerCollections, EqualStringsAreTwoPointerMembersAndOneNoCopyKey) {
 TEST(PointerCollections, RetentionPerFamily) {
     Str o = str("o"), v = str("v");
     {
-        KQUMutablePointerSet<std::string> plain;
+        KQUMutablePointerSet<std::string> plain{o.get()};
         KQUCountedPointerSet<std::string> counted;
-        plain.addObject(o.get());
         counted.addObject(o.get());
         KQUPointerKeyDictionary<std::string, std::string> byAddress;
         byAddress.setObject(v, o.get());
@@ -89,15 +88,15 @@ TEST(PointerCollections, Refusals) {
     Str a = str("a");
     expectThrow(
         [&] {
-            KQUPointerSet<std::string> s{a.get(), nullptr};
+            (void)KQUPointerSet<std::string>{a.get(), nullptr};
         },
         "-[KQUPointerSet initWithObjects:count:]: attempt to insert nil");
     expectThrow(
         [&] {
-            KQURetainedPointerSet<std::string> s{a, nullptr};
+            (void)KQURetainedPointerSet<std::string>{a, nullptr};
         },
         "-[KQURetainedPointerSet initWithObjects:count:]: attempt to insert nil");
-    expectThrow([] { KQUCountedRetainedPointerSet<std::string> s(0x10000000); },
+    expectThrow([] { (void)KQUCountedRetainedPointerSet<std::string>(0x10000000); },
                 "invalid capacity: 268435456");
     expectThrow([&] { KQUPointerKeyDictionary<std::string, std::string>().setObject(nullptr, a.get()); },
                 "-[KQUPointerKeyDictionary setObject:forKey:]: attempt to insert nil");

@@ -68,16 +68,13 @@ TEST(RangeAdditions, EdgesAndPins) {
     struct Case {
         KQURange a, b, edge, noEdge, pinned;
     } cases[] = {
+        // clang-format off
         {{0, 5}, {5, 3}, {5, 0}, {KQUNotFound, 0}, {4, 0}},
-        {{5, 3},
-         {0, 5},
-         {5, 0},
-         {KQUNotFound, 0},
-         {7, 0}},  // B touches A's start: pinned at A's last character
+        {{5, 3}, {0, 5}, {5, 0}, {KQUNotFound, 0}, {7, 0}},  // B touches A's start: pinned at A's last character
         {{5, 3}, {0, 2}, {KQUNotFound, 0}, {KQUNotFound, 0}, {5, 0}},
-        {{0, 0}, {0, 4}, {0, 0}, {0, 0}, {0, 0}},
-        {{3, 0}, {0, 3}, {3, 0}, {KQUNotFound, 0}, {3, 0}},
+        {{0, 0}, {0, 4}, {0, 0}, {0, 0}, {0, 0}}, {{3, 0}, {0, 3}, {3, 0}, {KQUNotFound, 0}, {3, 0}},
         {{2, 4}, {3, 1}, {3, 1}, {3, 1}, {3, 1}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         EXPECT_EQ(NSIntersectionRangeWithEdge(c.a, c.b, true), c.edge);
@@ -90,11 +87,11 @@ TEST(RangeAdditions, AdjustForReplaceAgainstAnEdit) {
     for (KQURange r : smallRanges())
         for (KQURange x : smallRanges())
             for (uint64_t yl = 0; yl <= 8; ++yl) {
-                std::vector<int> text(20);
-                for (int i = 0; i < 20; ++i) text[size_t(i)] = i;
-                std::vector<int> edited(text.begin(), text.begin() + long(x.location));
-                for (uint64_t k = 0; k < yl; ++k) edited.push_back(100 + int(k));
-                edited.insert(edited.end(), text.begin() + long(x.location + x.length), text.end());
+                std::vector<int> edited;  // characters labelled 0..19, X replaced by 100, 101, ...
+                for (int i = 0; i < 20; ++i)
+                    if (uint64_t(i) < x.location || uint64_t(i) >= x.location + x.length) edited.push_back(i);
+                for (uint64_t k = 0; k < yl; ++k)
+                    edited.insert(edited.begin() + long(x.location + k), 100 + int(k));
                 uint64_t rE = r.location + r.length, xE = x.location + x.length;
                 bool startsInside = x.location > r.location && x.location < rE;
                 // R keeps its characters outside X, and takes in Y when X is R or lies inside R.
@@ -104,21 +101,17 @@ TEST(RangeAdditions, AdjustForReplaceAgainstAnEdit) {
                 if ((x == r && r.length > 0) || startsInside)
                     for (uint64_t k = 0; k < yl; ++k) expected.insert(100 + int(k));
                 KQURange got = NSAdjustRangeForReplace(r, x, yl);
-                if (startsInside && xE > rE && r.length + yl >= x.length) {
-                    EXPECT_EQ(got,
-                              (KQURange{r.location, r.length + yl - x.length}));  // the stated formula stands
+                if (startsInside && xE > rE && r.length + yl >= x.length) {  // the stated formula stands
+                    EXPECT_EQ(got, (KQURange{r.location, r.length + yl - x.length}));
                     continue;
                 }
-                if (expected.empty()) {
-                    EXPECT_EQ(got.length, 0u);
-                    continue;
-                }
+                EXPECT_EQ(got.length, expected.size());
+                if (expected.empty()) continue;
                 std::set<int> covered;
                 for (uint64_t i = got.location; i < got.location + got.length && i < edited.size(); ++i)
                     covered.insert(edited[i]);
                 ASSERT_EQ(covered, expected)
-                    << r.location << "," << r.length << " " << x.location << "," << x.length << " " << yl;
-                EXPECT_EQ(got.length, expected.size());
+                    << r.location << "," << r.length << " " << x.location << "," << x.length;
             }
 }
 
@@ -158,17 +151,13 @@ TEST(RangeAdditions, CleanupRanges) {
         uint64_t max;
         std::vector<KQURange> out;
     } cases[] = {
-        {{{0, 2}, {1, 3}, {5, 10}}, 8, {{0, 2}, {5, 3}}},
-        {{{2, 3}}, 10, {{2, 3}}},
-        {{{12, 3}}, 10, {{10, 0}}},
-        {{{5, kMax}}, 10, {{5, 5}}},
-        {{{5, kMax}, {7, 1}}, 10, {{7, 1}}},        // far past the text, not ending at 4
+        // clang-format off
+        {{{0, 2}, {1, 3}, {5, 10}}, 8, {{0, 2}, {5, 3}}}, {{{2, 3}}, 10, {{2, 3}}}, {{{12, 3}}, 10, {{10, 0}}},
+        {{{5, kMax}}, 10, {{5, 5}}}, {{{5, kMax}, {7, 1}}, 10, {{7, 1}}},  // far past the text, not ending at 4
         {{{20, 1}, {3, 2}, {4, 1}}, 10, {{3, 2}}},  // the first range kept is (3, 2)
-        {{{0, 0}, {3, 2}}, 10, {{3, 2}}},
-        {{{0, 0}, {0, 0}}, 10, {{0, 0}}},
-        {{{KQUNotFound, 1}, {4, 2}}, 10, {{4, 2}}},
-        {{{1, 2}, {KQUNotFound, 0}}, 10, {{1, 2}}},
-        {{{1, 2}, {6, KQUNotFound}}, 10, {{1, 2}, {6, 4}}},
+        {{{0, 0}, {3, 2}}, 10, {{3, 2}}}, {{{0, 0}, {0, 0}}, 10, {{0, 0}}}, {{{KQUNotFound, 1}, {4, 2}}, 10, {{4, 2}}},
+        {{{1, 2}, {KQUNotFound, 0}}, 10, {{1, 2}}}, {{{1, 2}, {6, KQUNotFound}}, 10, {{1, 2}, {6, 4}}},
+        // clang-format on
     };
     for (auto& c : cases) {
         cleanupRangesWithMaxRange(c.in, c.max);
