@@ -45,6 +45,7 @@ KQUZipEntry::KQUZipEntry(const uint8_t* header, KQUZipArchiveDataRepresentationR
     : mArchiveDataRepresentation(std::move(archive)) {
     // Offsets below are those of the central file header minus its 4-byte signature.
     uint16_t flags = KQUZipReadUInt16(header + 4);
+    mFlags = flags;
     if (flags & KQUZipFlagTraditionalEncryption)
         throw KQUZipException("KQUZipCentralFileHeaderError", "Encrypted files are not supported");
     setCompressionFlags(KQUZipReadUInt16(header + 6));

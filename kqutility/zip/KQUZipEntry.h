@@ -98,6 +98,8 @@ public:
     uint64_t localHeaderOffset() const { return mOffset; }
     uint32_t crc() const { return mCrc; }
     uint16_t compressionMethodCode() const { return mMethodCode; }
+    // The general-purpose flags of the central header (0 for entries made from values).
+    uint16_t flags() const { return mFlags; }
     const KQUZipArchiveDataRepresentationRef& archiveDataRepresentation() const {
         return mArchiveDataRepresentation;
     }
@@ -121,6 +123,7 @@ private:
     std::string mName;
     int mCompressionMethod = 0;
     uint16_t mMethodCode = 0;
+    uint16_t mFlags = 0;
     bool mIsEncryptedMethod = false;
     uint64_t mCompressedSize = 0;
     uint64_t mUncompressedSize = 0;
