@@ -25,14 +25,33 @@ bool dgelsWouldScale(std::span<const double> values) {
     return largest != 0 && (largest < std::ldexp(1.0, -960) || largest > std::ldexp(1.0, 960));
 }
 
-// (RᵀR)⁻¹ into out (n×n, column-major, full) from the upper triangle of R (leading
-// dimension ldr). 0, 4 (zero on the diagonal) or 6 (dpotri failed).
-int inverseFromR(const double* R, size_t ldr, int n, double* out) {
-    const size_t nn = static_cast<size_t>(n);
-    for (size_t j = 0; j < nn; ++j) {
-        if (R[j * ldr + j] == 0) return KQURegressionErrorSingular;
-        for (size_t i = 0; i < nn; ++i) out[j * nn + i] = i <= j ? R[j * ldr + i] : 0.0;
+// The Euclidean norm of each of X's n columns (m rows), before any factoring.
+std::vector<double> columnNorms(const double* X, size_t m, size_t n) {
+    std::vector<double> norms(n);
+    for (size_t j = 0; j < n; ++j) norms[j] = cblas_dnrm2(static_cast<int>(m), X + j * m, 1);
+    return norms;
+}
+
+// A column whose part independent of the columns before it (|R_jj|) is below
+// max(m,n)·eps of its own length is a combination of them to working precision: rounding
+// keeps R_jj from being exactly 0 even for a repeated column. The usual numerical-rank
+// tolerance, applied per column so that the columns' scales do not matter.
+bool rankDeficient(const double* R, size_t ldr, size_t n, std::span<const double> norms, size_t m) {
+    const double tolerance = static_cast<double>(std::max(m, n)) * std::ldexp(1.0, -52);
+    for (size_t j = 0; j < n; ++j) {
+        double d = std::fabs(R[j * ldr + j]);
+        if (d == 0 || d <= tolerance * norms[j]) return true;
     }
+    return false;
+}
+
+// (RᵀR)⁻¹ into out (n×n, column-major, full) from the upper triangle of R (leading
+// dimension ldr). 0, 4 (numerically singular) or 6 (dpotri failed).
+int inverseFromR(const double* R, size_t ldr, size_t m, int n, std::span<const double> norms, double* out) {
+    const size_t nn = static_cast<size_t>(n);
+    if (rankDeficient(R, ldr, nn, norms, m)) return KQURegressionErrorSingular;
+    for (size_t j = 0; j < nn; ++j)
+        for (size_t i = 0; i < nn; ++i) out[j * nn + i] = i <= j ? R[j * ldr + i] : 0.0;
     if (LAPACKE_dpotri_work(LAPACK_COL_MAJOR, 'U', n, out, n) != 0) return KQURegressionErrorInversion;
     for (size_t j = 0; j < nn; ++j)
         for (size_t i = j + 1; i < nn; ++i) out[j * nn + i] = out[i * nn + j];
@@ -49,6 +68,8 @@ bool KQUValidLeastSquaresShape(size_t m, int64_t n, int64_t columns, size_t xsSi
     if (m < 1 || n < 1 || columns < 0 || m > static_cast<size_t>(INT_MAX) || n > INT_MAX ||
         m < static_cast<size_t>(n))
         return false;
+    // Beyond what a vector can hold (length_error rather than bad_alloc): refused here.
+    if (m * static_cast<size_t>(n) > std::vector<double>().max_size()) return false;
     // xsSize == columns * m without overflow.
     return columns == 0 ? xsSize == 0 : xsSize / m == static_cast<size_t>(columns) && xsSize % m == 0;
 }
@@ -79,6 +100,7 @@ KQULeastSquaresResult KQUSolveLeastSquares(std::vector<double> X, std::vector<do
         sst = cblas_ddot(mi, b.data(), 1, b.data(), 1);
     }
 
+    const std::vector<double> norms = columnNorms(X.data(), m, n);
     // Only when dgels would rescale (magnitudes beyond 2^±960) is the residual taken from
     // copies instead of from the right-hand side's lower rows.
     std::vector<double> keptX, keptB;
@@ -87,16 +109,24 @@ KQULeastSquaresResult KQUSolveLeastSquares(std::vector<double> X, std::vector<do
         keptB = b;
     }
 
+    // dgels answers an all-zero target without factoring X; R is still wanted for the
+    // singularity check and the covariance, so such a target is factored here instead.
+    const bool zeroTarget = std::all_of(b.begin(), b.end(), [](double v) { return v == 0; });
+    std::vector<double> tau(zeroTarget ? n : 0);
+    auto call = [&](double* work, lapack_int lwork) {
+        return zeroTarget ? LAPACKE_dgeqrf_work(LAPACK_COL_MAJOR, mi, ni, X.data(), mi, tau.data(), work, lwork)
+                          : LAPACKE_dgels_work(LAPACK_COL_MAJOR, 'N', mi, ni, 1, X.data(), mi, b.data(), mi, work,
+                                               lwork);
+    };
     double optimal = 0;
-    lapack_int info = LAPACKE_dgels_work(LAPACK_COL_MAJOR, 'N', mi, ni, 1, X.data(), mi, b.data(), mi, &optimal, -1);
+    lapack_int info = call(&optimal, -1);
     double lwork = std::max({optimal, 1.0, static_cast<double>(std::min(mi, ni)) * 2});
     if (info != 0 || lwork > INT_MAX) {
         result.errorType = KQUReportSolverFailure(failureMessage);
         return result;
     }
     std::vector<double> work(static_cast<size_t>(lwork));
-    info = LAPACKE_dgels_work(LAPACK_COL_MAJOR, 'N', mi, ni, 1, X.data(), mi, b.data(), mi, work.data(),
-                              static_cast<lapack_int>(work.size()));
+    info = call(work.data(), static_cast<lapack_int>(work.size()));
     if (info != 0) {
         result.errorType = KQUReportSolverFailure(failureMessage);
         return result;
@@ -119,14 +149,13 @@ KQULeastSquaresResult KQUSolveLeastSquares(std::vector<double> X, std::vector<do
     // itself, except for an all-zero X, which it answers with a zero solution.
     if (wantInverseDiagonal) {
         std::vector<double> inverse(n * n);
-        result.errorType = inverseFromR(X.data(), m, ni, inverse.data());
+        result.errorType = inverseFromR(X.data(), m, m, ni, norms, inverse.data());
         if (result.errorType == 0) {
             result.inverseDiagonal.resize(n);
             for (size_t i = 0; i < n; ++i) result.inverseDiagonal[i] = inverse[i * n + i];
         }
-    } else {
-        for (size_t j = 0; j < n; ++j)
-            if (X[j * m + j] == 0) result.errorType = KQURegressionErrorSingular;
+    } else if (rankDeficient(X.data(), m, n, norms, m)) {
+        result.errorType = KQURegressionErrorSingular;
     }
     return result;
 }
@@ -355,7 +384,8 @@ int KQURegressionModelCovarianceMatrix(std::span<const double> X, int n, int m, 
         if (LAPACKE_dgeqrf_work(LAPACK_COL_MAJOR, m, n, factor.data(), m, tau.data(), work.data(),
                                 static_cast<lapack_int>(work.size())) != 0)
             return KQURegressionErrorInversion;
-        return detail::inverseFromR(factor.data(), rows, n, out.data());
+        std::vector<double> norms = detail::columnNorms(X.data(), rows, cols);
+        return detail::inverseFromR(factor.data(), rows, rows, n, norms, out.data());
     } catch (const std::bad_alloc&) {
         return KQURegressionErrorAllocation;
     }

@@ -7,7 +7,9 @@
 //  - SSE as the sum of squares of rows n..m-1 that dgels leaves in the right-hand side
 //    (Qᵀb below R), which is never negative and loses nothing to cancellation;
 //  - the centred SST from deviations about b₀ + Σ(bᵢ − b₀)/m, so equal targets give 0;
-//  - the diagonal of (XᵀX)⁻¹ = (RᵀR)⁻¹ from R itself (dpotri), on request.
+//  - the diagonal of (XᵀX)⁻¹ = (RᵀR)⁻¹ from R itself (dpotri), on request;
+//  - error 4 when a column of X is a combination of the others to working precision
+//    (dgels itself only refuses an exact zero on R's diagonal, which rounding hides).
 // Dimensions are checked before any BLAS or LAPACK call, which would otherwise end the
 // process on a bad one.
 #pragma once

@@ -1,7 +1,7 @@
 #include "kqutility/regression/KQUMovingAverageRegressionModel.h"
 
 #include <cmath>
-#include <new>
+#include <exception>
 
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
 
@@ -21,7 +21,7 @@ KQUMovingAverageRegressionModel::KQUMovingAverageRegressionModel(std::span<const
     try {
         mTrendXValues.reserve(count - period + 1);
         mTrendYValues.reserve(count - period + 1);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // bad_alloc, or length_error beyond max_size()
         mTrendXValues = {};
         mTrendYValues = {};
         KQU_OBJECT_ASSERT_FAILURE("malloc in KQUMovingAverageRegressionModel failed.");

@@ -32,7 +32,7 @@ inline constexpr int KQURegressionErrorNone = 0;
 inline constexpr int KQURegressionErrorAllocation = 1;
 inline constexpr int KQURegressionErrorNotPositive = 2;  // a value to be log-transformed is <= 0
 inline constexpr int KQURegressionErrorSolver = 3;       // bad dimensions, or dgels failed
-inline constexpr int KQURegressionErrorSingular = 4;     // XᵀX singular (zero on R's diagonal)
+inline constexpr int KQURegressionErrorSingular = 4;     // XᵀX singular (see the covariance below)
 inline constexpr int KQURegressionErrorPeriod = 5;       // bad moving-average period or lengths
 inline constexpr int KQURegressionErrorInversion = 6;    // inverting XᵀX failed
 
@@ -101,7 +101,8 @@ protected:
 // (XᵀX)⁻¹ for X, m rows by n columns column-major, into out (n*n values, column-major),
 // from the triangular factor of a QR factorisation of a copy of X. Returns 0, or
 // 1 (no memory), 3 (m < 1, n < 1, m < n, counts beyond 32 bits, spans too short),
-// 4 (singular: a zero on R's diagonal), 6 (the inversion failed).
+// 4 (singular: some column is a combination of the others to working precision, that
+// is |R_jj| <= max(m,n)·2⁻⁵²·‖column j‖), 6 (the inversion failed).
 [[nodiscard]] int KQURegressionModelCovarianceMatrix(std::span<const double> X, int n, int m, std::span<double> out);
 
 // The standard error of the mean of v (two passes; NaN for fewer than two values).
