@@ -6,7 +6,8 @@
 
 namespace kqu {
 
-KQUAttributedString::KQUAttributedString(std::u16string text, Attributes attributes) : mText(std::move(text)) {
+KQUAttributedString::KQUAttributedString(std::u16string text, Attributes attributes)
+    : mText(std::move(text)) {
     if (!mText.empty()) mRuns.push_back({mText.size(), std::move(attributes)});
 }
 
@@ -30,9 +31,8 @@ void KQUAttributedString::append(const KQUAttributedString& other) {
 void KQUAttributedString::checkRange(KQURange range) const {
     uint64_t size = mText.size();
     if (range.location > size || range.length > size - range.location)
-        throw KQUException(NSRangeException,
-                           fmt::format("Range {{{}, {}}} out of bounds; string length {}", range.location,
-                                       range.length, size));
+        throw KQUException(NSRangeException, fmt::format("Range {{{}, {}}} out of bounds; string length {}",
+                                                         range.location, range.length, size));
 }
 
 size_t KQUAttributedString::runIndexAt(uint64_t index, uint64_t* runStart) const {
@@ -91,7 +91,8 @@ void KQUAttributedString::changeRange(KQURange range, Change change) {
 }
 
 void KQUAttributedString::addAttribute(std::string_view name, const KQUValue& value, KQURange range) {
-    changeRange(range, [&](Attributes& attributes) { attributes.insert_or_assign(std::string(name), value); });
+    changeRange(range,
+                [&](Attributes& attributes) { attributes.insert_or_assign(std::string(name), value); });
 }
 
 void KQUAttributedString::removeAttribute(std::string_view name, KQURange range) {

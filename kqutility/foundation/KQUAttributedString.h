@@ -52,7 +52,8 @@ public:
     // The value of one attribute at index (nullptr when absent), and in *effectiveRange the
     // longest range around index over which that attribute has the same value (or is
     // equally absent). Throws NSRangeException when index >= length().
-    const KQUValue* attribute(std::string_view name, uint64_t index, KQURange* effectiveRange = nullptr) const;
+    const KQUValue* attribute(std::string_view name, uint64_t index,
+                              KQURange* effectiveRange = nullptr) const;
 
     bool operator==(const KQUAttributedString& other) const = default;
 

@@ -12,9 +12,10 @@ namespace kqu {
 using detail::KQUAdditiveForm;
 using detail::KQUMultiplicativeForm;
 
-void KQUFittedRegressionModel::solveTransformed(std::vector<double> X, std::vector<double> b, size_t m, size_t n,
-                                                std::string_view failureMessage) {
-    auto fitted = detail::KQUSolveLeastSquares(std::move(X), std::move(b), m, n, mAffine, false, failureMessage);
+void KQUFittedRegressionModel::solveTransformed(std::vector<double> X, std::vector<double> b, size_t m,
+                                                size_t n, std::string_view failureMessage) {
+    auto fitted =
+        detail::KQUSolveLeastSquares(std::move(X), std::move(b), m, n, mAffine, false, failureMessage);
     mErrorType = fitted.errorType;
     if (fitted.coefficients.empty()) return;
     mCoefficients = std::move(fitted.coefficients);
@@ -36,7 +37,8 @@ template <typename Transform>
 int buildDesign(std::span<const double> xs, size_t m, int64_t columns, bool affine, std::string_view failure,
                 Transform transform, std::vector<double>& X) {
     const int64_t n = columns + (affine ? 1 : 0);
-    if (!detail::KQUValidLeastSquaresShape(m, n, columns, xs.size())) return detail::KQUReportSolverFailure(failure);
+    if (!detail::KQUValidLeastSquaresShape(m, n, columns, xs.size()))
+        return detail::KQUReportSolverFailure(failure);
     X.resize(m * static_cast<size_t>(n));
     auto out = X.begin();
     if (affine) out = std::fill_n(out, m, 1.0);
@@ -82,8 +84,9 @@ bool enoughValues(std::span<const double> x, size_t n, bool affine) {
 // ---------------------------------------------------------------------------------------
 // Polynomial
 
-KQUPolynomialRegressionModel::KQUPolynomialRegressionModel(std::span<const double> xs, std::span<const double> ys,
-                                                           int xOrder, bool makeAffine, double desiredIntercept) {
+KQUPolynomialRegressionModel::KQUPolynomialRegressionModel(std::span<const double> xs,
+                                                           std::span<const double> ys, int xOrder,
+                                                           bool makeAffine, double desiredIntercept) {
     static constexpr const char* failure = "dels_ in KQUPolynomialRegressionModel failed.";
     mAffine = makeAffine;
     mIntercept = makeAffine ? 0.0 : desiredIntercept;
@@ -128,15 +131,16 @@ std::u16string KQUPolynomialRegressionModel::simpleEquationString() const {
 }
 
 KQUAttributedString KQUPolynomialRegressionModel::equationString() const {
-    return detail::KQUAdditiveAttributedEquation(KQUAdditiveForm::Polynomial, mCoefficients, mAffine, mIntercept);
+    return detail::KQUAdditiveAttributedEquation(KQUAdditiveForm::Polynomial, mCoefficients, mAffine,
+                                                 mIntercept);
 }
 
 // ---------------------------------------------------------------------------------------
 // Logarithmic
 
-KQULogarithmicRegressionModel::KQULogarithmicRegressionModel(std::span<const double> xs, std::span<const double> ys,
-                                                             int xDimension, bool makeAffine,
-                                                             double desiredIntercept) {
+KQULogarithmicRegressionModel::KQULogarithmicRegressionModel(std::span<const double> xs,
+                                                             std::span<const double> ys, int xDimension,
+                                                             bool makeAffine, double desiredIntercept) {
     static constexpr const char* failure = "dels_ in KQULogarithmicRegressionModel failed.";
     mAffine = makeAffine;
     mIntercept = makeAffine ? 0.0 : desiredIntercept;
@@ -161,11 +165,13 @@ double KQULogarithmicRegressionModel::estimateForX(std::span<const double> x) co
 }
 
 std::u16string KQULogarithmicRegressionModel::simpleEquationString() const {
-    return detail::KQUAdditiveSimpleEquation(KQUAdditiveForm::Logarithmic, mCoefficients, mAffine, mIntercept);
+    return detail::KQUAdditiveSimpleEquation(KQUAdditiveForm::Logarithmic, mCoefficients, mAffine,
+                                             mIntercept);
 }
 
 KQUAttributedString KQULogarithmicRegressionModel::equationString() const {
-    return detail::KQUAdditiveAttributedEquation(KQUAdditiveForm::Logarithmic, mCoefficients, mAffine, mIntercept);
+    return detail::KQUAdditiveAttributedEquation(KQUAdditiveForm::Logarithmic, mCoefficients, mAffine,
+                                                 mIntercept);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -193,12 +199,14 @@ double KQUPowerRegressionModel::estimateForX(std::span<const double> x) const {
     const size_t n = mCoefficients.size();
     if (!enoughValues(x, n, mAffine)) return NAN;
     double product = mAffine ? std::exp(mCoefficients[0]) : 1.0;
-    for (size_t i = mAffine ? 1 : 0; i < n; ++i) product *= std::pow(x[mAffine ? i - 1 : i], mCoefficients[i]);
+    for (size_t i = mAffine ? 1 : 0; i < n; ++i)
+        product *= std::pow(x[mAffine ? i - 1 : i], mCoefficients[i]);
     return product * mIntercept;
 }
 
 std::u16string KQUPowerRegressionModel::simpleEquationString() const {
-    return detail::KQUMultiplicativeSimpleEquation(KQUMultiplicativeForm::Power, mCoefficients, mAffine, mIntercept);
+    return detail::KQUMultiplicativeSimpleEquation(KQUMultiplicativeForm::Power, mCoefficients, mAffine,
+                                                   mIntercept);
 }
 
 KQUAttributedString KQUPowerRegressionModel::equationString() const {
@@ -209,9 +217,9 @@ KQUAttributedString KQUPowerRegressionModel::equationString() const {
 // ---------------------------------------------------------------------------------------
 // Exponential
 
-KQUExponentialRegressionModel::KQUExponentialRegressionModel(std::span<const double> xs, std::span<const double> ys,
-                                                             int xDimension, bool makeAffine,
-                                                             double desiredIntercept) {
+KQUExponentialRegressionModel::KQUExponentialRegressionModel(std::span<const double> xs,
+                                                             std::span<const double> ys, int xDimension,
+                                                             bool makeAffine, double desiredIntercept) {
     static constexpr const char* failure = "dels_ in KQUExponentialRegressionModel failed.";
     mAffine = makeAffine;
     mIntercept = makeAffine ? 1.0 : desiredIntercept;
@@ -236,7 +244,8 @@ double KQUExponentialRegressionModel::estimateForX(std::span<const double> x) co
     const size_t n = mCoefficients.size();
     if (!enoughValues(x, n, mAffine)) return NAN;
     double product = mAffine ? std::exp(mCoefficients[0]) : 1.0;
-    for (size_t i = mAffine ? 1 : 0; i < n; ++i) product *= std::exp(x[mAffine ? i - 1 : i] * mCoefficients[i]);
+    for (size_t i = mAffine ? 1 : 0; i < n; ++i)
+        product *= std::exp(x[mAffine ? i - 1 : i] * mCoefficients[i]);
     return product * mIntercept;
 }
 
@@ -246,8 +255,8 @@ std::u16string KQUExponentialRegressionModel::simpleEquationString() const {
 }
 
 KQUAttributedString KQUExponentialRegressionModel::equationString() const {
-    return detail::KQUMultiplicativeAttributedEquation(KQUMultiplicativeForm::Exponential, mCoefficients, mAffine,
-                                                       mIntercept);
+    return detail::KQUMultiplicativeAttributedEquation(KQUMultiplicativeForm::Exponential, mCoefficients,
+                                                       mAffine, mIntercept);
 }
 
 }  // namespace kqu

@@ -21,7 +21,8 @@ class KQUPolynomialRegressionModel : public KQUFittedRegressionModel {
 public:
     KQUPolynomialRegressionModel(std::span<const double> xs, std::span<const double> ys, int xOrder,
                                  bool makeAffine, double desiredIntercept);
-    static KQUPolynomialRegressionModel affine(std::span<const double> xs, std::span<const double> ys, int xOrder) {
+    static KQUPolynomialRegressionModel affine(std::span<const double> xs, std::span<const double> ys,
+                                               int xOrder) {
         return {xs, ys, xOrder, true, 0.0};
     }
     static KQUPolynomialRegressionModel nonAffine(std::span<const double> xs, std::span<const double> ys,
@@ -59,7 +60,8 @@ class KQUPowerRegressionModel : public KQUFittedRegressionModel {
 public:
     KQUPowerRegressionModel(std::span<const double> xs, std::span<const double> ys, int xDimension,
                             bool makeAffine, double desiredIntercept);
-    static KQUPowerRegressionModel affine(std::span<const double> xs, std::span<const double> ys, int xDimension) {
+    static KQUPowerRegressionModel affine(std::span<const double> xs, std::span<const double> ys,
+                                          int xDimension) {
         return {xs, ys, xDimension, true, 1.0};
     }
     static KQUPowerRegressionModel nonAffine(std::span<const double> xs, std::span<const double> ys,

@@ -19,17 +19,62 @@ constexpr double kTiny = 1e-16;  // coefficients within ±kTiny are not written
 // dgels scales A or b whose largest magnitude lies outside [smlnum, bignum]
 // (dlamch('S')/dlamch('P') = 2^-970 and its reciprocal) and then scales back only the
 // solution rows, not the residual rows below them. A margin keeps us clear of the edge.
-bool dgelsWouldScale(std::span<const double> values) {
-    double largest = 0;
-    for (double v : values) largest = std::max(largest, std::fabs(v));  // NaN is skipped by max
+bool outsideDgelsRange(double largest) {
     return largest != 0 && (largest < std::ldexp(1.0, -960) || largest > std::ldexp(1.0, 960));
 }
 
-// The Euclidean norm of each of X's n columns (m rows), before any factoring.
-std::vector<double> columnNorms(const double* X, size_t m, size_t n) {
-    std::vector<double> norms(n);
-    for (size_t j = 0; j < n; ++j) norms[j] = cblas_dnrm2(static_cast<int>(m), X + j * m, 1);
-    return norms;
+// Σ v², Σ (v − shift) and Σ (v − shift)² with four accumulators: these passes run over
+// every value of X and b, and one accumulator would leave them waiting on each addition.
+double sumOfSquares(const double* v, size_t count, double shift = 0) {
+    double a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        double d0 = v[i] - shift, d1 = v[i + 1] - shift, d2 = v[i + 2] - shift, d3 = v[i + 3] - shift;
+        a0 += d0 * d0, a1 += d1 * d1, a2 += d2 * d2, a3 += d3 * d3;
+    }
+    for (; i < count; ++i) a0 += (v[i] - shift) * (v[i] - shift);
+    return (a0 + a1) + (a2 + a3);
+}
+
+double sumOfDeviations(const double* v, size_t count, double shift) {
+    double a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4)
+        a0 += v[i] - shift, a1 += v[i + 1] - shift, a2 += v[i + 2] - shift, a3 += v[i + 3] - shift;
+    for (; i < count; ++i) a0 += v[i] - shift;
+    return (a0 + a1) + (a2 + a3);
+}
+
+struct ColumnScan {
+    std::vector<double> norms;  // Euclidean norm of each column
+    bool outsideDgelsRange = false;
+};
+
+// One pass over n columns of m values. A plain sum of squares is exact enough for a
+// tolerance, and when it is finite and not tiny every value lies well inside dgels's
+// range (below 2^512, and some above 2^-460); only otherwise is the column looked at again.
+ColumnScan scanColumns(const double* X, size_t m, size_t n) {
+    ColumnScan scan;
+    scan.norms.resize(n);
+    for (size_t j = 0; j < n; ++j) {
+        const double* column = X + j * m;
+        double squares = sumOfSquares(column, m);
+        if (std::isfinite(squares) && squares >= 0x1p-900) {
+            scan.norms[j] = std::sqrt(squares);
+            continue;
+        }
+        double largest = 0;
+        for (size_t i = 0; i < m; ++i) largest = std::max(largest, std::fabs(column[i]));
+        scan.outsideDgelsRange = scan.outsideDgelsRange || outsideDgelsRange(largest);
+        if (largest > 0 && std::isfinite(largest)) {
+            squares = 0;
+            for (size_t i = 0; i < m; ++i) squares += (column[i] / largest) * (column[i] / largest);
+            scan.norms[j] = largest * std::sqrt(squares);
+        } else {
+            scan.norms[j] = largest;  // 0, or infinite
+        }
+    }
+    return scan;
 }
 
 // A column whose part independent of the columns before it (|R_jj|) is below
@@ -80,7 +125,8 @@ int KQUReportSolverFailure(std::string_view failureMessage) {
 }
 
 KQULeastSquaresResult KQUSolveLeastSquares(std::vector<double> X, std::vector<double> b, size_t m, size_t n,
-                                           bool centred, bool wantInverseDiagonal, std::string_view failureMessage) {
+                                           bool centred, bool wantInverseDiagonal,
+                                           std::string_view failureMessage) {
     KQULeastSquaresResult result;
     if (!KQUValidLeastSquaresShape(m, static_cast<int64_t>(n), static_cast<int64_t>(n), X.size()) ||
         b.size() != m) {
@@ -92,19 +138,18 @@ KQULeastSquaresResult KQUSolveLeastSquares(std::vector<double> X, std::vector<do
     // Totals before dgels overwrites b.
     double sst = 0;
     if (centred) {
-        double shift = b[0], deviations = 0;
-        for (double v : b) deviations += v - shift;
-        double mean = shift + deviations / static_cast<double>(m);
-        for (double v : b) sst += (v - mean) * (v - mean);
+        double mean = b[0] + sumOfDeviations(b.data(), m, b[0]) / static_cast<double>(m);
+        sst = sumOfSquares(b.data(), m, mean);
     } else {
-        sst = cblas_ddot(mi, b.data(), 1, b.data(), 1);
+        sst = sumOfSquares(b.data(), m);
     }
 
-    const std::vector<double> norms = columnNorms(X.data(), m, n);
+    const ColumnScan scan = scanColumns(X.data(), m, n);
+    const std::vector<double>& norms = scan.norms;
     // Only when dgels would rescale (magnitudes beyond 2^±960) is the residual taken from
     // copies instead of from the right-hand side's lower rows.
     std::vector<double> keptX, keptB;
-    if (dgelsWouldScale(X) || dgelsWouldScale(b)) {
+    if (scan.outsideDgelsRange || scanColumns(b.data(), m, 1).outsideDgelsRange) {
         keptX = X;
         keptB = b;
     }
@@ -114,9 +159,10 @@ KQULeastSquaresResult KQUSolveLeastSquares(std::vector<double> X, std::vector<do
     const bool zeroTarget = std::all_of(b.begin(), b.end(), [](double v) { return v == 0; });
     std::vector<double> tau(zeroTarget ? n : 0);
     auto call = [&](double* work, lapack_int lwork) {
-        return zeroTarget ? LAPACKE_dgeqrf_work(LAPACK_COL_MAJOR, mi, ni, X.data(), mi, tau.data(), work, lwork)
-                          : LAPACKE_dgels_work(LAPACK_COL_MAJOR, 'N', mi, ni, 1, X.data(), mi, b.data(), mi, work,
-                                               lwork);
+        return zeroTarget
+                   ? LAPACKE_dgeqrf_work(LAPACK_COL_MAJOR, mi, ni, X.data(), mi, tau.data(), work, lwork)
+                   : LAPACKE_dgels_work(LAPACK_COL_MAJOR, 'N', mi, ni, 1, X.data(), mi, b.data(), mi, work,
+                                        lwork);
     };
     double optimal = 0;
     lapack_int info = call(&optimal, -1);
@@ -137,8 +183,8 @@ KQULeastSquaresResult KQUSolveLeastSquares(std::vector<double> X, std::vector<do
     if (keptX.empty()) {
         sse = cblas_ddot(mi - ni, b.data() + n, 1, b.data() + n, 1);
     } else {
-        cblas_dgemv(CblasColMajor, CblasNoTrans, mi, ni, -1.0, keptX.data(), mi, result.coefficients.data(), 1, 1.0,
-                    keptB.data(), 1);
+        cblas_dgemv(CblasColMajor, CblasNoTrans, mi, ni, -1.0, keptX.data(), mi, result.coefficients.data(),
+                    1, 1.0, keptB.data(), 1);
         for (double r : keptB) sse += r * r;
     }
     if (sst == 0) sse = 0;
@@ -175,9 +221,12 @@ std::u16string decimal(int64_t value) {
 
 const char* modelName(KQUAdditiveForm form) {
     switch (form) {
-        case KQUAdditiveForm::Linear: return "KQULinearRegressionModel";
-        case KQUAdditiveForm::Polynomial: return "KQUPolynomialRegressionModel";
-        case KQUAdditiveForm::Logarithmic: return "KQULogarithmicRegressionModel";
+        case KQUAdditiveForm::Linear:
+            return "KQULinearRegressionModel";
+        case KQUAdditiveForm::Polynomial:
+            return "KQUPolynomialRegressionModel";
+        case KQUAdditiveForm::Logarithmic:
+            return "KQULogarithmicRegressionModel";
     }
     return "";
 }
@@ -233,7 +282,8 @@ std::u16string KQUAdditiveSimpleEquation(KQUAdditiveForm form, std::span<const d
 
 namespace {
 
-void appendAdditiveTerm(KQUAdditiveForm form, KQUAttributedString& out, double v, int64_t j, bool& firstTermDone) {
+void appendAdditiveTerm(KQUAdditiveForm form, KQUAttributedString& out, double v, int64_t j,
+                        bool& firstTermDone) {
     if (!(v < -kTiny || v > kTiny)) return;  // also NaN
     if (j < 0) {
         KQU_ASSERT_FAILURE("Incorrect {} in p_equationTermWithCoefficient in {}",
@@ -269,8 +319,8 @@ void appendAdditiveTerm(KQUAdditiveForm form, KQUAttributedString& out, double v
 
 }  // namespace
 
-KQUAttributedString KQUAdditiveAttributedEquation(KQUAdditiveForm form, std::span<const double> beta, bool affine,
-                                                  double intercept) {
+KQUAttributedString KQUAdditiveAttributedEquation(KQUAdditiveForm form, std::span<const double> beta,
+                                                  bool affine, double intercept) {
     KQUAttributedString out(u"y = ");
     bool firstTermDone = false;
     const int64_t n = static_cast<int64_t>(beta.size());
@@ -281,8 +331,8 @@ KQUAttributedString KQUAdditiveAttributedEquation(KQUAdditiveForm form, std::spa
     return out;
 }
 
-std::u16string KQUMultiplicativeSimpleEquation(KQUMultiplicativeForm form, std::span<const double> beta, bool affine,
-                                               double intercept) {
+std::u16string KQUMultiplicativeSimpleEquation(KQUMultiplicativeForm form, std::span<const double> beta,
+                                               bool affine, double intercept) {
     const size_t n = beta.size();
     double a = affine ? (n ? std::exp(beta[0]) : NAN) : intercept;
     std::u16string text = u"y = ";
@@ -332,7 +382,8 @@ void appendMultiplicativeTerm(KQUMultiplicativeForm form, KQUAttributedString& o
         } else {
             out.append(u"x" + d + (s == u"1" ? u"" : s));
             out.addAttribute(KQUSuperscriptAttributeName, down, {start + 1, d.size()});
-            if (s != u"1") out.addAttribute(KQUSuperscriptAttributeName, up, {start + 1 + d.size(), s.size()});
+            if (s != u"1")
+                out.addAttribute(KQUSuperscriptAttributeName, up, {start + 1 + d.size(), s.size()});
         }
     } else {
         std::u16string exponent = (s == u"1" ? u"" : s) + u"x" + (j == 1 ? u"" : d);
@@ -343,8 +394,9 @@ void appendMultiplicativeTerm(KQUMultiplicativeForm form, KQUAttributedString& o
 
 }  // namespace
 
-KQUAttributedString KQUMultiplicativeAttributedEquation(KQUMultiplicativeForm form, std::span<const double> beta,
-                                                        bool affine, double intercept) {
+KQUAttributedString KQUMultiplicativeAttributedEquation(KQUMultiplicativeForm form,
+                                                        std::span<const double> beta, bool affine,
+                                                        double intercept) {
     const size_t n = beta.size();
     double a = affine ? (n ? std::exp(beta[0]) : NAN) : intercept;
     std::u16string s = formatted(a);
@@ -358,7 +410,8 @@ KQUAttributedString KQUMultiplicativeAttributedEquation(KQUMultiplicativeForm fo
         out.append(s);
     }
     for (size_t i = affine ? 1 : 0; i < n; ++i)
-        appendMultiplicativeTerm(form, out, beta[i], affine ? static_cast<int64_t>(i) : static_cast<int64_t>(i) + 1);
+        appendMultiplicativeTerm(form, out, beta[i],
+                                 affine ? static_cast<int64_t>(i) : static_cast<int64_t>(i) + 1);
     if (out == KQUAttributedString(u"y = ")) out.append(u"1");
     return out;
 }
@@ -384,8 +437,8 @@ int KQURegressionModelCovarianceMatrix(std::span<const double> X, int n, int m, 
         if (LAPACKE_dgeqrf_work(LAPACK_COL_MAJOR, m, n, factor.data(), m, tau.data(), work.data(),
                                 static_cast<lapack_int>(work.size())) != 0)
             return KQURegressionErrorInversion;
-        std::vector<double> norms = detail::columnNorms(X.data(), rows, cols);
-        return detail::inverseFromR(factor.data(), rows, rows, n, norms, out.data());
+        return detail::inverseFromR(factor.data(), rows, rows, n,
+                                    detail::scanColumns(X.data(), rows, cols).norms, out.data());
     } catch (const std::bad_alloc&) {
         return KQURegressionErrorAllocation;
     }

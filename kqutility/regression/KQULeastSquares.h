@@ -39,22 +39,24 @@ struct KQULeastSquaresResult {
 // constant is estimated) rather than uncentred. failureMessage is reported through the
 // assertion handler when dgels fails or the shape is refused. May throw std::bad_alloc.
 KQULeastSquaresResult KQUSolveLeastSquares(std::vector<double> X, std::vector<double> b, size_t m, size_t n,
-                                           bool centred, bool wantInverseDiagonal, std::string_view failureMessage);
+                                           bool centred, bool wantInverseDiagonal,
+                                           std::string_view failureMessage);
 
 // Reports failureMessage through the assertion handler and answers error 3.
 int KQUReportSolverFailure(std::string_view failureMessage);
 
 // The equation text of the additive models (linear, polynomial, logarithmic).
 enum class KQUAdditiveForm { Linear, Polynomial, Logarithmic };
-std::u16string KQUAdditiveSimpleEquation(KQUAdditiveForm form, std::span<const double> coefficients, bool affine,
-                                         double intercept);
+std::u16string KQUAdditiveSimpleEquation(KQUAdditiveForm form, std::span<const double> coefficients,
+                                         bool affine, double intercept);
 KQUAttributedString KQUAdditiveAttributedEquation(KQUAdditiveForm form, std::span<const double> coefficients,
                                                   bool affine, double intercept);
 
 // The equation text of the multiplicative models (power, exponential).
 enum class KQUMultiplicativeForm { Power, Exponential };
-std::u16string KQUMultiplicativeSimpleEquation(KQUMultiplicativeForm form, std::span<const double> coefficients,
-                                               bool affine, double intercept);
+std::u16string KQUMultiplicativeSimpleEquation(KQUMultiplicativeForm form,
+                                               std::span<const double> coefficients, bool affine,
+                                               double intercept);
 KQUAttributedString KQUMultiplicativeAttributedEquation(KQUMultiplicativeForm form,
                                                         std::span<const double> coefficients, bool affine,
                                                         double intercept);

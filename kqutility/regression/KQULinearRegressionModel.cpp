@@ -42,8 +42,8 @@ void KQULinearRegressionModel::fit(std::span<const double> xs, std::span<const d
     if (mIntercept != 0)
         for (double& v : b) v -= mIntercept;
 
-    auto fitted = detail::KQUSolveLeastSquares(std::move(X), std::move(b), m, static_cast<size_t>(n), mAffine, true,
-                                               kSolverFailure);
+    auto fitted = detail::KQUSolveLeastSquares(std::move(X), std::move(b), m, static_cast<size_t>(n), mAffine,
+                                               true, kSolverFailure);
     if (fitted.coefficients.empty()) {
         mErrorType = fitted.errorType;
         return;
@@ -82,7 +82,8 @@ double KQULinearRegressionModel::estimateForX(std::span<const double> x) const {
 }
 
 std::u16string KQULinearRegressionModel::simpleEquationString() const {
-    return detail::KQUAdditiveSimpleEquation(detail::KQUAdditiveForm::Linear, mCoefficients, mAffine, mIntercept);
+    return detail::KQUAdditiveSimpleEquation(detail::KQUAdditiveForm::Linear, mCoefficients, mAffine,
+                                             mIntercept);
 }
 
 KQUAttributedString KQULinearRegressionModel::equationString() const {

@@ -20,7 +20,8 @@ class KQULinearRegressionModel : public KQUFittedRegressionModel {
 public:
     KQULinearRegressionModel(std::span<const double> xs, std::span<const double> ys, int xDimension,
                              bool makeAffine, double desiredIntercept);
-    static KQULinearRegressionModel affine(std::span<const double> xs, std::span<const double> ys, int xDimension) {
+    static KQULinearRegressionModel affine(std::span<const double> xs, std::span<const double> ys,
+                                           int xDimension) {
         return {xs, ys, xDimension, true, 0.0};
     }
     static KQULinearRegressionModel nonAffine(std::span<const double> xs, std::span<const double> ys,

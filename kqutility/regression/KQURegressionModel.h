@@ -103,7 +103,8 @@ protected:
 // 1 (no memory), 3 (m < 1, n < 1, m < n, counts beyond 32 bits, spans too short),
 // 4 (singular: some column is a combination of the others to working precision, that
 // is |R_jj| <= max(m,n)·2⁻⁵²·‖column j‖), 6 (the inversion failed).
-[[nodiscard]] int KQURegressionModelCovarianceMatrix(std::span<const double> X, int n, int m, std::span<double> out);
+[[nodiscard]] int KQURegressionModelCovarianceMatrix(std::span<const double> X, int n, int m,
+                                                     std::span<double> out);
 
 // The standard error of the mean of v (two passes; NaN for fewer than two values).
 double KQUStandardError(std::span<const double> v);

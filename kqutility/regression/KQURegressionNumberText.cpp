@@ -4,8 +4,8 @@
 #include <climits>
 #include <memory>
 
-#include <unicode/decimfmt.h>
 #include <unicode/dcfmtsym.h>
+#include <unicode/decimfmt.h>
 #include <unicode/locid.h>
 
 namespace kqu::detail {
@@ -31,11 +31,10 @@ std::unique_ptr<icu::DecimalFormat> makeFormatter(const icu::Locale& locale, boo
 
 }  // namespace
 
-std::u16string KQUNumberFormatterStringFromDoubleWithFormat(double value, int /*valueType*/, std::u16string_view pattern,
-                                                            bool applyDecimalPlaces, uint16_t minimumDecimalPlaces,
-                                                            uint16_t decimalPlaces, bool showThousandsSeparator,
-                                                            std::optional<std::u16string_view> currencyCode,
-                                                            bool suppressMinusSign) {
+std::u16string KQUNumberFormatterStringFromDoubleWithFormat(
+    double value, int /*valueType*/, std::u16string_view pattern, bool applyDecimalPlaces,
+    uint16_t minimumDecimalPlaces, uint16_t decimalPlaces, bool showThousandsSeparator,
+    std::optional<std::u16string_view> currencyCode, bool suppressMinusSign) {
     thread_local ThreadFormatter cache;
     const icu::Locale& locale = icu::Locale::getDefault();
     if (cache.localeName != locale.getName()) {

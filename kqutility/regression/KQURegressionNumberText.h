@@ -19,10 +19,9 @@ namespace kqu::detail {
 // value type is accepted and ignored, as by the real function. With applyDecimalPlaces
 // the fraction digits are minimumDecimalPlaces..decimalPlaces (65534: as many as
 // necessary) and at least one integer digit is shown; otherwise the pattern alone decides.
-std::u16string KQUNumberFormatterStringFromDoubleWithFormat(double value, int valueType, std::u16string_view pattern,
-                                                            bool applyDecimalPlaces, uint16_t minimumDecimalPlaces,
-                                                            uint16_t decimalPlaces, bool showThousandsSeparator,
-                                                            std::optional<std::u16string_view> currencyCode,
-                                                            bool suppressMinusSign);
+std::u16string KQUNumberFormatterStringFromDoubleWithFormat(
+    double value, int valueType, std::u16string_view pattern, bool applyDecimalPlaces,
+    uint16_t minimumDecimalPlaces, uint16_t decimalPlaces, bool showThousandsSeparator,
+    std::optional<std::u16string_view> currencyCode, bool suppressMinusSign);
 
 }  // namespace kqu::detail

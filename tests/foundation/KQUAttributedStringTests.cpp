@@ -62,8 +62,8 @@ TEST(KQUAttributedString, RangesPastTheEndAreRefused) {
         KQURange range;
         bool ok;
     } cases[] = {
-        {{0, 3}, true}, {{3, 0}, true}, {{2, 2}, false}, {{4, 0}, false}, {{1, UINT64_MAX}, false},
-        {{UINT64_MAX, 2}, false},
+        {{0, 3}, true},  {{3, 0}, true},           {{2, 2}, false},
+        {{4, 0}, false}, {{1, UINT64_MAX}, false}, {{UINT64_MAX, 2}, false},
     };
     for (const auto& c : cases) {
         if (c.ok) {

@@ -15,8 +15,8 @@
 
 namespace {
 
-using kqu::test::KQURegressionKnownAnswer;
 using kqu::test::kKQURegressionKnownAnswers;
+using kqu::test::KQURegressionKnownAnswer;
 
 double relativeError(std::span<const double> got, std::span<const double> want) {
     double difference = 0, size = 0;
@@ -98,9 +98,11 @@ std::vector<double> normalEquations(const KQURegressionKnownAnswer& c) {
     const int m = static_cast<int>(c.ys.size()), n = c.kOrOrder + 1;
     std::vector<double> X(static_cast<size_t>(m * n), 1.0);
     for (int q = 1; q < n; ++q)
-        for (int i = 0; i < m; ++i) X[static_cast<size_t>(q * m + i)] = std::pow(c.xs[static_cast<size_t>(i)], q);
+        for (int i = 0; i < m; ++i)
+            X[static_cast<size_t>(q * m + i)] = std::pow(c.xs[static_cast<size_t>(i)], q);
     std::vector<double> xtx(static_cast<size_t>(n * n)), xty(static_cast<size_t>(n));
-    cblas_dgemm(CblasColMajor, CblasTrans, CblasNoTrans, n, n, m, 1.0, X.data(), m, X.data(), m, 0.0, xtx.data(), n);
+    cblas_dgemm(CblasColMajor, CblasTrans, CblasNoTrans, n, n, m, 1.0, X.data(), m, X.data(), m, 0.0,
+                xtx.data(), n);
     cblas_dgemv(CblasColMajor, CblasTrans, m, n, 1.0, X.data(), m, c.ys.data(), 1, 0.0, xty.data(), 1);
     std::vector<lapack_int> pivots(static_cast<size_t>(n));
     EXPECT_EQ(LAPACKE_dgesv(LAPACK_COL_MAJOR, n, 1, xtx.data(), n, pivots.data(), xty.data(), n), 0);

@@ -66,10 +66,12 @@ TEST(KQURegressionModel, CoefficientTextFollowsMagnitudeAndLocale) {
         double value;
         const char16_t* text;
     } cases[] = {
-        {"en_US", 1234567, u"1.235E+6"}, {"en_US", 12345.6, u"12346"},      {"en_US", 123.456, u"123.46"},
-        {"en_US", 0.00001234, u"1.234E-5"}, {"en_US", -2.5, u"-2.5"},       {"en_US", 1234.56, u"1234.6"},
-        {"en_US", 12.34567, u"12.346"},     {"en_US", 1.000049, u"1"},      {"en_US", 0.00012345, u"0.0001"},
-        {"de_DE", 123.456, u"123,46"},      {"de_DE", 1234567, u"1,235E+6"}, {"en_US", 12345678.5, u"1.235E+7"},
+        {"en_US", 1234567, u"1.235E+6"},  {"en_US", 12345.6, u"12346"},
+        {"en_US", 123.456, u"123.46"},    {"en_US", 0.00001234, u"1.234E-5"},
+        {"en_US", -2.5, u"-2.5"},         {"en_US", 1234.56, u"1234.6"},
+        {"en_US", 12.34567, u"12.346"},   {"en_US", 1.000049, u"1"},
+        {"en_US", 0.00012345, u"0.0001"}, {"de_DE", 123.456, u"123,46"},
+        {"de_DE", 1234567, u"1,235E+6"},  {"en_US", 12345678.5, u"1.235E+7"},
     };
     for (const auto& c : cases) {
         ScopedLocale locale(c.locale);
@@ -98,48 +100,94 @@ TEST(KQURegressionModel, EquationsAndTheirSuperscripts) {
     const V x3{1, 2, 3}, x4{1, 2, 3, 4};
     const V x12{1, 2, 3, 4, 2, 1, 5, 3};  // two variables of four points
     std::vector<EquationCase> cases = {
-        {"coefficient 1 first", fit<KQULinearRegressionModel>(x4, V{4, 5, 6, 7}, 1, true, 0.0), u"y = 1x + 3",
-         u"y = x + 3", {}},
-        {"coefficient -1 first", fit<KQULinearRegressionModel>(x4, V{3, 2, 1, 0}, 1, true, 0.0),
-         u"y = -1x + 4", u"y = -x + 4", {}},
-        {"two variables, fixed 1", fit<KQULinearRegressionModel>(x12, V{9, 8, 22, 18}, 2, false, 1.0),
-         u"y = 3x2 + 2x + 1", u"y = 3x2 + 2x + 1", {{6, 1, -1}}},
-        {"fixed constant 5", fit<KQULinearRegressionModel>(x4, V{7, 9, 11, 13}, 1, false, 5.0), u"y = 2x + 5",
-         u"y = 2x + 5", {}},
-        {"only the fixed constant", fit<KQULinearRegressionModel>(x4, V{5, 5, 5, 5}, 1, false, 5.0), u"y = 5",
-         u"y = 5", {}},
+        {"coefficient 1 first",
+         fit<KQULinearRegressionModel>(x4, V{4, 5, 6, 7}, 1, true, 0.0),
+         u"y = 1x + 3",
+         u"y = x + 3",
+         {}},
+        {"coefficient -1 first",
+         fit<KQULinearRegressionModel>(x4, V{3, 2, 1, 0}, 1, true, 0.0),
+         u"y = -1x + 4",
+         u"y = -x + 4",
+         {}},
+        {"two variables, fixed 1",
+         fit<KQULinearRegressionModel>(x12, V{9, 8, 22, 18}, 2, false, 1.0),
+         u"y = 3x2 + 2x + 1",
+         u"y = 3x2 + 2x + 1",
+         {{6, 1, -1}}},
+        {"fixed constant 5",
+         fit<KQULinearRegressionModel>(x4, V{7, 9, 11, 13}, 1, false, 5.0),
+         u"y = 2x + 5",
+         u"y = 2x + 5",
+         {}},
+        {"only the fixed constant",
+         fit<KQULinearRegressionModel>(x4, V{5, 5, 5, 5}, 1, false, 5.0),
+         u"y = 5",
+         u"y = 5",
+         {}},
         {"all zero", fit<KQULinearRegressionModel>(x4, V{0, 0, 0, 0}, 1, true, 0.0), u"y = 0", u"y = 0", {}},
-        {"quadratic", fit<KQUPolynomialRegressionModel>(x4, V{6, 17, 34, 57}, 2, true, 0.0),
-         u"y = 3x^2 + 2x + 1", u"y = 3x2 + 2x + 1", {{6, 1, 1}}},
-        {"later coefficient 1", fit<KQUPolynomialRegressionModel>(x4, V{4, 11, 22, 37}, 2, true, 0.0),
-         u"y = 2x^2 + 1x + 1", u"y = 2x2 + x + 1", {{6, 1, 1}}},
-        {"logarithmic, two variables",
-         fit<KQULogarithmicRegressionModel>(V{1, 2, 4, 8, 3, 1, 2, 5}, V{1 + 3 * std::log(3.0), 1 + 2 * std::log(2.0),
-                                                                          1 + 2 * std::log(4.0) + 3 * std::log(2.0),
-                                                                          1 + 2 * std::log(8.0) + 3 * std::log(5.0)},
-                                            2, true, 0.0),
-         u"y = 3ln(x2) + 2ln(x) + 1", u"y = 3ln(x2) + 2ln(x) + 1", {{9, 1, -1}}},
-        {"power, estimated constant", fit<KQUPowerRegressionModel>(x3, V{2, 8, 18}, 1, true, 1.0), u"y = 2x^2",
-         u"y = 2x2", {{6, 1, 1}}},
-        {"power, fixed 2", fit<KQUPowerRegressionModel>(x3, V{2, 8, 18}, 1, false, 2.0), u"y = 2x^2", u"y = 2x2",
+        {"quadratic",
+         fit<KQUPolynomialRegressionModel>(x4, V{6, 17, 34, 57}, 2, true, 0.0),
+         u"y = 3x^2 + 2x + 1",
+         u"y = 3x2 + 2x + 1",
          {{6, 1, 1}}},
-        {"power, fixed 1 on y = x^2", fit<KQUPowerRegressionModel>(x3, V{1, 4, 9}, 1, false, 1.0), u"y = x^2",
-         u"y = x2", {{5, 1, 1}}},
-        {"power, fixed 1 on 2x^2", fit<KQUPowerRegressionModel>(x3, V{2, 8, 18}, 1, false, 1.0), u"y = x^2.736",
-         u"y = x2.736", {{5, 5, 1}}},
-        {"negative power", fit<KQUPowerRegressionModel>(V{1, 4, 9}, V{3, 1.5, 1}, 1, true, 1.0),
-         u"y = 3x^(-0.5)", u"y = 3x-0.5", {{6, 4, 1}}},
-        {"power, two variables", fit<KQUPowerRegressionModel>(V{1, 2, 3, 2, 1, 2}, V{8, 4, 72}, 2, false, 1.0),
-         u"y = x^2 x2^3", u"y = x2x23", {{5, 1, 1}, {7, 1, -1}, {8, 1, 1}}},
+        {"later coefficient 1",
+         fit<KQUPolynomialRegressionModel>(x4, V{4, 11, 22, 37}, 2, true, 0.0),
+         u"y = 2x^2 + 1x + 1",
+         u"y = 2x2 + x + 1",
+         {{6, 1, 1}}},
+        {"logarithmic, two variables",
+         fit<KQULogarithmicRegressionModel>(
+             V{1, 2, 4, 8, 3, 1, 2, 5},
+             V{1 + 3 * std::log(3.0), 1 + 2 * std::log(2.0), 1 + 2 * std::log(4.0) + 3 * std::log(2.0),
+               1 + 2 * std::log(8.0) + 3 * std::log(5.0)},
+             2, true, 0.0),
+         u"y = 3ln(x2) + 2ln(x) + 1",
+         u"y = 3ln(x2) + 2ln(x) + 1",
+         {{9, 1, -1}}},
+        {"power, estimated constant",
+         fit<KQUPowerRegressionModel>(x3, V{2, 8, 18}, 1, true, 1.0),
+         u"y = 2x^2",
+         u"y = 2x2",
+         {{6, 1, 1}}},
+        {"power, fixed 2",
+         fit<KQUPowerRegressionModel>(x3, V{2, 8, 18}, 1, false, 2.0),
+         u"y = 2x^2",
+         u"y = 2x2",
+         {{6, 1, 1}}},
+        {"power, fixed 1 on y = x^2",
+         fit<KQUPowerRegressionModel>(x3, V{1, 4, 9}, 1, false, 1.0),
+         u"y = x^2",
+         u"y = x2",
+         {{5, 1, 1}}},
+        {"power, fixed 1 on 2x^2",
+         fit<KQUPowerRegressionModel>(x3, V{2, 8, 18}, 1, false, 1.0),
+         u"y = x^2.736",
+         u"y = x2.736",
+         {{5, 5, 1}}},
+        {"negative power",
+         fit<KQUPowerRegressionModel>(V{1, 4, 9}, V{3, 1.5, 1}, 1, true, 1.0),
+         u"y = 3x^(-0.5)",
+         u"y = 3x-0.5",
+         {{6, 4, 1}}},
+        {"power, two variables",
+         fit<KQUPowerRegressionModel>(V{1, 2, 3, 2, 1, 2}, V{8, 4, 72}, 2, false, 1.0),
+         u"y = x^2 x2^3",
+         u"y = x2x23",
+         {{5, 1, 1}, {7, 1, -1}, {8, 1, 1}}},
         {"exponential, two variables",
-         fit<KQUExponentialRegressionModel>(V{0, 1, 2, 0, 0, 1, 1, 2}, V{2, 2 * std::exp(2.5), 2 * std::exp(3.5),
-                                                                          2 * std::exp(3.0)},
-                                            2, false, 2.0),
-         u"y = 2exp(1x)exp(1.5x2)", u"y = 2exe1.5x2", {{6, 1, 1}, {8, 5, 1}}},
+         fit<KQUExponentialRegressionModel>(V{0, 1, 2, 0, 0, 1, 1, 2},
+                                            V{2, 2 * std::exp(2.5), 2 * std::exp(3.5), 2 * std::exp(3.0)}, 2,
+                                            false, 2.0),
+         u"y = 2exp(1x)exp(1.5x2)",
+         u"y = 2exe1.5x2",
+         {{6, 1, 1}, {8, 5, 1}}},
         {"exponential constant below 1e-16",
-         fit<KQUExponentialRegressionModel>(x3, V{1e-20 * std::exp(1.0), 1e-20 * std::exp(2.0), 1e-20 * std::exp(3.0)},
-                                            1, true, 1.0),
-         u"y = 0", u"y = 0", {}},
+         fit<KQUExponentialRegressionModel>(
+             x3, V{1e-20 * std::exp(1.0), 1e-20 * std::exp(2.0), 1e-20 * std::exp(3.0)}, 1, true, 1.0),
+         u"y = 0",
+         u"y = 0",
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -207,20 +255,44 @@ TEST(KQURegressionModel, ValuesToBeLogTransformedMustBePositive) {
         std::function<std::unique_ptr<KQUFittedRegressionModel>()> make;
         int error;
     } cases[] = {
-        {"power, y = 0", [&] { return std::make_unique<KQUPowerRegressionModel>(x, V{1, 0, 3}, 1, true, 1.0); }, 2},
-        {"power, y < 0", [&] { return std::make_unique<KQUPowerRegressionModel>(x, V{1, -2, 3}, 1, true, 1.0); }, 2},
-        {"power, x = 0", [&] { return std::make_unique<KQUPowerRegressionModel>(V{0, 1, 2}, y, 1, true, 1.0); }, 2},
+        {"power, y = 0",
+         [&] {
+             return std::make_unique<KQUPowerRegressionModel>(x, V{1, 0, 3}, 1, true, 1.0);
+         },
+         2},
+        {"power, y < 0",
+         [&] {
+             return std::make_unique<KQUPowerRegressionModel>(x, V{1, -2, 3}, 1, true, 1.0);
+         },
+         2},
+        {"power, x = 0",
+         [&] {
+             return std::make_unique<KQUPowerRegressionModel>(V{0, 1, 2}, y, 1, true, 1.0);
+         },
+         2},
         {"power, c = -1", [&] { return std::make_unique<KQUPowerRegressionModel>(x, y, 1, false, -1.0); }, 2},
         {"exponential, y = 0",
-         [&] { return std::make_unique<KQUExponentialRegressionModel>(x, V{0, 1, 2}, 1, true, 1.0); }, 2},
-        {"exponential, c = 0", [&] { return std::make_unique<KQUExponentialRegressionModel>(x, y, 1, false, 0.0); },
+         [&] {
+             return std::make_unique<KQUExponentialRegressionModel>(x, V{0, 1, 2}, 1, true, 1.0);
+         },
          2},
+        {"exponential, c = 0",
+         [&] { return std::make_unique<KQUExponentialRegressionModel>(x, y, 1, false, 0.0); }, 2},
         {"exponential, x <= 0 is fine",
-         [&] { return std::make_unique<KQUExponentialRegressionModel>(V{-1, 0, 1}, y, 1, true, 1.0); }, 0},
+         [&] {
+             return std::make_unique<KQUExponentialRegressionModel>(V{-1, 0, 1}, y, 1, true, 1.0);
+         },
+         0},
         {"logarithmic, x = 0",
-         [&] { return std::make_unique<KQULogarithmicRegressionModel>(V{0, 1, 2}, y, 1, true, 0.0); }, 2},
+         [&] {
+             return std::make_unique<KQULogarithmicRegressionModel>(V{0, 1, 2}, y, 1, true, 0.0);
+         },
+         2},
         {"logarithmic, y <= 0 is fine",
-         [&] { return std::make_unique<KQULogarithmicRegressionModel>(x, V{-1, 0, 1}, 1, true, 0.0); }, 0},
+         [&] {
+             return std::make_unique<KQULogarithmicRegressionModel>(x, V{-1, 0, 1}, 1, true, 0.0);
+         },
+         0},
     };
     for (const auto& c : cases) {
         auto model = c.make();
@@ -301,23 +373,31 @@ TEST(KQURegressionModel, BadShapesAreRefusedBeforeAnySolverCall) {
          "dels_ in KQULinearRegressionModel failed."},
         {"m < n", [&] { return std::make_unique<KQULinearRegressionModel>(one, one, 1, true, 0.0); },
          "dels_ in KQULinearRegressionModel failed."},
-        {"k = 0, fixed constant", [&] { return std::make_unique<KQULinearRegressionModel>(V{}, two, 0, false, 1.0); },
+        {"k = 0, fixed constant",
+         [&] { return std::make_unique<KQULinearRegressionModel>(V{}, two, 0, false, 1.0); },
          "dels_ in KQULinearRegressionModel failed."},
-        {"xs too short", [&] { return std::make_unique<KQULinearRegressionModel>(two, V{1, 2, 3}, 1, true, 0.0); },
+        {"xs too short",
+         [&] {
+             return std::make_unique<KQULinearRegressionModel>(two, V{1, 2, 3}, 1, true, 0.0);
+         },
          "dels_ in KQULinearRegressionModel failed."},
         {"negative k", [&] { return std::make_unique<KQULinearRegressionModel>(two, two, -1, true, 0.0); },
          "dels_ in KQULinearRegressionModel failed."},
         {"order 0, fixed constant",
          [&] { return std::make_unique<KQUPolynomialRegressionModel>(two, two, 0, false, 1.0); },
          "Order 0 and intercept is being set in the KQUPolynomialRegressionModel."},
-        {"order beyond the points", [&] { return std::make_unique<KQUPolynomialRegressionModel>(two, two, 2, true, 0.0); },
+        {"order beyond the points",
+         [&] { return std::make_unique<KQUPolynomialRegressionModel>(two, two, 2, true, 0.0); },
          "dels_ in KQUPolynomialRegressionModel failed."},
         {"power, m = 0", [&] { return std::make_unique<KQUPowerRegressionModel>(V{}, V{}, 1, true, 1.0); },
          "dels_ in KQUPowerRegressionModel failed."},
-        {"exponential, m < n", [&] { return std::make_unique<KQUExponentialRegressionModel>(one, one, 1, true, 1.0); },
+        {"exponential, m < n",
+         [&] { return std::make_unique<KQUExponentialRegressionModel>(one, one, 1, true, 1.0); },
          "dels_ in KQUExponentialRegressionModel failed."},
         {"logarithmic, xs too long",
-         [&] { return std::make_unique<KQULogarithmicRegressionModel>(V{1, 2, 3}, two, 1, true, 0.0); },
+         [&] {
+             return std::make_unique<KQULogarithmicRegressionModel>(V{1, 2, 3}, two, 1, true, 0.0);
+         },
          "dels_ in KQULogarithmicRegressionModel failed."},
     };
     for (const auto& c : cases) {
@@ -333,10 +413,16 @@ TEST(KQURegressionModel, BadShapesAreRefusedBeforeAnySolverCall) {
         size_t xsSize;
         bool valid;
     } shapes[] = {
-        {3, 2, 1, 3, true},          {3, 3, 3, 9, true},           {0, 1, 1, 0, false},
-        {2, 3, 3, 6, false},         {3, 0, 0, 0, false},          {3, 2, 1, 4, false},
-        {size_t(1) << 31, 1, 1, size_t(1) << 31, false},           {4, int64_t(1) << 31, 1, 4, false},
-        {size_t(1) << 30, 2, 2, size_t(1) << 31, true},            {3, 2, 1, (size_t(1) << 63) + 3, false},
+        {3, 2, 1, 3, true},
+        {3, 3, 3, 9, true},
+        {0, 1, 1, 0, false},
+        {2, 3, 3, 6, false},
+        {3, 0, 0, 0, false},
+        {3, 2, 1, 4, false},
+        {size_t(1) << 31, 1, 1, size_t(1) << 31, false},
+        {4, int64_t(1) << 31, 1, 4, false},
+        {size_t(1) << 30, 2, 2, size_t(1) << 31, true},
+        {3, 2, 1, (size_t(1) << 63) + 3, false},
     };
     for (const auto& s : shapes)
         EXPECT_EQ(detail::KQUValidLeastSquaresShape(s.m, s.n, s.columns, s.xsSize), s.valid)
@@ -396,10 +482,13 @@ TEST(KQURegressionModel, SingularityIsJudgedOnTheFittedMatrix) {
     EXPECT_EQ(KQULogarithmicRegressionModel::nonAffine(xs, ys, 2, 0.5).errorType(), 0);
     // A truly singular fitted matrix is still refused.
     kqu::test::ContinueAfterAssertions continuing;
-    EXPECT_EQ(KQULinearRegressionModel::nonAffine(V{0, 0, 0}, ys, 1, 1.0).errorType(), KQURegressionErrorSingular);
-    EXPECT_EQ(KQULinearRegressionModel::nonAffine(xs, V{1, 2, 3}, 2, 1.0).errorType(), KQURegressionErrorSingular);
+    EXPECT_EQ(KQULinearRegressionModel::nonAffine(V{0, 0, 0}, ys, 1, 1.0).errorType(),
+              KQURegressionErrorSingular);
+    EXPECT_EQ(KQULinearRegressionModel::nonAffine(xs, V{1, 2, 3}, 2, 1.0).errorType(),
+              KQURegressionErrorSingular);
     // A repeated column after the ones leaves an exact zero, which dgels refuses itself (3).
-    EXPECT_FALSE(KQUExponentialRegressionModel::affine(V{1, 2, 3, 4, 1, 2, 3, 4}, V{1, 2, 3, 4}, 2).isModelValid());
+    EXPECT_FALSE(
+        KQUExponentialRegressionModel::affine(V{1, 2, 3, 4, 1, 2, 3, 4}, V{1, 2, 3, 4}, 2).isModelValid());
 }
 
 TEST(KQURegressionModel, CovarianceMatrixIsTheInverseOfXtX) {
@@ -411,7 +500,8 @@ TEST(KQURegressionModel, CovarianceMatrixIsTheInverseOfXtX) {
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(out[static_cast<size_t>(i)], want[i], 1e-14) << i;
     EXPECT_EQ(KQURegressionModelCovarianceMatrix(V{1, 1, 1, 2, 2, 2}, 2, 3, out), KQURegressionErrorSingular);
     EXPECT_EQ(KQURegressionModelCovarianceMatrix(X, 3, 2, out), KQURegressionErrorSolver);
-    EXPECT_EQ(KQURegressionModelCovarianceMatrix(X, 2, 3, std::span<double>(out).first(3)), KQURegressionErrorSolver);
+    EXPECT_EQ(KQURegressionModelCovarianceMatrix(X, 2, 3, std::span<double>(out).first(3)),
+              KQURegressionErrorSolver);
 }
 
 }  // namespace

@@ -13,16 +13,17 @@ using kqu::test::TempDir;
 
 std::string kqu(const std::string& arguments, int* status, bool withStderr = true) {
     std::string output;
-    *status = kqu::test::runCommand(std::string(KQU_TOOL_PATH) + " " + arguments + (withStderr ? " 2>&1" : " 2>/dev/null"),
-                                    &output);
+    *status = kqu::test::runCommand(
+        std::string(KQU_TOOL_PATH) + " " + arguments + (withStderr ? " 2>&1" : " 2>/dev/null"), &output);
     return output;
 }
 
 TEST(KquTrend, EveryModelPrintsItsEquationAndStatistics) {
     TempDir dir;
     // A spreadsheet's export: byte-order mark, quoted header, CRLF line ends.
-    kqu::test::writeFile(dir.file("line.csv"),
-                         "\xEF\xBB\xBF\"x\",\"y\"\r\n1,2.1\r\n2,3.9\r\n3,6.2\r\n4,7.8\r\n5,10.1\r\n6,12.2\r\n");
+    kqu::test::writeFile(
+        dir.file("line.csv"),
+        "\xEF\xBB\xBF\"x\",\"y\"\r\n1,2.1\r\n2,3.9\r\n3,6.2\r\n4,7.8\r\n5,10.1\r\n6,12.2\r\n");
     kqu::test::writeFile(dir.file("quadratic.csv"), "1,6\n2,17\n3,34\n4,57\n");
     kqu::test::writeFile(dir.file("power.csv"), "x,y\n1,2\n2,8\n3,18\n");
     kqu::test::writeFile(dir.file("plane.csv"), "x1,x2,y\n1,2,13\n2,1,12\n3,5,26\n4,3,22\n");
@@ -83,7 +84,9 @@ std::string readJson(const std::string& arguments, const std::string& input, int
                                               dir.file("in.csv") + " 2>/dev/null > " + dir.file("out.json"),
                                           nullptr);
     *status = kquStatus;
-    EXPECT_EQ(kqu::test::runCommand("/usr/bin/python3 " + dir.file("read.py") + " < " + dir.file("out.json"), &out), 0)
+    EXPECT_EQ(
+        kqu::test::runCommand("/usr/bin/python3 " + dir.file("read.py") + " < " + dir.file("out.json"), &out),
+        0)
         << kqu::test::readFile(dir.file("out.json"));
     return out;
 }
@@ -115,12 +118,15 @@ TEST(KquTrend, BadInputIsNamedByLine) {
         {"--model linear", "x,y\n1,2\nabc,3\n", "kqu: line 3: not a number: 'abc'\n"},
         {"--model linear", "1,2\n2,3\n3,4\n4,5\n5,6\n6,7\n7,\n", "kqu: line 7: missing value\n"},
         {"--model linear", "1,2,3\n2,3\n", "kqu: line 2: expected 3 fields, found 2\n"},
-        {"--model poly:2", "1,2,3\n", "kqu: line 1: this model takes one x column: expected 2 fields, found 3\n"},
-        {"--model ma:2 --intercept 3", "1,2\n", "kqu: a moving average has no constant: --no-intercept and "
-                                               "--intercept do not apply\n"},
+        {"--model poly:2", "1,2,3\n",
+         "kqu: line 1: this model takes one x column: expected 2 fields, found 3\n"},
+        {"--model ma:2 --intercept 3", "1,2\n",
+         "kqu: a moving average has no constant: --no-intercept and "
+         "--intercept do not apply\n"},
         {"--model ma:5", "1,2\n2,3\n3,4\n",
          "kqu: the moving-average period must be from 2 to the number of points - 1 (2), was 5\n"},
-        {"--model cubic", "1,2\n", "kqu: unknown model 'cubic'; use linear, poly:N, log, power, exp or ma:N\n"},
+        {"--model cubic", "1,2\n",
+         "kqu: unknown model 'cubic'; use linear, poly:N, log, power, exp or ma:N\n"},
         {"--model linear --intercept x", "1,2\n", "kqu: --intercept: not a number: 'x'\n"},
         {"--model linear", "1,1,2\n2,2,3\n3,3,5\n",
          "kqu: the least-squares solve failed: the x columns are linearly dependent\n"},

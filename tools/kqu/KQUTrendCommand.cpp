@@ -27,7 +27,8 @@ namespace kqu::tool {
 namespace {
 
 const std::string kUsage =
-    "trend --model linear|poly:N|log|power|exp|ma:N [--no-intercept | --intercept C] [--locale L] [--json] [FILE|-]";
+    "trend --model linear|poly:N|log|power|exp|ma:N [--no-intercept | --intercept C] [--locale L] [--json] "
+    "[FILE|-]";
 
 enum class Kind { Linear, Polynomial, Logarithmic, Power, Exponential, MovingAverage };
 
@@ -127,16 +128,16 @@ Table readTable(std::istream& in, bool allowMissing, bool singleX) {
                 throw KQUToolError(fmt::format("line {}: expected x and y separated by a comma", lineNumber));
             if (singleX && fieldCount != 2)
                 throw KQUToolError(
-                    fmt::format("line {}: this model takes one x column: expected 2 fields, found {}", lineNumber,
-                                fieldCount));
+                    fmt::format("line {}: this model takes one x column: expected 2 fields, found {}",
+                                lineNumber, fieldCount));
             table.columns.resize(fieldCount);
             bool header = false;
             for (const auto& f : fields) header = header || (!f.empty() && !parseNumber(f));
             if (header) continue;
         }
         if (fields.size() != fieldCount)
-            throw KQUToolError(fmt::format("line {}: expected {} fields, found {}", lineNumber, fieldCount,
-                                           fields.size()));
+            throw KQUToolError(
+                fmt::format("line {}: expected {} fields, found {}", lineNumber, fieldCount, fields.size()));
         for (size_t j = 0; j < fieldCount; ++j) {
             if (fields[j].empty()) {
                 if (!allowMissing) throw KQUToolError(fmt::format("line {}: missing value", lineNumber));
@@ -192,7 +193,8 @@ std::string jsonArray(std::span<const double> values) {
 
 std::string errorMessage(int type, Kind kind, size_t points, int64_t coefficients, int period) {
     switch (type) {
-        case KQURegressionErrorAllocation: return "not enough memory for the fit";
+        case KQURegressionErrorAllocation:
+            return "not enough memory for the fit";
         case KQURegressionErrorNotPositive:
             if (kind == Kind::Logarithmic) return "a logarithmic fit needs every x > 0";
             if (kind == Kind::Power) return "a power fit needs every x > 0, every y > 0 and a constant > 0";
@@ -200,14 +202,17 @@ std::string errorMessage(int type, Kind kind, size_t points, int64_t coefficient
         case KQURegressionErrorSolver:
             if (coefficients < 1) return "nothing to fit: the constant is fixed and no x term is left";
             if (static_cast<int64_t>(points) < coefficients)
-                return fmt::format("{} coefficients need at least {} points, found {}", coefficients, coefficients,
-                                   points);
+                return fmt::format("{} coefficients need at least {} points, found {}", coefficients,
+                                   coefficients, points);
             return "the least-squares solve failed: the x columns are linearly dependent";
-        case KQURegressionErrorSingular: return "the x columns are linearly dependent (X'X is singular)";
+        case KQURegressionErrorSingular:
+            return "the x columns are linearly dependent (X'X is singular)";
         case KQURegressionErrorPeriod:
-            return fmt::format("the moving-average period must be from 2 to the number of points - 1 ({}), was {}",
-                               points > 0 ? points - 1 : 0, period);
-        case KQURegressionErrorInversion: return "inverting X'X failed";
+            return fmt::format(
+                "the moving-average period must be from 2 to the number of points - 1 ({}), was {}",
+                points > 0 ? points - 1 : 0, period);
+        case KQURegressionErrorInversion:
+            return "inverting X'X failed";
     }
     return fmt::format("error {}", type);
 }
@@ -226,18 +231,25 @@ private:
 std::unique_ptr<KQUFittedRegressionModel> fitModel(ModelChoice choice, std::span<const double> xs,
                                                    std::span<const double> ys, int k, bool affine, double c) {
     switch (choice.kind) {
-        case Kind::Linear: return std::make_unique<KQULinearRegressionModel>(xs, ys, k, affine, c);
-        case Kind::Polynomial: return std::make_unique<KQUPolynomialRegressionModel>(xs, ys, choice.parameter, affine, c);
-        case Kind::Logarithmic: return std::make_unique<KQULogarithmicRegressionModel>(xs, ys, k, affine, c);
-        case Kind::Power: return std::make_unique<KQUPowerRegressionModel>(xs, ys, k, affine, c);
-        case Kind::Exponential: return std::make_unique<KQUExponentialRegressionModel>(xs, ys, k, affine, c);
-        case Kind::MovingAverage: break;
+        case Kind::Linear:
+            return std::make_unique<KQULinearRegressionModel>(xs, ys, k, affine, c);
+        case Kind::Polynomial:
+            return std::make_unique<KQUPolynomialRegressionModel>(xs, ys, choice.parameter, affine, c);
+        case Kind::Logarithmic:
+            return std::make_unique<KQULogarithmicRegressionModel>(xs, ys, k, affine, c);
+        case Kind::Power:
+            return std::make_unique<KQUPowerRegressionModel>(xs, ys, k, affine, c);
+        case Kind::Exponential:
+            return std::make_unique<KQUExponentialRegressionModel>(xs, ys, k, affine, c);
+        case Kind::MovingAverage:
+            break;
     }
     return nullptr;
 }
 
 int runTrend(const std::vector<std::string>& words) {
-    auto arguments = KQUParseToolArguments(words, {"--no-intercept", "--json"}, {"--model", "--intercept", "--locale"});
+    auto arguments =
+        KQUParseToolArguments(words, {"--no-intercept", "--json"}, {"--model", "--intercept", "--locale"});
     KQURequireOperands(arguments, 0, 1, kUsage);
     auto modelText = arguments.value("--model");
     if (!modelText) throw KQUToolError("usage: kqu " + kUsage);
@@ -248,7 +260,8 @@ int runTrend(const std::vector<std::string>& words) {
     double constant = multiplicative ? 1.0 : 0.0;
     if (arguments.has("--no-intercept") && arguments.has("--intercept"))
         throw KQUToolError("use either --no-intercept or --intercept C, not both");
-    if (choice.kind == Kind::MovingAverage && (arguments.has("--no-intercept") || arguments.has("--intercept")))
+    if (choice.kind == Kind::MovingAverage &&
+        (arguments.has("--no-intercept") || arguments.has("--intercept")))
         throw KQUToolError("a moving average has no constant: --no-intercept and --intercept do not apply");
     if (arguments.has("--no-intercept")) affine = false;
     if (auto text = arguments.value("--intercept")) {
@@ -260,7 +273,8 @@ int runTrend(const std::vector<std::string>& words) {
     if (auto name = arguments.value("--locale")) {
         icu::Locale locale(name->c_str());
         UErrorCode status = U_ZERO_ERROR;
-        if (locale.isBogus() || name->empty()) throw KQUToolError(fmt::format("--locale: unknown locale '{}'", *name));
+        if (locale.isBogus() || name->empty())
+            throw KQUToolError(fmt::format("--locale: unknown locale '{}'", *name));
         icu::Locale::setDefault(locale, status);
     }
 
@@ -288,10 +302,11 @@ int runTrend(const std::vector<std::string>& words) {
         for (int i = 0; i < model.numTrendPoint(); ++i)
             points.emplace_back(model.trendXValueAtIndex(i), model.trendYValueAtIndex(i));
         if (json) {
-            out = fmt::format("{{\"model\": {}, \"coefficients\": null, \"standardErrors\": null, "
-                              "\"rSquared\": null, \"standardError\": null, \"fStatistic\": null, "
-                              "\"degreesOfFreedom\": null, \"equation\": null, \"points\": [",
-                              jsonString(*modelText));
+            out = fmt::format(
+                "{{\"model\": {}, \"coefficients\": null, \"standardErrors\": null, "
+                "\"rSquared\": null, \"standardError\": null, \"fStatistic\": null, "
+                "\"degreesOfFreedom\": null, \"equation\": null, \"points\": [",
+                jsonString(*modelText));
             for (size_t i = 0; i < points.size(); ++i)
                 out += fmt::format("{}[{}, {}]", i ? ", " : "", jsonNumber(points[i].first),
                                    jsonNumber(points[i].second));
@@ -316,19 +331,19 @@ int runTrend(const std::vector<std::string>& words) {
         const int64_t n = (choice.kind == Kind::Polynomial ? choice.parameter : k) + (affine ? 1 : 0);
         std::string equation = errorType ? "" : utf8(model->simpleEquationString());
         if (json) {
-            out = fmt::format("{{\"model\": {}, \"coefficients\": {}, \"standardErrors\": {}, \"rSquared\": {}, "
-                              "\"standardError\": {}, \"fStatistic\": {}, \"degreesOfFreedom\": {}, "
-                              "\"equation\": {}",
-                              jsonString(*modelText),
-                              model->numCoefficients() ? jsonArray(model->coefficients()) : "null",
-                              linear && !linear->coefficientStandardErrors().empty()
-                                  ? jsonArray(linear->coefficientStandardErrors())
-                                  : "null",
-                              model->numCoefficients() ? jsonNumber(model->rSquared()) : "null",
-                              linear && linear->numCoefficients() ? jsonNumber(linear->standardError()) : "null",
-                              linear && linear->numCoefficients() ? jsonNumber(linear->fStatistic()) : "null",
-                              linear && linear->numCoefficients() ? jsonNumber(linear->degreesFreedom()) : "null",
-                              errorType ? "null" : jsonString(equation));
+            out = fmt::format(
+                "{{\"model\": {}, \"coefficients\": {}, \"standardErrors\": {}, \"rSquared\": {}, "
+                "\"standardError\": {}, \"fStatistic\": {}, \"degreesOfFreedom\": {}, "
+                "\"equation\": {}",
+                jsonString(*modelText), model->numCoefficients() ? jsonArray(model->coefficients()) : "null",
+                linear && !linear->coefficientStandardErrors().empty()
+                    ? jsonArray(linear->coefficientStandardErrors())
+                    : "null",
+                model->numCoefficients() ? jsonNumber(model->rSquared()) : "null",
+                linear && linear->numCoefficients() ? jsonNumber(linear->standardError()) : "null",
+                linear && linear->numCoefficients() ? jsonNumber(linear->fStatistic()) : "null",
+                linear && linear->numCoefficients() ? jsonNumber(linear->degreesFreedom()) : "null",
+                errorType ? "null" : jsonString(equation));
         } else if (!errorType) {
             out = equation + "\n" + fmt::format("R2 {}\n", number(model->rSquared()));
             if (linear)
@@ -354,7 +369,8 @@ int runTrend(const std::vector<std::string>& words) {
     return 0;
 }
 
-KQUToolRegistrar trendCommand({"trend", kUsage, "Fit a trend line to CSV data (x1[,x2...],y per line)", runTrend});
+KQUToolRegistrar trendCommand({"trend", kUsage, "Fit a trend line to CSV data (x1[,x2...],y per line)",
+                               runTrend});
 
 }  // namespace
 }  // namespace kqu::tool
