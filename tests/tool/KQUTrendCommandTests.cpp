@@ -128,6 +128,9 @@ TEST(KquTrend, BadInputIsNamedByLine) {
         {"--model cubic", "1,2\n",
          "kqu: unknown model 'cubic'; use linear, poly:N, log, power, exp or ma:N\n"},
         {"--model linear --intercept x", "1,2\n", "kqu: --intercept: not a number: 'x'\n"},
+        {"--model linear", "1,2\n2,1e400\n", "kqu: line 2: not a number: '1e400'\n"},
+        {"--model linear", "x,y\n1,nan\n", "kqu: line 2: not a number: 'nan'\n"},
+        {"--model linear", "x,y\n\n", "kqu: standard input: no data points\n"},
         {"--model linear", "1,1,2\n2,2,3\n3,3,5\n",
          "kqu: the least-squares solve failed: the x columns are linearly dependent\n"},
         {"--model linear", "1,2,2\n2,4,3\n4,8,5\n7,14,6\n",  // dependent only to rounding

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -93,15 +94,20 @@ std::vector<std::string> splitFields(std::string_view line) {
     return fields;
 }
 
+// A finite C-locale number filling the whole field; nullopt otherwise. Text that names
+// a number too large for a double (1e400) is refused too, never turned into infinity.
 std::optional<double> parseNumber(const std::string& field) {
     std::string_view text = field;
     if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
     double value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    // Out of range: from_chars leaves value alone; the text still names a number.
-    if (error == std::errc::result_out_of_range && end == text.data() + text.size())
-        return std::strtod(std::string(text).c_str(), nullptr);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (text.empty() || end != text.data() + text.size()) return std::nullopt;
+    // Out of range: from_chars leaves value alone. Underflow rounds to 0 or a subnormal.
+    if (error == std::errc::result_out_of_range)
+        value = std::strtod(std::string(text).c_str(), nullptr);
+    else if (error != std::errc())
+        return std::nullopt;
+    if (!std::isfinite(value)) return std::nullopt;
     return value;
 }
 
@@ -163,7 +169,7 @@ std::string utf8(const std::u16string& text) {
 }
 
 std::string number(double v) {
-    return fmt::format("{}", v);
+    return std::isnan(v) ? "nan" : fmt::format("{}", v);
 }
 
 std::string jsonNumber(double v) {
@@ -288,6 +294,8 @@ int runTrend(const std::vector<std::string>& words) {
     const bool movingAverage = choice.kind == Kind::MovingAverage;
     Table table = readTable(in, movingAverage, movingAverage || choice.kind == Kind::Polynomial);
     if (in.bad()) throw KQUToolError(fmt::format("{}: read error", path));
+    if (table.rows == 0)
+        throw KQUToolError(fmt::format("{}: no data points", path == "-" ? "standard input" : path));
 
     std::string out;  // the JSON object or the text lines
     int errorType = 0;
