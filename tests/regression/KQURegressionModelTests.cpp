@@ -347,8 +347,12 @@ TEST(KQURegressionModel, MovingAverageRefusals) {
 }
 
 // Fault: buffers that cannot be had stop the moving average with error 1. The span's
-// length is never read through: the size alone is refused.
+// length is never read through: the allocation alone fails. AddressSanitizer's operator
+// new ends the process on such a request instead of throwing, so it is skipped there.
 TEST(KQURegressionModel, MovingAverageWithoutMemoryIsErrorOne) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer aborts on an impossible allocation";
+#endif
     kqu::test::ContinueAfterAssertions continuing;
     kqu::test::LogCapture log;
     std::optional<double> one[1];
