@@ -21,6 +21,7 @@ TEST(KQUMemoryRepresentationOwnership, CallerChangingItsBufferChangesNothing) {
     KQUZipArchive archive(archiveBytes);
     const uint32_t hashBefore = representation.hash();
     KQUMemoryDataRepresentation same(KQUMakeData(text));
+    auto earlyStream = representation.inputStream();  // lent the bytes before the caller changes them
 
     // The caller reuses its buffers: overwrites them, then grows them (reallocation).
     std::fill(plain->begin(), plain->end(), 'x');
@@ -29,6 +30,9 @@ TEST(KQUMemoryRepresentationOwnership, CallerChangingItsBufferChangesNothing) {
     archiveBytes->resize(archiveBytes->size() * 8);
     plain->shrink_to_fit();
 
+    std::string early(5000, '\0');
+    EXPECT_EQ(earlyStream->readToBuffer(early.data(), 5000), 5000u);
+    EXPECT_EQ(early, text);
     EXPECT_EQ(representation.dataLength(), 5000);
     EXPECT_TRUE(representation.isEqual(same));
     EXPECT_EQ(representation.hash(), hashBefore);
