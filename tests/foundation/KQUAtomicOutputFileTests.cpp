@@ -1,8 +1,10 @@
 // The atomic output file: the target shows the old file or the whole new one, nothing is
 // left behind, modes are right from creation, and errors name the user's path.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <stdexcept>
 
@@ -124,6 +126,25 @@ TEST(KQUAtomicOutputFile, ModeIsSetAtCreationAndReplacedPermissionsCanBeKept) {
     again.keep();
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(KQUAtomicOutputFile, AKilledWriterLeavesNothingBehind) {
+    test::TempDir dir;
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        try {
+            KQUAtomicOutputFile out(dir.file("doc"));
+            out.write("partial");
+            ::raise(SIGKILL);
+        } catch (...) {
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(namesIn(dir.path()).empty());
 }
 
 TEST(KQUAtomicOutputFile, LongestNamesWork) {
