@@ -1,13 +1,13 @@
-// kqu copy: copies a file through a buffered input stream into a moveable output file
-// that is moved into place only when every byte has been written, so DST is never left
+// kqu copy: copies a file through a buffered input stream into an atomic output file that
+// is put in place only when every byte has been written, so DST is never left
 // half-written.
 #include <fmt/format.h>
 
+#include "kqutility/foundation/KQUAtomicOutputFile.h"
 #include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/streams/KQUBufferedInputStream.h"
 #include "kqutility/streams/KQUFileStreams.h"
-#include "kqutility/streams/KQUMoveableFileOutputStream.h"
 #include "tools/kqu/KQUTool.h"
 
 namespace kqu::tool {
@@ -35,25 +35,22 @@ int runCopy(const std::vector<std::string>& words) {
     file->disableSystemCaching();
     KQUBufferedInputStream input(file);
 
-    auto output = std::make_shared<KQUMoveableFileOutputStream>(KQUTemporaryPathNear(destination));
-    std::string temporary = output->path();
+    KQUAtomicOutputFile output(
+        destination, {.replace = replace ? KQUReplaceMode::ReplaceExisting : KQUReplaceMode::NeverReplace,
+                      .syncToDisk = true});
     int64_t copied = 0;
+    const char* bytes = nullptr;
+    while (uint32_t n = input.readToOwnBuffer(&bytes, input.bufferSize())) {
+        output.write(std::string_view(bytes, n));
+        copied += n;
+    }
+    input.close();
     try {
-        const char* bytes = nullptr;
-        while (uint32_t n = input.readToOwnBuffer(&bytes, input.bufferSize())) {
-            output->writeBuffer(bytes, n);
-            copied += n;
-        }
-        input.close();
-        output->flush();
-        KQUError error;
-        KQUMoveOptions options = replace ? KQUMoveOptions::ReplaceExisting : KQUMoveOptions::NeverReplace;
-        output->close();
-        if (!KQUMoveItem(temporary, destination, &error, options)) throw KQUToolError(error.description);
-    } catch (...) {
-        output->close();
-        ::unlink(temporary.c_str());
-        throw;
+        output.keep();
+    } catch (const KQUAtomicOutputFileError& e) {
+        if (e.errorNumber() == EEXIST)
+            throw KQUToolError(fmt::format("{} exists; use --force to replace it", destination));
+        throw KQUToolError(e.reason());
     }
     if (!arguments.has("--quiet")) fmt::print("copied {} bytes from {} to {}\n", copied, source, destination);
     return 0;

@@ -16,10 +16,10 @@
 #include "kqutility/crypto/KQUCryptoStreams.h"
 #include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQUFileManager.h"
+#include "kqutility/streams/KQUAtomicOutputStream.h"
 #include "kqutility/streams/KQUBufferedInputStream.h"
 #include "kqutility/streams/KQUFileStreams.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
-#include "kqutility/streams/KQUMoveableFileOutputStream.h"
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
 
@@ -71,53 +71,48 @@ int runCrypt(Direction direction, const std::vector<std::string>& words) {
 
     auto passphrase = KQUToolPassphrase(
         arguments, true, encrypting ? KQUPassphrasePurpose::Create : KQUPassphrasePurpose::Open);
-    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, iterations);
-    KQUToolForgetPassphrase(*passphrase);
+    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), iterations);
+    passphrase.reset();  // wiped
     if (!key) throw KQUToolError("could not derive a key from the passphrase");
 
-    auto output = std::make_shared<KQUMoveableFileOutputStream>(KQUTemporaryPathNear(destination));
-    std::string temporary = output->path();
     // Decrypted data is for the user alone until they decide otherwise.
-    if (!encrypting) ::chmod(temporary.c_str(), 0600);
+    auto output = std::make_shared<KQUAtomicOutputStream>(
+        destination, KQUAtomicOutputFileOptions{
+                         .mode = encrypting ? mode_t{0666} : mode_t{0600},
+                         .replace = replace ? KQUReplaceMode::ReplaceExisting : KQUReplaceMode::NeverReplace,
+                         .syncToDisk = true});
     int64_t plainBytes = 0;
-    try {
-        std::vector<uint8_t> iv;
-        if (encrypting) {
-            KQUCryptoOutputStream encrypted(output, key);
-            iv.assign(encrypted.iv().begin(), encrypted.iv().end());
-            const char* bytes = nullptr;
-            while (uint32_t n = input->readToOwnBuffer(&bytes, kChunk)) {
-                encrypted.writeBuffer(bytes, n);
+    std::vector<uint8_t> iv;
+    if (encrypting) {
+        KQUCryptoOutputStream encrypted(output, key);
+        iv.assign(encrypted.iv().begin(), encrypted.iv().end());
+        const char* bytes = nullptr;
+        while (uint32_t n = input->readToOwnBuffer(&bytes, kChunk)) {
+            encrypted.writeBuffer(bytes, n);
+            plainBytes += n;
+        }
+        encrypted.closeLocalStream();
+    } else {
+        std::vector<char> buffer(kChunk);
+        try {
+            KQUCryptoInputStream decrypted(input, key);
+            iv.assign(decrypted.iv().begin(), decrypted.iv().end());
+            while (uint32_t n = decrypted.readToBuffer(buffer.data(), kChunk)) {
+                output->writeBuffer(buffer.data(), n);
                 plainBytes += n;
             }
-            encrypted.closeLocalStream();
-        } else {
-            std::vector<char> buffer(kChunk);
-            try {
-                KQUCryptoInputStream decrypted(input, key);
-                iv.assign(decrypted.iv().begin(), decrypted.iv().end());
-                while (uint32_t n = decrypted.readToBuffer(buffer.data(), kChunk)) {
-                    output->writeBuffer(buffer.data(), n);
-                    plainBytes += n;
-                }
-            } catch (const KQUException& e) {
-                if (e.name() != NSGenericException) throw;
-                throw KQUToolError(fmt::format("{}: cannot decrypt: {}", source, e.reason()));
-            }
+        } catch (const KQUException& e) {
+            if (e.name() != NSGenericException) throw;
+            throw KQUToolError(fmt::format("{}: cannot decrypt: {}", source, e.reason()));
         }
-        input->close();
-        output->flush();
-        output->close();
-        KQUError error;
-        if (!KQUMoveItem(temporary, destination, &error,
-                         replace ? KQUMoveOptions::ReplaceExisting : KQUMoveOptions::NeverReplace))
-            throw KQUToolError(error.description);
-        if (arguments.has("--show-key")) fmt::print("key={}\niv={}\n", hex(key->keyBytes()), hex(iv));
-    } catch (...) {
-        output->close();
-        ::unlink(temporary.c_str());
-        throw;
     }
+    input->close();
+    try {
+        output->keep();
+    } catch (const KQUAtomicOutputFileError& e) {
+        throw KQUToolError(e.reason());
+    }
+    if (arguments.has("--show-key")) fmt::print("key={}\niv={}\n", hex(key->keyBytes()), hex(iv));
     if (!arguments.has("--quiet"))
         fmt::print("{} {} bytes from {} to {}\n", encrypting ? "encrypted" : "decrypted", plainBytes, source,
                    destination);

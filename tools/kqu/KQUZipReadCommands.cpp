@@ -60,12 +60,9 @@ bool unlock(KQUZipArchive& archive, const KQUToolArguments& arguments, bool requ
     uint32_t iterations = KQUCurrentKeyDerivationIterationCount;
     const auto& verifier = archive.passphraseVerifier();
     if (verifier) iterations = KQUCryptoUtils::iterationCountFromPassphraseVerifier(*verifier);
-    if (iterations == 0) {
-        KQUToolForgetPassphrase(*passphrase);
-        throw KQUToolError("the package's passphrase verifier has an unsupported version");
-    }
-    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, iterations);
-    KQUToolForgetPassphrase(*passphrase);
+    if (iterations == 0) throw KQUToolError("the package's passphrase verifier has an unsupported version");
+    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), iterations);
+    passphrase.reset();  // wiped
     if (!key) throw KQUToolError("could not derive a key from the passphrase");
     if (verifier && !KQUCryptoUtils::checkKey(key, *verifier)) throw KQUToolError("wrong passphrase");
     archive.setCryptoKey(std::move(key));

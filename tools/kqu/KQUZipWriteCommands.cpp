@@ -24,6 +24,7 @@
 
 #include "kqutility/crypto/KQUCryptoKey.h"
 #include "kqutility/crypto/KQUCryptoUtils.h"
+#include "kqutility/foundation/KQUAtomicOutputFile.h"
 #include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/streams/KQUBufferedInputStream.h"
@@ -100,29 +101,33 @@ KQUCryptoKeyRef keyForNewPackage(const KQUToolArguments& arguments) {
     }
     uint32_t iterations = KQUToolIterationCount(arguments, KQUCurrentKeyDerivationIterationCount);
     auto passphrase = KQUToolPassphrase(arguments, true, KQUPassphrasePurpose::Create);
-    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, iterations);
-    KQUToolForgetPassphrase(*passphrase);
+    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), iterations);
+    passphrase.reset();  // wiped
     if (!key) throw KQUToolError("could not derive a key from the passphrase");
     return key;
 }
 
-// Writes into a temporary file near destination and moves it into place when write()
-// has finished; on any failure the temporary file is removed and destination untouched.
+// Writes into a temporary file beside destination and puts it in place when write() has
+// finished; on any failure the temporary file is removed and destination untouched. The
+// writer opens its file by path, so the temporary file is a named one. An edit in place
+// (keepPermissions) gives the new file the permissions of the one it replaces.
 template <typename Write>
-void writePackage(const std::string& destination, bool replace, const KQUCryptoKeyRef& key,
-                  const std::optional<std::string>& hint, Write write) {
-    std::string temporary = KQUTemporaryPathNear(destination);
-    try {
-        KQUZipArchiveOutputStream zip(temporary, key, hint);
+void writePackage(const std::string& destination, bool replace, bool keepPermissions,
+                  const KQUCryptoKeyRef& key, const std::optional<std::string>& hint, Write write) {
+    KQUAtomicOutputFile file(
+        destination, {.replace = replace ? KQUReplaceMode::ReplaceExisting : KQUReplaceMode::NeverReplace,
+                      .syncToDisk = true,
+                      .keepReplacedPermissions = keepPermissions,
+                      .namedTemporary = true});
+    {
+        KQUZipArchiveOutputStream zip(file.temporaryPath(), key, hint);
         write(zip);
         zip.close();
-        KQUError error;
-        if (!KQUMoveItem(temporary, destination, &error,
-                         replace ? KQUMoveOptions::ReplaceExisting : KQUMoveOptions::NeverReplace))
-            throw KQUToolError(error.description);
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
+    }
+    try {
+        file.keep();
+    } catch (const KQUAtomicOutputFileError& e) {
+        throw KQUToolError(e.reason());
     }
 }
 
@@ -158,14 +163,15 @@ int runCreate(const std::vector<std::string>& words) {
 
     auto key = keyForNewPackage(arguments);
     bool store = arguments.has("--store");
-    writePackage(archivePath, replace, key, arguments.value("--hint"), [&](KQUZipArchiveOutputStream& zip) {
-        for (const auto& item : items) {
-            if (item.path.empty())
-                zip.beginEntry(item.name, false, 0);
-            else
-                copyFileInto(zip, item, store);
-        }
-    });
+    writePackage(archivePath, replace, false, key, arguments.value("--hint"),
+                 [&](KQUZipArchiveOutputStream& zip) {
+                     for (const auto& item : items) {
+                         if (item.path.empty())
+                             zip.beginEntry(item.name, false, 0);
+                         else
+                             copyFileInto(zip, item, store);
+                     }
+                 });
     if (!arguments.has("--quiet"))
         fmt::print("created {} with {} entries{}\n", archivePath, items.size(), key ? " (encrypted)" : "");
     return 0;
@@ -204,8 +210,8 @@ int runRemove(const std::vector<std::string>& words) {
                                        : KQUCurrentKeyDerivationIterationCount;
         if (iterations == 0)
             throw KQUToolError("the package's passphrase verifier has an unsupported version");
-        key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, iterations);
-        KQUToolForgetPassphrase(*passphrase);
+        key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), iterations);
+        passphrase.reset();  // wiped
         if (!key) throw KQUToolError("could not derive a key from the passphrase");
         if (verifier && !KQUCryptoUtils::checkKey(key, *verifier)) throw KQUToolError("wrong passphrase");
         archive->setCryptoKey(key);
@@ -219,39 +225,42 @@ int runRemove(const std::vector<std::string>& words) {
     });
     std::vector<std::string> toRemove;
     size_t kept = 0;
-    writePackage(archivePath, true, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
-        if (archive->encryptedDocumentUuid())
-            zip.setEncryptedDocumentUuid(
-                KQUData(archive->encryptedDocumentUuid()->begin(), archive->encryptedDocumentUuid()->end()));
-        std::vector<char> buffer(kChunk);
-        for (const auto& entry : entries) {
-            const std::string& name = entry->name();
-            bool drop = KQUZipIsFreeSpaceEntryName(name) || removed.count(name) > 0;
-            if (drop) {
-                // Only the space matters: a stored placeholder as long as the entry was
-                // in the file, under a name long enough that its hole can always be
-                // covered by a free-space entry.
-                std::string placeholder = fmt::format(".QlTrash/removed/{:08X}", toRemove.size() + 1);
-                uint64_t length = entry->compressedSize();
-                zip.beginEntry(placeholder, false, length);
-                std::fill(buffer.begin(), buffer.end(), 0);
-                for (uint64_t left = length; left > 0;) {
-                    auto n = static_cast<uint32_t>(std::min<uint64_t>(left, buffer.size()));
-                    zip.writeBuffer(buffer.data(), n);
-                    left -= n;
+    writePackage(
+        archivePath, true, true, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
+            if (archive->encryptedDocumentUuid())
+                zip.setEncryptedDocumentUuid(KQUData(archive->encryptedDocumentUuid()->begin(),
+                                                     archive->encryptedDocumentUuid()->end()));
+            std::vector<char> buffer(kChunk);
+            for (const auto& entry : entries) {
+                const std::string& name = entry->name();
+                bool drop = KQUZipIsFreeSpaceEntryName(name) || removed.count(name) > 0;
+                if (drop) {
+                    // Only the space matters: a stored placeholder as long as the entry was
+                    // in the file, under a name long enough that its hole can always be
+                    // covered by a free-space entry.
+                    std::string placeholder = fmt::format(".QlTrash/removed/{:08X}", toRemove.size() + 1);
+                    uint64_t length = entry->compressedSize();
+                    zip.beginEntry(placeholder, false, length);
+                    std::fill(buffer.begin(), buffer.end(), 0);
+                    for (uint64_t left = length; left > 0;) {
+                        auto n = static_cast<uint32_t>(std::min<uint64_t>(left, buffer.size()));
+                        zip.writeBuffer(buffer.data(), n);
+                        left -= n;
+                    }
+                    toRemove.push_back(placeholder);
+                    continue;
                 }
-                toRemove.push_back(placeholder);
-                continue;
+                zip.beginEntry(name, entry->isCompressed(), entry->uncompressedSize());
+                auto input = entry->inputStream();
+                if (!input)
+                    throw KQUToolError(fmt::format("{}: the entry {} cannot be read", archivePath, name));
+                while (uint32_t n = input->readToBuffer(buffer.data(), kChunk))
+                    zip.writeBuffer(buffer.data(), n);
+                input->close();
+                ++kept;
             }
-            zip.beginEntry(name, entry->isCompressed(), entry->uncompressedSize());
-            auto input = entry->inputStream();
-            if (!input) throw KQUToolError(fmt::format("{}: the entry {} cannot be read", archivePath, name));
-            while (uint32_t n = input->readToBuffer(buffer.data(), kChunk)) zip.writeBuffer(buffer.data(), n);
-            input->close();
-            ++kept;
-        }
-        for (const auto& name : toRemove) zip.removeEntry(name);
-    });
+            for (const auto& name : toRemove) zip.removeEntry(name);
+        });
     if (!arguments.has("--quiet"))
         fmt::print("removed {} entr{} from {}; {} left\n", removed.size(), removed.size() == 1 ? "y" : "ies",
                    archivePath, kept);
