@@ -29,31 +29,31 @@ struct KQUNumberFormatSettings {
     int valueType = KQUNumberFormatValueTypeDecimal;
     // The pattern (ICU decimal pattern syntax; a text template for text formats). Empty
     // or nullopt: the locale's default pattern for the value type.
-    std::optional<std::u16string> formatString;
+    std::optional<std::u16string> formatString = std::nullopt;
     uint16_t decimalPlaces = 2;
-    std::optional<std::string> currencyCode;  // nullopt: the current locale's
+    std::optional<std::string> currencyCode = std::nullopt;  // nullopt: the current locale's
     bool useAccountingStyle = false;
     int negativeStyle = KQUNumberFormatNegativeStyleMinus;
     bool showThousandsSeparator = true;
     int fractionAccuracy = KQUNumberFormatFractionAccuracyUpToOneDigit;
-    std::optional<std::u16string> suffixString;  // appended to chart labels
+    std::optional<std::u16string> suffixString = std::nullopt;  // appended to chart labels
     double scaleFactor = 1.0;
     uint16_t base = 10;  // kept as given; the renderer refuses radices outside 1...36
     uint16_t basePlaces = 0;
     bool baseUseMinusSign = true;
     bool isCustom = false;
     // Custom layout facts.
-    std::vector<std::u16string> interstitialStrings;
+    std::vector<std::u16string> interstitialStrings = {};
     // For each interstitial string, the count of integer digits from the right after
     // which it stands; kept sorted and unique.
-    std::vector<uint64_t> interstitialStringInsertionIndexes;
+    std::vector<uint64_t> interstitialStringInsertionIndexes = {};
     uint16_t indexFromRightOfLastDigitPlaceholder = 0;
     uint8_t minimumIntegerWidth = 0;
     uint8_t decimalWidth = 0;
     uint8_t numberOfNonSpaceIntegerPlaceholderDigits = 0;
     uint8_t numberOfNonSpaceDecimalPlaceholderDigits = 0;
     bool isTextFormat = false;
-    std::optional<std::u16string> formatName;
+    std::optional<std::u16string> formatName = std::nullopt;
 };
 
 class KQUNumberFormat : public KQUNumberFormatting {

@@ -37,15 +37,15 @@ enum class KQUDecimalFormatStyle : uint8_t {
 };
 
 struct KQUDecimalFormatSpec {
-    std::string locale;  // ICU locale identifier
+    std::string locale = {};  // ICU locale identifier
     KQUDecimalFormatStyle style = KQUDecimalFormatStyle::Pattern;
-    std::u16string pattern;   // applied after the currency; ignored for the locale styles
-    std::u16string currency;  // ISO 4217 code; empty: the locale's
+    std::u16string pattern = {};   // applied after the currency; ignored for the locale styles
+    std::u16string currency = {};  // ISO 4217 code; empty: the locale's
     int minimumFractionDigits = -1;  // -1: as the pattern says
     int maximumFractionDigits = -1;
     int minimumIntegerDigits = -1;
     int grouping = -1;  // -1: as the pattern says; 0 off; 1 on
-    std::optional<std::u16string> minusSign;  // replaces the locale's minus sign text
+    std::optional<std::u16string> minusSign = std::nullopt;  // replaces the locale's minus sign text
     int roundingMode = -1;                    // an icu::DecimalFormat::ERoundingMode, -1: ICU's default
     bool parseNoExponent = false;             // only an exponent-free text parses
 

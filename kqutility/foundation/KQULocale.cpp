@@ -1,6 +1,7 @@
 #include "kqutility/foundation/KQULocale.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -25,13 +26,23 @@ std::string canonicalName(std::string_view identifier) {
     return locale.isBogus() ? std::string() : std::string(locale.getName());
 }
 
-// A C/POSIX environment gives en_US_POSIX (or the root locale); people running with no
-// locale set still expect "1,234.5" and dollars, not the POSIX locale's ungrouped form.
+// The locale named by the environment, as the C library reads it (LC_ALL, then
+// LC_NUMERIC, then LANG), canonicalised by ICU. ICU's own default locale is read once
+// per process and cannot follow a changed environment, so it is not used here.
+// A C/POSIX environment (which ICU calls en_US_POSIX or root) becomes en_US: people
+// running with no locale set still expect "1,234.5" and dollars, not ungrouped digits.
 std::string environmentLocale() {
-    UErrorCode status = U_ZERO_ERROR;
-    uloc_setDefault(nullptr, &status);  // ICU reads the environment again
-    std::string name = icu::Locale::getDefault().getName();
-    if (name.empty() || name == "root" || name == "en_US_POSIX" || name == "c" || name == "C") return "en_US";
+    std::string value;
+    for (const char* name : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+        const char* v = std::getenv(name);
+        if (v && *v) {
+            value = v;
+            break;
+        }
+    }
+    value = value.substr(0, value.find_first_of(".@"));  // codeset and modifier
+    std::string name = value.empty() || value == "C" || value == "POSIX" ? std::string() : canonicalName(value);
+    if (name.empty() || name == "root" || name == "en_US_POSIX" || name == "c") return "en_US";
     return name;
 }
 
