@@ -22,6 +22,12 @@
 
 namespace kqu {
 
+struct KQUNumberFormatter::ThreadFormatters {
+    uint64_t generation = 0;
+    // Decimal, currency, percentage, scientific trials in order; then the fraction formatter.
+    std::vector<std::shared_ptr<const icu::DecimalFormat>> sets[5];
+};
+
 struct KQUNumberFormatter::Trial {
     KQUDecimalFormatSpec spec;
     std::u16string pattern;  // as applied (or, for a locale style, as ICU reports it)
@@ -149,8 +155,10 @@ KQUNumberFormatter::KQUNumberFormatter(const KQULocale& locale)
     for (const auto& code : mCurrencyCodes)
         if (std::find(distinct.begin(), distinct.end(), code) == distinct.end()) distinct.push_back(code);
     mCurrencyCodes = distinct;
-    for (const auto& code : mCurrencyCodes)
+    for (const auto& code : mCurrencyCodes) {
         for (auto& trial : currencyTrialsForCode(code)) mCurrencyTrials.push_back(std::move(trial));
+        mCurrencySymbols.emplace_back(currencySymbolForCurrencyCode(code), halfWidthCurrencySymbolForCurrencyCode(code));
+    }
 
     mPercentSymbol = KQUU16String(symbolsFor(locale).getSymbol(icu::DecimalFormatSymbols::kPercentSymbol));
     for (int style = 0; style < 4; ++style) {
@@ -182,6 +190,12 @@ std::shared_ptr<const KQUNumberFormatter> KQUNumberFormatter::formatterForLocale
     static std::map<std::string, std::shared_ptr<const KQUNumberFormatter>, std::less<>> sByLocale;
     static std::shared_ptr<const KQUNumberFormatter> sDefault;
     static uint64_t sDefaultGeneration = 0;
+    // Parsing asks for the formatter every time: remember the last answer per thread.
+    thread_local std::string tLastIdentifier;
+    thread_local std::shared_ptr<const KQUNumberFormatter> tLast, tDefault;
+    thread_local uint64_t tDefaultGeneration = 0;
+    if (locale && tLast && tLastIdentifier == locale->identifier()) return tLast;
+    if (!locale && tDefault && tDefaultGeneration == KQULocaleGeneration()) return tDefault;
     std::lock_guard guard(sLock);
     if (!locale) {
         uint64_t generation = KQULocaleGeneration();
@@ -189,10 +203,14 @@ std::shared_ptr<const KQUNumberFormatter> KQUNumberFormatter::formatterForLocale
             sDefault = std::make_shared<const KQUNumberFormatter>(KQUGetCurrentLocale());
             sDefaultGeneration = generation;
         }
+        tDefault = sDefault;
+        tDefaultGeneration = sDefaultGeneration;
         return sDefault;
     }
     auto& slot = sByLocale[locale->identifier()];
     if (!slot) slot = std::make_shared<const KQUNumberFormatter>(*locale);
+    tLastIdentifier = locale->identifier();
+    tLast = slot;
     return slot;
 }
 
@@ -253,27 +271,42 @@ std::u16string KQUNumberFormatter::displayNameForCurrencyCode(const std::string&
     return std::u16string(name, static_cast<size_t>(length));
 }
 
-void KQUNumberFormatter::warmThisThread() const {
-    thread_local std::unordered_map<uint64_t, uint64_t> sWarmed;  // serial -> generation
+// The first parse on a thread resolves every formatter of this formatter through the
+// thread's cache, so later parses build none and skip the cache look-ups; the
+// shared_ptrs keep them alive even when the cache evicts them. A locale change
+// resolves them again.
+const KQUNumberFormatter::ThreadFormatters& KQUNumberFormatter::threadFormatters() const {
+    thread_local std::unordered_map<uint64_t, ThreadFormatters> sBySerial;
+    thread_local uint64_t sLastSerial = 0;
+    thread_local ThreadFormatters* sLast = nullptr;
     uint64_t generation = KQULocaleGeneration();
-    auto [slot, inserted] = sWarmed.try_emplace(mSerial, 0);
-    if (!inserted && slot->second == generation) return;
-    slot->second = generation;
-    auto& cache = KQUDecimalFormatCache::forCurrentThread();
-    for (const auto* trials : {&mDecimalTrials, &mCurrencyTrials, &mPercentageTrials, &mScientificTrials})
-        for (const auto& trial : *trials) (void)cache.formatter(trial.spec);
-    (void)cache.formatter(*mFractionSpec);
+    if (sLast && sLastSerial == mSerial && sLast->generation == generation) return *sLast;
+    ThreadFormatters& mine = sBySerial[mSerial];  // nodes of an unordered_map never move
+    if (mine.generation != generation) {
+        auto& cache = KQUDecimalFormatCache::forCurrentThread();
+        const std::vector<Trial>* trials[] = {&mDecimalTrials, &mCurrencyTrials, &mPercentageTrials, &mScientificTrials};
+        for (int set = 0; set < 4; ++set) {
+            mine.sets[set].clear();
+            for (const auto& trial : *trials[set]) mine.sets[set].push_back(cache.formatter(trial.spec));
+        }
+        mine.sets[4] = {cache.formatter(*mFractionSpec)};
+        mine.generation = generation;
+    }
+    sLastSerial = mSerial;
+    sLast = &mine;
+    return mine;
 }
 
-bool KQUNumberFormatter::tryTrials(const std::vector<Trial>& trials, std::u16string_view text, double* value,
+bool KQUNumberFormatter::tryTrials(int set, const std::vector<Trial>& trials, std::u16string_view text, double* value,
                                    std::u16string* formatString, std::string* currencyCode) const {
-    warmThisThread();
+    const auto* resolved = set >= 0 ? &threadFormatters().sets[set] : nullptr;
     auto& cache = KQUDecimalFormatCache::forCurrentThread();
-    for (const auto& trial : trials) {
-        auto format = cache.formatter(trial.spec);
+    for (size_t i = 0; i < trials.size(); ++i) {
+        std::shared_ptr<const icu::DecimalFormat> asked;
+        const icu::DecimalFormat* format = resolved ? (*resolved)[i].get() : (asked = cache.formatter(trials[i].spec)).get();
         if (!format || !parseWhole(*format, text, value)) continue;
-        if (formatString) *formatString = trial.pattern;
-        if (currencyCode) *currencyCode = trial.currency;
+        if (formatString) *formatString = trials[i].pattern;
+        if (currencyCode) *currencyCode = trials[i].currency;
         return true;
     }
     *value = 0;
@@ -283,17 +316,17 @@ bool KQUNumberFormatter::tryTrials(const std::vector<Trial>& trials, std::u16str
 }
 
 bool KQUNumberFormatter::decimalFromString(std::u16string_view text, double* value, std::u16string* formatString) const {
-    return tryTrials(mDecimalTrials, text, value, formatString, nullptr);
+    return tryTrials(0, mDecimalTrials, text, value, formatString, nullptr);
 }
 
 bool KQUNumberFormatter::percentageFromString(std::u16string_view text, double* value,
                                               std::u16string* formatString) const {
-    return tryTrials(mPercentageTrials, text, value, formatString, nullptr);
+    return tryTrials(2, mPercentageTrials, text, value, formatString, nullptr);
 }
 
 bool KQUNumberFormatter::scientificFromString(std::u16string_view text, double* value,
                                               std::u16string* formatString) const {
-    return tryTrials(mScientificTrials, text, value, formatString, nullptr);
+    return tryTrials(3, mScientificTrials, text, value, formatString, nullptr);
 }
 
 bool KQUNumberFormatter::findCurrencySymbolInString(std::u16string_view text, std::string_view additionalCurrencyCode,
@@ -307,15 +340,17 @@ bool KQUNumberFormatter::findCurrencySymbolInString(std::u16string_view text, st
         size_t tail = text.substr(tailStart).find(symbol);
         return tail == std::u16string_view::npos ? tail : tailStart + tail;
     };
-    std::vector<std::string> codes = mCurrencyCodes;
-    if (!additionalCurrencyCode.empty()) codes.emplace_back(additionalCurrencyCode);
-    for (const auto& code : codes) {
-        std::u16string symbol = currencySymbolForCurrencyCode(code);
+    auto extra = mCurrencySymbols;
+    if (!additionalCurrencyCode.empty()) {
+        std::string code(additionalCurrencyCode);
+        extra.emplace_back(currencySymbolForCurrencyCode(code), halfWidthCurrencySymbolForCurrencyCode(code));
+    }
+    const auto& pairs = additionalCurrencyCode.empty() ? mCurrencySymbols : extra;
+    for (const auto& [symbol, half] : pairs) {
         if (findInWindows(symbol) != std::u16string_view::npos) {
             if (successfulString) *successfulString = text;
             return true;
         }
-        std::u16string half = halfWidthCurrencySymbolForCurrencyCode(code);
         if (half == symbol) continue;
         if (size_t at = findInWindows(half); at != std::u16string_view::npos) {
             if (successfulString) {
@@ -340,10 +375,10 @@ bool KQUNumberFormatter::currencyFromString(std::u16string_view text, std::strin
                                             std::string* currencyCode) const {
     std::u16string chosen;
     if (findCurrencySymbolInString(text, additionalCurrencyCode, &chosen)) {
-        if (tryTrials(mCurrencyTrials, chosen, value, formatString, currencyCode)) return true;
+        if (tryTrials(1, mCurrencyTrials, chosen, value, formatString, currencyCode)) return true;
         std::string extra(additionalCurrencyCode);
         if (!extra.empty() && std::find(mCurrencyCodes.begin(), mCurrencyCodes.end(), extra) == mCurrencyCodes.end() &&
-            tryTrials(additionalCurrencyTrials(extra), chosen, value, formatString, currencyCode))
+            tryTrials(-1, additionalCurrencyTrials(extra), chosen, value, formatString, currencyCode))
             return true;
     }
     *value = 0;
@@ -358,8 +393,7 @@ bool KQUNumberFormatter::fractionFromString(std::u16string_view text, double* va
     if (slash == std::u16string_view::npos || slash + 1 >= text.size()) return false;
     std::u16string_view left = trimmed(text.substr(0, slash));
     std::u16string_view right = trimmed(text.substr(slash + 1));
-    warmThisThread();
-    auto format = KQUDecimalFormatCache::forCurrentThread().formatter(*mFractionSpec);
+    const icu::DecimalFormat* format = threadFormatters().sets[4].front().get();
     if (!format) return false;
     double whole = 0, numerator = 0, denominator = 0;
     bool negative = false;
@@ -488,7 +522,11 @@ bool KQUGetNumberValueAndTypeFromStringWithCurrencyCode(std::u16string_view text
     if (formatString) formatString->clear();
     if (currencyCode) currencyCode->clear();
     auto formatter = locale ? KQUNumberFormatter::formatterForLocale(*locale) : KQUNumberFormatter::formatterForLocale();
-    std::u16string normal = KQUStringBySubstitutingCharactersNumberFormatterDoesntUnderstand(KQUHalfWidthString(text));
+    std::u16string normal = KQUHalfWidthString(text);
+    for (auto& c : normal) {  // as KQUStringBySubstitutingCharactersNumberFormatterDoesntUnderstand, in place
+        if (c == u'\u2212' || c == u'\uFE63') c = u'-';
+        else if (c == u'\uFE62') c = u'+';
+    }
     int type = KQUNumberParseFailedValueType;
     if (formatter->decimalFromString(normal, value, formatString)) type = KQUNumberFormatValueTypeDecimal;
     else if (formatter->currencyFromString(normal, additionalCurrencyCode, value, formatString, currencyCode))

@@ -98,9 +98,11 @@ public:
     struct Trial;  // one input formatter: its configuration, applied pattern, currency
 
 private:
-    bool tryTrials(const std::vector<Trial>& trials, std::u16string_view text, double* value,
+    struct ThreadFormatters;  // this formatter's ICU formatters on the calling thread
+    const ThreadFormatters& threadFormatters() const;
+    // set: the index of trials among the resolved sets, or -1 to ask the cache.
+    bool tryTrials(int set, const std::vector<Trial>& trials, std::u16string_view text, double* value,
                    std::u16string* formatString, std::string* currencyCode) const;
-    void warmThisThread() const;
     const std::vector<Trial>& additionalCurrencyTrials(const std::string& code) const;
     std::vector<Trial> currencyTrialsForCode(const std::string& code) const;
 
@@ -115,6 +117,7 @@ private:
     std::vector<std::u16string> mTransformedDecimalStrings, mTransformedCurrencyStrings,
         mTransformedPercentageStrings, mTransformedScientificStrings;
     std::vector<std::string> mCurrencyCodes;
+    std::vector<std::pair<std::u16string, std::u16string>> mCurrencySymbols;  // full, half width; as the codes
 
     mutable std::mutex mLock;  // guards the caches below
     mutable std::map<std::string, std::u16string, std::less<>> mSymbols, mHalfWidthSymbols;

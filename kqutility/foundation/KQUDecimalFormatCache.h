@@ -59,7 +59,7 @@ struct KQUDecimalFormatSpecHash {
 
 class KQUDecimalFormatCache {
 public:
-    static constexpr size_t kDefaultCapacity = 1024;
+    static constexpr size_t kDefaultCapacity = 2048;
 
     // The calling thread's cache.
     static KQUDecimalFormatCache& forCurrentThread();

@@ -21,7 +21,7 @@ TEST(KquNumberParse, OneLinePerTextAndStatusOneWhenAnyFails) {
     EXPECT_EQ(kqu("number parse --locale=de_DE 1.234,5 12abc 0.1 -- --locale", &status),
               "1234.5 decimal -\nnot a number\nnot a number\nnot a number\n");
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(kqu("number parse --locale en_US --currency chf 'CHF 5' $'\\xff'", &status),
+    EXPECT_EQ(kqu("number parse --locale en_US --currency chf 'CHF 5' \"$(printf '\\377')\"", &status),
               "5 currency CHF\nnot a number\n");
     EXPECT_EQ(status, 1);
     // C locale environments read numbers as American English does.
