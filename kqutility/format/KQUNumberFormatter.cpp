@@ -29,7 +29,7 @@ struct KQUNumberFormatter::ThreadFormatters {
 };
 
 struct KQUNumberFormatter::Trial {
-    KQUDecimalFormatSpec spec;
+    KQUDecimalFormatConfig config;
     std::u16string pattern;  // as applied (or, for a locale style, as ICU reports it)
     std::string currency;    // empty for the non-currency sets
 };
@@ -53,25 +53,25 @@ constexpr const char16_t* kCurrencyTemplates[] = {
 
 std::atomic<uint64_t> sNextSerial{1};
 
-KQUDecimalFormatSpec styleSpec(const KQULocale& locale, KQUDecimalFormatStyle style, bool noExponent) {
-    KQUDecimalFormatSpec spec;
-    spec.locale = locale.identifier();
-    spec.style = style;
-    spec.parseNoExponent = noExponent;
-    return spec;
+KQUDecimalFormatConfig styleConfig(const KQULocale& locale, KQUDecimalFormatStyle style, bool noExponent) {
+    KQUDecimalFormatConfig config;
+    config.locale = locale.identifier();
+    config.style = style;
+    config.parseNoExponent = noExponent;
+    return config;
 }
 
-KQUDecimalFormatSpec patternSpec(const KQULocale& locale, std::u16string pattern, std::u16string currency = {}) {
-    KQUDecimalFormatSpec spec;
-    spec.locale = locale.identifier();
-    spec.pattern = std::move(pattern);
-    spec.currency = std::move(currency);
-    spec.parseNoExponent = true;
-    return spec;
+KQUDecimalFormatConfig patternConfig(const KQULocale& locale, std::u16string pattern, std::u16string currency = {}) {
+    KQUDecimalFormatConfig config;
+    config.locale = locale.identifier();
+    config.pattern = std::move(pattern);
+    config.currency = std::move(currency);
+    config.parseNoExponent = true;
+    return config;
 }
 
-std::u16string reportedPattern(const KQUDecimalFormatSpec& spec) {
-    auto format = KQUDecimalFormatCache::forCurrentThread().formatter(spec);
+std::u16string reportedPattern(const KQUDecimalFormatConfig& config) {
+    auto format = KQUDecimalFormatCache::forCurrentThread().formatter(config);
     if (!format) return {};
     icu::UnicodeString pattern;
     format->toPattern(pattern);
@@ -128,22 +128,22 @@ icu::DecimalFormatSymbols symbolsFor(const KQULocale& locale) {
 
 KQUNumberFormatter::KQUNumberFormatter(const KQULocale& locale)
     : mLocale(locale), mSerial(sNextSerial.fetch_add(1)), mCurrencyCode(likelyCurrencyCode(locale)) {
-    mDecimalTrials.push_back({styleSpec(locale, KQUDecimalFormatStyle::Decimal, true), {}, {}});
+    mDecimalTrials.push_back({styleConfig(locale, KQUDecimalFormatStyle::Decimal, true), {}, {}});
     for (const char16_t* p : {u"#,##0;- #,##0", u"#,##0;(#,##0)", u"#,##0;( #,##0 )"})
-        mDecimalTrials.push_back({patternSpec(locale, p), p, {}});
-    mPercentageTrials.push_back({styleSpec(locale, KQUDecimalFormatStyle::Percent, true), {}, {}});
-    for (const char16_t* p : {u"#,##0 %", u"#,##0%"}) mPercentageTrials.push_back({patternSpec(locale, p), p, {}});
-    mScientificTrials.push_back({styleSpec(locale, KQUDecimalFormatStyle::Scientific, false), {}, {}});
-    mFractionSpec = std::make_unique<KQUDecimalFormatSpec>(styleSpec(locale, KQUDecimalFormatStyle::Decimal, true));
+        mDecimalTrials.push_back({patternConfig(locale, p), p, {}});
+    mPercentageTrials.push_back({styleConfig(locale, KQUDecimalFormatStyle::Percent, true), {}, {}});
+    for (const char16_t* p : {u"#,##0 %", u"#,##0%"}) mPercentageTrials.push_back({patternConfig(locale, p), p, {}});
+    mScientificTrials.push_back({styleConfig(locale, KQUDecimalFormatStyle::Scientific, false), {}, {}});
+    mFractionConfig = std::make_unique<KQUDecimalFormatConfig>(styleConfig(locale, KQUDecimalFormatStyle::Decimal, true));
 
-    Trial localeCurrency{styleSpec(locale, KQUDecimalFormatStyle::Currency, true), {}, mCurrencyCode};
+    Trial localeCurrency{styleConfig(locale, KQUDecimalFormatStyle::Currency, true), {}, mCurrencyCode};
     for (auto* trials : {&mDecimalTrials, &mPercentageTrials, &mScientificTrials})
-        trials->front().pattern = reportedPattern(trials->front().spec);
-    localeCurrency.pattern = reportedPattern(localeCurrency.spec);
+        trials->front().pattern = reportedPattern(trials->front().config);
+    localeCurrency.pattern = reportedPattern(localeCurrency.config);
     mDecimalString = mDecimalTrials.front().pattern;
     mPercentageString = mPercentageTrials.front().pattern;
     mCurrencyString = localeCurrency.pattern;
-    mScientificString = reportedPattern(patternSpec(locale, u"#E+00"));
+    mScientificString = reportedPattern(patternConfig(locale, u"#E+00"));
     mCurrencyNumberPortion =
         KQUNumberPortionOfNumberFormatSubpattern(KQUPositiveSubpatternOfNumberFormatPattern(mCurrencyString));
 
@@ -180,7 +180,7 @@ std::vector<KQUNumberFormatter::Trial> KQUNumberFormatter::currencyTrialsForCode
             else if (t.starts_with(u"%@")) pattern += mCurrencyNumberPortion, t.remove_prefix(2);
             else pattern += t.front(), t.remove_prefix(1);
         }
-        trials.push_back({patternSpec(mLocale, pattern, asciiToU16(code)), pattern, code});
+        trials.push_back({patternConfig(mLocale, pattern, asciiToU16(code)), pattern, code});
     }
     return trials;
 }
@@ -287,9 +287,9 @@ const KQUNumberFormatter::ThreadFormatters& KQUNumberFormatter::threadFormatters
         const std::vector<Trial>* trials[] = {&mDecimalTrials, &mCurrencyTrials, &mPercentageTrials, &mScientificTrials};
         for (int set = 0; set < 4; ++set) {
             mine.sets[set].clear();
-            for (const auto& trial : *trials[set]) mine.sets[set].push_back(cache.formatter(trial.spec));
+            for (const auto& trial : *trials[set]) mine.sets[set].push_back(cache.formatter(trial.config));
         }
-        mine.sets[4] = {cache.formatter(*mFractionSpec)};
+        mine.sets[4] = {cache.formatter(*mFractionConfig)};
         mine.generation = generation;
     }
     sLastSerial = mSerial;
@@ -303,7 +303,7 @@ bool KQUNumberFormatter::tryTrials(int set, const std::vector<Trial>& trials, st
     auto& cache = KQUDecimalFormatCache::forCurrentThread();
     for (size_t i = 0; i < trials.size(); ++i) {
         std::shared_ptr<const icu::DecimalFormat> asked;
-        const icu::DecimalFormat* format = resolved ? (*resolved)[i].get() : (asked = cache.formatter(trials[i].spec)).get();
+        const icu::DecimalFormat* format = resolved ? (*resolved)[i].get() : (asked = cache.formatter(trials[i].config)).get();
         if (!format || !parseWhole(*format, text, value)) continue;
         if (formatString) *formatString = trials[i].pattern;
         if (currencyCode) *currencyCode = trials[i].currency;
@@ -547,10 +547,10 @@ bool KQUGetNumberValueAndTypeFromString(std::u16string_view text, const KQULocal
 
 int KQUNumberFormatterGroupingSizeForLocale(const KQULocale* locale) {
     auto read = [](const KQULocale& l) {
-        KQUDecimalFormatSpec spec;
-        spec.locale = l.identifier();
-        spec.style = KQUDecimalFormatStyle::Decimal;
-        auto format = KQUDecimalFormatCache::forCurrentThread().formatter(spec);
+        KQUDecimalFormatConfig config;
+        config.locale = l.identifier();
+        config.style = KQUDecimalFormatStyle::Decimal;
+        auto format = KQUDecimalFormatCache::forCurrentThread().formatter(config);
         return format ? static_cast<int>(format->getGroupingSize()) : 0;
     };
     if (locale) return read(*locale);

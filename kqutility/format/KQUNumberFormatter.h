@@ -32,7 +32,7 @@
 
 namespace kqu {
 
-struct KQUDecimalFormatSpec;
+struct KQUDecimalFormatConfig;
 
 // The value type reported by a failed parse.
 inline constexpr int KQUNumberParseFailedValueType = -999;
@@ -110,7 +110,7 @@ private:
     uint64_t mSerial;
     std::string mCurrencyCode;
     std::vector<Trial> mDecimalTrials, mCurrencyTrials, mPercentageTrials, mScientificTrials;
-    std::unique_ptr<KQUDecimalFormatSpec> mFractionSpec;
+    std::unique_ptr<KQUDecimalFormatConfig> mFractionConfig;
     std::u16string mCurrencyNumberPortion;
     std::u16string mDecimalString, mCurrencyString, mPercentageString, mScientificString;
     std::u16string mPercentSymbol;

@@ -25,21 +25,21 @@ UNumberFormatStyle icuStyle(KQUDecimalFormatStyle style) {
     }
 }
 
-std::unique_ptr<icu::DecimalFormat> build(const KQUDecimalFormatSpec& spec) {
+std::unique_ptr<icu::DecimalFormat> build(const KQUDecimalFormatConfig& config) {
     UErrorCode status = U_ZERO_ERROR;
-    icu::Locale locale(spec.locale.c_str());
+    icu::Locale locale(config.locale.c_str());
     // Symbols.
     auto symbols = std::make_unique<icu::DecimalFormatSymbols>(locale, status);
     if (U_FAILURE(status)) return nullptr;
-    if (spec.minusSign)
+    if (config.minusSign)
         symbols->setSymbol(icu::DecimalFormatSymbols::kMinusSignSymbol,
-                           icu::UnicodeString(spec.minusSign->data(), static_cast<int32_t>(spec.minusSign->size())));
+                           icu::UnicodeString(config.minusSign->data(), static_cast<int32_t>(config.minusSign->size())));
     std::unique_ptr<icu::DecimalFormat> format;
-    if (spec.style == KQUDecimalFormatStyle::Pattern) {
+    if (config.style == KQUDecimalFormatStyle::Pattern) {
         // A neutral pattern first, so that the currency comes before the real pattern.
         format = std::make_unique<icu::DecimalFormat>(icu::UnicodeString(u"#"), symbols.release(), status);
     } else {
-        std::unique_ptr<icu::NumberFormat> made(icu::NumberFormat::createInstance(locale, icuStyle(spec.style), status));
+        std::unique_ptr<icu::NumberFormat> made(icu::NumberFormat::createInstance(locale, icuStyle(config.style), status));
         if (U_FAILURE(status)) return nullptr;
         auto* decimal = dynamic_cast<icu::DecimalFormat*>(made.get());
         if (!decimal) return nullptr;
@@ -49,32 +49,32 @@ std::unique_ptr<icu::DecimalFormat> build(const KQUDecimalFormatSpec& spec) {
     }
     if (U_FAILURE(status)) return nullptr;
     // Currency.
-    if (!spec.currency.empty()) {
-        if (spec.currency.size() != 3) return nullptr;
-        format->setCurrency(spec.currency.c_str(), status);
+    if (!config.currency.empty()) {
+        if (config.currency.size() != 3) return nullptr;
+        format->setCurrency(config.currency.c_str(), status);
         if (U_FAILURE(status)) return nullptr;
     }
     // Pattern.
-    if (spec.style == KQUDecimalFormatStyle::Pattern) {
+    if (config.style == KQUDecimalFormatStyle::Pattern) {
         UParseError parseError;
-        format->applyPattern(icu::UnicodeString(spec.pattern.data(), static_cast<int32_t>(spec.pattern.size())),
+        format->applyPattern(icu::UnicodeString(config.pattern.data(), static_cast<int32_t>(config.pattern.size())),
                              parseError, status);
         if (U_FAILURE(status)) return nullptr;
     }
     // Digits and the rest.
-    if (spec.minimumFractionDigits >= 0) format->setMinimumFractionDigits(spec.minimumFractionDigits);
-    if (spec.maximumFractionDigits >= 0) format->setMaximumFractionDigits(spec.maximumFractionDigits);
-    if (spec.minimumIntegerDigits >= 0) format->setMinimumIntegerDigits(spec.minimumIntegerDigits);
-    if (spec.grouping >= 0) format->setGroupingUsed(spec.grouping != 0);
-    if (spec.roundingMode >= 0)
-        format->setRoundingMode(static_cast<icu::DecimalFormat::ERoundingMode>(spec.roundingMode));
-    if (spec.parseNoExponent) format->setParseNoExponent(true);
+    if (config.minimumFractionDigits >= 0) format->setMinimumFractionDigits(config.minimumFractionDigits);
+    if (config.maximumFractionDigits >= 0) format->setMaximumFractionDigits(config.maximumFractionDigits);
+    if (config.minimumIntegerDigits >= 0) format->setMinimumIntegerDigits(config.minimumIntegerDigits);
+    if (config.grouping >= 0) format->setGroupingUsed(config.grouping != 0);
+    if (config.roundingMode >= 0)
+        format->setRoundingMode(static_cast<icu::DecimalFormat::ERoundingMode>(config.roundingMode));
+    if (config.parseNoExponent) format->setParseNoExponent(true);
     return format;
 }
 
 }  // namespace
 
-size_t KQUDecimalFormatSpec::hash() const {
+size_t KQUDecimalFormatConfig::hash() const {
     size_t h = std::hash<std::string>()(locale);
     mix(h, static_cast<size_t>(style));
     mix(h, std::hash<std::u16string>()(pattern));
@@ -100,21 +100,21 @@ void KQUDecimalFormatCache::setCapacity(size_t capacity) {
     }
 }
 
-std::shared_ptr<const icu::DecimalFormat> KQUDecimalFormatCache::formatter(const KQUDecimalFormatSpec& spec) {
+std::shared_ptr<const icu::DecimalFormat> KQUDecimalFormatCache::formatter(const KQUDecimalFormatConfig& config) {
     if (uint64_t generation = KQULocaleGeneration(); generation != mGeneration) {
         mIndex.clear();
         mEntries.clear();
         mGeneration = generation;
     }
-    if (auto found = mIndex.find(spec); found != mIndex.end()) {
+    if (auto found = mIndex.find(config); found != mIndex.end()) {
         mEntries.splice(mEntries.begin(), mEntries, found->second);
         return found->second->second;
     }
-    std::shared_ptr<const icu::DecimalFormat> made(build(spec));
+    std::shared_ptr<const icu::DecimalFormat> made(build(config));
     sBuilt.fetch_add(1, std::memory_order_relaxed);
     if (!made) return nullptr;
-    mEntries.emplace_front(spec, made);
-    mIndex.emplace(spec, mEntries.begin());
+    mEntries.emplace_front(config, made);
+    mIndex.emplace(config, mEntries.begin());
     if (mEntries.size() > mCapacity) {
         mIndex.erase(mEntries.back().first);
         mEntries.pop_back();

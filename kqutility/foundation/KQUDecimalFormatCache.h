@@ -3,8 +3,8 @@
 //
 // Building a DecimalFormat costs tens of microseconds, parsing with one about one, so
 // everything that parses or renders numbers asks this cache instead of building its own.
-// A formatter is described by a KQUDecimalFormatSpec holding its whole configuration;
-// two equal specs give the same formatter. Each formatter is configured exactly once, in
+// A formatter is described by a KQUDecimalFormatConfig holding its whole configuration;
+// two equal configurations give the same formatter. Each formatter is configured exactly once, in
 // the order symbols, currency, pattern, digits, and never changed afterwards: the order
 // matters in ICU (a currency set after the pattern replaces the pattern's fraction
 // digits with the currency's), and a formatter that is never reconfigured cannot leak one
@@ -29,14 +29,14 @@
 namespace kqu {
 
 enum class KQUDecimalFormatStyle : uint8_t {
-    Pattern,     // no style: the spec's pattern is applied
+    Pattern,     // no style: the config's pattern is applied
     Decimal,     // the locale's decimal style
     Currency,    // the locale's currency style
     Percent,     // the locale's percent style
     Scientific,  // the locale's scientific style
 };
 
-struct KQUDecimalFormatSpec {
+struct KQUDecimalFormatConfig {
     std::string locale = {};  // ICU locale identifier
     KQUDecimalFormatStyle style = KQUDecimalFormatStyle::Pattern;
     std::u16string pattern = {};   // applied after the currency; ignored for the locale styles
@@ -49,12 +49,12 @@ struct KQUDecimalFormatSpec {
     int roundingMode = -1;                    // an icu::DecimalFormat::ERoundingMode, -1: ICU's default
     bool parseNoExponent = false;             // only an exponent-free text parses
 
-    bool operator==(const KQUDecimalFormatSpec&) const = default;
+    bool operator==(const KQUDecimalFormatConfig&) const = default;
     size_t hash() const;
 };
 
-struct KQUDecimalFormatSpecHash {
-    size_t operator()(const KQUDecimalFormatSpec& spec) const { return spec.hash(); }
+struct KQUDecimalFormatConfigHash {
+    size_t operator()(const KQUDecimalFormatConfig& config) const { return config.hash(); }
 };
 
 class KQUDecimalFormatCache {
@@ -64,9 +64,9 @@ public:
     // The calling thread's cache.
     static KQUDecimalFormatCache& forCurrentThread();
 
-    // The formatter for spec, built on first request; nullptr when ICU refuses the
+    // The formatter for config, built on first request; nullptr when ICU refuses the
     // configuration (a malformed pattern, an unknown locale style).
-    std::shared_ptr<const icu::DecimalFormat> formatter(const KQUDecimalFormatSpec& spec);
+    std::shared_ptr<const icu::DecimalFormat> formatter(const KQUDecimalFormatConfig& config);
 
     void setCapacity(size_t capacity);
     size_t size() const { return mEntries.size(); }
@@ -74,10 +74,10 @@ public:
     static uint64_t formattersBuilt() { return sBuilt.load(std::memory_order_relaxed); }
 
 private:
-    using Entry = std::pair<KQUDecimalFormatSpec, std::shared_ptr<const icu::DecimalFormat>>;
+    using Entry = std::pair<KQUDecimalFormatConfig, std::shared_ptr<const icu::DecimalFormat>>;
 
     std::list<Entry> mEntries;  // most recently used first
-    std::unordered_map<KQUDecimalFormatSpec, std::list<Entry>::iterator, KQUDecimalFormatSpecHash> mIndex;
+    std::unordered_map<KQUDecimalFormatConfig, std::list<Entry>::iterator, KQUDecimalFormatConfigHash> mIndex;
     size_t mCapacity = kDefaultCapacity;
     uint64_t mGeneration = 0;
     static std::atomic<uint64_t> sBuilt;

@@ -79,30 +79,30 @@ TEST(KQULocale, PosixEnvironmentMeansUnitedStatesEnglish) {
     KQUCurrentLocaleEnvironmentDidChange();
 }
 
-icu::UnicodeString render(const KQUDecimalFormatSpec& spec, double value) {
+icu::UnicodeString render(const KQUDecimalFormatConfig& config, double value) {
     icu::UnicodeString out;
-    KQUDecimalFormatCache::forCurrentThread().formatter(spec)->format(value, out);
+    KQUDecimalFormatCache::forCurrentThread().formatter(config)->format(value, out);
     return out;
 }
 
 TEST(KQUDecimalFormatCache, ConfiguresOnceInOrderAndStaysBounded) {
-    KQUDecimalFormatSpec spec{.locale = "en_US", .pattern = u"\u00A4#,##0.000", .currency = u"USD"};
+    KQUDecimalFormatConfig config{.locale = "en_US", .pattern = u"\u00A4#,##0.000", .currency = u"USD"};
     // The currency goes in before the pattern, so the pattern's three places stay.
-    EXPECT_EQ(render(spec, 1.23456), icu::UnicodeString(u"$1.235"));
-    KQUDecimalFormatSpec minus{.locale = "en_US", .pattern = u"0", .minusSign = u"\u2212"};
+    EXPECT_EQ(render(config, 1.23456), icu::UnicodeString(u"$1.235"));
+    KQUDecimalFormatConfig minus{.locale = "en_US", .pattern = u"0", .minusSign = u"\u2212"};
     EXPECT_EQ(render(minus, -5), icu::UnicodeString(u"\u22125"));
-    KQUDecimalFormatSpec digits{.locale = "de_DE", .style = KQUDecimalFormatStyle::Decimal,
+    KQUDecimalFormatConfig digits{.locale = "de_DE", .style = KQUDecimalFormatStyle::Decimal,
                                 .minimumFractionDigits = 2, .grouping = 0};
     EXPECT_EQ(render(digits, 1234.5), icu::UnicodeString(u"1234,50"));
     EXPECT_FALSE(KQUDecimalFormatCache::forCurrentThread().formatter({.locale = "en_US", .pattern = u"#,##0.0#0"}));
 
     auto& cache = KQUDecimalFormatCache::forCurrentThread();
-    auto first = cache.formatter(spec);
-    EXPECT_EQ(cache.formatter(spec), first);
+    auto first = cache.formatter(config);
+    EXPECT_EQ(cache.formatter(config), first);
     cache.setCapacity(2);
     auto kept = cache.formatter(minus);
     (void)cache.formatter(digits);
-    (void)cache.formatter(spec);
+    (void)cache.formatter(config);
     EXPECT_EQ(cache.size(), 2u);
     uint64_t built = KQUDecimalFormatCache::formattersBuilt();
     EXPECT_NE(cache.formatter(minus), kept);  // evicted, built again
@@ -110,12 +110,12 @@ TEST(KQUDecimalFormatCache, ConfiguresOnceInOrderAndStaysBounded) {
     cache.setCapacity(KQUDecimalFormatCache::kDefaultCapacity);
 
     std::shared_ptr<const icu::DecimalFormat> other;
-    std::thread([&] { other = KQUDecimalFormatCache::forCurrentThread().formatter(spec); }).join();
-    EXPECT_NE(other, cache.formatter(spec));
+    std::thread([&] { other = KQUDecimalFormatCache::forCurrentThread().formatter(config); }).join();
+    EXPECT_NE(other, cache.formatter(config));
     uint64_t generation = KQULocaleGeneration();
     KQUScopedLocaleOverride change("fr_FR");
     EXPECT_NE(KQULocaleGeneration(), generation);
-    EXPECT_NE(cache.formatter(spec), first);  // a locale change empties the cache
+    EXPECT_NE(cache.formatter(config), first);  // a locale change empties the cache
 }
 
 }  // namespace
