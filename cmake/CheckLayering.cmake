@@ -3,7 +3,7 @@
 string(REPLACE "," ";" targets "${TARGETS}")
 string(REPLACE "," ";" expect "${EXPECT}")
 execute_process(
-  COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target ${targets} -- ${KEEP_GOING}
+  COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} -j 2 --target ${targets} -- ${KEEP_GOING}
   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
 set(log "${out}${err}")
 set(failures 0)

@@ -156,5 +156,5 @@ function(kqu_add_layering_test)
     COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} "-DTARGETS=${targets_arg}"
             "-DEXPECT=${expect_arg}" "-DKEEP_GOING=${keep_going}"
             -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayering.cmake)
-  set_tests_properties(layering_upward_includes_fail PROPERTIES LABELS build RUN_SERIAL TRUE)
+  set_tests_properties(layering_upward_includes_fail PROPERTIES LABELS build)
 endfunction()

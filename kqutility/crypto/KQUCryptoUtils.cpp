@@ -103,8 +103,8 @@ bool KQUCryptoUtils::generateRandomDataInBuffer(void* buffer, size_t length) {
 KQUCryptoUtils::RandomSource KQUCryptoUtilsTesting::setRandomSource(KQUCryptoUtils::RandomSource source) {
     std::lock_guard guard(sRandomSourceLock);
     auto previous = std::move(sRandomSource);
-    sRandomSource = source ? std::make_shared<const RandomSource>(std::move(source)) : nullptr;
-    return previous ? *previous : RandomSource();
+    sRandomSource = source ? std::make_shared<const KQUCryptoUtils::RandomSource>(std::move(source)) : nullptr;
+    return previous ? *previous : KQUCryptoUtils::RandomSource();
 }
 
 uint32_t KQUCryptoUtils::ivLengthForKey(const KQUCryptoKey& key) {
