@@ -10,9 +10,9 @@
 #   kqu_add_room(<room> [DEPS <lower rooms>...] [LIBS <third-party targets>...]
 #                [INTERNAL <headers>...] [SOURCES <extra sources>...])
 #
-# DEPS are the rooms this one may include directly (each brings the rooms it declares, so
-# naming them all, as CMakeLists.txt does, keeps the graph readable in one place). LIBS are the third-party targets the
-# room's own code uses. INTERNAL names the room's headers that exist for the library's own
+# DEPS are the rooms this one may include directly (each brings the rooms it declares;
+# naming them all, as CMakeLists.txt does, keeps the graph readable in one place). LIBS
+# are the third-party targets the room's own code uses; libkqutility links all of them. INTERNAL names the room's headers that exist for the library's own
 # use: they are not installed, and no installed header may include them.
 #
 # kqu_check_rooms() (after the last kqu_add_room) fails configuration when a folder of
@@ -122,6 +122,13 @@ function(kqu_check_rooms)
     endforeach()
   endforeach()
   set_property(GLOBAL PROPERTY KQU_PUBLIC_HEADERS ${public})
+  set(all_libs "")
+  foreach(room ${rooms})
+    get_property(libs GLOBAL PROPERTY KQU_ROOM_LIBS_${room})
+    list(APPEND all_libs ${libs})
+  endforeach()
+  list(REMOVE_DUPLICATES all_libs)
+  set_property(GLOBAL PROPERTY KQU_ROOM_LIBS ${all_libs})
 endfunction()
 
 # A test that proves the layering holds: for every room and every room it may not include,
