@@ -11,6 +11,7 @@
 #include <openssl/rand.h>
 #include <unicode/utf8.h>
 
+#include "kqutility/crypto/KQUCryptoUtilsTesting.h"
 #include "kqutility/crypto/KQUCryptor.h"
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
 #include "kqutility/diagnostics/KQULog.h"
@@ -101,11 +102,11 @@ bool KQUCryptoUtils::generateRandomDataInBuffer(void* buffer, size_t length) {
     return ok;
 }
 
-KQUCryptoUtils::RandomSource KQUCryptoUtils::setRandomSource(RandomSource source) {
+KQUCryptoUtils::RandomSource KQUCryptoUtilsTesting::setRandomSource(KQUCryptoUtils::RandomSource source) {
     std::lock_guard guard(sRandomSourceLock);
     auto previous = std::move(sRandomSource);
-    sRandomSource = source ? std::make_shared<const RandomSource>(std::move(source)) : nullptr;
-    return previous ? *previous : RandomSource();
+    sRandomSource = source ? std::make_shared<const KQUCryptoUtils::RandomSource>(std::move(source)) : nullptr;
+    return previous ? *previous : KQUCryptoUtils::RandomSource();
 }
 
 uint32_t KQUCryptoUtils::ivLengthForKey(const KQUCryptoKey& key) {

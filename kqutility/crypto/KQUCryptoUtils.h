@@ -16,8 +16,9 @@
 // nonce into something whose digest matches. The passphrase hint is stored as the hint's
 // UTF-8 bytes without terminator or length prefix.
 //
-// Random bytes come from OpenSSL's RAND_bytes unless a test installs its own source with
-// setRandomSource(). Every function may be called from any thread.
+// Random bytes come from OpenSSL's RAND_bytes unless the library's own tests install a
+// source (KQUCryptoUtilsTesting.h, not installed). Every function may be called from any
+// thread.
 #pragma once
 
 #include <array>
@@ -68,10 +69,6 @@ public:
     // source fails, in which case the buffer's contents must not be used.
     using RandomSource = std::function<bool(uint8_t* buffer, size_t length)>;
     [[nodiscard]] static bool generateRandomDataInBuffer(void* buffer, size_t length);
-    // Replaces the random source (for tests: known IVs and nonces make byte-exact known
-    // answers possible) and returns the previous one; an empty source restores
-    // RAND_bytes.
-    static RandomSource setRandomSource(RandomSource source);
 
     // 16 for the AES-128 key type, 0 for any other.
     static uint32_t ivLengthForKey(const KQUCryptoKey& key);

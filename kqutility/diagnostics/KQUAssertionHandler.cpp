@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "kqutility/diagnostics/KQUAssertionHandlerTesting.h"
 #include "kqutility/diagnostics/KQULog.h"
 #include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQULogSink.h"
@@ -51,8 +52,8 @@ KQUAssertionHandler& KQUAssertionHandler::currentHandler() {
     return handler;
 }
 
-void KQUAssertionHandler::setRaisesForTests(bool raises) { sRaisesForTests = raises; }
-bool KQUAssertionHandler::raisesForTests() const { return sRaisesForTests; }
+void KQUAssertionHandlerTesting::setRaisesForTests(bool raises) { sRaisesForTests = raises; }
+bool KQUAssertionHandlerTesting::raisesForTests() { return sRaisesForTests; }
 
 void KQUAssertionHandler::setHooks(Hooks hooks) {
     std::lock_guard guard(sHooksLock);

@@ -8,8 +8,8 @@
 //           hook ("Quit" exits with -2, "Continue" goes on; no hook means Continue);
 //   10..49  stop in the debugger when one is attached, otherwise continue;
 //   < 10    continue.
-// A failure raised while another is being handled only logs. Under a test harness
-// (setRaisesForTests(true)) every failure throws KQUException("AssertionFailure", ...)
+// A failure raised while another is being handled only logs. Under the library's test
+// harness (KQUAssertionHandlerTesting.h, not installed) every failure throws KQUException("AssertionFailure", ...)
 // after logging, so tests can see it. After a failure that continues, the caller carries
 // on with the fallback its documentation states.
 //
@@ -49,8 +49,6 @@ public:
     // The policy above, applied to a finished message.
     void displayAlertWithMessage(const std::string& message);
 
-    void setRaisesForTests(bool raises);
-    bool raisesForTests() const;
     void setHooks(Hooks hooks);
 
     static constexpr const char* kAlertTitle = "An unexpected runtime error has occured!";

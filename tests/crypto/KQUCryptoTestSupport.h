@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "kqutility/crypto/KQUCryptoUtils.h"
+#include "kqutility/crypto/KQUCryptoUtilsTesting.h"
 #include "kqutility/foundation/KQUData.h"
 #include "support/KQUTestSupport.h"
 
@@ -20,7 +21,7 @@ namespace kqu::test {
 class ScriptedRandom {
 public:
     explicit ScriptedRandom(KQUData script, int failAt = -1) {
-        KQUCryptoUtils::setRandomSource(
+        KQUCryptoUtilsTesting::setRandomSource(
             [this, script = std::move(script), failAt](uint8_t* buffer, size_t length) {
                 if (failAt >= 0 && mRequests >= failAt) return false;
                 ++mRequests;
@@ -29,7 +30,7 @@ public:
                 return true;
             });
     }
-    ~ScriptedRandom() { KQUCryptoUtils::setRandomSource(nullptr); }
+    ~ScriptedRandom() { KQUCryptoUtilsTesting::setRandomSource(nullptr); }
     ScriptedRandom(const ScriptedRandom&) = delete;
     ScriptedRandom& operator=(const ScriptedRandom&) = delete;
     int requests() const { return mRequests; }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
+#include "kqutility/diagnostics/KQUAssertionHandlerTesting.h"
 #include "kqutility/diagnostics/KQULog.h"
 #include "kqutility/foundation/KQUUserDefaults.h"
 #include "support/KQUTestSupport.h"
@@ -128,7 +129,7 @@ TEST_F(AssertPolicy, FailureDuringAnAlertOnlyLogs) {
 TEST(AssertionHandlerDeathTest, HighLevelExitsForReal) {
     EXPECT_EXIT(
         {
-            KQUAssertionHandler::currentHandler().setRaisesForTests(false);
+            KQUAssertionHandlerTesting::setRaisesForTests(false);
             KQUUserDefaults::standardUserDefaults().setObject(KQUValue(100), KQUAssertLevel);
             checkFunction(false);
         },

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
+#include "kqutility/diagnostics/KQUAssertionHandlerTesting.h"
 #include "kqutility/foundation/KQUUserDefaults.h"
 
 int main(int argc, char** argv) {
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
     ::unsetenv("KQU_DEFAULT_KQULogLevel");
     ::unsetenv("KQU_DEFAULT_KQUAssertLevel");
     kqu::KQUUserDefaults::resetStandardUserDefaults();
-    kqu::KQUAssertionHandler::currentHandler().setRaisesForTests(true);
+    kqu::KQUAssertionHandlerTesting::setRaisesForTests(true);
     ::testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
     std::error_code ec;

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
+#include "kqutility/diagnostics/KQUAssertionHandlerTesting.h"
 #include "kqutility/diagnostics/KQULog.h"
 #include "kqutility/foundation/KQULogSink.h"
 #include "kqutility/foundation/KQUUserDefaults.h"
@@ -53,10 +54,10 @@ ScopedDefault::~ScopedDefault() {
 }
 
 ContinueAfterAssertions::ContinueAfterAssertions() {
-    KQUAssertionHandler::currentHandler().setRaisesForTests(false);
+    KQUAssertionHandlerTesting::setRaisesForTests(false);
 }
 ContinueAfterAssertions::~ContinueAfterAssertions() {
-    KQUAssertionHandler::currentHandler().setRaisesForTests(true);
+    KQUAssertionHandlerTesting::setRaisesForTests(true);
 }
 
 void writeFile(const std::string& path, const std::string& contents) {

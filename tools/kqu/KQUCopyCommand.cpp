@@ -20,8 +20,11 @@ int runCopy(const std::vector<std::string>& words) {
     const std::string& source = arguments.operands[0];
     std::string destination = arguments.operands[1];
     if (auto attributes = KQUAttributesOfItem(destination);
-        attributes && attributes->type == KQUFileType::Directory)
-        destination += "/" + KQULastPathComponent(source);
+        attributes && attributes->type == KQUFileType::Directory) {
+        // Appended piecewise: GCC 12 at -O3 reports a false -Wrestrict for "/" + string.
+        destination += '/';
+        destination += KQULastPathComponent(source);
+    }
     bool replace = arguments.has("--force");
     if (!replace && KQUFileExists(destination))
         throw KQUToolError(fmt::format("{} exists; use --force to replace it", destination));
