@@ -2,13 +2,17 @@
 #   make demo   install what is needed, build, and show the kqu tool at work
 #   make test   install what is needed, build, run every test, then run them again
 #               under AddressSanitizer and UndefinedBehaviorSanitizer
+# and one for the test suite's reach:
+#   make coverage  build an instrumented tree, run every test but the `large` ones,
+#                  and print line and branch coverage of kqutility/
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+COV_BUILD  ?= build-coverage
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test test-asan demo bench fuzz clean
+.PHONY: all deps configure build test test-asan coverage demo bench fuzz clean
 
 all: build
 
@@ -35,6 +39,19 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 1800 -LE large
 
+# -O0 keeps every line its own so the figures mean what they say; the `large` tests
+# only repeat paths the others reach, at many times the cost under instrumentation.
+coverage: deps
+	cmake -S . -B $(COV_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKQU_BUILD_BENCH=OFF \
+	  -DCMAKE_CXX_FLAGS="--coverage" -DCMAKE_CXX_FLAGS_DEBUG="-O0 -g" \
+	  -DCMAKE_EXE_LINKER_FLAGS="--coverage" -DCMAKE_SHARED_LINKER_FLAGS="--coverage" $(CMAKE_ARGS)
+	cmake --build $(COV_BUILD) -j $(JOBS)
+	find $(COV_BUILD) -name '*.gcda' -delete
+	cd $(COV_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 1800 -LE large
+	gcovr --root . --filter 'kqutility/' --object-directory $(COV_BUILD) \
+	  --exclude-unreachable-branches --exclude-throw-branches --print-summary \
+	  --txt $(COV_BUILD)/coverage.txt $(COV_BUILD)
+
 demo: build
 	@scripts/demo $(BUILD)/kqu
 
@@ -42,4 +59,4 @@ bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(COV_BUILD)
