@@ -4,7 +4,7 @@
 
 #include "kqutility/zip/KQUZipArchive.h"
 #include "tests/support/KQUTestSupport.h"
-#include "tests/zip/ZipReaderTestArchive.h"
+#include "tests/support/KQUZipTestBuilder.h"
 
 namespace kqu {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <map>
 
-#include "crypto/KQUCryptoTestSupport.h"
+#include "tests/support/KQUCryptoTestSupport.h"
 #include "support/KQUTestSupport.h"
 
 namespace kqu::test {
