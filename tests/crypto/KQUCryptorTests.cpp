@@ -7,6 +7,7 @@
 #include "kqutility/crypto/KQUCryptor.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
 #include "tests/support/KQUCryptoTestSupport.h"
+#include "tests/support/KQUScriptedStream.h"
 #include "tests/support/KQUTestSupport.h"
 
 namespace kqu::test {
@@ -15,31 +16,6 @@ namespace {
 // Plaintext 100..139 (40 bytes): three blocks, the last with 8 bytes of padding.
 const char* kForty =
     "e3ac54500da126a48d3f88e13a69e3b3826e9dd5c77166126146dcac1f62f023d65517684d4d3a50751f2b830359fb89";
-
-// An input stream that cannot lend its bytes and answers at most `piece` bytes per read.
-class TrickleStream final : public KQUInputStream {
-public:
-    TrickleStream(KQUData bytes, uint32_t piece) : mBytes(std::move(bytes)), mPiece(piece) {}
-    uint32_t readToBuffer(char* buffer, uint32_t size) override {
-        uint32_t n = static_cast<uint32_t>(std::min<size_t>({size, mPiece, mBytes.size() - mPosition}));
-        std::memcpy(buffer, mBytes.data() + mPosition, n);
-        mPosition += n;
-        return n;
-    }
-    int64_t offset() override { return static_cast<int64_t>(mPosition); }
-    bool canSeek() override { return false; }
-    void seekToOffset(int64_t) override {}
-    void disableSystemCaching() override {}
-    void enableSystemCaching() override {}
-    void close() override {}
-    std::shared_ptr<KQUInputStream> closeLocalStream() override { return nullptr; }
-    size_t position() const { return mPosition; }
-
-private:
-    KQUData mBytes;
-    uint32_t mPiece;
-    size_t mPosition = 0;
-};
 
 class KQUCryptorTest : public ::testing::Test {
 protected:
@@ -96,7 +72,7 @@ TEST_F(KQUCryptorTest, EveryRequestSizeAndSourcePieceGivesTheSamePlaintext) {
             SCOPED_TRACE(::testing::Message() << piece << "/" << request);
             auto cryptor = make(KQUCryptorOperation::Decrypt);
             std::shared_ptr<KQUInputStream> source = KQUMemoryInputStream::create(KQUMakeData(cipher));
-            if (piece) source = std::make_shared<TrickleStream>(cipher, piece);
+            if (piece) source = std::make_shared<ScriptedInputStream>(cipher, ScriptedInputStream::Script{.piece = piece});
             KQUData plain;
             std::vector<char> buffer(request);
             uint32_t n = 0;
@@ -119,7 +95,7 @@ TEST_F(KQUCryptorTest, EveryRequestSizeAndSourcePieceGivesTheSamePlaintext) {
 // "checking the padding" of a data block in the middle of the ciphertext.
 TEST_F(KQUCryptorTest, ZeroByteRequestsTouchNothing) {
     auto cryptor = make(KQUCryptorOperation::Decrypt);
-    TrickleStream source(fromHex(kForty), 48);
+    ScriptedInputStream source(fromHex(kForty), {.piece = 48});
     char buffer[40];
     uint32_t n = 99;
     ASSERT_TRUE(cryptor->cryptDataFromStream(source, buffer, 0, &n));
@@ -241,7 +217,7 @@ TEST_F(KQUCryptorTest, LargeInputPassesInPieces) {
     EXPECT_EQ(out->data()->size(), text.size() + 16 - text.size() % 16);
     for (uint32_t piece : {1000u, 262144u, 1u << 20}) {
         auto decryptor = make(KQUCryptorOperation::Decrypt);
-        TrickleStream source(*out->data(), piece);
+        ScriptedInputStream source(*out->data(), {.piece = piece});
         std::string back(text.size() + 100, '\0');
         uint32_t n = 0;
         ASSERT_TRUE(

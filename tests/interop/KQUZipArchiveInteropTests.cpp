@@ -157,43 +157,5 @@ TEST(ZipReaderInterop, SevenZip) {
     checkArchive(dir.file("seven0.zip"), dir.file("src"));
 }
 
-TEST(ZipReaderInterop, KquToolAgreesWithPython) {
-    TempDir dir;
-    makeTree(dir);
-    ASSERT_EQ(runCommand(fmt::format("cd '{0}/src' && zip -q -r ../a.zip .", dir.path())), 0);
-    std::string listing;
-    ASSERT_EQ(runCommand(fmt::format("'{}' zip list '{}'", KQU_TOOL_PATH, dir.file("a.zip")), &listing), 0);
-    auto expected = pythonListing(dir.file("a.zip"));
-    std::istringstream lines(listing);
-    std::string line;
-    size_t count = 0;
-    while (std::getline(lines, line)) {
-        ++count;
-        std::istringstream fields(line);
-        uint64_t size, compressed;
-        std::string method, crc, name;
-        fields >> size >> compressed >> method >> crc;
-        std::getline(fields, name);
-        name = name.substr(1);
-        ASSERT_TRUE(expected.count(name)) << line;
-        EXPECT_EQ(size, expected[name].size);
-        EXPECT_EQ(compressed, expected[name].compressedSize);
-        EXPECT_EQ(crc, fmt::format("{:08x}", expected[name].crc));
-        EXPECT_TRUE(method == "stored" || method == "deflated") << method;
-    }
-    EXPECT_EQ(count, expected.size());
-
-    std::string bytes;
-    ASSERT_EQ(
-        runCommand(fmt::format("'{}' zip cat '{}' sub/random.bin", KQU_TOOL_PATH, dir.file("a.zip")), &bytes),
-        0);
-    EXPECT_EQ(bytes, test::readFile(dir.file("src/sub/random.bin")));
-    ASSERT_EQ(runCommand(fmt::format("'{}' zip extract '{}' '{}'", KQU_TOOL_PATH, dir.file("a.zip"),
-                                     dir.file("out"))),
-              0);
-    EXPECT_EQ(runCommand(fmt::format("diff -r '{}' '{}'", dir.file("src"), dir.file("out"))), 0);
-    EXPECT_EQ(runCommand(fmt::format("'{}' zip test '{}'", KQU_TOOL_PATH, dir.file("a.zip"))), 0);
-}
-
 }  // namespace
 }  // namespace kqu

@@ -11,6 +11,7 @@
 #include "kqutility/streams/KQUMemoryStreams.h"
 #include "kqutility/streams/KQUMoveableFileOutputStream.h"
 #include "kqutility/streams/KQUOffsetStreams.h"
+#include "support/KQUScriptedStream.h"
 #include "support/KQUTestSupport.h"
 
 using namespace kqu;
@@ -18,37 +19,7 @@ using kqu::test::TempDir;
 
 namespace {
 
-// A memory stream that counts the reads made on it and can refuse to seek, as an
-// inflating stream does.
-class CountingStream : public KQUInputStream {
-public:
-    CountingStream(std::string bytes, bool seekable) : mBytes(std::move(bytes)), mSeekable(seekable) {}
-    uint32_t readToBuffer(char* buffer, uint32_t size) override {
-        ++reads;
-        uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, mBytes.size() - mOffset));
-        std::memcpy(buffer, mBytes.data() + mOffset, n);
-        mOffset += n;
-        return n;
-    }
-    int64_t offset() override { return static_cast<int64_t>(mOffset); }
-    bool canSeek() override { return mSeekable; }
-    void seekToOffset(int64_t offset) override {
-        ++seeks;
-        mOffset = static_cast<size_t>(offset);
-    }
-    void disableSystemCaching() override {}
-    void enableSystemCaching() override {}
-    void close() override { closed = true; }
-    std::shared_ptr<KQUInputStream> closeLocalStream() override { return nullptr; }
-
-    int reads = 0, seeks = 0;
-    bool closed = false;
-
-private:
-    std::string mBytes;
-    size_t mOffset = 0;
-    bool mSeekable;
-};
+using kqu::test::ScriptedInputStream;
 
 std::string forty() { return test::patternBytes(40, 7); }
 
@@ -68,7 +39,7 @@ TEST(BufferedInputStream, SmallBufferCutsRequests) {
 }
 
 TEST(BufferedInputStream, SeeksWithinHeldBytesWithoutReadingAgain) {
-    auto beneath = std::make_shared<CountingStream>(forty(), true);
+    auto beneath = std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
     KQUBufferedInputStream s(beneath, 16);
     char buf[10];
     ASSERT_EQ(s.readToBuffer(buf, 10), 10u);
@@ -84,7 +55,7 @@ TEST(BufferedInputStream, SeeksWithinHeldBytesWithoutReadingAgain) {
 }
 
 TEST(BufferedInputStream, SeekOutsideRepositionsTheStreamBeneathAtTheNextRead) {
-    auto beneath = std::make_shared<CountingStream>(forty(), true);
+    auto beneath = std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
     KQUBufferedInputStream s(beneath, 16);
     char buf[4];
     ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
@@ -97,7 +68,7 @@ TEST(BufferedInputStream, SeekOutsideRepositionsTheStreamBeneathAtTheNextRead) {
 }
 
 TEST(BufferedInputStream, StartsWhereItsStreamStands) {
-    auto beneath = std::make_shared<CountingStream>(std::string(200, 'a') + "tail", true);
+    auto beneath = std::make_shared<ScriptedInputStream>(std::string(200, 'a') + "tail", ScriptedInputStream::Script{.seekable = true});
     beneath->seekToOffset(100);
     KQUBufferedInputStream s(beneath);
     EXPECT_EQ(s.offset(), 100);
@@ -107,7 +78,7 @@ TEST(BufferedInputStream, StartsWhereItsStreamStands) {
 }
 
 TEST(BufferedInputStream, UnseekableStreamBeneath) {
-    auto beneath = std::make_shared<CountingStream>(forty(), false);
+    auto beneath = std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{});
     KQUBufferedInputStream s(beneath, 16);
     EXPECT_KQU_THROW(s.seekToOffset(0), "KQUBufferedInputStreamError", "Can't seek");
     char buf[16];
@@ -118,7 +89,7 @@ TEST(BufferedInputStream, UnseekableStreamBeneath) {
 }
 
 TEST(BufferedInputStream, CloseClosesBeneathButKeepsLending) {
-    auto beneath = std::make_shared<CountingStream>(forty(), true);
+    auto beneath = std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
     KQUBufferedInputStream s(beneath, 16);
     char buf[4];
     ASSERT_EQ(s.readToBuffer(buf, 4), 4u);

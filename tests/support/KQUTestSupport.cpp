@@ -111,4 +111,11 @@ int runCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+KquRun runKqu(std::string_view arguments, std::string_view prefix) {
+    KquRun run;
+    std::string command = "{ " + std::string(prefix) + " '" KQU_TOOL_PATH "' " + std::string(arguments) + "; } 2>&1";
+    run.status = runCommand(command, &run.output);
+    return run;
+}
+
 }  // namespace kqu::test

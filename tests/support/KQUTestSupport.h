@@ -77,6 +77,15 @@ std::string patternBytes(size_t size, uint32_t seed = 1);
 // Runs a shell command, returning its exit status and filling *output with stdout.
 int runCommand(const std::string& command, std::string* output = nullptr);
 
+// Runs the kqu tool with shell-quoted arguments, which may redirect its standard output
+// (">/dev/null"); prefix goes before the tool (variables, "setsid"). The output holds what
+// it wrote to standard output and standard error.
+struct KquRun {
+    int status;
+    std::string output;
+};
+KquRun runKqu(std::string_view arguments, std::string_view prefix = {});
+
 }  // namespace kqu::test
 
 // Expects statement to throw KQUException with the given name (and reason, if not empty).

@@ -1,5 +1,5 @@
-// Builds zip archives byte by byte for the reader's tests, independently of the library's
-// own record code, with hooks for damaging them.
+// Builds zip archives byte by byte, independently of the library's own record code, with
+// hooks for damaging them: for the reader's tests and the reading benchmark.
 #pragma once
 
 // Entries are written with designated initializers that leave most fields at their defaults.
@@ -31,9 +31,9 @@ inline uint32_t zlibCrc(const std::string& s) {
     return static_cast<uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
 }
-inline std::string rawDeflate(const std::string& s) {
+inline std::string rawDeflate(const std::string& s, int level = 8) {
     z_stream z{};
-    deflateInit2(&z, 8, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    deflateInit2(&z, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
     std::string out(deflateBound(&z, s.size()), '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(s.data()));
     z.avail_in = static_cast<uInt>(s.size());
@@ -69,25 +69,30 @@ struct TestArchiveOptions {
     std::optional<uint32_t> directoryOffset;
 };
 
-inline std::string buildArchive(std::vector<TestEntry> entries, const TestArchiveOptions& options = {}) {
-    std::string archive, directory;
-    for (auto& e : entries) {
+// Writes the records of one archive in order, independently of the library's record code:
+// add() answers each entry's local header and data (so large archives can go straight to
+// a file), finish() the central directory and end records.
+class ZipByteBuilder {
+public:
+    std::string add(const TestEntry& e) {
         std::string stored = e.stored ? *e.stored : e.deflate ? rawDeflate(e.data) : e.data;
         uint16_t method = e.method ? *e.method : e.deflate ? 8 : 0;
         uint32_t crc = e.crc ? *e.crc : zlibCrc(e.data);
         uint64_t usize = e.uncompressedSize ? *e.uncompressedSize : e.data.size();
-        uint64_t offset = archive.size();
-        put32(archive, e.localSignature);
-        put16(archive, 20);
-        put16(archive, e.flags);
-        put16(archive, method);
-        put32(archive, 0x50211883);
-        put32(archive, crc);
-        put32(archive, static_cast<uint32_t>(stored.size()));
-        put32(archive, static_cast<uint32_t>(usize));
-        put16(archive, static_cast<uint32_t>(e.name.size()));
-        put16(archive, static_cast<uint32_t>(e.localExtra.size()));
-        archive += e.name + e.localExtra + stored;
+        uint64_t offset = mOffset;
+        std::string local;
+        put32(local, e.localSignature);
+        put16(local, 20);
+        put16(local, e.flags);
+        put16(local, method);
+        put32(local, 0x50211883);
+        put32(local, crc);
+        put32(local, static_cast<uint32_t>(stored.size()));
+        put32(local, static_cast<uint32_t>(usize));
+        put16(local, static_cast<uint32_t>(e.name.size()));
+        put16(local, static_cast<uint32_t>(e.localExtra.size()));
+        local += e.name + e.localExtra + stored;
+        mOffset += local.size();
 
         std::string extra = e.centralExtra;
         if (e.zip64) {
@@ -99,60 +104,71 @@ inline std::string buildArchive(std::vector<TestEntry> entries, const TestArchiv
             put64(z64, e.offset ? *e.offset : offset);
             extra = z64 + extra;
         }
-        put32(directory, 0x02014B50);
-        put16(directory, 62);
-        put16(directory, 20);
-        put16(directory, e.flags);
-        put16(directory, method);
-        put32(directory, 0x50211883);
-        put32(directory, crc);
-        put32(directory, e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(stored.size()));
-        put32(directory, e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(usize));
-        put16(directory, static_cast<uint32_t>(e.name.size()));
-        put16(directory, static_cast<uint32_t>(extra.size()));
-        put16(directory, 0);
-        put16(directory, 0);
-        put16(directory, 0);
-        put32(directory, 0);
-        put32(directory, e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(e.offset ? *e.offset : offset));
-        directory += e.name + extra;
+        std::string& d = mDirectory;
+        put32(d, 0x02014B50);
+        put16(d, 62);
+        put16(d, 20);
+        put16(d, e.flags);
+        put16(d, method);
+        put32(d, 0x50211883);
+        put32(d, crc);
+        put32(d, e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(stored.size()));
+        put32(d, e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(usize));
+        put16(d, static_cast<uint32_t>(e.name.size()));
+        put16(d, static_cast<uint32_t>(extra.size()));
+        put16(d, 0);  // comment length
+        put64(d, 0);  // disk, internal and external attributes
+        put32(d, e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(e.offset ? *e.offset : offset));
+        d += e.name + extra;
+        ++mCount;
+        return local;
     }
-    uint64_t directoryOffset = archive.size();
-    archive += directory;
-    if (options.zip64End) {
-        uint64_t recordOffset = archive.size();
-        put32(archive, 0x06064B50);
-        put64(archive, 44);
-        put16(archive, 62);
-        put16(archive, 20);
-        put32(archive, 0);
-        put32(archive, 0);
-        put64(archive, entries.size());
-        put64(archive, entries.size());
-        put64(archive, directory.size());
-        put64(archive, directoryOffset);
-        put32(archive, 0x07064B50);
-        put32(archive, 0);
-        put64(archive, recordOffset);
-        put32(archive, 1);
+
+    std::string finish(const TestArchiveOptions& options = {}) {
+        std::string tail = mDirectory;
+        if (options.zip64End) {
+            put32(tail, 0x06064B50);
+            put64(tail, 44);
+            put16(tail, 62);
+            put16(tail, 20);
+            put64(tail, 0);
+            put64(tail, mCount);
+            put64(tail, mCount);
+            put64(tail, mDirectory.size());
+            put64(tail, mOffset);
+            put32(tail, 0x07064B50);
+            put32(tail, 0);
+            put64(tail, mOffset + mDirectory.size());
+            put32(tail, 1);
+        }
+        put32(tail, 0x06054B50);
+        put32(tail, 0);
+        uint16_t count = options.count      ? *options.count
+                         : options.zip64End ? 0xFFFF
+                                            : static_cast<uint16_t>(mCount);
+        put16(tail, count);
+        put16(tail, count);
+        put32(tail, options.directorySize ? *options.directorySize
+                    : options.zip64End    ? 0xFFFFFFFF
+                                          : static_cast<uint32_t>(mDirectory.size()));
+        put32(tail, options.directoryOffset ? *options.directoryOffset
+                    : options.zip64End      ? 0xFFFFFFFF
+                                            : static_cast<uint32_t>(mOffset));
+        put16(tail, static_cast<uint32_t>(options.comment.size()));
+        return tail + options.comment;
     }
-    put32(archive, 0x06054B50);
-    put16(archive, 0);
-    put16(archive, 0);
-    uint16_t count = options.count      ? *options.count
-                     : options.zip64End ? 0xFFFF
-                                        : static_cast<uint16_t>(entries.size());
-    put16(archive, count);
-    put16(archive, count);
-    put32(archive, options.directorySize ? *options.directorySize
-                   : options.zip64End    ? 0xFFFFFFFF
-                                         : static_cast<uint32_t>(directory.size()));
-    put32(archive, options.directoryOffset ? *options.directoryOffset
-                   : options.zip64End      ? 0xFFFFFFFF
-                                           : static_cast<uint32_t>(directoryOffset));
-    put16(archive, static_cast<uint32_t>(options.comment.size()));
-    archive += options.comment;
-    return archive;
+
+private:
+    std::string mDirectory;
+    uint64_t mOffset = 0;
+    uint64_t mCount = 0;
+};
+
+inline std::string buildArchive(const std::vector<TestEntry>& entries, const TestArchiveOptions& options = {}) {
+    ZipByteBuilder builder;
+    std::string archive;
+    for (const auto& e : entries) archive += builder.add(e);
+    return archive + builder.finish(options);
 }
 
 }  // namespace kqu::test

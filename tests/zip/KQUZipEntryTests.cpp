@@ -263,38 +263,5 @@ TEST(ZipReaderEntry, InflatingStreamOnAnyStream) {
     EXPECT_ASSERTION_FAILURE(stream.seekToOffset(0));
 }
 
-TEST(ZipReaderCrc, MatchesZlibForAllLengthsAndAlignments) {
-    std::string bytes = test::patternBytes(5000, 12);
-    for (size_t start = 0; start < 40; start += 3) {
-        for (size_t length : {0, 1, 15, 16, 63, 64, 65, 127, 128, 1000, 4095, 4900}) {
-            if (start + length > bytes.size()) continue;
-            std::string piece = bytes.substr(start, length);
-            EXPECT_EQ(KQUZipCrc32(0, piece.data(), piece.size()), test::zlibCrc(piece))
-                << start << " " << length;
-        }
-    }
-    // Continuing a CRC across pieces.
-    uint32_t crc = KQUZipCrc32(0, bytes.data(), 1000);
-    crc = KQUZipCrc32(crc, bytes.data() + 1000, 4000);
-    EXPECT_EQ(crc, test::zlibCrc(bytes));
-    EXPECT_EQ(KQUZipCrc32(0, "123456789", 9), 0xCBF43926u);  // the standard check value
-
-    // Every implementation this processor can run, not only the one chosen for it.
-    std::string big = test::patternBytes(70'000, 13);
-    for (const char* implementation : {"vpclmulqdq", "pclmulqdq", "zlib"}) {
-        uint32_t result = 0;
-        if (!KQUZipCrc32Using(implementation, 0, big.data(), big.size(), &result)) continue;
-        EXPECT_EQ(result, test::zlibCrc(big)) << implementation;
-        for (size_t length : {0, 63, 64, 255, 256, 257, 4111}) {
-            ASSERT_TRUE(KQUZipCrc32Using(implementation, 7, big.data() + 3, length, &result));
-            EXPECT_EQ(result, static_cast<uint32_t>(crc32(7, reinterpret_cast<const Bytef*>(big.data() + 3),
-                                                          static_cast<uInt>(length))))
-                << implementation << " " << length;
-        }
-    }
-    uint32_t unused;
-    EXPECT_FALSE(KQUZipCrc32Using("no such thing", 0, big.data(), 1, &unused));
-}
-
 }  // namespace
 }  // namespace kqu
