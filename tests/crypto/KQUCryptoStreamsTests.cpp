@@ -112,27 +112,6 @@ TEST_F(KQUCryptoStreamsTest, RoundTripsAroundEveryBlockBoundaryWithMixedReads) {
     }
 }
 
-TEST_F(KQUCryptoStreamsTest, OffsetsCountEncodedAndPlainBytes) {
-    auto memory = std::make_shared<KQUMemoryOutputStream>();
-    KQUCryptoOutputStream out(memory, key, true);
-    EXPECT_GE(out.offset(), 16);
-    EXPECT_EQ(out.offset(), static_cast<int64_t>(memory->data()->size()));
-    out.writeBuffer("0123456789abcdefXYZ", 19);
-    EXPECT_EQ(out.offset(), static_cast<int64_t>(memory->data()->size()));
-    EXPECT_EQ(out.closeLocalStream(), memory);
-    EXPECT_EQ(out.offset(), 16 + 48);
-    EXPECT_EQ(out.closeLocalStream(), memory);  // once only
-    EXPECT_EQ(memory->data()->size(), 64u);
-    EXPECT_EQ(toHex(out.iv()), toHex(memory->data()->data(), 16));
-
-    KQUCryptoInputStream in(KQUMemoryInputStream::create(KQUMakeData(*memory->data())), key);
-    EXPECT_EQ(in.offset(), 0);
-    EXPECT_EQ(toHex(in.iv()), toHex(out.iv()));
-    char buffer[8];
-    EXPECT_EQ(in.readToBuffer(buffer, 8), 8u);
-    EXPECT_EQ(in.offset(), 8);
-}
-
 TEST_F(KQUCryptoStreamsTest, WrongKeyFailsAndKeepsFailing) {
     auto encoded = encrypt(patternBytes(1000));
     auto wrong = KQUCryptoKey::createAes128KeyFromPassphrase("passwore", 4000);
@@ -221,23 +200,6 @@ TEST_F(KQUCryptoStreamsTest, CrcCoversEveryByteThatReachedTheBase) {
     EXPECT_EQ(sink->data()->size(), KQUCryptoOutputStream::encodedLengthForDataLength(plain.size(), *key));
     EXPECT_EQ(stream.crc32(), zipCrc32(*sink->data()));
     EXPECT_EQ(decryptAll(*sink->data(), key, {65536, 3}), plain);
-}
-
-TEST_F(KQUCryptoStreamsTest, SeeksAndInputStreamsAreAssertions) {
-    auto memory = std::make_shared<KQUMemoryOutputStream>();
-    KQUCryptoOutputStream out(memory, key);
-    EXPECT_ASSERTION_FAILURE(out.seekToOffset(0, 0));
-    EXPECT_ASSERTION_FAILURE((void)out.inputStream());
-    {
-        ContinueAfterAssertions continuing;
-        LogCapture log;
-        EXPECT_EQ(out.inputStream(), nullptr);
-        out.seekToOffset(0, 0);
-        EXPECT_TRUE(log.contains("KQUCryptoOutputStream cannot seek."));
-    }
-    out.close();
-    KQUCryptoInputStream in(KQUMemoryInputStream::create(KQUMakeData(*memory->data())), key);
-    EXPECT_ASSERTION_FAILURE(in.seekToOffset(0));
 }
 
 TEST_F(KQUCryptoStreamsTest, DestructionFinishesAnOpenStreamAndCloseLocalStreamLeavesTheBaseOpen) {

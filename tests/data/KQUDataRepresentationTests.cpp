@@ -79,14 +79,6 @@ TEST(DataRepresentationEquality, FileEqualsMemoryAndEmptyEqualsEmpty) {
     EXPECT_TRUE(memoryOf("")->isEqual(*memoryOf("")));
 }
 
-TEST(DataRepresentationEquality, SameLocationNeedsNoRead) {
-    auto data = bytesOf("same block");
-    KQUMemoryDataRepresentation a(data), b(data), c(bytesOf("same block"));
-    EXPECT_TRUE(a.hasSameLocationAs(b));
-    EXPECT_FALSE(a.hasSameLocationAs(c));
-    EXPECT_TRUE(a.isEqual(c));
-}
-
 TEST(DataRepresentationFile, FollowsRenameAndPrefersRememberedPath) {
     TempDir dir;
     test::writeFile(dir.file("doc"), "first");
@@ -113,29 +105,6 @@ TEST(DataRepresentationFile, RemovedFileIsUnreadableUntilRecreated) {
     EXPECT_TRUE(file.isReadable());
 }
 
-TEST(DataRepresentationFile, ShortenedNameAndAlias) {
-    TempDir dir;
-    std::string longName(40, 'n');
-    test::writeFile(dir.file(longName.substr(0, 31)), "short");
-    KQUFileDataRepresentation file(dir.file(longName));
-    EXPECT_EQ(file.path(), dir.file(longName.substr(0, 31)));
-
-    test::writeFile(dir.file("target"), "aliased");
-    ::symlink("target", dir.file("alias").c_str());
-    KQUFileDataRepresentation alias(dir.file("alias"));
-    EXPECT_EQ(alias.path(), dir.file("target"));
-    EXPECT_TRUE(alias.hasSameLocationAs(KQUFileDataRepresentation(dir.file("target"))));
-}
-
-TEST(DataRepresentationFile, EmptyPathAsserts) {
-    EXPECT_ASSERTION_FAILURE(KQUFileDataRepresentation(""));
-    test::ContinueAfterAssertions keepGoing;
-    test::LogCapture log;
-    KQUFileDataRepresentation file("");
-    EXPECT_TRUE(log.contains("Invalid parameter not satisfying: path != nil"));
-    EXPECT_FALSE(file.isReadable());
-}
-
 TEST(DataRepresentationFile, SharedDescriptorKeepsReadingAfterRemoval) {
     TempDir dir;
     test::writeFile(dir.file("doc"), "shared bytes");
@@ -152,19 +121,6 @@ TEST(DataRepresentationFile, SharedDescriptorKeepsReadingAfterRemoval) {
         EXPECT_EQ(std::string(buffer, 12), "shared bytes");
     }
     EXPECT_EQ(::close(fd), 0);  // never closed by the representation
-}
-
-TEST(DataRepresentationFile, FileTypeIsRemembered) {
-    TempDir dir;
-    test::writeFile(dir.file("doc"), "x");
-    KQUFileDataRepresentation file(dir.file("doc"));
-    EXPECT_EQ(file.fileType(), 0u);
-    file.setFileType(0x4B515544);
-    EXPECT_EQ(file.fileType(), 0x4B515544u);
-    // Where the file system keeps the code, a new representation reads it back.
-    if (KQUReadFileTypeCode(dir.file("doc")).value_or(0) != 0) {
-        EXPECT_EQ(KQUFileDataRepresentation(dir.file("doc")).fileType(), 0x4B515544u);
-    }
 }
 
 TEST(DataRepresentationCopy, CopiesAndEncrypts) {

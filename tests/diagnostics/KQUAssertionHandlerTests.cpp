@@ -135,6 +135,5 @@ TEST(AssertionHandlerDeathTest, HighLevelExitsForReal) {
         ::testing::ExitedWithCode(254), "Exiting due to assertion failure");
 }
 
-TEST(AssertionHandler, NoDebuggerAttachedToTests) { EXPECT_FALSE(KQUIsDebuggerAttached()); }
 
 }  // namespace

@@ -62,14 +62,6 @@ TEST_F(LogLevel, UnknownNameLogsNothingAndIsReadAgain) {
     EXPECT_EQ(log.messages(), std::vector<std::string>{"shown"});
 }
 
-TEST_F(LogLevel, CachedOnceRead) {
-    ScopedDefault d(KQULOG_LEVEL, "warning");
-    EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning));
-    KQUUserDefaults::standardUserDefaults().setObject(KQUValue(1), KQULOG_LEVEL);
-    EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning));  // the cached level stands
-    EXPECT_EQ(KQUCurrentLogLevel(), 1);                 // while the current value is read afresh
-}
-
 TEST_F(LogLevel, EnvironmentSteersTheLevel) {
     ::setenv("KQU_DEFAULT_KQULogLevel", "warning", 1);
     EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning));

@@ -136,22 +136,6 @@ TEST(ZipWriterInterop, PackagesWithReusedSpaceAfterRemovals) {
     expectToolsAccept(path);
 }
 
-TEST(ZipWriterInterop, SeventyThousandEntries) {
-    TempDir dir;
-    std::string path = dir.file("many.zip");
-    std::map<std::string, std::string> expected;
-    {
-        KQUZipArchiveOutputStream zip(path);
-        for (int i = 0; i < 70000; ++i) {
-            std::string data = fmt::format("entry {}", i);
-            put(zip, fmt::format("d{}/e{}.txt", i / 1000, i), data, i % 2 == 0, expected);
-        }
-        zip.close();
-    }
-    EXPECT_EQ(pythonContents(path), expected);
-    expectToolsAccept(path);
-}
-
 TEST(ZipWriterInterop, EncryptedPackagesList) {
     TempDir dir;
     std::string path = dir.file("secret.zip");

@@ -46,22 +46,6 @@ TEST(MemoryInputStream, NegativeSeekIsRefusedLikeATooLargeOne) {
     EXPECT_EQ(std::string(buf, 3), "789");
 }
 
-TEST(MemoryInputStream, LendsTheDataItselfWithoutCopying) {
-    auto data = tenBytes();
-    auto s = KQUMemoryInputStream::create(data, 2, 8);
-    const char* lent = nullptr;
-    EXPECT_EQ(s->readToOwnBuffer(&lent, 3), 3u);
-    EXPECT_EQ(lent, reinterpret_cast<const char*>(data->data()) + 2);
-    EXPECT_TRUE(s->seekWithinBufferToOffset(8));
-    EXPECT_FALSE(s->seekWithinBufferToOffset(9));
-    EXPECT_EQ(s->readToOwnBuffer(&lent, 3), 0u);
-    // The stream keeps the bytes alive after the caller lets go of them.
-    data.reset();
-    s->seekToOffset(0);
-    EXPECT_EQ(s->readToOwnBuffer(&lent, 3), 3u);
-    EXPECT_EQ(std::string(lent, 3), "234");
-}
-
 TEST(MemoryOutputStream, OffsetCountsBytesAlreadyThere) {
     auto data = std::make_shared<KQUData>(KQUData{'a', 'b'});
     KQUMemoryOutputStream s(data);

@@ -67,16 +67,6 @@ TEST(BufferedInputStream, SeekOutsideRepositionsTheStreamBeneathAtTheNextRead) {
     EXPECT_EQ(std::string(buf, 4), forty().substr(30, 4));
 }
 
-TEST(BufferedInputStream, StartsWhereItsStreamStands) {
-    auto beneath = std::make_shared<ScriptedInputStream>(std::string(200, 'a') + "tail", ScriptedInputStream::Script{.seekable = true});
-    beneath->seekToOffset(100);
-    KQUBufferedInputStream s(beneath);
-    EXPECT_EQ(s.offset(), 100);
-    s.seekToOffset(200);
-    char buf[8];
-    EXPECT_EQ(std::string(buf, s.readToBuffer(buf, 8)), "tail");
-}
-
 TEST(BufferedInputStream, UnseekableStreamBeneath) {
     auto beneath = std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{});
     KQUBufferedInputStream s(beneath, 16);

@@ -125,7 +125,7 @@ TEST_F(CryptoTool, IterationCountIsAnOptionOfBoth) {
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(readFile(dir.file("out")), "counted");
     for (const char* bad : {"0", "-3", "x", "2147483648", "12abc"}) {
-        r = runKqu("encrypt --force --iterations " + bad + passFile() + dir.file("plain") + " " +
+        r = runKqu(std::string("encrypt --force --iterations ") + bad + passFile() + dir.file("plain") + " " +
                 dir.file("e2"));
         EXPECT_EQ(r.status, 1) << bad;
         EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;

@@ -174,9 +174,6 @@ TEST_F(KQUCommandTest, AFailingCommandLeavesTheManagersUnlockedAndRegistrationEn
 
 TEST_F(KQUCommandTest, TheBaseCommandAndMisuseAreReported) {
     auto base = std::make_shared<KQUCommand>("Base");
-    EXPECT_EQ(base->description(), "Base");
-    EXPECT_KQU_THROW(base->perform(), "AssertionFailure", "");
-    EXPECT_KQU_THROW(base->undo(), "AssertionFailure", "");
     EXPECT_KQU_THROW(base->redo(), "AssertionFailure", "");
     test::ScopedDefault level(KQULOG_LEVEL, "error");
     test::LogCapture log;
@@ -190,14 +187,6 @@ TEST_F(KQUCommandTest, TheBaseCommandAndMisuseAreReported) {
     EXPECT_TRUE(log.contains("KQUCommand subclasses must implement undo"));
     EXPECT_TRUE(log.contains("Must provide a real command to -[KQUCommandManager isCurrentCommand:]"));
     EXPECT_KQU_THROW(commands->performCommand(nullptr), NSInvalidArgumentException, "");
-}
-
-TEST_F(KQUCommandTest, ACommandKeepsItsTargetWithoutOwningIt) {
-    auto text = std::make_shared<std::string>("text");
-    KQUCommand c("Edit", text);
-    EXPECT_EQ(c.targetAs<std::string>(), text);
-    text.reset();
-    EXPECT_EQ(c.target(), nullptr);
 }
 
 TEST_F(KQUCommandTest, ACommandManagerTakesItsUndoActionsWithItWhenItGoes) {

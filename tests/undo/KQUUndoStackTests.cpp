@@ -79,14 +79,12 @@ TEST(KQUUndoStack, PushAndPopKeepTheRingAndTheCounters) {
 
     // Pop the newer group by hand: the count drops when its begin mark goes.
     EXPECT_TRUE(stack.popUndoObject()->isEndMark());
-    EXPECT_EQ(stack.nestingLevel(), 1u);
     EXPECT_EQ(stack.popUndoObject()->selector(), std::string("write:"));
     EXPECT_EQ(stack.count(), 2u);
     EXPECT_TRUE(stack.popUndoObject()->isBeginMark());
     EXPECT_EQ(stack.count(), 1u);
     EXPECT_EQ(stack.nestingLevel(), 0u);
     EXPECT_TRUE(stackIsConsistent(stack));
-    EXPECT_EQ(stack.next(stack.bottomUndoObject()), nullptr);
 }
 
 TEST(KQUUndoStack, NestingErrorsRaiseAndLeaveTheStackAsItWas) {
@@ -123,26 +121,7 @@ TEST(KQUUndoStack, NestingErrorsRaiseAndLeaveTheStackAsItWas) {
     EXPECT_ASSERTION_FAILURE(empty.next(nullptr));
 }
 
-TEST(KQUUndoStack, RecordQueriesAnswerFromTheRecordAlone) {
-    KQUUndoBeginMark begin;
-    KQUUndoEndMark end;
-    KQUUndoObject plain;
-    begin.setIsDeactivated(true);
-    EXPECT_FALSE(begin.isBeginMark());
-    EXPECT_TRUE(begin.isDeactivatedBeginMark());
-    EXPECT_FALSE(begin.isDeactivatedEndMark());
-    EXPECT_FALSE(end.isBeginMark());
-    EXPECT_FALSE(plain.isBeginMark() || plain.isEndMark() || plain.isDeactivatedBeginMark() ||
-                 plain.isDeactivatedEndMark());
-    EXPECT_KQU_THROW(plain.invoke(nullptr), NSInternalInconsistencyException,
-                     "- invoke is Subclass responsability");
-    plain.setIsDeactivated(true);
-    plain.invoke(nullptr);  // deactivated: nothing
-
-    EXPECT_EQ(begin.description(), "beginUndoGrouping -- Deactivated: 1");
-    EXPECT_EQ(end.description(), "endUndoGrouping -- Deactivated: 0");
-
-    // A record may only take a target of the type its call was made for.
+TEST(KQUUndoStack, ARecordTakesOnlyATargetOfItsCallsType) {
     auto journal = std::make_shared<Journal>();
     auto record = journalRecord(journal, "x");
     auto other = std::make_shared<std::string>("not a journal");
@@ -154,40 +133,6 @@ TEST(KQUUndoStack, RecordQueriesAnswerFromTheRecordAlone) {
     EXPECT_TRUE(journal->entries.empty());
 }
 
-struct MakeEmptyArgument : KQUUndoMakeEmpty {
-    bool isMakeEmpty() const override { return true; }
-};
-
-TEST(KQUUndoStack, DescriptionsShowRecordsMarksAndGroupNames) {
-    auto journal = std::make_shared<Journal>();
-    auto argument = std::make_shared<MakeEmptyArgument>();
-    KQUUndoLightInvocation light(KQUUndoTargetRef(journal), "clear:", KQUUndoArgumentRef(argument),
-                                 [](void*, const std::shared_ptr<void>&) {});
-    EXPECT_EQ(light.description(),
-              fmt::format("target: test::Journal {} -- Deactivated: 0 -- MakeEmpty -- selector:clear: -- "
-                          "arg:(anonymous namespace)::MakeEmptyArgument {}",
-                          address(journal.get()), address(argument.get())));
-    KQUUndoInvocation full(KQUUndoTargetRef(journal), "redraw", [](void*, const std::shared_ptr<void>&) {});
-    EXPECT_EQ(full.description(),
-              fmt::format("target: test::Journal {} -- selector:redraw", address(journal.get())));
-    KQUUndoLightInvocation bare(KQUUndoTargetRef(), "nothing:", nullptr,
-                                [](void*, const std::shared_ptr<void>&) {});
-    EXPECT_EQ(bare.description(),
-              "target: (null) 0x0 -- Deactivated: 0 --  -- selector:nothing: -- arg:none 0x0");
-
-    KQUUndoStack stack;
-    stack.markBegin();
-    stack.setGroupIdentifier("Typing");
-    stack.markBegin();
-    stack.markEnd();
-    EXPECT_EQ(stack.description(),
-              "Count: 1 calculatedCount: 3\n"
-              "0. endUndoGrouping -- Deactivated: 0\n"
-              "1. beginUndoGrouping -- Deactivated: 0\n"
-              ".\"(null)\"\n"
-              "2. beginUndoGrouping -- Deactivated: 0\n"
-              "\"Typing\"\n");
-}
 
 TEST(KQUUndoStack, LimitDropsTheOldestGroupAndPrunesItsRecordsOldestFirst) {
     KQUUndoStack stack;
@@ -254,42 +199,6 @@ TEST(KQUUndoStack, ReplayingAGroupRunsItsRecordsNewestFirstWithNestedGroups) {
     EXPECT_TRUE(stack.isEmpty());
     EXPECT_FALSE(stack.popAndInvoke(nullptr));
     EXPECT_TRUE(stackIsConsistent(stack));
-}
-
-TEST(KQUUndoStack, CollapsingMergesTheOpenGroupIntoThePreviousOne) {
-    KQUUndoStack stack;
-    auto journal = std::make_shared<Journal>();
-    // Only the open group: nothing to merge with.
-    stack.markBegin();
-    stack.push(journalRecord(journal, "1"));
-    stack.collapseCurrentGroupIntoPriorGroup(nullptr);
-    EXPECT_EQ(stack.count(), 1u);
-    EXPECT_EQ(stack.totalBeginMarks(), 1u);
-    stack.markEnd();
-
-    stack.markBegin();
-    stack.push(journalRecord(journal, "2"));
-    EXPECT_EQ(stack.count(), 2u);
-    stack.collapseCurrentGroupIntoPriorGroup(nullptr);
-    EXPECT_EQ(stack.count(), 1u);
-    EXPECT_EQ(stack.totalEndMarks(), 0u);
-    EXPECT_TRUE(stackIsConsistent(stack));
-    // Merged once: a second collapse in the same group changes nothing.
-    stack.collapseCurrentGroupIntoPriorGroup(nullptr);
-    EXPECT_EQ(stack.count(), 1u);
-    stack.push(journalRecord(journal, "3"));
-    stack.markEnd();
-    EXPECT_TRUE(stackIsConsistent(stack));
-
-    EXPECT_TRUE(stack.popAndInvoke(nullptr));
-    EXPECT_EQ(journal->take(), (std::vector<std::string>{"3", "2", "1"}));
-    EXPECT_TRUE(stack.isEmpty());
-    EXPECT_TRUE(stackIsConsistent(stack));
-
-    // Only at nesting level 1.
-    stack.markBegin();
-    stack.markBegin();
-    EXPECT_ASSERTION_FAILURE(stack.collapseCurrentGroupIntoPriorGroup(nullptr));
 }
 
 TEST(KQUUndoStack, CollapsingSkipsClosedGroupsNestedInTheOpenGroup) {
@@ -395,23 +304,6 @@ TEST(KQUUndoStack, GroupIdentifierIsTheTopLevelGroupsEvenInsideNestedGroups) {
     EXPECT_EQ(bottom->groupIdentifier(), "Typing");
     stack.markBegin();
     EXPECT_EQ(stack.groupIdentifier(), std::nullopt);  // the new open group has no name yet
-}
-
-TEST(KQUUndoStack, ARecordWhoseTargetHasGoneIsSkippedWithALogLine) {
-    KQUUndoStack stack;
-    auto kept = std::make_shared<Journal>();
-    auto gone = std::make_shared<Journal>();
-    stack.markBegin();
-    stack.push(journalRecord(kept, "kept"));
-    stack.push(journalRecord(gone, "gone"));
-    stack.markEnd();
-    gone.reset();
-    test::ScopedDefault level(KQULOG_LEVEL, "warning");
-    test::LogCapture log;
-    EXPECT_TRUE(stack.popAndInvoke(nullptr));
-    EXPECT_EQ(kept->entries, std::vector<std::string>{"kept"});
-    EXPECT_TRUE(log.contains("Skipping the undo action write: of test::Journal"));
-    EXPECT_TRUE(log.contains("its target no longer exists"));
 }
 
 TEST(KQUUndoStack, AFailingRecordLeavesTheRestOfItsGroupClosedAndUndoable) {

@@ -253,33 +253,5 @@ TEST(ZipReaderOpen, CollapsesCommonRoot) {
     EXPECT_NE(withFreeSpace.entryWithName("Doc/a.xml"), nullptr);
 }
 
-TEST(ZipReaderOpen, IsZipArchiveAtPath) {
-    test::TempDir dir;
-    test::writeFile(dir.file("zip"), "PK\x03\x04 and anything");
-    test::writeFile(dir.file("short"), "PK\x03");
-    test::writeFile(dir.file("other"), "PK\x05\x06");
-    EXPECT_TRUE(KQUZipArchive::isZipArchiveAtPath(dir.file("zip")));
-    EXPECT_FALSE(KQUZipArchive::isZipArchiveAtPath(dir.file("short")));
-    EXPECT_FALSE(KQUZipArchive::isZipArchiveAtPath(dir.file("other")));
-    EXPECT_FALSE(KQUZipArchive::isZipArchiveAtPath(dir.file("missing")));
-}
-
-TEST(ZipReaderOpen, FileArchiveMatchesMemoryArchive) {
-    test::TempDir dir;
-    test::writeFile(dir.file("a.zip"), kPythonArchive);
-    KQUZipArchive archive(dir.file("a.zip"));
-    auto entry = archive.entryWithName("hello.txt");
-    EXPECT_TRUE(entry->isBackedByFile());
-    EXPECT_EQ(entry->backingFilePath(), dir.file("a.zip"));
-    EXPECT_EQ(entry->backingFileDataOffset(), 39u);
-    EXPECT_EQ(contents(entry), "Hello, world!\n");
-    auto memoryEntry = open(kPythonArchive).entryWithName("hello.txt");
-    EXPECT_FALSE(memoryEntry->isBackedByFile());
-    EXPECT_ASSERTION_FAILURE(memoryEntry->backingFilePath());
-    EXPECT_ASSERTION_FAILURE(memoryEntry->backingFileDataOffset());
-    EXPECT_TRUE(entry->isEqual(*memoryEntry));
-    EXPECT_KQU_THROW(KQUZipArchive(dir.file("missing.zip")), "KQUDataRepresentationError", "");
-}
-
 }  // namespace
 }  // namespace kqu

@@ -254,14 +254,5 @@ TEST(ZipReaderEntry, ReadsFromSeveralThreads) {
     EXPECT_EQ(good.load(), 4 * 4 * 16);
 }
 
-TEST(ZipReaderEntry, InflatingStreamOnAnyStream) {
-    std::string text = test::patternBytes(10'000, 1) + std::string(10'000, 'a');
-    KQUZipInflateInputStream stream(KQUMemoryInputStream::create(KQUMakeData(test::rawDeflate(text))));
-    EXPECT_FALSE(stream.canSeek());
-    EXPECT_EQ(readAll(stream, 777), text);
-    EXPECT_EQ(stream.offset(), 20'000);
-    EXPECT_ASSERTION_FAILURE(stream.seekToOffset(0));
-}
-
 }  // namespace
 }  // namespace kqu
