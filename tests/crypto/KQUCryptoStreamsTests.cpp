@@ -87,16 +87,6 @@ TEST_F(KQUCryptoStreamsTest, ReadsAStreamMadeElsewhere) {
         EXPECT_EQ(decryptAll(fromHex(kPatternStream), other, sizes), plain);
 }
 
-TEST_F(KQUCryptoStreamsTest, EncodedLengthMatchesWhatIsWritten) {
-    for (size_t n : {0, 1, 15, 16, 17, 31, 32, 33, 1000}) {
-        auto encoded = encrypt(std::string(n, 'x'));
-        EXPECT_EQ(encoded.size(), KQUCryptoOutputStream::encodedLengthForDataLength(n, *key)) << n;
-        EXPECT_EQ(encoded.size(), n + 48 - n % 16) << n;
-    }
-    EXPECT_EQ(KQUCryptoOutputStream::encodedLengthForDataLength(UINT64_MAX - 64, *key), UINT64_MAX - 64 + 33);
-    EXPECT_EQ(KQUCryptoOutputStream::encodedLengthForDataLength(UINT64_MAX - 10, *key), UINT64_MAX - 10);
-}
-
 TEST_F(KQUCryptoStreamsTest, RoundTripsAroundEveryBlockBoundaryWithMixedReads) {
     std::mt19937 generator(7);
     for (size_t n = 0; n <= 80; ++n) {

@@ -143,20 +143,6 @@ TEST(DataRepresentationCopy, CopiesAndEncrypts) {
     EXPECT_EQ(std::string(loaded->data()->begin(), loaded->data()->end()), contents);
 }
 
-TEST(DataRepresentationCopy, SameFileAndKeyCopiesNothing) {
-    TempDir dir;
-    test::writeFile(dir.file("doc"), "unchanged");
-    struct stat before;
-    ::stat(dir.file("doc").c_str(), &before);
-    auto source = std::make_shared<KQUFileDataRepresentation>(dir.file("doc"));
-    auto copy = KQUFileDataRepresentation::createWithCopyOfData(source, dir.file("doc"));
-    struct stat after;
-    ::stat(dir.file("doc").c_str(), &after);
-    EXPECT_EQ(before.st_ino, after.st_ino);
-    EXPECT_EQ(copy->dataLength(), 9);
-    EXPECT_EQ(KQUFileDataRepresentation::createWithCopyOfData(nullptr, dir.file("x")), nullptr);
-}
-
 TEST(DataRepresentationCopy, FailingSourceLeavesTargetAlone) {
     TempDir dir;
     auto failing = std::make_shared<FailingRepresentation>("partial", 100);
@@ -222,16 +208,6 @@ TEST(DataRepresentationXml, ParsesDocumentsAcrossChunks) {
     ASSERT_NE(document, nullptr);
     EXPECT_STREQ(reinterpret_cast<const char*>(xmlDocGetRootElement(document)->name), "root");
     xmlFreeDoc(document);
-}
-
-TEST(DataRepresentationXml, MalformedDocumentThrows) {
-    EXPECT_KQU_THROW(memoryOf("<root><open></root>")->xmlDocument(), "KQUDataRepresentationError",
-                     "XML document is not well formed.");
-    EXPECT_KQU_THROW(memoryOf("")->xmlDocument(), "KQUDataRepresentationError",
-                     "XML document is not well formed.");
-    std::string big = "<root>" + std::string(300'000, 'x') + "<</root>";
-    EXPECT_KQU_THROW(memoryOf(big)->xmlDocument(), "KQUDataRepresentationError",
-                     "XML document is not well formed.");
 }
 
 TEST(DataRepresentationXml, ReaderReportsStreamFailureAsError) {

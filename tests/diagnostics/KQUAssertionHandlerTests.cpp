@@ -40,9 +40,10 @@ TEST(AssertionHandler, MethodMessageNamesClassAndObject) {
         w.check(false);
         FAIL() << "no exception";
     } catch (const KQUException& e) {
-        std::string expectedObject = fmt::format("\nObject: <(anonymous namespace)::Widget {}>\n", static_cast<const void*>(&w));
-        EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nMethod: check\n")) << e.reason();
-        EXPECT_NE(e.reason().find(expectedObject), std::string::npos) << e.reason();
+        // The object line names the class as the compiler spells it, then the address.
+        EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nMethod: check\nObject: <")) << e.reason();
+        EXPECT_NE(e.reason().find(fmt::format("Widget {}>\n", static_cast<const void*>(&w))), std::string::npos)
+            << e.reason();
         EXPECT_TRUE(e.reason().ends_with("\nwidget 7 broken"));
     }
 }
@@ -124,16 +125,5 @@ TEST_F(AssertPolicy, FailureDuringAnAlertOnlyLogs) {
     fail();  // the guard was released
     EXPECT_EQ(alerts, 2);
 }
-
-TEST(AssertionHandlerDeathTest, HighLevelExitsForReal) {
-    EXPECT_EXIT(
-        {
-            KQUAssertionHandler::currentHandler().setRaisesForTests(false);
-            KQUUserDefaults::standardUserDefaults().setObject(KQUValue(100), KQUAssertLevel);
-            checkFunction(false);
-        },
-        ::testing::ExitedWithCode(254), "Exiting due to assertion failure");
-}
-
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The run loop's ordered performs in their modes, and the end-of-event handlers.
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -44,14 +43,6 @@ TEST(KQURunLoop, CancelledPerformsDoNotRunAndNewOnesWaitForTheNextIteration) {
     EXPECT_FALSE(loop.cancelPerform(second));
     EXPECT_EQ(loop.runOneIteration(), 1u);
     EXPECT_EQ(ran, (std::vector<int>{1, 3}));
-}
-
-TEST(KQURunLoop, EachThreadHasItsOwnRunLoop) {
-    const KQURunLoop* here = KQURunLoop::currentRunLoop().get();
-    const KQURunLoop* there = nullptr;
-    std::thread([&] { there = KQURunLoop::currentRunLoop().get(); }).join();
-    EXPECT_NE(here, there);
-    EXPECT_EQ(here, KQURunLoop::currentRunLoop().get());
 }
 
 TEST(KQUEndOfEvent, CallsInstalledHandlersInOrderUntilRemoved) {

@@ -128,16 +128,5 @@ TEST(ZipReaderInterop, PythonZipfile) {
     EXPECT_EQ(checkArchive(dir.file("zip64.zip"), dir.file("src")), 3u);
 }
 
-TEST(ZipReaderInterop, SevenZip) {
-    TempDir dir;
-    makeTree(dir);
-    ASSERT_EQ(runCommand(fmt::format("cd '{0}/src' && 7z a -tzip -bd -bso0 -bsp0 ../seven.zip . && "
-                                     "7z a -tzip -mx0 -bd -bso0 -bsp0 ../seven0.zip .",
-                                     dir.path())),
-              0);
-    checkArchive(dir.file("seven.zip"), dir.file("src"));
-    checkArchive(dir.file("seven0.zip"), dir.file("src"));
-}
-
 }  // namespace
 }  // namespace kqu

@@ -99,43 +99,6 @@ TEST(ZipWriterInterop, StoredAndDeflatedPackagesReadBackInEveryTool) {
     EXPECT_EQ(pythonContents(path), expected);
 }
 
-TEST(ZipWriterInterop, PackagesWithReusedSpaceAfterRemovals) {
-    TempDir dir;
-    std::string path = dir.file("resaved.zip");
-    std::map<std::string, std::string> expected;
-    {
-        KQUZipArchiveOutputStream zip(path);
-        for (int i = 0; i < 12; ++i)
-            put(zip, fmt::format("part{}.bin", i), patternBytes(5000 + 700 * i, i), i % 3 == 0, expected);
-        for (int i : {2, 3, 7, 11, 5}) {
-            zip.removeEntry(fmt::format("part{}.bin", i));
-            expected.erase(fmt::format("part{}.bin", i));
-        }
-        // Stored entries of known size land in the holes, one of them overflowing its announcement.
-        put(zip, "new-small.bin", patternBytes(900, 20), false, expected);
-        put(zip, "new-exact.bin", patternBytes(5000 + 700 * 7 - 4, 21), false, expected);
-        zip.beginEntry("new-grows.bin", false, 3000);
-        std::string grows = patternBytes(9000, 22);
-        zip.writeBuffer(grows.data(), static_cast<uint32_t>(grows.size()));
-        expected["new-grows.bin"] = summary(grows);
-        put(zip, "new-deflated.xml", text(500, 23), true, expected);
-        zip.close();
-    }
-    auto contents = pythonContents(path);
-    int freeSpaceEntries = 0;
-    for (auto it = contents.begin(); it != contents.end();) {
-        if (it->first.starts_with(".QlTrash/")) {
-            ++freeSpaceEntries;
-            it = contents.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    EXPECT_GT(freeSpaceEntries, 0);
-    EXPECT_EQ(contents, expected);
-    expectToolsAccept(path);
-}
-
 TEST(ZipWriterInterop, EncryptedPackagesList) {
     TempDir dir;
     std::string path = dir.file("secret.zip");

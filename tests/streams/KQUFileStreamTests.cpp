@@ -29,20 +29,6 @@ protected:
     std::string contents;
 };
 
-TEST_F(FileStreams, CreatedFromAnOffsetToTheEnd) {
-    auto s = KQUFileInputStream::create(dir.file("hundred"), 30);
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->length(), 70);
-    EXPECT_EQ(read(*s, 1000), contents.substr(30));
-    EXPECT_EQ(s->offset(), 70);
-    auto atEnd = KQUFileInputStream::create(dir.file("hundred"), 100);
-    ASSERT_TRUE(atEnd);
-    EXPECT_EQ(read(*atEnd, 10), "");
-    EXPECT_EQ(KQUFileInputStream::create(dir.file("hundred"), 101), nullptr);
-    EXPECT_EQ(KQUFileInputStream::create(dir.file("missing")), nullptr);
-    EXPECT_EQ(KQUFileInputStream::create("", 0, 0), nullptr);
-}
-
 TEST_F(FileStreams, ReadsOnlyItsRange) {
     auto s = KQUFileInputStream::create(dir.file("hundred"), 10, 20);
     EXPECT_EQ(read(*s, 15), contents.substr(10, 15));
@@ -92,14 +78,6 @@ TEST_F(FileStreams, ClosedStreamsRefuseUseAndCloseTwiceHarmlessly) {
     EXPECT_ASSERTION_FAILURE(s->seekToOffset(0));
     s->disableSystemCaching();  // nothing to do once closed
     EXPECT_EQ(s->closeLocalStream(), nullptr);
-}
-
-TEST_F(FileStreams, OpenFailuresCarryTheSystemError) {
-    EXPECT_KQU_THROW(KQUOpen(dir.file("none/x"), O_RDONLY, 0), "KQUOpenError",
-                     "Could not open " + dir.file("none/x") + ": No such file or directory");
-    EXPECT_KQU_THROW(KQUFileOpen(dir.file("none/x"), "r"), "KQUFileOpenError", "");
-    EXPECT_KQU_THROW(KQUDup(-1), "KQUDupError", "Could not dup -1: Bad file descriptor");
-    EXPECT_KQU_THROW(KQUFdOpen(-1, "r"), "KQUFdOpenError", "");
 }
 
 TEST_F(FileStreams, OutputReplacesAnExistingFile) {

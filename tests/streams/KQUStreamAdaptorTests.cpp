@@ -199,13 +199,4 @@ TEST_F(MoveableFile, FailedMoveLeavesTheStreamClosedAndTheTargetAlone) {
     EXPECT_KQU_THROW(s.writeBuffer("d", 1), "KQUWriteError", "Could not write: Bad file descriptor");
 }
 
-TEST_F(MoveableFile, ReplacesAnExistingFileAtCreation) {
-    test::writeFile(dir.file("f"), "old contents");
-    KQUMoveableFileOutputStream s(dir.file("f"));
-    s.writeBuffer("n", 1);
-    s.flush();
-    EXPECT_EQ(test::readFile(dir.file("f")), "n");
-    EXPECT_KQU_THROW(KQUMoveableFileOutputStream(dir.file("no/dir/f")), "KQUOpenError", "");
-}
-
 }  // namespace

@@ -112,26 +112,6 @@ TEST_F(CryptoTool, DecryptsWhatOpensslWrites) {
     }
 }
 
-TEST_F(CryptoTool, IterationCountIsAnOptionOfBoth) {
-    writeFile(dir.file("plain"), "counted");
-    auto r = runKqu("encrypt --quiet --show-key --iterations 1000" + passFile() + dir.file("plain") +
-                 " " + dir.file("enc"));
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("key=" + pythonKey("open sesame", 1000)), std::string::npos);
-    r = runKqu("decrypt" + passFile() + dir.file("enc") + " " + dir.file("out"));
-    EXPECT_EQ(r.status, 1);
-    r = runKqu("decrypt --quiet --iterations=1000" + passFile() + dir.file("enc") + " " +
-            dir.file("out"));
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(readFile(dir.file("out")), "counted");
-    for (const char* bad : {"0", "-3", "x", "2147483648", "12abc"}) {
-        r = runKqu(std::string("encrypt --force --iterations ") + bad + passFile() + dir.file("plain") + " " +
-                dir.file("e2"));
-        EXPECT_EQ(r.status, 1) << bad;
-        EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
-    }
-}
-
 TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
     std::string plain = patternBytes(5000);
     writeFile(dir.file("plain"), plain);

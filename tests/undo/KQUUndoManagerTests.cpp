@@ -261,20 +261,6 @@ TEST_F(KQUUndoManagerTest, CollapsingWithClosedNestedGroupsKeepsTheWorkUndoable)
     EXPECT_FALSE(manager.canUndo());
 }
 
-TEST_F(KQUUndoManagerTest, TypingMayCoalesceOnlyIntoTheSameTextAndTarget) {
-    auto text = std::make_shared<std::string>("abc");
-    auto other = std::make_shared<std::string>("xyz");
-    manager.registerUndoWithTarget(number, "replaceCharacters:", text,
-                                   [](Number&, const std::shared_ptr<std::string>&) {});
-    KQUEndOfEvent();
-    EXPECT_TRUE(manager.shouldCoalesceTypingForText(text.get(), number.get()));
-    EXPECT_FALSE(manager.shouldCoalesceTypingForText(other.get(), number.get()));
-    EXPECT_FALSE(manager.shouldCoalesceTypingForText(text.get(), other.get()));
-    manager.registerUndoInvocation(number, "redraw", [](Number&) {});
-    KQUEndOfEvent();
-    EXPECT_FALSE(manager.shouldCoalesceTypingForText(text.get(), number.get()));
-}
-
 TEST_F(KQUUndoManagerTest, RemovingATargetsActionsRemovesTheGroupsLeftEmpty) {
     auto other = std::make_shared<Number>(manager);
     other->set(9);
@@ -414,18 +400,6 @@ TEST_F(KQUUndoManagerTest, ADestroyedManagerIsNoLongerClosedAtTheEndOfTheEvent) 
     EXPECT_EQ(runLoop->pendingPerformCount(), before + 1);
     doomed.reset();
     EXPECT_EQ(runLoop->pendingPerformCount(), before);
-}
-
-TEST_F(KQUUndoManagerTest, TearingDownAManagerInAnyStateDoesNotThrow) {
-    auto doomed = std::make_unique<KQUUndoManager>();
-    auto value = std::make_shared<Number>(*doomed);
-    value->set(1);
-    doomed->beginUndoGrouping();
-    doomed->beginUndoSession(0, nullptr, nullptr);
-    value->set(2);
-    doomed->beginUndoGrouping();
-    EXPECT_EQ(doomed->groupingLevel(), 3);
-    EXPECT_NO_THROW(doomed.reset());
 }
 
 TEST_F(KQUUndoManagerTest, PreparedInvocationTargets) {

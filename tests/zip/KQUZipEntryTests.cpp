@@ -126,22 +126,6 @@ TEST(ZipReaderEntry, LocalHeaders) {
     EXPECT_KQU_THROW(open(bytes).entryWithName("a")->inputStream(), "KQUZipEntryError", "");
 }
 
-TEST(ZipReaderEntry, EmptyEntries) {
-    auto archive =
-        open(buildArchive({{.name = "s", .data = ""}, {.name = "d", .data = "", .deflate = true}}));
-    EXPECT_EQ(contents(archive.entryWithName("s")), "");
-    EXPECT_EQ(contents(archive.entryWithName("d")), "");
-    auto stream = archive.entryWithName("d")->inputStream();
-    char byte;
-    EXPECT_EQ(stream->readToBuffer(&byte, 1), 0u);
-
-    // A request for no bytes is not the end of the stream.
-    auto text = open(buildArchive({{.name = "t", .data = "text", .deflate = true}}));
-    auto reading = text.entryWithName("t")->inputStream();
-    EXPECT_EQ(reading->readToBuffer(&byte, 0), 0u);
-    EXPECT_EQ(readAll(*reading), "text");
-}
-
 // An archive whose second entry holds "secret" encrypted (stored) and third the same
 // deflated-then-encrypted, with a plain free-space entry between them.
 struct EncryptedArchive {
