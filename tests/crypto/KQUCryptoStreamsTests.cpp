@@ -2,8 +2,6 @@
 // -iv <IV>` of initial block + plaintext, CRCs from Python's zlib.crc32.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "kqutility/crypto/KQUCryptoStreams.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
 #include "tests/support/KQUCryptoTestSupport.h"
@@ -85,21 +83,6 @@ TEST_F(KQUCryptoStreamsTest, ReadsAStreamMadeElsewhere) {
     for (std::vector<uint32_t> sizes :
          std::vector<std::vector<uint32_t>>{{1}, {7, 16, 1}, {15}, {16}, {17}, {100}, {101}, {0, 33}})
         EXPECT_EQ(decryptAll(fromHex(kPatternStream), other, sizes), plain);
-}
-
-TEST_F(KQUCryptoStreamsTest, RoundTripsAroundEveryBlockBoundaryWithMixedReads) {
-    std::mt19937 generator(7);
-    for (size_t n = 0; n <= 80; ++n) {
-        std::string plain = patternBytes(n, static_cast<uint32_t>(n + 1));
-        auto encoded = encrypt(plain);
-        for (int trial = 0; trial < 6; ++trial) {
-            std::vector<uint32_t> sizes;
-            for (int i = 0; i < 5; ++i)
-                sizes.push_back(std::uniform_int_distribution<uint32_t>(0, 40)(generator));
-            sizes.push_back(1);
-            EXPECT_EQ(decryptAll(encoded, key, sizes), plain) << n;
-        }
-    }
 }
 
 TEST_F(KQUCryptoStreamsTest, WrongKeyFailsAndKeepsFailing) {

@@ -72,7 +72,9 @@ TEST_F(KQUCryptorTest, EveryRequestSizeAndSourcePieceGivesTheSamePlaintext) {
             SCOPED_TRACE(::testing::Message() << piece << "/" << request);
             auto cryptor = make(KQUCryptorOperation::Decrypt);
             std::shared_ptr<KQUInputStream> source = KQUMemoryInputStream::create(KQUMakeData(cipher));
-            if (piece) source = std::make_shared<ScriptedInputStream>(cipher, ScriptedInputStream::Script{.piece = piece});
+            if (piece)
+                source = std::make_shared<ScriptedInputStream>(cipher,
+                                                               ScriptedInputStream::Script{.piece = piece});
             KQUData plain;
             std::vector<char> buffer(request);
             uint32_t n = 0;
@@ -206,26 +208,6 @@ TEST_F(KQUCryptorTest, CreationNeedsAKeyAndABlockOfIv) {
     EXPECT_EQ(KQUCryptor::create(nullptr, KQUCryptorOperation::Encrypt, ivBytes, 16), nullptr);
     EXPECT_EQ(KQUCryptor::create(key, KQUCryptorOperation::Encrypt, ivBytes, 8), nullptr);
     EXPECT_TRUE(log.contains("trying to create crypt handle."));
-}
-
-TEST_F(KQUCryptorTest, LargeInputPassesInPieces) {
-    // More than the working buffer in one call, and requests larger than it.
-    std::string text = patternBytes(3 * KQUCryptor::kWorkingBufferSize + 5);
-    auto encryptor = make(KQUCryptorOperation::Encrypt);
-    auto out = std::make_shared<KQUMemoryOutputStream>();
-    ASSERT_TRUE(encryptor->cryptDataFromBuffer(text.data(), text.size(), *out, true));
-    EXPECT_EQ(out->data()->size(), text.size() + 16 - text.size() % 16);
-    for (uint32_t piece : {1000u, 262144u, 1u << 20}) {
-        auto decryptor = make(KQUCryptorOperation::Decrypt);
-        ScriptedInputStream source(*out->data(), {.piece = piece});
-        std::string back(text.size() + 100, '\0');
-        uint32_t n = 0;
-        ASSERT_TRUE(
-            decryptor->cryptDataFromStream(source, back.data(), static_cast<uint32_t>(back.size()), &n));
-        ASSERT_EQ(n, text.size());
-        back.resize(n);
-        EXPECT_TRUE(back == text) << piece;
-    }
 }
 
 }  // namespace

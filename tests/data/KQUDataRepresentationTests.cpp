@@ -8,8 +8,8 @@
 #include <filesystem>
 
 #include "kqutility/crypto/KQUCryptoKey.h"
-#include "kqutility/streams/KQUDataConsumer.h"
 #include "kqutility/data/KQUDataRepresentation.h"
+#include "kqutility/streams/KQUDataConsumer.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
 #include "tests/support/KQUScriptedStream.h"
 #include "tests/support/KQUTestSupport.h"
@@ -33,7 +33,8 @@ public:
     FailingRepresentation(std::string prefix, int64_t length) : mPrefix(std::move(prefix)), mLength(length) {}
     int64_t dataLength() const override { return mLength; }
     std::shared_ptr<KQUInputStream> inputStream() const override {
-        return std::make_shared<test::ScriptedInputStream>(mPrefix, test::ScriptedInputStream::Script{.failAtEnd = true});
+        return std::make_shared<test::ScriptedInputStream>(
+            mPrefix, test::ScriptedInputStream::Script{.failAtEnd = true});
     }
 
 private:

@@ -16,7 +16,9 @@ struct Widget {
     void check(bool ok) { KQU_OBJECT_ASSERT(ok, "widget {} broken", 7); }
 };
 
-void checkFunction(bool ok) { KQU_ASSERT(ok, "value was {}", ok); }
+void checkFunction(bool ok) {
+    KQU_ASSERT(ok, "value was {}", ok);
+}
 
 TEST(AssertionHandler, RaisesUnderTestsWithTheFunctionMessage) {
     LogCapture log;
@@ -25,12 +27,15 @@ TEST(AssertionHandler, RaisesUnderTestsWithTheFunctionMessage) {
         FAIL() << "no exception";
     } catch (const KQUException& e) {
         EXPECT_EQ(e.name(), "AssertionFailure");
-        EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nFunction: checkFunction\nFile: ")) << e.reason();
-        EXPECT_NE(e.reason().find("KQUAssertionHandlerTests.cpp\n Line #: "), std::string::npos) << e.reason();
+        EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nFunction: checkFunction\nFile: "))
+            << e.reason();
+        EXPECT_NE(e.reason().find("KQUAssertionHandlerTests.cpp\n Line #: "), std::string::npos)
+            << e.reason();
         EXPECT_TRUE(e.reason().ends_with("\nvalue was false")) << e.reason();
     }
     ASSERT_EQ(log.messages().size(), 1u);
-    EXPECT_TRUE(log.messages()[0].starts_with("Assertion failure: Function: checkFunction")) << log.messages()[0];
+    EXPECT_TRUE(log.messages()[0].starts_with("Assertion failure: Function: checkFunction"))
+        << log.messages()[0];
     EXPECT_NO_THROW(checkFunction(true));
 }
 
@@ -42,7 +47,8 @@ TEST(AssertionHandler, MethodMessageNamesClassAndObject) {
     } catch (const KQUException& e) {
         // The object line names the class as the compiler spells it, then the address.
         EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nMethod: check\nObject: <")) << e.reason();
-        EXPECT_NE(e.reason().find(fmt::format("Widget {}>\n", static_cast<const void*>(&w))), std::string::npos)
+        EXPECT_NE(e.reason().find(fmt::format("Widget {}>\n", static_cast<const void*>(&w))),
+                  std::string::npos)
             << e.reason();
         EXPECT_TRUE(e.reason().ends_with("\nwidget 7 broken"));
     }

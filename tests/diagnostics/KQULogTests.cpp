@@ -33,8 +33,9 @@ TEST_F(LogLevel, AbsentMeansErrorsOnly) {
 }
 
 TEST_F(LogLevel, NamesInAnyCaseWithOrWithoutPrefix) {
-    const std::pair<const char*, int> cases[] = {{"warning", 10}, {"WARNING", 10}, {"KQUWarning", 10},
-                                                 {"kquerror", 1}, {"Informational", 100}, {"kquINFORMATIONAL", 100}};
+    const std::pair<const char*, int> cases[] = {{"warning", 10},        {"WARNING", 10},
+                                                 {"KQUWarning", 10},     {"kquerror", 1},
+                                                 {"Informational", 100}, {"kquINFORMATIONAL", 100}};
     for (auto [name, level] : cases) {
         ScopedDefault d(KQULOG_LEVEL, name);
         EXPECT_TRUE(KQUShouldLog_Fn(level)) << name;

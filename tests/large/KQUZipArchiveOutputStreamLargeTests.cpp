@@ -26,7 +26,6 @@ using namespace kqu::test;
 
 namespace {
 
-
 void expectToolsAccept(const std::string& path) {
     std::string output;
     EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}' 2>&1", path), &output), 0) << output;

@@ -49,8 +49,8 @@ TEST_F(FileStreams, RangeBeyondTheFileFailsWhenReached) {
 TEST_F(FileStreams, InvalidDescriptorRangesThrowAndCloseTheDescriptor) {
     for (auto [offset, length] : {std::pair<int64_t, int64_t>{0, -1}, {-1, 5}, {INT64_MAX, 1}}) {
         int fd = KQUOpen(dir.file("hundred"), O_RDONLY, 0);
-        EXPECT_KQU_THROW(KQUFileInputStream::createWithFileDescriptor(fd, offset, length), NSInvalidArgumentException,
-                         "Offset and/or length invalid.");
+        EXPECT_KQU_THROW(KQUFileInputStream::createWithFileDescriptor(fd, offset, length),
+                         NSInvalidArgumentException, "Offset and/or length invalid.");
         EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "descriptor left open";
     }
 }

@@ -7,7 +7,9 @@ using namespace kqu;
 
 namespace {
 
-KQUDataRef tenBytes() { return KQUMakeData("0123456789"); }
+KQUDataRef tenBytes() {
+    return KQUMakeData("0123456789");
+}
 
 TEST(MemoryInputStream, ReadsAndReportsTheEnd) {
     auto s = KQUMemoryInputStream::create(tenBytes());
@@ -24,8 +26,10 @@ TEST(MemoryInputStream, ReadsAndReportsTheEnd) {
 }
 
 TEST(MemoryInputStream, RangeChecksAtCreation) {
-    EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), 8, 3), NSInvalidArgumentException, "Bad data range.");
-    EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), 0, 11), NSInvalidArgumentException, "Bad data range.");
+    EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), 8, 3), NSInvalidArgumentException,
+                     "Bad data range.");
+    EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), 0, 11), NSInvalidArgumentException,
+                     "Bad data range.");
     // An offset near 2^32 must not wrap around to look valid.
     EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), UINT32_MAX, 2), NSInvalidArgumentException,
                      "Bad data range.");

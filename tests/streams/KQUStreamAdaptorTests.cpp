@@ -21,7 +21,9 @@ namespace {
 
 using kqu::test::ScriptedInputStream;
 
-std::string forty() { return test::patternBytes(40, 7); }
+std::string forty() {
+    return test::patternBytes(40, 7);
+}
 
 TEST(BufferedInputStream, SmallBufferCutsRequests) {
     auto beneath = KQUMemoryInputStream::create(KQUMakeData(forty()));
@@ -39,7 +41,8 @@ TEST(BufferedInputStream, SmallBufferCutsRequests) {
 }
 
 TEST(BufferedInputStream, SeeksWithinHeldBytesWithoutReadingAgain) {
-    auto beneath = std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
+    auto beneath =
+        std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
     KQUBufferedInputStream s(beneath, 16);
     char buf[10];
     ASSERT_EQ(s.readToBuffer(buf, 10), 10u);
@@ -55,7 +58,8 @@ TEST(BufferedInputStream, SeeksWithinHeldBytesWithoutReadingAgain) {
 }
 
 TEST(BufferedInputStream, SeekOutsideRepositionsTheStreamBeneathAtTheNextRead) {
-    auto beneath = std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
+    auto beneath =
+        std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
     KQUBufferedInputStream s(beneath, 16);
     char buf[4];
     ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
@@ -79,7 +83,8 @@ TEST(BufferedInputStream, UnseekableStreamBeneath) {
 }
 
 TEST(BufferedInputStream, CloseClosesBeneathButKeepsLending) {
-    auto beneath = std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
+    auto beneath =
+        std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
     KQUBufferedInputStream s(beneath, 16);
     char buf[4];
     ASSERT_EQ(s.readToBuffer(buf, 4), 4u);

@@ -35,7 +35,9 @@ TempDir::~TempDir() {
 LogCapture::LogCapture() {
     KQUSetLogSink([this](std::string_view m) { mMessages.emplace_back(m); });
 }
-LogCapture::~LogCapture() { KQUSetLogSink(nullptr); }
+LogCapture::~LogCapture() {
+    KQUSetLogSink(nullptr);
+}
 
 bool LogCapture::contains(const std::string& fragment) const {
     for (const auto& m : mMessages)
@@ -113,7 +115,8 @@ int runCommand(const std::string& command, std::string* output) {
 
 KquRun runKqu(std::string_view arguments, std::string_view prefix) {
     KquRun run;
-    std::string command = "{ " + std::string(prefix) + " '" KQU_TOOL_PATH "' " + std::string(arguments) + "; } 2>&1";
+    std::string command =
+        "{ " + std::string(prefix) + " '" KQU_TOOL_PATH "' " + std::string(arguments) + "; } 2>&1";
     run.status = runCommand(command, &run.output);
     return run;
 }

@@ -164,7 +164,8 @@ private:
     uint64_t mCount = 0;
 };
 
-inline std::string buildArchive(const std::vector<TestEntry>& entries, const TestArchiveOptions& options = {}) {
+inline std::string buildArchive(const std::vector<TestEntry>& entries,
+                                const TestArchiveOptions& options = {}) {
     ZipByteBuilder builder;
     std::string archive;
     for (const auto& e : entries) archive += builder.add(e);

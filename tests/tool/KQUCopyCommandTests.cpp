@@ -28,7 +28,8 @@ TEST(KquCopy, CopiesExactlyAndRefusesToReplace) {
 TEST(KquCopy, BadInputGivesOneLineAndLeavesNothingBehind) {
     TempDir dir;
     const std::pair<std::string, std::string> cases[] = {
-        {"copy " + dir.file("missing") + " " + dir.file("dst"), "kqu: " + dir.file("missing") + ": no such file\n"},
+        {"copy " + dir.file("missing") + " " + dir.file("dst"),
+         "kqu: " + dir.file("missing") + ": no such file\n"},
         {"copy " + dir.path() + " " + dir.file("dst"), "kqu: " + dir.path() + ": not a regular file\n"},
         {"copy onlyone", "kqu: usage: kqu copy [--force] [--quiet] SRC DST\n"},
         {"copy --bogus a b", "kqu: unknown option --bogus\n"},

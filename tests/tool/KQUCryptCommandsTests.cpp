@@ -7,8 +7,8 @@
 
 #include <map>
 
-#include "tests/support/KQUCryptoTestSupport.h"
 #include "support/KQUTestSupport.h"
+#include "tests/support/KQUCryptoTestSupport.h"
 
 namespace kqu::test {
 namespace {
@@ -67,7 +67,7 @@ TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
         std::string plain = patternBytes(n, static_cast<uint32_t>(n + 5));
         writeFile(dir.file("plain"), plain);
         auto r = runKqu("encrypt --quiet --show-key --force" + passFile() + dir.file("plain") + " " +
-                     dir.file("enc"));
+                        dir.file("enc"));
         ASSERT_EQ(r.status, 0) << r.output;
         std::string key, iv;
         ASSERT_TRUE(parseShownKey(r.output, &key, &iv)) << r.output;
@@ -100,8 +100,8 @@ TEST_F(CryptoTool, DecryptsWhatOpensslWrites) {
                              &body),
                   0);
         writeFile(dir.file("enc"), iv + body);
-        auto r = runKqu("decrypt --force " + dir.file("enc") + " " +
-                     dir.file("out"), "KQU_PASSPHRASE='open sesame'");
+        auto r = runKqu("decrypt --force " + dir.file("enc") + " " + dir.file("out"),
+                        "KQU_PASSPHRASE='open sesame'");
         ASSERT_EQ(r.status, 0) << r.output;
         EXPECT_EQ(r.output, "decrypted " + std::to_string(n) + " bytes from " + dir.file("enc") + " to " +
                                 dir.file("out") + "\n");
@@ -115,8 +115,7 @@ TEST_F(CryptoTool, DecryptsWhatOpensslWrites) {
 TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
     std::string plain = patternBytes(5000);
     writeFile(dir.file("plain"), plain);
-    ASSERT_EQ(runKqu("encrypt --quiet" + passFile() + dir.file("plain") + " " + dir.file("enc")).status,
-              0);
+    ASSERT_EQ(runKqu("encrypt --quiet" + passFile() + dir.file("plain") + " " + dir.file("enc")).status, 0);
     std::string encoded = readFile(dir.file("enc"));
     writeFile(dir.file("cut"), encoded.substr(0, encoded.size() - 1));
     writeFile(dir.file("short"), encoded.substr(0, 10));
@@ -125,8 +124,7 @@ TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
     writeFile(dir.file("flipped"), flipped);
     std::string before = listing(dir);
 
-    auto r =
-        runKqu("decrypt " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='open sesamE'");
+    auto r = runKqu("decrypt " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='open sesamE'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.output,
               "kqu: " + dir.file("enc") +
@@ -151,36 +149,36 @@ TEST_F(CryptoTool, PassphraseSources) {
     writeFile(dir.file("plain"), "sources");
     // The file's first line only, without "\r\n".
     writeFile(dir.file("crlf"), "open sesame\r\nsecond line\n");
-    ASSERT_EQ(runKqu("encrypt --quiet --passphrase-file " + dir.file("crlf") + " " + dir.file("plain") +
-                  " " + dir.file("enc"))
+    ASSERT_EQ(runKqu("encrypt --quiet --passphrase-file " + dir.file("crlf") + " " + dir.file("plain") + " " +
+                     dir.file("enc"))
                   .status,
               0);
     writeFile(dir.file("noeol"), "open sesame");
-    auto r = runKqu("decrypt --quiet --passphrase-file=" + dir.file("noeol") + " " + dir.file("enc") +
-                 " " + dir.file("out"));
+    auto r = runKqu("decrypt --quiet --passphrase-file=" + dir.file("noeol") + " " + dir.file("enc") + " " +
+                    dir.file("out"));
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(readFile(dir.file("out")), "sources");
     // The file wins over the environment.
-    r = runKqu("decrypt --quiet --force" + passFile() + dir.file("enc") +
-            " " + dir.file("out"), "KQU_PASSPHRASE=wrong");
+    r = runKqu("decrypt --quiet --force" + passFile() + dir.file("enc") + " " + dir.file("out"),
+               "KQU_PASSPHRASE=wrong");
     EXPECT_EQ(r.status, 0) << r.output;
     // Never a plain argument.
     r = runKqu("decrypt --passphrase 'open sesame' " + dir.file("enc") + " " + dir.file("o2"));
     EXPECT_EQ(r.output, "kqu: unknown option --passphrase\n");
     // Nothing to ask: no file, no variable, no terminal.
-    r = runKqu("decrypt " + dir.file("enc") + " " + dir.file("o2") +
-            " </dev/null", "env -u KQU_PASSPHRASE setsid");
+    r = runKqu("decrypt " + dir.file("enc") + " " + dir.file("o2") + " </dev/null",
+               "env -u KQU_PASSPHRASE setsid");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.output,
               "kqu: a passphrase is needed: use --passphrase-file FILE, set KQU_PASSPHRASE, or run on a "
               "terminal\n");
     r = runKqu("decrypt --passphrase-file " + dir.file("missing") + " " + dir.file("enc") + " " +
-            dir.file("o2"));
+               dir.file("o2"));
     EXPECT_EQ(r.output, "kqu: " + dir.file("missing") + ": cannot read the passphrase file\n");
     // New data never gets an empty passphrase.
     writeFile(dir.file("empty"), "\n");
     r = runKqu("encrypt --passphrase-file " + dir.file("empty") + " " + dir.file("plain") + " " +
-            dir.file("e2"));
+               dir.file("e2"));
     EXPECT_EQ(r.output, "kqu: the passphrase is empty\n");
     EXPECT_FALSE(::access(dir.file("e2").c_str(), F_OK) == 0);
 }
@@ -226,13 +224,13 @@ sys.exit(os.waitstatus_to_exitcode(status))
 
     // The typed answers go to the player, which runs the tool on a terminal.
     std::string py = " | env -u KQU_PASSPHRASE python3 " + dir.file("play_terminal.py");
-    auto r = runKqu("encrypt " + dir.file("plain") + " " + dir.file("enc"), "echo -n 'typed secret,typed secret'" + py);
+    auto r = runKqu("encrypt " + dir.file("plain") + " " + dir.file("enc"),
+                    "echo -n 'typed secret,typed secret'" + py);
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output.find("typed secret"), std::string::npos) << r.output;  // not echoed
     EXPECT_NE(r.output.find("Passphrase: |"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Passphrase again: |"), std::string::npos) << r.output;
-    r = runKqu("decrypt --quiet " + dir.file("enc") + " " +
-            dir.file("out"), "KQU_PASSPHRASE='typed secret'");
+    r = runKqu("decrypt --quiet " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='typed secret'");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(readFile(dir.file("out")), "typed");
     r = runKqu("encrypt " + dir.file("plain") + " " + dir.file("e2"), "echo -n 'one,two'" + py);

@@ -10,7 +10,8 @@ TEST(KquDefaults, WritesReadsAndDeletes) {
     TempDir dir;
     std::string env = "XDG_CONFIG_HOME=" + dir.path();
     ASSERT_EQ(runKqu("defaults write KQULogLevel warning", env).status, 0);
-    EXPECT_NE(readFile(dir.file("kqutility/kqu.defaults")).find("KQULogLevel = warning\n"), std::string::npos);
+    EXPECT_NE(readFile(dir.file("kqutility/kqu.defaults")).find("KQULogLevel = warning\n"),
+              std::string::npos);
     auto read = runKqu("defaults read KQULogLevel", env);
     EXPECT_EQ(read.output, "warning\n");
     ASSERT_EQ(runKqu("defaults delete KQULogLevel", env).status, 0);

@@ -24,8 +24,9 @@ TEST(KquUndoDemo, TypingMergesCommandsAlternateAndTheMenusFollow) {
     // Stopped typing starts a new undoable run.
     run = runKqu("undo-demo type:ab stop type:cd undo redo undo undo");
     EXPECT_EQ(run.status, 0) << run.output;
-    for (const char* line : {"undo             \"ab\"                     Undo Typing          Redo Typing\n",
-                             "undo             \"\"                       Undo                 Redo Typing\n"})
+    for (const char* line :
+         {"undo             \"ab\"                     Undo Typing          Redo Typing\n",
+          "undo             \"\"                       Undo                 Redo Typing\n"})
         EXPECT_NE(run.output.find(line), std::string::npos) << run.output;
 }
 

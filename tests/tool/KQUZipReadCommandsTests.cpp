@@ -31,13 +31,14 @@ TEST(KquZipRead, ListCatExtractAndTestAgreeWithPython) {
     TempDir dir;
     makeArchive(dir);
     std::string python;
-    ASSERT_EQ(runCommand(fmt::format("python3 -c \"import zipfile,sys\n"
-                                     "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
-                                     "  print(i.file_size, i.compress_size, ['stored','deflated'][i.compress_type "
-                                     "== 8], '%08x' % i.CRC, i.filename)\" '{}' | sort",
-                                     dir.file("a.zip")),
-                         &python),
-              0);
+    ASSERT_EQ(
+        runCommand(fmt::format("python3 -c \"import zipfile,sys\n"
+                               "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                               "  print(i.file_size, i.compress_size, ['stored','deflated'][i.compress_type "
+                               "== 8], '%08x' % i.CRC, i.filename)\" '{}' | sort",
+                               dir.file("a.zip")),
+                   &python),
+        0);
     auto list = runKqu(fmt::format("zip list '{}' | sort", dir.file("a.zip")));
     EXPECT_EQ(list.output, python);
     EXPECT_EQ(list.status, 0);
@@ -94,12 +95,13 @@ TEST(KquZipRead, ExtractRefusesEscapingNames) {
 // without the passphrase, the plaintext with it.
 TEST(KquZipRead, EncryptedPackage) {
     TempDir dir;
-    ASSERT_EQ(runCommand(fmt::format("python3 '{}/fuzz/make-corpus.py' '{}'", KQU_TEST_SOURCE_DIR, dir.path())),
-              0);
+    ASSERT_EQ(
+        runCommand(fmt::format("python3 '{}/fuzz/make-corpus.py' '{}'", KQU_TEST_SOURCE_DIR, dir.path())), 0);
     std::string archive = dir.file("encrypted.zip");
     auto list = runKqu(fmt::format("zip list '{}'", archive));
     ASSERT_EQ(list.status, 0);
-    for (const char* part : {" stored+encrypted ", " deflated+encrypted ", " stored 6522df69 .QlTrash/00000001\n"})
+    for (const char* part :
+         {" stored+encrypted ", " deflated+encrypted ", " stored 6522df69 .QlTrash/00000001\n"})
         EXPECT_NE(list.output.find(part), std::string::npos) << list.output;
 
     const std::string noTerminal = "env -u KQU_PASSPHRASE setsid", right = "KQU_PASSPHRASE=fuzz";

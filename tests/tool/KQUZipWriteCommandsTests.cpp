@@ -33,11 +33,13 @@ protected:
     }
     TempDir dir;
     std::string archive = dir.file("out.zip");
-    const std::string docListing = "Doc/ 0\nDoc/Data/ 0\nDoc/Data/Empty/ 0\nDoc/Data/picture.bin 200000\nDoc/Index.xml 8\n";
+    const std::string docListing =
+        "Doc/ 0\nDoc/Data/ 0\nDoc/Data/Empty/ 0\nDoc/Data/picture.bin 200000\nDoc/Index.xml 8\n";
 };
 
 TEST_F(KquZipWrite, CreatePacksDirectoriesRelativeToTheirParent) {
-    auto run = runKqu(fmt::format("zip create '{}' '{}' '{}'", archive, dir.file("Doc"), dir.file("notes.txt")));
+    auto run =
+        runKqu(fmt::format("zip create '{}' '{}' '{}'", archive, dir.file("Doc"), dir.file("notes.txt")));
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(pythonListing(archive), docListing + "notes.txt 5\n");
     EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}'", archive)), 0);
@@ -54,7 +56,8 @@ TEST_F(KquZipWrite, CreatePacksDirectoriesRelativeToTheirParent) {
     run = runKqu(fmt::format("zip create '{}' '{}'", archive, dir.file("notes.txt")));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("exists; use --force"), std::string::npos);
-    EXPECT_EQ(runKqu(fmt::format("zip create '{}' '{}'", dir.file("new.zip"), dir.file("missing"))).status, 1);
+    EXPECT_EQ(runKqu(fmt::format("zip create '{}' '{}'", dir.file("new.zip"), dir.file("missing"))).status,
+              1);
     EXPECT_FALSE(fs::exists(dir.file("new.zip")));
     EXPECT_EQ(runKqu(fmt::format("zip create --force '{}' '{}'", archive, dir.file("notes.txt"))).status, 0);
     EXPECT_EQ(pythonListing(archive), "notes.txt 5\n");
@@ -67,10 +70,12 @@ TEST_F(KquZipWrite, RemoveTurnsEntriesIntoFreeSpace) {
               0);
     auto run = runKqu(fmt::format("zip rm '{}' Doc/Data/picture.bin", archive));
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(pythonListing(archive),
-              "Doc/ 0\nDoc/Data/ 0\nDoc/Data/Empty/ 0\n.QlTrash/00000001 200008\nDoc/Index.xml 8\nnotes.txt 5\n");
-    EXPECT_EQ(runKqu(fmt::format("zip info '{}'", archive)).output,
-              "entries: 6\nfree-space entries: 1\nfree bytes: 200055\nzip64: no\nencrypted: no\nhint: (none)\n");
+    EXPECT_EQ(
+        pythonListing(archive),
+        "Doc/ 0\nDoc/Data/ 0\nDoc/Data/Empty/ 0\n.QlTrash/00000001 200008\nDoc/Index.xml 8\nnotes.txt 5\n");
+    EXPECT_EQ(
+        runKqu(fmt::format("zip info '{}'", archive)).output,
+        "entries: 6\nfree-space entries: 1\nfree bytes: 200055\nzip64: no\nencrypted: no\nhint: (none)\n");
     EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}'", archive)), 0);
 
     // Removing the next entry merges the holes; removing the last entry cuts the file.
@@ -84,8 +89,9 @@ TEST_F(KquZipWrite, RemoveTurnsEntriesIntoFreeSpace) {
 
 TEST_F(KquZipWrite, EncryptedPackages) {
     writeFile(dir.file("pass"), "open sesame\n");
-    auto run = runKqu(fmt::format("zip create --passphrase-file '{}' --iterations 50 --hint 'the usual' '{}' '{}'",
-                                  dir.file("pass"), archive, dir.file("Doc")));
+    auto run =
+        runKqu(fmt::format("zip create --passphrase-file '{}' --iterations 50 --hint 'the usual' '{}' '{}'",
+                           dir.file("pass"), archive, dir.file("Doc")));
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(runCommand(fmt::format("unzip -l '{}' >/dev/null", archive)), 0);
 
@@ -97,8 +103,9 @@ TEST_F(KquZipWrite, EncryptedPackages) {
     EXPECT_TRUE(run.output == patternBytes(200000, 1));
     run = runKqu(fmt::format("zip info '{}'", archive));
     EXPECT_NE(run.output.find("encrypted: yes\nhint: the usual\n"), std::string::npos) << run.output;
-    EXPECT_EQ(runKqu(fmt::format("zip create --hint x '{}' '{}'", dir.file("x.zip"), dir.file("notes.txt"))).status,
-              1);
+    EXPECT_EQ(
+        runKqu(fmt::format("zip create --hint x '{}' '{}'", dir.file("x.zip"), dir.file("notes.txt"))).status,
+        1);
 }
 
 TEST_F(KquZipWrite, InfoReportsZip64) {

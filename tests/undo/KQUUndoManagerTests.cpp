@@ -163,32 +163,6 @@ TEST_F(KQUUndoManagerTest, TheRunLoopClosesGroupsInItsModesWhenAskedTo) {
     EXPECT_EQ(number->value(), 1);
 }
 
-TEST_F(KQUUndoManagerTest, ActionNamesTravelWithTheirGroupsAndMakeTheMenuTitles) {
-    EXPECT_EQ(manager.redoMenuItemTitle(), "Redo");
-    number->set(1);
-    manager.setActionName("Typing");
-    KQUEndOfEvent();
-    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Typing");
-    manager.undo();
-    EXPECT_EQ(manager.redoMenuItemTitle(), "Redo Typing");
-    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo");
-    manager.redo();
-    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Typing");
-    EXPECT_EQ(manager.undoMenuTitleForUndoActionName("{} %@"), "Undo {} %@");
-
-    // A name set inside an explicit group shows for the whole event's group.
-    manager.beginUndoGrouping();
-    number->set(2);
-    manager.setActionName("Paste");
-    manager.endUndoGrouping();
-    KQUEndOfEvent();
-    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Paste");
-    // A group without a name shows the plain title.
-    number->set(3);
-    KQUEndOfEvent();
-    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo");
-}
-
 TEST_F(KQUUndoManagerTest, APendingActionNameNamesTheEventsGroupAndComesBackOnUndoAndRedo) {
     number->set(1);
     KQUUndoManager::setPendingActionName("Nudge");

@@ -133,7 +133,6 @@ TEST(KQUUndoStack, ARecordTakesOnlyATargetOfItsCallsType) {
     EXPECT_TRUE(journal->entries.empty());
 }
 
-
 TEST(KQUUndoStack, LimitDropsTheOldestGroupAndPrunesItsRecordsOldestFirst) {
     KQUUndoStack stack;
     auto journal = std::make_shared<Journal>();

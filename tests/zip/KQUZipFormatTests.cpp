@@ -20,7 +20,6 @@ using kqu::test::toHex;
 
 namespace {
 
-
 constexpr uint32_t kTime = 0x386570E4;  // 2008-03-05 14:07:09
 
 KQUZipEntryRecordInfo entry(uint16_t method, uint32_t crc, uint64_t compressed, uint64_t uncompressed,
