@@ -147,19 +147,6 @@ TEST_F(KQUCryptoStreamsTest, RandomFailuresRefuseTheStream) {
                      "NSGenericException", "Failed to create KQUCryptor");
 }
 
-TEST_F(KQUCryptoStreamsTest, ClosedStreamsRefuseWritesAndOnlyThenGiveTheirCrc) {
-    auto memory = std::make_shared<KQUMemoryOutputStream>();
-    KQUCryptoOutputStream stream(memory, key, true);
-    EXPECT_ASSERTION_FAILURE((void)stream.crc32());
-    stream.close();
-    EXPECT_TRUE(stream.isClosed());
-    EXPECT_KQU_THROW(stream.writeBuffer("x", 1), "NSInternalInconsistencyException",
-                     "Tried to write data to a closed KQUCryptoOutputStream.");
-    KQUCryptoOutputStream noCrc(std::make_shared<KQUMemoryOutputStream>(), key);
-    noCrc.close();
-    EXPECT_ASSERTION_FAILURE((void)noCrc.crc32());
-}
-
 TEST_F(KQUCryptoStreamsTest, CrcCoversEveryByteThatReachedTheBase) {
     // Many writes of odd sizes, more than the cryptor's working buffer in all; the running
     // CRC must equal one CRC over the finished bytes.

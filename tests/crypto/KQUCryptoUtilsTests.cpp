@@ -79,26 +79,6 @@ TEST_F(KQUPassphraseVerifier, AnswersFalseForWrongKeysAndDamagedVerifiers) {
     }
 }
 
-TEST_F(KQUPassphraseVerifier, HeaderReaders) {
-    EXPECT_EQ(KQUCryptoUtils::iterationCountFromPassphraseVerifier(known), 4000u);
-    EXPECT_TRUE(KQUCryptoUtils::isEncryptionVersionAndFormatSupportedInPassphraseVerifier(known));
-    for (size_t field : {0, 2}) {  // version, then format
-        auto other = known;
-        other[field] = 2;
-        EXPECT_FALSE(KQUCryptoUtils::isEncryptionVersionAndFormatSupportedInPassphraseVerifier(other));
-        EXPECT_EQ(KQUCryptoUtils::iterationCountFromPassphraseVerifier(other), 0u);
-        EXPECT_FALSE(KQUCryptoUtils::checkKey(key, other));
-        other[field] = 1;
-        other[field + 1] = 1;  // the high byte counts too: 0x0101
-        EXPECT_FALSE(KQUCryptoUtils::isEncryptionVersionAndFormatSupportedInPassphraseVerifier(other));
-    }
-    KQUData three(known.begin(), known.begin() + 3), seven(known.begin(), known.begin() + 7);
-    EXPECT_FALSE(KQUCryptoUtils::isEncryptionVersionAndFormatSupportedInPassphraseVerifier(three));
-    EXPECT_EQ(KQUCryptoUtils::iterationCountFromPassphraseVerifier(seven), 0u);
-    // Little-endian count.
-    EXPECT_EQ(KQUCryptoUtils::iterationCountFromPassphraseVerifier(fromHex("0100010078563412")), 0x12345678u);
-}
-
 TEST(KQUCryptoUtils, HintIsItsUtf8BytesAndDecodingRefusesWhatIsNotUtf8) {
     for (std::string hint : {"Grandma's cat \xe2\x80\x94 Mieze \xf0\x9f\x90\x88", ""}) {
         auto encoded = KQUCryptoUtils::encodePassphraseHint(hint);

@@ -38,18 +38,6 @@ protected:
     }
 };
 
-TEST_F(KQUCryptorTest, EncryptingNothingWritesOnePaddingBlock) {
-    auto cryptor = make(KQUCryptorOperation::Encrypt);
-    KQUMemoryOutputStream out;
-    ASSERT_TRUE(cryptor->cryptDataFromBuffer(nullptr, 0, out, false));
-    EXPECT_TRUE(out.data()->empty());
-    ASSERT_TRUE(cryptor->cryptDataFromBuffer(nullptr, 0, out, true));
-    EXPECT_EQ(toHex(*out.data()), "9dcbbd5892f79ca2cbf70579cd7d6312");
-    KQUError error;
-    EXPECT_FALSE(cryptor->cryptDataFromBuffer("x", 1, out, true, nullptr, &error));
-    EXPECT_EQ(error.code, KQUCryptorErrorAlreadyFinished);
-}
-
 TEST_F(KQUCryptorTest, EncryptsInPiecesToTheKnownCiphertextAndCrc) {
     KQUData plain = counting(100, 40);
     for (size_t split = 0; split <= plain.size(); ++split) {
@@ -114,40 +102,6 @@ TEST_F(KQUCryptorTest, ZeroByteRequestsTouchNothing) {
     EXPECT_EQ(n, 0u);
 }
 
-// Fault: the decrypting cryptor marked itself finished before the padding check, so the
-// request after a failure returned a clean end of data.
-TEST_F(KQUCryptorTest, FailuresAreFinal) {
-    auto wrong = KQUCryptoKey::createAes128KeyFromPassphrase("passw0rd", 4000);
-    auto cryptor = make(KQUCryptorOperation::Decrypt, wrong);
-    auto source = KQUMemoryInputStream::create(KQUMakeData(fromHex(kForty)));
-    char buffer[64];
-    uint32_t n = 0;
-    KQUError first, again;
-    ASSERT_FALSE(cryptor->cryptDataFromStream(*source, buffer, sizeof buffer, &n, &first));
-    EXPECT_EQ(first.domain, KQUOSStatusErrorDomain);
-    EXPECT_EQ(first.code, KQUCryptorErrorBadPadding);
-    EXPECT_EQ(KQUCryptorFailureMessage(first),
-              "KQUCryptor failed. Decryption failed: the last block's padding is invalid (wrong key or "
-              "damaged data)");
-    EXPECT_TRUE(cryptor->hasFailed());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_FALSE(cryptor->cryptDataFromStream(*source, buffer, sizeof buffer, &n, &again));
-        EXPECT_EQ(n, 0u);
-        EXPECT_EQ(again.code, first.code);
-    }
-    EXPECT_FALSE(cryptor->cryptDataFromStream(*source, buffer, 0, &n));
-}
-
-TEST_F(KQUCryptorTest, DataThatIsNotWholeBlocksFails) {
-    KQUData cipher = fromHex(kForty);
-    for (size_t length : {0, 1, 15, 17, 47}) {
-        KQUError error;
-        EXPECT_EQ(decryptedLength(KQUData(cipher.begin(), cipher.begin() + length), &error), std::nullopt)
-            << length;
-        EXPECT_EQ(error.code, KQUCryptorErrorBadLength) << length;
-    }
-}
-
 TEST_F(KQUCryptorTest, EveryPaddingValueIsCheckedAndStripped) {
     // A last block ending in p copies of p decrypts to 16 - p bytes; any other ending fails.
     auto encryptRaw = [&](const KQUData& block) {
@@ -208,6 +162,30 @@ TEST_F(KQUCryptorTest, CreationNeedsAKeyAndABlockOfIv) {
     EXPECT_EQ(KQUCryptor::create(nullptr, KQUCryptorOperation::Encrypt, ivBytes, 16), nullptr);
     EXPECT_EQ(KQUCryptor::create(key, KQUCryptorOperation::Encrypt, ivBytes, 8), nullptr);
     EXPECT_TRUE(log.contains("trying to create crypt handle."));
+}
+
+// Fault: the decrypting cryptor marked itself finished before the padding check, so the
+// request after a failure returned a clean end of data.
+TEST_F(KQUCryptorTest, FailuresAreFinal) {
+    auto wrong = KQUCryptoKey::createAes128KeyFromPassphrase("passw0rd", 4000);
+    auto cryptor = make(KQUCryptorOperation::Decrypt, wrong);
+    auto source = KQUMemoryInputStream::create(KQUMakeData(fromHex(kForty)));
+    char buffer[64];
+    uint32_t n = 0;
+    KQUError first, again;
+    ASSERT_FALSE(cryptor->cryptDataFromStream(*source, buffer, sizeof buffer, &n, &first));
+    EXPECT_EQ(first.domain, KQUOSStatusErrorDomain);
+    EXPECT_EQ(first.code, KQUCryptorErrorBadPadding);
+    EXPECT_EQ(KQUCryptorFailureMessage(first),
+              "KQUCryptor failed. Decryption failed: the last block's padding is invalid (wrong key or "
+              "damaged data)");
+    EXPECT_TRUE(cryptor->hasFailed());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(cryptor->cryptDataFromStream(*source, buffer, sizeof buffer, &n, &again));
+        EXPECT_EQ(n, 0u);
+        EXPECT_EQ(again.code, first.code);
+    }
+    EXPECT_FALSE(cryptor->cryptDataFromStream(*source, buffer, 0, &n));
 }
 
 }  // namespace

@@ -80,32 +80,6 @@ TEST(DataRepresentationEquality, FileEqualsMemoryAndEmptyEqualsEmpty) {
     EXPECT_TRUE(memoryOf("")->isEqual(*memoryOf("")));
 }
 
-TEST(DataRepresentationFile, FollowsRenameAndPrefersRememberedPath) {
-    TempDir dir;
-    test::writeFile(dir.file("doc"), "first");
-    KQUFileDataRepresentation file(dir.file("doc"));
-    ASSERT_TRUE(std::filesystem::exists(dir.file("doc")));
-    std::filesystem::rename(dir.file("doc"), dir.file("renamed"));
-    EXPECT_EQ(file.path(), dir.file("renamed"));
-    EXPECT_TRUE(file.isReadable());
-
-    KQUFileDataRepresentation other(dir.file("renamed"));
-    std::filesystem::rename(dir.file("renamed"), dir.file("moved"));
-    test::writeFile(dir.file("renamed"), "a new file at the old path");
-    EXPECT_EQ(other.path(), dir.file("renamed"));
-}
-
-TEST(DataRepresentationFile, RemovedFileIsUnreadableUntilRecreated) {
-    TempDir dir;
-    test::writeFile(dir.file("doc"), "x");
-    KQUFileDataRepresentation file(dir.file("doc"));
-    ::unlink(dir.file("doc").c_str());
-    EXPECT_FALSE(file.isReadable());
-    EXPECT_EQ(file.inputStream(), nullptr);
-    test::writeFile(dir.file("doc"), "back");
-    EXPECT_TRUE(file.isReadable());
-}
-
 TEST(DataRepresentationFile, SharedDescriptorKeepsReadingAfterRemoval) {
     TempDir dir;
     test::writeFile(dir.file("doc"), "shared bytes");

@@ -52,17 +52,6 @@ TEST_F(LogLevel, IntegerLevelCutsBetweenErrorAndWarning) {
     EXPECT_EQ(KQUCurrentLogLevel(), 5);
 }
 
-TEST_F(LogLevel, UnknownNameLogsNothingAndIsReadAgain) {
-    ScopedDefault d(KQULOG_LEVEL, "verbose");
-    LogCapture log;
-    KQULogError("not shown");
-    EXPECT_TRUE(log.messages().empty());
-    // Not cached: a later valid value takes effect without a reset.
-    KQUUserDefaults::standardUserDefaults().setObject(KQUValue("warning"), KQULOG_LEVEL);
-    KQULogWarning("shown");
-    EXPECT_EQ(log.messages(), std::vector<std::string>{"shown"});
-}
-
 TEST_F(LogLevel, EnvironmentSteersTheLevel) {
     ::setenv("KQU_DEFAULT_KQULogLevel", "warning", 1);
     EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning));

@@ -51,29 +51,6 @@ TEST(KQUNotificationCenter, ObserversMayRemoveThemselvesAndOthersDuringDelivery)
     EXPECT_EQ(calls, (std::vector<int>{2, 4}));
 }
 
-TEST(KQUNotificationCenter, RemovesByObserverNameAndObject) {
-    KQUNotificationCenter center;
-    int observer = 0, other = 0, objectA = 0, objectB = 0;
-    int count = 0;
-    auto bump = [&](const KQUNotification&) { ++count; };
-    center.addObserver(&observer, "A", &objectA, bump);
-    center.addObserver(&observer, "A", &objectB, bump);
-    center.addObserver(&observer, "B", nullptr, bump);
-    center.addObserver(&other, "A", nullptr, bump);
-
-    center.removeObserver(&observer, "A", &objectA);
-    center.postNotificationName("A", &objectA);
-    EXPECT_EQ(count, 1);  // only other's
-    center.removeObserver(&observer, "", nullptr);
-    count = 0;
-    center.postNotificationName("A", &objectB);
-    center.postNotificationName("B", nullptr);
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(center.observerCount(), 1u);
-    center.removeObserver(&other);
-    EXPECT_EQ(center.observerCount(), 0u);
-}
-
 TEST(KQUNotificationCenter, ScopedObserverStopsListeningWhenDestroyedOrMoved) {
     KQUNotificationCenter center;
     int count = 0;

@@ -98,23 +98,3 @@ TEST(ZipWriterInterop, StoredAndDeflatedPackagesReadBackInEveryTool) {
     expectToolsAccept(path);
     EXPECT_EQ(pythonContents(path), expected);
 }
-
-TEST(ZipWriterInterop, EncryptedPackagesList) {
-    TempDir dir;
-    std::string path = dir.file("secret.zip");
-    auto key = KQUCryptoKey::createAes128KeyFromPassphrase("passphrase", 100);
-    {
-        KQUZipArchiveOutputStream zip(path, key, std::string("the usual"));
-        std::map<std::string, std::string> ignored;
-        put(zip, "Index.xml", text(1000, 1), true, ignored);
-        put(zip, "Data/a.bin", patternBytes(10000, 1), false, ignored);
-        put(zip, "Data/b.bin", patternBytes(10000, 2), false, ignored);
-        zip.removeEntry("Data/a.bin");
-        zip.setEncryptedDocumentUuid({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
-        zip.close();
-    }
-    expectToolsList(path, {"Index.xml", "Data/b.bin", ".QlTrash/00000001"});
-    // The free-space entry is plain and tests clean even in an encrypted package.
-    std::string output;
-    EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}' '.QlTrash/*' 2>&1", path), &output), 0) << output;
-}

@@ -69,17 +69,6 @@ TEST_F(FileStreams, SeekOutsideTheRangeIsRefusedAndDoesNotMove) {
     EXPECT_TRUE(log.contains("Offset is too large."));
 }
 
-TEST_F(FileStreams, ClosedStreamsRefuseUseAndCloseTwiceHarmlessly) {
-    auto s = KQUFileInputStream::create(dir.file("hundred"));
-    s->close();
-    s->close();
-    char buf[4];
-    EXPECT_ASSERTION_FAILURE((void)s->readToBuffer(buf, 4));
-    EXPECT_ASSERTION_FAILURE(s->seekToOffset(0));
-    s->disableSystemCaching();  // nothing to do once closed
-    EXPECT_EQ(s->closeLocalStream(), nullptr);
-}
-
 TEST_F(FileStreams, OutputReplacesAnExistingFile) {
     {
         KQUFileOutputStream out(dir.file("hundred"));

@@ -50,20 +50,4 @@ TEST(MemoryInputStream, NegativeSeekIsRefusedLikeATooLargeOne) {
     EXPECT_EQ(std::string(buf, 3), "789");
 }
 
-TEST(MemoryOutputStream, OffsetCountsBytesAlreadyThere) {
-    auto data = std::make_shared<KQUData>(KQUData{'a', 'b'});
-    KQUMemoryOutputStream s(data);
-    EXPECT_EQ(s.offset(), 2);
-    s.writeBuffer("cde", 3);
-    EXPECT_EQ(s.offset(), 5);
-    EXPECT_EQ(std::string(data->begin(), data->end()), "abcde");
-    EXPECT_FALSE(s.canSeek());
-    EXPECT_ASSERTION_FAILURE(s.seekToOffset(0, SEEK_SET));
-    test::ContinueAfterAssertions continuing;
-    test::LogCapture log;
-    s.seekToOffset(0, SEEK_SET);
-    EXPECT_EQ(s.offset(), 5);
-    EXPECT_TRUE(log.contains("Not implemented"));
-}
-
 }  // namespace

@@ -25,21 +25,6 @@ std::string forty() {
     return test::patternBytes(40, 7);
 }
 
-TEST(BufferedInputStream, SmallBufferCutsRequests) {
-    auto beneath = KQUMemoryInputStream::create(KQUMakeData(forty()));
-    KQUBufferedInputStream s(beneath, 16);
-    const char* lent;
-    std::string got;
-    std::vector<uint32_t> counts;
-    while (uint32_t n = s.readToOwnBuffer(&lent, 100)) {
-        counts.push_back(n);
-        got.append(lent, n);
-    }
-    EXPECT_EQ(counts, (std::vector<uint32_t>{16, 16, 8}));
-    EXPECT_EQ(got, forty());
-    EXPECT_EQ(s.offset(), 40);
-}
-
 TEST(BufferedInputStream, SeeksWithinHeldBytesWithoutReadingAgain) {
     auto beneath =
         std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
@@ -80,21 +65,6 @@ TEST(BufferedInputStream, UnseekableStreamBeneath) {
     // Someone else read from the stream beneath: the buffer can no longer follow it.
     ASSERT_EQ(beneath->readToBuffer(buf, 1), 1u);
     EXPECT_ASSERTION_FAILURE((void)s.readToBuffer(buf, 4));
-}
-
-TEST(BufferedInputStream, CloseClosesBeneathButKeepsLending) {
-    auto beneath =
-        std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
-    KQUBufferedInputStream s(beneath, 16);
-    char buf[4];
-    ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
-    s.close();
-    EXPECT_TRUE(beneath->closed);
-    ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
-    EXPECT_EQ(std::string(buf, 4), forty().substr(4, 4));
-    EXPECT_EQ(s.closeLocalStream(), beneath);
-    EXPECT_KQU_THROW(KQUBufferedInputStream(beneath, 0), "KQUBufferedInputStreamError",
-                     "Could not create read buffer");
 }
 
 TEST(OffsetInputStream, PresentsAPartAsAWholeStream) {
@@ -177,18 +147,6 @@ TEST_F(MoveableFile, InputStreamSeesWhatWasWrittenAndKeepsThePosition) {
     EXPECT_EQ(std::string(buf, reader->readToBuffer(buf, 16)), "abcdef");
     s.writeBuffer("XY", 2);
     EXPECT_EQ(test::readFile(dir.file("r")), "abXYef");
-}
-
-TEST_F(MoveableFile, MoveKeepsWritingAtTheEnd) {
-    KQUMoveableFileOutputStream s(dir.file("old"));
-    s.writeBuffer("abc", 3);
-    s.seekToOffset(0, SEEK_SET);
-    ASSERT_TRUE(s.moveToPath(dir.file("new")));
-    EXPECT_EQ(s.path(), dir.file("new"));
-    EXPECT_FALSE(KQUFileExists(dir.file("old")));
-    s.writeBuffer("def", 3);
-    s.close();
-    EXPECT_EQ(test::readFile(dir.file("new")), "abcdef");
 }
 
 TEST_F(MoveableFile, FailedMoveLeavesTheStreamClosedAndTheTargetAlone) {

@@ -145,44 +145,6 @@ TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
     EXPECT_EQ(readFile(dir.file("out")), "keep me");
 }
 
-TEST_F(CryptoTool, PassphraseSources) {
-    writeFile(dir.file("plain"), "sources");
-    // The file's first line only, without "\r\n".
-    writeFile(dir.file("crlf"), "open sesame\r\nsecond line\n");
-    ASSERT_EQ(runKqu("encrypt --quiet --passphrase-file " + dir.file("crlf") + " " + dir.file("plain") + " " +
-                     dir.file("enc"))
-                  .status,
-              0);
-    writeFile(dir.file("noeol"), "open sesame");
-    auto r = runKqu("decrypt --quiet --passphrase-file=" + dir.file("noeol") + " " + dir.file("enc") + " " +
-                    dir.file("out"));
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(readFile(dir.file("out")), "sources");
-    // The file wins over the environment.
-    r = runKqu("decrypt --quiet --force" + passFile() + dir.file("enc") + " " + dir.file("out"),
-               "KQU_PASSPHRASE=wrong");
-    EXPECT_EQ(r.status, 0) << r.output;
-    // Never a plain argument.
-    r = runKqu("decrypt --passphrase 'open sesame' " + dir.file("enc") + " " + dir.file("o2"));
-    EXPECT_EQ(r.output, "kqu: unknown option --passphrase\n");
-    // Nothing to ask: no file, no variable, no terminal.
-    r = runKqu("decrypt " + dir.file("enc") + " " + dir.file("o2") + " </dev/null",
-               "env -u KQU_PASSPHRASE setsid");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output,
-              "kqu: a passphrase is needed: use --passphrase-file FILE, set KQU_PASSPHRASE, or run on a "
-              "terminal\n");
-    r = runKqu("decrypt --passphrase-file " + dir.file("missing") + " " + dir.file("enc") + " " +
-               dir.file("o2"));
-    EXPECT_EQ(r.output, "kqu: " + dir.file("missing") + ": cannot read the passphrase file\n");
-    // New data never gets an empty passphrase.
-    writeFile(dir.file("empty"), "\n");
-    r = runKqu("encrypt --passphrase-file " + dir.file("empty") + " " + dir.file("plain") + " " +
-               dir.file("e2"));
-    EXPECT_EQ(r.output, "kqu: the passphrase is empty\n");
-    EXPECT_FALSE(::access(dir.file("e2").c_str(), F_OK) == 0);
-}
-
 TEST_F(CryptoTool, PromptsOnTheTerminalWithoutEcho) {
     writeFile(dir.file("plain"), "typed");
     // Python's pty module plays the user at a terminal.

@@ -83,22 +83,6 @@ TEST_F(KQUCommandTest, ACommandAlternatesBetweenTheStacksReachingItselfOnceEachT
     EXPECT_EQ(bold->dids, 9);
 }
 
-TEST_F(KQUCommandTest, ANonUndoableCommandLeavesTheStackAsItWas) {
-    auto recorded = std::make_shared<test::Number>(*undo);
-    auto plain = command("Plain");
-    plain->onPerform = [&] { recorded->set(3); };  // registers, but must not be kept
-    commands->performCommand(plain, false);
-    EXPECT_EQ(plain->performs, 1);
-    EXPECT_EQ(recorded->value(), 3);
-    EXPECT_FALSE(undo->canUndo());
-    EXPECT_TRUE(undo->isUndoRegistrationEnabled());
-
-    plain->undoable = false;
-    commands->performCommand(plain);  // the command's own choice
-    EXPECT_EQ(plain->performs, 2);
-    EXPECT_FALSE(undo->canUndo());
-}
-
 TEST_F(KQUCommandTest, PoliciesClearTheStacksKeepTheManagerLockedOrSkipTheName) {
     auto first = command("First");
     commands->performCommand(first);
@@ -187,20 +171,6 @@ TEST_F(KQUCommandTest, TheBaseCommandAndMisuseAreReported) {
     EXPECT_TRUE(log.contains("KQUCommand subclasses must implement undo"));
     EXPECT_TRUE(log.contains("Must provide a real command to -[KQUCommandManager isCurrentCommand:]"));
     EXPECT_KQU_THROW(commands->performCommand(nullptr), NSInvalidArgumentException, "");
-}
-
-TEST_F(KQUCommandTest, ACommandManagerTakesItsUndoActionsWithItWhenItGoes) {
-    auto other = std::make_shared<test::Number>(*undo);
-    other->set(1);
-    KQUEndOfEvent();
-    commands->performCommand(command("Bold"));
-    KQUEndOfEvent();
-    EXPECT_EQ(undo->undoStack().count(), 2u);
-    commands.reset();
-    EXPECT_EQ(undo->undoStack().count(), 1u);
-    EXPECT_TRUE(test::stacksAreConsistent(*undo));
-    undo->undo();
-    EXPECT_EQ(other->value(), 0);
 }
 
 }  // namespace

@@ -115,19 +115,6 @@ TEST_F(KQUUndoSessionTest, ASessionOverSeveralEventsStaysCurrentFromTheFirstUndo
     EXPECT_TRUE(test::stacksAreConsistent(manager));
 }
 
-TEST_F(KQUUndoSessionTest, ACancelledSessionsActionsStayUndoableWithoutTheDelegate) {
-    beginSession();
-    steps->stepNamed("a");
-    manager.cancelUndoSession();
-    EXPECT_EQ(manager.currentSession(), nullptr);
-    KQUEndOfEvent();
-    journal.take();
-    manager.undo();
-    EXPECT_EQ(journal.take(), Names{"a"});
-    EXPECT_EQ(delegate->begins, 0);
-    EXPECT_EQ(delegate->ends, 0);
-}
-
 TEST_F(KQUUndoSessionTest, MisuseIsReportedAndChangesNothing) {
     beginSession();
     EXPECT_ASSERTION_FAILURE(beginSession());  // begin called without end

@@ -40,12 +40,6 @@ struct PrunableArgument : KQUUndoPrunable {
     std::string name;
 };
 
-std::unique_ptr<KQUUndoObject> failingRecord(const std::shared_ptr<Journal>& journal) {
-    return std::make_unique<KQUUndoLightInvocation>(
-        KQUUndoTargetRef(journal), KQUSelectorName("fail:"), nullptr,
-        [](void*, const std::shared_ptr<void>&) { throw std::runtime_error("boom"); });
-}
-
 std::unique_ptr<KQUUndoObject> prunableRecord(const std::shared_ptr<Journal>& journal,
                                               std::vector<std::string>& log, std::string name) {
     return std::make_unique<KQUUndoLightInvocation>(
@@ -121,18 +115,6 @@ TEST(KQUUndoStack, NestingErrorsRaiseAndLeaveTheStackAsItWas) {
     EXPECT_ASSERTION_FAILURE(empty.next(nullptr));
 }
 
-TEST(KQUUndoStack, ARecordTakesOnlyATargetOfItsCallsType) {
-    auto journal = std::make_shared<Journal>();
-    auto record = journalRecord(journal, "x");
-    auto other = std::make_shared<std::string>("not a journal");
-    EXPECT_KQU_THROW(record->setTarget(KQUUndoTargetRef(other)), NSInvalidArgumentException, "");
-    auto second = std::make_shared<Journal>();
-    record->setTarget(KQUUndoTargetRef(second));
-    record->invoke(nullptr);
-    EXPECT_EQ(second->entries, std::vector<std::string>{"x"});
-    EXPECT_TRUE(journal->entries.empty());
-}
-
 TEST(KQUUndoStack, LimitDropsTheOldestGroupAndPrunesItsRecordsOldestFirst) {
     KQUUndoStack stack;
     auto journal = std::make_shared<Journal>();
@@ -165,38 +147,6 @@ TEST(KQUUndoStack, LimitDropsTheOldestGroupAndPrunesItsRecordsOldestFirst) {
     stack.markEnd();
     EXPECT_EQ(stack.count(), 1u);
     EXPECT_EQ(stack.deepCount(), 2u);
-    EXPECT_TRUE(stackIsConsistent(stack));
-}
-
-TEST(KQUUndoStack, ReplayingAGroupRunsItsRecordsNewestFirstWithNestedGroups) {
-    KQUUndoStack stack;
-    auto journal = std::make_shared<Journal>();
-    pushGroup(stack, journal, {"old"});
-    stack.markBegin();
-    stack.push(journalRecord(journal, "a"));
-    stack.markBegin();
-    stack.push(journalRecord(journal, "b"));
-    stack.push(journalRecord(journal, "c"));
-    stack.markEnd();
-    auto skipped = journalRecord(journal, "deactivated");
-    skipped->setIsDeactivated(true);
-    stack.push(std::move(skipped));
-    stack.push(journalRecord(journal, "d"));
-    stack.markEnd();
-
-    EXPECT_TRUE(stack.popAndInvoke(nullptr));
-    EXPECT_EQ(journal->take(), (std::vector<std::string>{"d", "c", "b", "a"}));
-    EXPECT_EQ(stack.count(), 1u);
-    EXPECT_TRUE(stackIsConsistent(stack));
-
-    // A group of marks only answers NO.
-    stack.markBegin();
-    stack.markEnd();
-    EXPECT_FALSE(stack.popAndInvoke(nullptr));
-    EXPECT_TRUE(stack.popAndInvoke(nullptr));
-    EXPECT_EQ(journal->take(), std::vector<std::string>{"old"});
-    EXPECT_TRUE(stack.isEmpty());
-    EXPECT_FALSE(stack.popAndInvoke(nullptr));
     EXPECT_TRUE(stackIsConsistent(stack));
 }
 
@@ -285,51 +235,6 @@ TEST(KQUUndoStack, PurgingATargetRemovesGroupsItLeavesEmptyAtEveryLevel) {
     // The only target of the only group: the stack empties.
     stack.removeAllObjectsWithTarget(kept.get());
     EXPECT_TRUE(stack.isEmpty());
-    EXPECT_TRUE(stackIsConsistent(stack));
-}
-
-TEST(KQUUndoStack, GroupIdentifierIsTheTopLevelGroupsEvenInsideNestedGroups) {
-    KQUUndoStack stack;
-    stack.markBegin();
-    stack.setGroupIdentifier("outer");
-    stack.markBegin();
-    stack.markBegin();
-    // Set inside the innermost group, it lands on the open top-level group.
-    stack.setGroupIdentifier("Typing");
-    stack.markEnd();
-    stack.markEnd();
-    stack.markEnd();
-    auto* bottom = static_cast<KQUUndoBeginMark*>(stack.bottomUndoObject());
-    EXPECT_EQ(bottom->groupIdentifier(), "Typing");
-    stack.markBegin();
-    EXPECT_EQ(stack.groupIdentifier(), std::nullopt);  // the new open group has no name yet
-}
-
-TEST(KQUUndoStack, AFailingRecordLeavesTheRestOfItsGroupClosedAndUndoable) {
-    KQUUndoStack stack;
-    auto journal = std::make_shared<Journal>();
-    pushGroup(stack, journal, {"older"});
-    stack.markBegin();
-    stack.push(journalRecord(journal, "first"));
-    stack.push(failingRecord(journal));
-    stack.push(journalRecord(journal, "last"));
-    stack.markEnd();
-
-    EXPECT_THROW(stack.popAndInvoke(nullptr), std::runtime_error);
-    EXPECT_EQ(journal->take(), std::vector<std::string>{"last"});
-    EXPECT_EQ(KQUUndoManager::currentUndoManager(), nullptr);
-    EXPECT_EQ(stack.nestingLevel(), 0u);
-    EXPECT_EQ(stack.count(), 2u);
-    EXPECT_TRUE(stackIsConsistent(stack));
-    EXPECT_TRUE(stack.popAndInvoke(nullptr));
-    EXPECT_EQ(journal->take(), std::vector<std::string>{"first"});
-
-    // Failing on the group's last record leaves nothing of it behind.
-    stack.markBegin();
-    stack.push(failingRecord(journal));
-    stack.markEnd();
-    EXPECT_THROW(stack.popAndInvoke(nullptr), std::runtime_error);
-    EXPECT_EQ(stack.count(), 1u);
     EXPECT_TRUE(stackIsConsistent(stack));
 }
 

@@ -91,26 +91,6 @@ TEST(KQUDocumentBundle, ZipPackageWithItsRootDirectoryStripped) {
     EXPECT_EQ(bundle.directoryContentsAtPath(""), Names({"a.xml"}));
 }
 
-TEST(KQUDocumentBundle, ZipPackageIsReopenedWhenTheFileChanges) {
-    TempDir dir;
-    std::string package = dir.file("Doc.zip");
-    writeZip(package, {{"part.xml", "first"}});
-    Document document(package);
-    KQUDocumentBundle bundle(&document);
-    EXPECT_EQ(text(bundle.dataForPath("part.xml")), "first");
-    // Replaced within the same second: still seen.
-    writeZip(package, {{"part.xml", "second"}, {"new.xml", "new"}});
-    EXPECT_EQ(text(bundle.dataForPath("part.xml")), "second");
-    EXPECT_TRUE(bundle.hasDataForPath("new.xml"));
-    // Gone: nothing, without an exception.
-    fs::remove(package);
-    EXPECT_EQ(bundle.dataForPath("part.xml"), nullptr);
-    EXPECT_EQ(bundle.directoryContentsAtPath(""), std::nullopt);
-    // Back with other contents.
-    writeZip(package, {{"third.xml", "3"}});
-    EXPECT_EQ(text(bundle.dataForPath("third.xml")), "3");
-}
-
 TEST(KQUDocumentBundle, DamagedOrForeignFilesReadAsNothing) {
     TempDir dir;
     LogCapture log;

@@ -56,21 +56,6 @@ TEST(ZipReaderOpen, ReadsPythonArchive) {
     EXPECT_FALSE(archive.isEncrypted());
 }
 
-TEST(ZipReaderOpen, FindsEndRecordBehindComment) {
-    auto archive = open(buildArchive({{.name = "a", .data = "x"}}, {.comment = std::string(100, 'c')}));
-    EXPECT_EQ(contents(archive.entryWithName("a")), "x");
-
-    // A signature inside the comment, in a later chunk than the real record, is taken for
-    // the end record: the lowest signature of the last chunk that holds one wins. Here it
-    // describes an empty directory.
-    std::string fake;
-    test::put32(fake, 0x06054B50);
-    fake += std::string(18, '\0');
-    std::string comment = std::string(3000, 'c') + fake + std::string(10, 'c');
-    auto tricked = open(buildArchive({{.name = "a", .data = "x"}}, {.comment = comment}));
-    EXPECT_EQ(tricked.entryCount(), 0u);
-}
-
 TEST(ZipReaderOpen, TooShortOrNoEndRecord) {
     EXPECT_KQU_THROW(open(std::string(21, 'x')), "KQUZipArchiveError", "Size overflow.");
     EXPECT_KQU_THROW(open(std::string(22, 'x')), "KQUZipEndOfCentralDirectoryError",
@@ -130,42 +115,6 @@ TEST(ZipReaderOpen, ExactlyFFFFEntriesWithoutLocator) {
                      "Zip64 end of central directory locator record signature not found");
 }
 
-TEST(ZipReaderOpen, DirectoryOutOfRangeOrOverrun) {
-    std::string bytes = buildArchive({{.name = "a", .data = "x"}, {.name = "b", .data = "y"}});
-    EXPECT_KQU_THROW(open(buildArchive({{.name = "a", .data = "x"}}, {.directoryOffset = 0x7FFFFFF0})),
-                     "KQUZipCentralDirectoryError", "Central directory lies outside the archive");
-    EXPECT_KQU_THROW(open(buildArchive({{.name = "a", .data = "x"}}, {.directorySize = 0x10000})),
-                     "KQUZipCentralDirectoryError", "Central directory lies outside the archive");
-    // A directory too short for its records, and a count too large for its size.
-    EXPECT_KQU_THROW(
-        open(buildArchive({{.name = "abc", .data = "x"}}, {.directorySize = 47, .directoryOffset = 32})),
-        "KQUZipCentralDirectoryError", "");
-    EXPECT_KQU_THROW(open(buildArchive({{.name = "a", .data = "x"}}, {.count = 60000})),
-                     "KQUZipCentralDirectoryError",
-                     "Central directory record runs past the end of the central directory");
-    std::string badSignature = bytes;
-    badSignature[bytes.find("PK\x01\x02") + 2] = 9;
-    EXPECT_KQU_THROW(open(badSignature), "KQUZipCentralDirectoryError",
-                     "Central file header record signature not found");
-}
-
-TEST(ZipReaderOpen, OverlappingAndOutOfRangeEntriesAreRefused) {
-    EXPECT_KQU_THROW(
-        open(buildArchive({{.name = "a", .data = "xxxxxxxx"}, {.name = "b", .data = "y", .offset = 10}})),
-        "KQUZipCentralDirectoryError", "Entry a overlaps the next record of the archive");
-    EXPECT_KQU_THROW(open(buildArchive({{.name = "a", .data = "x", .offset = 0x7000000}})),
-                     "KQUZipCentralDirectoryError", "Entry a overlaps the next record of the archive");
-    // Two names for the same bytes (the trick of overlapping "zip bombs").
-    EXPECT_KQU_THROW(
-        open(buildArchive({{.name = "a", .data = "x"}, {.name = "b", .data = "x", .offset = 0}})),
-        "KQUZipCentralDirectoryError", "");
-    // A compressed size that runs into the central directory.
-    std::string bytes = buildArchive({{.name = "a", .data = "x"}, {.name = "b", .data = "y"}});
-    bytes[bytes.find("PK\x01\x02") + 21] = 1;  // compressed size of a: 257
-    EXPECT_KQU_THROW(open(bytes), "KQUZipCentralDirectoryError",
-                     "Entry a overlaps the next record of the archive");
-}
-
 TEST(ZipReaderOpen, CentralHeaderChecks) {
     EXPECT_KQU_THROW(open(buildArchive({{.name = "a", .data = "x", .flags = 1}})),
                      "KQUZipCentralFileHeaderError", "Encrypted files are not supported");
@@ -217,13 +166,6 @@ TEST(ZipReaderOpen, ExtraFieldsAndNames) {
     EXPECT_EQ(*KQUZipDecodeFilename("ok \xc3\xa9"), "ok \xc3\xa9");
     EXPECT_EQ(*KQUZipDecodeFilename("\xed\xa0\x80"),
               "\u03C6\u00E1\u00C7");  // a UTF-16 surrogate is not UTF-8
-}
-
-TEST(ZipReaderOpen, LaterDuplicateWins) {
-    auto archive =
-        open(buildArchive({{.name = "same", .data = "first"}, {.name = "same", .data = "second"}}));
-    EXPECT_EQ(archive.entryCount(), 1u);
-    EXPECT_EQ(contents(archive.entryWithName("same")), "second");
 }
 
 TEST(ZipReaderOpen, CollapsesCommonRoot) {

@@ -33,22 +33,6 @@ std::string readAll(KQUInputStream& stream, uint32_t chunk = 4096) {
     return all;
 }
 
-TEST(ZipReaderEntry, DeflatedMegabyteInOneRead) {
-    std::string big = test::patternBytes(1 << 20, 4).substr(0, 700'000) + std::string(348'576, 'z');
-    auto archive = open(buildArchive({{.name = "big", .data = big, .deflate = true}}));
-    auto entry = archive.entryWithName("big");
-    auto stream = entry->inputStream();
-    std::string out(big.size(), '\0');
-    EXPECT_EQ(stream->readToBuffer(out.data(), static_cast<uint32_t>(out.size())), big.size());
-    EXPECT_EQ(out, big);
-    EXPECT_EQ(stream->readToBuffer(out.data(), 10), 0u);
-    EXPECT_EQ(contents(entry), big);
-    // Lent blocks are never larger than the output buffer.
-    auto lending = std::dynamic_pointer_cast<KQUBufferedInputStreamProtocol>(entry->inputStream());
-    const char* block = nullptr;
-    EXPECT_EQ(lending->readToOwnBuffer(&block, UINT32_MAX), 262144u);
-}
-
 TEST(ZipReaderEntry, CrcMismatchIsDetected) {
     // Flip one bit of each entry's data: the central directory still describes the
     // original bytes.
@@ -124,6 +108,15 @@ TEST(ZipReaderEntry, LocalHeaders) {
     std::string bytes = buildArchive({{.name = "a", .data = "payload"}, {.name = "b", .data = "more"}});
     bytes[28] = '\x40';  // local extra length of a: 64
     EXPECT_KQU_THROW(open(bytes).entryWithName("a")->inputStream(), "KQUZipEntryError", "");
+}
+
+// A request for no bytes is not the end of an inflating stream.
+TEST(ZipReaderEntry, ARequestForNoBytesIsNotTheEnd) {
+    auto archive = open(buildArchive({{.name = "t", .data = "text", .deflate = true}}));
+    auto reading = archive.entryWithName("t")->inputStream();
+    char byte;
+    EXPECT_EQ(reading->readToBuffer(&byte, 0), 0u);
+    EXPECT_EQ(readAll(*reading), "text");
 }
 
 // An archive whose second entry holds "secret" encrypted (stored) and third the same
@@ -209,33 +202,6 @@ TEST(ZipReaderEntry, CopyToFile) {
     EXPECT_KQU_THROW(archive.entryWithName("bad")->copyToFile(dir.file("bad")), "KQUZipEntryError", "");
     EXPECT_EQ(test::readFile(dir.file("bad")), "previous");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
-}
-
-TEST(ZipReaderEntry, ReadsFromSeveralThreads) {
-    test::TempDir dir;
-    std::vector<TestEntry> entries;
-    for (int i = 0; i < 16; ++i)
-        entries.push_back({.name = fmt::format("e{}", i),
-                           .data = test::patternBytes(100'000 + i, i),
-                           .deflate = i % 2 == 0});
-    test::writeFile(dir.file("a.zip"), buildArchive(entries));
-    KQUZipArchive archive(dir.file("a.zip"));
-    std::atomic<int> good{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 4; ++round) {
-                for (int i = 0; i < 16; ++i) {
-                    auto entry = archive.entryWithName(fmt::format("e{}", (i + t) % 16));
-                    auto data = entry->data();
-                    good += std::string(data->begin(), data->end()) ==
-                            test::patternBytes(100'000 + (i + t) % 16, (i + t) % 16);
-                }
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(good.load(), 4 * 4 * 16);
 }
 
 }  // namespace

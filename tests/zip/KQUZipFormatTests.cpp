@@ -238,42 +238,6 @@ TEST(KQUZipFormat, ExtraFieldWalkAndZip64Values) {
     EXPECT_EQ(toHex(KQUZipZip64LocalExtraField()), "0100100000000000000000000000000000000000");
 }
 
-TEST(KQUZipFormat, FreeSpaceEntryNames) {
-    EXPECT_EQ(KQUZipFreeSpaceEntryName(1), ".QlTrash/00000001");
-    EXPECT_EQ(KQUZipFreeSpaceEntryName(0xFFFFFFFA), ".QlTrash/FFFFFFFA");
-    EXPECT_TRUE(KQUZipIsFreeSpaceEntryName(".QlTrash/0000000A"));
-    for (const char* name : {".QlTrash/0000000a", ".QlTrash/000000001", "QlTrash/000000001"})
-        EXPECT_FALSE(KQUZipIsFreeSpaceEntryName(name)) << name;
-}
-
-TEST(KQUZipFormat, DosTimes) {
-    auto dos = [](int year, int month, int day, int hour, int minute, int second) {
-        std::tm t{};
-        t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day;
-        t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second;
-        return KQUZipDosTimeFromTm(t);
-    };
-    EXPECT_EQ(dos(2008, 3, 5, 14, 7, 9), 0x386570E4u);
-    // Values from zipfile's packing: odd seconds round down, the field's last year.
-    EXPECT_EQ(dos(2024, 2, 29, 13, 45, 31), 0x585D6DAFu);
-    EXPECT_EQ(dos(2107, 12, 31, 23, 59, 59), 0xFF9FBF7Du);
-    // The floor: 1980 and earlier are written as 1981 (years since 1980 at least 1).
-    EXPECT_EQ(dos(1980, 1, 1, 0, 0, 0), 0x02210000u);
-    EXPECT_EQ(dos(1975, 1, 1, 0, 0, 1), 0x02210000u);
-    // Beyond the last year the year field stays at its largest instead of wrapping.
-    EXPECT_EQ(dos(2200, 12, 31, 23, 59, 59), 0xFF9FBF7Du);
-
-    auto t = KQUZipDecodeDosTime(0x585D6DAF);
-    EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}),
-              (std::vector<int>{2024, 2, 29, 13, 45, 30}));
-
-    // The clock: equal to the DOS form of now, broken down locally.
-    std::time_t before = std::time(nullptr);
-    uint32_t now = KQUZipCurrentDosTime();
-    std::time_t after = std::time(nullptr);
-    EXPECT_TRUE(now == KQUZipDosTimeFromTime(before) || now == KQUZipDosTimeFromTime(after));
-}
-
 TEST(KQUZipFormat, Crc32Combine) {
     const std::string a = "The quick brown fox ", b = "jumps over the lazy dog";
     EXPECT_EQ(KQUCrc32Update(0, a.data(), a.size()), 0x88B075E2u);
