@@ -146,58 +146,35 @@ TEST_F(ZipWriter, RemovingTheLastEntryCutsTheFile) {
 }
 
 TEST_F(ZipWriter, FreeRangesAreReusedBestFit) {
-    // "hole" takes 30 + 4 + 166 = 200 bytes.
-    auto setUp = [&](KQUZipArchiveOutputStream& zip) {
+    // "hole" takes 30 + 4 + 166 = 200 bytes at offset 35; the file ends at 270.
+    const struct {
+        const char* name;  // 5 letters: a 35-byte header
+        size_t size;
+        bool compressed, announced;
+        uint64_t offset, freeBytes;
+    } cases[] = {
+        {"exact", 165, false, true, 35, 0},     // fills the range exactly
+        {"fits-", 115, false, true, 35, 50},    // leaves 50 bytes, room for a free-space entry
+        {"long-", 125, false, true, 270, 200},  // would leave 40: to the end of the file
+        {"defl-", 10, true, true, 270, 200},    // compressed entries never go into free ranges
+        {"unkn-", 10, false, false, 270, 200},  // nor those of unknown size
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        KQUZipArchiveOutputStream zip(path);
         put(zip, "head", "H");
         put(zip, "hole", std::string(166, 'h'));
         put(zip, "tail", "T");
         zip.removeEntry("hole");
-        EXPECT_EQ(zip.freeBytes(), 200u);
-    };
-    {  // exact fit: 30 + 5 + 165
-        KQUZipArchiveOutputStream zip(path);
-        setUp(zip);
-        put(zip, "exact", std::string(165, 'e'));
-        EXPECT_EQ(zip.entries().back()->offset, 35u);
-        zip.beginEntry("z", true, 0);  // finishes "exact"
-        EXPECT_EQ(zip.freeBytes(), 0u);
-        EXPECT_TRUE(zip.freeList().empty());
+        std::string data(c.size, c.name[0]);
+        put(zip, c.name, data, c.compressed, c.announced);
+        EXPECT_EQ(zip.entries().back()->offset, c.offset);
+        zip.beginEntry("z", true, 0);  // finishes the entry
+        EXPECT_EQ(zip.freeBytes(), c.freeBytes);
         zip.close();
         ParsedArchive a = parseArchive(path);
-        EXPECT_EQ(a.entries.size(), 4u);
-        EXPECT_EQ(entryContents(*a.find("exact")), std::string(165, 'e'));
-    }
-    {  // 150 bytes leave 50 (at least 47)
-        KQUZipArchiveOutputStream zip(path);
-        setUp(zip);
-        put(zip, "fits", std::string(116, 'f'));
-        EXPECT_EQ(zip.entries().back()->offset, 35u);
-        zip.beginEntry("z", true, 0);  // finishes "fits"
-        EXPECT_EQ(zip.freeBytes(), 50u);
-        zip.close();
-        ParsedArchive a = parseArchive(path);
-        ASSERT_EQ(a.entries.size(), 5u);
-        EXPECT_EQ(a.entries[2].name, ".QlTrash/00000001");
-        EXPECT_EQ(a.entries[2].offset, 185u);
-        EXPECT_EQ(entryContents(*a.find("fits")), std::string(116, 'f'));
-    }
-    {  // 160 bytes would leave 40: to the end of the file
-        KQUZipArchiveOutputStream zip(path);
-        setUp(zip);
-        put(zip, "long", std::string(126, 'l'));
-        EXPECT_EQ(zip.entries().back()->offset, 270u);
-        EXPECT_EQ(zip.freeBytes(), 200u);
-        zip.close();
-        EXPECT_EQ(entryContents(*parseArchive(path).find("long")), std::string(126, 'l'));
-    }
-    {  // compressed and unknown-size entries never go into free ranges
-        KQUZipArchiveOutputStream zip(path);
-        setUp(zip);
-        put(zip, "deflated", std::string(10, 'd'), true);
-        EXPECT_GE(zip.entries().back()->offset, 270u);
-        put(zip, "unknown", std::string(10, 'u'), false, false);
-        EXPECT_GE(zip.entries().back()->offset, 270u);
-        zip.close();
+        EXPECT_EQ(entryContents(*a.find(c.name)), data);
+        EXPECT_EQ(a.entries.size(), c.freeBytes == 50 || c.freeBytes == 200 ? 5u : 4u);
     }
 }
 
