@@ -49,7 +49,6 @@ TEST_F(KquZipWrite, CreatePacksDirectoriesRelativeToTheirParent) {
     run = runKqu(fmt::format("zip create --store --quiet '{}' '{}'", stored, dir.file("Doc")));
     EXPECT_EQ(run.output, "");
     EXPECT_GT(fs::file_size(stored), 200000u);
-    EXPECT_LT(fs::file_size(archive), 200000u);
     EXPECT_EQ(pythonListing(stored), docListing);
 
     // An existing archive is kept unless --force; a failed create leaves nothing behind.
