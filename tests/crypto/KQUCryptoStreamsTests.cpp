@@ -2,6 +2,8 @@
 // -iv <IV>` of initial block + plaintext, CRCs from Python's zlib.crc32.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "kqutility/crypto/KQUCryptoStreams.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
 #include "tests/support/KQUCryptoTestSupport.h"
@@ -85,6 +87,52 @@ TEST_F(KQUCryptoStreamsTest, ReadsAStreamMadeElsewhere) {
         EXPECT_EQ(decryptAll(fromHex(kPatternStream), other, sizes), plain);
 }
 
+TEST_F(KQUCryptoStreamsTest, EncodedLengthMatchesWhatIsWritten) {
+    for (size_t n : {0, 1, 15, 16, 17, 31, 32, 33, 1000}) {
+        auto encoded = encrypt(std::string(n, 'x'));
+        EXPECT_EQ(encoded.size(), KQUCryptoOutputStream::encodedLengthForDataLength(n, *key)) << n;
+        EXPECT_EQ(encoded.size(), n + 48 - n % 16) << n;
+    }
+    EXPECT_EQ(KQUCryptoOutputStream::encodedLengthForDataLength(UINT64_MAX - 64, *key), UINT64_MAX - 64 + 33);
+    EXPECT_EQ(KQUCryptoOutputStream::encodedLengthForDataLength(UINT64_MAX - 10, *key), UINT64_MAX - 10);
+}
+
+TEST_F(KQUCryptoStreamsTest, RoundTripsAroundEveryBlockBoundaryWithMixedReads) {
+    std::mt19937 generator(7);
+    for (size_t n = 0; n <= 80; ++n) {
+        std::string plain = patternBytes(n, static_cast<uint32_t>(n + 1));
+        auto encoded = encrypt(plain);
+        for (int trial = 0; trial < 6; ++trial) {
+            std::vector<uint32_t> sizes;
+            for (int i = 0; i < 5; ++i)
+                sizes.push_back(std::uniform_int_distribution<uint32_t>(0, 40)(generator));
+            sizes.push_back(1);
+            EXPECT_EQ(decryptAll(encoded, key, sizes), plain) << n;
+        }
+    }
+}
+
+TEST_F(KQUCryptoStreamsTest, OffsetsCountEncodedAndPlainBytes) {
+    auto memory = std::make_shared<KQUMemoryOutputStream>();
+    KQUCryptoOutputStream out(memory, key, true);
+    EXPECT_GE(out.offset(), 16);
+    EXPECT_EQ(out.offset(), static_cast<int64_t>(memory->data()->size()));
+    out.writeBuffer("0123456789abcdefXYZ", 19);
+    EXPECT_EQ(out.offset(), static_cast<int64_t>(memory->data()->size()));
+    EXPECT_EQ(out.closeLocalStream(), memory);
+    EXPECT_EQ(out.offset(), 16 + 48);
+    EXPECT_EQ(out.closeLocalStream(), memory);  // once only
+    EXPECT_EQ(memory->data()->size(), 64u);
+    EXPECT_EQ(toHex(out.iv()), toHex(memory->data()->data(), 16));
+
+    KQUCryptoInputStream in(KQUMemoryInputStream::create(KQUMakeData(*memory->data())), key);
+    EXPECT_EQ(in.offset(), 0);
+    EXPECT_EQ(toHex(in.iv()), toHex(out.iv()));
+    char buffer[8];
+    EXPECT_EQ(in.readToBuffer(buffer, 8), 8u);
+    EXPECT_EQ(in.offset(), 8);
+}
+
 TEST_F(KQUCryptoStreamsTest, WrongKeyFailsAndKeepsFailing) {
     auto encoded = encrypt(patternBytes(1000));
     auto wrong = KQUCryptoKey::createAes128KeyFromPassphrase("passwore", 4000);
@@ -147,6 +195,19 @@ TEST_F(KQUCryptoStreamsTest, RandomFailuresRefuseTheStream) {
                      "NSGenericException", "Failed to create KQUCryptor");
 }
 
+TEST_F(KQUCryptoStreamsTest, ClosedStreamsRefuseWritesAndOnlyThenGiveTheirCrc) {
+    auto memory = std::make_shared<KQUMemoryOutputStream>();
+    KQUCryptoOutputStream stream(memory, key, true);
+    EXPECT_ASSERTION_FAILURE((void)stream.crc32());
+    stream.close();
+    EXPECT_TRUE(stream.isClosed());
+    EXPECT_KQU_THROW(stream.writeBuffer("x", 1), "NSInternalInconsistencyException",
+                     "Tried to write data to a closed KQUCryptoOutputStream.");
+    KQUCryptoOutputStream noCrc(std::make_shared<KQUMemoryOutputStream>(), key);
+    noCrc.close();
+    EXPECT_ASSERTION_FAILURE((void)noCrc.crc32());
+}
+
 TEST_F(KQUCryptoStreamsTest, CrcCoversEveryByteThatReachedTheBase) {
     // Many writes of odd sizes, more than the cryptor's working buffer in all; the running
     // CRC must equal one CRC over the finished bytes.
@@ -160,6 +221,23 @@ TEST_F(KQUCryptoStreamsTest, CrcCoversEveryByteThatReachedTheBase) {
     EXPECT_EQ(sink->data()->size(), KQUCryptoOutputStream::encodedLengthForDataLength(plain.size(), *key));
     EXPECT_EQ(stream.crc32(), zipCrc32(*sink->data()));
     EXPECT_EQ(decryptAll(*sink->data(), key, {65536, 3}), plain);
+}
+
+TEST_F(KQUCryptoStreamsTest, SeeksAndInputStreamsAreAssertions) {
+    auto memory = std::make_shared<KQUMemoryOutputStream>();
+    KQUCryptoOutputStream out(memory, key);
+    EXPECT_ASSERTION_FAILURE(out.seekToOffset(0, 0));
+    EXPECT_ASSERTION_FAILURE((void)out.inputStream());
+    {
+        ContinueAfterAssertions continuing;
+        LogCapture log;
+        EXPECT_EQ(out.inputStream(), nullptr);
+        out.seekToOffset(0, 0);
+        EXPECT_TRUE(log.contains("KQUCryptoOutputStream cannot seek."));
+    }
+    out.close();
+    KQUCryptoInputStream in(KQUMemoryInputStream::create(KQUMakeData(*memory->data())), key);
+    EXPECT_ASSERTION_FAILURE(in.seekToOffset(0));
 }
 
 TEST_F(KQUCryptoStreamsTest, DestructionFinishesAnOpenStreamAndCloseLocalStreamLeavesTheBaseOpen) {

@@ -80,6 +80,63 @@ TEST(DataRepresentationEquality, FileEqualsMemoryAndEmptyEqualsEmpty) {
     EXPECT_TRUE(memoryOf("")->isEqual(*memoryOf("")));
 }
 
+TEST(DataRepresentationEquality, SameLocationNeedsNoRead) {
+    auto data = bytesOf("same block");
+    KQUMemoryDataRepresentation a(data), b(data), c(bytesOf("same block"));
+    EXPECT_TRUE(a.hasSameLocationAs(b));
+    EXPECT_FALSE(a.hasSameLocationAs(c));
+    EXPECT_TRUE(a.isEqual(c));
+}
+
+TEST(DataRepresentationFile, FollowsRenameAndPrefersRememberedPath) {
+    TempDir dir;
+    test::writeFile(dir.file("doc"), "first");
+    KQUFileDataRepresentation file(dir.file("doc"));
+    ASSERT_TRUE(std::filesystem::exists(dir.file("doc")));
+    std::filesystem::rename(dir.file("doc"), dir.file("renamed"));
+    EXPECT_EQ(file.path(), dir.file("renamed"));
+    EXPECT_TRUE(file.isReadable());
+
+    KQUFileDataRepresentation other(dir.file("renamed"));
+    std::filesystem::rename(dir.file("renamed"), dir.file("moved"));
+    test::writeFile(dir.file("renamed"), "a new file at the old path");
+    EXPECT_EQ(other.path(), dir.file("renamed"));
+}
+
+TEST(DataRepresentationFile, RemovedFileIsUnreadableUntilRecreated) {
+    TempDir dir;
+    test::writeFile(dir.file("doc"), "x");
+    KQUFileDataRepresentation file(dir.file("doc"));
+    ::unlink(dir.file("doc").c_str());
+    EXPECT_FALSE(file.isReadable());
+    EXPECT_EQ(file.inputStream(), nullptr);
+    test::writeFile(dir.file("doc"), "back");
+    EXPECT_TRUE(file.isReadable());
+}
+
+TEST(DataRepresentationFile, ShortenedNameAndAlias) {
+    TempDir dir;
+    std::string longName(40, 'n');
+    test::writeFile(dir.file(longName.substr(0, 31)), "short");
+    KQUFileDataRepresentation file(dir.file(longName));
+    EXPECT_EQ(file.path(), dir.file(longName.substr(0, 31)));
+
+    test::writeFile(dir.file("target"), "aliased");
+    ::symlink("target", dir.file("alias").c_str());
+    KQUFileDataRepresentation alias(dir.file("alias"));
+    EXPECT_EQ(alias.path(), dir.file("target"));
+    EXPECT_TRUE(alias.hasSameLocationAs(KQUFileDataRepresentation(dir.file("target"))));
+}
+
+TEST(DataRepresentationFile, EmptyPathAsserts) {
+    EXPECT_ASSERTION_FAILURE(KQUFileDataRepresentation(""));
+    test::ContinueAfterAssertions keepGoing;
+    test::LogCapture log;
+    KQUFileDataRepresentation file("");
+    EXPECT_TRUE(log.contains("Invalid parameter not satisfying: path != nil"));
+    EXPECT_FALSE(file.isReadable());
+}
+
 TEST(DataRepresentationFile, SharedDescriptorKeepsReadingAfterRemoval) {
     TempDir dir;
     test::writeFile(dir.file("doc"), "shared bytes");
@@ -96,6 +153,19 @@ TEST(DataRepresentationFile, SharedDescriptorKeepsReadingAfterRemoval) {
         EXPECT_EQ(std::string(buffer, 12), "shared bytes");
     }
     EXPECT_EQ(::close(fd), 0);  // never closed by the representation
+}
+
+TEST(DataRepresentationFile, FileTypeIsRemembered) {
+    TempDir dir;
+    test::writeFile(dir.file("doc"), "x");
+    KQUFileDataRepresentation file(dir.file("doc"));
+    EXPECT_EQ(file.fileType(), 0u);
+    file.setFileType(0x4B515544);
+    EXPECT_EQ(file.fileType(), 0x4B515544u);
+    // Where the file system keeps the code, a new representation reads it back.
+    if (KQUReadFileTypeCode(dir.file("doc")).value_or(0) != 0) {
+        EXPECT_EQ(KQUFileDataRepresentation(dir.file("doc")).fileType(), 0x4B515544u);
+    }
 }
 
 TEST(DataRepresentationCopy, CopiesAndEncrypts) {
@@ -116,6 +186,20 @@ TEST(DataRepresentationCopy, CopiesAndEncrypts) {
     EXPECT_TRUE(encrypted->isEqual(*memoryOf(contents)));
     auto loaded = KQUMemoryDataRepresentation::createWithDataRepresentation(encrypted);
     EXPECT_EQ(std::string(loaded->data()->begin(), loaded->data()->end()), contents);
+}
+
+TEST(DataRepresentationCopy, SameFileAndKeyCopiesNothing) {
+    TempDir dir;
+    test::writeFile(dir.file("doc"), "unchanged");
+    struct stat before;
+    ::stat(dir.file("doc").c_str(), &before);
+    auto source = std::make_shared<KQUFileDataRepresentation>(dir.file("doc"));
+    auto copy = KQUFileDataRepresentation::createWithCopyOfData(source, dir.file("doc"));
+    struct stat after;
+    ::stat(dir.file("doc").c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(copy->dataLength(), 9);
+    EXPECT_EQ(KQUFileDataRepresentation::createWithCopyOfData(nullptr, dir.file("x")), nullptr);
 }
 
 TEST(DataRepresentationCopy, FailingSourceLeavesTargetAlone) {
@@ -183,6 +267,16 @@ TEST(DataRepresentationXml, ParsesDocumentsAcrossChunks) {
     ASSERT_NE(document, nullptr);
     EXPECT_STREQ(reinterpret_cast<const char*>(xmlDocGetRootElement(document)->name), "root");
     xmlFreeDoc(document);
+}
+
+TEST(DataRepresentationXml, MalformedDocumentThrows) {
+    EXPECT_KQU_THROW(memoryOf("<root><open></root>")->xmlDocument(), "KQUDataRepresentationError",
+                     "XML document is not well formed.");
+    EXPECT_KQU_THROW(memoryOf("")->xmlDocument(), "KQUDataRepresentationError",
+                     "XML document is not well formed.");
+    std::string big = "<root>" + std::string(300'000, 'x') + "<</root>";
+    EXPECT_KQU_THROW(memoryOf(big)->xmlDocument(), "KQUDataRepresentationError",
+                     "XML document is not well formed.");
 }
 
 TEST(DataRepresentationXml, ReaderReportsStreamFailureAsError) {

@@ -66,5 +66,43 @@ TEST(KQUNotificationCenter, ScopedObserverStopsListeningWhenDestroyedOrMoved) {
     EXPECT_EQ(center.observerCount(), 0u);
 }
 
+TEST(KQUNotificationCenter, CarriesObjectAndUserInfo) {
+    KQUNotificationCenter center;
+    int sender = 0;
+    KQUNotification received;
+    center.addObserver(nullptr, "Progress", nullptr, [&](const KQUNotification& n) { received = n; });
+    center.postNotificationName("Progress", &sender,
+                                {{"fraction", KQUValue(0.5)}, {"stage", KQUValue("Saving")}});
+    EXPECT_EQ(received.name, "Progress");
+    EXPECT_EQ(received.object, &sender);
+    ASSERT_NE(received.userInfo.size(), 0u);
+    EXPECT_EQ(received.userInfo[0].first, "fraction");
+    EXPECT_DOUBLE_EQ(received.userInfo[0].second.doubleValue(), 0.5);
+    EXPECT_EQ(*received.userInfo[1].second.string(), "Saving");
+}
+
+TEST(KQUNotificationCenter, RemovesByObserverNameAndObject) {
+    KQUNotificationCenter center;
+    int observer = 0, other = 0, objectA = 0, objectB = 0;
+    int count = 0;
+    auto bump = [&](const KQUNotification&) { ++count; };
+    center.addObserver(&observer, "A", &objectA, bump);
+    center.addObserver(&observer, "A", &objectB, bump);
+    center.addObserver(&observer, "B", nullptr, bump);
+    center.addObserver(&other, "A", nullptr, bump);
+
+    center.removeObserver(&observer, "A", &objectA);
+    center.postNotificationName("A", &objectA);
+    EXPECT_EQ(count, 1);  // only other's
+    center.removeObserver(&observer, "", nullptr);
+    count = 0;
+    center.postNotificationName("A", &objectB);
+    center.postNotificationName("B", nullptr);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(center.observerCount(), 1u);
+    center.removeObserver(&other);
+    EXPECT_EQ(center.observerCount(), 0u);
+}
+
 }  // namespace
 }  // namespace kqu

@@ -11,6 +11,7 @@ namespace kqu {
 namespace {
 
 using test::Journal;
+using test::NotificationRecorder;
 using test::Number;
 using test::stacksAreConsistent;
 using Names = std::vector<std::string>;
@@ -30,6 +31,85 @@ protected:
     KQUUndoManager manager;
     std::shared_ptr<Number> number = std::make_shared<Number>(manager);
 };
+
+TEST_F(KQUUndoManagerTest, NotificationsOfAnEventItsUndoAndItsRedoComeInOrder) {
+    NotificationRecorder recorder(manager);
+    number->set(5);
+    EXPECT_EQ(recorder.take(), Names{"DidOpenUndoGroup"});
+    KQUEndOfEvent();
+    EXPECT_EQ(recorder.take(), (Names{"Checkpoint", "WillCloseUndoGroup"}));
+
+    manager.undo();
+    EXPECT_EQ(number->value(), 0);
+    EXPECT_EQ(recorder.take(),
+              (Names{"Checkpoint", "Checkpoint", "WillUndoChange", "Checkpoint", "DidUndoChange"}));
+
+    manager.redo();
+    EXPECT_EQ(number->value(), 5);
+    EXPECT_EQ(recorder.take(),
+              (Names{"Checkpoint", "WillRedoChange", "Checkpoint", "Checkpoint", "DidRedoChange"}));
+
+    // Nothing to redo: only the checkpoint of the question.
+    manager.redo();
+    EXPECT_EQ(recorder.take(), Names{"Checkpoint"});
+
+    manager.postStopCoalescingNotification();
+    EXPECT_EQ(recorder.take(), Names{"StopCoalescing"});
+    EXPECT_TRUE(stacksAreConsistent(manager));
+}
+
+TEST_F(KQUUndoManagerTest, NotificationsOfExplicitGroups) {
+    NotificationRecorder recorder(manager);
+    // The first explicit group of an event opens inside the automatic one.
+    manager.beginUndoGrouping();
+    EXPECT_EQ(manager.groupingLevel(), 2);
+    EXPECT_EQ(recorder.take(), (Names{"DidOpenUndoGroup", "Checkpoint", "DidOpenUndoGroup"}));
+    number->set(1);
+    manager.endUndoGrouping();
+    EXPECT_EQ(recorder.take(), (Names{"Checkpoint", "WillCloseUndoGroup"}));
+    KQUEndOfEvent();
+    recorder.take();
+
+    // Without per-event groups every group opening posts a checkpoint.
+    manager.setGroupsByEvent(false);
+    manager.beginUndoGrouping();
+    number->set(2);
+    manager.endUndoGrouping();
+    EXPECT_EQ(recorder.take(), (Names{"Checkpoint", "DidOpenUndoGroup", "Checkpoint", "WillCloseUndoGroup"}));
+    manager.undo();
+    EXPECT_EQ(recorder.take(), (Names{"Checkpoint", "Checkpoint", "WillUndoChange", "Checkpoint",
+                                      "Checkpoint", "DidUndoChange"}));
+    EXPECT_EQ(number->value(), 1);
+}
+
+TEST_F(KQUUndoManagerTest, EachEventIsOneGroupClosedAtTheEndOfTheEvent) {
+    number->set(1);
+    number->set(2);
+    EXPECT_EQ(manager.groupingLevel(), 1);
+    EXPECT_TRUE(manager.canUndo());  // the open automatic group counts
+    KQUEndOfEvent();
+    EXPECT_EQ(manager.groupingLevel(), 0);
+    number->set(3);
+    KQUEndOfEvent();
+    EXPECT_EQ(manager.undoStack().count(), 2u);
+    EXPECT_TRUE(stacksAreConsistent(manager));
+
+    manager.undo();
+    EXPECT_EQ(number->value(), 2);
+    manager.undo();
+    EXPECT_EQ(number->value(), 0);
+    EXPECT_FALSE(manager.canUndo());
+
+    // Undo in the same event closes the event's group first.
+    number->set(4);
+    number->set(5);
+    manager.undo();  // no end of event in between
+    EXPECT_EQ(number->value(), 0);
+    EXPECT_EQ(manager.groupingLevel(), 0);
+    KQUEndOfEvent();  // nothing left to close
+    EXPECT_FALSE(manager.canUndo());
+    EXPECT_TRUE(stacksAreConsistent(manager));
+}
 
 TEST_F(KQUUndoManagerTest, NestingMisuseRaisesWithTheManagersTexts) {
     manager.beginUndoGrouping();
@@ -75,6 +155,31 @@ TEST_F(KQUUndoManagerTest, DisabledRegistrationDropsRecordsGroupsAndNames) {
     EXPECT_FALSE(manager.canUndo());
 }
 
+TEST_F(KQUUndoManagerTest, ANewActionAfterUndoEmptiesTheRedoStack) {
+    number->set(1);
+    KQUEndOfEvent();
+    manager.undo();
+    ASSERT_TRUE(manager.canRedo());
+    number->set(7);
+    EXPECT_FALSE(manager.canRedo());
+}
+
+TEST_F(KQUUndoManagerTest, LevelsOfUndoKeepTheNewestGroups) {
+    for (int i = 1; i <= 3; ++i) {
+        number->set(i);
+        KQUEndOfEvent();
+    }
+    manager.setLevelsOfUndo(1);
+    EXPECT_EQ(manager.undoStack().count(), 1u);
+    number->set(4);
+    KQUEndOfEvent();
+    EXPECT_EQ(manager.undoStack().count(), 1u);
+    EXPECT_TRUE(stacksAreConsistent(manager));
+    manager.undo();
+    EXPECT_EQ(number->value(), 3);
+    EXPECT_FALSE(manager.canUndo());
+}
+
 TEST_F(KQUUndoManagerTest, TheRunLoopClosesGroupsInItsModesWhenAskedTo) {
     KQUUndoManager::setEndsTopLevelGroupingsAfterRunLoopIterations(true);
     const auto& runLoop = KQURunLoop::currentRunLoop();
@@ -96,6 +201,32 @@ TEST_F(KQUUndoManagerTest, TheRunLoopClosesGroupsInItsModesWhenAskedTo) {
     manager.undo();
     EXPECT_EQ(runLoop->pendingPerformCount(), before);
     EXPECT_EQ(number->value(), 1);
+}
+
+TEST_F(KQUUndoManagerTest, ActionNamesTravelWithTheirGroupsAndMakeTheMenuTitles) {
+    EXPECT_EQ(manager.redoMenuItemTitle(), "Redo");
+    number->set(1);
+    manager.setActionName("Typing");
+    KQUEndOfEvent();
+    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Typing");
+    manager.undo();
+    EXPECT_EQ(manager.redoMenuItemTitle(), "Redo Typing");
+    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo");
+    manager.redo();
+    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Typing");
+    EXPECT_EQ(manager.undoMenuTitleForUndoActionName("{} %@"), "Undo {} %@");
+
+    // A name set inside an explicit group shows for the whole event's group.
+    manager.beginUndoGrouping();
+    number->set(2);
+    manager.setActionName("Paste");
+    manager.endUndoGrouping();
+    KQUEndOfEvent();
+    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Paste");
+    // A group without a name shows the plain title.
+    number->set(3);
+    KQUEndOfEvent();
+    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo");
 }
 
 TEST_F(KQUUndoManagerTest, APendingActionNameNamesTheEventsGroupAndComesBackOnUndoAndRedo) {
@@ -152,6 +283,36 @@ TEST_F(KQUUndoManagerTest, CollapsingMergesAnEventsGroupIntoThePreviousEventsGro
 
     manager.setGroupsByEvent(false);
     EXPECT_ASSERTION_FAILURE(manager.collapseCurrentGroupIntoPriorGroup());
+}
+
+TEST_F(KQUUndoManagerTest, CollapsingWithClosedNestedGroupsKeepsTheWorkUndoable) {
+    // One event whose group holds two closed explicit groups, and no earlier group.
+    for (int i = 1; i <= 2; ++i) {
+        manager.beginUndoGrouping();
+        number->set(i);
+        manager.endUndoGrouping();
+    }
+    manager.collapseCurrentGroupIntoPriorGroup();
+    KQUEndOfEvent();
+    EXPECT_TRUE(manager.canUndo());
+    EXPECT_TRUE(stacksAreConsistent(manager));
+    manager.undo();
+    EXPECT_EQ(number->value(), 0);
+    EXPECT_FALSE(manager.canUndo());
+}
+
+TEST_F(KQUUndoManagerTest, TypingMayCoalesceOnlyIntoTheSameTextAndTarget) {
+    auto text = std::make_shared<std::string>("abc");
+    auto other = std::make_shared<std::string>("xyz");
+    manager.registerUndoWithTarget(number, "replaceCharacters:", text,
+                                   [](Number&, const std::shared_ptr<std::string>&) {});
+    KQUEndOfEvent();
+    EXPECT_TRUE(manager.shouldCoalesceTypingForText(text.get(), number.get()));
+    EXPECT_FALSE(manager.shouldCoalesceTypingForText(other.get(), number.get()));
+    EXPECT_FALSE(manager.shouldCoalesceTypingForText(text.get(), other.get()));
+    manager.registerUndoInvocation(number, "redraw", [](Number&) {});
+    KQUEndOfEvent();
+    EXPECT_FALSE(manager.shouldCoalesceTypingForText(text.get(), number.get()));
 }
 
 TEST_F(KQUUndoManagerTest, RemovingATargetsActionsRemovesTheGroupsLeftEmpty) {
@@ -241,6 +402,17 @@ TEST_F(KQUUndoManagerTest, AnActionThatThrowsLeavesTheManagerInItsNormalState) {
     EXPECT_TRUE(stacksAreConsistent(manager));
 }
 
+TEST_F(KQUUndoManagerTest, RegistrationDisabledByAFailedActionIsRestored) {
+    auto journal = std::make_shared<Journal>();
+    manager.registerUndoInvocation(journal, "disableAndFail", [&](Journal&) {
+        manager.disableUndoRegistration();
+        throw std::runtime_error("failed");
+    });
+    KQUEndOfEvent();
+    EXPECT_THROW(manager.undo(), std::runtime_error);
+    EXPECT_TRUE(manager.isUndoRegistrationEnabled());
+}
+
 TEST_F(KQUUndoManagerTest, RemovingAllActionsFromAReplayedActionEndsTheReplayCleanly) {
     auto journal = std::make_shared<Journal>();
     manager.registerUndoInvocation(journal, "reset", [&](Journal&) { manager.removeAllActions(); });
@@ -249,6 +421,20 @@ TEST_F(KQUUndoManagerTest, RemovingAllActionsFromAReplayedActionEndsTheReplayCle
     EXPECT_FALSE(manager.isUndoing());
     EXPECT_FALSE(manager.canUndo());
     EXPECT_FALSE(manager.canRedo());
+    EXPECT_TRUE(stacksAreConsistent(manager));
+}
+
+TEST_F(KQUUndoManagerTest, TheAutomaticGroupClosesEvenWhileRegistrationIsDisabled) {
+    number->set(1);
+    manager.disableUndoRegistration();
+    KQUEndOfEvent();
+    EXPECT_EQ(manager.groupingLevel(), 0);
+    manager.enableUndoRegistration();
+    number->set(2);
+    KQUEndOfEvent();
+    EXPECT_EQ(manager.undoStack().count(), 2u);
+    manager.undo();
+    EXPECT_EQ(number->value(), 1);
     EXPECT_TRUE(stacksAreConsistent(manager));
 }
 
@@ -268,6 +454,38 @@ TEST_F(KQUUndoManagerTest, ADestroyedManagerIsNoLongerClosedAtTheEndOfTheEvent) 
     EXPECT_EQ(runLoop->pendingPerformCount(), before + 1);
     doomed.reset();
     EXPECT_EQ(runLoop->pendingPerformCount(), before);
+}
+
+TEST_F(KQUUndoManagerTest, TearingDownAManagerInAnyStateDoesNotThrow) {
+    auto doomed = std::make_unique<KQUUndoManager>();
+    auto value = std::make_shared<Number>(*doomed);
+    value->set(1);
+    doomed->beginUndoGrouping();
+    doomed->beginUndoSession(0, nullptr, nullptr);
+    value->set(2);
+    doomed->beginUndoGrouping();
+    EXPECT_EQ(doomed->groupingLevel(), 3);
+    EXPECT_NO_THROW(doomed.reset());
+}
+
+TEST_F(KQUUndoManagerTest, PreparedInvocationTargets) {
+    EXPECT_KQU_THROW(
+        manager.forwardInvocation<Number>("setNumber:", [](Number&) {}), NSInternalInconsistencyException,
+        fmt::format("forwardInvocation:: KQUUndoManager {} received forwarded invocation while invocation "
+                    "target is nil. Call prepareWithInvocationTarget: before invoking setNumber:",
+                    address(&manager)));
+    manager.prepareWithInvocationTarget(number).forwardInvocation<Number>("reset",
+                                                                          [](Number& n) { n.set(42); });
+    // The prepared target is used once.
+    EXPECT_KQU_THROW(manager.forwardInvocation<Number>("reset", [](Number&) {}),
+                     NSInternalInconsistencyException, "");
+    auto journal = std::make_shared<Journal>();
+    manager.prepareWithInvocationTarget(journal);
+    EXPECT_KQU_THROW(manager.forwardInvocation<Number>("reset", [](Number&) {}), NSInvalidArgumentException,
+                     "");
+    KQUEndOfEvent();
+    manager.undo();
+    EXPECT_EQ(number->value(), 42);
 }
 
 // A target called with converted boxed arguments.
@@ -328,15 +546,20 @@ TEST_F(KQUUndoManagerTest, BoxedArgumentsAreConvertedByTheMethodsTypes) {
     EXPECT_FALSE(manager.canUndo());  // nothing was registered by the failed calls
 }
 
-TEST_F(KQUUndoManagerTest, RegistrationDisabledByAFailedActionIsRestored) {
-    auto journal = std::make_shared<Journal>();
-    manager.registerUndoInvocation(journal, "disableAndFail", [&](Journal&) {
-        manager.disableUndoRegistration();
-        throw std::runtime_error("failed");
-    });
+TEST_F(KQUUndoManagerTest, DescriptionShowsBothStacks) {
+    number->set(1);
     KQUEndOfEvent();
-    EXPECT_THROW(manager.undo(), std::runtime_error);
-    EXPECT_TRUE(manager.isUndoRegistrationEnabled());
+    std::string d = manager.description();
+    EXPECT_EQ(
+        d.rfind(fmt::format("(KQUUndoManager*) {} (enabled)\nRedo stack:\nCount: 0 calculatedCount: 0\nUndo "
+                            "stack:\nCount: 1 calculatedCount: 3\n",
+                            address(&manager)),
+                0),
+        0u)
+        << d;
+    manager.disableUndoRegistration();
+    EXPECT_NE(manager.description().find("(disabled)"), std::string::npos);
+    manager.enableUndoRegistration();
 }
 
 }  // namespace

@@ -40,6 +40,12 @@ struct PrunableArgument : KQUUndoPrunable {
     std::string name;
 };
 
+std::unique_ptr<KQUUndoObject> failingRecord(const std::shared_ptr<Journal>& journal) {
+    return std::make_unique<KQUUndoLightInvocation>(
+        KQUUndoTargetRef(journal), KQUSelectorName("fail:"), nullptr,
+        [](void*, const std::shared_ptr<void>&) { throw std::runtime_error("boom"); });
+}
+
 std::unique_ptr<KQUUndoObject> prunableRecord(const std::shared_ptr<Journal>& journal,
                                               std::vector<std::string>& log, std::string name) {
     return std::make_unique<KQUUndoLightInvocation>(
@@ -73,12 +79,14 @@ TEST(KQUUndoStack, PushAndPopKeepTheRingAndTheCounters) {
 
     // Pop the newer group by hand: the count drops when its begin mark goes.
     EXPECT_TRUE(stack.popUndoObject()->isEndMark());
+    EXPECT_EQ(stack.nestingLevel(), 1u);
     EXPECT_EQ(stack.popUndoObject()->selector(), std::string("write:"));
     EXPECT_EQ(stack.count(), 2u);
     EXPECT_TRUE(stack.popUndoObject()->isBeginMark());
     EXPECT_EQ(stack.count(), 1u);
     EXPECT_EQ(stack.nestingLevel(), 0u);
     EXPECT_TRUE(stackIsConsistent(stack));
+    EXPECT_EQ(stack.next(stack.bottomUndoObject()), nullptr);
 }
 
 TEST(KQUUndoStack, NestingErrorsRaiseAndLeaveTheStackAsItWas) {
@@ -115,6 +123,10 @@ TEST(KQUUndoStack, NestingErrorsRaiseAndLeaveTheStackAsItWas) {
     EXPECT_ASSERTION_FAILURE(empty.next(nullptr));
 }
 
+struct MakeEmptyArgument : KQUUndoMakeEmpty {
+    bool isMakeEmpty() const override { return true; }
+};
+
 TEST(KQUUndoStack, LimitDropsTheOldestGroupAndPrunesItsRecordsOldestFirst) {
     KQUUndoStack stack;
     auto journal = std::make_shared<Journal>();
@@ -148,6 +160,74 @@ TEST(KQUUndoStack, LimitDropsTheOldestGroupAndPrunesItsRecordsOldestFirst) {
     EXPECT_EQ(stack.count(), 1u);
     EXPECT_EQ(stack.deepCount(), 2u);
     EXPECT_TRUE(stackIsConsistent(stack));
+}
+
+TEST(KQUUndoStack, ReplayingAGroupRunsItsRecordsNewestFirstWithNestedGroups) {
+    KQUUndoStack stack;
+    auto journal = std::make_shared<Journal>();
+    pushGroup(stack, journal, {"old"});
+    stack.markBegin();
+    stack.push(journalRecord(journal, "a"));
+    stack.markBegin();
+    stack.push(journalRecord(journal, "b"));
+    stack.push(journalRecord(journal, "c"));
+    stack.markEnd();
+    auto skipped = journalRecord(journal, "deactivated");
+    skipped->setIsDeactivated(true);
+    stack.push(std::move(skipped));
+    stack.push(journalRecord(journal, "d"));
+    stack.markEnd();
+
+    EXPECT_TRUE(stack.popAndInvoke(nullptr));
+    EXPECT_EQ(journal->take(), (std::vector<std::string>{"d", "c", "b", "a"}));
+    EXPECT_EQ(stack.count(), 1u);
+    EXPECT_TRUE(stackIsConsistent(stack));
+
+    // A group of marks only answers NO.
+    stack.markBegin();
+    stack.markEnd();
+    EXPECT_FALSE(stack.popAndInvoke(nullptr));
+    EXPECT_TRUE(stack.popAndInvoke(nullptr));
+    EXPECT_EQ(journal->take(), std::vector<std::string>{"old"});
+    EXPECT_TRUE(stack.isEmpty());
+    EXPECT_FALSE(stack.popAndInvoke(nullptr));
+    EXPECT_TRUE(stackIsConsistent(stack));
+}
+
+TEST(KQUUndoStack, CollapsingMergesTheOpenGroupIntoThePreviousOne) {
+    KQUUndoStack stack;
+    auto journal = std::make_shared<Journal>();
+    // Only the open group: nothing to merge with.
+    stack.markBegin();
+    stack.push(journalRecord(journal, "1"));
+    stack.collapseCurrentGroupIntoPriorGroup(nullptr);
+    EXPECT_EQ(stack.count(), 1u);
+    EXPECT_EQ(stack.totalBeginMarks(), 1u);
+    stack.markEnd();
+
+    stack.markBegin();
+    stack.push(journalRecord(journal, "2"));
+    EXPECT_EQ(stack.count(), 2u);
+    stack.collapseCurrentGroupIntoPriorGroup(nullptr);
+    EXPECT_EQ(stack.count(), 1u);
+    EXPECT_EQ(stack.totalEndMarks(), 0u);
+    EXPECT_TRUE(stackIsConsistent(stack));
+    // Merged once: a second collapse in the same group changes nothing.
+    stack.collapseCurrentGroupIntoPriorGroup(nullptr);
+    EXPECT_EQ(stack.count(), 1u);
+    stack.push(journalRecord(journal, "3"));
+    stack.markEnd();
+    EXPECT_TRUE(stackIsConsistent(stack));
+
+    EXPECT_TRUE(stack.popAndInvoke(nullptr));
+    EXPECT_EQ(journal->take(), (std::vector<std::string>{"3", "2", "1"}));
+    EXPECT_TRUE(stack.isEmpty());
+    EXPECT_TRUE(stackIsConsistent(stack));
+
+    // Only at nesting level 1.
+    stack.markBegin();
+    stack.markBegin();
+    EXPECT_ASSERTION_FAILURE(stack.collapseCurrentGroupIntoPriorGroup(nullptr));
 }
 
 TEST(KQUUndoStack, CollapsingSkipsClosedGroupsNestedInTheOpenGroup) {
@@ -235,6 +315,68 @@ TEST(KQUUndoStack, PurgingATargetRemovesGroupsItLeavesEmptyAtEveryLevel) {
     // The only target of the only group: the stack empties.
     stack.removeAllObjectsWithTarget(kept.get());
     EXPECT_TRUE(stack.isEmpty());
+    EXPECT_TRUE(stackIsConsistent(stack));
+}
+
+TEST(KQUUndoStack, GroupIdentifierIsTheTopLevelGroupsEvenInsideNestedGroups) {
+    KQUUndoStack stack;
+    stack.markBegin();
+    stack.setGroupIdentifier("outer");
+    stack.markBegin();
+    stack.markBegin();
+    // Set inside the innermost group, it lands on the open top-level group.
+    stack.setGroupIdentifier("Typing");
+    stack.markEnd();
+    stack.markEnd();
+    stack.markEnd();
+    auto* bottom = static_cast<KQUUndoBeginMark*>(stack.bottomUndoObject());
+    EXPECT_EQ(bottom->groupIdentifier(), "Typing");
+    stack.markBegin();
+    EXPECT_EQ(stack.groupIdentifier(), std::nullopt);  // the new open group has no name yet
+}
+
+TEST(KQUUndoStack, ARecordWhoseTargetHasGoneIsSkippedWithALogLine) {
+    KQUUndoStack stack;
+    auto kept = std::make_shared<Journal>();
+    auto gone = std::make_shared<Journal>();
+    stack.markBegin();
+    stack.push(journalRecord(kept, "kept"));
+    stack.push(journalRecord(gone, "gone"));
+    stack.markEnd();
+    gone.reset();
+    test::ScopedDefault level(KQULOG_LEVEL, "warning");
+    test::LogCapture log;
+    EXPECT_TRUE(stack.popAndInvoke(nullptr));
+    EXPECT_EQ(kept->entries, std::vector<std::string>{"kept"});
+    EXPECT_TRUE(log.contains("Skipping the undo action write: of "));
+    EXPECT_TRUE(log.contains("its target no longer exists"));
+}
+
+TEST(KQUUndoStack, AFailingRecordLeavesTheRestOfItsGroupClosedAndUndoable) {
+    KQUUndoStack stack;
+    auto journal = std::make_shared<Journal>();
+    pushGroup(stack, journal, {"older"});
+    stack.markBegin();
+    stack.push(journalRecord(journal, "first"));
+    stack.push(failingRecord(journal));
+    stack.push(journalRecord(journal, "last"));
+    stack.markEnd();
+
+    EXPECT_THROW(stack.popAndInvoke(nullptr), std::runtime_error);
+    EXPECT_EQ(journal->take(), std::vector<std::string>{"last"});
+    EXPECT_EQ(KQUUndoManager::currentUndoManager(), nullptr);
+    EXPECT_EQ(stack.nestingLevel(), 0u);
+    EXPECT_EQ(stack.count(), 2u);
+    EXPECT_TRUE(stackIsConsistent(stack));
+    EXPECT_TRUE(stack.popAndInvoke(nullptr));
+    EXPECT_EQ(journal->take(), std::vector<std::string>{"first"});
+
+    // Failing on the group's last record leaves nothing of it behind.
+    stack.markBegin();
+    stack.push(failingRecord(journal));
+    stack.markEnd();
+    EXPECT_THROW(stack.popAndInvoke(nullptr), std::runtime_error);
+    EXPECT_EQ(stack.count(), 1u);
     EXPECT_TRUE(stackIsConsistent(stack));
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kqutility/foundation/KQUNotificationCenter.h"
 #include "kqutility/undo/KQUUndoManager.h"
 #include "kqutility/undo/KQUUndoStack.h"
 
@@ -45,6 +46,27 @@ public:
 private:
     KQUUndoManagerProtocol& mUndo;
     int mValue = 0;
+};
+
+// Records the short names of the notifications a manager posts ("Checkpoint",
+// "DidOpenUndoGroup", "WillUndoChange", "StopCoalescing", ...).
+class NotificationRecorder {
+public:
+    explicit NotificationRecorder(const KQUUndoManagerProtocol& manager)
+        : mObserver(KQUNotificationCenter::defaultCenter(), "", manager.notificationObject(),
+                    [this](const KQUNotification& n) { mNames.push_back(shortName(n.name)); }) {}
+    std::vector<std::string> take() { return std::exchange(mNames, {}); }
+
+private:
+    static std::string shortName(std::string name) {
+        for (const char* prefix : {"NSUndoManager", "KQUUndoManager"})
+            if (name.rfind(prefix, 0) == 0) name.erase(0, std::string(prefix).size());
+        if (name.size() > 12 && name.ends_with("Notification")) name.erase(name.size() - 12);
+        return name;
+    }
+
+    std::vector<std::string> mNames;
+    KQUScopedObserver mObserver;
 };
 
 inline ::testing::AssertionResult stackIsConsistent(const KQUUndoStack& stack) {

@@ -41,6 +41,29 @@ TEST(ZipArchiveDataRepresentation, FileRanges) {
     EXPECT_EQ(readAll(*archive.inputStreamWithOffset(0, 2)), "01");
 }
 
+TEST(ZipArchiveDataRepresentation, SameLocation) {
+    test::TempDir dir;
+    test::writeFile(dir.file("a.zip"), "x");
+    test::writeFile(dir.file("b.zip"), "x");
+    KQUZipArchiveFileDataRepresentation a(dir.file("a.zip")), a2(dir.file("a.zip")), b(dir.file("b.zip"));
+    EXPECT_TRUE(a.hasSameLocationAs(a2));
+    EXPECT_TRUE(a.hasSameLocationAs(KQUFileDataRepresentation(dir.file("a.zip"))));
+    EXPECT_FALSE(a.hasSameLocationAs(b));
+    auto data = KQUMakeData("bytes");
+    KQUZipArchiveMemoryDataRepresentation m1(data), m2(data), m3(KQUMakeData("bytes"));
+    EXPECT_TRUE(m1.hasSameLocationAs(m2));
+    EXPECT_FALSE(m1.hasSameLocationAs(m3));
+    EXPECT_FALSE(m1.hasSameLocationAs(a));
+}
+
+TEST(ZipArchiveDataRepresentation, MissingFileIsUnreadable) {
+    test::TempDir dir;
+    KQUZipArchiveFileDataRepresentation archive(dir.file("missing.zip"));
+    EXPECT_FALSE(archive.isReadable());
+    EXPECT_EQ(archive.inputStream(), nullptr);
+    EXPECT_KQU_THROW(archive.inputStreamWithOffset(0, 0), "KQUDataRepresentationError", "");
+}
+
 TEST(ZipArchiveDataRepresentation, MemoryRanges) {
     KQUZipArchiveMemoryDataRepresentation archive(KQUMakeData("0123456789"));
     EXPECT_EQ(readAll(*archive.inputStreamWithOffset(2, 3)), "234");

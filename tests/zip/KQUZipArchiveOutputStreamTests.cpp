@@ -27,6 +27,7 @@ using namespace kqu::test;
 
 namespace {
 
+
 void put(KQUZipArchiveOutputStream& zip, const std::string& name, const std::string& data,
          bool compressed = false, bool announceSize = true) {
     zip.beginEntry(name, compressed, announceSize ? data.size() : KQUZipArchiveOutputStream::kUnknownSize);
@@ -50,24 +51,54 @@ protected:
 
 }  // namespace
 
+TEST_F(ZipWriter, OneStoredEntryIsExactly105Bytes) {
+    KQUZipArchiveOutputStream zip(path);
+    put(zip, "a", "hello");
+    zip.close();
+    EXPECT_TRUE(zip.isClosed());
+    ASSERT_EQ(fileSize(path), 105u);
+    ParsedArchive a = parseArchive(path);
+    ASSERT_EQ(a.entries.size(), 1u);
+    const ParsedEntry& e = a.entries[0];
+    EXPECT_FALSE(a.hasZip64);
+    EXPECT_EQ(e.local.crc32, 0x3610A686u);  // zlib.crc32(b"hello")
+    EXPECT_EQ(e.local.compressedSize, 5u);
+    EXPECT_EQ(e.local.uncompressedSize, 5u);
+    EXPECT_EQ(e.local.flags, 0);
+    EXPECT_EQ(e.central.versionMadeBy, 62);
+    EXPECT_EQ(e.central.localHeaderOffset, 0u);
+    EXPECT_EQ(e.stored, "hello");
+    EXPECT_EQ(e.central.dosTime, e.local.dosTime);
+    EXPECT_EQ(a.end.centralDirectoryOffset, 36u);
+    EXPECT_EQ(a.end.centralDirectorySize, 47u);
+}
+
 TEST_F(ZipWriter, StoredDeflatedAndEmptyEntriesReadBack) {
-    std::string text;
+    std::string big = patternBytes(700000, 3), text;
     for (int i = 0; i < 20000; ++i) text += "compressible line " + std::to_string(i % 100) + "\n";
     KQUZipArchiveOutputStream zip(path);
+    put(zip, "big.bin", big);
     put(zip, "text.txt", text, true);
+    put(zip, "empty", "");
     put(zip, "empty-deflated", "", true);
     put(zip, "unknown.txt", text, true, false);
     put(zip, "Ünïcode/名前.xml", "utf-8");
+    EXPECT_EQ(zip.entryNames(), (std::vector<std::string>{"big.bin", "text.txt", "empty", "empty-deflated",
+                                                          "unknown.txt", "Ünïcode/名前.xml"}));
     zip.close();
 
     ParsedArchive a = parseArchive(path);
-    ASSERT_EQ(a.entries.size(), 4u);
+    ASSERT_EQ(a.entries.size(), 6u);
+    EXPECT_EQ(entryContents(*a.find("big.bin")), big);
     // Names beyond ASCII carry the UTF-8 flag, in both headers; others have flags 0.
     EXPECT_EQ(a.find("Ünïcode/名前.xml")->local.flags, KQUZipFlagUtf8Name);
     EXPECT_EQ(a.find("Ünïcode/名前.xml")->central.flags, KQUZipFlagUtf8Name);
-    EXPECT_EQ(a.find("text.txt")->central.flags, 0);
+    EXPECT_EQ(a.find("big.bin")->central.flags, 0);
     EXPECT_EQ(entryContents(*a.find("text.txt")), text);
+    EXPECT_EQ(a.find("text.txt")->central.compressionMethod, 8);
     EXPECT_LT(a.find("text.txt")->compressedSize, text.size() / 10);
+    EXPECT_EQ(a.find("text.txt")->central.crc32, crcOf(text));
+    EXPECT_EQ(entryContents(*a.find("empty")), "");
     EXPECT_EQ(entryContents(*a.find("empty-deflated")), "");
     // Unknown size: a Zip64 local field, its payload zero because the sizes are small.
     EXPECT_EQ(toHex(std::string(a.find("unknown.txt")->localExtra.begin(),
@@ -106,6 +137,33 @@ TEST_F(ZipWriter, Zip64LocalFieldFollowsTheAnnouncedSize) {
     EXPECT_EQ(a.find("above")->localExtra.size(), 20u);
 }
 
+// Entry counts at the 16-bit escape: 65534 plain, 65535 through Zip64 (the count equal to
+// the escape value must not be written bare).
+TEST_F(ZipWriter, EntryCountsAtTheEscapeValue) {
+    for (uint32_t count : {65534u, 65535u}) {
+        KQUZipArchiveOutputStream zip(path);
+        for (uint32_t i = 0; i < count; ++i) zip.beginEntry(fmt::format("{:05d}", i), false, 0);
+        zip.close();
+        std::string bytes = readFile(path);
+        // 35 bytes per local header, 51 per central header.
+        ASSERT_EQ(bytes.size(), count * 86ull + (count == 65535 ? 98 : 22));
+        std::string tail = toHex(std::string_view(bytes).substr(count * 86ull));
+        if (count == 65534) {
+            EXPECT_EQ(tail, "504b050600000000fefffeff9aff3200baff22000000");
+        } else {
+            EXPECT_EQ(
+                tail,
+                "504b06062c000000000000003e0014000000000000000000ffff000000000000ffff000000000000cdff32000000"
+                "0000ddff220000000000504b060700000000aaff55000000000001000000504b050600000000ffffffffcdff3200"
+                "dd"
+                "ff22000000");
+        }
+        ParsedArchive a = parseArchive(path);
+        EXPECT_EQ(a.entries.size(), count);
+        EXPECT_EQ(a.entries.back().name, fmt::format("{:05d}", count - 1));
+    }
+}
+
 TEST_F(ZipWriter, WritingOutsideAnEntryOrAfterCloseIsRefused) {
     LogCapture log;
     KQUZipArchiveOutputStream zip(path);
@@ -118,6 +176,25 @@ TEST_F(ZipWriter, WritingOutsideAnEntryOrAfterCloseIsRefused) {
     EXPECT_ASSERTION_FAILURE(zip.close());
     EXPECT_KQU_THROW(zip.setEncryptedDocumentUuid({1, 2}), "KQUZipOutputError",
                      "Tried to set encrypted document UUID after writing finished.");
+}
+
+TEST_F(ZipWriter, TooLongNameIsRefusedBeforeAnythingChanges) {
+    KQUZipArchiveOutputStream zip(path);
+    zip.beginEntry("first", false, KQUZipArchiveOutputStream::kUnknownSize);
+    zip.writeBuffer("12345", 5);
+    std::string longName(65536, 'n');
+    EXPECT_KQU_THROW(zip.beginEntry(longName, true, 10), "KQUZipOutputError",
+                     fmt::format("File name {} is too long", longName));
+    // The first entry is still current and can go on.
+    EXPECT_EQ(zip.offset(), 5);
+    zip.writeBuffer("678", 3);
+    zip.beginEntry(std::string(65535, 'm'), false, 1);
+    zip.writeBuffer("z", 1);
+    zip.close();
+    ParsedArchive a = parseArchive(path);
+    ASSERT_EQ(a.entries.size(), 2u);
+    EXPECT_EQ(entryContents(a.entries[0]), "12345678");
+    EXPECT_EQ(entryContents(a.entries[1]), "z");
 }
 
 TEST_F(ZipWriter, RemovingTheLastEntryCutsTheFile) {
@@ -146,35 +223,59 @@ TEST_F(ZipWriter, RemovingTheLastEntryCutsTheFile) {
 }
 
 TEST_F(ZipWriter, FreeRangesAreReusedBestFit) {
-    // "hole" takes 30 + 4 + 166 = 200 bytes at offset 35; the file ends at 270.
-    const struct {
-        const char* name;  // 5 letters: a 35-byte header
-        size_t size;
-        bool compressed, announced;
-        uint64_t offset, freeBytes;
-    } cases[] = {
-        {"exact", 165, false, true, 35, 0},     // fills the range exactly
-        {"fits-", 115, false, true, 35, 50},    // leaves 50 bytes, room for a free-space entry
-        {"long-", 125, false, true, 270, 200},  // would leave 40: to the end of the file
-        {"defl-", 10, true, true, 270, 200},    // compressed entries never go into free ranges
-        {"unkn-", 10, false, false, 270, 200},  // nor those of unknown size
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        KQUZipArchiveOutputStream zip(path);
+    // "hole" takes 30 + 4 + 166 = 200 bytes.
+    auto setUp = [&](KQUZipArchiveOutputStream& zip) {
         put(zip, "head", "H");
         put(zip, "hole", std::string(166, 'h'));
         put(zip, "tail", "T");
         zip.removeEntry("hole");
-        std::string data(c.size, c.name[0]);
-        put(zip, c.name, data, c.compressed, c.announced);
-        EXPECT_EQ(zip.entries().back()->offset, c.offset);
-        zip.beginEntry("z", true, 0);  // finishes the entry
-        EXPECT_EQ(zip.freeBytes(), c.freeBytes);
+        EXPECT_EQ(zip.freeBytes(), 200u);
+    };
+    {  // exact fit: 30 + 5 + 165
+        KQUZipArchiveOutputStream zip(path);
+        setUp(zip);
+        put(zip, "exact", std::string(165, 'e'));
+        EXPECT_EQ(zip.entries().back()->offset, 35u);
+        zip.beginEntry("z", true, 0);  // finishes "exact"
+        EXPECT_EQ(zip.freeBytes(), 0u);
+        EXPECT_TRUE(zip.freeList().empty());
         zip.close();
         ParsedArchive a = parseArchive(path);
-        EXPECT_EQ(entryContents(*a.find(c.name)), data);
-        EXPECT_EQ(a.entries.size(), c.freeBytes == 50 || c.freeBytes == 200 ? 5u : 4u);
+        EXPECT_EQ(a.entries.size(), 4u);
+        EXPECT_EQ(entryContents(*a.find("exact")), std::string(165, 'e'));
+    }
+    {  // 150 bytes leave 50 (at least 47)
+        KQUZipArchiveOutputStream zip(path);
+        setUp(zip);
+        put(zip, "fits", std::string(116, 'f'));
+        EXPECT_EQ(zip.entries().back()->offset, 35u);
+        zip.beginEntry("z", true, 0);  // finishes "fits"
+        EXPECT_EQ(zip.freeBytes(), 50u);
+        zip.close();
+        ParsedArchive a = parseArchive(path);
+        ASSERT_EQ(a.entries.size(), 5u);
+        EXPECT_EQ(a.entries[2].name, ".QlTrash/00000001");
+        EXPECT_EQ(a.entries[2].offset, 185u);
+        EXPECT_EQ(a.entries[2].compressedSize, 3u);
+        EXPECT_EQ(entryContents(*a.find("fits")), std::string(116, 'f'));
+    }
+    {  // 160 bytes would leave 40: to the end of the file
+        KQUZipArchiveOutputStream zip(path);
+        setUp(zip);
+        put(zip, "long", std::string(126, 'l'));
+        EXPECT_EQ(zip.entries().back()->offset, 270u);
+        EXPECT_EQ(zip.freeBytes(), 200u);
+        zip.close();
+        EXPECT_EQ(entryContents(*parseArchive(path).find("long")), std::string(126, 'l'));
+    }
+    {  // compressed and unknown-size entries never go into free ranges
+        KQUZipArchiveOutputStream zip(path);
+        setUp(zip);
+        put(zip, "deflated", std::string(10, 'd'), true);
+        EXPECT_GE(zip.entries().back()->offset, 270u);
+        put(zip, "unknown", std::string(10, 'u'), false, false);
+        EXPECT_GE(zip.entries().back()->offset, 270u);
+        zip.close();
     }
 }
 
@@ -199,6 +300,191 @@ TEST_F(ZipWriter, EntryOutgrowingItsFreeRangeMovesToTheEnd) {
     EXPECT_EQ(entryContents(*a.find("grow")), data);
     EXPECT_EQ(a.find(".QlTrash/00000001")->compressedSize, 200u - 47);
     EXPECT_EQ(a.find(".QlTrash/00000001")->offset, 35u);
+}
+
+TEST_F(ZipWriter, EntryLeavingTooSmallARestMovesToTheEnd) {
+    KQUZipArchiveOutputStream zip(path);
+    put(zip, "head", "H");
+    put(zip, "hole", std::string(166, 'h'));
+    put(zip, "tail", "T");
+    zip.removeEntry("hole");
+    zip.beginEntry("short", false, 165);  // 200 bytes as announced
+    ASSERT_EQ(zip.entries().back()->offset, 35u);
+    zip.writeBuffer(std::string(145, 's').data(), 145);  // 180: a rest of 20 could not be covered
+    zip.close();
+    ParsedArchive a = parseArchive(path);
+    EXPECT_EQ(entryContents(*a.find("short")), std::string(145, 's'));
+    EXPECT_EQ(a.find("short")->offset, 270u);
+    EXPECT_EQ(a.find(".QlTrash/00000001")->compressedSize, 200u - 47);
+    EXPECT_EQ(entryContents(*a.find("tail")), "T");
+}
+
+TEST_F(ZipWriter, AdjacentRangesMergeAndTheTailIsCut) {
+    KQUZipArchiveOutputStream zip(path);
+    put(zip, "a", std::string(100, 'a'));  // 131 bytes each
+    put(zip, "b", std::string(100, 'b'));
+    put(zip, "c", std::string(100, 'c'));
+    put(zip, "d", std::string(100, 'd'));
+    zip.removeEntry("b");
+    zip.removeEntry("c");
+    EXPECT_EQ(zip.freeList().size(), 2u);
+    put(zip, "e", "e", true);  // finishing d settles the list
+    ASSERT_EQ(zip.freeList().size(), 1u);
+    EXPECT_EQ(zip.freeList()[0].offset, 131u);
+    EXPECT_EQ(zip.freeList()[0].length, 262u);
+    zip.removeEntry("e");
+    zip.removeEntry("d");  // now the merged range ends the file
+    EXPECT_EQ(zip.freeBytes(), 262u);
+    put(zip, "g", "g");  // ... and is cut off before g is placed
+    EXPECT_EQ(zip.entries().back()->offset, 131u);
+    EXPECT_EQ(zip.freeBytes(), 0u);
+    zip.close();
+    ParsedArchive a = parseArchive(path);
+    ASSERT_EQ(a.entries.size(), 2u);
+    EXPECT_EQ(a.entries[1].name, "g");
+    EXPECT_EQ(a.directoryOffset, 131u + 32);
+}
+
+// Ranges recorded after the last finished entry, one of them reaching the end of the
+// file: close settles the list once and covers each range exactly once.
+TEST_F(ZipWriter, CloseSettlesFreeRangesBeforeCoveringThem) {
+    KQUZipArchiveOutputStream zip(path);
+    for (const char* name : {"k", "a", "m", "b", "c", "d"}) put(zip, name, std::string(100, name[0]));
+    zip.removeEntry("d");  // last: cut, c becomes last
+    zip.removeEntry("b");  // ranges in the order [b], [a]
+    zip.removeEntry("a");
+    zip.removeEntry("c");  // last: cut; [b] now reaches the end of the file
+    zip.close();
+    ParsedArchive a = parseArchive(path);
+    std::vector<std::string> names;
+    for (const auto& e : a.entries) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"k", ".QlTrash/00000001", "m"}));
+    EXPECT_EQ(a.entries[1].offset, 131u);
+    EXPECT_EQ(a.entries[1].compressedSize, 131u - 47);
+    EXPECT_EQ(a.directoryOffset, 393u);
+    EXPECT_EQ(entryContents(a.entries[2]), std::string(100, 'm'));
+}
+
+TEST_F(ZipWriter, FreeSpaceEntriesAreNumberedInOffsetOrder) {
+    KQUZipArchiveOutputStream zip(path);
+    for (char c = 'a'; c <= 'g'; ++c) put(zip, std::string(1, c), std::string(60, c));
+    zip.removeEntry("e");
+    zip.removeEntry("b");
+    zip.removeEntry("d");  // d and e merge
+    zip.close();
+    ParsedArchive a = parseArchive(path);
+    std::vector<std::string> names;
+    for (const auto& e : a.entries) names.push_back(e.name);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"a", ".QlTrash/00000001", "c", ".QlTrash/00000002", "f", "g"}));
+    EXPECT_EQ(a.entries[3].compressedSize, 2 * 91u - 47);
+}
+
+TEST_F(ZipWriter, RemovingTheCurrentEntryRemovesItEvenWhenANameRepeats) {
+    KQUZipArchiveOutputStream zip(path);
+    put(zip, "same", std::string(100, '1'));
+    put(zip, "other", std::string(100, 'o'));
+    put(zip, "same", std::string(100, '2'));
+    zip.removeEntry("same");  // the current one, at the end of the file
+    EXPECT_EQ(fileSize(path), 134u + 135);
+    zip.close();
+    ParsedArchive a = parseArchive(path);
+    ASSERT_EQ(a.entries.size(), 2u);
+    EXPECT_EQ(entryContents(*a.find("same")), std::string(100, '1'));
+}
+
+TEST_F(ZipWriter, RemovalLeavingTooSmallAHoleIsReported) {
+    KQUZipArchiveOutputStream zip(path);
+    put(zip, "a", "");
+    put(zip, "b", "b");
+    EXPECT_FALSE(zip.canRemoveEntry("a"));
+    EXPECT_KQU_THROW(zip.removeEntry("a"), "KQUZipOutputError",
+                     "Removing entry named a produced free space that is too small.");
+    LogCapture log;
+    EXPECT_ASSERTION_FAILURE(zip.canRemoveEntry("missing"));
+    EXPECT_ASSERTION_FAILURE(zip.removeEntry("missing"));
+    zip.close();
+    EXPECT_EQ(parseArchive(path).entries.size(), 1u);
+}
+
+TEST_F(ZipWriter, EncryptedArchiveCarriesLibraryFieldsInTheFirstHeaderOnly) {
+    std::string text;
+    for (int i = 0; i < 5000; ++i) text += "secret line\n";
+    {
+        KQUZipArchiveOutputStream zip(path, testKey(), std::string("my hint"));
+        put(zip, "stored", "plain bytes");
+        put(zip, "deflated", text, true);
+        zip.setEncryptedDocumentUuid({0xAA, 0xBB, 0xCC});
+        zip.close();
+    }
+    ParsedArchive a = parseArchive(path);
+    ASSERT_EQ(a.entries.size(), 2u);
+    const ParsedEntry& first = a.entries[0];
+    EXPECT_EQ(first.central.compressionMethod, KQUZipCompressionMethodStoredEncrypted);
+    EXPECT_EQ(a.entries[1].central.compressionMethod, KQUZipCompressionMethodDeflatedEncrypted);
+    EXPECT_TRUE(a.entries[1].centralExtra.empty());
+    EXPECT_EQ(first.centralExtra.size(), 8u + 104 + 8 + 7 + 8 + 3);
+    std::vector<uint16_t> ids;
+    KQUZipExtraFieldIterator it(first.centralExtra);
+    while (auto field = it.next()) {
+        ids.push_back(field->id);
+        if (field->id == KQUZipPassphraseVerifierExtraFieldID) {
+            auto verifier =
+                KQUZipLibraryExtraFieldData(field->payload, KQUZipPassphraseVerifierExtraFieldSignature);
+            ASSERT_TRUE(verifier);
+            EXPECT_TRUE(KQUCryptoUtils::checkKey(testKey(), *verifier));
+        }
+        if (field->id == KQUZipPassphraseHintExtraFieldID) {
+            auto hint = KQUZipLibraryExtraFieldData(field->payload, KQUZipPassphraseHintExtraFieldSignature);
+            ASSERT_TRUE(hint);
+            EXPECT_EQ(std::string(hint->begin(), hint->end()), "my hint");
+        }
+    }
+    EXPECT_EQ(ids, (std::vector<uint16_t>{0x636D, 0x636E, 0x636F}));
+
+    // Sizes: the plaintext length, and the bytes as stored; the CRC of the stored bytes.
+    EXPECT_EQ(first.uncompressedSize, 11u);
+    EXPECT_EQ(first.compressedSize, 11u + 48 - 11);
+    EXPECT_EQ(first.central.crc32, crcOf(first.stored));
+    EXPECT_EQ(entryContents(first, testKey()), "plain bytes");
+    EXPECT_EQ(entryContents(a.entries[1], testKey()), text);
+    EXPECT_EQ(a.entries[1].uncompressedSize, text.size());
+
+    // Without hint and UUID only the verifier.
+    {
+        KQUZipArchiveOutputStream zip(path, testKey());
+        put(zip, "x", "y");
+        zip.close();
+    }
+    a = parseArchive(path);
+    EXPECT_EQ(a.entries[0].centralExtra.size(), 8u + 104);
+}
+
+TEST_F(ZipWriter, HintAndUuidAreBoundedBeforeAnythingIsWritten) {
+    // 28 (Zip64) + 112 (verifier) + 8 + hint must fit 65535.
+    EXPECT_KQU_THROW(KQUZipArchiveOutputStream(path, testKey(), std::string(65388, 'h')), "KQUZipOutputError",
+                     "Passphrase hint is too long");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    {
+        KQUZipArchiveOutputStream zip(path, testKey(), std::string(65387, 'h'));
+        EXPECT_KQU_THROW(zip.setEncryptedDocumentUuid(KQUData(1, 0)), "KQUZipOutputError",
+                         "Encrypted document UUID is too long");
+        zip.close();
+    }
+    ParsedArchive a = parseArchive(path);
+    EXPECT_EQ(a.entries.size(), 0u);  // no entry: nowhere to store the fields
+    {
+        KQUZipArchiveOutputStream zip(path, testKey());
+        EXPECT_KQU_THROW(zip.setEncryptedDocumentUuid(KQUData(65535 - 28 - 112 - 7, 0)), "KQUZipOutputError",
+                         "Encrypted document UUID is too long");
+        zip.setEncryptedDocumentUuid(KQUData(65535 - 28 - 112 - 8, 7));
+        // The largest fields with a first entry that needs the full Zip64 field would
+        // still fit; here the entry is small.
+        put(zip, "x", "y");
+        zip.close();
+    }
+    a = parseArchive(path);
+    EXPECT_EQ(a.entries[0].centralExtra.size(), 112u + 65535 - 28 - 112);
 }
 
 TEST_F(ZipWriter, DirectlyWrittenEntries) {
@@ -231,7 +517,53 @@ TEST_F(ZipWriter, DirectlyWrittenEntries) {
     EXPECT_EQ(a.find("given-crc")->central.crc32, 0x352441C2u);
 }
 
-TEST_F(ZipWriter, MoveAndReset) {
+// With a key, the direct stream is encrypted once: the entry reads back through one
+// decryption, with the plaintext length as its size and the stored bytes' CRC.
+TEST_F(ZipWriter, DirectlyWrittenEntriesOfAnEncryptedArchive) {
+    std::string data = patternBytes(100000, 6);
+    {
+        KQUZipArchiveOutputStream zip(path, testKey());
+        auto direct = zip.beginUncompressedUnknownSizeEntry("direct");
+        EXPECT_FALSE(direct->canSeek());
+        direct->writeBuffer(data.data(), 777);
+        direct->writeBuffer(data.data() + 777, static_cast<uint32_t>(data.size() - 777));
+        EXPECT_EQ(direct->offset(), static_cast<int64_t>(data.size()));
+        zip.setCrc32ForCurrentEntry(1234);  // ignored: the CRC is the stored bytes'
+        direct->close();                    // does not close the archive
+        put(zip, "after", "after");
+        zip.close();
+    }
+    ParsedArchive a = parseArchive(path);
+    const ParsedEntry* direct = a.find("direct");
+    ASSERT_TRUE(direct);
+    EXPECT_EQ(direct->uncompressedSize, data.size());
+    EXPECT_EQ(direct->compressedSize,
+              KQUCryptoOutputStream::encodedLengthForDataLength(data.size(), *testKey()));
+    EXPECT_EQ(direct->central.crc32, crcOf(direct->stored));
+    EXPECT_EQ(entryContents(*direct, testKey()), data);
+    EXPECT_EQ(entryContents(*a.find("after"), testKey()), "after");
+}
+
+TEST_F(ZipWriter, EncryptedStoredEntriesReuseFreedSpace) {
+    KQUZipArchiveOutputStream zip(path, testKey());
+    put(zip, "a", std::string(500, 'a'));
+    put(zip, "b", std::string(20, 'b'));
+    put(zip, "c", std::string(500, 'c'));
+    zip.removeEntry("a");
+    EXPECT_EQ(zip.freeBytes(), 575u);
+    put(zip, "d", std::string(400, 'd'));
+    EXPECT_EQ(zip.entries().back()->offset, 0u);
+    zip.beginEntry("e", true, 0);
+    EXPECT_EQ(zip.freeBytes(), 575u - 479);
+    zip.close();
+    ParsedArchive a = parseArchive(path);
+    EXPECT_EQ(entryContents(*a.find("d"), testKey()), std::string(400, 'd'));
+    EXPECT_EQ(entryContents(*a.find("c"), testKey()), std::string(500, 'c'));
+    EXPECT_EQ(a.entries[1].name, ".QlTrash/00000001");  // unencrypted, stored
+    EXPECT_EQ(a.entries[1].central.compressionMethod, 0);
+}
+
+TEST_F(ZipWriter, MoveResetAndDescription) {
     std::string moved = dir.file("moved.zip");
     KQUZipArchiveOutputStream zip(path);
     put(zip, "one", "1");
@@ -249,10 +581,16 @@ TEST_F(ZipWriter, MoveAndReset) {
     EXPECT_TRUE(again.entryNames().empty());
     EXPECT_EQ(fileSize(path), 0u);
     put(again, "kept", "kept");
+    EXPECT_EQ(again.entries().back()->description(),
+              fmt::format(
+                  "<KQUZipOutputEntry {}: name=kept, isCompressed=no, compressedSize=0, uncompressedSize=4, "
+                  "offset=0>",
+                  static_cast<const void*>(again.entries().back().get())));
     again.close();
     ParsedArchive a = parseArchive(path);
     ASSERT_EQ(a.entries.size(), 1u);
     EXPECT_EQ(entryContents(a.entries[0]), "kept");
+    EXPECT_EQ(KQUZipArchiveOutputStream::approximateBytesForEntryHeaderWithName("héllo"), 36u);
 }
 
 TEST(ZipDeflateStream, MatchesZlibAndRefusesWritesAfterFinishing) {
@@ -326,8 +664,10 @@ TEST_F(ZipWriter, EntriesAtPathReadTheFinishedFileWithoutParsingIt) {
         zip.close();
         auto entries = zip.entriesAtPath(finalPath);
         ASSERT_EQ(entries.size(), 4u);  // the free-space entry included
+        EXPECT_EQ(dataOf(entries["a.txt"]), "alpha");
         EXPECT_EQ(dataOf(entries["b.xml"]), text);
         EXPECT_EQ(dataOf(entries["d.bin"]), "d");
+        EXPECT_TRUE(entries["b.xml"]->isCompressed());
         EXPECT_EQ(entries["a.txt"]->isEncrypted(), key != nullptr);
         std::filesystem::remove(finalPath);
     }
@@ -368,36 +708,3 @@ TEST_F(ZipWriter, EveryKindOfPackageReadsBackThroughTheReader) {
                   std::string::npos);
     }
 }
-TEST_F(ZipWriter, RemovingTheCurrentEntryRemovesItEvenWhenANameRepeats) {
-    KQUZipArchiveOutputStream zip(path);
-    put(zip, "same", std::string(100, '1'));
-    put(zip, "other", std::string(100, 'o'));
-    put(zip, "same", std::string(100, '2'));
-    zip.removeEntry("same");  // the current one, at the end of the file
-    EXPECT_EQ(fileSize(path), 134u + 135);
-    zip.close();
-    ParsedArchive a = parseArchive(path);
-    ASSERT_EQ(a.entries.size(), 2u);
-    EXPECT_EQ(entryContents(*a.find("same")), std::string(100, '1'));
-}
-
-// Ranges recorded after the last finished entry, one of them reaching the end of the
-// file: close settles the list once and covers each range exactly once.
-TEST_F(ZipWriter, CloseSettlesFreeRangesBeforeCoveringThem) {
-    KQUZipArchiveOutputStream zip(path);
-    for (const char* name : {"k", "a", "m", "b", "c", "d"}) put(zip, name, std::string(100, name[0]));
-    zip.removeEntry("d");  // last: cut, c becomes last
-    zip.removeEntry("b");  // ranges in the order [b], [a]
-    zip.removeEntry("a");
-    zip.removeEntry("c");  // last: cut; [b] now reaches the end of the file
-    zip.close();
-    ParsedArchive a = parseArchive(path);
-    std::vector<std::string> names;
-    for (const auto& e : a.entries) names.push_back(e.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"k", ".QlTrash/00000001", "m"}));
-    EXPECT_EQ(a.entries[1].offset, 131u);
-    EXPECT_EQ(a.entries[1].compressedSize, 131u - 47);
-    EXPECT_EQ(a.directoryOffset, 393u);
-    EXPECT_EQ(entryContents(a.entries[2]), std::string(100, 'm'));
-}
-

@@ -33,6 +33,22 @@ std::string readAll(KQUInputStream& stream, uint32_t chunk = 4096) {
     return all;
 }
 
+TEST(ZipReaderEntry, DeflatedMegabyteInOneRead) {
+    std::string big = test::patternBytes(1 << 20, 4).substr(0, 700'000) + std::string(348'576, 'z');
+    auto archive = open(buildArchive({{.name = "big", .data = big, .deflate = true}}));
+    auto entry = archive.entryWithName("big");
+    auto stream = entry->inputStream();
+    std::string out(big.size(), '\0');
+    EXPECT_EQ(stream->readToBuffer(out.data(), static_cast<uint32_t>(out.size())), big.size());
+    EXPECT_EQ(out, big);
+    EXPECT_EQ(stream->readToBuffer(out.data(), 10), 0u);
+    EXPECT_EQ(contents(entry), big);
+    // Lent blocks are never larger than the output buffer.
+    auto lending = std::dynamic_pointer_cast<KQUBufferedInputStreamProtocol>(entry->inputStream());
+    const char* block = nullptr;
+    EXPECT_EQ(lending->readToOwnBuffer(&block, UINT32_MAX), 262144u);
+}
+
 TEST(ZipReaderEntry, CrcMismatchIsDetected) {
     // Flip one bit of each entry's data: the central directory still describes the
     // original bytes.
@@ -110,11 +126,18 @@ TEST(ZipReaderEntry, LocalHeaders) {
     EXPECT_KQU_THROW(open(bytes).entryWithName("a")->inputStream(), "KQUZipEntryError", "");
 }
 
-// A request for no bytes is not the end of an inflating stream.
-TEST(ZipReaderEntry, ARequestForNoBytesIsNotTheEnd) {
-    auto archive = open(buildArchive({{.name = "t", .data = "text", .deflate = true}}));
-    auto reading = archive.entryWithName("t")->inputStream();
+TEST(ZipReaderEntry, EmptyEntries) {
+    auto archive =
+        open(buildArchive({{.name = "s", .data = ""}, {.name = "d", .data = "", .deflate = true}}));
+    EXPECT_EQ(contents(archive.entryWithName("s")), "");
+    EXPECT_EQ(contents(archive.entryWithName("d")), "");
+    auto stream = archive.entryWithName("d")->inputStream();
     char byte;
+    EXPECT_EQ(stream->readToBuffer(&byte, 1), 0u);
+
+    // A request for no bytes is not the end of the stream.
+    auto text = open(buildArchive({{.name = "t", .data = "text", .deflate = true}}));
+    auto reading = text.entryWithName("t")->inputStream();
     EXPECT_EQ(reading->readToBuffer(&byte, 0), 0u);
     EXPECT_EQ(readAll(*reading), "text");
 }
@@ -202,6 +225,75 @@ TEST(ZipReaderEntry, CopyToFile) {
     EXPECT_KQU_THROW(archive.entryWithName("bad")->copyToFile(dir.file("bad")), "KQUZipEntryError", "");
     EXPECT_EQ(test::readFile(dir.file("bad")), "previous");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+TEST(ZipReaderEntry, ReadsFromSeveralThreads) {
+    test::TempDir dir;
+    std::vector<TestEntry> entries;
+    for (int i = 0; i < 16; ++i)
+        entries.push_back({.name = fmt::format("e{}", i),
+                           .data = test::patternBytes(100'000 + i, i),
+                           .deflate = i % 2 == 0});
+    test::writeFile(dir.file("a.zip"), buildArchive(entries));
+    KQUZipArchive archive(dir.file("a.zip"));
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 4; ++round) {
+                for (int i = 0; i < 16; ++i) {
+                    auto entry = archive.entryWithName(fmt::format("e{}", (i + t) % 16));
+                    auto data = entry->data();
+                    good += std::string(data->begin(), data->end()) ==
+                            test::patternBytes(100'000 + (i + t) % 16, (i + t) % 16);
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(good.load(), 4 * 4 * 16);
+}
+
+TEST(ZipReaderEntry, InflatingStreamOnAnyStream) {
+    std::string text = test::patternBytes(10'000, 1) + std::string(10'000, 'a');
+    KQUZipInflateInputStream stream(KQUMemoryInputStream::create(KQUMakeData(test::rawDeflate(text))));
+    EXPECT_FALSE(stream.canSeek());
+    EXPECT_EQ(readAll(stream, 777), text);
+    EXPECT_EQ(stream.offset(), 20'000);
+    EXPECT_ASSERTION_FAILURE(stream.seekToOffset(0));
+}
+
+TEST(ZipReaderCrc, MatchesZlibForAllLengthsAndAlignments) {
+    std::string bytes = test::patternBytes(5000, 12);
+    for (size_t start = 0; start < 40; start += 3) {
+        for (size_t length : {0, 1, 15, 16, 63, 64, 65, 127, 128, 1000, 4095, 4900}) {
+            if (start + length > bytes.size()) continue;
+            std::string piece = bytes.substr(start, length);
+            EXPECT_EQ(KQUZipCrc32(0, piece.data(), piece.size()), test::zlibCrc(piece))
+                << start << " " << length;
+        }
+    }
+    // Continuing a CRC across pieces.
+    uint32_t crc = KQUZipCrc32(0, bytes.data(), 1000);
+    crc = KQUZipCrc32(crc, bytes.data() + 1000, 4000);
+    EXPECT_EQ(crc, test::zlibCrc(bytes));
+    EXPECT_EQ(KQUZipCrc32(0, "123456789", 9), 0xCBF43926u);  // the standard check value
+
+    // Every implementation this processor can run, not only the one chosen for it.
+    std::string big = test::patternBytes(70'000, 13);
+    for (const char* implementation : {"vpclmulqdq", "pclmulqdq", "zlib"}) {
+        uint32_t result = 0;
+        if (!KQUZipCrc32Using(implementation, 0, big.data(), big.size(), &result)) continue;
+        EXPECT_EQ(result, test::zlibCrc(big)) << implementation;
+        for (size_t length : {0, 63, 64, 255, 256, 257, 4111}) {
+            ASSERT_TRUE(KQUZipCrc32Using(implementation, 7, big.data() + 3, length, &result));
+            EXPECT_EQ(result, static_cast<uint32_t>(crc32(7, reinterpret_cast<const Bytef*>(big.data() + 3),
+                                                          static_cast<uInt>(length))))
+                << implementation << " " << length;
+        }
+    }
+    uint32_t unused;
+    EXPECT_FALSE(KQUZipCrc32Using("no such thing", 0, big.data(), 1, &unused));
 }
 
 }  // namespace

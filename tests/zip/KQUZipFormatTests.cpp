@@ -9,7 +9,6 @@
 #include <fmt/format.h>
 
 #include <string>
-#include <tuple>
 
 #include "kqutility/zip/KQUZipFormat.h"
 #include "tests/support/KQUTestSupport.h"
@@ -19,6 +18,7 @@ using kqu::test::fromHex;
 using kqu::test::toHex;
 
 namespace {
+
 
 constexpr uint32_t kTime = 0x386570E4;  // 2008-03-05 14:07:09
 
@@ -99,6 +99,30 @@ TEST(KQUZipFormat, CentralHeaderAtZip64Boundaries) {
               "000000400100000000000040010000000000004001000000");
 }
 
+TEST(KQUZipFormat, FirstCentralHeaderCarriesLibraryFieldsAfterZip64) {
+    KQUData verifier;
+    for (int i = 0; i < 104; ++i) verifier.push_back(static_cast<uint8_t>(i));
+    KQUData lib;
+    EXPECT_EQ(KQUZipAppendLibraryExtraField(lib, KQUZipPassphraseVerifierExtraFieldID,
+                                            KQUZipPassphraseVerifierExtraFieldSignature, verifier),
+              112u);
+    EXPECT_EQ(centralHex(entry(0x636C, 1, 5ull << 30, 100, 0), "first", lib),
+              "504b01023e00140000006c63e470653801000000ffffffff6400000005007c00000000000000000000000000000066"
+              "697273740100"
+              "080000000040010000006d636c00716c7076000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c"
+              "1d1e1f2021"
+              "22232425262728292a2b2c2d2e2f303132333435363738393a3b3c3d3e3f404142434445464748494a4b4c4d4e4f50"
+              "5152535455"
+              "565758595a5b5c5d5e5f6061626364656667");
+
+    KQUData hint;
+    const std::string text = "hint!";
+    KQUZipAppendLibraryExtraField(hint, KQUZipPassphraseHintExtraFieldID,
+                                  KQUZipPassphraseHintExtraFieldSignature,
+                                  {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+    EXPECT_EQ(toHex(hint), "6e630900716c706868696e7421");
+}
+
 TEST(KQUZipFormat, EndOfArchiveAtZip64Boundaries) {
     EXPECT_EQ(endHex(65534, 65534 * 50, 1000), "504b050600000000fefffeff9cff3100e80300000000");
     // 65535 entries: the count itself is the escape, so Zip64 records come first.
@@ -118,6 +142,78 @@ TEST(KQUZipFormat, EndOfArchiveAtZip64Boundaries) {
         "504b06062c000000000000003e0014000000000000000000030000000000000003000000000000006400000000000000ffff"
         "ff"
         "ff00000000504b060700000000630000000100000001000000504b05060000000003000300ffffffffffffffff0000");
+}
+
+TEST(KQUZipFormat, DataDescriptors) {
+    KQUData out;
+    EXPECT_EQ(KQUZipAppendDataDescriptor(out, {0xDEADBEEF, 100, 200}, false), 16u);
+    EXPECT_EQ(toHex(out), "504b0708efbeadde64000000c8000000");
+    out.clear();
+    EXPECT_EQ(KQUZipAppendDataDescriptor(out, {0xDEADBEEF, 5ull << 30, (5ull << 30) + 7}, true), 24u);
+    EXPECT_EQ(toHex(out), "504b0708efbeadde00000040010000000700004001000000");
+    auto d = KQUZipDecodeDataDescriptor(out, true);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->uncompressedSize, (5ull << 30) + 7);
+    EXPECT_FALSE(KQUZipDecodeDataDescriptor(std::span(out).first(23), true));
+    EXPECT_TRUE(KQUZipDecodeDataDescriptor(std::span(out).first(16), false));
+}
+
+// An archive written by Python's zipfile: one stored entry "doc/a.txt" holding "hello world".
+TEST(KQUZipFormat, DecodesForeignArchive) {
+    const KQUData zip = fromHex(
+        "504b0304140000000000e470653885114a0d0b0000000b00000009000000646f632f612e74787468656c6c6f20776f726c64"
+        "504b0102"
+        "1403140000000000e470653885114a0d0b0000000b000000090000000000000000000000800100000000646f632f612e7478"
+        "74504b05"
+        "06000000000100010037000000320000000000");
+    auto end = KQUZipDecodeEndOfCentralDirectory(std::span(zip).last(22));
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->totalEntries, 1);
+    EXPECT_EQ(end->centralDirectorySize, 0x37u);
+    EXPECT_EQ(end->centralDirectoryOffset, 0x32u);
+
+    auto central = KQUZipDecodeCentralFileHeaderRecord(std::span(zip).subspan(end->centralDirectoryOffset));
+    ASSERT_TRUE(central);
+    EXPECT_EQ(central->header.versionMadeBy, 0x0314);
+    EXPECT_EQ(central->header.crc32, 0x0D4A1185u);
+    EXPECT_EQ(central->header.dosTime, kTime);
+    EXPECT_EQ(central->header.externalFileAttributes, 0x01800000u);
+    EXPECT_EQ(std::string(central->fileName.begin(), central->fileName.end()), "doc/a.txt");
+    EXPECT_TRUE(central->extraField.empty());
+    EXPECT_EQ(central->header.recordSize(), end->centralDirectorySize);
+
+    auto local = KQUZipDecodeLocalFileHeaderRecord(zip);
+    ASSERT_TRUE(local);
+    EXPECT_EQ(local->header.compressedSize, 11u);
+    EXPECT_EQ(std::string(local->fileName.begin(), local->fileName.end()), "doc/a.txt");
+    auto data = std::span(zip).subspan(local->header.recordSize(), local->header.compressedSize);
+    EXPECT_EQ(KQUCrc32Update(0, data.data(), data.size()), central->header.crc32);
+
+    auto decoded = KQUZipDosTimeFromTm([] {
+        std::tm t{};
+        t.tm_year = 108, t.tm_mon = 2, t.tm_mday = 5, t.tm_hour = 14, t.tm_min = 7, t.tm_sec = 9;
+        return t;
+    }());
+    EXPECT_EQ(decoded, local->header.dosTime);
+}
+
+TEST(KQUZipFormat, DecodesWhatItEncodes) {
+    KQUData out;
+    KQUZipAppendEndOfArchive(out, 70000, 0x1'0000'0001ull, 0x2'0000'0000ull);
+    auto zip64 = KQUZipDecodeZip64EndOfCentralDirectory(out);
+    ASSERT_TRUE(zip64);
+    EXPECT_EQ(zip64->remainingRecordSize, 44u);
+    EXPECT_EQ(zip64->totalEntries, 70000u);
+    EXPECT_EQ(zip64->centralDirectorySize, 0x1'0000'0001ull);
+    EXPECT_EQ(zip64->centralDirectoryOffset, 0x2'0000'0000ull);
+    auto locator = KQUZipDecodeZip64EndOfCentralDirectoryLocator(std::span(out).subspan(56));
+    ASSERT_TRUE(locator);
+    EXPECT_EQ(locator->zip64RecordOffset, 0x3'0000'0001ull);
+    EXPECT_EQ(locator->totalDisks, 1u);
+    auto end = KQUZipDecodeEndOfCentralDirectory(std::span(out).subspan(76));
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->totalEntries, 0xFFFF);
+    EXPECT_EQ(end->centralDirectoryOffset, 0xFFFFFFFFu);
 }
 
 TEST(KQUZipFormat, DecodersRefuseShortOrForeignInput) {
@@ -141,8 +237,10 @@ TEST(KQUZipFormat, DecodersRefuseShortOrForeignInput) {
 
     // The wrong record, or a damaged signature.
     EXPECT_FALSE(KQUZipDecodeCentralFileHeader(std::span(local)));
+    EXPECT_FALSE(KQUZipDecodeLocalFileHeader(std::span(central)));
     local[1] ^= 1;
     EXPECT_FALSE(KQUZipDecodeLocalFileHeader(local));
+    EXPECT_FALSE(KQUZipHasSignature(local, KQUZipLocalFileHeaderSignature));
 
     // A comment length that points past the end of the directory.
     KQUData commented;
@@ -184,11 +282,17 @@ TEST(KQUZipFormat, EncodersRefuseOverlongFieldsBeforeWriting) {
         KQUZipAppendLibraryExtraField(field, KQUZipEncryptedDocumentUuidExtraFieldID,
                                       KQUZipEncryptedDocumentUuidExtraFieldSignature, KQUData(65532, 0)),
         "KQUZipOutputError", "Extra field 0x636F is too long");
+    EXPECT_TRUE(field.empty());
+    EXPECT_EQ(
+        KQUZipAppendLibraryExtraField(field, KQUZipEncryptedDocumentUuidExtraFieldID,
+                                      KQUZipEncryptedDocumentUuidExtraFieldSignature, KQUData(65531, 0)),
+        65539u);
+
     EXPECT_KQU_THROW(KQUZipAppendCentralFileHeader(field, {}, "c", {}, KQUData(65536, 'c')),
                      "KQUZipOutputError", "Comment of file c is too long");
     EXPECT_KQU_THROW(KQUZipAppendEndOfCentralDirectory(field, {}, KQUData(65536, 'c')), "KQUZipOutputError",
                      "Archive comment is too long");
-    EXPECT_TRUE(field.empty());
+    EXPECT_EQ(field.size(), 65539u);
 }
 
 TEST(KQUZipFormat, ExtraFieldWalkAndZip64Values) {
@@ -238,12 +342,58 @@ TEST(KQUZipFormat, ExtraFieldWalkAndZip64Values) {
     EXPECT_EQ(toHex(KQUZipZip64LocalExtraField()), "0100100000000000000000000000000000000000");
 }
 
+TEST(KQUZipFormat, FreeSpaceEntryNames) {
+    EXPECT_EQ(KQUZipFreeSpaceEntryName(1), ".QlTrash/00000001");
+    EXPECT_EQ(KQUZipFreeSpaceEntryName(10), ".QlTrash/0000000A");
+    EXPECT_EQ(KQUZipFreeSpaceEntryName(0xFFFFFFFF), ".QlTrash/FFFFFFFF");
+    EXPECT_EQ(KQUZipFreeSpaceEntryName(0xABCDEF).size(), KQUZipFreeSpaceEntryNameLength);
+    EXPECT_TRUE(KQUZipIsFreeSpaceEntryName(".QlTrash/0000000A"));
+    EXPECT_FALSE(KQUZipIsFreeSpaceEntryName(".QlTrash/0000000a"));
+    EXPECT_FALSE(KQUZipIsFreeSpaceEntryName(".QlTrash/000000001"));
+    EXPECT_FALSE(KQUZipIsFreeSpaceEntryName("QlTrash/000000001"));
+}
+
+TEST(KQUZipFormat, DosTimes) {
+    auto dos = [](int year, int month, int day, int hour, int minute, int second) {
+        std::tm t{};
+        t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day;
+        t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second;
+        return KQUZipDosTimeFromTm(t);
+    };
+    EXPECT_EQ(dos(2008, 3, 5, 14, 7, 9), 0x386570E4u);
+    // Values from zipfile's packing: odd seconds round down, the field's last year.
+    EXPECT_EQ(dos(2024, 2, 29, 13, 45, 31), 0x585D6DAFu);
+    EXPECT_EQ(dos(2107, 12, 31, 23, 59, 59), 0xFF9FBF7Du);
+    // The floor: 1980 and earlier are written as 1981 (years since 1980 at least 1).
+    EXPECT_EQ(dos(1980, 1, 1, 0, 0, 0), 0x02210000u);
+    EXPECT_EQ(dos(1975, 1, 1, 0, 0, 1), 0x02210000u);
+    // Beyond the last year the year field stays at its largest instead of wrapping.
+    EXPECT_EQ(dos(2200, 12, 31, 23, 59, 59), 0xFF9FBF7Du);
+
+    auto t = KQUZipDecodeDosTime(0x585D6DAF);
+    EXPECT_EQ(t.year, 2024);
+    EXPECT_EQ(t.month, 2);
+    EXPECT_EQ(t.day, 29);
+    EXPECT_EQ(t.hour, 13);
+    EXPECT_EQ(t.minute, 45);
+    EXPECT_EQ(t.second, 30);
+
+    // The clock: equal to the DOS form of now, broken down locally.
+    std::time_t before = std::time(nullptr);
+    uint32_t now = KQUZipCurrentDosTime();
+    std::time_t after = std::time(nullptr);
+    EXPECT_TRUE(now == KQUZipDosTimeFromTime(before) || now == KQUZipDosTimeFromTime(after));
+    EXPECT_GE(KQUZipDecodeDosTime(now).year, 2024);
+}
+
 TEST(KQUZipFormat, Crc32Combine) {
     const std::string a = "The quick brown fox ", b = "jumps over the lazy dog";
     EXPECT_EQ(KQUCrc32Update(0, a.data(), a.size()), 0x88B075E2u);
     EXPECT_EQ(KQUCrc32Update(0, b.data(), b.size()), 0x18786794u);
     EXPECT_EQ(KQUCrc32Combine(0x88B075E2, 0x18786794, static_cast<int64_t>(b.size())), 0x414FA339u);
-    EXPECT_EQ(KQUCrc32Combine(0x88B075E2, 0, 0), 0x88B075E2u);  // length 0: crc1 unchanged
+    // Empty first block; length 0 returns crc1 unchanged.
+    EXPECT_EQ(KQUCrc32Combine(0, 0x18786794, static_cast<int64_t>(b.size())), 0x18786794u);
+    EXPECT_EQ(KQUCrc32Combine(0x88B075E2, 0, 0), 0x88B075E2u);
     EXPECT_KQU_THROW(KQUCrc32Combine(1, 2, -1), NSInvalidArgumentException,
                      "Negative length for CRC-32 combination.");
 
