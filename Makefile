@@ -5,14 +5,17 @@
 #                   again under AddressSanitizer and UndefinedBehaviorSanitizer, fuzz
 #                   briefly; prints each stage's time at the end (scripts/test-all)
 #   make fuzz       a longer fuzzing run (KQU_FUZZ_SECONDS, default 600, shared by all targets)
+#   make coverage  build an instrumented tree, run every test but the `large` ones,
+#                  and print line and branch coverage of kqutility/
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+COV_BUILD  ?= build-coverage
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 export BUILD ASAN_BUILD FUZZ_BUILD JOBS CMAKE_ARGS
 
-.PHONY: all deps configure build test test-asan consumer-test demo bench fuzz clean
+.PHONY: all deps configure build test test-asan consumer-test coverage demo bench fuzz clean
 
 all: build
 
@@ -40,6 +43,21 @@ test-asan: deps
 consumer-test: build
 	@scripts/consumer-test $(BUILD)
 
+# -O0 keeps every line its own so the figures mean what they say; the `large` tests
+# only repeat paths the others reach, at many times the cost under instrumentation.
+# Absolute profile paths let gcov find the sources when a compiler launcher such as
+# ccache has made the command lines relative.
+coverage: deps
+	cmake -S . -B $(COV_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKQU_BUILD_BENCH=OFF \
+	  -DCMAKE_CXX_FLAGS="--coverage -fprofile-abs-path" -DCMAKE_CXX_FLAGS_DEBUG="-O0 -g" \
+	  -DCMAKE_EXE_LINKER_FLAGS="--coverage" -DCMAKE_SHARED_LINKER_FLAGS="--coverage" $(CMAKE_ARGS)
+	cmake --build $(COV_BUILD) -j $(JOBS)
+	find $(COV_BUILD) -name '*.gcda' -delete
+	cd $(COV_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 1800 -LE large
+	gcovr --root . --filter 'kqutility/' --object-directory $(COV_BUILD) \
+	  --exclude-unreachable-branches --exclude-throw-branches --print-summary \
+	  --txt $(COV_BUILD)/coverage.txt $(COV_BUILD)
+
 demo: build
 	@scripts/demo $(BUILD)/kqu
 
@@ -50,4 +68,4 @@ fuzz: deps
 	@KQU_FUZZ_SECONDS=$${KQU_FUZZ_SECONDS:-600} scripts/run-fuzz
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(COV_BUILD)

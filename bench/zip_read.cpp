@@ -10,8 +10,8 @@
 //
 // Baseline and reader alternate within each benchmark iteration, and each side's best
 // pass counts, so that other load on the machine affects both alike. The packages are
-// written to a scratch folder once, by a minimal writer here (local headers, data,
-// central directory, end record), and are in the page cache while measured.
+// written to a scratch folder once, by the tests' byte builder (independent of the
+// library's writer), and are in the page cache while measured.
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/stat.h>
@@ -32,6 +32,7 @@
 
 #include "kqutility/zip/KQUZipArchive.h"
 #include "kqutility/zip/KQUZipCrc32.h"
+#include "tests/support/KQUZipTestBuilder.h"
 
 namespace {
 
@@ -48,15 +49,6 @@ struct Package {
     std::vector<Entry> entries;
     uint64_t uncompressedTotal = 0;
 };
-
-void put16(std::string& s, uint32_t v) {
-    s.push_back(static_cast<char>(v));
-    s.push_back(static_cast<char>(v >> 8));
-}
-void put32(std::string& s, uint32_t v) {
-    put16(s, v & 0xffff);
-    put16(s, v >> 16);
-}
 
 std::string scratchDirectory() {
     static std::string dir = [] {
@@ -94,20 +86,6 @@ std::string textBlock(std::mt19937& random, size_t size) {
     return out;
 }
 
-std::string rawDeflate(const std::string& in) {
-    z_stream z{};
-    deflateInit2(&z, 1, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, in.size()), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    z.avail_in = static_cast<uInt>(in.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 // Writes a package whose entries come from make(i) until it holds targetSize bytes or count
 // entries.
 template <typename Make>
@@ -115,82 +93,22 @@ Package writePackage(const std::string& name, uint64_t targetSize, size_t count,
     Package package;
     package.path = scratchDirectory() + "/" + name;
     FILE* file = std::fopen(package.path.c_str(), "wb");
-    std::string directory;
+    kqu::test::ZipByteBuilder builder;
     uint64_t offset = 0;
     for (size_t i = 0; offset < targetSize && i < count; ++i) {
         std::string data = make(i);
-        std::string stored = deflate ? rawDeflate(data) : data;
-        uint32_t crc = kqu::KQUZipCrc32(0, data.data(), data.size());
-        std::string entryName = fmt::format("entry{:06}", i);
-        std::string header;
-        put32(header, 0x04034B50);
-        put16(header, 20);
-        put16(header, 0);
-        put16(header, deflate ? 8 : 0);
-        put32(header, 0);
-        put32(header, crc);
-        put32(header, static_cast<uint32_t>(stored.size()));
-        put32(header, static_cast<uint32_t>(data.size()));
-        put16(header, static_cast<uint32_t>(entryName.size()));
-        put16(header, 0);
-        header += entryName;
-        std::fwrite(header.data(), 1, header.size(), file);
-        std::fwrite(stored.data(), 1, stored.size(), file);
-        package.entries.push_back({offset + header.size(), stored.size(), data.size()});
+        kqu::test::TestEntry entry{.name = fmt::format("entry{:06}", i), .data = data, .deflate = deflate};
+        if (deflate) entry.stored = kqu::test::rawDeflate(data, 1);
+        uint64_t storedSize = entry.stored ? entry.stored->size() : data.size();
+        std::string record = builder.add(entry);
+        std::fwrite(record.data(), 1, record.size(), file);
+        package.entries.push_back({offset + record.size() - storedSize, storedSize, data.size()});
         package.uncompressedTotal += data.size();
-        put32(directory, 0x02014B50);
-        put16(directory, 62);
-        put16(directory, 20);
-        put16(directory, 0);
-        put16(directory, deflate ? 8 : 0);
-        put32(directory, 0);
-        put32(directory, crc);
-        put32(directory, static_cast<uint32_t>(stored.size()));
-        put32(directory, static_cast<uint32_t>(data.size()));
-        put16(directory, static_cast<uint32_t>(entryName.size()));
-        put16(directory, 0);
-        put16(directory, 0);
-        put16(directory, 0);
-        put16(directory, 0);
-        put32(directory, 0);
-        put32(directory, static_cast<uint32_t>(offset));
-        directory += entryName;
-        offset += header.size() + stored.size();
+        offset += record.size();
     }
-    std::string end;
-    put32(end, 0x06054B50);
-    put16(end, 0);
-    put16(end, 0);
-    size_t n = package.entries.size();
-    put16(end, n > 0xFFFE ? 0xFFFF : static_cast<uint32_t>(n));
-    put16(end, n > 0xFFFE ? 0xFFFF : static_cast<uint32_t>(n));
-    put32(end, static_cast<uint32_t>(directory.size()));
-    put32(end, static_cast<uint32_t>(offset));
-    put16(end, 0);
-    if (n > 0xFFFE) {
-        // Zip64 end record and locator for the large directory.
-        std::string z64;
-        put32(z64, 0x06064B50);
-        put32(z64, 44);
-        put32(z64, 0);
-        put16(z64, 62);
-        put16(z64, 20);
-        put32(z64, 0);
-        put32(z64, 0);
-        for (uint64_t v : {uint64_t{n}, uint64_t{n}, uint64_t{directory.size()}, offset}) {
-            put32(z64, static_cast<uint32_t>(v));
-            put32(z64, static_cast<uint32_t>(v >> 32));
-        }
-        put32(z64, 0x07064B50);
-        put32(z64, 0);
-        uint64_t recordOffset = offset + directory.size();
-        put32(z64, static_cast<uint32_t>(recordOffset));
-        put32(z64, static_cast<uint32_t>(recordOffset >> 32));
-        put32(z64, 1);
-        end = z64 + end;
-    }
-    std::fwrite(directory.data(), 1, directory.size(), file);
-    std::fwrite(end.data(), 1, end.size(), file);
+    // Zip64 end records only where the entry count needs them.
+    std::string tail = builder.finish({.zip64End = package.entries.size() > 0xFFFE});
+    std::fwrite(tail.data(), 1, tail.size(), file);
     std::fclose(file);
     return package;
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "kqutility/crypto/KQUCryptoKey.h"
-#include "tests/crypto/KQUCryptoTestSupport.h"
+#include "tests/support/KQUCryptoTestSupport.h"
 #include "tests/support/KQUTestSupport.h"
 
 namespace kqu::test {

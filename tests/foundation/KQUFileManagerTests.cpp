@@ -41,15 +41,6 @@ TEST(FileManager, AttributesFollowLinksOnRequest) {
     EXPECT_FALSE(KQUAttributesOfItem(dir.file("none")));
 }
 
-TEST(FileManager, PathPieces) {
-    EXPECT_EQ(KQULastPathComponent("/a/b/c.zip"), "c.zip");
-    EXPECT_EQ(KQULastPathComponent("/a/b/"), "b");
-    EXPECT_EQ(KQULastPathComponent("plain"), "plain");
-    EXPECT_EQ(KQUDirectoryOfPath("/a/b/c.zip"), "/a/b");
-    EXPECT_EQ(KQUDirectoryOfPath("c.zip"), ".");
-    EXPECT_EQ(KQUDirectoryOfPath("/c.zip"), "/");
-}
-
 TEST(FileManager, AtomicWriteCreatesParentsAndLeavesNoTemporary) {
     TempDir dir;
     std::string path = dir.file("x/y/settings");

@@ -1,11 +1,9 @@
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "kqutility/foundation/KQUNotificationCenter.h"
-#include "kqutility/foundation/KQURunLoop.h"
 
 namespace kqu {
 namespace {
@@ -28,21 +26,6 @@ TEST(KQUNotificationCenter, FiltersByNameAndObjectAndKeepsRegistrationOrder) {
     heard.clear();
     center.postNotificationName("Closed", nullptr);
     EXPECT_EQ(heard, (std::vector<std::string>{"all:Closed"}));
-}
-
-TEST(KQUNotificationCenter, CarriesObjectAndUserInfo) {
-    KQUNotificationCenter center;
-    int sender = 0;
-    KQUNotification received;
-    center.addObserver(nullptr, "Progress", nullptr, [&](const KQUNotification& n) { received = n; });
-    center.postNotificationName("Progress", &sender,
-                                {{"fraction", KQUValue(0.5)}, {"stage", KQUValue("Saving")}});
-    EXPECT_EQ(received.name, "Progress");
-    EXPECT_EQ(received.object, &sender);
-    ASSERT_NE(received.userInfo.size(), 0u);
-    EXPECT_EQ(received.userInfo[0].first, "fraction");
-    EXPECT_DOUBLE_EQ(received.userInfo[0].second.doubleValue(), 0.5);
-    EXPECT_EQ(*received.userInfo[1].second.string(), "Saving");
 }
 
 TEST(KQUNotificationCenter, ObserversMayRemoveThemselvesAndOthersDuringDelivery) {
@@ -68,6 +51,36 @@ TEST(KQUNotificationCenter, ObserversMayRemoveThemselvesAndOthersDuringDelivery)
     EXPECT_EQ(calls, (std::vector<int>{2, 4}));
 }
 
+TEST(KQUNotificationCenter, ScopedObserverStopsListeningWhenDestroyedOrMoved) {
+    KQUNotificationCenter center;
+    int count = 0;
+    {
+        KQUScopedObserver observer(center, "N", nullptr, [&](const KQUNotification&) { ++count; });
+        center.postNotificationName("N", nullptr);
+        KQUScopedObserver moved = std::move(observer);
+        observer.reset();  // the moved-from one owns nothing
+        center.postNotificationName("N", nullptr);
+    }
+    center.postNotificationName("N", nullptr);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(center.observerCount(), 0u);
+}
+
+TEST(KQUNotificationCenter, CarriesObjectAndUserInfo) {
+    KQUNotificationCenter center;
+    int sender = 0;
+    KQUNotification received;
+    center.addObserver(nullptr, "Progress", nullptr, [&](const KQUNotification& n) { received = n; });
+    center.postNotificationName("Progress", &sender,
+                                {{"fraction", KQUValue(0.5)}, {"stage", KQUValue("Saving")}});
+    EXPECT_EQ(received.name, "Progress");
+    EXPECT_EQ(received.object, &sender);
+    ASSERT_NE(received.userInfo.size(), 0u);
+    EXPECT_EQ(received.userInfo[0].first, "fraction");
+    EXPECT_DOUBLE_EQ(received.userInfo[0].second.doubleValue(), 0.5);
+    EXPECT_EQ(*received.userInfo[1].second.string(), "Saving");
+}
+
 TEST(KQUNotificationCenter, RemovesByObserverNameAndObject) {
     KQUNotificationCenter center;
     int observer = 0, other = 0, objectA = 0, objectB = 0;
@@ -89,79 +102,6 @@ TEST(KQUNotificationCenter, RemovesByObserverNameAndObject) {
     EXPECT_EQ(center.observerCount(), 1u);
     center.removeObserver(&other);
     EXPECT_EQ(center.observerCount(), 0u);
-}
-
-TEST(KQUNotificationCenter, ScopedObserverStopsListeningWhenDestroyedOrMoved) {
-    KQUNotificationCenter center;
-    int count = 0;
-    {
-        KQUScopedObserver observer(center, "N", nullptr, [&](const KQUNotification&) { ++count; });
-        center.postNotificationName("N", nullptr);
-        KQUScopedObserver moved = std::move(observer);
-        observer.reset();  // the moved-from one owns nothing
-        center.postNotificationName("N", nullptr);
-    }
-    center.postNotificationName("N", nullptr);
-    EXPECT_EQ(count, 2);
-    EXPECT_EQ(center.observerCount(), 0u);
-}
-
-TEST(KQURunLoop, RunsPerformsOnceByOrderThenSchedulingOrderInTheirModes) {
-    KQURunLoop loop;
-    std::vector<std::string> ran;
-    loop.performAtOrder([&] { ran.push_back("late"); }, 500, {NSDefaultRunLoopMode});
-    loop.performAtOrder([&] { ran.push_back("early-1"); }, 10, {NSDefaultRunLoopMode, "Modal"});
-    loop.performAtOrder([&] { ran.push_back("modal-only"); }, 1, {"Modal"});
-    loop.performAtOrder([&] { ran.push_back("early-2"); }, 10, {NSDefaultRunLoopMode});
-
-    EXPECT_EQ(loop.runOneIteration(), 3u);
-    EXPECT_EQ(ran, (std::vector<std::string>{"early-1", "early-2", "late"}));
-    EXPECT_EQ(loop.runOneIteration(), 0u);
-    EXPECT_EQ(loop.pendingPerformCount(), 1u);
-    EXPECT_EQ(loop.runOneIteration("Modal"), 1u);
-    EXPECT_EQ(ran.back(), "modal-only");
-}
-
-TEST(KQURunLoop, CancelledPerformsDoNotRunAndNewOnesWaitForTheNextIteration) {
-    KQURunLoop loop;
-    std::vector<int> ran;
-    KQURunLoop::PerformToken second = 0;
-    loop.performAtOrder(
-        [&] {
-            ran.push_back(1);
-            EXPECT_TRUE(loop.cancelPerform(second));
-            loop.performAtOrder([&] { ran.push_back(3); }, 0, {NSDefaultRunLoopMode});
-        },
-        1, {NSDefaultRunLoopMode});
-    second = loop.performAtOrder([&] { ran.push_back(2); }, 2, {NSDefaultRunLoopMode});
-
-    EXPECT_EQ(loop.runOneIteration(), 1u);
-    EXPECT_EQ(ran, (std::vector<int>{1}));
-    EXPECT_FALSE(loop.cancelPerform(second));
-    EXPECT_EQ(loop.runOneIteration(), 1u);
-    EXPECT_EQ(ran, (std::vector<int>{1, 3}));
-}
-
-TEST(KQURunLoop, EachThreadHasItsOwnRunLoop) {
-    const KQURunLoop* here = KQURunLoop::currentRunLoop().get();
-    const KQURunLoop* there = nullptr;
-    std::thread([&] { there = KQURunLoop::currentRunLoop().get(); }).join();
-    EXPECT_NE(here, there);
-    EXPECT_EQ(here, KQURunLoop::currentRunLoop().get());
-}
-
-TEST(KQUEndOfEvent, CallsInstalledHandlersInOrderUntilRemoved) {
-    std::vector<int> calls;
-    KQUEndOfEventHandlerToken b = 0;
-    KQUEndOfEventHandlerToken a = KQUAddEndOfEventHandler([&] {
-        calls.push_back(1);
-        KQURemoveEndOfEventHandler(b);  // removed before its turn: not called
-    });
-    b = KQUAddEndOfEventHandler([&] { calls.push_back(2); });
-    KQUEndOfEvent();
-    KQURemoveEndOfEventHandler(a);
-    KQUEndOfEvent();
-    EXPECT_EQ(calls, (std::vector<int>{1}));
 }
 
 }  // namespace

@@ -29,20 +29,6 @@ protected:
     std::string contents;
 };
 
-TEST_F(FileStreams, CreatedFromAnOffsetToTheEnd) {
-    auto s = KQUFileInputStream::create(dir.file("hundred"), 30);
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->length(), 70);
-    EXPECT_EQ(read(*s, 1000), contents.substr(30));
-    EXPECT_EQ(s->offset(), 70);
-    auto atEnd = KQUFileInputStream::create(dir.file("hundred"), 100);
-    ASSERT_TRUE(atEnd);
-    EXPECT_EQ(read(*atEnd, 10), "");
-    EXPECT_EQ(KQUFileInputStream::create(dir.file("hundred"), 101), nullptr);
-    EXPECT_EQ(KQUFileInputStream::create(dir.file("missing")), nullptr);
-    EXPECT_EQ(KQUFileInputStream::create("", 0, 0), nullptr);
-}
-
 TEST_F(FileStreams, ReadsOnlyItsRange) {
     auto s = KQUFileInputStream::create(dir.file("hundred"), 10, 20);
     EXPECT_EQ(read(*s, 15), contents.substr(10, 15));
@@ -63,8 +49,8 @@ TEST_F(FileStreams, RangeBeyondTheFileFailsWhenReached) {
 TEST_F(FileStreams, InvalidDescriptorRangesThrowAndCloseTheDescriptor) {
     for (auto [offset, length] : {std::pair<int64_t, int64_t>{0, -1}, {-1, 5}, {INT64_MAX, 1}}) {
         int fd = KQUOpen(dir.file("hundred"), O_RDONLY, 0);
-        EXPECT_KQU_THROW(KQUFileInputStream::createWithFileDescriptor(fd, offset, length), NSInvalidArgumentException,
-                         "Offset and/or length invalid.");
+        EXPECT_KQU_THROW(KQUFileInputStream::createWithFileDescriptor(fd, offset, length),
+                         NSInvalidArgumentException, "Offset and/or length invalid.");
         EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "descriptor left open";
     }
 }
@@ -81,51 +67,6 @@ TEST_F(FileStreams, SeekOutsideTheRangeIsRefusedAndDoesNotMove) {
     EXPECT_EQ(s->offset(), 5);
     EXPECT_EQ(read(*s, 100), contents.substr(15, 15));  // never outside [10, 30)
     EXPECT_TRUE(log.contains("Offset is too large."));
-}
-
-TEST_F(FileStreams, ClosedStreamsRefuseUseAndCloseTwiceHarmlessly) {
-    auto s = KQUFileInputStream::create(dir.file("hundred"));
-    s->close();
-    s->close();
-    char buf[4];
-    EXPECT_ASSERTION_FAILURE((void)s->readToBuffer(buf, 4));
-    EXPECT_ASSERTION_FAILURE(s->seekToOffset(0));
-    s->disableSystemCaching();  // nothing to do once closed
-    EXPECT_EQ(s->closeLocalStream(), nullptr);
-}
-
-TEST_F(FileStreams, DescriptorsAreCloseOnExec) {
-    int fd = KQUOpen(dir.file("hundred"), O_RDONLY, 0);
-    EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
-    int copy = KQUDup(fd);
-    EXPECT_NE(copy, fd);
-    EXPECT_TRUE(::fcntl(copy, F_GETFD) & FD_CLOEXEC);
-    FILE* file = KQUFileOpen(dir.file("hundred"), "r");
-    EXPECT_TRUE(::fcntl(fileno(file), F_GETFD) & FD_CLOEXEC);
-    std::fclose(file);
-    ::close(fd);
-    ::close(copy);
-}
-
-TEST_F(FileStreams, OpenFailuresCarryTheSystemError) {
-    EXPECT_KQU_THROW(KQUOpen(dir.file("none/x"), O_RDONLY, 0), "KQUOpenError",
-                     "Could not open " + dir.file("none/x") + ": No such file or directory");
-    EXPECT_KQU_THROW(KQUFileOpen(dir.file("none/x"), "r"), "KQUFileOpenError", "");
-    EXPECT_KQU_THROW(KQUDup(-1), "KQUDupError", "Could not dup -1: Bad file descriptor");
-    EXPECT_KQU_THROW(KQUFdOpen(-1, "r"), "KQUFdOpenError", "");
-}
-
-TEST_F(FileStreams, CachingSwitches) {
-    auto s = KQUFileInputStream::create(dir.file("hundred"));
-    s->disableSystemCaching();
-    EXPECT_EQ(read(*s, 100), contents);
-    s->enableSystemCaching();
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    ::close(fds[1]);
-    auto piped = KQUFileInputStream::createWithFileDescriptor(fds[0], 0, 0);
-    EXPECT_KQU_THROW(piped->disableSystemCaching(), "KQUFcntlError",
-                     "Could not set F_NOCACHE on read stream.: Illegal seek");
 }
 
 TEST_F(FileStreams, OutputReplacesAnExistingFile) {
@@ -159,6 +100,65 @@ TEST_F(FileStreams, CloseReportsBytesLostAtTheLastFlush) {
     EXPECT_KQU_THROW(out.close(), "KQUFileWriteError", "Could not write: File too large");
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
+}
+
+TEST_F(FileStreams, OpenFailuresCarryTheSystemError) {
+    EXPECT_KQU_THROW(KQUOpen(dir.file("none/x"), O_RDONLY, 0), "KQUOpenError",
+                     "Could not open " + dir.file("none/x") + ": No such file or directory");
+    EXPECT_KQU_THROW(KQUFileOpen(dir.file("none/x"), "r"), "KQUFileOpenError", "");
+    EXPECT_KQU_THROW(KQUDup(-1), "KQUDupError", "Could not dup -1: Bad file descriptor");
+    EXPECT_KQU_THROW(KQUFdOpen(-1, "r"), "KQUFdOpenError", "");
+}
+
+TEST_F(FileStreams, CreatedFromAnOffsetToTheEnd) {
+    auto s = KQUFileInputStream::create(dir.file("hundred"), 30);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->length(), 70);
+    EXPECT_EQ(read(*s, 1000), contents.substr(30));
+    EXPECT_EQ(s->offset(), 70);
+    auto atEnd = KQUFileInputStream::create(dir.file("hundred"), 100);
+    ASSERT_TRUE(atEnd);
+    EXPECT_EQ(read(*atEnd, 10), "");
+    EXPECT_EQ(KQUFileInputStream::create(dir.file("hundred"), 101), nullptr);
+    EXPECT_EQ(KQUFileInputStream::create(dir.file("missing")), nullptr);
+    EXPECT_EQ(KQUFileInputStream::create("", 0, 0), nullptr);
+}
+
+TEST_F(FileStreams, ClosedStreamsRefuseUseAndCloseTwiceHarmlessly) {
+    auto s = KQUFileInputStream::create(dir.file("hundred"));
+    s->close();
+    s->close();
+    char buf[4];
+    EXPECT_ASSERTION_FAILURE((void)s->readToBuffer(buf, 4));
+    EXPECT_ASSERTION_FAILURE(s->seekToOffset(0));
+    s->disableSystemCaching();  // nothing to do once closed
+    EXPECT_EQ(s->closeLocalStream(), nullptr);
+}
+
+TEST_F(FileStreams, DescriptorsAreCloseOnExec) {
+    int fd = KQUOpen(dir.file("hundred"), O_RDONLY, 0);
+    EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    int copy = KQUDup(fd);
+    EXPECT_NE(copy, fd);
+    EXPECT_TRUE(::fcntl(copy, F_GETFD) & FD_CLOEXEC);
+    FILE* file = KQUFileOpen(dir.file("hundred"), "r");
+    EXPECT_TRUE(::fcntl(fileno(file), F_GETFD) & FD_CLOEXEC);
+    std::fclose(file);
+    ::close(fd);
+    ::close(copy);
+}
+
+TEST_F(FileStreams, CachingSwitches) {
+    auto s = KQUFileInputStream::create(dir.file("hundred"));
+    s->disableSystemCaching();
+    EXPECT_EQ(read(*s, 100), contents);
+    s->enableSystemCaching();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[1]);
+    auto piped = KQUFileInputStream::createWithFileDescriptor(fds[0], 0, 0);
+    EXPECT_KQU_THROW(piped->disableSystemCaching(), "KQUFcntlError",
+                     "Could not set F_NOCACHE on read stream.: Illegal seek");
 }
 
 }  // namespace

@@ -7,7 +7,9 @@ using namespace kqu;
 
 namespace {
 
-KQUDataRef tenBytes() { return KQUMakeData("0123456789"); }
+KQUDataRef tenBytes() {
+    return KQUMakeData("0123456789");
+}
 
 TEST(MemoryInputStream, ReadsAndReportsTheEnd) {
     auto s = KQUMemoryInputStream::create(tenBytes());
@@ -24,8 +26,10 @@ TEST(MemoryInputStream, ReadsAndReportsTheEnd) {
 }
 
 TEST(MemoryInputStream, RangeChecksAtCreation) {
-    EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), 8, 3), NSInvalidArgumentException, "Bad data range.");
-    EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), 0, 11), NSInvalidArgumentException, "Bad data range.");
+    EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), 8, 3), NSInvalidArgumentException,
+                     "Bad data range.");
+    EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), 0, 11), NSInvalidArgumentException,
+                     "Bad data range.");
     // An offset near 2^32 must not wrap around to look valid.
     EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), UINT32_MAX, 2), NSInvalidArgumentException,
                      "Bad data range.");
@@ -44,38 +48,6 @@ TEST(MemoryInputStream, NegativeSeekIsRefusedLikeATooLargeOne) {
     char buf[8];
     EXPECT_EQ(s->readToBuffer(buf, 8), 3u);
     EXPECT_EQ(std::string(buf, 3), "789");
-}
-
-TEST(MemoryInputStream, LendsTheDataItselfWithoutCopying) {
-    auto data = tenBytes();
-    auto s = KQUMemoryInputStream::create(data, 2, 8);
-    const char* lent = nullptr;
-    EXPECT_EQ(s->readToOwnBuffer(&lent, 3), 3u);
-    EXPECT_EQ(lent, reinterpret_cast<const char*>(data->data()) + 2);
-    EXPECT_TRUE(s->seekWithinBufferToOffset(8));
-    EXPECT_FALSE(s->seekWithinBufferToOffset(9));
-    EXPECT_EQ(s->readToOwnBuffer(&lent, 3), 0u);
-    // The stream keeps the bytes alive after the caller lets go of them.
-    data.reset();
-    s->seekToOffset(0);
-    EXPECT_EQ(s->readToOwnBuffer(&lent, 3), 3u);
-    EXPECT_EQ(std::string(lent, 3), "234");
-}
-
-TEST(MemoryOutputStream, OffsetCountsBytesAlreadyThere) {
-    auto data = std::make_shared<KQUData>(KQUData{'a', 'b'});
-    KQUMemoryOutputStream s(data);
-    EXPECT_EQ(s.offset(), 2);
-    s.writeBuffer("cde", 3);
-    EXPECT_EQ(s.offset(), 5);
-    EXPECT_EQ(std::string(data->begin(), data->end()), "abcde");
-    EXPECT_FALSE(s.canSeek());
-    EXPECT_ASSERTION_FAILURE(s.seekToOffset(0, SEEK_SET));
-    test::ContinueAfterAssertions continuing;
-    test::LogCapture log;
-    s.seekToOffset(0, SEEK_SET);
-    EXPECT_EQ(s.offset(), 5);
-    EXPECT_TRUE(log.contains("Not implemented"));
 }
 
 }  // namespace

@@ -36,7 +36,9 @@ TempDir::~TempDir() {
 LogCapture::LogCapture() {
     KQUSetLogSink([this](std::string_view m) { mMessages.emplace_back(m); });
 }
-LogCapture::~LogCapture() { KQUSetLogSink(nullptr); }
+LogCapture::~LogCapture() {
+    KQUSetLogSink(nullptr);
+}
 
 bool LogCapture::contains(const std::string& fragment) const {
     for (const auto& m : mMessages)
@@ -110,6 +112,14 @@ int runCommand(const std::string& command, std::string* output) {
     int status = ::pclose(pipe);
     if (output) *output = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+KquRun runKqu(std::string_view arguments, std::string_view prefix) {
+    KquRun run;
+    std::string command =
+        "{ " + std::string(prefix) + " '" KQU_TOOL_PATH "' " + std::string(arguments) + "; } 2>&1";
+    run.status = runCommand(command, &run.output);
+    return run;
 }
 
 }  // namespace kqu::test

@@ -68,7 +68,10 @@ inline std::string toHex(std::string_view bytes) {
     return toHex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 template <typename Bytes>
-    requires requires(const Bytes& b) { b.data(); b.size(); }
+requires requires(const Bytes& b) {
+    b.data();
+    b.size();
+}
 std::string toHex(const Bytes& bytes) {
     return toHex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
@@ -77,17 +80,28 @@ std::string patternBytes(size_t size, uint32_t seed = 1);
 // Runs a shell command, returning its exit status and filling *output with stdout.
 int runCommand(const std::string& command, std::string* output = nullptr);
 
+// Runs the kqu tool with shell-quoted arguments, which may redirect its standard output
+// (">/dev/null"); prefix goes before the tool (variables, "setsid"). The output holds what
+// it wrote to standard output and standard error.
+struct KquRun {
+    int status;
+    std::string output;
+};
+KquRun runKqu(std::string_view arguments, std::string_view prefix = {});
+
 }  // namespace kqu::test
 
 // Expects statement to throw KQUException with the given name (and reason, if not empty).
-#define EXPECT_KQU_THROW(statement, expectedName, expectedReason)                          \
-    do {                                                                                   \
-        try {                                                                              \
-            statement;                                                                     \
-            ADD_FAILURE() << "expected KQUException " << (expectedName);                   \
-        } catch (const ::kqu::KQUException& e) {                                           \
-            EXPECT_EQ(e.name(), std::string(expectedName));                                \
-            if (std::string(expectedReason).size()) { EXPECT_EQ(e.reason(), std::string(expectedReason)); } \
-        }                                                                                  \
+#define EXPECT_KQU_THROW(statement, expectedName, expectedReason)        \
+    do {                                                                 \
+        try {                                                            \
+            statement;                                                   \
+            ADD_FAILURE() << "expected KQUException " << (expectedName); \
+        } catch (const ::kqu::KQUException& e) {                         \
+            EXPECT_EQ(e.name(), std::string(expectedName));              \
+            if (std::string(expectedReason).size()) {                    \
+                EXPECT_EQ(e.reason(), std::string(expectedReason));      \
+            }                                                            \
+        }                                                                \
     } while (0)
 #define EXPECT_ASSERTION_FAILURE(statement) EXPECT_KQU_THROW(statement, "AssertionFailure", "")

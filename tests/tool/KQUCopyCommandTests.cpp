@@ -1,81 +1,58 @@
+// kqu copy: exact copies, never replacing unless asked, one-line errors, nothing left behind.
 #include <gtest/gtest.h>
 
 #include "kqutility/foundation/KQUFileManager.h"
 #include "support/KQUTestSupport.h"
 
-using namespace kqu;
-using kqu::test::TempDir;
-
+namespace kqu::test {
 namespace {
-
-std::string kqu(const std::string& arguments, int* status) {
-    std::string output;
-    *status = test::runCommand(std::string(KQU_TOOL_PATH) + " " + arguments + " 2>&1", &output);
-    return output;
-}
 
 TEST(KquCopy, CopiesExactlyAndRefusesToReplace) {
     TempDir dir;
-    std::string bytes = test::patternBytes(700000, 3);
-    test::writeFile(dir.file("src"), bytes);
-    int status;
-    EXPECT_EQ(kqu("copy " + dir.file("src") + " " + dir.file("dst"), &status),
-              "copied 700000 bytes from " + dir.file("src") + " to " + dir.file("dst") + "\n");
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(test::readFile(dir.file("dst")), bytes);
+    std::string bytes = patternBytes(700000, 3), src = dir.file("src"), other = dir.file("other");
+    writeFile(src, bytes);
+    auto run = runKqu("copy " + src + " " + dir.file("dst"));
+    EXPECT_EQ(run.output, "copied 700000 bytes from " + src + " to " + dir.file("dst") + "\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(readFile(dir.file("dst")), bytes);
 
-    test::writeFile(dir.file("other"), "old");
-    EXPECT_EQ(kqu("copy " + dir.file("src") + " " + dir.file("other"), &status),
-              "kqu: " + dir.file("other") + " exists; use --force to replace it\n");
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(test::readFile(dir.file("other")), "old");
-    kqu("copy --force --quiet " + dir.file("src") + " " + dir.file("other"), &status);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(test::readFile(dir.file("other")), bytes);
+    writeFile(other, "old");
+    run = runKqu("copy " + src + " " + other);
+    EXPECT_EQ(run.output, "kqu: " + other + " exists; use --force to replace it\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readFile(other), "old");
+    EXPECT_EQ(runKqu("copy --force --quiet " + src + " " + other).status, 0);
+    EXPECT_EQ(readFile(other), bytes);
 }
 
 TEST(KquCopy, BadInputGivesOneLineAndLeavesNothingBehind) {
     TempDir dir;
-    int status;
-    EXPECT_EQ(kqu("copy " + dir.file("missing") + " " + dir.file("dst"), &status),
-              "kqu: " + dir.file("missing") + ": no such file\n");
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(kqu("copy " + dir.path() + " " + dir.file("dst"), &status),
-              "kqu: " + dir.path() + ": not a regular file\n");
-    EXPECT_EQ(kqu("copy onlyone", &status), "kqu: usage: kqu copy [--force] [--quiet] SRC DST\n");
-    EXPECT_EQ(kqu("copy --bogus a b", &status), "kqu: unknown option --bogus\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {"copy " + dir.file("missing") + " " + dir.file("dst"),
+         "kqu: " + dir.file("missing") + ": no such file\n"},
+        {"copy " + dir.path() + " " + dir.file("dst"), "kqu: " + dir.path() + ": not a regular file\n"},
+        {"copy onlyone", "kqu: usage: kqu copy [--force] [--quiet] SRC DST\n"},
+        {"copy --bogus a b", "kqu: unknown option --bogus\n"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        auto run = runKqu(arguments);
+        EXPECT_EQ(run.output, message);
+        EXPECT_EQ(run.status, 1) << arguments;
+    }
     std::string listing;
-    test::runCommand("ls -A " + dir.path(), &listing);
+    runCommand("ls -A " + dir.path(), &listing);
     EXPECT_EQ(listing, "");
-    kqu("frobnicate", &status);
-    EXPECT_EQ(status, 2);
+    EXPECT_EQ(runKqu("frobnicate").status, 2);
 }
 
 TEST(KquCopy, UnreadableSourceDoesNotLeaveATemporary) {
     if (::geteuid() == 0) GTEST_SKIP() << "root reads everything";
     TempDir dir;
-    test::writeFile(dir.file("secret"), "x");
+    writeFile(dir.file("secret"), "x");
     ::chmod(dir.file("secret").c_str(), 0);
-    int status;
-    kqu("copy " + dir.file("secret") + " " + dir.file("dst"), &status);
-    EXPECT_EQ(status, 1);
+    EXPECT_EQ(runKqu("copy " + dir.file("secret") + " " + dir.file("dst")).status, 1);
     EXPECT_FALSE(KQUFileExists(dir.file("dst")));
 }
 
-TEST(KquDefaults, WritesReadsAndDeletes) {
-    TempDir dir;
-    std::string env = "XDG_CONFIG_HOME=" + dir.path() + " ";
-    std::string tool = env + KQU_TOOL_PATH;
-    std::string out;
-    ASSERT_EQ(test::runCommand(tool + " defaults write KQULogLevel warning", &out), 0);
-    EXPECT_EQ(test::readFile(dir.file("kqutility/kqu.defaults")).find("KQULogLevel = warning\n") != std::string::npos,
-              true);
-    ASSERT_EQ(test::runCommand(tool + " defaults read KQULogLevel", &out), 0);
-    EXPECT_EQ(out, "warning\n");
-    ASSERT_EQ(test::runCommand(tool + " defaults delete KQULogLevel", &out), 0);
-    EXPECT_EQ(test::runCommand(tool + " defaults read KQULogLevel 2>/dev/null", &out), 1);
-    EXPECT_EQ(test::runCommand(tool + " defaults write 'bad key' x 2>&1", &out), 1);
-    EXPECT_EQ(out, "kqu: invalid key 'bad key'\n");
-}
-
 }  // namespace
+}  // namespace kqu::test

@@ -1,18 +1,15 @@
+// kqu undo-demo: typing merges into one undoable run, commands alternate between the
+// stacks, and the menu titles follow.
 #include <gtest/gtest.h>
 
 #include "support/KQUTestSupport.h"
 
+namespace kqu::test {
 namespace {
 
-std::string kqu(const std::string& arguments, int* status) {
-    std::string output;
-    *status = kqu::test::runCommand(std::string(KQU_TOOL_PATH) + " " + arguments + " 2>&1", &output);
-    return output;
-}
-
 TEST(KquUndoDemo, TypingMergesCommandsAlternateAndTheMenusFollow) {
-    int status;
-    EXPECT_EQ(kqu("undo-demo", &status),
+    auto run = runKqu("undo-demo");
+    EXPECT_EQ(run.output,
               "step             text                     undo menu            redo menu\n"
               "type:Hello       \"Hello\"                  Undo Typing          Redo\n"
               "type: world      \"Hello world\"            Undo Typing          Redo\n"
@@ -22,30 +19,27 @@ TEST(KquUndoDemo, TypingMergesCommandsAlternateAndTheMenusFollow) {
               "redo             \"Hello world\"            Undo Typing          Redo Uppercase\n"
               "stop             \"Hello world\"            Undo Typing          Redo Uppercase\n"
               "type:!           \"Hello world!\"           Undo Typing          Redo\n");
-    EXPECT_EQ(status, 0);
-}
+    EXPECT_EQ(run.status, 0);
 
-TEST(KquUndoDemo, StoppedTypingStartsANewUndoableRun) {
-    int status;
-    std::string out = kqu("undo-demo type:ab stop type:cd undo redo undo undo", &status);
-    EXPECT_EQ(status, 0) << out;
-    EXPECT_NE(out.find("undo             \"ab\"                     Undo Typing          Redo Typing\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("undo             \"\"                       Undo                 Redo Typing\n"),
-              std::string::npos)
-        << out;
+    // Stopped typing starts a new undoable run.
+    run = runKqu("undo-demo type:ab stop type:cd undo redo undo undo");
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* line :
+         {"undo             \"ab\"                     Undo Typing          Redo Typing\n",
+          "undo             \"\"                       Undo                 Redo Typing\n"})
+        EXPECT_NE(run.output.find(line), std::string::npos) << run.output;
 }
 
 TEST(KquUndoDemo, BadStepsAreOneLineErrors) {
-    int status;
-    std::string out = kqu("undo-demo redo", &status);
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(out.find("kqu: nothing to redo\n"), std::string::npos) << out;
-    out = kqu("undo-demo jump", &status);
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(out.find("kqu: unknown step \"jump\"; use type:TEXT, stop, upper, undo or redo\n"),
-              std::string::npos);
+    const std::pair<const char*, const char*> cases[] = {
+        {"redo", "kqu: nothing to redo\n"},
+        {"jump", "kqu: unknown step \"jump\"; use type:TEXT, stop, upper, undo or redo\n"}};
+    for (auto [step, message] : cases) {
+        auto run = runKqu(std::string("undo-demo ") + step);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
+    }
 }
 
 }  // namespace
+}  // namespace kqu::test

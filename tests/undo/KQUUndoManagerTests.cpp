@@ -348,7 +348,7 @@ TEST_F(KQUUndoManagerTest, ActionsWhoseTargetHasGoneAreSkipped) {
     test::LogCapture log;
     manager.undo();
     EXPECT_EQ(number->value(), 0);
-    EXPECT_TRUE(log.contains("Skipping the undo action setNumber: of test::Number"));
+    EXPECT_TRUE(log.contains("Skipping the undo action setNumber: of "));
     EXPECT_TRUE(stacksAreConsistent(manager));
 }
 

@@ -115,29 +115,6 @@ TEST_F(KQUUndoSessionTest, ASessionOverSeveralEventsStaysCurrentFromTheFirstUndo
     EXPECT_TRUE(test::stacksAreConsistent(manager));
 }
 
-TEST_F(KQUUndoSessionTest, ASessionWithoutRegistrationsLeavesNothing) {
-    for (bool cancel : {false, true}) {
-        beginSession();
-        cancel ? manager.cancelUndoSession() : manager.endUndoSession();
-        EXPECT_EQ(manager.pendingSession(), nullptr) << cancel;
-        EXPECT_TRUE(manager.undoStack().isEmpty()) << cancel;
-        EXPECT_EQ(manager.groupingLevel(), 0) << cancel;
-    }
-}
-
-TEST_F(KQUUndoSessionTest, ACancelledSessionsActionsStayUndoableWithoutTheDelegate) {
-    beginSession();
-    steps->stepNamed("a");
-    manager.cancelUndoSession();
-    EXPECT_EQ(manager.currentSession(), nullptr);
-    KQUEndOfEvent();
-    journal.take();
-    manager.undo();
-    EXPECT_EQ(journal.take(), Names{"a"});
-    EXPECT_EQ(delegate->begins, 0);
-    EXPECT_EQ(delegate->ends, 0);
-}
-
 TEST_F(KQUUndoSessionTest, MisuseIsReportedAndChangesNothing) {
     beginSession();
     EXPECT_ASSERTION_FAILURE(beginSession());  // begin called without end
@@ -164,19 +141,6 @@ TEST_F(KQUUndoSessionTest, RemovingAllActionsEndsTheSessionToo) {
     // No lone "begin" record that would leave the session current for good.
     EXPECT_FALSE(manager.canUndo());
     EXPECT_TRUE(manager.undoStack().isEmpty());
-}
-
-TEST_F(KQUUndoSessionTest, SessionAccessorsAndCoalescingFlag) {
-    auto session = std::make_shared<KQUUndoSession>(&manager, 0, delegate, nullptr);
-    EXPECT_TRUE(session->canCoalesce());
-    session->setActionFlags(KQUUndoSessionNoCoalescingFlag | 1);
-    EXPECT_FALSE(session->canCoalesce());
-    {
-        KQUUndoManager temporary;
-        session->setUndoManager(&temporary);
-    }
-    EXPECT_EQ(session->undoManager(), nullptr);  // lapses with its manager
-    EXPECT_ASSERTION_FAILURE(session->beginUndo(nullptr));
 }
 
 }  // namespace

@@ -20,7 +20,7 @@
 #include "kqutility/zip/KQUZipDeflateOutputStream.h"
 #include "kqutility/zip/KQUZipEntry.h"
 #include "tests/support/KQUTestSupport.h"
-#include "tests/zip/KQUZipTestArchive.h"
+#include "tests/zip/KQUZipTestWalker.h"
 
 using namespace kqu;
 using namespace kqu::test;

@@ -51,26 +51,6 @@ std::string endHex(uint64_t count, uint64_t size, uint64_t offset) {
 
 }  // namespace
 
-TEST(KQUZipFormat, ConstantsAndTags) {
-    // The tags compare as one word against the payload's first four bytes.
-    const uint8_t qlpv[] = {'q', 'l', 'p', 'v'}, qlph[] = {'q', 'l', 'p', 'h'}, qluu[] = {'q', 'l', 'u', 'u'};
-    EXPECT_EQ(KQUZipReadUInt32(qlpv), KQUZipPassphraseVerifierExtraFieldSignature);
-    EXPECT_EQ(KQUZipReadUInt32(qlph), KQUZipPassphraseHintExtraFieldSignature);
-    EXPECT_EQ(KQUZipReadUInt32(qluu), KQUZipEncryptedDocumentUuidExtraFieldSignature);
-    EXPECT_EQ(KQUZipEndOfCentralDirectoryMaxSize, KQUZipEndOfCentralDirectoryFixedSize + 65535);
-    EXPECT_EQ(KQUZipFreeSpaceEntryMinimumSize, 47u);
-
-    EXPECT_EQ(KQUZipCompressionMethodCode(false, false), 0);
-    EXPECT_EQ(KQUZipCompressionMethodCode(true, false), 8);
-    EXPECT_EQ(KQUZipCompressionMethodCode(false, true), 0x636B);
-    EXPECT_EQ(KQUZipCompressionMethodCode(true, true), 0x636C);
-    EXPECT_EQ(KQUZipInternalCompressionMethod(0x636B), KQUZipInternalMethodStored);
-    EXPECT_EQ(KQUZipInternalCompressionMethod(0x636C), KQUZipInternalMethodDeflated);
-    EXPECT_EQ(KQUZipInternalCompressionMethod(8), KQUZipInternalMethodDeflated);
-    EXPECT_FALSE(KQUZipInternalCompressionMethod(12).has_value());  // bzip2
-    EXPECT_FALSE(KQUZipInternalCompressionMethod(0x636D).has_value());
-}
-
 TEST(KQUZipFormat, LocalHeaderBytes) {
     KQUZipEntryRecordInfo e = entry(0, 0, 0, 0, 0);
     KQUData out;

@@ -7,26 +7,11 @@
 
 #include <map>
 
-#include "crypto/KQUCryptoTestSupport.h"
 #include "support/KQUTestSupport.h"
+#include "tests/support/KQUCryptoTestSupport.h"
 
 namespace kqu::test {
 namespace {
-
-struct Result {
-    int status;
-    std::string output;
-};
-
-Result run(const std::string& command) {
-    Result r;
-    r.status = runCommand(command + " 2>&1", &r.output);
-    return r;
-}
-
-std::string kqu() {
-    return std::string(KQU_TOOL_PATH);
-}
 
 std::string quote(const std::string& s) {
     return "'" + s + "'";
@@ -81,8 +66,8 @@ TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
     for (size_t n : {0, 1, 15, 16, 17, 100000}) {
         std::string plain = patternBytes(n, static_cast<uint32_t>(n + 5));
         writeFile(dir.file("plain"), plain);
-        auto r = run(kqu() + " encrypt --quiet --show-key --force" + passFile() + dir.file("plain") + " " +
-                     dir.file("enc"));
+        auto r = runKqu("encrypt --quiet --show-key --force" + passFile() + dir.file("plain") + " " +
+                        dir.file("enc"));
         ASSERT_EQ(r.status, 0) << r.output;
         std::string key, iv;
         ASSERT_TRUE(parseShownKey(r.output, &key, &iv)) << r.output;
@@ -115,8 +100,8 @@ TEST_F(CryptoTool, DecryptsWhatOpensslWrites) {
                              &body),
                   0);
         writeFile(dir.file("enc"), iv + body);
-        auto r = run("KQU_PASSPHRASE='open sesame' " + kqu() + " decrypt --force " + dir.file("enc") + " " +
-                     dir.file("out"));
+        auto r = runKqu("decrypt --force " + dir.file("enc") + " " + dir.file("out"),
+                        "KQU_PASSPHRASE='open sesame'");
         ASSERT_EQ(r.status, 0) << r.output;
         EXPECT_EQ(r.output, "decrypted " + std::to_string(n) + " bytes from " + dir.file("enc") + " to " +
                                 dir.file("out") + "\n");
@@ -127,31 +112,10 @@ TEST_F(CryptoTool, DecryptsWhatOpensslWrites) {
     }
 }
 
-TEST_F(CryptoTool, IterationCountIsAnOptionOfBoth) {
-    writeFile(dir.file("plain"), "counted");
-    auto r = run(kqu() + " encrypt --quiet --show-key --iterations 1000" + passFile() + dir.file("plain") +
-                 " " + dir.file("enc"));
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("key=" + pythonKey("open sesame", 1000)), std::string::npos);
-    r = run(kqu() + " decrypt" + passFile() + dir.file("enc") + " " + dir.file("out"));
-    EXPECT_EQ(r.status, 1);
-    r = run(kqu() + " decrypt --quiet --iterations=1000" + passFile() + dir.file("enc") + " " +
-            dir.file("out"));
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(readFile(dir.file("out")), "counted");
-    for (const char* bad : {"0", "-3", "x", "2147483648", "12abc"}) {
-        r = run(kqu() + " encrypt --force --iterations " + bad + passFile() + dir.file("plain") + " " +
-                dir.file("e2"));
-        EXPECT_EQ(r.status, 1) << bad;
-        EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
-    }
-}
-
 TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
     std::string plain = patternBytes(5000);
     writeFile(dir.file("plain"), plain);
-    ASSERT_EQ(run(kqu() + " encrypt --quiet" + passFile() + dir.file("plain") + " " + dir.file("enc")).status,
-              0);
+    ASSERT_EQ(runKqu("encrypt --quiet" + passFile() + dir.file("plain") + " " + dir.file("enc")).status, 0);
     std::string encoded = readFile(dir.file("enc"));
     writeFile(dir.file("cut"), encoded.substr(0, encoded.size() - 1));
     writeFile(dir.file("short"), encoded.substr(0, 10));
@@ -160,15 +124,14 @@ TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
     writeFile(dir.file("flipped"), flipped);
     std::string before = listing(dir);
 
-    auto r =
-        run("KQU_PASSPHRASE='open sesamE' " + kqu() + " decrypt " + dir.file("enc") + " " + dir.file("out"));
+    auto r = runKqu("decrypt " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='open sesamE'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.output,
               "kqu: " + dir.file("enc") +
                   ": cannot decrypt: KQUCryptor failed. Decryption failed: the last block's padding is "
                   "invalid (wrong key or damaged data)\n");
     for (const char* damaged : {"cut", "short", "flipped"}) {
-        r = run(kqu() + " decrypt" + passFile() + dir.file(damaged) + " " + dir.file("out"));
+        r = runKqu("decrypt" + passFile() + dir.file(damaged) + " " + dir.file("out"));
         EXPECT_EQ(r.status, 1) << damaged;
         EXPECT_EQ(r.output.rfind("kqu: " + dir.file(damaged) + ": cannot decrypt: ", 0), 0u) << r.output;
         EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
@@ -177,47 +140,9 @@ TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
 
     // An existing OUT stays as it was after a failure, even with --force.
     writeFile(dir.file("out"), "keep me");
-    r = run("KQU_PASSPHRASE=nope " + kqu() + " decrypt --force " + dir.file("enc") + " " + dir.file("out"));
+    r = runKqu("decrypt --force " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE=nope");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(readFile(dir.file("out")), "keep me");
-}
-
-TEST_F(CryptoTool, PassphraseSources) {
-    writeFile(dir.file("plain"), "sources");
-    // The file's first line only, without "\r\n".
-    writeFile(dir.file("crlf"), "open sesame\r\nsecond line\n");
-    ASSERT_EQ(run(kqu() + " encrypt --quiet --passphrase-file " + dir.file("crlf") + " " + dir.file("plain") +
-                  " " + dir.file("enc"))
-                  .status,
-              0);
-    writeFile(dir.file("noeol"), "open sesame");
-    auto r = run(kqu() + " decrypt --quiet --passphrase-file=" + dir.file("noeol") + " " + dir.file("enc") +
-                 " " + dir.file("out"));
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(readFile(dir.file("out")), "sources");
-    // The file wins over the environment.
-    r = run("KQU_PASSPHRASE=wrong " + kqu() + " decrypt --quiet --force" + passFile() + dir.file("enc") +
-            " " + dir.file("out"));
-    EXPECT_EQ(r.status, 0) << r.output;
-    // Never a plain argument.
-    r = run(kqu() + " decrypt --passphrase 'open sesame' " + dir.file("enc") + " " + dir.file("o2"));
-    EXPECT_EQ(r.output, "kqu: unknown option --passphrase\n");
-    // Nothing to ask: no file, no variable, no terminal.
-    r = run("env -u KQU_PASSPHRASE setsid " + kqu() + " decrypt " + dir.file("enc") + " " + dir.file("o2") +
-            " </dev/null");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output,
-              "kqu: a passphrase is needed: use --passphrase-file FILE, set KQU_PASSPHRASE, or run on a "
-              "terminal\n");
-    r = run(kqu() + " decrypt --passphrase-file " + dir.file("missing") + " " + dir.file("enc") + " " +
-            dir.file("o2"));
-    EXPECT_EQ(r.output, "kqu: " + dir.file("missing") + ": cannot read the passphrase file\n");
-    // New data never gets an empty passphrase.
-    writeFile(dir.file("empty"), "\n");
-    r = run(kqu() + " encrypt --passphrase-file " + dir.file("empty") + " " + dir.file("plain") + " " +
-            dir.file("e2"));
-    EXPECT_EQ(r.output, "kqu: the passphrase is empty\n");
-    EXPECT_FALSE(::access(dir.file("e2").c_str(), F_OK) == 0);
 }
 
 TEST_F(CryptoTool, PromptsOnTheTerminalWithoutEcho) {
@@ -259,18 +184,18 @@ sys.stdout.write(out.decode().replace('\r', ''))
 sys.exit(os.waitstatus_to_exitcode(status))
 )");
 
-    std::string py = "env -u KQU_PASSPHRASE python3 " + dir.file("play_terminal.py") + " " + kqu();
-    auto r = run("echo -n 'typed secret,typed secret' | " + py + " encrypt " + dir.file("plain") + " " +
-                 dir.file("enc"));
+    // The typed answers go to the player, which runs the tool on a terminal.
+    std::string py = " | env -u KQU_PASSPHRASE python3 " + dir.file("play_terminal.py");
+    auto r = runKqu("encrypt " + dir.file("plain") + " " + dir.file("enc"),
+                    "echo -n 'typed secret,typed secret'" + py);
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output.find("typed secret"), std::string::npos) << r.output;  // not echoed
     EXPECT_NE(r.output.find("Passphrase: |"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Passphrase again: |"), std::string::npos) << r.output;
-    r = run("KQU_PASSPHRASE='typed secret' " + kqu() + " decrypt --quiet " + dir.file("enc") + " " +
-            dir.file("out"));
+    r = runKqu("decrypt --quiet " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='typed secret'");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(readFile(dir.file("out")), "typed");
-    r = run("echo -n 'one,two' | " + py + " encrypt " + dir.file("plain") + " " + dir.file("e2"));
+    r = runKqu("encrypt " + dir.file("plain") + " " + dir.file("e2"), "echo -n 'one,two'" + py);
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("kqu: the passphrases do not match"), std::string::npos) << r.output;
 }

@@ -1,6 +1,6 @@
 // Damaged packages are refused cleanly: truncated archives and flipped bits, in an archive
-// written by Info-ZIP, end in a KQUException (never another exception, a crash, or wrong
-// data read as good), and the kqu tool reports them on one line with status 1.
+// written by Info-ZIP, and bogus Zip64 fields end in a KQUException (never another
+// exception, a crash, or wrong data read as good).
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -75,65 +75,6 @@ TEST(ZipReaderDamage, FlippedBitsNeverReadAsGoodData) {
     EXPECT_GT(refused, 100);
 }
 
-TEST(ZipReaderDamage, ToolReportsDamageOnOneLine) {
-    TempDir dir;
-    std::string bytes = makeArchive(dir);
-    test::writeFile(dir.file("truncated.zip"), bytes.substr(0, bytes.size() / 2));
-    std::string flipped = bytes;
-    flipped[bytes.size() - 200] ^= 0x40;  // inside the central directory's record of random.bin
-    test::writeFile(dir.file("flipped.zip"), flipped);
-    std::string data = bytes;
-    data[bytes.find("random.bin") + 10 + 1000] ^= 0x01;  // inside the stored data of random.bin
-    test::writeFile(dir.file("data.zip"), data);
-    for (const char* name : {"truncated.zip", "flipped.zip"}) {
-        std::string errors;
-        int status = runCommand(
-            fmt::format("'{}' zip list '{}' 2>&1 >/dev/null", KQU_TOOL_PATH, dir.file(name)), &errors);
-        if (status == 0) continue;  // the flip may land in a field nobody reads
-        EXPECT_EQ(status, 1) << name;
-        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-        EXPECT_EQ(errors.rfind("kqu: ", 0), 0u) << errors;
-    }
-    std::string report;
-    EXPECT_EQ(runCommand(fmt::format("'{}' zip test '{}'", KQU_TOOL_PATH, dir.file("data.zip")), &report), 1);
-    EXPECT_EQ(report.rfind("random.bin: CRC-32 mismatch", 0), 0u) << report;
-    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
-    EXPECT_EQ(runCommand(fmt::format("'{}' zip test '{}'", KQU_TOOL_PATH, dir.file("a.zip"))), 0);
-    EXPECT_NE(runCommand(fmt::format("'{}' zip cat '{}' random.bin >/dev/null 2>&1", KQU_TOOL_PATH,
-                                     dir.file("data.zip"))),
-              0);
-}
-
-TEST(ZipReaderDamage, ExtractRefusesEscapingNames) {
-    TempDir dir;
-    test::writeFile(dir.file("make.py"), fmt::format("import zipfile\n"
-                                                     "with zipfile.ZipFile('{0}/evil.zip', 'w') as z:\n"
-                                                     "    z.writestr('good.txt', 'good')\n"
-                                                     "    z.writestr('../escaped.txt', 'bad')\n"
-                                                     "    z.writestr('/tmp/absolute-kqu-test.txt', 'bad')\n"
-                                                     "    z.writestr('a/../../escaped2.txt', 'bad')\n"
-                                                     "    z.writestr('a/./b/../c.txt', 'fine')\n",
-                                                     dir.path()));
-    ASSERT_EQ(runCommand(fmt::format("python3 '{}'", dir.file("make.py"))), 0);
-    std::string errors;
-    int status = runCommand(fmt::format("'{}' zip extract '{}' '{}' 2>&1", KQU_TOOL_PATH,
-                                        dir.file("evil.zip"), dir.file("out/x")),
-                            &errors);
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(test::readFile(dir.file("out/x/good.txt")), "good");
-    EXPECT_EQ(test::readFile(dir.file("out/x/a/c.txt")), "fine");
-    EXPECT_FALSE(std::filesystem::exists(dir.file("out/escaped.txt")));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("out/escaped2.txt")));
-    EXPECT_FALSE(std::filesystem::exists("/tmp/absolute-kqu-test.txt"));
-    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 3) << errors;
-}
-
-}  // namespace
-}  // namespace kqu
-
-namespace kqu {
-namespace {
-
 // Python writes an archive with Zip64 end records; its fields are then made bogus, and an
 // entry made to overlap another, with struct.pack at known offsets.
 TEST(ZipReaderDamage, BogusZip64FieldsAndOverlaps) {
@@ -169,15 +110,8 @@ TEST(ZipReaderDamage, BogusZip64FieldsAndOverlaps) {
     ASSERT_EQ(runCommand(fmt::format("python3 '{}'", dir.file("make.py"))), 0);
     ASSERT_TRUE(readsAsSound(test::readFile(dir.file("zip64.zip"))));
     EXPECT_EQ(KQUZipArchive(dir.file("zip64.zip")).entryCount(), 3u);
-    for (const char* name : {"offset.zip", "size.zip", "count.zip", "locator.zip", "overlap.zip"}) {
+    for (const char* name : {"offset.zip", "size.zip", "count.zip", "locator.zip", "overlap.zip"})
         EXPECT_FALSE(readsAsSound(test::readFile(dir.file(name)))) << name;
-        std::string errors;
-        EXPECT_EQ(runCommand(fmt::format("'{}' zip list '{}' 2>&1 >/dev/null", KQU_TOOL_PATH, dir.file(name)),
-                             &errors),
-                  1)
-            << name;
-        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-    }
 }
 
 }  // namespace

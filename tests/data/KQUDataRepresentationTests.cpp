@@ -8,9 +8,10 @@
 #include <filesystem>
 
 #include "kqutility/crypto/KQUCryptoKey.h"
-#include "kqutility/streams/KQUDataConsumer.h"
 #include "kqutility/data/KQUDataRepresentation.h"
+#include "kqutility/streams/KQUDataConsumer.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
+#include "tests/support/KQUScriptedStream.h"
 #include "tests/support/KQUTestSupport.h"
 
 namespace kqu {
@@ -26,38 +27,14 @@ std::shared_ptr<KQUMemoryDataRepresentation> memoryOf(const std::string& s) {
     return std::make_shared<KQUMemoryDataRepresentation>(bytesOf(s));
 }
 
-// A stream that hands out its bytes and then throws instead of ending.
-class FailingStream final : public KQUInputStream {
-public:
-    explicit FailingStream(std::string bytes) : mBytes(std::move(bytes)) {}
-    uint32_t readToBuffer(char* buffer, uint32_t size) override {
-        if (mOffset >= mBytes.size())
-            throw KQUException("KQUReadError", "Could not read: Input/output error");
-        uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, mBytes.size() - mOffset));
-        std::memcpy(buffer, mBytes.data() + mOffset, n);
-        mOffset += n;
-        return n;
-    }
-    int64_t offset() override { return static_cast<int64_t>(mOffset); }
-    bool canSeek() override { return false; }
-    void seekToOffset(int64_t) override {}
-    void disableSystemCaching() override {}
-    void enableSystemCaching() override {}
-    void close() override {}
-    std::shared_ptr<KQUInputStream> closeLocalStream() override { return nullptr; }
-
-private:
-    std::string mBytes;
-    size_t mOffset = 0;
-};
-
 // Claims a length whose bytes its stream fails to deliver.
 class FailingRepresentation final : public KQUDataRepresentation {
 public:
     FailingRepresentation(std::string prefix, int64_t length) : mPrefix(std::move(prefix)), mLength(length) {}
     int64_t dataLength() const override { return mLength; }
     std::shared_ptr<KQUInputStream> inputStream() const override {
-        return std::make_shared<FailingStream>(mPrefix);
+        return std::make_shared<test::ScriptedInputStream>(
+            mPrefix, test::ScriptedInputStream::Script{.failAtEnd = true});
     }
 
 private:

@@ -10,7 +10,7 @@
 #include "kqutility/zip/KQUZipCrc32.h"
 #include "kqutility/zip/KQUZipInflateInputStream.h"
 #include "tests/support/KQUTestSupport.h"
-#include "tests/zip/ZipReaderTestArchive.h"
+#include "tests/support/KQUZipTestBuilder.h"
 
 namespace kqu {
 namespace {

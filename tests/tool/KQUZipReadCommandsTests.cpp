@@ -1,0 +1,130 @@
+// kqu zip list / cat / extract / test on packages written by Info-ZIP and Python's
+// zipfile: what they report agrees with Python, damage is one line with status 1, and
+// names that would escape the target folder are refused.
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/support/KQUTestSupport.h"
+
+namespace kqu::test {
+namespace {
+
+size_t lineCount(const std::string& s) {
+    return static_cast<size_t>(std::count(s.begin(), s.end(), '\n'));
+}
+
+// Text and random bytes zipped by Info-ZIP into dir/a.zip, the sources under dir/src.
+std::string makeArchive(const TempDir& dir) {
+    EXPECT_EQ(runCommand(fmt::format("mkdir -p '{0}/src/sub' && cd '{0}/src' && seq 1 3000 > text.txt && "
+                                     "head -c 20000 /dev/urandom > sub/random.bin && zip -q -r ../a.zip . && "
+                                     "zip -q -0 ../a.zip sub/random.bin",
+                                     dir.path())),
+              0);
+    return readFile(dir.file("a.zip"));
+}
+
+TEST(KquZipRead, ListCatExtractAndTestAgreeWithPython) {
+    TempDir dir;
+    makeArchive(dir);
+    std::string python;
+    ASSERT_EQ(
+        runCommand(fmt::format("python3 -c \"import zipfile,sys\n"
+                               "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                               "  print(i.file_size, i.compress_size, ['stored','deflated'][i.compress_type "
+                               "== 8], '%08x' % i.CRC, i.filename)\" '{}' | sort",
+                               dir.file("a.zip")),
+                   &python),
+        0);
+    auto list = runKqu(fmt::format("zip list '{}' | sort", dir.file("a.zip")));
+    EXPECT_EQ(list.output, python);
+    EXPECT_EQ(list.status, 0);
+
+    auto cat = runKqu(fmt::format("zip cat '{}' sub/random.bin", dir.file("a.zip")));
+    EXPECT_EQ(cat.status, 0);
+    EXPECT_TRUE(cat.output == readFile(dir.file("src/sub/random.bin")));
+    ASSERT_EQ(runKqu(fmt::format("zip extract '{}' '{}'", dir.file("a.zip"), dir.file("out"))).status, 0);
+    EXPECT_EQ(runCommand(fmt::format("diff -r '{}' '{}'", dir.file("src"), dir.file("out"))), 0);
+    EXPECT_EQ(runKqu(fmt::format("zip test '{}'", dir.file("a.zip"))).status, 0);
+}
+
+TEST(KquZipRead, DamageIsOneLineWithStatusOne) {
+    TempDir dir;
+    std::string bytes = makeArchive(dir);
+    writeFile(dir.file("truncated.zip"), bytes.substr(0, bytes.size() / 2));
+    auto list = runKqu(fmt::format("zip list '{}' >/dev/null", dir.file("truncated.zip")));
+    EXPECT_EQ(list.status, 1);
+    EXPECT_EQ(list.output.rfind("kqu: ", 0), 0u) << list.output;
+    EXPECT_EQ(lineCount(list.output), 1u) << list.output;
+
+    std::string data = bytes;
+    data[bytes.find("sub/random.bin") + 14 + 1000] ^= 0x01;  // in the stored data
+    writeFile(dir.file("data.zip"), data);
+    auto test = runKqu(fmt::format("zip test '{}'", dir.file("data.zip")));
+    EXPECT_EQ(test.status, 1);
+    EXPECT_EQ(test.output.rfind("sub/random.bin: CRC-32 mismatch", 0), 0u) << test.output;
+    EXPECT_EQ(lineCount(test.output), 1u) << test.output;
+    EXPECT_NE(runKqu(fmt::format("zip cat '{}' sub/random.bin >/dev/null", dir.file("data.zip"))).status, 0);
+}
+
+TEST(KquZipRead, ExtractRefusesEscapingNames) {
+    TempDir dir;
+    writeFile(dir.file("make.py"), fmt::format("import zipfile\n"
+                                               "with zipfile.ZipFile('{0}/evil.zip', 'w') as z:\n"
+                                               "    z.writestr('good.txt', 'good')\n"
+                                               "    z.writestr('../escaped.txt', 'bad')\n"
+                                               "    z.writestr('/tmp/absolute-kqu-test.txt', 'bad')\n"
+                                               "    z.writestr('a/../../escaped2.txt', 'bad')\n"
+                                               "    z.writestr('a/./b/../c.txt', 'fine')\n",
+                                               dir.path()));
+    ASSERT_EQ(runCommand(fmt::format("python3 '{}'", dir.file("make.py"))), 0);
+    auto run = runKqu(fmt::format("zip extract '{}' '{}'", dir.file("evil.zip"), dir.file("out/x")));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readFile(dir.file("out/x/good.txt")), "good");
+    EXPECT_EQ(readFile(dir.file("out/x/a/c.txt")), "fine");
+    for (std::string escaped : {dir.file("out/escaped.txt"), dir.file("out/escaped2.txt"),
+                                std::string("/tmp/absolute-kqu-test.txt")})
+        EXPECT_FALSE(std::filesystem::exists(escaped)) << escaped;
+    EXPECT_EQ(lineCount(run.output), 3u) << run.output;
+}
+
+// The encrypted package of the fuzz corpus (passphrase "fuzz"): stored bytes are checked
+// without the passphrase, the plaintext with it.
+TEST(KquZipRead, EncryptedPackage) {
+    TempDir dir;
+    ASSERT_EQ(
+        runCommand(fmt::format("python3 '{}/fuzz/make-corpus.py' '{}'", KQU_TEST_SOURCE_DIR, dir.path())), 0);
+    std::string archive = dir.file("encrypted.zip");
+    auto list = runKqu(fmt::format("zip list '{}'", archive));
+    ASSERT_EQ(list.status, 0);
+    for (const char* part :
+         {" stored+encrypted ", " deflated+encrypted ", " stored 6522df69 .QlTrash/00000001\n"})
+        EXPECT_NE(list.output.find(part), std::string::npos) << list.output;
+
+    const std::string noTerminal = "env -u KQU_PASSPHRASE setsid", right = "KQU_PASSPHRASE=fuzz";
+    EXPECT_EQ(runKqu(fmt::format("zip test '{}' </dev/null", archive), noTerminal).status, 0);
+    EXPECT_EQ(runKqu(fmt::format("zip test '{}'", archive), right).status, 0);
+    std::string text;
+    for (int i = 0; i < 60; ++i) text += fmt::format("line {} of some text\n", i);
+    EXPECT_EQ(runKqu(fmt::format("zip cat '{}' deflated", archive), right).output, text);
+    auto wrong = runKqu(fmt::format("zip cat '{}' deflated >/dev/null", archive), "KQU_PASSPHRASE=wrong");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.output, "kqu: wrong passphrase\n");
+
+    // One flipped ciphertext byte: one bad entry, found with or without the passphrase.
+    std::string bytes = readFile(archive);
+    bytes[bytes.find("deflated") + 8 + 40] ^= 0x04;
+    writeFile(dir.file("damaged.zip"), bytes);
+    for (const std::string& prefix : {right, noTerminal}) {
+        auto damaged = runKqu(fmt::format("zip test '{}' </dev/null", dir.file("damaged.zip")), prefix);
+        EXPECT_EQ(damaged.status, 1) << prefix;
+        EXPECT_EQ(damaged.output.rfind("deflated: ", 0), 0u) << damaged.output;
+        EXPECT_EQ(lineCount(damaged.output), 1u) << damaged.output;
+    }
+}
+
+}  // namespace
+}  // namespace kqu::test

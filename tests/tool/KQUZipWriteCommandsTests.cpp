@@ -1,0 +1,122 @@
+// kqu zip create / rm / info end to end, checked with Python's zipfile and Info-ZIP.
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <filesystem>
+
+#include "kqutility/zip/KQUZipArchiveOutputStream.h"
+#include "tests/support/KQUTestSupport.h"
+
+namespace kqu::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// "name size" per entry as Python's zipfile reads them (CRCs checked), in directory order.
+std::string pythonListing(const std::string& path) {
+    std::string output;
+    runCommand(fmt::format("python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+                           "[print(i.filename, len(z.read(i))) for i in z.infolist()]\" '{}' 2>&1",
+                           path),
+               &output);
+    return output;
+}
+
+class KquZipWrite : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(dir.file("Doc/Data/Empty"));
+        writeFile(dir.file("Doc/Index.xml"), "<index/>");
+        writeFile(dir.file("Doc/Data/picture.bin"), patternBytes(200000, 1));
+        writeFile(dir.file("notes.txt"), "notes");
+    }
+    TempDir dir;
+    std::string archive = dir.file("out.zip");
+    const std::string docListing =
+        "Doc/ 0\nDoc/Data/ 0\nDoc/Data/Empty/ 0\nDoc/Data/picture.bin 200000\nDoc/Index.xml 8\n";
+};
+
+TEST_F(KquZipWrite, CreatePacksDirectoriesRelativeToTheirParent) {
+    auto run =
+        runKqu(fmt::format("zip create '{}' '{}' '{}'", archive, dir.file("Doc"), dir.file("notes.txt")));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(pythonListing(archive), docListing + "notes.txt 5\n");
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}'", archive)), 0);
+
+    // Deflated by default, stored with --store.
+    std::string stored = dir.file("stored.zip");
+    run = runKqu(fmt::format("zip create --store --quiet '{}' '{}'", stored, dir.file("Doc")));
+    EXPECT_EQ(run.output, "");
+    EXPECT_GT(fs::file_size(stored), 200000u);
+    EXPECT_EQ(pythonListing(stored), docListing);
+
+    // An existing archive is kept unless --force; a failed create leaves nothing behind.
+    run = runKqu(fmt::format("zip create '{}' '{}'", archive, dir.file("notes.txt")));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("exists; use --force"), std::string::npos);
+    EXPECT_EQ(runKqu(fmt::format("zip create '{}' '{}'", dir.file("new.zip"), dir.file("missing"))).status,
+              1);
+    EXPECT_FALSE(fs::exists(dir.file("new.zip")));
+    EXPECT_EQ(runKqu(fmt::format("zip create --force '{}' '{}'", archive, dir.file("notes.txt"))).status, 0);
+    EXPECT_EQ(pythonListing(archive), "notes.txt 5\n");
+}
+
+TEST_F(KquZipWrite, RemoveTurnsEntriesIntoFreeSpace) {
+    ASSERT_EQ(runKqu(fmt::format("zip create --store --quiet '{}' '{}' '{}'", archive, dir.file("Doc"),
+                                 dir.file("notes.txt")))
+                  .status,
+              0);
+    auto run = runKqu(fmt::format("zip rm '{}' Doc/Data/picture.bin", archive));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(
+        pythonListing(archive),
+        "Doc/ 0\nDoc/Data/ 0\nDoc/Data/Empty/ 0\n.QlTrash/00000001 200008\nDoc/Index.xml 8\nnotes.txt 5\n");
+    EXPECT_EQ(
+        runKqu(fmt::format("zip info '{}'", archive)).output,
+        "entries: 6\nfree-space entries: 1\nfree bytes: 200055\nzip64: no\nencrypted: no\nhint: (none)\n");
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}'", archive)), 0);
+
+    // Removing the next entry merges the holes; removing the last entry cuts the file.
+    run = runKqu(fmt::format("zip rm --quiet '{}' Doc/Index.xml notes.txt", archive));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(pythonListing(archive), "Doc/ 0\nDoc/Data/ 0\nDoc/Data/Empty/ 0\n");
+    run = runKqu(fmt::format("zip rm '{}' nothing", archive));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("no entry named nothing"), std::string::npos);
+}
+
+TEST_F(KquZipWrite, EncryptedPackages) {
+    writeFile(dir.file("pass"), "open sesame\n");
+    auto run =
+        runKqu(fmt::format("zip create --passphrase-file '{}' --iterations 50 --hint 'the usual' '{}' '{}'",
+                           dir.file("pass"), archive, dir.file("Doc")));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(runCommand(fmt::format("unzip -l '{}' >/dev/null", archive)), 0);
+
+    EXPECT_EQ(runKqu(fmt::format("zip rm '{}' Doc/Index.xml </dev/null", archive), "setsid").status, 1);
+    const std::string passphrase = "KQU_PASSPHRASE='open sesame'";
+    run = runKqu(fmt::format("zip rm --quiet '{}' Doc/Index.xml", archive), passphrase);
+    ASSERT_EQ(run.status, 0) << run.output;
+    run = runKqu(fmt::format("zip cat '{}' Doc/Data/picture.bin", archive), passphrase);
+    EXPECT_TRUE(run.output == patternBytes(200000, 1));
+    run = runKqu(fmt::format("zip info '{}'", archive));
+    EXPECT_NE(run.output.find("encrypted: yes\nhint: the usual\n"), std::string::npos) << run.output;
+    EXPECT_EQ(
+        runKqu(fmt::format("zip create --hint x '{}' '{}'", dir.file("x.zip"), dir.file("notes.txt"))).status,
+        1);
+}
+
+TEST_F(KquZipWrite, InfoReportsZip64) {
+    {
+        KQUZipArchiveOutputStream zip(archive);
+        for (int i = 0; i < 65535; ++i) zip.beginEntry(fmt::format("{}", i), false, 0);
+        zip.close();
+    }
+    auto run = runKqu(fmt::format("zip info '{}'", archive));
+    EXPECT_NE(run.output.find("entries: 65535\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("zip64: yes\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kqu::test
