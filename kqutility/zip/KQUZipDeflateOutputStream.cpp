@@ -22,7 +22,7 @@ std::string zlibMessage(const z_stream& stream, int result) {
 KQUZipDeflateOutputStream::KQUZipDeflateOutputStream(std::shared_ptr<KQUOutputStream> outputStream)
     : mOutputStream(std::move(outputStream)) {
     try {
-        mOutBuffer.resize(KQUZipDeflateBufferSize);
+        mOutBuffer = KQUStreamBuffer(KQUZipDeflateBufferSize);  // reused, not zero-filled, per entry
     } catch (const std::bad_alloc&) {
         throw KQUZipException(kDeflateError, "Could not create deflate buffer");
     }
