@@ -116,8 +116,9 @@ std::u16string KQUCustomNumberFormatDecimalTokenDisplayString(uint64_t digits, s
 
 std::u16string KQUCustomNumberFormatDecimalFormatString(int digits, std::u16string_view digitString,
                                                         bool includeDecimalSeparator) {
-    return (includeDecimalSeparator ? u"." : u"") +
-           repeated(digits > 0 ? static_cast<uint64_t>(digits) : 0, digitString);
+    std::u16string out = includeDecimalSeparator ? u"." : u"";
+    out += repeated(digits > 0 ? static_cast<uint64_t>(digits) : 0, digitString);
+    return out;
 }
 
 bool KQUIsSpecialCustomNumberFormatToken(std::u16string_view token) {

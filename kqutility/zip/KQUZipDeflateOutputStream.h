@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kqutility/streams/KQUStream.h"
+#include "kqutility/streams/KQUStreamBuffer.h"
 
 namespace kqu {
 
@@ -49,7 +50,7 @@ private:
 
     std::shared_ptr<KQUOutputStream> mOutputStream;
     z_stream mStream{};
-    std::vector<char> mOutBuffer;
+    KQUStreamBuffer mOutBuffer;
     bool mFinished = false;
 };
 

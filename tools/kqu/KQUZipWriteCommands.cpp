@@ -7,10 +7,10 @@
 //       verifier and the hint. ARCHIVE appears only when complete; an existing ARCHIVE is
 //       replaced only with --force.
 //   kqu zip rm ARCHIVE NAME...
-//       rewrites the package through the writer without the named entries: their space
-//       becomes free-space entries (or is cut off at the end), as when an application
-//       re-saves a document; earlier free space is merged and renumbered. Encrypted
-//       packages need the passphrase and keep their hint and document UUID.
+//       rewrites the package without the named entries and without free space left by
+//       earlier saves, copying every kept entry as it is stored (no recompression; times,
+//       modes and methods stay). Encrypted packages need the passphrase and keep their
+//       hint and document UUID.
 //   kqu zip info ARCHIVE
 //       entry count, Zip64 or not, encrypted or not, the hint, free bytes.
 #include <sys/stat.h>
@@ -217,50 +217,39 @@ int runRemove(const std::vector<std::string>& words) {
         archive->setCryptoKey(key);
     }
 
-    // Every entry in file order; the removed ones and the old free space are written too
-    // and then removed, so that the writer turns their places into free ranges.
+    // Every kept entry is copied as it is stored, in file order: nothing is inflated,
+    // decrypted or recompressed, and times, modes and methods stay. Removed entries and
+    // free space left by earlier saves are not copied, so the result is compact.
     auto entries = archive->allEntries();
     std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
         return a->localHeaderOffset() < b->localHeaderOffset();
     });
-    std::vector<std::string> toRemove;
-    size_t kept = 0;
-    writePackage(
-        archivePath, true, true, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
-            if (archive->encryptedDocumentUuid())
-                zip.setEncryptedDocumentUuid(KQUData(archive->encryptedDocumentUuid()->begin(),
-                                                     archive->encryptedDocumentUuid()->end()));
-            std::vector<char> buffer(kChunk);
-            for (const auto& entry : entries) {
-                const std::string& name = entry->name();
-                bool drop = KQUZipIsFreeSpaceEntryName(name) || removed.count(name) > 0;
-                if (drop) {
-                    // Only the space matters: a stored placeholder as long as the entry was
-                    // in the file, under a name long enough that its hole can always be
-                    // covered by a free-space entry.
-                    std::string placeholder = fmt::format(".QlTrash/removed/{:08X}", toRemove.size() + 1);
-                    uint64_t length = entry->compressedSize();
-                    zip.beginEntry(placeholder, false, length);
-                    std::fill(buffer.begin(), buffer.end(), 0);
-                    for (uint64_t left = length; left > 0;) {
-                        auto n = static_cast<uint32_t>(std::min<uint64_t>(left, buffer.size()));
-                        zip.writeBuffer(buffer.data(), n);
-                        left -= n;
-                    }
-                    toRemove.push_back(placeholder);
-                    continue;
-                }
-                zip.beginEntry(name, entry->isCompressed(), entry->uncompressedSize());
+    std::erase_if(entries, [&](const auto& entry) {
+        return KQUZipIsFreeSpaceEntryName(entry->name()) || removed.count(entry->name()) > 0;
+    });
+    if (key && !archive->passphraseVerifier()) {
+        // Without a verifier only decrypting tells a wrong passphrase; raw copies would not.
+        for (const auto& entry : entries) {
+            if (!entry->hasEncryptedMethod()) continue;
+            try {
                 auto input = entry->inputStream();
-                if (!input)
-                    throw KQUToolError(fmt::format("{}: the entry {} cannot be read", archivePath, name));
-                while (uint32_t n = input->readToBuffer(buffer.data(), kChunk))
-                    zip.writeBuffer(buffer.data(), n);
-                input->close();
-                ++kept;
+                std::vector<char> buffer(kChunk);
+                while (input && input->readToBuffer(buffer.data(), kChunk) > 0) {
+                }
+            } catch (const KQUException&) {
+                throw KQUToolError(fmt::format("{}: wrong passphrase, or the entry {} is damaged", archivePath,
+                                               entry->name()));
             }
-            for (const auto& name : toRemove) zip.removeEntry(name);
-        });
+            break;
+        }
+    }
+    size_t kept = entries.size();
+    writePackage(archivePath, true, true, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
+        if (archive->encryptedDocumentUuid())
+            zip.setEncryptedDocumentUuid(
+                KQUData(archive->encryptedDocumentUuid()->begin(), archive->encryptedDocumentUuid()->end()));
+        for (const auto& entry : entries) zip.copyEntry(*entry);
+    });
     if (!arguments.has("--quiet"))
         fmt::print("removed {} entr{} from {}; {} left\n", removed.size(), removed.size() == 1 ? "y" : "ies",
                    archivePath, kept);
@@ -330,7 +319,7 @@ KQUToolRegistrar createRegistrar(
      "[--hint TEXT] [--force] ARCHIVE PATH...",
      "Pack files and directories into a document package", runCreate});
 KQUToolRegistrar removeRegistrar({"zip rm", "zip rm [--passphrase-file FILE] ARCHIVE NAME...",
-                                  "Remove entries from a document package (their space becomes free space)",
+                                  "Remove entries from a document package (the rest is copied as stored)",
                                   runRemove});
 KQUToolRegistrar infoRegistrar({"zip info", "zip info ARCHIVE",
                                 "Entry count, Zip64, encryption, hint and free bytes of a package", runInfo});
