@@ -13,7 +13,7 @@
 #include "kqutility/crypto/KQUCryptoStreams.h"
 #include "kqutility/crypto/KQUCryptor.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
-#include "tests/crypto/KQUCryptoTestSupport.h"
+#include "tests/support/KQUCryptoTestSupport.h"
 #include "tests/support/KQUTestSupport.h"
 
 namespace kqu::test {

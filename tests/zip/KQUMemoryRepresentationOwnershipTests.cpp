@@ -7,7 +7,7 @@
 #include "kqutility/zip/KQUZipArchive.h"
 #include "kqutility/zip/KQUZipEntry.h"
 #include "tests/support/KQUTestSupport.h"
-#include "tests/zip/ZipReaderTestArchive.h"
+#include "tests/support/KQUZipTestBuilder.h"
 
 using namespace kqu;
 
