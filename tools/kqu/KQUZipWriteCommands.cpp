@@ -33,6 +33,8 @@
 #include "kqutility/zip/KQUZipFormat.h"
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
+#include "tools/kqu/KQUToolOutput.h"
+#include "tools/kqu/KQUZipToolSupport.h"
 
 namespace kqu::tool {
 namespace {
@@ -106,41 +108,25 @@ KQUCryptoKeyRef keyForNewPackage(const KQUToolArguments& arguments) {
     return key;
 }
 
-// Writes into a temporary file near destination and moves it into place when write()
-// has finished; on any failure the temporary file is removed and destination untouched.
+// Writes the package into the destination's temporary file (see KQUToolOutput) and
+// commits it when write() has finished; on any failure nothing appears at the destination.
 template <typename Write>
-void writePackage(const std::string& destination, bool replace, const KQUCryptoKeyRef& key,
-                  const std::optional<std::string>& hint, Write write) {
-    std::string temporary = KQUTemporaryPathNear(destination);
+void writePackage(KQUToolOutput& output, const KQUCryptoKeyRef& key, const std::optional<std::string>& hint,
+                  Write write) {
     try {
-        KQUZipArchiveOutputStream zip(temporary, key, hint);
+        KQUZipArchiveOutputStream zip(output.scratchPath(), key, hint);
         write(zip);
         zip.close();
-        KQUError error;
-        if (!KQUMoveItem(temporary, destination, &error,
-                         replace ? KQUMoveOptions::ReplaceExisting : KQUMoveOptions::NeverReplace))
-            throw KQUToolError(error.description);
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
+    } catch (const KQUException& e) {
+        throw KQUToolError(fmt::format("{}: {}", output.name(), e.reason()));
     }
+    output.commit();
 }
 
-int runCreate(const std::vector<std::string>& words) {
-    const std::string usage =
-        "zip create [--store] [--encrypt] [--passphrase-file FILE] [--iterations N] [--hint TEXT] [--force] "
-        "ARCHIVE PATH...";
-    auto arguments = KQUParseToolArguments(words, {"--store", "--encrypt", "--force", "--quiet"},
-                                           {"--hint", KQUPassphraseFileOption, KQUIterationsOption});
-    KQURequireOperands(arguments, 2, SIZE_MAX, usage);
+int runCreate(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
     bool replace = arguments.has("--force");
-    if (auto attributes = KQUAttributesOfItem(archivePath);
-        attributes && attributes->type == KQUFileType::Directory)
-        throw KQUToolError(fmt::format("{} is a directory", archivePath));
-    if (!replace && KQUFileExists(archivePath))
-        throw KQUToolError(fmt::format("{} exists; use --force to replace it", archivePath));
-
+    KQUToolOutput output(archivePath, {.replace = replace});
     std::vector<Item> items;
     for (size_t i = 1; i < arguments.operands.size(); ++i) {
         std::error_code error;
@@ -158,7 +144,7 @@ int runCreate(const std::vector<std::string>& words) {
 
     auto key = keyForNewPackage(arguments);
     bool store = arguments.has("--store");
-    writePackage(archivePath, replace, key, arguments.value("--hint"), [&](KQUZipArchiveOutputStream& zip) {
+    writePackage(output, key, arguments.value("--hint"), [&](KQUZipArchiveOutputStream& zip) {
         for (const auto& item : items) {
             if (item.path.empty())
                 zip.beginEntry(item.name, false, 0);
@@ -166,33 +152,18 @@ int runCreate(const std::vector<std::string>& words) {
                 copyFileInto(zip, item, store);
         }
     });
-    if (!arguments.has("--quiet"))
-        fmt::print("created {} with {} entries{}\n", archivePath, items.size(), key ? " (encrypted)" : "");
+    if (!arguments.has("--quiet") && output.kind() != KQUToolOutput::Kind::StandardOutput)
+        fmt::print("created {} with {} entries{}\n", output.name(), items.size(), key ? " (encrypted)" : "");
     return 0;
 }
 
-std::unique_ptr<KQUZipArchive> openArchive(const std::string& path) {
-    auto attributes = KQUAttributesOfItem(path);
-    if (!attributes) throw KQUToolError(fmt::format("{}: no such file", path));
-    if (attributes->type != KQUFileType::Regular)
-        throw KQUToolError(fmt::format("{}: not a regular file", path));
-    try {
-        return std::make_unique<KQUZipArchive>(path);
-    } catch (const KQUException& e) {
-        throw KQUToolError(fmt::format("{}: {}", path, e.reason()));
-    }
-}
-
-int runRemove(const std::vector<std::string>& words) {
-    const std::string usage = "zip rm [--passphrase-file FILE] [--quiet] ARCHIVE NAME...";
-    auto arguments = KQUParseToolArguments(words, {"--quiet"}, {KQUPassphraseFileOption});
-    KQURequireOperands(arguments, 2, SIZE_MAX, usage);
+int runRemove(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
-    auto archive = openArchive(archivePath);
+    auto archive = KQUToolOpenArchive(archivePath);
     std::set<std::string> removed(arguments.operands.begin() + 1, arguments.operands.end());
     for (const auto& name : removed)
         if (!archive->entryWithName(name))
-            throw KQUToolError(fmt::format("{}: no entry named {}", archivePath, name));
+            throw KQUToolError(fmt::format("{}: no entry named {}", archivePath, KQUEscapedName(name)));
 
     KQUCryptoKeyRef key;
     bool encrypted = false;
@@ -219,7 +190,9 @@ int runRemove(const std::vector<std::string>& words) {
     });
     std::vector<std::string> toRemove;
     size_t kept = 0;
-    writePackage(archivePath, true, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
+    // The rewritten package keeps the mode (and for root the owner) of the one it replaces.
+    KQUToolOutput output(archivePath, {.replace = true});
+    writePackage(output, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
         if (archive->encryptedDocumentUuid())
             zip.setEncryptedDocumentUuid(
                 KQUData(archive->encryptedDocumentUuid()->begin(), archive->encryptedDocumentUuid()->end()));
@@ -285,12 +258,9 @@ bool usesZip64(const std::string& path) {
     return false;
 }
 
-int runInfo(const std::vector<std::string>& words) {
-    const std::string usage = "zip info ARCHIVE";
-    auto arguments = KQUParseToolArguments(words, {}, {});
-    KQURequireOperands(arguments, 1, 1, usage);
+int runInfo(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
-    auto archive = openArchive(archivePath);
+    auto archive = KQUToolOpenArchive(archivePath);
     uint64_t freeBytes = 0, freeEntries = 0;
     try {
         for (const auto& entry : archive->allEntries()) {
@@ -303,7 +273,7 @@ int runInfo(const std::vector<std::string>& words) {
     } catch (const KQUException& e) {
         throw KQUToolError(fmt::format("{}: {}", archivePath, e.reason()));
     }
-    fmt::print("entries: {}\n", archive->entryCount());
+    fmt::print("entries: {}\n", archive->entryCount() - freeEntries);
     fmt::print("free-space entries: {}\n", freeEntries);
     fmt::print("free bytes: {}\n", freeBytes);
     fmt::print("zip64: {}\n", usesZip64(archivePath) ? "yes" : "no");
@@ -315,16 +285,49 @@ int runInfo(const std::vector<std::string>& words) {
     return 0;
 }
 
-KQUToolRegistrar createRegistrar(
-    {"zip create",
-     "zip create [--store] [--encrypt] [--passphrase-file FILE] [--iterations N] "
-     "[--hint TEXT] [--force] ARCHIVE PATH...",
-     "Pack files and directories into a document package", runCreate});
-KQUToolRegistrar removeRegistrar({"zip rm", "zip rm [--passphrase-file FILE] ARCHIVE NAME...",
-                                  "Remove entries from a document package (their space becomes free space)",
-                                  runRemove});
-KQUToolRegistrar infoRegistrar({"zip info", "zip info ARCHIVE",
-                                "Entry count, Zip64, encryption, hint and free bytes of a package", runInfo});
+KQUToolRegistration createCommand({
+    .name = "zip create",
+    .operands = "ARCHIVE PATH...",
+    .summary = "Pack files and directories into a document package",
+    .options = {{"--store", "", "store entries without compressing them"},
+                {"--encrypt", "", "encrypt the package with a passphrase (asked for unless given otherwise)"},
+                KQUPassphraseFileToolOption,
+                {KQUIterationsOption, "N", "PBKDF2 iterations for the new key (default: the library's current count)"},
+                {"--hint", "TEXT", "a passphrase hint stored in the package (with --encrypt)"},
+                {"--force", "", "replace ARCHIVE when it is an existing file"},
+                {"--quiet", "", "print nothing on success"}},
+    .minOperands = 2,
+    .maxOperands = KQUToolAnyNumber,
+    .example = "kqu zip create report.zip Report notes.txt",
+    .details = "Directories are packed with everything in them, named from the PATH as given without its "
+               "leading directories: 'zip create out.zip mat/docs' stores docs/... (a link to a directory is "
+               "skipped). ARCHIVE may be '-' for standard output; a regular ARCHIVE appears only when complete.",
+    .run = runCreate,
+});
+KQUToolRegistration removeCommand({
+    .name = "zip rm",
+    .operands = "ARCHIVE NAME...",
+    .summary = "Remove entries from a document package",
+    .options = {KQUPassphraseFileToolOption, {"--quiet", "", "print nothing on success"}},
+    .minOperands = 2,
+    .maxOperands = KQUToolAnyNumber,
+    .example = "kqu zip rm report.zip Report/preview.bin",
+    .details = "The package is rewritten beside itself and replaces the old one only when complete, keeping "
+               "its permissions. The space of removed entries becomes free space for the next save. Encrypted "
+               "packages need the passphrase and keep their hint.",
+    .run = runRemove,
+});
+KQUToolRegistration infoCommand({
+    .name = "zip info",
+    .operands = "ARCHIVE",
+    .summary = "Entry count, free space, Zip64, encryption and hint of a package",
+    .minOperands = 1,
+    .maxOperands = 1,
+    .example = "kqu zip info report.zip",
+    .details = "ARCHIVE may be '-' for standard input. Entries are counted without the free-space entries, "
+               "which are counted apart with the bytes they hold.",
+    .run = runInfo,
+});
 
 }  // namespace
 }  // namespace kqu::tool
