@@ -225,6 +225,7 @@ std::string shortName() {
 
 struct ExtractOptions {
     bool force = false;
+    bool quiet = false;
     mode_t umask = 022;
 };
 
@@ -286,7 +287,7 @@ void extractFile(const KQUZipEntry& entry, int directory, const std::string& lea
             throw KQUToolError(e.reason());
         }
         auto recorded = entry.unixMode();
-        if (recorded && S_ISLNK(*recorded))
+        if (recorded && S_ISLNK(*recorded) && !options.quiet)
             fmt::print(stderr, "kqu: {} is a symbolic link in the package; extracted as a file holding its target\n",
                        shown);
         if (::fchmod(file.get(), modeFor(entry, false, options)) != 0)
@@ -323,6 +324,7 @@ int runExtract(const KQUToolArguments& arguments) {
     if (KQUToolArchiveNeedsKey(*archive)) KQUToolUnlockArchive(*archive, arguments, true);
     ExtractOptions options;
     options.force = arguments.has("--force");
+    options.quiet = arguments.has("--quiet");
     options.umask = ::umask(0);
     ::umask(options.umask);
 
