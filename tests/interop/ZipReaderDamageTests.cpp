@@ -97,7 +97,7 @@ TEST(ZipReaderDamage, ToolReportsDamageOnOneLine) {
     std::string report;
     EXPECT_EQ(runCommand(fmt::format("'{}' zip test '{}'", KQU_TOOL_PATH, dir.file("data.zip")), &report), 1);
     EXPECT_EQ(report.rfind("random.bin: CRC-32 mismatch", 0), 0u) << report;
-    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
+    EXPECT_EQ(report.substr(report.find('\n') + 1).rfind("1 of ", 0), 0u) << report;  // then the verdict
     EXPECT_EQ(runCommand(fmt::format("'{}' zip test '{}'", KQU_TOOL_PATH, dir.file("a.zip"))), 0);
     EXPECT_NE(runCommand(fmt::format("'{}' zip cat '{}' random.bin >/dev/null 2>&1", KQU_TOOL_PATH,
                                      dir.file("data.zip"))),
@@ -116,7 +116,7 @@ TEST(ZipReaderDamage, ExtractRefusesEscapingNames) {
                                                      dir.path()));
     ASSERT_EQ(runCommand(fmt::format("python3 '{}'", dir.file("make.py"))), 0);
     std::string errors;
-    int status = runCommand(fmt::format("'{}' zip extract '{}' '{}' 2>&1", KQU_TOOL_PATH,
+    int status = runCommand(fmt::format("'{}' zip extract --quiet '{}' '{}' 2>&1", KQU_TOOL_PATH,
                                         dir.file("evil.zip"), dir.file("out/x")),
                             &errors);
     EXPECT_EQ(status, 1);

@@ -162,7 +162,7 @@ TEST(ZipReaderInterop, KquToolAgreesWithPython) {
     makeTree(dir);
     ASSERT_EQ(runCommand(fmt::format("cd '{0}/src' && zip -q -r ../a.zip .", dir.path())), 0);
     std::string listing;
-    ASSERT_EQ(runCommand(fmt::format("'{}' zip list '{}'", KQU_TOOL_PATH, dir.file("a.zip")), &listing), 0);
+    ASSERT_EQ(runCommand(fmt::format("'{}' zip list --porcelain '{}'", KQU_TOOL_PATH, dir.file("a.zip")), &listing), 0);
     auto expected = pythonListing(dir.file("a.zip"));
     std::istringstream lines(listing);
     std::string line;
