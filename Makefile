@@ -1,5 +1,5 @@
 # The two everyday commands:
-#   make demo   install what is needed, build, and show the kqu tool at work
+#   make demo   install what is needed, build the kqu tool, and show it at work
 #   make test   install what is needed, build, run every test, then run them again
 #               under AddressSanitizer and UndefinedBehaviorSanitizer
 BUILD      ?= build
@@ -35,8 +35,9 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 1800 -LE large
 
-demo: build
-	@scripts/demo $(BUILD)/kqu
+# Builds only the tool (its log in $(BUILD)/demo-build.log), then shows it at work.
+demo: deps
+	@scripts/demo $(BUILD)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
