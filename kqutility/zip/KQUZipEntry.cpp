@@ -44,7 +44,6 @@ KQUZipEntry::KQUZipEntry(KQUZipArchiveDataRepresentationRef archive, int compres
 KQUZipEntry::KQUZipEntry(const uint8_t* header, KQUZipArchiveDataRepresentationRef archive)
     : mArchiveDataRepresentation(std::move(archive)) {
     // Offsets below are those of the central file header minus its 4-byte signature.
-    mVersionMadeBy = KQUZipReadUInt16(header);
     uint16_t flags = KQUZipReadUInt16(header + 4);
     if (flags & KQUZipFlagTraditionalEncryption)
         throw KQUZipException("KQUZipCentralFileHeaderError", "Encrypted files are not supported");
@@ -54,16 +53,7 @@ KQUZipEntry::KQUZipEntry(const uint8_t* header, KQUZipArchiveDataRepresentationR
     mUncompressedSize = KQUZipReadUInt32(header + 20);
     if (KQUZipReadUInt16(header + 30) != 0)
         throw KQUZipException("KQUZipCentralFileHeaderError", "No multi-disk support");
-    mDosTime = KQUZipReadUInt32(header + 8);
-    mExternalAttributes = KQUZipReadUInt32(header + 34);
     mOffset = KQUZipReadUInt32(header + 38);
-}
-
-std::optional<uint32_t> KQUZipEntry::unixMode() const {
-    constexpr uint16_t kUnixHost = 3;
-    uint32_t mode = mExternalAttributes >> 16;
-    if ((mVersionMadeBy >> 8) != kUnixHost || mode == 0) return std::nullopt;
-    return mode;
 }
 
 void KQUZipEntry::setCompressionFlags(uint16_t methodCode) {

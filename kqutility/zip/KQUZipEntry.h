@@ -97,15 +97,6 @@ public:
     uint64_t uncompressedSize() const { return mUncompressedSize; }
     uint64_t localHeaderOffset() const { return mOffset; }
     uint32_t crc() const { return mCrc; }
-    // From the central header: DOS time in the low 16 bits and DOS date in the high 16,
-    // the "version made by" (its high byte 3 means Unix) and the external attributes (on
-    // Unix, the file's mode in the high 16 bits). 0 for entries made from known values.
-    uint32_t dosTime() const { return mDosTime; }
-    uint16_t versionMadeBy() const { return mVersionMadeBy; }
-    uint32_t externalAttributes() const { return mExternalAttributes; }
-    // The Unix mode (type and permission bits) when the entry was made on Unix and
-    // records one; nullopt otherwise.
-    std::optional<uint32_t> unixMode() const;
     uint16_t compressionMethodCode() const { return mMethodCode; }
     const KQUZipArchiveDataRepresentationRef& archiveDataRepresentation() const {
         return mArchiveDataRepresentation;
@@ -135,9 +126,6 @@ private:
     uint64_t mUncompressedSize = 0;
     uint64_t mOffset = 0;
     uint32_t mCrc = 0;
-    uint32_t mDosTime = 0;
-    uint16_t mVersionMadeBy = 0;
-    uint32_t mExternalAttributes = 0;
     uint64_t mDataLimit = UINT64_MAX;
     KQUCryptoKeyRef mCryptoKey;
 

@@ -231,7 +231,7 @@ struct ExtractOptions {
 
 // The permission bits for an extracted entry.
 mode_t modeFor(const KQUZipEntry& entry, bool isDirectory, const ExtractOptions& options) {
-    auto recorded = entry.unixMode();
+    auto recorded = KQUEntryUnixMode(entry);
     mode_t mode = recorded && !S_ISLNK(*recorded) ? (*recorded & 0777)
                                                   : ((isDirectory ? 0777 : 0666) & ~options.umask);
     if (isDirectory) mode |= 0700;  // the owner must be able to fill and walk it
@@ -286,7 +286,7 @@ void extractFile(const KQUZipEntry& entry, int directory, const std::string& lea
         } catch (const KQUException& e) {
             throw KQUToolError(e.reason());
         }
-        auto recorded = entry.unixMode();
+        auto recorded = KQUEntryUnixMode(entry);
         if (recorded && S_ISLNK(*recorded) && !options.quiet)
             fmt::print(stderr, "kqu: {} is a symbolic link in the package; extracted as a file holding its target\n",
                        shown);

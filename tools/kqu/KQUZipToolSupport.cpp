@@ -136,6 +136,13 @@ std::optional<int64_t> KQUDosTimeToUnixTime(uint32_t dosTime) {
     return static_cast<int64_t>(seconds);
 }
 
+std::optional<uint32_t> KQUEntryUnixMode(const KQUZipEntry& entry) {
+    constexpr uint16_t kUnixHost = 3;
+    uint32_t mode = entry.externalAttributes() >> 16;
+    if ((entry.versionMadeBy() >> 8) != kUnixHost || mode == 0) return std::nullopt;
+    return mode;
+}
+
 std::string KQUEntryMethodName(const KQUZipEntry& entry) {
     std::string name = entry.isCompressed() ? "deflated" : "stored";
     return entry.hasEncryptedMethod() ? name + "+encrypted" : name;

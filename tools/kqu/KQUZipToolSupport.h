@@ -36,6 +36,10 @@ std::string KQUFormatDosTime(uint32_t dosTime);
 // fields are not a valid date.
 std::optional<int64_t> KQUDosTimeToUnixTime(uint32_t dosTime);
 
+// The Unix mode (type and permission bits) of an entry made on Unix that records one;
+// nullopt otherwise.
+std::optional<uint32_t> KQUEntryUnixMode(const KQUZipEntry& entry);
+
 // "stored", "deflated", "stored+encrypted", "deflated+encrypted".
 std::string KQUEntryMethodName(const KQUZipEntry& entry);
 
