@@ -13,11 +13,12 @@ namespace kqu {
 KQUBufferedInputStream::KQUBufferedInputStream(std::shared_ptr<KQUInputStream> stream, uint32_t bufferSize)
     : mStream(std::move(stream)), mBufferSize(bufferSize) {
     if (!mStream) throw KQUException(NSInvalidArgumentException, "No stream to buffer");
-    void* memory = nullptr;
-    size_t alignment = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-    if (bufferSize == 0 || ::posix_memalign(&memory, alignment, bufferSize) != 0)
+    if (bufferSize == 0) throw KQUException("KQUBufferedInputStreamError", "Could not create read buffer");
+    try {
+        mBuffer = KQUStreamBuffer(bufferSize);
+    } catch (const std::bad_alloc&) {
         throw KQUException("KQUBufferedInputStreamError", "Could not create read buffer");
-    mBuffer.reset(static_cast<char*>(memory));
+    }
     mBufferStart = mBufferEnd = mStream->offset();
 }
 
@@ -34,7 +35,7 @@ uint32_t KQUBufferedInputStream::readToOwnBuffer(const char** buffer, uint32_t s
     uint32_t n = std::min(size, mBufferSize);
     uint32_t available = static_cast<uint32_t>(held - mBufferOffset);
     if (available < n) {
-        char* base = mBuffer.get();
+        char* base = mBuffer.data();
         if (available) std::memmove(base, base + mBufferOffset, available);
         mBufferStart += mBufferOffset;
         mBufferOffset = 0;
@@ -45,7 +46,7 @@ uint32_t KQUBufferedInputStream::readToOwnBuffer(const char** buffer, uint32_t s
         mBufferEnd += mStream->readToBuffer(base + available, mBufferSize - available);
     }
     uint32_t count = static_cast<uint32_t>(std::min<int64_t>(n, mBufferEnd - mBufferStart - mBufferOffset));
-    *buffer = mBuffer.get() + mBufferOffset;
+    *buffer = mBuffer.data() + mBufferOffset;
     mBufferOffset += count;
     return count;
 }

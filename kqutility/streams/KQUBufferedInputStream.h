@@ -6,12 +6,15 @@
 // buffer's size. Lent bytes stay valid until the next read, because a refill moves them.
 // The buffered stream starts wherever its stream stands, and assumes nothing else moves
 // that stream between refills (when something does and it can seek, it is moved back).
+// Its buffer comes from the per-thread cache of KQUStreamBuffer, so making one per zip
+// entry costs no fresh pages.
 #pragma once
 
 #include <cstdlib>
 #include <memory>
 
 #include "kqutility/streams/KQUStream.h"
+#include "kqutility/streams/KQUStreamBuffer.h"
 
 namespace kqu {
 
@@ -43,12 +46,8 @@ public:
     uint32_t bufferSize() const { return mBufferSize; }
 
 private:
-    struct FreeDeleter {
-        void operator()(char* p) const { std::free(p); }
-    };
-
     std::shared_ptr<KQUInputStream> mStream;
-    std::unique_ptr<char, FreeDeleter> mBuffer;
+    KQUStreamBuffer mBuffer;
     uint32_t mBufferSize;
     uint32_t mBufferOffset = 0;
     int64_t mBufferStart;

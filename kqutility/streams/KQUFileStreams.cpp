@@ -63,6 +63,20 @@ std::shared_ptr<KQUFileInputStream> KQUFileInputStream::createWithFileDescriptor
     return std::make_shared<KQUFileInputStream>(fd, offset, length);
 }
 
+KQUSharedFileDescriptor::~KQUSharedFileDescriptor() {
+    if (mFd >= 0) ::close(mFd);
+}
+
+std::shared_ptr<KQUFileInputStream> KQUFileInputStream::createWithSharedDescriptor(
+    std::shared_ptr<const KQUSharedFileDescriptor> descriptor, int64_t offset, int64_t length) {
+    if (!descriptor) throw KQUException(NSInvalidArgumentException, "No descriptor to read");
+    // The stream must not close the shared descriptor, also when the range is refused.
+    auto stream = std::make_shared<KQUFileInputStream>(-1, offset, length);
+    stream->mFd = descriptor->fd();
+    stream->mSharedDescriptor = std::move(descriptor);
+    return stream;
+}
+
 KQUFileInputStream::KQUFileInputStream(int fd, int64_t offset, int64_t length) : mFd(fd) {
     if (offset < 0 || length < 0 || offset > INT64_MAX - length) {
         if (fd >= 0) ::close(fd);
@@ -135,7 +149,10 @@ void KQUFileInputStream::close() {
         ::posix_fadvise(mFd, 0, 0, POSIX_FADV_NORMAL);
         mIsCachingDisabled = false;
     }
-    ::close(mFd);
+    if (mSharedDescriptor)
+        mSharedDescriptor.reset();
+    else
+        ::close(mFd);
     mFd = -1;
 }
 

@@ -27,6 +27,21 @@ FILE* KQUFdOpen(int fd, const char* mode);
 // dup(2); throws "KQUDupError", "Could not dup <fd>: ...".
 int KQUDup(int fd);
 
+// A read-only descriptor shared by every stream over one file (each reads with pread, so
+// none moves another); closed when the last holder lets go. Immutable; any thread.
+class KQUSharedFileDescriptor {
+public:
+    // Takes ownership of fd.
+    explicit KQUSharedFileDescriptor(int fd) : mFd(fd) {}
+    ~KQUSharedFileDescriptor();
+    KQUSharedFileDescriptor(const KQUSharedFileDescriptor&) = delete;
+    KQUSharedFileDescriptor& operator=(const KQUSharedFileDescriptor&) = delete;
+    int fd() const { return mFd; }
+
+private:
+    int mFd;
+};
+
 class KQUFileInputStream final : public KQUInputStream {
 public:
     // nullptr when the path is empty or not readable; throws "KQUOpenError" when a
@@ -39,6 +54,10 @@ public:
     // "Offset and/or length invalid." (NSInvalidArgumentException) for a negative offset
     // or length, or a range whose end overflows. The range is not checked against the file.
     static std::shared_ptr<KQUFileInputStream> createWithFileDescriptor(int fd, int64_t offset, int64_t length);
+    // Over a shared descriptor, which the stream holds until it is closed; no descriptor
+    // is made or closed. Same checks as above.
+    static std::shared_ptr<KQUFileInputStream> createWithSharedDescriptor(
+        std::shared_ptr<const KQUSharedFileDescriptor> descriptor, int64_t offset, int64_t length);
 
     ~KQUFileInputStream() override;
 
@@ -61,6 +80,7 @@ public:
 
 private:
     int mFd;
+    std::shared_ptr<const KQUSharedFileDescriptor> mSharedDescriptor;  // set when mFd is not owned
     bool mIsCachingDisabled = false;
     int64_t mStartOffset;
     int64_t mCurrentOffset;

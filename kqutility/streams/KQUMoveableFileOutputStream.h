@@ -46,6 +46,9 @@ public:
     std::shared_ptr<KQUOutputStream> closeLocalStream() override;
 
     bool isOpen() const { return mFd >= 0; }
+    // The descriptor written through (-1 when closed), for copies done by the kernel
+    // (copy_file_range); it stays owned by the stream.
+    int fileDescriptor() const { return mFd; }
 
 private:
     int mFd = -1;

@@ -1,11 +1,13 @@
 #include "kqutility/zip/KQUZipArchive.h"
 
 #include <algorithm>
+#include <new>
 
 #include <fmt/format.h>
 
 #include "kqutility/crypto/KQUCryptoUtils.h"
 #include "kqutility/diagnostics/KQULog.h"
+#include "kqutility/foundation/KQUKeyedHash.h"
 #include "kqutility/zip/KQUZipFormat.h"
 #include "kqutility/zip/KQUZipRecordInputStream.h"
 
@@ -73,9 +75,9 @@ void appendUtf8(std::string& out, char16_t c) {
 }
 
 uint64_t nameHash(std::string_view name) {
-    // The high half picks nothing in the slot position, so it tells names apart in a probe.
-    uint64_t h = std::hash<std::string_view>{}(name);
-    return h ^ (h << 32);
+    // Keyed, so that names cannot be chosen to collide. The slot comes from the low half,
+    // the tag kept in the slot from the high half.
+    return KQUKeyedHash(name);
 }
 
 [[noreturn]] void throwOverrun() {
@@ -96,6 +98,33 @@ std::optional<std::string> KQUZipDecodeFilename(std::string_view bytes) {
     }
     return out;
 }
+
+// MARK: - Entry storage
+
+struct KQUZipArchive::EntryTable {
+    explicit EntryTable(size_t capacity) : mCapacity(capacity) {
+        if (capacity)
+            mEntries = static_cast<KQUZipEntry*>(
+                ::operator new(capacity * sizeof(KQUZipEntry), std::align_val_t(alignof(KQUZipEntry))));
+    }
+    ~EntryTable() {
+        for (size_t i = mCount; i-- > 0;) mEntries[i].~KQUZipEntry();
+        ::operator delete(mEntries, std::align_val_t(alignof(KQUZipEntry)));
+    }
+    EntryTable(const EntryTable&) = delete;
+    EntryTable& operator=(const EntryTable&) = delete;
+
+    KQUZipEntry* emplace(const uint8_t* header, const KQUZipArchiveDataRepresentationRef& archive) {
+        if (mCount == mCapacity) throw std::length_error("zip entry table is full");
+        KQUZipEntry* entry = new (mEntries + mCount) KQUZipEntry(header, archive);
+        ++mCount;
+        return entry;
+    }
+
+    KQUZipEntry* mEntries = nullptr;
+    size_t mCapacity;
+    size_t mCount = 0;
+};
 
 // MARK: - Opening
 
@@ -132,6 +161,7 @@ void KQUZipArchive::readEntries() {
         // anything is reserved for it.
         if (uint64_t{end.entryCount} * KQUZipCentralFileHeaderFixedSize > static_cast<uint64_t>(end.size))
             throwOverrun();
+        mTable = std::make_shared<EntryTable>(end.entryCount);
         mOrder.reserve(end.entryCount);
         size_t slots = 16;
         while (slots < uint64_t{end.entryCount} * 2) slots *= 2;
@@ -140,19 +170,15 @@ void KQUZipArchive::readEntries() {
         int64_t directoryEnd = end.offset + end.size;
         // Each record is indexed one record late, once its slot has been fetched into the
         // cache while the next record was parsed.
-        struct Pending {
-            std::string name;
-            std::shared_ptr<KQUZipEntry> entry;
-            uint64_t hash = 0;
-        } pending;
+        KQUZipEntry* pending = nullptr;
+        uint64_t pendingHash = 0;
         for (uint32_t i = 0; i < end.entryCount; ++i) {
             if (directoryEnd - position < KQUZipCentralFileHeaderFixedSize) throwOverrun();
             const uint8_t* header =
                 stream.dataAtOffset(position, KQUZipCentralFileHeaderFixedSize, directoryEnd);
             if (KQUZipReadUInt32(header) != KQUZipCentralFileHeaderSignature)
                 throw KQUZipException(kDirectoryError, "Central file header record signature not found");
-            auto entry =
-                std::make_shared<KQUZipEntry>(header + KQUZipRecordSignatureSize, mDataRepresentation);
+            KQUZipEntry* entry = mTable->emplace(header + KQUZipRecordSignatureSize, mDataRepresentation);
             uint32_t nameLength = KQUZipReadUInt16(header + 28);
             uint32_t extraLength = KQUZipReadUInt16(header + 30);
             uint32_t commentLength = KQUZipReadUInt16(header + 32);
@@ -166,13 +192,14 @@ void KQUZipArchive::readEntries() {
                 position += extraLength;
             }
             position += commentLength;
-            entry->setName(name);
             uint64_t hash = nameHash(name);
+            entry->setName(std::move(name));
             __builtin_prefetch(&mIndex[hash & (mIndex.size() - 1)]);
-            if (pending.entry) addEntry(std::move(pending.name), std::move(pending.entry), pending.hash);
-            pending = {std::move(name), std::move(entry), hash};
+            if (pending) addEntry(pending, pendingHash);
+            pending = entry;
+            pendingHash = hash;
         }
-        if (pending.entry) addEntry(std::move(pending.name), std::move(pending.entry), pending.hash);
+        if (pending) addEntry(pending, pendingHash);
         checkEntryPlacement(end.offset);
     } catch (const KQUException&) {
         // 65535 entries and no locator: read as a plain directory when it parses; when it
@@ -184,14 +211,14 @@ void KQUZipArchive::readEntries() {
     }
 }
 
-void KQUZipArchive::addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry, uint64_t hash) {
-    size_t slot = findSlot(name, hash);
+void KQUZipArchive::addEntry(KQUZipEntry* entry, uint64_t hash) {
+    size_t slot = findSlot(keyOf(*entry), hash);
     if (uint32_t index = static_cast<uint32_t>(mIndex[slot])) {
-        mOrder[index - 1].second = std::move(entry);  // a later record with the same name wins
+        mOrder[index - 1] = entry;  // a later record with the same name wins
         return;
     }
     mIndex[slot] = (hash & ~uint64_t{0xFFFFFFFF}) | (mOrder.size() + 1);
-    mOrder.emplace_back(std::move(name), std::move(entry));
+    mOrder.push_back(entry);
 }
 
 size_t KQUZipArchive::findSlot(std::string_view name, uint64_t hash) const {
@@ -200,7 +227,7 @@ size_t KQUZipArchive::findSlot(std::string_view name, uint64_t hash) const {
     for (;; slot = (slot + 1) & mask) {
         uint64_t value = mIndex[slot];
         if (value == 0) return slot;
-        if ((value >> 32) == (hash >> 32) && mOrder[static_cast<uint32_t>(value) - 1].first == name)
+        if ((value >> 32) == (hash >> 32) && keyOf(*mOrder[static_cast<uint32_t>(value) - 1]) == name)
             return slot;
     }
 }
@@ -210,8 +237,9 @@ void KQUZipArchive::rebuildIndex() {
     while (slots < mOrder.size() * 2) slots *= 2;
     mIndex.assign(slots, 0);
     for (size_t i = 0; i < mOrder.size(); ++i) {
-        uint64_t hash = nameHash(mOrder[i].first);
-        mIndex[findSlot(mOrder[i].first, hash)] = (hash & ~uint64_t{0xFFFFFFFF}) | (i + 1);
+        std::string_view key = keyOf(*mOrder[i]);
+        uint64_t hash = nameHash(key);
+        mIndex[findSlot(key, hash)] = (hash & ~uint64_t{0xFFFFFFFF}) | (i + 1);
     }
 }
 
@@ -355,50 +383,41 @@ void KQUZipArchive::readExtraField(const uint8_t* bytes, uint32_t size, KQUZipEn
 void KQUZipArchive::checkEntryPlacement(int64_t directoryOffset) {
     // Every entry's local header and data must end before the next entry begins, and the
     // last one before the central directory: overlapping entries are refused.
-    struct Placement {
-        uint64_t offset;
-        uint64_t compressedSize;
-        KQUZipEntry* entry;
+    std::vector<KQUZipEntry*> placements(mOrder);
+    auto byOffset = [](const KQUZipEntry* a, const KQUZipEntry* b) {
+        return a->localHeaderOffset() < b->localHeaderOffset();
     };
-    std::vector<Placement> placements;
-    placements.reserve(mOrder.size());
-    for (auto& [name, entry] : mOrder)
-        placements.push_back({entry->localHeaderOffset(), entry->compressedSize(), entry.get()});
-    auto byOffset = [](const Placement& a, const Placement& b) { return a.offset < b.offset; };
     if (!std::is_sorted(placements.begin(), placements.end(), byOffset))
         std::sort(placements.begin(), placements.end(), byOffset);
     for (size_t i = 0; i < placements.size(); ++i) {
-        uint64_t limit =
-            i + 1 < placements.size() ? placements[i + 1].offset : static_cast<uint64_t>(directoryOffset);
-        const Placement& p = placements[i];
-        if (p.offset > limit || limit - p.offset < KQUZipLocalFileHeaderFixedSize ||
-            p.compressedSize > limit - p.offset - KQUZipLocalFileHeaderFixedSize)
-            throw KQUZipException(
-                kDirectoryError,
-                fmt::format("Entry {} overlaps the next record of the archive", p.entry->name()));
-        p.entry->setDataLimit(limit);
+        uint64_t limit = i + 1 < placements.size() ? placements[i + 1]->localHeaderOffset()
+                                                   : static_cast<uint64_t>(directoryOffset);
+        KQUZipEntry& entry = *placements[i];
+        uint64_t offset = entry.localHeaderOffset();
+        if (offset > limit || limit - offset < KQUZipLocalFileHeaderFixedSize ||
+            entry.compressedSize() > limit - offset - KQUZipLocalFileHeaderFixedSize)
+            throw KQUZipException(kDirectoryError,
+                                  fmt::format("Entry {} overlaps the next record of the archive", entry.name()));
+        entry.setDataLimit(limit);
     }
 }
 
 void KQUZipArchive::collapseCommonRootDirectory() {
     if (mOrder.empty()) return;
-    const std::string& first = mOrder.front().first;
+    std::string_view first = keyOf(*mOrder.front());
     size_t slash = first.find('/');
     if (slash == std::string::npos) return;
-    std::string_view root(first.data(), slash);
-    for (auto& [name, entry] : mOrder) {
+    std::string_view root = first.substr(0, slash);
+    for (const KQUZipEntry* entry : mOrder) {
+        std::string_view name = keyOf(*entry);
         if (name.size() <= root.size() || name.compare(0, root.size(), root) != 0 || name[root.size()] != '/')
             return;
     }
     size_t strip = root.size() + 1;
-    std::vector<std::pair<std::string, std::shared_ptr<KQUZipEntry>>> order;
-    order.reserve(mOrder.size());
-    for (auto& [name, entry] : mOrder) {
-        if (name.size() == strip) continue;  // the root directory itself
-        std::string shortName = name.substr(strip);
-        order.emplace_back(std::move(shortName), std::move(entry));
-    }
-    mOrder = std::move(order);
+    // The root directory itself goes; every other entry is found under its name without
+    // the root (the entries keep their central-directory names).
+    std::erase_if(mOrder, [&](const KQUZipEntry* entry) { return keyOf(*entry).size() == strip; });
+    mStripLength += strip;
     rebuildIndex();
 }
 
@@ -407,7 +426,7 @@ void KQUZipArchive::collapseCommonRootDirectory() {
 std::shared_ptr<KQUZipEntry> KQUZipArchive::entryWithName(std::string_view name) const {
     if (mIndex.empty()) return nullptr;
     auto index = static_cast<uint32_t>(mIndex[findSlot(name, nameHash(name))]);
-    return index == 0 ? nullptr : mOrder[index - 1].second;
+    return index == 0 ? nullptr : share(mOrder[index - 1]);
 }
 
 std::shared_ptr<KQUZipEntry> KQUZipArchive::entryWithName(std::string_view name, int64_t dataLength) const {
@@ -419,20 +438,20 @@ std::shared_ptr<KQUZipEntry> KQUZipArchive::entryWithName(std::string_view name,
 std::vector<std::string> KQUZipArchive::allEntryNames() const {
     std::vector<std::string> names;
     names.reserve(mOrder.size());
-    for (const auto& [name, entry] : mOrder) names.push_back(name);
+    for (const KQUZipEntry* entry : mOrder) names.emplace_back(keyOf(*entry));
     return names;
 }
 
 std::vector<std::shared_ptr<KQUZipEntry>> KQUZipArchive::allEntries() const {
     std::vector<std::shared_ptr<KQUZipEntry>> entries;
     entries.reserve(mOrder.size());
-    for (const auto& [name, entry] : mOrder) entries.push_back(entry);
+    for (KQUZipEntry* entry : mOrder) entries.push_back(share(entry));
     return entries;
 }
 
 void KQUZipArchive::setCryptoKey(KQUCryptoKeyRef key) {
     mCryptoKey = std::move(key);
-    for (auto& [name, entry] : mOrder) entry->setCryptoKey(mCryptoKey);
+    for (KQUZipEntry* entry : mOrder) entry->setCryptoKey(mCryptoKey);
 }
 
 }  // namespace kqu

@@ -94,20 +94,32 @@ private:
     void readExtraField(const uint8_t* bytes, uint32_t size, KQUZipEntry& entry);
     void checkEntryPlacement(int64_t directoryOffset);
     void collapseCommonRootDirectory();
-    void addEntry(std::string name, std::shared_ptr<KQUZipEntry> entry, uint64_t hash);
-
-    KQUZipArchiveDataRepresentationRef mDataRepresentation;
+    void addEntry(KQUZipEntry* entry, uint64_t hash);
+    // The name an entry is found under: its central-directory name without the common
+    // root, when that was stripped.
+    std::string_view keyOf(const KQUZipEntry& entry) const {
+        return std::string_view(entry.name()).substr(mStripLength);
+    }
+    std::shared_ptr<KQUZipEntry> share(KQUZipEntry* entry) const { return {mTable, entry}; }
     // Finds the slot of name in mIndex: the one holding its entry, or the empty one where
     // it belongs.
     size_t findSlot(std::string_view name, uint64_t hash) const;
     void rebuildIndex();
 
+    KQUZipArchiveDataRepresentationRef mDataRepresentation;
+    // Every entry lives in one block (no allocation per entry besides a long name); the
+    // entries handed out share ownership of the whole block, which therefore lives as long
+    // as the archive or any of its entries.
+    struct EntryTable;
+    std::shared_ptr<EntryTable> mTable;
     // The entries in directory order, and an open-addressing index over their names: each
     // slot holds an index into mOrder plus one (0 when empty) in its low half and the
     // name's hash in its high half, so that a probe rarely touches a name; the size is a
-    // power of two at least twice the entry count. No allocation per entry.
-    std::vector<std::pair<std::string, std::shared_ptr<KQUZipEntry>>> mOrder;
+    // power of two at least twice the entry count. Names are hashed with a per-process
+    // random key (KQUKeyedHash), so no archive can make the probes collide on purpose.
+    std::vector<KQUZipEntry*> mOrder;
     std::vector<uint64_t> mIndex;
+    size_t mStripLength = 0;
     KQUDataRef mPassphraseVerifier;
     std::optional<std::string> mPassphraseHint;
     KQUDataRef mEncryptedDocumentUuid;

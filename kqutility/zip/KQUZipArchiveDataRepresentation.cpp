@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include <fmt/format.h>
 
 #include "kqutility/foundation/KQUException.h"
@@ -32,18 +36,47 @@ bool KQUZipArchiveDataRepresentation::isValidRange(int64_t offset, int64_t lengt
 // MARK: - File
 
 KQUZipArchiveFileDataRepresentation::KQUZipArchiveFileDataRepresentation(const std::string& path) {
+    int fd = -1;
     try {
-        if (!path.empty()) mFd = KQUOpen(path, O_RDONLY, 0);
+        if (!path.empty()) fd = KQUOpen(path, O_RDONLY, 0);
     } catch (const KQUException&) {
-        mFd = -1;  // read by path; unreadable while the file is missing
+        fd = -1;  // read by path; unreadable while the file is missing
     }
-    mFileRepresentation =
-        std::make_unique<KQUFileDataRepresentation>(path, isUsableDescriptor(mFd) ? mFd : -1);
+    if (isUsableDescriptor(fd))
+        mDescriptor = std::make_shared<const KQUSharedFileDescriptor>(fd);
+    else if (fd != -1)
+        ::close(fd);
+    mFileRepresentation = std::make_unique<KQUFileDataRepresentation>(path, mDescriptor ? fd : -1);
 }
 
 KQUZipArchiveFileDataRepresentation::~KQUZipArchiveFileDataRepresentation() {
     mFileRepresentation.reset();
-    if (mFd != -1) ::close(mFd);
+}
+
+uint32_t KQUZipArchiveFileDataRepresentation::readBytesAtOffset(int64_t offset, char* buffer,
+                                                                uint32_t size) const {
+    int64_t length = dataLength();
+    if (offset < 0 || offset > length) throwBadRange();
+    auto n = static_cast<uint32_t>(std::min<int64_t>(size, length - offset));
+    if (!mDescriptor) {
+        auto stream = inputStreamWithOffset(offset, n);
+        uint32_t done = 0;
+        while (done < n) {
+            uint32_t got = stream->readToBuffer(buffer + done, n - done);
+            if (got == 0) break;
+            done += got;
+        }
+        return done;
+    }
+    uint32_t done = 0;
+    while (done < n) {
+        ssize_t got = ::pread(mDescriptor->fd(), buffer + done, n - done, offset + done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) KQUErrnoRaise("KQUPReadError", "Could not pread");
+        if (got == 0) break;
+        done += static_cast<uint32_t>(got);
+    }
+    return done;
 }
 
 bool KQUZipArchiveFileDataRepresentation::hasSameLocationAs(const KQUDataRepresentation& other) const {
@@ -62,8 +95,8 @@ std::shared_ptr<KQUInputStream> KQUZipArchiveFileDataRepresentation::inputStream
     int64_t offset, int64_t length) const {
     if (!isValidRange(offset, length, dataLength())) throwBadRange();
     std::shared_ptr<KQUInputStream> stream;
-    if (isUsableDescriptor(mFd)) {
-        stream = KQUFileInputStream::createWithFileDescriptor(KQUDup(mFd), offset, length);
+    if (mDescriptor) {
+        stream = KQUFileInputStream::createWithSharedDescriptor(mDescriptor, offset, length);
     } else if (auto currentPath = path()) {
         stream = KQUFileInputStream::create(*currentPath, offset, length);
     }
@@ -74,7 +107,10 @@ std::shared_ptr<KQUInputStream> KQUZipArchiveFileDataRepresentation::inputStream
 
 std::shared_ptr<KQUBufferedInputStreamProtocol>
 KQUZipArchiveFileDataRepresentation::bufferedInputStreamWithOffset(int64_t offset, int64_t length) const {
-    return std::make_shared<KQUBufferedInputStream>(inputStreamWithOffset(offset, length));
+    // The buffer is sized to the range: a small entry costs a small buffer.
+    auto bufferSize = static_cast<uint32_t>(
+        std::clamp<int64_t>(length, 1, KQUBufferedInputStream::kDefaultBufferSize));
+    return std::make_shared<KQUBufferedInputStream>(inputStreamWithOffset(offset, length), bufferSize);
 }
 
 // MARK: - Memory
@@ -93,6 +129,15 @@ std::shared_ptr<KQUBufferedInputStreamProtocol>
 KQUZipArchiveMemoryDataRepresentation::bufferedInputStreamWithOffset(int64_t offset, int64_t length) const {
     if (!isValidMemoryRange(offset, length, dataLength())) throwBadRange();
     return KQUMemoryInputStream::create(mData, static_cast<uint32_t>(offset), static_cast<uint32_t>(length));
+}
+
+uint32_t KQUZipArchiveMemoryDataRepresentation::readBytesAtOffset(int64_t offset, char* buffer,
+                                                                  uint32_t size) const {
+    int64_t length = dataLength();
+    if (offset < 0 || offset > length) throwBadRange();
+    auto n = static_cast<uint32_t>(std::min<int64_t>(size, length - offset));
+    if (n) std::memcpy(buffer, mData->data() + offset, n);
+    return n;
 }
 
 std::shared_ptr<KQUInputStream> KQUZipArchiveMemoryDataRepresentation::inputStreamWithOffset(

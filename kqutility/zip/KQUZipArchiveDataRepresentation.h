@@ -2,9 +2,10 @@
 // that also hands out independent streams over any byte range of the archive.
 //
 // KQUZipArchiveFileDataRepresentation stands for an archive file and keeps one read-only
-// descriptor of it open for its whole life; every range stream reads through its own
-// duplicate with positioned reads, so entries can be read from several threads at once
-// and streams stay valid after the representation is gone. When the file cannot be
+// descriptor of it open; every range stream shares that descriptor and reads with
+// positioned reads (no descriptor is made per stream), so entries can be read from several
+// threads at once, and a stream keeps the descriptor open after the representation is
+// gone. Buffered range streams get a buffer no larger than their range (at most 256 KiB). When the file cannot be
 // opened the representation still exists, reads by path and reports itself unreadable
 // while the file is missing.
 //
@@ -22,6 +23,7 @@
 
 #include "kqutility/foundation/KQUData.h"
 #include "kqutility/data/KQUDataRepresentation.h"
+#include "kqutility/streams/KQUFileStreams.h"
 
 namespace kqu {
 
@@ -34,6 +36,10 @@ public:
     // The same as a buffered stream (256 KiB for files).
     virtual std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithOffset(
         int64_t offset, int64_t length) const = 0;
+    // Copies up to size bytes at offset into buffer without making a stream (a local
+    // header, for instance); returns how many were there. Throws "Bad input stream range."
+    // for an offset outside the archive.
+    virtual uint32_t readBytesAtOffset(int64_t offset, char* buffer, uint32_t size) const = 0;
     // Whether [offset, offset + length) lies inside an archive of archiveLength bytes.
     static bool isValidRange(int64_t offset, int64_t length, int64_t archiveLength);
 };
@@ -62,10 +68,14 @@ public:
     std::shared_ptr<KQUInputStream> inputStreamWithOffset(int64_t offset, int64_t length) const override;
     std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithOffset(
         int64_t offset, int64_t length) const override;
+    uint32_t readBytesAtOffset(int64_t offset, char* buffer, uint32_t size) const override;
+    // The shared read-only descriptor (-1 when the file could not be opened), for copies
+    // done by the kernel; it stays owned by the representation.
+    int fileDescriptor() const { return mDescriptor ? mDescriptor->fd() : -1; }
 
 private:
-    int mFd = -1;
-    // Reads through mFd, so it must not outlive this object: it is never handed out.
+    std::shared_ptr<const KQUSharedFileDescriptor> mDescriptor;  // null when the file could not be opened
+    // Reads through mDescriptor, so it must not outlive this object: it is never handed out.
     std::unique_ptr<KQUFileDataRepresentation> mFileRepresentation;
 };
 
@@ -87,6 +97,7 @@ public:
     // Also refuses ranges that start or end at 4 GiB or beyond.
     std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStreamWithOffset(
         int64_t offset, int64_t length) const override;
+    uint32_t readBytesAtOffset(int64_t offset, char* buffer, uint32_t size) const override;
     static bool isValidMemoryRange(int64_t offset, int64_t length, int64_t archiveLength);
 
 private:

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 
 #include <fmt/format.h>
@@ -33,6 +34,7 @@ constexpr uint64_t kZip64Threshold = 4290967295ull;
 constexpr size_t kFirstHeaderBaseExtraLength = 28 + 8 + KQUPassphraseVerifierLength;
 constexpr size_t kLibraryFieldOverhead = 8;  // ID, size and tag
 constexpr uint32_t kZeroBlockSize = 262144;
+constexpr uint32_t kCopyBufferSize = 1 << 20;
 
 // The stream handed out for a directly written entry of an encrypted archive: plaintext
 // goes through the entry's (single) encrypting stream, and its length is counted for the
@@ -167,8 +169,39 @@ uint32_t KQUZipArchiveOutputStream::writeLocalFileHeader(const KQUZipOutputEntry
     return length;
 }
 
+std::optional<KQUZipFreeSpaceEntry> KQUZipArchiveOutputStream::findFreeRange(uint64_t total) const {
+    // An exact fit first; else the smallest range that leaves room to cover the rest.
+    std::optional<KQUZipFreeSpaceEntry> range;
+    for (const auto& free : mFreeList)
+        if (free.length == total) return free;
+    if (total > UINT64_MAX - KQUZipFreeSpaceEntryMinimumSize) return range;
+    for (const auto& free : mFreeList) {
+        if (free.length >= total + KQUZipFreeSpaceEntryMinimumSize && (!range || free.length < range->length))
+            range = free;
+    }
+    return range;
+}
+
+void KQUZipArchiveOutputStream::useFreeRange(const KQUZipFreeSpaceEntry& range, uint64_t used) {
+    auto it = std::find_if(mFreeList.begin(), mFreeList.end(),
+                           [&](const KQUZipFreeSpaceEntry& f) { return f.offset == range.offset; });
+    if (it == mFreeList.end()) return;
+    if (used >= it->length) {
+        mFreeList.erase(it);
+    } else {
+        it->offset += used;
+        it->length -= used;
+    }
+    mFreeBytes -= used;
+}
+
 void KQUZipArchiveOutputStream::beginEntry(std::string_view name, bool isCompressed,
                                            uint64_t uncompressedSize) {
+    beginEntry(name, isCompressed, uncompressedSize, KQUZipEntryAttributes{});
+}
+
+void KQUZipArchiveOutputStream::beginEntry(std::string_view name, bool isCompressed, uint64_t uncompressedSize,
+                                           const KQUZipEntryAttributes& attributes) {
     if (!checkOpen()) return;
     // Refused before anything changes, the current entry included.
     if (name.size() > KQUZipMaxVariableFieldLength)
@@ -181,7 +214,11 @@ void KQUZipArchiveOutputStream::beginEntry(std::string_view name, bool isCompres
     entry->utf8NameLength = static_cast<uint32_t>(name.size());
     entry->isCompressed = isCompressed;
     entry->isEncrypted = mCryptoKey != nullptr;
-    entry->time = KQUZipCurrentDosTime();
+    entry->time = attributes.dosTime ? *attributes.dosTime : KQUZipCurrentDosTime();
+    if (attributes.unixMode) {
+        entry->versionMadeBy = KQUZipVersionMadeByUnix;
+        entry->externalAttributes = (*attributes.unixMode & 0xFFFF) << 16;
+    }
     uint64_t encoded = encodedLength(uncompressedSize);
     entry->is64Bit = encoded > kZip64Threshold || uncompressedSize == kUnknownSize;
 
@@ -190,22 +227,7 @@ void KQUZipArchiveOutputStream::beginEntry(std::string_view name, bool isCompres
     if (!isCompressed && uncompressedSize != kUnknownSize) {
         uint64_t needed = uint64_t{entry->utf8NameLength} + KQUZipLocalFileHeaderFixedSize +
                           (entry->is64Bit ? KQUZip64LocalExtraFieldSize : 0);
-        if (encoded <= UINT64_MAX - needed) {
-            uint64_t total = encoded + needed;
-            for (const auto& free : mFreeList) {
-                if (free.length == total) {
-                    range = free;
-                    break;
-                }
-            }
-            if (!range && total <= UINT64_MAX - KQUZipFreeSpaceEntryMinimumSize) {
-                for (const auto& free : mFreeList) {
-                    if (free.length >= total + KQUZipFreeSpaceEntryMinimumSize &&
-                        (!range || free.length < range->length))
-                        range = free;
-                }
-            }
-        }
+        if (encoded <= UINT64_MAX - needed) range = findFreeRange(encoded + needed);
     }
 
     int64_t endOfFile = mOutputStream->offset();
@@ -256,6 +278,135 @@ void KQUZipArchiveOutputStream::setCrc32ForCurrentEntry(uint32_t crc) {
     if (!mCurrentEntry || !mCurrentEntry->isWrittenDirectlyToFile || mCurrentEntry->isEncrypted) return;
     mCurrentEntry->crc = crc;
     mCrcSetByApplication = true;
+}
+
+// ---- Raw copies --------------------------------------------------------------------------
+
+namespace {
+
+bool sameKey(const KQUCryptoKey& a, const KQUCryptoKey& b) {
+    return a.keyType() == b.keyType() && std::equal(a.keyBytes().begin(), a.keyBytes().end(), b.keyBytes().begin());
+}
+
+}  // namespace
+
+uint64_t KQUZipArchiveOutputStream::copyStoredBytes(const KQUZipEntry& source, const std::string& name) {
+    // Deflated plain bytes carry no CRC of their own to check on the way: between two files
+    // the kernel copies them (without passing them through this process, or by sharing
+    // blocks where the file system can). Everything else is read, and checked, here.
+    auto* file = dynamic_cast<const KQUZipArchiveFileDataRepresentation*>(source.archiveDataRepresentation().get());
+    if (file && file->fileDescriptor() >= 0 && source.isCompressed() && !source.hasEncryptedMethod()) {
+        auto offset = source.storedDataOffset();
+        if (!offset)
+            throw KQUZipException(kOutputError,
+                                  fmt::format("Could not copy entry {}: local file header not found", name));
+        auto from = static_cast<off_t>(*offset);
+        uint64_t left = source.compressedSize();
+        while (left > 0) {
+            ssize_t n = ::copy_file_range(file->fileDescriptor(), &from, mOutputStream->fileDescriptor(), nullptr,
+                                          static_cast<size_t>(std::min<uint64_t>(left, 1u << 30)), 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && left == source.compressedSize() &&
+                (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
+                break;  // not between these files: copied below instead
+            if (n < 0) KQUErrnoRaise("KQUWriteError", "Could not copy");
+            if (n == 0) return source.compressedSize() - left;  // the archive ends early
+            left -= static_cast<uint64_t>(n);
+        }
+        if (left == 0) return source.compressedSize();
+    }
+    auto input = source.storedInputStream();
+    if (!input)
+        throw KQUZipException(kOutputError,
+                              fmt::format("Could not copy entry {}: local file header not found", name));
+    if (mCopyBuffer.empty()) mCopyBuffer.resize(kCopyBufferSize);
+    uint64_t copied = 0;
+    for (;;) {
+        uint32_t n = input->readToBuffer(mCopyBuffer.data(), static_cast<uint32_t>(mCopyBuffer.size()));
+        if (n == 0) break;
+        mOutputStream->writeBuffer(mCopyBuffer.data(), n);
+        copied += n;
+    }
+    input->close();
+    return copied;
+}
+
+void KQUZipArchiveOutputStream::copyEntry(const KQUZipEntry& source, std::optional<std::string_view> newName) {
+    if (!checkOpen()) return;
+    std::string name(newName ? *newName : std::string_view(source.name()));
+    if (name.size() > KQUZipMaxVariableFieldLength)
+        throw KQUZipException(kOutputError, fmt::format("File name {} is too long", name));
+    if (source.hasEncryptedMethod() &&
+        (!mCryptoKey || !source.cryptoKey() || !sameKey(*source.cryptoKey(), *mCryptoKey)))
+        throw KQUZipException(kOutputError, fmt::format("Entry {} is encrypted under another key", name));
+    finishEntry();
+    coalesceAndTruncateFreeSpace();
+
+    auto entry = std::make_shared<KQUZipOutputEntry>();
+    entry->name = name;
+    entry->utf8NameLength = static_cast<uint32_t>(name.size());
+    entry->isCompressed = source.isCompressed();
+    entry->isEncrypted = source.hasEncryptedMethod();
+    entry->time = source.dosTime();
+    entry->versionMadeBy = source.versionMadeBy();
+    entry->externalAttributes = source.externalAttributes();
+    entry->internalAttributes = source.internalAttributes();
+    entry->versionNeededToExtract = source.versionNeededToExtract();
+    entry->crc = source.crc();
+    entry->compressedSize = source.compressedSize();
+    entry->uncompressedSize = source.uncompressedSize();
+    entry->is64Bit = std::max(entry->compressedSize, entry->uncompressedSize) > kZip64Threshold;
+    uint64_t headerLength = KQUZipLocalFileHeaderFixedSize + uint64_t{entry->utf8NameLength} +
+                            (entry->is64Bit ? KQUZip64LocalExtraFieldSize : 0);
+    std::optional<KQUZipFreeSpaceEntry> range;
+    if (entry->compressedSize <= UINT64_MAX - headerLength)
+        range = findFreeRange(entry->compressedSize + headerLength);
+
+    int64_t endOfFile = mOutputStream->offset();
+    try {
+        if (range) mOutputStream->seekToOffset(static_cast<int64_t>(range->offset), SEEK_SET);
+        entry->offset = static_cast<uint64_t>(mOutputStream->offset());
+        // The header goes out complete: CRC and sizes are known, nothing is patched.
+        KQUZipEntryRecordInfo info;
+        info.flags = nameFlags(entry->name);
+        info.compressionMethod = KQUZipCompressionMethodCode(entry->isCompressed, entry->isEncrypted);
+        info.dosTime = entry->time;
+        info.versionNeededToExtract = entry->versionNeededToExtract;
+        mBuffer.clear();
+        KQUZipAppendLocalFileHeaderForEntry(mBuffer, info, entry->name, entry->is64Bit);
+        auto patch = KQUZipLocalFileHeaderCrcAndSizes(entry->crc, entry->compressedSize, entry->uncompressedSize);
+        std::copy(patch.begin(), patch.end(), mBuffer.begin() + KQUZipLocalFileHeaderCrcOffset);
+        if (entry->is64Bit) {
+            KQUData payload;
+            KQUZipAppendZip64LocalPayload(payload, entry->uncompressedSize, entry->compressedSize);
+            std::copy(payload.begin(), payload.end(),
+                      mBuffer.begin() + KQUZipLocalFileHeaderFixedSize + entry->utf8NameLength +
+                          KQUZipExtraFieldHeaderSize);
+        }
+        writeScratch();
+        entry->compressedDataOffset = entry->offset + headerLength;
+        uint64_t copied = copyStoredBytes(source, name);
+        if (copied != entry->compressedSize)
+            throw KQUZipException(kOutputError, fmt::format("Could not copy entry {}: {} of {} bytes read", name,
+                                                            copied, entry->compressedSize));
+    } catch (const KQUException& e) {
+        // Nothing was added: drop what reached the end of the file (a free range keeps its
+        // place in the free list and is covered at close) and go back to the end.
+        try {
+            if (!range && mOutputStream->offset() > endOfFile) mOutputStream->truncateToLength(endOfFile);
+            mOutputStream->seekToOffset(endOfFile, SEEK_SET);
+        } catch (...) {
+        }
+        if (e.name() == kOutputError) throw;
+        throw KQUZipException(kOutputError, fmt::format("Could not copy entry {}: {}", name, e.reason()));
+    }
+    mEntries.push_back(entry);
+    if (range) {
+        useFreeRange(*range, headerLength + entry->compressedSize);
+        mOutputStream->seekToOffset(0, SEEK_END);
+    } else {
+        mLastEntryInFile = entry.get();
+    }
 }
 
 void KQUZipArchiveOutputStream::guardFreeRange(uint64_t plainBytesToAdd) {
@@ -383,18 +534,7 @@ void KQUZipArchiveOutputStream::finishEntry(bool settleFreeSpace) {
             moveCurrentEntryToEnd();
             position = static_cast<uint64_t>(mOutputStream->offset());
         } else {
-            auto it = std::find_if(mFreeList.begin(), mFreeList.end(), [&](const KQUZipFreeSpaceEntry& f) {
-                return f.offset == mCurrentFreeSpace->offset;
-            });
-            if (it != mFreeList.end()) {
-                if (rest == 0) {
-                    mFreeList.erase(it);
-                } else {
-                    it->offset += used;
-                    it->length -= used;
-                }
-                mFreeBytes -= used;
-            }
+            useFreeRange(*mCurrentFreeSpace, used);
             mCurrentFreeSpace.reset();
         }
     }
@@ -560,6 +700,10 @@ void KQUZipArchiveOutputStream::writeCentralFileHeader(const KQUZipOutputEntry& 
     info.compressedSize = entry.compressedSize;
     info.uncompressedSize = entry.uncompressedSize;
     info.localHeaderOffset = entry.offset;
+    info.versionMadeBy = entry.versionMadeBy;
+    info.externalAttributes = entry.externalAttributes;
+    info.internalAttributes = entry.internalAttributes;
+    info.versionNeededToExtract = entry.versionNeededToExtract;
     KQUData library;
     if (isFirstEntry && mCryptoKey) {
         KQUDataRef verifier = KQUCryptoUtils::generatePassphraseVerifierForKey(mCryptoKey);

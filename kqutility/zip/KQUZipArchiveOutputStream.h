@@ -58,6 +58,10 @@ struct KQUZipOutputEntry {
     uint32_t crc = 0;
     bool isWrittenDirectlyToFile = false;
     bool is64Bit = false;  // the local header carries a Zip64 extra field
+    uint16_t versionMadeBy = 62;     // KQUZipVersionMadeBy, or as given or copied
+    uint32_t externalAttributes = 0;  // a Unix mode in the high 16 bits, or as copied
+    uint16_t internalAttributes = 0;  // as copied
+    uint16_t versionNeededToExtract = 20;  // as copied
 
     // "<KQUZipOutputEntry 0x...: name=..., isCompressed=yes|no, compressedSize=..., ...>"
     std::string description() const;
@@ -67,6 +71,13 @@ struct KQUZipOutputEntry {
 struct KQUZipFreeSpaceEntry {
     uint64_t offset = 0;
     uint64_t length = 0;
+};
+
+// What an entry records besides its bytes. Left empty, an entry carries the time it was
+// begun and no attributes (version made by 62, external attributes 0).
+struct KQUZipEntryAttributes {
+    std::optional<uint32_t> dosTime;   // DOS time and date (KQUZipDosTimeFromTime)
+    std::optional<uint32_t> unixMode;  // st_mode: type and permission bits
 };
 
 class KQUZipArchiveOutputStream final : public KQUOutputStream {
@@ -93,6 +104,21 @@ public:
     // bytes throws "File name <name> is too long" before anything changes (the current
     // entry stays current).
     void beginEntry(std::string_view name, bool isCompressed, uint64_t uncompressedSize);
+    // The same with the entry's time and Unix mode (version made by Unix, external
+    // attributes mode << 16).
+    void beginEntry(std::string_view name, bool isCompressed, uint64_t uncompressedSize,
+                    const KQUZipEntryAttributes& attributes);
+    // Finishes the current entry and copies source (an entry of an open KQUZipArchive) as
+    // its stored bytes: nothing is inflated, decrypted or deflated, and the name (or
+    // newName), CRC-32, sizes, method, time, versions and attributes stay as they were. Placed like a stored entry of known size (into a free range that fits,
+    // else at the end). An entry stored with the library's encrypted methods can only be
+    // copied into a writer whose key is the key set on source's archive; otherwise throws
+    // "KQUZipOutputError" "Entry <name> is encrypted under another key" before anything
+    // changes. Bytes stored with a plain method are copied as they are, also into an
+    // encrypted package. Throws "KQUZipOutputError" "Could not copy entry <name>: ..." when
+    // its bytes cannot all be read (the file is left as before the call); stored bytes whose
+    // CRC-32 covers them (stored and encrypted entries) are checked while copied.
+    void copyEntry(const KQUZipEntry& source, std::optional<std::string_view> newName = std::nullopt);
     void beginUnknownSizeEntry(std::string_view name, bool isCompressed) {
         beginEntry(name, isCompressed, kUnknownSize);
     }
@@ -172,6 +198,9 @@ private:
     KQUZipOutputEntry* findEntry(std::string_view name, size_t* index);
     uint64_t encodedLength(uint64_t plainLength) const;
     void writeScratch();
+    std::optional<KQUZipFreeSpaceEntry> findFreeRange(uint64_t total) const;
+    void useFreeRange(const KQUZipFreeSpaceEntry& range, uint64_t used);
+    uint64_t copyStoredBytes(const KQUZipEntry& source, const std::string& name);
 
     std::shared_ptr<KQUMoveableFileOutputStream> mOutputStream;
     std::string mPath;
@@ -188,6 +217,7 @@ private:
     std::optional<KQUZipFreeSpaceEntry> mCurrentFreeSpace;  // the range the current entry is written into
     uint64_t mFreeBytes = 0;
     bool mCrcSetByApplication = false;
+    std::vector<char> mCopyBuffer;  // reused by copyEntry
 };
 
 // libxml2 output-buffer callbacks (xmlOutputBufferCreateIO) that write XML into an entry.

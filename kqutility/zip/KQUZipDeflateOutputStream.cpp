@@ -72,11 +72,16 @@ void KQUZipDeflateOutputStream::seekToOffset(int64_t, int) {
 
 std::shared_ptr<KQUOutputStream> KQUZipDeflateOutputStream::closeLocalStream() {
     if (mFinished) return mOutputStream;
+    // The buffer may be full when the finish begins (the last write filled it exactly),
+    // and deflate() then answers Z_BUF_ERROR: no progress without room. That is not a
+    // failure, so the buffer is drained before every call and the loop runs until the
+    // stream has ended; a call that had room and still made no progress is an error.
     int result;
     do {
+        if (mStream.avail_out == 0) writeOutBuffer();
         result = deflate(&mStream, Z_FINISH);
-        if (result == Z_OK || result == Z_STREAM_END || result == Z_BUF_ERROR) writeOutBuffer();
     } while (result == Z_OK);
+    if (result == Z_STREAM_END) writeOutBuffer();
     mFinished = true;
     mStream.next_out = nullptr;
     mStream.avail_out = 0;

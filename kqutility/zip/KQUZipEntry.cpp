@@ -34,16 +34,21 @@ constexpr uint64_t kMaxDeflateRatio = 1032;
 KQUZipEntry::KQUZipEntry(KQUZipArchiveDataRepresentationRef archive, int compressionMethod,
                          uint64_t compressedSize, uint64_t uncompressedSize, uint64_t offset, uint32_t crc)
     : mArchiveDataRepresentation(std::move(archive)),
-      mCompressionMethod(compressionMethod),
-      mMethodCode(compressionMethod == 1 ? KQUZipCompressionMethodDeflated : KQUZipCompressionMethodStored),
       mCompressedSize(compressedSize),
       mUncompressedSize(uncompressedSize),
       mOffset(offset),
-      mCrc(crc) {}
+      mCrc(crc),
+      mMethodCode(compressionMethod == 1 ? KQUZipCompressionMethodDeflated : KQUZipCompressionMethodStored),
+      mCompressionMethod(static_cast<uint8_t>(compressionMethod)) {}
 
 KQUZipEntry::KQUZipEntry(const uint8_t* header, KQUZipArchiveDataRepresentationRef archive)
     : mArchiveDataRepresentation(std::move(archive)) {
     // Offsets below are those of the central file header minus its 4-byte signature.
+    mVersionMadeBy = KQUZipReadUInt16(header);
+    mDosTime = KQUZipReadUInt32(header + 8);
+    mExternalAttributes = KQUZipReadUInt32(header + 34);
+    mVersionNeeded = KQUZipReadUInt16(header + 2);
+    mInternalAttributes = KQUZipReadUInt16(header + 32);
     uint16_t flags = KQUZipReadUInt16(header + 4);
     if (flags & KQUZipFlagTraditionalEncryption)
         throw KQUZipException("KQUZipCentralFileHeaderError", "Encrypted files are not supported");
@@ -59,7 +64,7 @@ KQUZipEntry::KQUZipEntry(const uint8_t* header, KQUZipArchiveDataRepresentationR
 void KQUZipEntry::setCompressionFlags(uint16_t methodCode) {
     auto method = KQUZipInternalCompressionMethod(methodCode);
     if (!method) throw KQUZipException("KQUZipCentralFileHeaderError", "Unsupported compression method");
-    mCompressionMethod = *method;
+    mCompressionMethod = static_cast<uint8_t>(*method);
     mMethodCode = methodCode;
     mIsEncryptedMethod = methodCode == KQUZipCompressionMethodStoredEncrypted ||
                          methodCode == KQUZipCompressionMethodDeflatedEncrypted;
@@ -74,15 +79,10 @@ void KQUZipEntry::readZip64ExtraField(std::span<const uint8_t> payload) {
 }
 
 int64_t KQUZipEntry::encodedLength() const {
-    if (mHasEncodedLength.load(std::memory_order_acquire)) return static_cast<int64_t>(mEncodedLength);
-    std::lock_guard guard(KQUStripedLock(KQULockTable::KQUValueLocks, this));
-    if (!mHasEncodedLength.load(std::memory_order_relaxed)) {
-        mEncodedLength =
-            isEncrypted() ? KQUCryptoOutputStream::encodedLengthForDataLength(mUncompressedSize, *mCryptoKey)
-                          : mUncompressedSize;
-        mHasEncodedLength.store(true, std::memory_order_release);
-    }
-    return static_cast<int64_t>(mEncodedLength);
+    // Plain arithmetic on the size: nothing worth caching (or locking) per entry.
+    return static_cast<int64_t>(isEncrypted() ? KQUCryptoOutputStream::encodedLengthForDataLength(
+                                                    mUncompressedSize, *mCryptoKey)
+                                              : mUncompressedSize);
 }
 
 void KQUZipEntry::setDataLength(int64_t length) {
@@ -90,9 +90,7 @@ void KQUZipEntry::setDataLength(int64_t length) {
         KQU_OBJECT_ASSERT_FAILURE("Tried to call -setDataLength: on an unencrypted zip entry.");
         return;
     }
-    std::lock_guard guard(KQUStripedLock(KQULockTable::KQUValueLocks, this));
     mUncompressedSize = static_cast<uint64_t>(length);
-    mHasEncodedLength.store(false, std::memory_order_release);
 }
 
 bool KQUZipEntry::isReadable() const {
@@ -113,10 +111,9 @@ uint64_t KQUZipEntry::dataOffset() const {
         !KQUZipArchiveDataRepresentation::isValidRange(static_cast<int64_t>(mOffset),
                                                        KQUZipLocalFileHeaderFixedSize, archive.dataLength()))
         throw KQUZipException(kEntryError, "Could not read local header.");
-    auto stream =
-        archive.bufferedInputStreamWithOffset(static_cast<int64_t>(mOffset), KQUZipLocalFileHeaderFixedSize);
-    const char* bytes = nullptr;
-    uint32_t n = stream->readToOwnBuffer(&bytes, KQUZipLocalFileHeaderFixedSize);
+    // One small positioned read: no stream, no buffer, no descriptor.
+    char bytes[KQUZipLocalFileHeaderFixedSize];
+    uint32_t n = archive.readBytesAtOffset(static_cast<int64_t>(mOffset), bytes, sizeof bytes);
     if (n < KQUZipLocalFileHeaderFixedSize)
         throw KQUZipException(kEntryError, "Could not read local header.");
     const auto* header = reinterpret_cast<const uint8_t*>(bytes);
@@ -127,7 +124,6 @@ uint64_t KQUZipEntry::dataOffset() const {
         offset = mOffset + KQUZipLocalFileHeaderFixedSize + KQUZipReadUInt16(header + 26) +
                  KQUZipReadUInt16(header + 28);
     }
-    stream->close();
     mDataOffset = offset;
     mHasDataOffset.store(true, std::memory_order_release);
     return mDataOffset;
@@ -139,6 +135,13 @@ void KQUZipEntry::checkDataRange(uint64_t dataOffset, uint64_t length) const {
     if (dataOffset > limit || length > limit - dataOffset)
         throw KQUZipException(kEntryError,
                               fmt::format("Data of entry {} lies outside its place in the archive", mName));
+}
+
+std::optional<uint64_t> KQUZipEntry::storedDataOffset() const {
+    uint64_t d = dataOffset();
+    if (d == 0) return std::nullopt;
+    checkDataRange(d, mCompressedSize);
+    return d;
 }
 
 std::shared_ptr<KQUInputStream> KQUZipEntry::storedInputStream() const {

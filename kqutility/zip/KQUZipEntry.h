@@ -15,8 +15,8 @@
 // representation alive, so an entry may outlive its archive.
 //
 // Threads: after the archive is opened, streams of one entry or of several entries may be
-// made and read on several threads at once; the lazily computed data offset and encoded
-// length are computed under a lock of the entry (a striped lock, see KQUStripedLock). setCryptoKey() and
+// made and read on several threads at once; the lazily computed data offset is computed
+// under a lock of the entry (a striped lock, see KQUStripedLock). setCryptoKey() and
 // setDataLength() are not synchronized and belong before concurrent reading.
 #pragma once
 
@@ -76,6 +76,9 @@ public:
     // they are), checked against the CRC-32 only when the CRC covers them (encrypted
     // entries); nullptr when the local header is missing.
     std::shared_ptr<KQUInputStream> storedInputStream() const;
+    // The archive offset of the stored bytes, checked to lie inside the archive and before
+    // the next entry; nullopt when the local header is missing.
+    std::optional<uint64_t> storedDataOffset() const;
     // All of the entry's bytes. Throws "KQUZipEntryError" with "Couldn't read data with
     // size: <n>" when the size is 4 GiB or more, more than its compressed size can hold,
     // or the bytes cannot all be read; "Couldn't allocate NSMutableData with size: <n>".
@@ -98,6 +101,14 @@ public:
     uint64_t localHeaderOffset() const { return mOffset; }
     uint32_t crc() const { return mCrc; }
     uint16_t compressionMethodCode() const { return mMethodCode; }
+    // The central header's DOS time and date (time in the low 16 bits), version made by
+    // and external attributes, as stored.
+    uint32_t dosTime() const { return mDosTime; }
+    uint16_t versionMadeBy() const { return mVersionMadeBy; }
+    uint32_t externalAttributes() const { return mExternalAttributes; }
+    uint16_t internalAttributes() const { return mInternalAttributes; }
+    uint16_t versionNeededToExtract() const { return mVersionNeeded; }
+    const KQUCryptoKeyRef& cryptoKey() const { return mCryptoKey; }
     const KQUZipArchiveDataRepresentationRef& archiveDataRepresentation() const {
         return mArchiveDataRepresentation;
     }
@@ -117,22 +128,25 @@ private:
     // Checks that [dataOffset, dataOffset + length) lies before the data limit.
     void checkDataRange(uint64_t dataOffset, uint64_t length) const;
 
+    // Ordered so that an archive of many entries stays small (about 140 bytes an entry).
     KQUZipArchiveDataRepresentationRef mArchiveDataRepresentation;
     std::string mName;
-    int mCompressionMethod = 0;
-    uint16_t mMethodCode = 0;
-    bool mIsEncryptedMethod = false;
+    KQUCryptoKeyRef mCryptoKey;
     uint64_t mCompressedSize = 0;
     uint64_t mUncompressedSize = 0;
     uint64_t mOffset = 0;
-    uint32_t mCrc = 0;
     uint64_t mDataLimit = UINT64_MAX;
-    KQUCryptoKeyRef mCryptoKey;
-
     mutable uint64_t mDataOffset = 0;
+    uint32_t mCrc = 0;
+    uint32_t mDosTime = 0;
+    uint32_t mExternalAttributes = 0;
+    uint16_t mMethodCode = 0;
+    uint16_t mVersionMadeBy = 0;
+    uint16_t mVersionNeeded = 20;
+    uint16_t mInternalAttributes = 0;
+    uint8_t mCompressionMethod = 0;
+    bool mIsEncryptedMethod = false;
     mutable std::atomic<bool> mHasDataOffset{false};
-    mutable uint64_t mEncodedLength = 0;
-    mutable std::atomic<bool> mHasEncodedLength{false};
 };
 
 }  // namespace kqu

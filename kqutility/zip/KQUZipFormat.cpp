@@ -327,6 +327,7 @@ size_t KQUZipAppendZip64EndOfCentralDirectoryLocator(KQUData& out,
 size_t KQUZipAppendLocalFileHeaderForEntry(KQUData& out, const KQUZipEntryRecordInfo& entry,
                                            std::string_view fileName, bool hasZip64Field) {
     KQUZipLocalFileHeader header;
+    header.versionNeededToExtract = entry.versionNeededToExtract;
     header.flags = entry.flags;
     header.compressionMethod = entry.compressionMethod;
     header.dosTime = entry.dosTime;
@@ -378,6 +379,10 @@ size_t KQUZipAppendCentralFileHeaderForEntry(KQUData& out, const KQUZipEntryReco
     header.compressedSize = KQUZip32BitField(entry.compressedSize);
     header.uncompressedSize = KQUZip32BitField(entry.uncompressedSize);
     header.localHeaderOffset = KQUZip32BitField(entry.localHeaderOffset);
+    header.versionMadeBy = entry.versionMadeBy;
+    header.versionNeededToExtract = entry.versionNeededToExtract;
+    header.externalFileAttributes = entry.externalAttributes;
+    header.internalFileAttributes = entry.internalAttributes;
 
     size_t start = out.size();
     KQUZipAppendCentralFileHeader(out, header, fileName);

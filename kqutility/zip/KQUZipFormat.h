@@ -319,7 +319,18 @@ struct KQUZipEntryRecordInfo {
     uint64_t compressedSize = 0;
     uint64_t uncompressedSize = 0;
     uint64_t localHeaderOffset = 0;
+    // Central header only: the writer's own entries carry 62 and 0; an entry with a Unix
+    // mode, or one copied from another archive, carries what it was given.
+    uint16_t versionMadeBy = KQUZipVersionMadeBy;
+    uint32_t externalAttributes = 0;
+    uint16_t internalAttributes = 0;
+    // Both headers: 20 for the writer's own entries; a copied entry keeps its own.
+    uint16_t versionNeededToExtract = KQUZipVersionNeededToExtract;
 };
+
+// The version-made-by value of an entry whose external attributes hold a Unix mode in
+// their high 16 bits (host system 3, Unix, in the upper byte).
+inline constexpr uint16_t KQUZipVersionMadeByUnix = 0x0300 | KQUZipVersionMadeBy;
 
 // The local header as written before the entry's data: CRC and sizes 0, and, when
 // hasZip64Field, a 20-byte Zip64 local extra field with a zero payload. Returns the

@@ -102,11 +102,14 @@ uint32_t KQUZipInflateInputStream::readToBuffer(char* buffer, uint32_t size) {
 
 uint32_t KQUZipInflateInputStream::readToOwnBuffer(const char** buffer, uint32_t size) {
     if (!mOutBuffer && mOutBufferSize > 0) {
-        mOutBuffer.reset(new (std::nothrow) char[mOutBufferSize]);
-        if (!mOutBuffer) throw KQUZipException("KQUZipInflateError", "Could not create inflate buffer");
+        try {
+            mOutBuffer = KQUStreamBuffer(mOutBufferSize);
+        } catch (const std::bad_alloc&) {
+            throw KQUZipException("KQUZipInflateError", "Could not create inflate buffer");
+        }
     }
     static char sEmpty;
-    char* out = mOutBuffer ? mOutBuffer.get() : &sEmpty;
+    char* out = mOutBuffer ? mOutBuffer.data() : &sEmpty;
     uint32_t want = size > 0 && size <= mOutBufferSize ? size : mOutBufferSize;
     uint32_t n = readToBuffer(out, want);
     *buffer = out;

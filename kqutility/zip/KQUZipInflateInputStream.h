@@ -23,6 +23,7 @@
 #include <string>
 
 #include "kqutility/streams/KQUStream.h"
+#include "kqutility/streams/KQUStreamBuffer.h"
 #include "kqutility/zip/KQUZipArchiveDataRepresentation.h"
 
 namespace kqu {
@@ -69,7 +70,7 @@ private:
     bool mHasStream = false;
     int64_t mOffset;
     std::shared_ptr<KQUBufferedInputStreamProtocol> mInput;
-    std::unique_ptr<char[]> mOutBuffer;
+    KQUStreamBuffer mOutBuffer;
     uint32_t mOutBufferSize;
     bool mReachedEnd = false;
     bool mDeflateEnded = false;

@@ -7,10 +7,10 @@
 //       verifier and the hint. ARCHIVE appears only when complete; an existing ARCHIVE is
 //       replaced only with --force.
 //   kqu zip rm ARCHIVE NAME...
-//       rewrites the package through the writer without the named entries: their space
-//       becomes free-space entries (or is cut off at the end), as when an application
-//       re-saves a document; earlier free space is merged and renumbered. Encrypted
-//       packages need the passphrase and keep their hint and document UUID.
+//       rewrites the package without the named entries and without free space left by
+//       earlier saves, copying every kept entry as it is stored (no recompression; times,
+//       modes and methods stay). Encrypted packages need the passphrase and keep their
+//       hint and document UUID.
 //   kqu zip info ARCHIVE
 //       entry count, Zip64 or not, encrypted or not, the hint, free bytes.
 #include <sys/stat.h>
@@ -168,62 +168,42 @@ int runRemove(const KQUToolArguments& arguments) {
     KQUCryptoKeyRef key;
     bool encrypted = false;
     for (const auto& entry : archive->allEntries()) encrypted = encrypted || entry->hasEncryptedMethod();
-    if (encrypted || archive->isEncrypted()) {
-        auto passphrase = KQUToolPassphrase(arguments, true);
-        const auto& verifier = archive->passphraseVerifier();
-        uint32_t iterations = verifier ? KQUCryptoUtils::iterationCountFromPassphraseVerifier(*verifier)
-                                       : KQUCurrentKeyDerivationIterationCount;
-        if (iterations == 0)
-            throw KQUToolError("the package's passphrase verifier has an unsupported version");
-        key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, iterations);
-        KQUToolForgetPassphrase(*passphrase);
-        if (!key) throw KQUToolError("could not derive a key from the passphrase");
-        if (verifier && !KQUCryptoUtils::checkKey(key, *verifier)) throw KQUToolError("wrong passphrase");
-        archive->setCryptoKey(key);
-    }
+    if (encrypted || archive->isEncrypted()) key = KQUToolUnlockArchive(*archive, arguments, true);
 
-    // Every entry in file order; the removed ones and the old free space are written too
-    // and then removed, so that the writer turns their places into free ranges.
+    // Every kept entry is copied as it is stored, in file order: nothing is inflated,
+    // decrypted or recompressed, and times, modes and methods stay. Removed entries and
+    // free space left by earlier saves are not copied, so the result is compact.
     auto entries = archive->allEntries();
     std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
         return a->localHeaderOffset() < b->localHeaderOffset();
     });
-    std::vector<std::string> toRemove;
-    size_t kept = 0;
+    std::erase_if(entries, [&](const auto& entry) {
+        return KQUZipIsFreeSpaceEntryName(entry->name()) || removed.count(entry->name()) > 0;
+    });
+    if (key && !archive->passphraseVerifier()) {
+        // Without a verifier only decrypting tells a wrong passphrase; raw copies would not.
+        for (const auto& entry : entries) {
+            if (!entry->hasEncryptedMethod()) continue;
+            try {
+                auto input = entry->inputStream();
+                std::vector<char> buffer(kChunk);
+                while (input && input->readToBuffer(buffer.data(), kChunk) > 0) {
+                }
+            } catch (const KQUException&) {
+                throw KQUToolError(fmt::format("{}: wrong passphrase, or the entry {} is damaged", archivePath,
+                                               KQUEscapedName(entry->name())));
+            }
+            break;
+        }
+    }
+    size_t kept = entries.size();
     // The rewritten package keeps the mode (and for root the owner) of the one it replaces.
     KQUToolOutput output(archivePath, {.replace = true});
     writePackage(output, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
         if (archive->encryptedDocumentUuid())
             zip.setEncryptedDocumentUuid(
                 KQUData(archive->encryptedDocumentUuid()->begin(), archive->encryptedDocumentUuid()->end()));
-        std::vector<char> buffer(kChunk);
-        for (const auto& entry : entries) {
-            const std::string& name = entry->name();
-            bool drop = KQUZipIsFreeSpaceEntryName(name) || removed.count(name) > 0;
-            if (drop) {
-                // Only the space matters: a stored placeholder as long as the entry was
-                // in the file, under a name long enough that its hole can always be
-                // covered by a free-space entry.
-                std::string placeholder = fmt::format(".QlTrash/removed/{:08X}", toRemove.size() + 1);
-                uint64_t length = entry->compressedSize();
-                zip.beginEntry(placeholder, false, length);
-                std::fill(buffer.begin(), buffer.end(), 0);
-                for (uint64_t left = length; left > 0;) {
-                    auto n = static_cast<uint32_t>(std::min<uint64_t>(left, buffer.size()));
-                    zip.writeBuffer(buffer.data(), n);
-                    left -= n;
-                }
-                toRemove.push_back(placeholder);
-                continue;
-            }
-            zip.beginEntry(name, entry->isCompressed(), entry->uncompressedSize());
-            auto input = entry->inputStream();
-            if (!input) throw KQUToolError(fmt::format("{}: the entry {} cannot be read", archivePath, name));
-            while (uint32_t n = input->readToBuffer(buffer.data(), kChunk)) zip.writeBuffer(buffer.data(), n);
-            input->close();
-            ++kept;
-        }
-        for (const auto& name : toRemove) zip.removeEntry(name);
+        for (const auto& entry : entries) zip.copyEntry(*entry);
     });
     if (!arguments.has("--quiet"))
         fmt::print("removed {} entr{} from {}; {} left\n", removed.size(), removed.size() == 1 ? "y" : "ies",
@@ -312,9 +292,9 @@ KQUToolRegistration removeCommand({
     .minOperands = 2,
     .maxOperands = KQUToolAnyNumber,
     .example = "kqu zip rm report.zip Report/preview.bin",
-    .details = "The package is rewritten beside itself and replaces the old one only when complete, keeping "
-               "its permissions. The space of removed entries becomes free space for the next save. Encrypted "
-               "packages need the passphrase and keep their hint.",
+    .details = "The kept entries are copied as they are stored (nothing is recompressed or decrypted; dates "
+               "and modes stay) into a compact package that replaces the old one only when complete, keeping "
+               "its permissions. Encrypted packages need the passphrase and keep their hint.",
     .run = runRemove,
 });
 KQUToolRegistration infoCommand({
