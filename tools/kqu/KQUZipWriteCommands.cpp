@@ -13,11 +13,19 @@
 //       hint and document UUID.
 //   kqu zip info ARCHIVE
 //       entry count, Zip64 or not, encrypted or not, the hint, free bytes.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <span>
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include <fmt/format.h>
@@ -45,8 +53,13 @@ constexpr uint32_t kChunk = 256 << 10;
 // A file or directory to pack, with its entry name.
 struct Item {
     std::string name;
-    std::string path;  // empty for a directory entry
+    std::string path;  // the file or directory on disk
 };
+
+// name + "/" + child, or child alone at the top of a "." operand.
+std::string childName(const std::string& name, const std::string& child) {
+    return name.empty() ? child : name + "/" + child;
+}
 
 void collect(const fs::path& path, const std::string& name, std::vector<Item>& items) {
     std::error_code error;
@@ -63,13 +76,13 @@ void collect(const fs::path& path, const std::string& name, std::vector<Item>& i
         return;
     }
     if (fs::is_directory(status)) {
-        items.push_back({name + "/", ""});
+        if (!name.empty()) items.push_back({name + "/", path.string()});
         std::vector<fs::path> children;
         for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
             children.push_back(it->path());
         if (error) throw KQUToolError(fmt::format("{}: {}", path.string(), error.message()));
         std::sort(children.begin(), children.end());
-        for (const auto& child : children) collect(child, name + "/" + child.filename().string(), items);
+        for (const auto& child : children) collect(child, childName(name, child.filename().string()), items);
         return;
     }
     if (fs::is_regular_file(status)) {
@@ -79,19 +92,127 @@ void collect(const fs::path& path, const std::string& name, std::vector<Item>& i
     fmt::print(stderr, "kqu: skipping {} (not a regular file or directory)\n", path.string());
 }
 
-void copyFileInto(KQUZipArchiveOutputStream& zip, const Item& item, bool store) {
-    auto attributes = KQUAttributesOfItem(item.path);
-    if (!attributes) throw KQUToolError(fmt::format("{}: no such file", item.path));
-    auto size = static_cast<uint64_t>(attributes->size);
-    zip.beginEntry(item.name, !store && size > 0, size);
-    if (size == 0) return;
-    auto file = KQUFileInputStream::create(item.path);
-    if (!file) throw KQUToolError(fmt::format("{}: cannot read", item.path));
+// The entry name for a path the user named: a relative path as given ("mat/docs" stays
+// "mat/docs", "./x" is "x", "." packs the contents without a prefix); an absolute path or
+// one that climbs ("..") by its last component.
+std::string entryNameFor(const std::string& operand) {
+    std::vector<std::string> parts;
+    bool climbs = false;
+    size_t start = 0;
+    while (start <= operand.size()) {
+        size_t slash = operand.find('/', start);
+        std::string part = operand.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (part == "..") climbs = true;
+        else if (!part.empty() && part != ".") parts.push_back(part);
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    if (operand.front() == '/' || climbs) {
+        std::error_code error;
+        return fs::weakly_canonical(operand, error).filename().string();
+    }
+    std::string name;
+    for (const auto& part : parts) name = childName(name, part);
+    return name;
+}
+
+// The items for the operands, each name once.
+std::vector<Item> collectOperands(std::span<const std::string> operands) {
+    std::vector<Item> items;
+    for (const auto& operand : operands) {
+        std::error_code error;
+        if (operand.empty() || !fs::exists(fs::symlink_status(operand, error)))
+            throw KQUToolError(fmt::format("{}: no such file or directory", operand));
+        std::string name = entryNameFor(operand);
+        if (name.empty() && !fs::is_directory(operand))
+            throw KQUToolError(fmt::format("{}: cannot be packed (no name)", operand));
+        collect(operand, name, items);
+    }
+    std::set<std::string> seen;
+    for (const auto& item : items)
+        if (!seen.insert(item.name).second)
+            throw KQUToolError(fmt::format("{}: given twice", KQUEscapedName(item.name)));
+    return items;
+}
+
+// Whether deflating the file's bytes (as the writer does: raw deflate, level 8, memory
+// level 9) makes them smaller. Stops as soon as the answer is sure: once the bytes saved
+// so far exceed what deflate can add to the rest, the answer is yes.
+bool deflatingShrinks(int fd, uint64_t size) {
+    z_stream z{};
+    if (deflateInit2(&z, 8, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return true;
+    std::vector<unsigned char> in(kChunk), out(kChunk);
+    uint64_t consumed = 0, produced = 0;
+    bool shrinks = false, decided = false;
+    for (off_t at = 0; !decided;) {
+        ssize_t n = ::pread(fd, in.data(), in.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        at += n;
+        z.next_in = in.data();
+        z.avail_in = static_cast<uInt>(n);
+        int flush = n == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int result = Z_OK;
+        do {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            result = deflate(&z, flush);
+            produced += out.size() - z.avail_out;
+        } while (z.avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END && result != Z_STREAM_ERROR));
+        consumed += static_cast<uint64_t>(n);
+        if (n == 0) {
+            shrinks = produced < consumed;
+            decided = true;
+        } else {
+            // What deflate may still hold back (its window and pending block) plus the most it
+            // can add to the bytes not read yet.
+            uint64_t rest = size > consumed ? size - consumed : 0;
+            uint64_t held = 2 * 65536 + 258;
+            if (produced + held + deflateBound(&z, static_cast<uLong>(std::min<uint64_t>(rest, ULONG_MAX))) < consumed + rest) {
+                shrinks = true;
+                decided = true;
+            }
+        }
+    }
+    deflateEnd(&z);
+    return shrinks;
+}
+
+// Adds the file or directory as an entry with its modification time and Unix mode,
+// deflated unless store is set or deflating would not make it smaller.
+void addItem(KQUZipArchiveOutputStream& zip, const Item& item, bool store) {
+    int fd = ::open(item.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw KQUToolError(fmt::format("{}: {}", item.path, std::strerror(errno)));
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        ::close(fd);
+        throw KQUToolError(fmt::format("{}: {}", item.path, std::strerror(errno)));
+    }
+    KQUZipEntryAttributes attributes{.dosTime = KQUZipDosTimeFromTime(status.st_mtime),
+                                     .unixMode = static_cast<uint32_t>(status.st_mode)};
+    if (S_ISDIR(status.st_mode)) {
+        ::close(fd);
+        zip.beginEntry(item.name, false, 0, attributes);
+        return;
+    }
+    auto size = static_cast<uint64_t>(status.st_size);
+    bool compress = !store && size > 0 && deflatingShrinks(fd, size);
+    zip.beginEntry(item.name, compress, size, attributes);
+    if (size == 0) {
+        ::close(fd);
+        return;
+    }
+    auto file = KQUFileInputStream::createWithFileDescriptor(fd, 0, static_cast<int64_t>(size));
     file->disableSystemCaching();
     KQUBufferedInputStream input(file, kChunk);
     const char* bytes = nullptr;
-    while (uint32_t n = input.readToOwnBuffer(&bytes, kChunk)) zip.writeBuffer(bytes, n);
+    uint64_t written = 0;
+    while (uint32_t n = input.readToOwnBuffer(&bytes, kChunk)) {
+        zip.writeBuffer(bytes, n);
+        written += n;
+    }
     input.close();
+    if (written != size) throw KQUToolError(fmt::format("{}: changed size while it was read", item.path));
 }
 
 KQUCryptoKeyRef keyForNewPackage(const KQUToolArguments& arguments) {
@@ -127,30 +248,12 @@ int runCreate(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
     bool replace = arguments.has("--force");
     KQUToolOutput output(archivePath, {.replace = replace});
-    std::vector<Item> items;
-    for (size_t i = 1; i < arguments.operands.size(); ++i) {
-        std::error_code error;
-        fs::path path = fs::weakly_canonical(arguments.operands[i], error);
-        if (error || !fs::exists(fs::symlink_status(arguments.operands[i], error)))
-            throw KQUToolError(fmt::format("{}: no such file or directory", arguments.operands[i]));
-        std::string name = path.filename().string();
-        if (name.empty())
-            throw KQUToolError(fmt::format("{}: cannot be packed (no name)", arguments.operands[i]));
-        collect(arguments.operands[i], name, items);
-    }
-    std::set<std::string> seen;
-    for (const auto& item : items)
-        if (!seen.insert(item.name).second) throw KQUToolError(fmt::format("{}: given twice", item.name));
+    auto items = collectOperands(std::span(arguments.operands).subspan(1));
 
     auto key = keyForNewPackage(arguments);
     bool store = arguments.has("--store");
     writePackage(output, key, arguments.value("--hint"), [&](KQUZipArchiveOutputStream& zip) {
-        for (const auto& item : items) {
-            if (item.path.empty())
-                zip.beginEntry(item.name, false, 0);
-            else
-                copyFileInto(zip, item, store);
-        }
+        for (const auto& item : items) addItem(zip, item, store);
     });
     if (!arguments.has("--quiet") && output.kind() != KQUToolOutput::Kind::StandardOutput)
         fmt::print("created {} with {} entries{}\n", output.name(), items.size(), key ? " (encrypted)" : "");
@@ -208,6 +311,62 @@ int runRemove(const KQUToolArguments& arguments) {
     if (!arguments.has("--quiet"))
         fmt::print("removed {} entr{} from {}; {} left\n", removed.size(), removed.size() == 1 ? "y" : "ies",
                    archivePath, kept);
+    return 0;
+}
+
+// Adds or replaces entries: every entry of the package is copied as it is stored, in file
+// order; then the entries being replaced and the old free space are removed, which leaves
+// free ranges where they were; then the new data is written. A replaced entry keeps its
+// method, so a stored part that still fits lands where the old one was and the file
+// keeps its size; anything else goes to the end, and the space it left stays free for a
+// later save.
+int runAdd(const KQUToolArguments& arguments) {
+    const std::string& archivePath = arguments.operands[0];
+    auto archive = KQUToolOpenArchive(archivePath);
+    auto items = collectOperands(std::span(arguments.operands).subspan(1));
+    KQUCryptoKeyRef key;
+    if (KQUToolArchiveNeedsKey(*archive) || archive->isEncrypted())
+        key = KQUToolUnlockArchive(*archive, arguments, true);
+
+    auto entries = archive->allEntries();
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a->localHeaderOffset() < b->localHeaderOffset();
+    });
+    std::map<std::string, std::shared_ptr<KQUZipEntry>> existing;
+    for (const auto& entry : entries) existing.emplace(entry->name(), entry);
+    bool store = arguments.has("--store");
+    size_t added = 0, replaced = 0;
+    KQUToolOutput output(archivePath, {.replace = true});
+    writePackage(output, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
+        if (archive->encryptedDocumentUuid())
+            zip.setEncryptedDocumentUuid(
+                KQUData(archive->encryptedDocumentUuid()->begin(), archive->encryptedDocumentUuid()->end()));
+        std::set<std::string> toFree;
+        for (const auto& item : items)
+            if (existing.count(item.name) && item.name.back() != '/') toFree.insert(item.name);
+        std::vector<std::string> holes;
+        for (const auto& entry : entries) {
+            const std::string& name = entry->name();
+            bool freed = KQUZipIsFreeSpaceEntryName(name) || toFree.count(name);
+            // A hole too small to be covered by a free-space entry is not worth keeping.
+            uint64_t footprint = KQUZipArchiveOutputStream::approximateBytesForEntryHeaderWithName(name) +
+                                 entry->compressedSize();
+            if (freed && footprint < 64) continue;
+            zip.copyEntry(*entry);
+            if (freed) holes.push_back(name);
+        }
+        for (const auto& name : holes) zip.removeEntry(name);
+        for (const auto& item : items) {
+            auto old = existing.find(item.name);
+            if (old != existing.end() && item.name.back() == '/') continue;  // the directory is there
+            bool keepStored = old != existing.end() && !old->second->isCompressed();
+            addItem(zip, item, store || keepStored);
+            ++(old != existing.end() ? replaced : added);
+        }
+    });
+    if (!arguments.has("--quiet"))
+        fmt::print("added {} and replaced {} entr{} in {}\n", added, replaced, replaced == 1 ? "y" : "ies",
+                   archivePath);
     return 0;
 }
 
@@ -279,9 +438,11 @@ KQUToolRegistration createCommand({
     .minOperands = 2,
     .maxOperands = KQUToolAnyNumber,
     .example = "kqu zip create report.zip Report notes.txt",
-    .details = "Directories are packed with everything in them, named from the PATH as given without its "
-               "leading directories: 'zip create out.zip mat/docs' stores docs/... (a link to a directory is "
-               "skipped). ARCHIVE may be '-' for standard output; a regular ARCHIVE appears only when complete.",
+    .details = "Directories are packed with everything in them. Entries are named by the PATH as given when "
+               "it is relative ('mat/docs' stores mat/docs/..., '.' the contents without a prefix), by its last "
+               "component when it is absolute or climbs with '..'. Each entry keeps its file's modification time "
+               "and Unix mode; an entry that deflating would not make smaller is stored. ARCHIVE may be '-' for "
+               "standard output; a regular ARCHIVE appears only when complete.",
     .run = runCreate,
 });
 KQUToolRegistration removeCommand({
@@ -296,6 +457,22 @@ KQUToolRegistration removeCommand({
                "and modes stay) into a compact package that replaces the old one only when complete, keeping "
                "its permissions. Encrypted packages need the passphrase and keep their hint.",
     .run = runRemove,
+});
+KQUToolRegistration addCommand({
+    .name = "zip add",
+    .operands = "ARCHIVE PATH...",
+    .summary = "Add files and directories to a package, replacing entries of the same name",
+    .options = {KQUPassphraseFileToolOption,
+                {"--store", "", "store the new entries without compressing them"},
+                {"--quiet", "", "print nothing on success"}},
+    .minOperands = 2,
+    .maxOperands = KQUToolAnyNumber,
+    .example = "kqu zip add report.zip Report/index.xml",
+    .details = "Entries are named as by 'zip create'. The other entries are copied as they are stored. A "
+               "replaced entry keeps its method; when the new data fits in the old entry's place it goes there "
+               "and the rest of the place becomes free space, so the file does not grow. Encrypted packages "
+               "need the passphrase; the new entries are encrypted too.",
+    .run = runAdd,
 });
 KQUToolRegistration infoCommand({
     .name = "zip info",
