@@ -1,5 +1,6 @@
 #include "kqutility/crypto/KQUCryptoUtils.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
 #include "kqutility/diagnostics/KQULog.h"
 #include "kqutility/foundation/KQUException.h"
+#include "kqutility/foundation/KQUUserDefaults.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
 
 namespace kqu {
@@ -209,6 +211,33 @@ bool KQUCryptoUtils::isEncryptionVersionAndFormatSupportedInPassphraseVerifier(
     if (verifier.size() < 4) return false;
     return readLittleEndian16(verifier.data()) == KQUPassphraseVerifierVersion &&
            readLittleEndian16(verifier.data() + 2) == KQUPassphraseVerifierFormat;
+}
+
+uint32_t KQUCryptoUtils::maximumKeyDerivationIterationCount() {
+    int64_t value = KQUUserDefaults::standardUserDefaults().integerForKey(KQUMaximumKeyDerivationIterationCountKey);
+    if (value <= 0) return KQUDefaultMaximumKeyDerivationIterationCount;
+    return static_cast<uint32_t>(std::min<int64_t>(value, UINT32_MAX));
+}
+
+KQUCryptoKeyRef KQUCryptoUtils::keyFromPassphraseForVerifier(std::string_view passphrase,
+                                                             std::span<const uint8_t> verifier,
+                                                             KQUVerifierKeyResult* result) noexcept {
+    auto finish = [result](KQUVerifierKeyResult r, KQUCryptoKeyRef key = nullptr) {
+        if (result) *result = r;
+        return key;
+    };
+    try {
+        uint32_t count = iterationCountFromPassphraseVerifier(verifier);
+        if (count == 0) return finish(KQUVerifierKeyResult::UnsupportedVerifier);
+        if (count > maximumKeyDerivationIterationCount()) return finish(KQUVerifierKeyResult::IterationCountTooLarge);
+        auto key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase, count);
+        if (!key) return finish(KQUVerifierKeyResult::DerivationFailed);
+        if (!checkKey(key, verifier)) return finish(KQUVerifierKeyResult::WrongPassphrase);
+        return finish(KQUVerifierKeyResult::Ok, std::move(key));
+    } catch (const std::exception& e) {
+        KQULogError("Deriving a key for a passphrase verifier failed: {}", e.what());
+        return finish(KQUVerifierKeyResult::DerivationFailed);
+    }
 }
 
 KQUData KQUCryptoUtils::encodePassphraseHint(std::string_view hint) {

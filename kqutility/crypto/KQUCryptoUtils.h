@@ -44,6 +44,22 @@ inline constexpr uint16_t KQUPassphraseVerifierFormat = 1;
 // and spends 4 bytes of the payload on its tag.
 inline constexpr size_t KQUPassphraseHintMaxLength = 65535 - 4;
 
+// The iteration count in a package's verifier is untrusted: every reader derives a key
+// with it before anything else, so a crafted count of 2^31 would tie a reader up for
+// half an hour. keyFromPassphraseForVerifier refuses counts above this user default
+// (factory value 1,000,000, 250 times what new keys use).
+inline constexpr const char* KQUMaximumKeyDerivationIterationCountKey = "KQUMaximumKeyDerivationIterationCount";
+inline constexpr uint32_t KQUDefaultMaximumKeyDerivationIterationCount = 1'000'000;
+
+// How keyFromPassphraseForVerifier ended.
+enum class KQUVerifierKeyResult {
+    Ok,
+    UnsupportedVerifier,     // not version 1, format 1
+    IterationCountTooLarge,  // above maximumKeyDerivationIterationCount(): nothing was derived
+    DerivationFailed,
+    WrongPassphrase,
+};
+
 class KQUCryptoUtils {
 public:
     KQUCryptoUtils() = delete;
@@ -75,6 +91,17 @@ public:
     static uint32_t iterationCountFromPassphraseVerifier(std::span<const uint8_t> verifier);
     // True when verifier holds at least 4 bytes and starts with version 1 and format 1.
     static bool isEncryptionVersionAndFormatSupportedInPassphraseVerifier(std::span<const uint8_t> verifier);
+    // The largest stored iteration count keyFromPassphraseForVerifier derives with: the
+    // user default KQUMaximumKeyDerivationIterationCountKey when it is a positive integer,
+    // else KQUDefaultMaximumKeyDerivationIterationCount.
+    static uint32_t maximumKeyDerivationIterationCount();
+    // The key for an existing document: derived from passphrase with the verifier's
+    // iteration count and checked against the verifier. nullptr, with the reason in
+    // result, when the verifier is unsupported, asks for more iterations than allowed
+    // (checked before deriving), or does not accept the key. Never throws.
+    static KQUCryptoKeyRef keyFromPassphraseForVerifier(std::string_view passphrase,
+                                                        std::span<const uint8_t> verifier,
+                                                        KQUVerifierKeyResult* result = nullptr) noexcept;
 
     // The hint's UTF-8 bytes. Throws NSInvalidArgumentException "Passphrase hint is too
     // long" for more than KQUPassphraseHintMaxLength bytes and "Passphrase hint is not

@@ -1,13 +1,10 @@
-// Plain geometry and range records: points, sizes and rectangles in floating-point
-// coordinates, and text ranges (unsigned location and length, with KQUNotFound as the
-// location of "not found"). Compute range ends in 64 bits.
+// Plain geometry records: points, sizes and rectangles in floating-point coordinates.
+// Text ranges live in KQURange.h and come along with this header.
 #pragma once
 
-#include <cstdint>
+#include "kqutility/foundation/KQURange.h"
 
 namespace kqu {
-
-inline constexpr uint64_t KQUNotFound = 2147483647;
 
 struct KQUPoint {
     double x = 0, y = 0;
@@ -23,11 +20,6 @@ struct KQURect {
     KQUPoint origin;
     KQUSize size;
     bool operator==(const KQURect&) const = default;
-};
-
-struct KQURange {
-    uint64_t location = 0, length = 0;
-    bool operator==(const KQURange&) const = default;
 };
 
 }  // namespace kqu

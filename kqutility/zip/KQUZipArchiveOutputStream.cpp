@@ -206,6 +206,10 @@ void KQUZipArchiveOutputStream::beginEntry(std::string_view name, bool isCompres
     // Refused before anything changes, the current entry included.
     if (name.size() > KQUZipMaxVariableFieldLength)
         throw KQUZipException(kOutputError, fmt::format("File name {} is too long", name));
+    // Free-space entries are the writer's own: one named like them would be taken for
+    // free space and overwritten by the next save.
+    if (KQUZipIsFreeSpaceEntryName(name))
+        throw KQUZipException(kOutputError, fmt::format("File name {} is reserved for free space", name));
     finishEntry();
     coalesceAndTruncateFreeSpace();
 

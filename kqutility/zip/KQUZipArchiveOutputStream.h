@@ -101,8 +101,9 @@ public:
 
     // Finishes the current entry and begins a new one. uncompressedSize is the number of
     // bytes the application will write, or kUnknownSize. A name longer than 65535 UTF-8
-    // bytes throws "File name <name> is too long" before anything changes (the current
-    // entry stays current).
+    // bytes throws "File name <name> is too long", and a free-space entry's name
+    // (".QlTrash/" and 8 hex digits) "File name <name> is reserved for free space", before
+    // anything changes (the current entry stays current).
     void beginEntry(std::string_view name, bool isCompressed, uint64_t uncompressedSize);
     // The same with the entry's time and Unix mode (version made by Unix, external
     // attributes mode << 16).

@@ -50,6 +50,7 @@ KQUZipEntry::KQUZipEntry(const uint8_t* header, KQUZipArchiveDataRepresentationR
     mVersionNeeded = KQUZipReadUInt16(header + 2);
     mInternalAttributes = KQUZipReadUInt16(header + 32);
     uint16_t flags = KQUZipReadUInt16(header + 4);
+    mFlags = flags;
     if (flags & KQUZipFlagTraditionalEncryption)
         throw KQUZipException("KQUZipCentralFileHeaderError", "Encrypted files are not supported");
     setCompressionFlags(KQUZipReadUInt16(header + 6));

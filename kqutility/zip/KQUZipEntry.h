@@ -109,6 +109,8 @@ public:
     uint16_t internalAttributes() const { return mInternalAttributes; }
     uint16_t versionNeededToExtract() const { return mVersionNeeded; }
     const KQUCryptoKeyRef& cryptoKey() const { return mCryptoKey; }
+    // The general-purpose flags of the central header (0 for entries made from values).
+    uint16_t flags() const { return mFlags; }
     const KQUZipArchiveDataRepresentationRef& archiveDataRepresentation() const {
         return mArchiveDataRepresentation;
     }
@@ -144,6 +146,7 @@ private:
     uint16_t mVersionMadeBy = 0;
     uint16_t mVersionNeeded = 20;
     uint16_t mInternalAttributes = 0;
+    uint16_t mFlags = 0;
     uint8_t mCompressionMethod = 0;
     bool mIsEncryptedMethod = false;
     mutable std::atomic<bool> mHasDataOffset{false};

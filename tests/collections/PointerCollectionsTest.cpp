@@ -1,0 +1,177 @@
+// Identity sets and dictionaries, and pairs: membership by identity or by value,
+// ownership per family (use_count), the two refusals, descriptions, and the pair faults.
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+#include <fmt/format.h>
+
+#include "kqutility/collections/KQUPair.h"
+#include "kqutility/collections/KQUPointerDictionary.h"
+#include "kqutility/collections/KQUPointerSet.h"
+#include "tests/support/KQUTestSupport.h"
+
+namespace kqu {
+namespace {
+
+using Str = std::shared_ptr<std::string>;
+Str str(const char* s) {
+    return std::make_shared<std::string>(s);
+}
+
+TEST(PointerCollections, EqualStringsAreTwoPointerMembersAndOneNoCopyKey) {
+    Str a = str("key"), b = str("key");
+    KQUMutablePointerSet<std::string> set{a.get(), b.get(), a.get()};
+    EXPECT_EQ(set.count(), 2u);
+    EXPECT_FALSE(set.containsObject(str("key").get()));
+
+    KQUNoCopyDictionary<std::string, int> dict;
+    dict.setObject(std::make_shared<int>(1), a);
+    dict.setObject(std::make_shared<int>(2), b);
+    ASSERT_EQ(dict.count(), 1u);
+    EXPECT_EQ(*dict.objectForKey("key"), 2);
+    EXPECT_EQ(dict.keys()[0], a);  // the very object, not a copy, held by the dictionary
+    EXPECT_EQ(a.use_count(), 2);
+    EXPECT_EQ(b.use_count(), 1);
+}
+
+TEST(PointerCollections, RetentionPerFamily) {
+    Str o = str("o"), v = str("v");
+    {
+        KQUMutablePointerSet<std::string> plain{o.get()};
+        KQUCountedPointerSet<std::string> counted;
+        counted.addObject(o.get());
+        KQUPointerKeyDictionary<std::string, std::string> byAddress;
+        byAddress.setObject(v, o.get());
+        EXPECT_EQ(o.use_count(), 1);
+        EXPECT_EQ(v.use_count(), 2);  // values are held
+    }
+    KQUMutableRetainedPointerSet<std::string> retained;
+    retained.addObject(o);
+    retained.addObject(o);
+    EXPECT_EQ(o.use_count(), 2);
+    retained.removeObject(o.get());
+    EXPECT_EQ(o.use_count(), 1);
+
+    KQUCountedRetainedPointerSet<std::string> counted;
+    counted.addObject(o);
+    counted.addObject(o);
+    EXPECT_EQ(counted.countForObject(o.get()), 2u);
+    EXPECT_EQ(o.use_count(), 2);
+    counted.removeObject(o.get());
+    EXPECT_TRUE(counted.containsObject(o.get()));
+    counted.removeObject(o.get());
+    EXPECT_EQ(o.use_count(), 1);
+}
+
+TEST(PointerCollections, RetainedPointerKeyDictionaryFindsAKeyWhoseValueChanged) {
+    KQURetainedPointerKeyDictionary<std::string, int> dict;
+    Str key = str("a");
+    dict.setObject(std::make_shared<int>(7), key);
+    *key = "a value long enough to hash differently";
+    ASSERT_TRUE(dict.objectForKey(key.get()));
+    EXPECT_EQ(*dict.objectForKey(key.get()), 7);
+    EXPECT_FALSE(dict.objectForKey(str("a value long enough to hash differently").get()));
+    EXPECT_EQ(key.use_count(), 2);
+}
+
+TEST(PointerCollections, Refusals) {
+    auto expectThrow = [](auto&& make, const std::string& reason) {
+        try {
+            make();
+            ADD_FAILURE() << "no exception for " << reason;
+        } catch (const KQUException& e) {
+            EXPECT_EQ(e.name(), NSInvalidArgumentException);
+            EXPECT_EQ(e.reason(), reason);
+        }
+    };
+    Str a = str("a");
+    expectThrow(
+        [&] {
+            (void)KQUPointerSet<std::string>{a.get(), nullptr};
+        },
+        "-[KQUPointerSet initWithObjects:count:]: attempt to insert nil");
+    expectThrow(
+        [&] {
+            (void)KQURetainedPointerSet<std::string>{a, nullptr};
+        },
+        "-[KQURetainedPointerSet initWithObjects:count:]: attempt to insert nil");
+    expectThrow([] { (void)KQUCountedRetainedPointerSet<std::string>(0x10000000); },
+                "invalid capacity: 268435456");
+    expectThrow([&] { KQUPointerKeyDictionary<std::string, std::string>().setObject(nullptr, a.get()); },
+                "-[KQUPointerKeyDictionary setObject:forKey:]: attempt to insert nil");
+}
+
+TEST(PointerCollections, DescriptionsShowFullAddresses) {
+    Str key = str("k");
+    KQUPointerKeyDictionary<std::string, std::string> dict;
+    dict.setObject(str("value"), key.get());
+    auto hex = [](const void* p) { return fmt::format("0x{:016x}", reinterpret_cast<uintptr_t>(p)); };
+    EXPECT_EQ(dict.debugDescription(),
+              "<(KQUPointerKeyDictionary*) " + hex(&dict) + ">{\n\t" + hex(key.get()) + " = value\n}");
+    test::LogCapture log;
+    dict.printPointerMap();
+    ASSERT_EQ(log.messages().size(), 2u);
+    EXPECT_EQ(log.messages()[0], "===== map of " + hex(&dict) + " ======");
+    EXPECT_EQ(log.messages()[1], hex(key.get()) + " ==> " + hex(dict.objectForKey(key.get()).get()));
+}
+
+// Equal to nothing, itself included, like a NaN.
+struct Never {
+    bool operator==(const Never&) const { return false; }
+};
+
+}  // namespace
+}  // namespace kqu
+
+template <>
+struct std::hash<kqu::Never> {
+    size_t operator()(const kqu::Never&) const { return 1; }
+};
+
+namespace kqu {
+namespace {
+
+TEST(Pairs, EmptySlotsAndIdenticalObjectsAreEqual) {
+    KQUPair<std::string> empty, halfEmpty(str("a"), nullptr);
+    EXPECT_TRUE(empty == empty);
+    EXPECT_TRUE(halfEmpty == KQUMutablePair<std::string>(str("a"), nullptr));
+    EXPECT_FALSE(halfEmpty == empty);
+    std::unordered_set<KQUPair<std::string>> set{empty, halfEmpty};
+    EXPECT_EQ(set.count(KQUPair<std::string>()), 1u);
+    EXPECT_EQ(set.count(KQUPair<std::string>(str("a"), nullptr)), 1u);
+
+    auto never = std::make_shared<Never>();
+    KQUPair<Never> same(never, never);
+    EXPECT_TRUE(same == KQUPair<Never>(same));
+    EXPECT_FALSE(same == KQUPair<Never>(std::make_shared<Never>(), never));
+
+    KQUPair<std::string> ab(str("a"), str("b"));
+    KQUMutablePair<std::string> ab2(str("a"), str("b"));
+    EXPECT_TRUE(ab == ab2);
+    EXPECT_EQ(ab.hash(), ab2.hash());
+    EXPECT_EQ(ab.description(), "a, b");
+    EXPECT_EQ(halfEmpty.description(), "a, (null)");
+}
+
+TEST(Pairs, CopiesOwnWhatTheyCopy) {
+    std::string second = "second";
+    KQUPairNonRetainedSecond<std::string> pair(str("first"), &second);
+    auto copy = pair.copy();
+    EXPECT_EQ(copy.second(), &second);  // the same non-owned object, not a fresh orphan
+    EXPECT_NE(copy.first(), pair.first());
+    EXPECT_EQ(*copy.first(), "first");
+    EXPECT_TRUE(copy == pair);
+
+    auto mutableCopy = pair.mutableCopy();
+    EXPECT_NE(mutableCopy.second().get(), &second);
+    EXPECT_EQ(mutableCopy.second().use_count(), 1);
+    EXPECT_TRUE(mutableCopy == pair);
+
+    KQUPair<std::string> shared(str("x"), str("y"));
+    EXPECT_NE(shared.copy().first(), shared.first());
+    EXPECT_EQ(KQUPair<std::string>(shared).first(), shared.first());
+}
+
+}  // namespace
+}  // namespace kqu

@@ -1,0 +1,100 @@
+// Crafted packages: names the writer keeps for itself, and local headers that disagree
+// with the central directory.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "kqutility/zip/KQUZipArchive.h"
+#include "kqutility/zip/KQUZipArchiveOutputStream.h"
+#include "kqutility/zip/KQUZipException.h"
+#include "kqutility/zip/KQUZipHeaderCheck.h"
+#include "support/KQUTestSupport.h"
+
+namespace kqu {
+namespace {
+
+using test::TempDir;
+
+TEST(KQUZipWriterNames, FreeSpaceNamesAreRefusedBeforeAnythingChanges) {
+    TempDir dir;
+    std::string path = dir.file("p.zip");
+    {
+        KQUZipArchiveOutputStream writer(path);
+        writer.beginEntry("kept.txt", false, 2);
+        writer.writeBuffer("ok", 2);
+        EXPECT_KQU_THROW(writer.beginEntry(".QlTrash/0000ABCD", false, 1), "KQUZipOutputError",
+                         "File name .QlTrash/0000ABCD is reserved for free space");
+        // Names that only look alike are ordinary names.
+        writer.beginEntry(".QlTrash/0000abcd", false, 1);
+        writer.writeBuffer("x", 1);
+        writer.close();
+    }
+    KQUZipArchive archive(path);
+    auto entries = archive.allEntries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(test::readFile(path).find(".QlTrash/0000ABCD"), std::string::npos);
+    EXPECT_EQ(entries[0]->data()->size(), 2u);
+}
+
+// Python's zipfile writes the package; the test then damages one copy of a field.
+class KQUZipLocalHeaderCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path = dir.file("p.zip");
+        ASSERT_EQ(test::runCommand("python3 -c \"import zipfile,sys\n"
+                                   "with zipfile.ZipFile(sys.argv[1],'w') as z:\n"
+                                   " z.writestr('a.txt', 'alpha'*100, zipfile.ZIP_DEFLATED)\n"
+                                   " z.writestr('b.txt', 'beta')\" " +
+                                   path),
+                  0);
+        bytes = test::readFile(path);
+    }
+    std::vector<std::string> checkAfter(size_t offset, char value) {
+        bytes[offset] = value;
+        test::writeFile(path, bytes);
+        KQUZipArchive archive(path);
+        std::vector<std::string> all;
+        for (const auto& entry : archive.allEntries())
+            for (auto& sentence : KQUZipLocalHeaderDisagreements(*entry)) all.push_back(entry->name() + ": " + sentence);
+        return all;
+    }
+    TempDir dir;
+    std::string path, bytes;
+};
+
+TEST_F(KQUZipLocalHeaderCheck, AgreeingHeadersGiveNothing) {
+    EXPECT_TRUE(checkAfter(0, bytes[0]).empty());
+}
+
+TEST_F(KQUZipLocalHeaderCheck, EachDamagedCentralFieldIsNamed) {
+    size_t central = bytes.find("PK\x01\x02");
+    ASSERT_NE(central, std::string::npos);
+    size_t secondCentral = bytes.find("PK\x01\x02", central + 4);
+    // A flipped byte in the second central name renames the entry for every reader.
+    auto renamed = checkAfter(secondCentral + 46, 'c');
+    EXPECT_EQ(renamed, std::vector<std::string>{"c.txt: the local header names it \"b.txt\""});
+
+    SetUp();
+    auto crc = checkAfter(central + 16, static_cast<char>(bytes[central + 16] ^ 0x01));
+    ASSERT_EQ(crc.size(), 1u);
+    EXPECT_NE(crc[0].find("a.txt: the local header gives CRC-32"), std::string::npos);
+
+    SetUp();
+    auto method = checkAfter(secondCentral + 10, 8);  // stored b.txt now claims deflate
+    ASSERT_FALSE(method.empty());
+    EXPECT_EQ(method[0], "b.txt: the local header gives method 0, the directory 8");
+
+    SetUp();
+    auto size = checkAfter(central + 24, static_cast<char>(bytes[central + 24] + 1));
+    ASSERT_EQ(size.size(), 1u);
+    EXPECT_NE(size[0].find("a.txt: the local header gives size 500"), std::string::npos);
+}
+
+TEST_F(KQUZipLocalHeaderCheck, AMissingLocalSignatureIsReported) {
+    auto found = checkAfter(0, 'X');
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], "a.txt: its local header has no signature");
+}
+
+}  // namespace
+}  // namespace kqu
