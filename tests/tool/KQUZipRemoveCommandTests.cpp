@@ -20,7 +20,7 @@ namespace {
 std::string zipinfoRecords(const std::string& path) {
     std::string output;
     EXPECT_EQ(runCommand(fmt::format("zipinfo -v '{}' | grep -Ev 'offset of local header|There is no|bytes of "
-                                     "central|central directory|zipfile|Archive:|Zip archive file|Actual end|^ *$'",
+                                     "central|central directory|zipfile|Archive:|Zip archive file|Actual end|^ *$|^ *\\([0-9A-F]+h\\) bytes$'",
                                      path),
                          &output),
               0);

@@ -173,11 +173,17 @@ TEST(KquZipTest, EndsWithAVerdictAndCountsFreeSpaceApart) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, "No errors detected in " + archive + " (4 entries).\n");
 
+    // Replacing a part with a shorter one leaves a free-space entry behind it.
     ASSERT_EQ(runTool("zip rm --quiet " + sq(archive) + " Doc/a.xml").status, 0);
+    ASSERT_EQ(runTool("zip add --quiet doc.zip Doc/b.bin", "cd " + sq(dir.path()) + " && printf 'short' > Doc/b.bin &&")
+                  .status,
+              0);
     run = runTool("zip info " + sq(archive));
     EXPECT_EQ(run.output.substr(0, run.output.find("free bytes")), "entries: 3\nfree-space entries: 1\n");
     EXPECT_EQ(runTool("zip test " + sq(archive)).output, "No errors detected in " + archive + " (3 entries).\n");
     EXPECT_EQ(runTool("zip list --porcelain " + sq(archive)).output.find(".QlTrash"), std::string::npos);
+    writeFile(dir.file("Doc/b.bin"), patternBytes(20000, 5));
+    ASSERT_EQ(runTool("zip add --quiet doc.zip Doc/b.bin", "cd " + sq(dir.path()) + " &&").status, 0);
 
     std::string bytes = readFile(archive);
     bytes[bytes.find("Doc/b.bin") + 9 + 5000] ^= 1;

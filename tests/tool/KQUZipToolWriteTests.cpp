@@ -167,5 +167,45 @@ TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
     EXPECT_EQ(runTool("zip cat --passphrase-file pass secret.zip new.txt", cd).output, "new");
 }
 
+TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntries) {
+    TempDir dir;
+    std::string cd = "cd " + sq(dir.path()) + " &&";
+    fs::create_directories(dir.file("Doc"));
+    for (char c = 'a'; c <= 'f'; ++c) writeFile(dir.file(std::string("Doc/") + c), patternBytes(400000, c));
+    ASSERT_EQ(runTool("zip create --quiet doc.zip Doc", cd).status, 0);
+    // Two writers at once: each waits for the other, and neither result is lost.
+    std::string out;
+    ASSERT_EQ(runCommand(fmt::format("{0} {1} zip rm --quiet doc.zip Doc/a Doc/b & {0} {1} zip rm --quiet doc.zip Doc/c "
+                                     "& {0} {1} zip rm --quiet doc.zip Doc/d; wait %1 && wait %2",
+                                     cd, sq(KQU_TOOL_PATH)),
+                         &out),
+              0)
+        << out;
+    std::string listing = runTool("zip list --porcelain doc.zip", cd).output;
+    for (const char* gone : {" Doc/a\n", " Doc/b\n", " Doc/c\n", " Doc/d\n"})
+        EXPECT_EQ(listing.find(gone), std::string::npos) << gone << listing;
+    EXPECT_NE(listing.find(" Doc/f\n"), std::string::npos);
+
+    // A file named like free space is refused, and the user is told which.
+    fs::create_directories(dir.file(".QlTrash"));
+    writeFile(dir.file(".QlTrash/0000000A"), "mine");
+    auto run = runTool("zip create trash.zip .QlTrash", cd);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, "kqu: .QlTrash/0000000A: refused: the name .QlTrash/0000000A is kept for the package's "
+                          "free space\n");
+    EXPECT_FALSE(fs::exists(dir.file("trash.zip")));
+
+    // A byte flipped in a name in the central directory renames the entry as far as reading
+    // goes; zip test compares it with the local header and reports it.
+    std::string bytes = readFile(dir.file("doc.zip"));
+    size_t central = bytes.rfind("Doc/f");
+    bytes[central + 4] = 'g';
+    writeFile(dir.file("renamed.zip"), bytes);
+    run = runTool("zip test renamed.zip", cd);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output.rfind("Doc/g: the local header disagrees with the central directory: ", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find("\n1 of 3 entries are damaged.\n"), std::string::npos) << run.output;
+}
+
 }  // namespace
 }  // namespace kqu::test

@@ -32,6 +32,7 @@
 #include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/zip/KQUZipArchive.h"
 #include "kqutility/zip/KQUZipFormat.h"
+#include "kqutility/zip/KQUZipHeaderCheck.h"
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
 #include "tools/kqu/KQUToolOutput.h"
@@ -403,6 +404,13 @@ int runTest(const KQUToolArguments& arguments) {
             while (stream->readToBuffer(buffer.data(), kChunk) != 0) {
             }
             stream->close();
+            // A name or size damaged in only one of the two copies goes unnoticed by reading.
+            auto disagreements = KQUZipLocalHeaderDisagreements(*row.entry);
+            if (!disagreements.empty()) {
+                std::string why;
+                for (const auto& sentence : disagreements) why += (why.empty() ? "" : "; ") + sentence;
+                throw KQUToolError("the local header disagrees with the central directory: " + why);
+            }
             if (withoutKey) {
                 fmt::print("{}: stored bytes intact; contents not checked without the passphrase\n",
                            KQUEscapedName(row.name));

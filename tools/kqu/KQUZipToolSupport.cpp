@@ -1,5 +1,7 @@
 #include "tools/kqu/KQUZipToolSupport.h"
 
+#include <cerrno>
+#include <chrono>
 #include <ctime>
 
 #include <fmt/format.h>
@@ -47,19 +49,45 @@ bool KQUToolArchiveNeedsKey(const KQUZipArchive& archive) {
 KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArguments& arguments, bool required) {
     auto passphrase = KQUToolPassphrase(arguments, required);
     if (!passphrase) return nullptr;
-    uint32_t iterations = KQUCurrentKeyDerivationIterationCount;
+    KQUCryptoKeyRef key;
     const auto& verifier = archive.passphraseVerifier();
-    if (verifier) iterations = KQUCryptoUtils::iterationCountFromPassphraseVerifier(*verifier);
-    if (iterations == 0) {
+    if (verifier) {
+        // The verifier's iteration count is checked against the limit before anything is derived.
+        KQUVerifierKeyResult result = KQUVerifierKeyResult::Ok;
+        key = KQUCryptoUtils::keyFromPassphraseForVerifier(*passphrase, *verifier, &result);
         KQUToolForgetPassphrase(*passphrase);
-        throw KQUToolError("the package's passphrase verifier has an unsupported version");
+        switch (result) {
+            case KQUVerifierKeyResult::Ok: break;
+            case KQUVerifierKeyResult::UnsupportedVerifier:
+                throw KQUToolError("the package's passphrase verifier has an unsupported version");
+            case KQUVerifierKeyResult::IterationCountTooLarge:
+                throw KQUToolError(fmt::format(
+                    "the package asks for {} key-derivation iterations, more than the limit of {} (the user "
+                    "default {})",
+                    KQUCryptoUtils::iterationCountFromPassphraseVerifier(*verifier),
+                    KQUCryptoUtils::maximumKeyDerivationIterationCount(), KQUMaximumKeyDerivationIterationCountKey));
+            case KQUVerifierKeyResult::DerivationFailed:
+                throw KQUToolError("could not derive a key from the passphrase");
+            case KQUVerifierKeyResult::WrongPassphrase: throw KQUToolError("wrong passphrase");
+        }
+    } else {
+        key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, KQUCurrentKeyDerivationIterationCount);
+        KQUToolForgetPassphrase(*passphrase);
+        if (!key) throw KQUToolError("could not derive a key from the passphrase");
     }
-    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, iterations);
-    KQUToolForgetPassphrase(*passphrase);
-    if (!key) throw KQUToolError("could not derive a key from the passphrase");
-    if (verifier && !KQUCryptoUtils::checkKey(key, *verifier)) throw KQUToolError("wrong passphrase");
     archive.setCryptoKey(key);
     return key;
+}
+
+std::unique_ptr<KQUFileLock> KQUToolLockPackage(const std::string& path) {
+    if (path == "-") return nullptr;
+    KQUError error;
+    auto lock = KQUFileLock::lockForRewriting(path, std::chrono::seconds(30), &error);
+    if (!lock) {
+        if (error.code == ETIMEDOUT) throw KQUToolError(fmt::format("{} is being written by another process", path));
+        throw KQUToolError(fmt::format("{}: {}", path, error.description));
+    }
+    return lock;
 }
 
 namespace {

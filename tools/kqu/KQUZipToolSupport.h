@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "kqutility/foundation/KQUFileLock.h"
 #include "kqutility/zip/KQUZipArchive.h"
 #include "kqutility/zip/KQUZipEntry.h"
 #include "tools/kqu/KQUTool.h"
@@ -25,6 +26,11 @@ bool KQUToolArchiveNeedsKey(const KQUZipArchive& archive);
 // and gives it to the archive; returns it. With required false and no passphrase
 // offered, returns nullptr and changes nothing. Throws "wrong passphrase".
 KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArguments& arguments, bool required);
+
+// Waits up to 30 seconds for the advisory lock that every kqu command rewriting the
+// package takes before reading it (KQUFileLock), and holds it while alive. Throws
+// "PATH is being written by another process". nullptr for "-".
+std::unique_ptr<KQUFileLock> KQUToolLockPackage(const std::string& path);
 
 // name with control characters, DEL, C1 controls, bytes that are not UTF-8 and the
 // backslash written as C escapes (\n, \t, \033, \\), as `ls -b` prints them.

@@ -129,9 +129,13 @@ std::vector<Item> collectOperands(std::span<const std::string> operands) {
         collect(operand, name, items);
     }
     std::set<std::string> seen;
-    for (const auto& item : items)
+    for (const auto& item : items) {
+        if (KQUZipIsFreeSpaceEntryName(item.name))
+            throw KQUToolError(fmt::format("{}: refused: the name {} is kept for the package's free space", item.path,
+                                           KQUEscapedName(item.name)));
         if (!seen.insert(item.name).second)
             throw KQUToolError(fmt::format("{}: given twice", KQUEscapedName(item.name)));
+    }
     return items;
 }
 
@@ -247,6 +251,7 @@ void writePackage(KQUToolOutput& output, const KQUCryptoKeyRef& key, const std::
 int runCreate(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
     bool replace = arguments.has("--force");
+    auto lock = KQUToolLockPackage(archivePath);
     KQUToolOutput output(archivePath, {.replace = replace});
     auto items = collectOperands(std::span(arguments.operands).subspan(1));
 
@@ -262,6 +267,7 @@ int runCreate(const KQUToolArguments& arguments) {
 
 int runRemove(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
+    auto lock = KQUToolLockPackage(archivePath);  // before reading: no other writer's result is lost
     auto archive = KQUToolOpenArchive(archivePath);
     std::set<std::string> removed(arguments.operands.begin() + 1, arguments.operands.end());
     for (const auto& name : removed)
@@ -322,6 +328,7 @@ int runRemove(const KQUToolArguments& arguments) {
 // later save.
 int runAdd(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
+    auto lock = KQUToolLockPackage(archivePath);  // before reading: no other writer's result is lost
     auto archive = KQUToolOpenArchive(archivePath);
     auto items = collectOperands(std::span(arguments.operands).subspan(1));
     KQUCryptoKeyRef key;
