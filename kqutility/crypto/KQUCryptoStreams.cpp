@@ -7,6 +7,7 @@
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
 #include "kqutility/diagnostics/KQULog.h"
 #include "kqutility/foundation/KQUException.h"
+#include "kqutility/foundation/KQUScopeExit.h"
 
 namespace kqu {
 
@@ -34,20 +35,14 @@ KQUCryptoOutputStream::KQUCryptoOutputStream(std::shared_ptr<KQUOutputStream> ba
     std::vector<uint8_t> initial(mIv.size());
     if (!KQUCryptoUtils::generateRandomDataInBuffer(initial.data(), initial.size()))
         throw KQUException(NSGenericException, "Failed to generate initial plaintext");
-    try {
-        mBaseStream->writeBuffer(reinterpret_cast<const char*>(mIv.data()),
-                                 static_cast<uint32_t>(mIv.size()));
-        if (mComputeCrc32) {
-            mCrc32 = static_cast<uint32_t>(::crc32(0, nullptr, 0));
-            mCrc32 = static_cast<uint32_t>(::crc32(mCrc32, mIv.data(), static_cast<uInt>(mIv.size())));
-        }
-        if (!initial.empty())
-            writeBuffer(reinterpret_cast<const char*>(initial.data()), static_cast<uint32_t>(initial.size()));
-    } catch (...) {
-        OPENSSL_cleanse(initial.data(), initial.size());
-        throw;
+    KQUScopeExit wipe([&] { OPENSSL_cleanse(initial.data(), initial.size()); });
+    mBaseStream->writeBuffer(reinterpret_cast<const char*>(mIv.data()), static_cast<uint32_t>(mIv.size()));
+    if (mComputeCrc32) {
+        mCrc32 = static_cast<uint32_t>(::crc32(0, nullptr, 0));
+        mCrc32 = static_cast<uint32_t>(::crc32(mCrc32, mIv.data(), static_cast<uInt>(mIv.size())));
     }
-    OPENSSL_cleanse(initial.data(), initial.size());
+    if (!initial.empty())
+        writeBuffer(reinterpret_cast<const char*>(initial.data()), static_cast<uint32_t>(initial.size()));
 }
 
 KQUCryptoOutputStream::~KQUCryptoOutputStream() {

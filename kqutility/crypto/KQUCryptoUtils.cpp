@@ -164,7 +164,8 @@ bool KQUCryptoUtils::checkKey(const KQUCryptoKeyRef& key, std::span<const uint8_
         if (!key) return false;
         auto header = readVerifierHeader(verifier);
         if (!header || !isSupported(*header) || header->iterationCount != key->iterationCount()) return false;
-        if (verifier.size() < kVerifierCipherOffset + kVerifierCipherLength) return false;
+        // Exactly the 104 bytes: bytes after the verifier mean it is not one of ours.
+        if (verifier.size() != kVerifierCipherOffset + kVerifierCipherLength) return false;
 
         auto cryptor =
             KQUCryptor::create(key, KQUCryptorOperation::Decrypt,

@@ -83,8 +83,8 @@ public:
     static KQUDataRef generatePassphraseVerifierForKey(const KQUCryptoKeyRef& key);
     // True exactly when verifier is version 1, format 1, records key's iteration count and
     // decrypts under key to a nonce and its digest. Never throws: a null key, a wrong
-    // key, and a short, damaged or unknown verifier all answer false. Bytes after the
-    // first 104 are ignored.
+    // key, and a damaged or unknown verifier, or one of any length but 104 bytes, all
+    // answer false.
     static bool checkKey(const KQUCryptoKeyRef& key, std::span<const uint8_t> verifier) noexcept;
     // The iteration count recorded in a version-1, format-1 verifier; 0 for anything else
     // (including data shorter than 8 bytes).

@@ -18,6 +18,7 @@
 #include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/interchange/KQUHash.h"
+#include "kqutility/streams/KQUAtomicOutputStream.h"
 #include "kqutility/streams/KQUBufferedInputStream.h"
 #include "kqutility/streams/KQUFileStreams.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
@@ -380,38 +381,29 @@ std::shared_ptr<KQUFileDataRepresentation> KQUFileDataRepresentation::createWith
     // The copy goes to a new file beside the target, which replaces the target only once
     // it is complete: a failure leaves whatever was at the path untouched and removes
     // only the file this call made.
-    std::string temporary = KQUTemporaryPathNear(path);
-    std::shared_ptr<KQUOutputStream> output;
-    try {
-        output = std::make_shared<KQUFileOutputStream>(temporary);
-        if (key) output = std::make_shared<KQUCryptoOutputStream>(output, key);
-        const char* bytes = nullptr;
-        int64_t copied = 0;
-        while (uint32_t n = input->readToOwnBuffer(&bytes, UINT32_MAX)) {
-            output->writeBuffer(bytes, n);
-            copied += n;
-        }
-        input->close();
-        output->close();
-        output.reset();
-        if (copied != length)
-            throw KQUException(KQUDataRepresentationError,
-                               fmt::format("Copied {} bytes from {} where {} were expected", copied,
-                                           data->description(), length));
-        if (::rename(temporary.c_str(), path.c_str()) != 0)
-            KQUErrnoRaise("KQURenameError", fmt::format("Could not rename {} to {}", temporary, path));
-    } catch (...) {
-        output.reset();
-        ::unlink(temporary.c_str());
-        throw;
+    auto file = std::make_shared<KQUAtomicOutputStream>(path);
+    std::shared_ptr<KQUOutputStream> output = file;
+    if (key) output = std::make_shared<KQUCryptoOutputStream>(output, key);
+    const char* bytes = nullptr;
+    int64_t copied = 0;
+    while (uint32_t n = input->readToOwnBuffer(&bytes, UINT32_MAX)) {
+        output->writeBuffer(bytes, n);
+        copied += n;
     }
+    input->close();
+    output->close();
+    if (copied != length)
+        throw KQUException(KQUDataRepresentationError,
+                           fmt::format("Copied {} bytes from {} where {} were expected", copied,
+                                       data->description(), length));
+    file->keep();
     return std::make_shared<KQUFileDataRepresentation>(path, key, length);
 }
 
 // MARK: - KQUMemoryDataRepresentation
 
 KQUMemoryDataRepresentation::KQUMemoryDataRepresentation(KQUDataRef data)
-    : mData(data ? std::move(data) : std::make_shared<const KQUData>()) {}
+    : mData(KQUSealedData(std::move(data))) {}
 
 std::shared_ptr<KQUMemoryDataRepresentation> KQUMemoryDataRepresentation::createWithDataRepresentation(
     const KQUDataRepresentationRef& source) {

@@ -92,7 +92,6 @@ private:
 
 using KQUDataRepresentationRef = std::shared_ptr<const KQUDataRepresentation>;
 
-
 // A file on disk, optionally holding an encrypted stream (then dataLength() is the
 // plaintext length given at creation and streams decrypt). The file is found again by
 // its file reference after it is renamed within its directory; when a file appears again
@@ -161,7 +160,9 @@ private:
 // streamed: the memory stream's offsets are 32-bit, and its creation throws "Bad data range.".
 class KQUMemoryDataRepresentation : public KQUDataRepresentation {
 public:
-    // Null data stands for an empty block.
+    // Null data stands for an empty block. Keeps data itself when it is sealed (made by
+    // KQUMakeData, which takes over a vector without copying), otherwise a copy, so that no
+    // caller can change or free the bytes under the representation.
     explicit KQUMemoryDataRepresentation(KQUDataRef data);
     // Reads all of source into memory; nullptr for a null source. Throws
     // "KQUMemoryDataRepresentationError" with "Attempted to load a storage that is too big"

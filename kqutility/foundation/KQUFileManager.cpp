@@ -11,11 +11,15 @@
 
 #include <fmt/format.h>
 
+#include "kqutility/foundation/KQUAtomicOutputFile.h"
+
 namespace kqu {
 
 namespace fs = std::filesystem;
 
-bool KQUIsReadableFile(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
+bool KQUIsReadableFile(const std::string& path) {
+    return ::access(path.c_str(), R_OK) == 0;
+}
 
 bool KQUFileExists(const std::string& path) {
     struct stat st;
@@ -26,9 +30,12 @@ std::optional<KQUFileAttributes> KQUAttributesOfItem(const std::string& path, bo
     struct stat st;
     if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) return std::nullopt;
     KQUFileAttributes a;
-    if (S_ISREG(st.st_mode)) a.type = KQUFileType::Regular;
-    else if (S_ISDIR(st.st_mode)) a.type = KQUFileType::Directory;
-    else if (S_ISLNK(st.st_mode)) a.type = KQUFileType::SymbolicLink;
+    if (S_ISREG(st.st_mode))
+        a.type = KQUFileType::Regular;
+    else if (S_ISDIR(st.st_mode))
+        a.type = KQUFileType::Directory;
+    else if (S_ISLNK(st.st_mode))
+        a.type = KQUFileType::SymbolicLink;
     a.size = static_cast<int64_t>(st.st_size);
     a.permissions = st.st_mode & 07777;
     a.device = st.st_dev;
@@ -111,32 +118,15 @@ std::string KQUTemporaryPathNear(const std::string& path) {
 
 bool KQUWriteFileAtomically(const std::string& path, std::string_view contents, KQUError* error) {
     if (!KQUCreateDirectory(KQUDirectoryOfPath(path), error)) return false;
-    std::string temporary = KQUTemporaryPathNear(path);
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        KQUSetPOSIXError(error, errno, fmt::format("Could not create {}", temporary));
+    try {
+        KQUAtomicOutputFile file(path, {.mode = 0644, .syncToDisk = true});
+        file.write(contents);
+        file.keep();
+    } catch (const KQUAtomicOutputFileError& e) {
+        if (error) *error = KQUError{KQUPOSIXErrorDomain, e.errorNumber(), e.reason()};
         return false;
     }
-    const char* p = contents.data();
-    size_t left = contents.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    bool ok = left == 0 && ::fsync(fd) == 0;
-    int savedErrno = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    if (ok) savedErrno = errno;
-    ::unlink(temporary.c_str());
-    KQUSetPOSIXError(error, savedErrno, fmt::format("Could not write {}", path));
-    return false;
+    return true;
 }
 
 }  // namespace kqu

@@ -41,10 +41,13 @@ bool KQUMoveItem(const std::string& from, const std::string& to, KQUError* error
 bool KQURemoveItem(const std::string& path, KQUError* error = nullptr);
 // mkdir -p.
 bool KQUCreateDirectory(const std::string& path, KQUError* error = nullptr);
-// Writes contents to a temporary file beside path, flushes it and renames it over path,
-// creating missing parent directories.
+// Writes contents (mode 0644 before the umask) through KQUAtomicOutputFile: beside path,
+// synced to disk, then renamed over path. Creates missing parent directories.
 bool KQUWriteFileAtomically(const std::string& path, std::string_view contents, KQUError* error = nullptr);
 // A path in the same directory as path that does not exist yet (".<name>.<random>").
+// For writing a file that replaces another use KQUAtomicOutputFile instead: this name is
+// 14 bytes longer than path's, too long for names above 241 bytes, and is only checked,
+// not reserved.
 std::string KQUTemporaryPathNear(const std::string& path);
 std::string KQULastPathComponent(std::string_view path);
 std::string KQUDirectoryOfPath(std::string_view path);

@@ -12,7 +12,8 @@
 namespace kqu {
 namespace {
 
-// The info of a direct-to-file consumer: the descriptor it writes through.
+// The info of a direct-to-file consumer: the descriptor it writes through, which the
+// info's dictionary view offers under KQUDirectToFileFileHandleKey.
 struct DirectToFileInfo {
     int fd = -1;
 };
@@ -101,6 +102,13 @@ size_t KQUPutBytesForDirectToFileCGConsumer(void* info, const void* buffer, size
 void KQUReleaseDirectToFileCGConsumer(void* info) {
     std::unique_ptr<DirectToFileInfo> owned(static_cast<DirectToFileInfo*>(info));
     if (owned && owned->fd >= 0) ::close(owned->fd);
+}
+
+std::optional<int> KQUDirectToFileConsumerValue(const KQUDataConsumer& consumer, std::string_view key) {
+    if (consumer.callbacks().putBytes != KQUPutBytesForDirectToFileCGConsumer || !consumer.info())
+        return std::nullopt;
+    if (key != KQUDirectToFileFileHandleKey) return std::nullopt;
+    return static_cast<const DirectToFileInfo*>(consumer.info())->fd;
 }
 
 }  // namespace kqu

@@ -10,7 +10,9 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "kqutility/foundation/KQUData.h"
 
@@ -33,6 +35,7 @@ public:
 
     size_t putBytes(const void* buffer, size_t count) { return mCallbacks.putBytes(mInfo, buffer, count); }
     void* info() const { return mInfo; }
+    const KQUDataConsumerCallbacks& callbacks() const { return mCallbacks; }
 
     KQUDataConsumer(void* info, const KQUDataConsumerCallbacks& callbacks);  // use create()
 
@@ -52,8 +55,16 @@ void KQDReleaseNSMutableDataConsumer(void* info);
 // there ("KQUCreateDirectToFileDataConsumer failed to create output file at <path>" is
 // logged when that fails, and opening is tried anyway). nullptr, after logging "Couldn't
 // create file handle for writing to path: <path>", when the file cannot be opened.
+// The info is a dictionary holding the file's descriptor under KQUDirectToFileFileHandleKey.
 std::shared_ptr<KQUDataConsumer> KQUCreateDirectToFileDataConsumer(const std::string& path);
 size_t KQUPutBytesForDirectToFileCGConsumer(void* info, const void* buffer, size_t count);
 void KQUReleaseDirectToFileCGConsumer(void* info);
+
+// The key of the file's descriptor in a direct-to-file consumer's info.
+inline constexpr const char* KQUDirectToFileFileHandleKey = "KQUDirectToFileFileHandle";
+// The value under key in the info of a consumer made by KQUCreateDirectToFileDataConsumer
+// (the descriptor, owned by the consumer: do not close it); nullopt for another key or
+// another kind of consumer.
+std::optional<int> KQUDirectToFileConsumerValue(const KQUDataConsumer& consumer, std::string_view key);
 
 }  // namespace kqu

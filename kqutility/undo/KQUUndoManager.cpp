@@ -10,6 +10,7 @@
 #include "kqutility/diagnostics/KQULog.h"
 #include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQUNotificationCenter.h"
+#include "kqutility/foundation/KQUScopeExit.h"
 
 namespace kqu {
 
@@ -317,13 +318,8 @@ void KQUUndoManager::postCheckpointNotification() {
     KQUUndoData& d = *mUndoData;
     if (d.mFlags.postingCheckpointNotification) return;
     d.mFlags.postingCheckpointNotification = 1;
-    try {
-        post(NSUndoManagerCheckpointNotification);
-    } catch (...) {
-        d.mFlags.postingCheckpointNotification = 0;
-        throw;
-    }
-    d.mFlags.postingCheckpointNotification = 0;
+    KQUScopeExit done([&] { d.mFlags.postingCheckpointNotification = 0; });
+    post(NSUndoManagerCheckpointNotification);
 }
 
 // --- Names ----------------------------------------------------------------------------

@@ -244,25 +244,28 @@ void KQUUndoStack::deactivateUndoSession(const KQUUndoSession* session, KQUUndoM
 void KQUUndoStack::removeAllObjectsWithTarget(const void* target) {
     if (!target || !mHead) return;
     // Oldest first, keeping the groups that are open at this point of the walk. Records of
-    // the target go at once; a group that closes without any record left in it (its own
-    // or in nested groups) goes with its marks. Deactivated marks, the seams of merged
-    // groups, are neither records nor marks here.
+    // the target go at once; a group goes with its marks only when this removal emptied
+    // it: it lost records (its own, or nested groups that went) and nothing is left in
+    // it. A group that was already empty (an explicitly named empty group) stays, and so
+    // does a group that still holds one. Deactivated marks, the seams of merged groups,
+    // are neither records nor marks here.
     struct OpenGroup {
         KQUUndoObject* begin;
-        bool hasRecords;
+        bool holdsSomething = false;
+        bool lostSomething = false;
     };
     std::vector<OpenGroup> open;
     KQUUndoObject* r = bottomUndoObject();
     while (r) {
         KQUUndoObject* newer = r == mHead.get() ? nullptr : r->mPrevious;
         if (r->isBeginMark()) {
-            open.push_back({r, false});
+            open.push_back({r});
         } else if (r->isEndMark()) {
             if (!open.empty()) {
                 OpenGroup group = open.back();
                 open.pop_back();
-                if (group.hasRecords) {
-                    if (!open.empty()) open.back().hasRecords = true;
+                if (group.holdsSomething || !group.lostSomething) {
+                    if (!open.empty()) open.back().holdsSomething = true;
                 } else {
                     for (KQUUndoObject* x = group.begin;;) {
                         KQUUndoObject* after = x->mPrevious;
@@ -271,14 +274,18 @@ void KQUUndoStack::removeAllObjectsWithTarget(const void* target) {
                         if (last) break;
                         x = after;
                     }
-                    if (open.empty()) --mCount;
+                    if (open.empty())
+                        --mCount;
+                    else
+                        open.back().lostSomething = true;
                 }
             }
         } else if (!r->isMark()) {
             if (r->target() == target) {
                 removeObject(r);
+                if (!open.empty()) open.back().lostSomething = true;
             } else if (!open.empty()) {
-                open.back().hasRecords = true;
+                open.back().holdsSomething = true;
             }
         }
         r = newer;

@@ -116,7 +116,7 @@ KQUZipArchiveFileDataRepresentation::bufferedInputStreamWithOffset(int64_t offse
 // MARK: - Memory
 
 KQUZipArchiveMemoryDataRepresentation::KQUZipArchiveMemoryDataRepresentation(KQUDataRef data)
-    : mData(data ? std::move(data) : std::make_shared<const KQUData>()) {}
+    : mData(KQUSealedData(std::move(data))) {}
 
 bool KQUZipArchiveMemoryDataRepresentation::isValidMemoryRange(int64_t offset, int64_t length,
                                                                int64_t archiveLength) {

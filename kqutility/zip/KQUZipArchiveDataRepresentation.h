@@ -21,8 +21,8 @@
 #include <memory>
 #include <string>
 
-#include "kqutility/foundation/KQUData.h"
 #include "kqutility/data/KQUDataRepresentation.h"
+#include "kqutility/foundation/KQUData.h"
 #include "kqutility/streams/KQUFileStreams.h"
 
 namespace kqu {
@@ -81,7 +81,8 @@ private:
 
 class KQUZipArchiveMemoryDataRepresentation final : public KQUZipArchiveDataRepresentation {
 public:
-    // Null data stands for an empty block.
+    // Null data stands for an empty block. Keeps data itself when it is sealed (KQUMakeData),
+    // otherwise a copy: the archive's bytes cannot change under its readers.
     explicit KQUZipArchiveMemoryDataRepresentation(KQUDataRef data);
 
     const KQUDataRef& data() const { return mData; }

@@ -577,9 +577,10 @@ void KQUZipArchiveOutputStream::coalesceAndTruncateFreeSpace() {
         return;
     }
     if (!mOutputStream->canSeek() || mFreeList.empty()) return;
-    std::sort(
-        mFreeList.begin(), mFreeList.end(),
-        [](const KQUZipFreeSpaceEntry& a, const KQUZipFreeSpaceEntry& b) { return a.offset < b.offset; });
+    std::sort(mFreeList.begin(), mFreeList.end(),
+              [](const KQUZipFreeSpaceEntry& a, const KQUZipFreeSpaceEntry& b) {
+                  return a.compareByOffset(b) < 0;
+              });
     std::vector<KQUZipFreeSpaceEntry> merged;
     for (const auto& range : mFreeList) {
         if (!merged.empty() && merged.back().offset + merged.back().length == range.offset)
@@ -740,7 +741,7 @@ void KQUZipArchiveOutputStream::close() {
     mOutputStream->seekToOffset(0, SEEK_END);
     auto centralDirectoryOffset = static_cast<uint64_t>(mOutputStream->offset());
     std::stable_sort(mEntries.begin(), mEntries.end(),
-                     [](const auto& a, const auto& b) { return a->offset < b->offset; });
+                     [](const auto& a, const auto& b) { return a->compareByOffset(*b) < 0; });
     mBuffer.clear();
     bool first = true;
     for (const auto& entry : mEntries) {
@@ -785,7 +786,8 @@ std::map<std::string, std::shared_ptr<KQUZipEntry>> KQUZipArchiveOutputStream::e
     std::vector<const KQUZipOutputEntry*> byOffset;
     for (const auto& entry : mEntries)
         if (entry.get() != mCurrentEntry) byOffset.push_back(entry.get());
-    std::stable_sort(byOffset.begin(), byOffset.end(), [](auto a, auto b) { return a->offset < b->offset; });
+    std::stable_sort(byOffset.begin(), byOffset.end(),
+                     [](auto a, auto b) { return a->compareByOffset(*b) < 0; });
     std::map<std::string, std::shared_ptr<KQUZipEntry>> entries;
     for (size_t i = 0; i < byOffset.size(); ++i) {
         const KQUZipOutputEntry& e = *byOffset[i];

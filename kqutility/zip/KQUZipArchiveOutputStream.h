@@ -18,6 +18,25 @@
 // that outgrows its free range (or leaves a rest too small to cover) is moved to the end
 // of the file; bytes of other entries are never overwritten.
 //
+// The file at the writer's path is replaced the moment the writer is made: the
+// constructor removes whatever is at path (a file, or a symbolic link itself, not its
+// target) and creates a new empty file there, before a single entry is written. Handing
+// the writer the path of an existing document therefore destroys that document at once,
+// and a crash, a full disk or an exception mid-way leaves a partial archive in its place.
+// To save over a document safely, write to a temporary path beside it and put the
+// finished file in place only after close():
+//
+//     KQUAtomicOutputFile target(documentPath, {.syncToDisk = true, .namedTemporary = true});
+//     {
+//         KQUZipArchiveOutputStream zip(target.temporaryPath(), key, hint);
+//         ...  // begin entries, write
+//         zip.close();
+//     }
+//     target.keep();  // renames over the document; on any failure the document is untouched
+//
+// For a new document, write to a temporary path beside it and call moveToPath(documentPath)
+// (then close()): moveToPath never replaces an existing file, it throws instead.
+//
 // The writer always writes through a KQUMoveableFileOutputStream, which can seek and be
 // moved to another path while open (moveToPath). It is used by one thread at a time and
 // locks nothing. Misuse of a closed writer goes to the assertion handler ("Zip output
@@ -26,6 +45,7 @@
 // entry leaves that entry current; the writer does not roll back.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -63,6 +83,10 @@ struct KQUZipOutputEntry {
     uint16_t internalAttributes = 0;  // as copied
     uint16_t versionNeededToExtract = 20;  // as copied
 
+    // Orders by offset, ascending; equal offsets compare equal (the writer sorts with it).
+    std::strong_ordering compareByOffset(const KQUZipOutputEntry& other) const {
+        return offset <=> other.offset;
+    }
     // "<KQUZipOutputEntry 0x...: name=..., isCompressed=yes|no, compressedSize=..., ...>"
     std::string description() const;
 };
@@ -71,6 +95,11 @@ struct KQUZipOutputEntry {
 struct KQUZipFreeSpaceEntry {
     uint64_t offset = 0;
     uint64_t length = 0;
+
+    // Orders by offset, ascending; equal offsets compare equal.
+    std::strong_ordering compareByOffset(const KQUZipFreeSpaceEntry& other) const {
+        return offset <=> other.offset;
+    }
 };
 
 // What an entry records besides its bytes. Left empty, an entry carries the time it was
@@ -88,9 +117,10 @@ public:
     // 30 + the name's UTF-8 length: what an entry's local header takes, without Zip64.
     static uint32_t approximateBytesForEntryHeaderWithName(std::string_view name);
 
-    // Creates the file (replacing one at path). With a key every entry is encrypted and
-    // the archive carries a fresh passphrase verifier and, when given, the hint. A hint
-    // that could not be stored throws before the file is touched (NSInvalidArgumentException
+    // Removes whatever is at path and creates a new empty file there at once (see above).
+    // With a key every entry is encrypted and the archive carries a fresh passphrase
+    // verifier and, when given, the hint. A hint that could not be stored throws before
+    // the file is touched (NSInvalidArgumentException
     // from the hint encoding, or KQUZipOutputError "Passphrase hint is too long" when it
     // would not fit the first central header); I/O failures throw "KQUOpenError".
     explicit KQUZipArchiveOutputStream(const std::string& path, KQUCryptoKeyRef cryptoKey = nullptr,
@@ -150,8 +180,9 @@ public:
     // "Encrypted document UUID is too long" when it would not fit that header.
     void setEncryptedDocumentUuid(KQUData uuid);
 
-    // Finishes the current entry and moves the file; writing may continue. Throws
-    // "Could not move output stream from <old> to <new>" (the file stream is then closed).
+    // Finishes the current entry and moves the file; writing may continue. An existing
+    // file at path is never replaced: the move fails. Throws "Could not move output stream
+    // from <old> to <new>" (the file stream is then closed).
     void moveToPath(const std::string& path);
     const std::string& path() const;
 

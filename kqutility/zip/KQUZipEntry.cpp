@@ -10,6 +10,7 @@
 #include "kqutility/crypto/KQUCryptoStreams.h"
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
 #include "kqutility/diagnostics/KQULog.h"
+#include "kqutility/foundation/KQUAtomicOutputFile.h"
 #include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/foundation/KQUStripedLock.h"
 #include "kqutility/streams/KQUFileStreams.h"
@@ -217,24 +218,12 @@ KQUDataRef KQUZipEntry::data() const {
 void KQUZipEntry::copyToFile(const std::string& path) const {
     auto input = bufferedInputStream();
     if (!input) throw KQUZipException(kEntryError, "Local file header record signature not found");
-    std::string temporary = KQUTemporaryPathNear(path);
-    FILE* file = KQUFileOpen(temporary, "w");
-    try {
-        const char* bytes = nullptr;
-        while (uint32_t n = input->readToOwnBuffer(&bytes, UINT32_MAX)) {
-            if (std::fwrite(bytes, 1, n, file) != n) KQUErrnoRaise("KQUFileWriteError", "Could not write");
-        }
-        input->close();
-        FILE* closing = file;
-        file = nullptr;
-        if (std::fclose(closing) != 0) KQUErrnoRaise("KQUFileWriteError", "Could not write");
-        if (::rename(temporary.c_str(), path.c_str()) != 0)
-            KQUErrnoRaise("KQURenameError", fmt::format("Could not rename {} to {}", temporary, path));
-    } catch (...) {
-        if (file) std::fclose(file);
-        ::unlink(temporary.c_str());
-        throw;
-    }
+    // Written beside path and put in place only when every byte was read and checked.
+    KQUAtomicOutputFile file(path);
+    const char* bytes = nullptr;
+    while (uint32_t n = input->readToOwnBuffer(&bytes, UINT32_MAX)) file.write(std::string_view(bytes, n));
+    input->close();
+    file.keep();
 }
 
 bool KQUZipEntry::isBackedByFile() const {

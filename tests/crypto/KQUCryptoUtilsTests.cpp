@@ -31,9 +31,12 @@ TEST_F(KQUPassphraseVerifier, MatchesAndChecksAnIndependentlyComputedVerifier) {
         EXPECT_EQ(toHex(*verifier), kKnownVerifier);
     }
     EXPECT_TRUE(KQUCryptoUtils::checkKey(key, known));
-    auto longer = known;
-    longer.insert(longer.end(), 20, 0xEE);  // bytes after the verifier are not part of it
-    EXPECT_TRUE(KQUCryptoUtils::checkKey(key, longer));
+    // Fault mended: the right key used to pass a verifier with bytes after its 104.
+    for (size_t extra : {1, 16, 20}) {
+        auto longer = known;
+        longer.insert(longer.end(), extra, 0xEE);
+        EXPECT_FALSE(KQUCryptoUtils::checkKey(key, longer)) << extra;
+    }
 }
 
 TEST_F(KQUPassphraseVerifier, FreshVerifiersDifferAfterTheHeaderAndCheckTrue) {

@@ -353,10 +353,11 @@ TEST(KQUUndoStack, PurgingATargetRemovesGroupsItLeavesEmptyAtEveryLevel) {
     EXPECT_EQ(pruned, std::vector<std::string>{"nested"});
     EXPECT_EQ(stack.deepCount(), 7u);  // B kept-1 E, B kept-2 E, B(open)
 
-    stack.markEnd();  // close the open (now empty) group
+    stack.markEnd();  // close the open group, emptied earlier: no later purge empties it
     stack.removeAllObjectsWithTarget(doomed.get());
-    EXPECT_EQ(stack.count(), 2u);
+    EXPECT_EQ(stack.count(), 3u);
     EXPECT_TRUE(stackIsConsistent(stack));
+    EXPECT_FALSE(stack.popAndInvoke(nullptr));
     EXPECT_TRUE(stack.popAndInvoke(nullptr));
     EXPECT_EQ(kept->take(), std::vector<std::string>{"kept-2"});
 

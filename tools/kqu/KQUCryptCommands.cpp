@@ -16,10 +16,10 @@
 #include "kqutility/crypto/KQUCryptoStreams.h"
 #include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQUFileManager.h"
+#include "kqutility/streams/KQUAtomicOutputStream.h"
 #include "kqutility/streams/KQUBufferedInputStream.h"
 #include "kqutility/streams/KQUFileStreams.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
-#include "kqutility/streams/KQUMoveableFileOutputStream.h"
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
 #include "tools/kqu/KQUToolOutput.h"
@@ -46,8 +46,8 @@ int runCrypt(Direction direction, const KQUToolArguments& arguments) {
 
     auto passphrase = KQUToolPassphrase(
         arguments, true, encrypting ? KQUPassphrasePurpose::Create : KQUPassphrasePurpose::Open);
-    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, iterations);
-    KQUToolForgetPassphrase(*passphrase);
+    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), iterations);
+    passphrase.reset();  // wiped
     if (!key) throw KQUToolError("could not derive a key from the passphrase");
 
     // Decrypted data is for the user alone until they decide otherwise: 0600 from the

@@ -7,10 +7,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include <fmt/format.h>
-#include <openssl/crypto.h>
+
+#include "kqutility/foundation/KQUScopeExit.h"
 
 namespace kqu::tool {
 namespace {
@@ -40,7 +40,7 @@ public:
     bool isOpen() const { return mFd >= 0; }
 
     // Reads one line with echo off.
-    std::string askHidden(const std::string& prompt) {
+    KQUSecretBuffer askHidden(const std::string& prompt) {
         struct termios settings;
         if (::tcgetattr(mFd, &settings) != 0) throw KQUToolError("cannot turn off echo on the terminal");
         sSavedSettings = settings;
@@ -51,7 +51,7 @@ public:
         for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &previous[i]);
         settings.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         settings.c_lflag |= ECHONL;
-        std::string line;
+        KQUSecretBuffer line;
         // Echo goes off before the prompt appears, so nothing typed after it is shown.
         bool ok = ::tcsetattr(mFd, TCSAFLUSH, &settings) == 0;
         if (ok) {
@@ -61,10 +61,7 @@ public:
         ::tcsetattr(mFd, TCSAFLUSH, &sSavedSettings);
         sTerminal = -1;
         for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &previous[i], nullptr);
-        if (!ok) {
-            KQUToolForgetPassphrase(line);
-            throw KQUToolError("no passphrase was entered");
-        }
+        if (!ok) throw KQUToolError("no passphrase was entered");
         return line;
     }
 
@@ -78,7 +75,7 @@ private:
         }
     }
 
-    bool readLine(std::string& line) {
+    bool readLine(KQUSecretBuffer& line) {
         for (;;) {
             char c;
             ssize_t n = ::read(mFd, &c, 1);
@@ -86,55 +83,53 @@ private:
             if (n <= 0) return false;
             if (c == '\n') return true;
             if (line.size() >= kMaxPassphraseLength) return false;
-            line.push_back(c);
+            line.append(c);
         }
     }
 
     int mFd;
 };
 
-void dropLineEnd(std::string& line) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+void dropLineEnd(KQUSecretBuffer& line) {
+    if (!line.empty() && line.view().back() == '\r') line.popBack();
 }
 
-std::string fromFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw KQUToolError(fmt::format("{}: cannot read the passphrase file", path));
-    std::string line;
-    std::getline(in, line);
-    if (in.bad()) throw KQUToolError(fmt::format("{}: cannot read the passphrase file", path));
+KQUSecretBuffer fromFile(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rbe");
+    if (!file) throw KQUToolError(fmt::format("{}: cannot read the passphrase file", path));
+    KQUScopeExit closeFile([&] { std::fclose(file); });
+    // Unbuffered, so that no copy of the passphrase stays in a stdio buffer.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    KQUSecretBuffer line;
+    for (int c; (c = std::fgetc(file)) != EOF && c != '\n';) line.append(static_cast<char>(c));
+    if (std::ferror(file)) throw KQUToolError(fmt::format("{}: cannot read the passphrase file", path));
     dropLineEnd(line);
     return line;
 }
 
-std::string fromTerminal(KQUPassphrasePurpose purpose) {
+KQUSecretBuffer fromTerminal(KQUPassphrasePurpose purpose) {
     Terminal terminal;
     if (!terminal.isOpen())
         throw KQUToolError(fmt::format("a passphrase is needed: use {} FILE, set {}, or run on a terminal",
                                        KQUPassphraseFileOption, KQUPassphraseEnvironmentVariable));
-    std::string passphrase = terminal.askHidden("Passphrase: ");
+    KQUSecretBuffer passphrase = terminal.askHidden("Passphrase: ");
     if (purpose == KQUPassphrasePurpose::Create) {
         if (passphrase.empty()) throw KQUToolError("the passphrase is empty");
-        std::string again = terminal.askHidden("Passphrase again: ");
-        bool same = again == passphrase;
-        KQUToolForgetPassphrase(again);
-        if (!same) {
-            KQUToolForgetPassphrase(passphrase);
+        if (!(terminal.askHidden("Passphrase again: ") == passphrase))
             throw KQUToolError("the passphrases do not match");
-        }
     }
     return passphrase;
 }
 
 }  // namespace
 
-std::optional<std::string> KQUToolPassphrase(const KQUToolArguments& arguments, bool required,
-                                             KQUPassphrasePurpose purpose) {
-    std::optional<std::string> passphrase;
+std::optional<KQUSecretBuffer> KQUToolPassphrase(const KQUToolArguments& arguments, bool required,
+                                                 KQUPassphrasePurpose purpose) {
+    std::optional<KQUSecretBuffer> passphrase;
     if (auto file = arguments.value(KQUPassphraseFileOption)) {
         passphrase = fromFile(*file);
     } else if (const char* environment = std::getenv(KQUPassphraseEnvironmentVariable)) {
-        passphrase = std::string(environment);
+        passphrase = KQUSecretBuffer(environment);
     } else if (required) {
         passphrase = fromTerminal(purpose);
     }
@@ -154,11 +149,6 @@ uint32_t KQUToolIterationCount(const KQUToolArguments& arguments, uint32_t defau
         throw KQUToolUsageError(fmt::format("{} needs a whole number from 1 to 2147483647, not '{}'",
                                        KQUIterationsOption, *text));
     return static_cast<uint32_t>(value);
-}
-
-void KQUToolForgetPassphrase(std::string& passphrase) {
-    if (!passphrase.empty()) OPENSSL_cleanse(passphrase.data(), passphrase.size());
-    passphrase.clear();
 }
 
 }  // namespace kqu::tool

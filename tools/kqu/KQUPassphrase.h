@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "kqutility/crypto/KQUSecretBuffer.h"
 #include "tools/kqu/KQUTool.h"
 
 namespace kqu::tool {
@@ -36,14 +37,12 @@ enum class KQUPassphrasePurpose {
 // is false, nullopt (no prompt); when required, the terminal prompt. Throws KQUToolError
 // when the file cannot be read, when no terminal is there to ask, when the two typed
 // entries differ, or (for Create) when the passphrase is empty.
-std::optional<std::string> KQUToolPassphrase(const KQUToolArguments& arguments, bool required,
-                                             KQUPassphrasePurpose purpose = KQUPassphrasePurpose::Open);
+// The passphrase is wiped when the returned buffer goes away, on every path.
+std::optional<KQUSecretBuffer> KQUToolPassphrase(const KQUToolArguments& arguments, bool required,
+                                                 KQUPassphrasePurpose purpose = KQUPassphrasePurpose::Open);
 
 // The value of --iterations (1 to 2147483647), or defaultCount when absent. Throws
 // KQUToolError for anything else.
 uint32_t KQUToolIterationCount(const KQUToolArguments& arguments, uint32_t defaultCount);
-
-// Overwrites and empties a passphrase that is no longer needed.
-void KQUToolForgetPassphrase(std::string& passphrase);
 
 }  // namespace kqu::tool

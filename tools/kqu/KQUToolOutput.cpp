@@ -148,12 +148,6 @@ std::string randomHex() {
     return fmt::format("{:08x}", device());
 }
 
-mode_t currentUmask() {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 std::string procPath(int fd) { return fmt::format("/proc/self/fd/{}", fd); }
 
 // A new file in directory, created 0600: unnamed when the file system allows, else a
@@ -220,25 +214,31 @@ KQUToolOutput::KQUToolOutput(const std::string& path, KQUToolOutputOptions optio
         throw KQUToolError(fmt::format("{}: {}", path, systemReason(errno)));
     }
 
-    if (options.privateData)
-        mFinalMode = 0600;
-    else if (existing)
-        mFinalMode = existing->st_mode & 0777;
-    else
-        mFinalMode = options.newMode.value_or(0666) & 0777 & ~currentUmask();
-    if (existing && ::geteuid() == 0) mOwner = std::make_pair(existing->st_uid, existing->st_gid);
+    // Private data is 0600 from the start; a file that replaces another is made 0600 and
+    // takes the replaced file's mode (and for root its owner) when put in place.
+    KQUAtomicOutputFileOptions atomic;
+    atomic.mode = options.privateData || existing ? 0600 : options.newMode.value_or(0666) & 0777;
+    atomic.replace = options.replace ? KQUReplaceMode::ReplaceExisting : KQUReplaceMode::NeverReplace;
+    atomic.syncToDisk = true;
+    atomic.keepReplacedPermissions = existing && !options.privateData;
+    try {
+        mFile.emplace(mFinalPath, atomic);
+    } catch (const KQUAtomicOutputFileError& error) {
+        rethrowForUser(error);
+    }
+    mFd = mFile->fd();
+    if (auto named = mFile->temporaryPath(); !named.empty()) mCleanup.registerPath(named);
+}
 
-    mDirectory = KQUDirectoryOfPath(mFinalPath);
-    if (mDirectory.empty()) mDirectory = ".";
-    mFd = createTemporary(mDirectory, &mNamedTemporary);
-    if (mFd < 0) throw KQUToolError(fmt::format("{}: {}", path, systemReason(errno)));
-    if (!mNamedTemporary.empty()) mCleanup.registerPath(mNamedTemporary);
+void KQUToolOutput::rethrowForUser(const KQUAtomicOutputFileError& error) const {
+    if (error.errorNumber() == EEXIST) throw KQUToolError(fmt::format("{} exists; use --force to replace it", mName));
+    throw KQUToolError(fmt::format("{}: {}", mName, systemReason(error.errorNumber())));
 }
 
 KQUToolOutput::~KQUToolOutput() {
-    if (!mCommitted && !mNamedTemporary.empty()) ::unlink(mNamedTemporary.c_str());
     if (mScratchFd >= 0) ::close(mScratchFd);
-    if (mKind != Kind::StandardOutput && mFd >= 0) ::close(mFd);
+    if (mKind == Kind::Direct && mFd >= 0) ::close(mFd);
+    // An uncommitted atomic file removes itself.
 }
 
 std::shared_ptr<KQUOutputStream> KQUToolOutput::stream() {
@@ -247,7 +247,11 @@ std::shared_ptr<KQUOutputStream> KQUToolOutput::stream() {
 }
 
 std::string KQUToolOutput::scratchPath() {
-    if (mKind == Kind::File) return mNamedTemporary.empty() ? procPath(mFd) : mNamedTemporary;
+    if (mKind == Kind::File) {
+        // The writer reopens the file by this path: the unnamed file through /proc.
+        std::string named = mFile->temporaryPath();
+        return named.empty() ? procPath(mFd) : named;
+    }
     if (mScratchFd < 0) {
         const char* directory = std::getenv("TMPDIR");
         std::string named;
@@ -288,54 +292,13 @@ void KQUToolOutput::commit() {
         mCommitted = true;
         return;
     }
-    if (!mNamedTemporary.empty()) {
-        // A writer given the path may have made a new file under that name.
-        int fd = ::open(mNamedTemporary.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) fail(errno);
-        ::close(mFd);
-        mFd = fd;
+    try {
+        mFile->keep();
+    } catch (const KQUAtomicOutputFileError& error) {
+        rethrowForUser(error);
     }
-    if (::fchmod(mFd, mFinalMode) != 0) fail(errno);
-    if (mOwner && ::fchown(mFd, mOwner->first, mOwner->second) != 0) fail(errno);
-    if (::fsync(mFd) != 0) fail(errno);
-    if (!mNamedTemporary.empty()) {
-        if (mOptions.replace) {
-            if (::rename(mNamedTemporary.c_str(), mFinalPath.c_str()) != 0) fail(errno);
-        } else {
-            if (::link(mNamedTemporary.c_str(), mFinalPath.c_str()) != 0)
-                throw KQUToolError(errno == EEXIST ? fmt::format("{} exists; use --force to replace it", mName)
-                                                   : fmt::format("{}: {}", mName, systemReason(errno)));
-            ::unlink(mNamedTemporary.c_str());
-        }
-        mCleanup.release();
-        mCommitted = true;
-        return;
-    }
-    std::string source = procPath(mFd);
-    if (!mOptions.replace) {
-        if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, mFinalPath.c_str(), AT_SYMLINK_FOLLOW) != 0)
-            throw KQUToolError(errno == EEXIST ? fmt::format("{} exists; use --force to replace it", mName)
-                                               : fmt::format("{}: {}", mName, systemReason(errno)));
-        mCommitted = true;
-        return;
-    }
-    // An unnamed file cannot replace a name in one step: it gets a short name first.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temporary = mDirectory + "/.kqu" + randomHex();
-        KQUCleanupRegistration cleanup(temporary);
-        if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            if (errno == EEXIST) continue;
-            fail(errno);
-        }
-        if (::rename(temporary.c_str(), mFinalPath.c_str()) != 0) {
-            int error = errno;
-            ::unlink(temporary.c_str());
-            fail(error);
-        }
-        mCommitted = true;
-        return;
-    }
-    fail(EEXIST);
+    mCleanup.release();
+    mCommitted = true;
 }
 
 std::shared_ptr<KQUBufferedInputStreamProtocol> KQUToolOpenInput(const std::string& path, uint32_t bufferSize) {

@@ -5,10 +5,11 @@
 //   - "-": standard output;
 //   - an existing character device, FIFO or socket (/dev/null, /dev/stdout, a named
 //     pipe): opened and written directly, never removed or replaced, no --force needed;
-//   - a regular file, or a path that does not exist yet: a new unnamed file in the same
-//     directory (O_TMPFILE; where the file system has none, a short hidden name) that
-//     takes the destination's name only on commit(), so the destination is either the old
-//     file or the complete new one. An existing file is replaced only when asked to;
+//   - a regular file, or a path that does not exist yet: a KQUAtomicOutputFile (a new
+//     unnamed file in the same directory, or a short hidden name where the file system
+//     has no O_TMPFILE) that takes the destination's name only on commit(), so the
+//     destination is either the old file or the complete new one. An existing file is
+//     replaced only when asked to;
 //   - a symbolic link to a regular file: the file it points to is replaced as above, and
 //     the link stays;
 //   - anything else (a directory, a block device, a dangling link) is refused.
@@ -33,6 +34,7 @@
 #include <optional>
 #include <string>
 
+#include "kqutility/foundation/KQUAtomicOutputFile.h"
 #include "kqutility/streams/KQUStream.h"
 
 namespace kqu::tool {
@@ -88,20 +90,17 @@ public:
     void commit();
 
 private:
-    void makeTemporary(const std::string& directory, bool inTemporaryDirectory);
     void copyScratchToDestination();
+    [[noreturn]] void rethrowForUser(const KQUAtomicOutputFileError& error) const;
 
     Kind mKind = Kind::File;
     KQUToolOutputOptions mOptions;
     std::string mName;
     std::string mFinalPath;
-    std::string mDirectory;
-    int mFd = -1;             // the destination (direct, stdout) or the temporary file
-    int mScratchFd = -1;      // scratch file for path writers going to stdout or a device
-    std::string mNamedTemporary;  // set when no O_TMPFILE could be made
-    KQUCleanupRegistration mCleanup;
-    mode_t mFinalMode = 0600;
-    std::optional<std::pair<uid_t, gid_t>> mOwner;
+    std::optional<KQUAtomicOutputFile> mFile;  // for Kind::File
+    int mFd = -1;         // the destination (direct, stdout) or the atomic file's descriptor
+    int mScratchFd = -1;  // scratch file for path writers going to stdout or a device
+    KQUCleanupRegistration mCleanup;  // the atomic file's name, when it has one
     std::shared_ptr<KQUOutputStream> mStream;
     bool mCommitted = false;
 };

@@ -54,8 +54,7 @@ KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArgume
     if (verifier) {
         // The verifier's iteration count is checked against the limit before anything is derived.
         KQUVerifierKeyResult result = KQUVerifierKeyResult::Ok;
-        key = KQUCryptoUtils::keyFromPassphraseForVerifier(*passphrase, *verifier, &result);
-        KQUToolForgetPassphrase(*passphrase);
+        key = KQUCryptoUtils::keyFromPassphraseForVerifier(passphrase->view(), *verifier, &result);
         switch (result) {
             case KQUVerifierKeyResult::Ok: break;
             case KQUVerifierKeyResult::UnsupportedVerifier:
@@ -71,8 +70,7 @@ KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArgume
             case KQUVerifierKeyResult::WrongPassphrase: throw KQUToolError("wrong passphrase");
         }
     } else {
-        key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, KQUCurrentKeyDerivationIterationCount);
-        KQUToolForgetPassphrase(*passphrase);
+        key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), KQUCurrentKeyDerivationIterationCount);
         if (!key) throw KQUToolError("could not derive a key from the passphrase");
     }
     archive.setCryptoKey(key);

@@ -32,6 +32,7 @@
 
 #include "kqutility/crypto/KQUCryptoKey.h"
 #include "kqutility/crypto/KQUCryptoUtils.h"
+#include "kqutility/foundation/KQUAtomicOutputFile.h"
 #include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/streams/KQUBufferedInputStream.h"
@@ -227,8 +228,8 @@ KQUCryptoKeyRef keyForNewPackage(const KQUToolArguments& arguments) {
     }
     uint32_t iterations = KQUToolIterationCount(arguments, KQUCurrentKeyDerivationIterationCount);
     auto passphrase = KQUToolPassphrase(arguments, true, KQUPassphrasePurpose::Create);
-    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(*passphrase, iterations);
-    KQUToolForgetPassphrase(*passphrase);
+    auto key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), iterations);
+    passphrase.reset();  // wiped
     if (!key) throw KQUToolError("could not derive a key from the passphrase");
     return key;
 }

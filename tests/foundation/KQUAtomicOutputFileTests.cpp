@@ -1,0 +1,192 @@
+// The atomic output file: the target shows the old file or the whole new one, nothing is
+// left behind, modes are right from creation, and errors name the user's path.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "kqutility/foundation/KQUAtomicOutputFile.h"
+#include "kqutility/foundation/KQUScopeExit.h"
+#include "tests/support/KQUTestSupport.h"
+
+using namespace kqu;
+
+namespace {
+
+std::vector<std::string> namesIn(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t modeOf(int fd) {
+    struct stat st;
+    EXPECT_EQ(::fstat(fd, &st), 0);
+    return st.st_mode & 07777;
+}
+
+class UmaskZero {
+public:
+    UmaskZero() : mSaved(::umask(0)) {}
+    ~UmaskZero() { ::umask(mSaved); }
+
+private:
+    mode_t mSaved;
+};
+
+}  // namespace
+
+TEST(KQUAtomicOutputFile, KeepPlacesFileAndLeavesNoDebris) {
+    struct Case {
+        bool named;
+        KQUReplaceMode replace;
+        bool targetExists;
+        const char* expected;  // target contents afterwards
+        int errorNumber;       // 0 when keep() succeeds
+    } cases[] = {
+        {false, KQUReplaceMode::ReplaceExisting, false, "new", 0},
+        {false, KQUReplaceMode::ReplaceExisting, true, "new", 0},
+        {false, KQUReplaceMode::NeverReplace, false, "new", 0},
+        {false, KQUReplaceMode::NeverReplace, true, "old", EEXIST},
+        {true, KQUReplaceMode::ReplaceExisting, true, "new", 0},
+        {true, KQUReplaceMode::NeverReplace, false, "new", 0},
+        {true, KQUReplaceMode::NeverReplace, true, "old", EEXIST},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << "named " << c.named << " never " << (c.replace == KQUReplaceMode::NeverReplace)
+                     << " exists " << c.targetExists);
+        test::TempDir dir;
+        std::string target = dir.file("doc.txt");
+        if (c.targetExists) test::writeFile(target, "old");
+        KQUAtomicOutputFile out(target,
+                                {.replace = c.replace, .syncToDisk = true, .namedTemporary = c.named});
+        EXPECT_EQ(out.temporaryPath().empty(), !c.named);
+        out.write("new");
+        // Nothing at the target before keep().
+        EXPECT_EQ(std::filesystem::exists(target) ? test::readFile(target) : "", c.targetExists ? "old" : "");
+        if (c.errorNumber == 0) {
+            out.keep();
+        } else {
+            try {
+                out.keep();
+                ADD_FAILURE() << "keep() should fail";
+            } catch (const KQUAtomicOutputFileError& e) {
+                EXPECT_EQ(e.errorNumber(), c.errorNumber);
+                EXPECT_EQ(e.reason(), "Could not write " + target + ": File exists");
+            }
+        }
+        EXPECT_EQ(test::readFile(target), c.expected);
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"doc.txt"});
+    }
+}
+
+TEST(KQUAtomicOutputFile, DroppedWithoutKeepRemovesOnlyItsOwnFile) {
+    test::TempDir dir;
+    std::string target = dir.file("doc.txt");
+    test::writeFile(target, "old");
+    for (bool named : {false, true}) {
+        KQUAtomicOutputFile out(target, {.namedTemporary = named});
+        out.write("partial");
+        if (named) {
+            // Short, fixed-length, recognisable name beside the target.
+            std::string name = std::filesystem::path(out.temporaryPath()).filename().string();
+            EXPECT_EQ(name.size(), 21u);
+            EXPECT_EQ(name.rfind(".kqu-", 0), 0u);
+            EXPECT_EQ(namesIn(dir.path()).size(), 2u);
+        }
+    }
+    EXPECT_EQ(test::readFile(target), "old");
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"doc.txt"});
+}
+
+TEST(KQUAtomicOutputFile, ModeIsSetAtCreationAndReplacedPermissionsCanBeKept) {
+    UmaskZero umaskZero;
+    test::TempDir dir;
+    std::string target = dir.file("secret");
+    {
+        KQUAtomicOutputFile out(target, {.mode = 0600});
+        EXPECT_EQ(modeOf(out.fd()), 0600u);  // before anything else touched it
+        out.keep();
+    }
+    struct stat st;
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    KQUAtomicOutputFile again(target, {.mode = 0600, .keepReplacedPermissions = true});
+    again.write("x");
+    again.keep();
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(KQUAtomicOutputFile, AKilledWriterLeavesNothingBehind) {
+    test::TempDir dir;
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        try {
+            KQUAtomicOutputFile out(dir.file("doc"));
+            out.write("partial");
+            ::raise(SIGKILL);
+        } catch (...) {
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+}
+
+TEST(KQUAtomicOutputFile, LongestNamesWork) {
+    test::TempDir dir;
+    for (bool named : {false, true}) {
+        std::string target = dir.file(std::string(255, named ? 'n' : 'u'));
+        KQUAtomicOutputFile out(target, {.namedTemporary = named});
+        out.write("long");
+        out.keep();
+        EXPECT_EQ(test::readFile(target), "long");
+    }
+}
+
+TEST(KQUAtomicOutputFile, ErrorsNameTheTargetPath) {
+    test::TempDir dir;
+    std::string target = dir.file("missing/doc.txt");
+    EXPECT_KQU_THROW(KQUAtomicOutputFile{target}, "KQUAtomicOutputFileError",
+                     "Could not write " + target + ": No such file or directory");
+}
+
+TEST(KQUAtomicOutputFile, KeepsTheFileAWriterPutAtTheTemporaryPath) {
+    test::TempDir dir;
+    std::string target = dir.file("pkg.zip");
+    KQUAtomicOutputFile out(target, {.namedTemporary = true});
+    // A writer that opens by path may remove and recreate the file there.
+    ASSERT_EQ(::unlink(out.temporaryPath().c_str()), 0);
+    test::writeFile(out.temporaryPath(), "written by path");
+    out.keep();
+    EXPECT_EQ(test::readFile(target), "written by path");
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"pkg.zip"});
+}
+
+TEST(KQUScopeExit, RunsOnExceptionUnlessReleased) {
+    int runs = 0;
+    try {
+        KQUScopeExit guard([&] { ++runs; });
+        throw std::runtime_error("x");
+    } catch (const std::runtime_error&) {
+    }
+    {
+        KQUScopeExit guard([&] { ++runs; });
+        guard.release();
+    }
+    EXPECT_EQ(runs, 1);
+}

@@ -1,0 +1,125 @@
+// Fits against exact answers (tests/regression/make_known_answers.py): every statistic
+// within 100·cond(X)·2⁻⁵² of the exact value, and the normal equations shown to miss
+// that bound, so it is tight enough to tell the two methods apart.
+#include <cblas.h>
+#include <lapacke.h>
+
+#include <cmath>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "kqutility/regression/KQUCurveRegressionModels.h"
+#include "kqutility/regression/KQULinearRegressionModel.h"
+#include "regression/KQURegressionKnownAnswers.h"
+
+namespace {
+
+using kqu::test::kKQURegressionKnownAnswers;
+using kqu::test::KQURegressionKnownAnswer;
+
+double relativeError(std::span<const double> got, std::span<const double> want) {
+    double difference = 0, size = 0;
+    for (size_t i = 0; i < want.size(); ++i) {
+        difference += (got[i] - want[i]) * (got[i] - want[i]);
+        size += want[i] * want[i];
+    }
+    return std::sqrt(difference / size);
+}
+
+double relativeError(double got, double want) {
+    return std::fabs(got - want) / std::fabs(want);
+}
+
+double bound(const KQURegressionKnownAnswer& c) {
+    return 100 * c.cond * std::ldexp(1.0, -52);
+}
+
+bool exactFit(const KQURegressionKnownAnswer& c) {
+    return c.sse < 1e-20 * c.sst;
+}
+
+TEST(KQURegressionAccuracy, CoefficientsAndStatisticsMatchExactAnswers) {
+    for (const auto& c : kKQURegressionKnownAnswers) {
+        SCOPED_TRACE(c.name);
+        const double tolerance = bound(c);
+        std::vector<double> coefficients;
+        double rSquared;
+        if (c.polynomial) {
+            kqu::KQUPolynomialRegressionModel model(c.xs, c.ys, c.kOrOrder, c.affine, c.intercept);
+            ASSERT_TRUE(model.isModelValid()) << model.errorType();
+            coefficients.assign(model.coefficients().begin(), model.coefficients().end());
+            rSquared = model.rSquared();
+        } else {
+            kqu::KQULinearRegressionModel model(c.xs, c.ys, c.kOrOrder, c.affine, c.intercept);
+            ASSERT_TRUE(model.isModelValid()) << model.errorType();
+            coefficients.assign(model.coefficients().begin(), model.coefficients().end());
+            rSquared = model.rSquared();
+            EXPECT_GE(model.errorSumSquares(), 0);
+            if (!exactFit(c)) {
+                EXPECT_LE(relativeError(model.errorSumSquares(), c.sse), tolerance);
+                EXPECT_LE(relativeError(model.standardError(), c.standardError), tolerance);
+                EXPECT_LE(relativeError(model.fStatistic(), c.fStatistic), tolerance);
+                EXPECT_LE(relativeError(model.coefficientStandardErrors(), c.standardErrors), tolerance);
+            } else {
+                // The perfect line: the exact SSE is ~1e-31 from the inputs' rounding; what
+                // matters is that nothing turns negative or NaN.
+                for (double e : model.coefficientStandardErrors()) EXPECT_TRUE(std::isfinite(e));
+            }
+        }
+        ASSERT_EQ(coefficients.size(), c.coefficients.size());
+        EXPECT_LE(relativeError(coefficients, c.coefficients), tolerance);
+        EXPECT_LE(rSquared, 1.0);
+        EXPECT_LE(std::fabs(rSquared - c.rSquared), tolerance);
+    }
+}
+
+// The polynomial model keeps no standard errors; the same matrix through the linear model
+// (powers as variables) checks them on the noisy, badly conditioned cases.
+TEST(KQURegressionAccuracy, StandardErrorsOfIllConditionedNoisyFits) {
+    int checked = 0;
+    for (const auto& c : kKQURegressionKnownAnswers) {
+        if (!c.polynomial || exactFit(c) || !c.affine) continue;
+        SCOPED_TRACE(c.name);
+        std::vector<double> powers;
+        for (int q = 1; q <= c.kOrOrder; ++q)
+            for (double x : c.xs) powers.push_back(std::pow(x, q));
+        auto model = kqu::KQULinearRegressionModel::affine(powers, c.ys, c.kOrOrder);
+        ASSERT_TRUE(model.isModelValid());
+        EXPECT_LE(relativeError(model.coefficientStandardErrors(), c.standardErrors), bound(c));
+        EXPECT_LE(relativeError(model.errorSumSquares(), c.sse), bound(c));
+        ++checked;
+    }
+    EXPECT_GE(checked, 3);
+}
+
+// Solves XᵀXβ = Xᵀy by LU, the textbook way, to show what the bound above rejects.
+std::vector<double> normalEquations(const KQURegressionKnownAnswer& c) {
+    const int m = static_cast<int>(c.ys.size()), n = c.kOrOrder + 1;
+    std::vector<double> X(static_cast<size_t>(m * n), 1.0);
+    for (int q = 1; q < n; ++q)
+        for (int i = 0; i < m; ++i)
+            X[static_cast<size_t>(q * m + i)] = std::pow(c.xs[static_cast<size_t>(i)], q);
+    std::vector<double> xtx(static_cast<size_t>(n * n)), xty(static_cast<size_t>(n));
+    cblas_dgemm(CblasColMajor, CblasTrans, CblasNoTrans, n, n, m, 1.0, X.data(), m, X.data(), m, 0.0,
+                xtx.data(), n);
+    cblas_dgemv(CblasColMajor, CblasTrans, m, n, 1.0, X.data(), m, c.ys.data(), 1, 0.0, xty.data(), 1);
+    std::vector<lapack_int> pivots(static_cast<size_t>(n));
+    EXPECT_EQ(LAPACKE_dgesv(LAPACK_COL_MAJOR, n, 1, xtx.data(), n, pivots.data(), xty.data(), n), 0);
+    return xty;
+}
+
+TEST(KQURegressionAccuracy, TheNormalEquationsFailTheBoundThatTheFitMeets) {
+    for (const auto& c : kKQURegressionKnownAnswers) {
+        if (std::string(c.name) != "degree 8 on 1..20") continue;
+        auto model = kqu::KQUPolynomialRegressionModel::affine(c.xs, c.ys, 8);
+        double fitError = relativeError(model.coefficients(), c.coefficients);
+        double normalError = relativeError(normalEquations(c), c.coefficients);
+        EXPECT_LE(fitError, bound(c));
+        EXPECT_GT(normalError, bound(c)) << "normal equations " << normalError << ", QR " << fitError;
+        return;
+    }
+    FAIL() << "case missing from the known answers";
+}
+
+}  // namespace
