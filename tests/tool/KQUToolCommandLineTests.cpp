@@ -27,8 +27,10 @@ std::vector<std::string> commandNames() {
     std::string line;
     bool inList = false;
     while (std::getline(lines, line)) {
-        if (line == "Commands:") inList = true;
-        else if (line.empty()) inList = false;
+        if (line == "Commands:")
+            inList = true;
+        else if (line.empty())
+            inList = false;
         else if (inList && line.rfind("  ", 0) == 0 && line[2] != ' ' && line.find("help") != 2 &&
                  line.find("--version") != 2) {
             std::string rest = line.substr(2);
@@ -52,7 +54,8 @@ TEST(KquCommandLine, EveryCommandHasCompleteHelpAndStatusesFollowOneRule) {
         EXPECT_EQ(viaHelp.output.rfind("usage: kqu " + name, 0), 0u) << viaHelp.output;
         EXPECT_NE(viaHelp.output.find("\nExample:\n  kqu " + name), std::string::npos) << viaHelp.output;
         std::istringstream lines(viaHelp.output);
-        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << name << ": " << line;
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << name << ": " << line;
         // Every option in the usage line is explained under Options.
         std::string usage = viaHelp.output.substr(0, viaHelp.output.find("\n\n"));
         for (size_t at = usage.find("[--"); at != std::string::npos; at = usage.find("[--", at + 1)) {
@@ -109,14 +112,13 @@ TEST(KquCommandLine, DashMeansTheStandardStreams) {
     ASSERT_EQ(runCommand(fmt::format("{} encrypt {} {} - > {}", tool, pass, sq(dir.file("plain")),
                                      sq(dir.file("enc")))),
               0);
-    EXPECT_EQ(runTool(fmt::format("decrypt {} {} {}", pass, sq(dir.file("enc")), sq(dir.file("dec"))))
-                  .status,
+    EXPECT_EQ(runTool(fmt::format("decrypt {} {} {}", pass, sq(dir.file("enc")), sq(dir.file("dec")))).status,
               0);
     EXPECT_EQ(readFile(dir.file("dec")), plain);
     EXPECT_EQ(readFile(dir.file("enc")).size(), 16u + (16 + plain.size() / 16 * 16 + 16));
 
-    ASSERT_EQ(runCommand(fmt::format("{} copy - {} < {}", tool, sq(dir.file("copied")), sq(dir.file("plain")))),
-              0);
+    ASSERT_EQ(
+        runCommand(fmt::format("{} copy - {} < {}", tool, sq(dir.file("copied")), sq(dir.file("plain")))), 0);
     EXPECT_EQ(readFile(dir.file("copied")), plain);
     std::string out;
     ASSERT_EQ(runCommand(fmt::format("{} copy {} -", tool, sq(dir.file("plain"))), &out), 0);
@@ -143,9 +145,10 @@ TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
     writeFile(dir.file("plain"), "the plaintext\n");
     writeFile(dir.file("pass"), "p\n");
     std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
-    ASSERT_EQ(runTool(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
-                  .status,
-              0);
+    ASSERT_EQ(
+        runTool(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
+            .status,
+        0);
 
     // /dev/null stays the device, with or without --force.
     for (const char* force : {"", "--force"}) {
@@ -160,7 +163,8 @@ TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
     std::string received;
     std::thread reader([&] { received = readFile(dir.file("fifo")); });
-    auto run = runTool(fmt::format("decrypt --force {} {} {}", pass, sq(dir.file("enc")), sq(dir.file("fifo"))));
+    auto run =
+        runTool(fmt::format("decrypt --force {} {} {}", pass, sq(dir.file("enc")), sq(dir.file("fifo"))));
     reader.join();
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(received, "the plaintext\n");
@@ -204,10 +208,10 @@ print(' '.join(sorted(seen)))
 sys.exit(p.returncode)
 )");
     std::string out;
-    EXPECT_EQ(runCommand(fmt::format("python3 {} {} {}", sq(dir.file("poll.py")), sq(dir.file("out")),
-                                     sq(command)),
-                         &out),
-              0)
+    EXPECT_EQ(
+        runCommand(fmt::format("python3 {} {} {}", sq(dir.file("poll.py")), sq(dir.file("out")), sq(command)),
+                   &out),
+        0)
         << out;
     return out;
 }
@@ -219,9 +223,10 @@ TEST(KquCommandLine, OutputsGetTheirFinalModeFromTheStart) {
     writeFile(dir.file("pass"), "p\n");
     std::string tool = sq(KQU_TOOL_PATH);
     std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
-    ASSERT_EQ(runTool(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
-                  .status,
-              0);
+    ASSERT_EQ(
+        runTool(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
+            .status,
+        0);
     // Decrypted data is never readable by others, even with a permissive umask.
     EXPECT_EQ(modesSeenWhile(dir, fmt::format("umask 0; {} decrypt --quiet {} {} {}", tool, pass,
                                               sq(dir.file("enc")), sq(dir.file("out/plain")))),
@@ -233,15 +238,18 @@ TEST(KquCommandLine, OutputsGetTheirFinalModeFromTheStart) {
               "0o600\n");
     writeFile(dir.file("open"), "x");
     ::chmod(dir.file("open").c_str(), 0644);
-    ASSERT_EQ(runTool(fmt::format("copy --force --quiet {} {}", sq(dir.file("open")), sq(dir.file("out/copy"))))
-                  .status,
-              0);
+    ASSERT_EQ(
+        runTool(fmt::format("copy --force --quiet {} {}", sq(dir.file("open")), sq(dir.file("out/copy"))))
+            .status,
+        0);
     EXPECT_EQ(fs::status(dir.file("out/copy")).permissions(), fs::perms(0600));
     // A rewritten package keeps its mode.
     fs::create_directories(dir.file("Doc"));
     writeFile(dir.file("Doc/a"), "a");
     writeFile(dir.file("Doc/b"), "b");
-    ASSERT_EQ(runTool(fmt::format("zip create --quiet {} {}", sq(dir.file("p.zip")), sq(dir.file("Doc")))).status, 0);
+    ASSERT_EQ(
+        runTool(fmt::format("zip create --quiet {} {}", sq(dir.file("p.zip")), sq(dir.file("Doc")))).status,
+        0);
     ::chmod(dir.file("p.zip").c_str(), 0600);
     ASSERT_EQ(runTool(fmt::format("zip rm --quiet {} Doc/a", sq(dir.file("p.zip")))).status, 0);
     EXPECT_EQ(fs::status(dir.file("p.zip")).permissions(), fs::perms(0600));
@@ -277,8 +285,8 @@ print(p.wait())
              {fmt::format("zip create {} {}", sq(dir.file("big.zip")), sq(dir.file("big"))),
               fmt::format("copy {} {}", sq(dir.file("fifo")), sq(dir.file("copy")))}) {
             std::string out;
-            runCommand(fmt::format("python3 {} {} {} {} {}", sq(dir.file("interrupt.py")), sq(dir.file("fifo")),
-                                   signal, sq(KQU_TOOL_PATH), command),
+            runCommand(fmt::format("python3 {} {} {} {} {}", sq(dir.file("interrupt.py")),
+                                   sq(dir.file("fifo")), signal, sq(KQU_TOOL_PATH), command),
                        &out);
             EXPECT_EQ(out, fmt::format("{}\n", -signal)) << command;
             std::string listing;

@@ -22,7 +22,8 @@ inline ToolRun runTool(const std::string& arguments, const std::string& prefix =
 }
 
 // Runs a Python program (given as text) with arguments; returns its standard output.
-inline std::string runPython(const TempDir& dir, const std::string& program, const std::string& arguments = "") {
+inline std::string runPython(const TempDir& dir, const std::string& program,
+                             const std::string& arguments = "") {
     writeFile(dir.file("script.py"), program);
     std::string output;
     int status = runCommand(fmt::format("python3 '{}' {} 2>&1", dir.file("script.py"), arguments), &output);
@@ -31,6 +32,8 @@ inline std::string runPython(const TempDir& dir, const std::string& program, con
 }
 
 // path in single quotes for the shell.
-inline std::string sq(const std::string& path) { return "'" + path + "'"; }
+inline std::string sq(const std::string& path) {
+    return "'" + path + "'";
+}
 
 }  // namespace kqu::test

@@ -55,7 +55,7 @@ TEST(KquZipExtract, RestoresTimesAndModesAndReplacesOnlyWhenForced) {
 
     EXPECT_EQ(modeOf(out + "/bin/tool"), S_IFREG | 0751);  // setuid dropped
     EXPECT_EQ(modeOf(out + "/docs/readme.txt"), S_IFREG | 0640);
-    EXPECT_EQ(modeOf(out + "/bin"), S_IFDIR | 0755);   // 0555 plus the owner's rwx
+    EXPECT_EQ(modeOf(out + "/bin"), S_IFDIR | 0755);        // 0555 plus the owner's rwx
     EXPECT_EQ(modeOf(out + "/docs/link"), S_IFREG | 0644);  // a file holding the link's text
     EXPECT_EQ(readFile(out + "/docs/link"), "/etc/passwd");
     EXPECT_EQ(readFile(out + "/" + std::string(250, 'n')), "long");
@@ -92,9 +92,11 @@ TEST(KquZipExtract, NeverFollowsALinkBeneathTheTarget) {
     fs::create_directories(dir.file("out"));
     fs::create_directories(dir.file("outside"));
     fs::create_symlink(dir.file("outside"), dir.file("out/docs"));
-    auto run = runTool(fmt::format("zip extract --force {} {}", sq(dir.file("unix.zip")), sq(dir.file("out"))));
+    auto run =
+        runTool(fmt::format("zip extract --force {} {}", sq(dir.file("unix.zip")), sq(dir.file("out"))));
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("docs/readme.txt: refused: a symbolic link is in the way at docs"), std::string::npos)
+    EXPECT_NE(run.output.find("docs/readme.txt: refused: a symbolic link is in the way at docs"),
+              std::string::npos)
         << run.output;
     EXPECT_TRUE(fs::is_empty(dir.file("outside")));
     EXPECT_EQ(readFile(dir.file("out/bin/tool")), "#!/bin/sh\n");  // the others are extracted
@@ -150,14 +152,16 @@ TEST(KquZipList, ReadableTablesWithEscapedNames) {
         std::string length, compressed, method, crc;
         fields >> length >> compressed >> method >> crc;
         EXPECT_NE(verbose.output.find(fmt::format("  {:<18} {:>9} ", method, compressed)), std::string::npos);
-        EXPECT_NE(verbose.output.find(fmt::format("  {}  {}\n", crc, shown[i])), std::string::npos) << verbose.output;
+        EXPECT_NE(verbose.output.find(fmt::format("  {}  {}\n", crc, shown[i])), std::string::npos)
+            << verbose.output;
     }
     EXPECT_NE(verbose.output.find("  99%  2020-02-29 23:59  "), std::string::npos) << verbose.output;
     for (const auto& output : {plain.output, all.output, verbose.output})
         for (char c : output) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
     // zip cat is the one place the name's bytes pass unchanged.
     std::string raw;
-    runCommand(fmt::format("bash -c \"'{}' zip cat '{}' $'esc\\x1b[31m.txt'\"", KQU_TOOL_PATH, archive), &raw);
+    runCommand(fmt::format("bash -c \"'{}' zip cat '{}' $'esc\\x1b[31m.txt'\"", KQU_TOOL_PATH, archive),
+               &raw);
     EXPECT_EQ(raw, "red");
 }
 
@@ -168,19 +172,22 @@ TEST(KquZipTest, EndsWithAVerdictAndCountsFreeSpaceApart) {
     writeFile(dir.file("Doc/b.bin"), patternBytes(20000, 5));
     writeFile(dir.file("Doc/c.txt"), "c");
     std::string archive = dir.file("doc.zip");
-    ASSERT_EQ(runTool(fmt::format("zip create --store --quiet {} {}", sq(archive), sq(dir.file("Doc")))).status, 0);
+    ASSERT_EQ(
+        runTool(fmt::format("zip create --store --quiet {} {}", sq(archive), sq(dir.file("Doc")))).status, 0);
     auto run = runTool("zip test " + sq(archive));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, "No errors detected in " + archive + " (4 entries).\n");
 
     // Replacing a part with a shorter one leaves a free-space entry behind it.
     ASSERT_EQ(runTool("zip rm --quiet " + sq(archive) + " Doc/a.xml").status, 0);
-    ASSERT_EQ(runTool("zip add --quiet doc.zip Doc/b.bin", "cd " + sq(dir.path()) + " && printf 'short' > Doc/b.bin &&")
+    ASSERT_EQ(runTool("zip add --quiet doc.zip Doc/b.bin",
+                      "cd " + sq(dir.path()) + " && printf 'short' > Doc/b.bin &&")
                   .status,
               0);
     run = runTool("zip info " + sq(archive));
     EXPECT_EQ(run.output.substr(0, run.output.find("free bytes")), "entries: 3\nfree-space entries: 1\n");
-    EXPECT_EQ(runTool("zip test " + sq(archive)).output, "No errors detected in " + archive + " (3 entries).\n");
+    EXPECT_EQ(runTool("zip test " + sq(archive)).output,
+              "No errors detected in " + archive + " (3 entries).\n");
     EXPECT_EQ(runTool("zip list --porcelain " + sq(archive)).output.find(".QlTrash"), std::string::npos);
     writeFile(dir.file("Doc/b.bin"), patternBytes(20000, 5));
     ASSERT_EQ(runTool("zip add --quiet doc.zip Doc/b.bin", "cd " + sq(dir.path()) + " &&").status, 0);
@@ -196,8 +203,8 @@ TEST(KquZipTest, EndsWithAVerdictAndCountsFreeSpaceApart) {
     // Encrypted: without the passphrase the contents cannot be checked, and the user is told.
     writeFile(dir.file("pass"), "secret\n");
     std::string secret = dir.file("secret.zip");
-    ASSERT_EQ(runTool(fmt::format("zip create --quiet --passphrase-file {} --iterations 10 {} {}", sq(dir.file("pass")),
-                                  sq(secret), sq(dir.file("Doc/b.bin"))))
+    ASSERT_EQ(runTool(fmt::format("zip create --quiet --passphrase-file {} --iterations 10 {} {}",
+                                  sq(dir.file("pass")), sq(secret), sq(dir.file("Doc/b.bin"))))
                   .status,
               0);
     run = runTool("zip test " + sq(secret) + " </dev/null", "env -u KQU_PASSPHRASE setsid");
@@ -208,8 +215,8 @@ TEST(KquZipTest, EndsWithAVerdictAndCountsFreeSpaceApart) {
     run = runTool(fmt::format("zip test --passphrase-file {} {}", sq(dir.file("pass")), sq(secret)));
     EXPECT_EQ(run.status, 0) << run.output;
     // What comes out of an encrypted package is the owner's alone.
-    run = runTool(fmt::format("zip extract --quiet --passphrase-file {} {} {}", sq(dir.file("pass")), sq(secret),
-                              sq(dir.file("plain"))),
+    run = runTool(fmt::format("zip extract --quiet --passphrase-file {} {} {}", sq(dir.file("pass")),
+                              sq(secret), sq(dir.file("plain"))),
                   "umask 0;");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(modeOf(dir.file("plain/b.bin")), S_IFREG | 0600);
@@ -227,13 +234,16 @@ TEST(KquDefaults, ReadSaysWhereAValueComesFromAndWriteRefusesNonsense) {
               "KQULogLevel = 100 (environment: KQU_DEFAULT_KQULogLevel)\n");
     run = runTool("defaults write KQULogLevel loud", env);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output,
-              "kqu: KQULogLevel cannot be 'loud'; it takes error, warning, informational or a whole number (1, 10, "
-              "100)\n");
+    EXPECT_EQ(
+        run.output,
+        "kqu: KQULogLevel cannot be 'loud'; it takes error, warning, informational or a whole number (1, 10, "
+        "100)\n");
     EXPECT_EQ(runTool("defaults write KQUAssertLevel often", env).status, 1);
     EXPECT_EQ(runTool("defaults write --app other myKey anything", env).status, 0);
-    EXPECT_EQ(readFile(dir.file("kqutility/other.defaults")).find("myKey = anything\n") != std::string::npos, true);
-    EXPECT_EQ(runTool("defaults read KQULogLevel", env).output.find("Warning"), 14u);  // the refusal changed nothing
+    EXPECT_EQ(readFile(dir.file("kqutility/other.defaults")).find("myKey = anything\n") != std::string::npos,
+              true);
+    EXPECT_EQ(runTool("defaults read KQULogLevel", env).output.find("Warning"),
+              14u);  // the refusal changed nothing
     EXPECT_EQ(runTool("defaults delete KQULogLevel", env).status, 0);
     EXPECT_EQ(runTool("defaults read KQULogLevel", env).output, "KQULogLevel = error (registered default)\n");
     EXPECT_EQ(runTool("defaults read noSuchKey", env).status, 1);

@@ -20,7 +20,8 @@ std::string pythonFacts(const TempDir& dir, const std::string& archive) {
 for i in zipfile.ZipFile(sys.argv[1]).infolist():
     print('%s|%s|%d|%o|%d|%d' % (i.filename, i.date_time, i.create_system, i.external_attr >> 16,
                                  i.compress_type, i.compress_size))
-)", sq(archive));
+)",
+                     sq(archive));
 }
 
 // zipinfo -v, cut into one block per entry (the archive-wide header dropped).
@@ -37,15 +38,15 @@ std::map<std::string, std::string> zipinfoBlocks(const std::string& archive) {
             block.clear();
             continue;
         }
-        if (name.empty() && line.size() > 2 && line.rfind("  ", 0) == 0 && line.find("  ", 2) == std::string::npos &&
-            block.empty()) {
+        if (name.empty() && line.size() > 2 && line.rfind("  ", 0) == 0 &&
+            line.find("  ", 2) == std::string::npos && block.empty()) {
             name = line.substr(2);
             continue;
         }
         // What the entry is must not change (where it lies may, and the writer keeps no
         // extra fields of its own).
-        for (const char* key : {"(DOS date/time)", "Unix file attributes", "compression method", "compressed size",
-                                "32-bit CRC", "file system or operating system of origin"})
+        for (const char* key : {"(DOS date/time)", "Unix file attributes", "compression method",
+                                "compressed size", "32-bit CRC", "file system or operating system of origin"})
             if (!name.empty() && line.find(key) != std::string::npos) block += line + "\n";
     }
     if (!name.empty()) blocks[name] = block;
@@ -61,10 +62,11 @@ TEST(KquZipRemove, KeepsTimesModesAndMethodsOfAnInfoZipPackage) {
     writeFile(dir.file("src/gone.txt"), "to be removed");
     ::chmod(dir.file("src/sub/tool").c_str(), 0751);
     ::chmod(dir.file("src/notes.txt").c_str(), 0600);
-    ASSERT_EQ(runCommand(fmt::format("cd {} && touch -d '2022-01-02 03:04:06' notes.txt sub/tool gone.txt sub && "
-                                     "zip -qr ../info.zip .",
-                                     sq(dir.file("src")))),
-              0);
+    ASSERT_EQ(
+        runCommand(fmt::format("cd {} && touch -d '2022-01-02 03:04:06' notes.txt sub/tool gone.txt sub && "
+                               "zip -qr ../info.zip .",
+                               sq(dir.file("src")))),
+        0);
     std::string archive = dir.file("info.zip");
     auto before = zipinfoBlocks(archive);
     ASSERT_EQ(before.size(), 6u);
@@ -75,7 +77,8 @@ TEST(KquZipRemove, KeepsTimesModesAndMethodsOfAnInfoZipPackage) {
     auto after = zipinfoBlocks(archive);
     EXPECT_EQ(after.size(), 5u);
     for (const auto& [name, block] : after) EXPECT_EQ(block, before[name]) << name;
-    EXPECT_NE(after["sub/tool"].find("Unix file attributes (100751 octal)"), std::string::npos) << after["sub/tool"];
+    EXPECT_NE(after["sub/tool"].find("Unix file attributes (100751 octal)"), std::string::npos)
+        << after["sub/tool"];
     EXPECT_NE(after["sub/tool"].find("(DOS date/time):          2022 Jan 2 03:04:06"), std::string::npos);
     EXPECT_LT(fs::file_size(archive), size);
     EXPECT_EQ(runCommand("unzip -tqq " + sq(archive)), 0);
@@ -99,7 +102,8 @@ TEST(KquZipCreate, RecordsTimesAndModesStoresWhatDoesNotShrinkAndNamesAsGiven) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "mat/docs/|(2023, 7, 8, 9, 10, 12)|3|40755|0|0");
     EXPECT_EQ(lines[1].rfind("mat/docs/random.bin|(20", 0), 0u) << lines[1];
-    EXPECT_EQ(lines[1].substr(lines[1].find(")|")), ")|3|100644|0|300000");  // stored: deflating would grow it
+    EXPECT_EQ(lines[1].substr(lines[1].find(")|")),
+              ")|3|100644|0|300000");  // stored: deflating would grow it
     EXPECT_EQ(lines[2].rfind("mat/docs/text.txt|(2023, 7, 8, 9, 10, 12)|3|100640|8|", 0), 0u) << lines[2];
     EXPECT_LT(std::stoul(lines[2].substr(lines[2].rfind('|') + 1)), 1000u);
     // "." packs the contents without a prefix; an absolute path by its last component.
@@ -116,7 +120,8 @@ TEST(KquZipCreate, RecordsTimesAndModesStoresWhatDoesNotShrinkAndNamesAsGiven) {
 TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
     TempDir dir;
     fs::create_directories(dir.file("Doc"));
-    writeFile(dir.file("Doc/index.xml"), "<document><title>The first, rather long, version</title></document>\n");
+    writeFile(dir.file("Doc/index.xml"),
+              "<document><title>The first, rather long, version</title></document>\n");
     writeFile(dir.file("Doc/picture.bin"), patternBytes(50000, 2));
     std::string archive = dir.file("doc.zip");
     std::string cd = "cd " + sq(dir.path()) + " &&";
@@ -133,7 +138,8 @@ TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
     EXPECT_EQ(runTool("zip cat doc.zip Doc/index.xml", cd).output, "<document/>\n");
     EXPECT_NE(runTool("zip list --all doc.zip", cd).output.find(".QlTrash/"), std::string::npos);
     std::string checks;
-    EXPECT_EQ(runCommand(fmt::format("unzip -tqq {0} && python3 -m zipfile -t {0} && 7z t {0} >/dev/null", sq(archive)),
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq {0} && python3 -m zipfile -t {0} && 7z t {0} >/dev/null",
+                                     sq(archive)),
                          &checks),
               0)
         << checks;
@@ -146,16 +152,19 @@ TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
     EXPECT_EQ(runTool("zip cat doc.zip Doc/index.xml", cd).output, std::string(4000, 'x'));
     EXPECT_EQ(runTool("zip cat doc.zip new.txt", cd).output, "new");
     EXPECT_EQ(runTool("zip cat doc.zip Doc/picture.bin", cd).output, patternBytes(50000, 2));
-    EXPECT_EQ(runCommand(fmt::format("unzip -tqq {0} && python3 -m zipfile -t {0} && 7z t {0} >/dev/null", sq(archive))),
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq {0} && python3 -m zipfile -t {0} && 7z t {0} >/dev/null",
+                                     sq(archive))),
               0);
 
     // An encrypted package needs its passphrase, and what is added is encrypted too.
     writeFile(dir.file("pass"), "pw\n");
-    ASSERT_EQ(runTool("zip create --quiet --iterations 10 --passphrase-file pass secret.zip Doc", cd).status, 0);
-    EXPECT_EQ(runTool(fmt::format("zip add {} {} </dev/null", sq(dir.file("secret.zip")), sq(dir.file("new.txt"))),
-                      "env -u KQU_PASSPHRASE setsid")
-                  .status,
-              1);
+    ASSERT_EQ(runTool("zip create --quiet --iterations 10 --passphrase-file pass secret.zip Doc", cd).status,
+              0);
+    EXPECT_EQ(
+        runTool(fmt::format("zip add {} {} </dev/null", sq(dir.file("secret.zip")), sq(dir.file("new.txt"))),
+                "env -u KQU_PASSPHRASE setsid")
+            .status,
+        1);
     EXPECT_EQ(runTool("zip add --quiet --passphrase-file pass secret.zip new.txt", cd).status, 0);
     std::string listing = runTool("zip list --porcelain secret.zip", cd).output;
     size_t end = listing.find(" new.txt\n");
@@ -175,11 +184,13 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
     ASSERT_EQ(runTool("zip create --quiet doc.zip Doc", cd).status, 0);
     // Two writers at once: each waits for the other, and neither result is lost.
     std::string out;
-    ASSERT_EQ(runCommand(fmt::format("{0} {1} zip rm --quiet doc.zip Doc/a Doc/b & {0} {1} zip rm --quiet doc.zip Doc/c "
-                                     "& {0} {1} zip rm --quiet doc.zip Doc/d; wait %1 && wait %2",
-                                     cd, sq(KQU_TOOL_PATH)),
-                         &out),
-              0)
+    ASSERT_EQ(
+        runCommand(
+            fmt::format("{0} {1} zip rm --quiet doc.zip Doc/a Doc/b & {0} {1} zip rm --quiet doc.zip Doc/c "
+                        "& {0} {1} zip rm --quiet doc.zip Doc/d; wait %1 && wait %2",
+                        cd, sq(KQU_TOOL_PATH)),
+            &out),
+        0)
         << out;
     std::string listing = runTool("zip list --porcelain doc.zip", cd).output;
     for (const char* gone : {" Doc/a\n", " Doc/b\n", " Doc/c\n", " Doc/d\n"})
@@ -191,8 +202,9 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
     writeFile(dir.file(".QlTrash/0000000A"), "mine");
     auto run = runTool("zip create trash.zip .QlTrash", cd);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, "kqu: .QlTrash/0000000A: refused: the name .QlTrash/0000000A is kept for the package's "
-                          "free space\n");
+    EXPECT_EQ(run.output,
+              "kqu: .QlTrash/0000000A: refused: the name .QlTrash/0000000A is kept for the package's "
+              "free space\n");
     EXPECT_FALSE(fs::exists(dir.file("trash.zip")));
 
     // A byte flipped in a name in the central directory renames the entry as far as reading
@@ -203,7 +215,8 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
     writeFile(dir.file("renamed.zip"), bytes);
     run = runTool("zip test renamed.zip", cd);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output.rfind("Doc/g: the local header disagrees with the central directory: ", 0), 0u) << run.output;
+    EXPECT_EQ(run.output.rfind("Doc/g: the local header disagrees with the central directory: ", 0), 0u)
+        << run.output;
     EXPECT_NE(run.output.find("\n1 of 3 entries are damaged.\n"), std::string::npos) << run.output;
 }
 

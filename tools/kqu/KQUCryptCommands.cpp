@@ -92,8 +92,9 @@ int runCrypt(Direction direction, const KQUToolArguments& arguments) {
 std::vector<KQUToolOption> cryptOptions(bool encrypting) {
     return {
         {KQUIterationsOption, "N",
-         encrypting ? "PBKDF2 iterations (default: the library's current count); decrypt needs the same N"
-                    : "PBKDF2 iterations used when the file was encrypted (default: the library's current count)"},
+         encrypting
+             ? "PBKDF2 iterations (default: the library's current count); decrypt needs the same N"
+             : "PBKDF2 iterations used when the file was encrypted (default: the library's current count)"},
         KQUPassphraseFileToolOption,
         {"--show-key", "", "print the derived key and the IV in hex (to stderr when OUT is not a file)"},
         {"--force", "", "replace OUT when it is an existing file"},

@@ -40,7 +40,9 @@ const KnownKey* knownKey(const std::string& name) {
     return nullptr;
 }
 
-bool equalsIgnoringCase(const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; }
+bool equalsIgnoringCase(const std::string& a, const char* b) {
+    return ::strcasecmp(a.c_str(), b) == 0;
+}
 
 bool isWholeNumber(const std::string& text) {
     if (text.empty()) return false;
@@ -80,7 +82,9 @@ void selectApplication(const KQUToolArguments& arguments) {
 
 const KQUToolOption kAppOption{"--app", "NAME", "the application whose settings to use (default: kqu)"};
 
-std::string environmentName(const std::string& key) { return "KQU_DEFAULT_" + key; }
+std::string environmentName(const std::string& key) {
+    return "KQU_DEFAULT_" + key;
+}
 
 // "KEY = VALUE (source)", or nullopt when the key has no value anywhere.
 std::optional<std::string> describe(const std::string& key) {
@@ -115,7 +119,8 @@ int runRead(const KQUToolArguments& arguments) {
         if (text.rfind("KQU_DEFAULT_", 0) != 0) continue;
         keys.push_back(text.substr(12, text.find('=') - 12));
     }
-    if (FILE* file = std::fopen(KQUUserDefaults::standardUserDefaults().persistentDomainPath().c_str(), "r")) {
+    if (FILE* file =
+            std::fopen(KQUUserDefaults::standardUserDefaults().persistentDomainPath().c_str(), "r")) {
         char line[4096];
         while (std::fgets(line, sizeof line, file)) {
             std::string text = line;

@@ -67,7 +67,8 @@ std::string KQUWrapText(const std::string& text, size_t width, size_t indent, si
         if (end == std::string::npos) end = text.size();
         if (!firstParagraph) out += "\n" + std::string(indent, ' ');
         std::string line = text.substr(start, end - start);
-        if (!line.empty()) appendWrapped(out, splitWords(line), firstParagraph ? firstIndent : indent, indent, width);
+        if (!line.empty())
+            appendWrapped(out, splitWords(line), firstParagraph ? firstIndent : indent, indent, width);
         firstParagraph = false;
         start = end + 1;
     }
@@ -152,7 +153,8 @@ KQUToolArguments parseWords(const std::vector<std::string>& arguments, Lookup ta
             continue;
         }
         if (!hasValue) {
-            if (i + 1 >= arguments.size()) throw KQUToolUsageError(fmt::format("option {} needs a value", name));
+            if (i + 1 >= arguments.size())
+                throw KQUToolUsageError(fmt::format("option {} needs a value", name));
             value = arguments[++i];
         }
         parsed.options.emplace_back(name, value);
@@ -172,8 +174,8 @@ KQUToolArguments KQUParseToolArguments(const KQUToolCommandDeclaration& command,
     size_t count = parsed.operands.size();
     if (count < command.minOperands || count > command.maxOperands) {
         std::string expected = command.operands.empty() ? "no operands" : command.operands;
-        throw KQUToolUsageError(fmt::format("{}: expected {}, got {} operand{}", command.name, expected, count,
-                                            count == 1 ? "" : "s"));
+        throw KQUToolUsageError(fmt::format("{}: expected {}, got {} operand{}", command.name, expected,
+                                            count, count == 1 ? "" : "s"));
     }
     return parsed;
 }

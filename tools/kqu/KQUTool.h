@@ -68,8 +68,8 @@ struct KQUToolCommandDeclaration {
     std::vector<KQUToolOption> options{};
     size_t minOperands = 0;
     size_t maxOperands = 0;  // KQUToolAnyNumber for no limit
-    std::string example{};     // a whole command line, shown by `kqu help CMD`
-    std::string details{};     // optional paragraphs for `kqu help CMD` (wrapped; "\n\n" separates)
+    std::string example{};   // a whole command line, shown by `kqu help CMD`
+    std::string details{};   // optional paragraphs for `kqu help CMD` (wrapped; "\n\n" separates)
     std::function<int(const KQUToolArguments&)> run{};
     // Commands written for the older registration take the raw words instead.
     std::function<int(const std::vector<std::string>&)> runWords{};

@@ -37,7 +37,9 @@ extern "C" void removeTemporariesAndRaise(int signal) {
     std::raise(signal);
 }
 
-std::string systemReason(int error) { return std::strerror(error); }
+std::string systemReason(int error) {
+    return std::strerror(error);
+}
 
 }  // namespace
 
@@ -66,7 +68,9 @@ void KQUCleanupRegistration::registerPath(const std::string& path) {
     }
 }
 
-KQUCleanupRegistration::~KQUCleanupRegistration() { release(); }
+KQUCleanupRegistration::~KQUCleanupRegistration() {
+    release();
+}
 
 void KQUCleanupRegistration::release() {
     if (mSlot < 0) return;
@@ -148,7 +152,9 @@ std::string randomHex() {
     return fmt::format("{:08x}", device());
 }
 
-std::string procPath(int fd) { return fmt::format("/proc/self/fd/{}", fd); }
+std::string procPath(int fd) {
+    return fmt::format("/proc/self/fd/{}", fd);
+}
 
 // A new file in directory, created 0600: unnamed when the file system allows, else a
 // short hidden name (which fits beside any name the directory can hold).
@@ -191,7 +197,8 @@ KQUToolOutput::KQUToolOutput(const std::string& path, KQUToolOutputOptions optio
     if (::lstat(path.c_str(), &status) == 0) {
         if (S_ISLNK(status.st_mode)) {
             if (::stat(path.c_str(), &status) != 0)
-                throw KQUToolError(fmt::format("{}: a symbolic link to nothing ({})", path, systemReason(errno)));
+                throw KQUToolError(
+                    fmt::format("{}: a symbolic link to nothing ({})", path, systemReason(errno)));
             if (S_ISREG(status.st_mode)) {
                 char resolved[PATH_MAX];
                 if (!::realpath(path.c_str(), resolved))
@@ -231,7 +238,8 @@ KQUToolOutput::KQUToolOutput(const std::string& path, KQUToolOutputOptions optio
 }
 
 void KQUToolOutput::rethrowForUser(const KQUAtomicOutputFileError& error) const {
-    if (error.errorNumber() == EEXIST) throw KQUToolError(fmt::format("{} exists; use --force to replace it", mName));
+    if (error.errorNumber() == EEXIST)
+        throw KQUToolError(fmt::format("{} exists; use --force to replace it", mName));
     throw KQUToolError(fmt::format("{}: {}", mName, systemReason(error.errorNumber())));
 }
 
@@ -257,7 +265,8 @@ std::string KQUToolOutput::scratchPath() {
         std::string named;
         mScratchFd = createTemporary(directory && *directory ? directory : "/tmp", &named);
         if (mScratchFd < 0)
-            throw KQUToolError(fmt::format("cannot make a scratch file for {}: {}", mName, systemReason(errno)));
+            throw KQUToolError(
+                fmt::format("cannot make a scratch file for {}: {}", mName, systemReason(errno)));
         if (!named.empty()) {
             // Still reachable through the descriptor; nothing is left behind.
             ::unlink(named.c_str());
@@ -301,7 +310,8 @@ void KQUToolOutput::commit() {
     mCommitted = true;
 }
 
-std::shared_ptr<KQUBufferedInputStreamProtocol> KQUToolOpenInput(const std::string& path, uint32_t bufferSize) {
+std::shared_ptr<KQUBufferedInputStreamProtocol> KQUToolOpenInput(const std::string& path,
+                                                                 uint32_t bufferSize) {
     std::shared_ptr<KQUInputStream> stream;
     if (path == "-") {
         stream = std::make_shared<FdInputStream>(STDIN_FILENO, "standard input", false);

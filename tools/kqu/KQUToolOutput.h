@@ -61,9 +61,9 @@ private:
 };
 
 struct KQUToolOutputOptions {
-    bool replace = false;            // --force: an existing regular file may be replaced
-    bool privateData = false;        // always 0600 (plaintext from decryption)
-    std::optional<mode_t> newMode{};   // for a new file (before the umask); else 0666
+    bool replace = false;             // --force: an existing regular file may be replaced
+    bool privateData = false;         // always 0600 (plaintext from decryption)
+    std::optional<mode_t> newMode{};  // for a new file (before the umask); else 0666
 };
 
 class KQUToolOutput {
@@ -98,8 +98,8 @@ private:
     std::string mName;
     std::string mFinalPath;
     std::optional<KQUAtomicOutputFile> mFile;  // for Kind::File
-    int mFd = -1;         // the destination (direct, stdout) or the atomic file's descriptor
-    int mScratchFd = -1;  // scratch file for path writers going to stdout or a device
+    int mFd = -1;                     // the destination (direct, stdout) or the atomic file's descriptor
+    int mScratchFd = -1;              // scratch file for path writers going to stdout or a device
     KQUCleanupRegistration mCleanup;  // the atomic file's name, when it has one
     std::shared_ptr<KQUOutputStream> mStream;
     bool mCommitted = false;
@@ -107,6 +107,7 @@ private:
 
 // A buffered stream over the file at path, or over standard input for "-". Throws
 // KQUToolError ("PATH: no such file", "PATH: not a regular file", "PATH: <reason>").
-std::shared_ptr<KQUBufferedInputStreamProtocol> KQUToolOpenInput(const std::string& path, uint32_t bufferSize);
+std::shared_ptr<KQUBufferedInputStreamProtocol> KQUToolOpenInput(const std::string& path,
+                                                                 uint32_t bufferSize);
 
 }  // namespace kqu::tool

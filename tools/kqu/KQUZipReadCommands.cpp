@@ -82,8 +82,9 @@ int runList(const KQUToolArguments& arguments) {
     }
     uint64_t length = 0, stored = 0, count = 0;
     if (verbose)
-        fmt::print("   Length  Method                  Size  Cmpr  Date       Time   CRC-32    Name\n"
-                   "---------  ------------------ ---------  ----  ---------- -----  --------  ----\n");
+        fmt::print(
+            "   Length  Method                  Size  Cmpr  Date       Time   CRC-32    Name\n"
+            "---------  ------------------ ---------  ----  ---------- -----  --------  ----\n");
     else
         fmt::print("   Length  Date       Time   Name\n---------  ---------- -----  ----\n");
     for (const auto& row : rowsOf(*archive)) {
@@ -93,18 +94,20 @@ int runList(const KQUToolArguments& arguments) {
         length += e.uncompressedSize();
         stored += e.compressedSize();
         if (verbose)
-            fmt::print("{:>9}  {:<18} {:>9} {:>4}  {}  {:08x}  {}\n", e.uncompressedSize(), KQUEntryMethodName(e),
-                       e.compressedSize(), ratioOf(e.uncompressedSize(), e.compressedSize()),
-                       KQUFormatDosTime(e.dosTime()), e.crc(), KQUEscapedName(row.name));
+            fmt::print("{:>9}  {:<18} {:>9} {:>4}  {}  {:08x}  {}\n", e.uncompressedSize(),
+                       KQUEntryMethodName(e), e.compressedSize(),
+                       ratioOf(e.uncompressedSize(), e.compressedSize()), KQUFormatDosTime(e.dosTime()),
+                       e.crc(), KQUEscapedName(row.name));
         else
             fmt::print("{:>9}  {}  {}\n", e.uncompressedSize(), KQUFormatDosTime(e.dosTime()),
                        KQUEscapedName(row.name));
     }
     std::string entries = fmt::format("{} entr{}", count, count == 1 ? "y" : "ies");
     if (verbose)
-        fmt::print("---------                     ---------  ----                              -------\n"
-                   "{:>9}                     {:>9} {:>4}                              {}\n",
-                   length, stored, ratioOf(length, stored), entries);
+        fmt::print(
+            "---------                     ---------  ----                              -------\n"
+            "{:>9}                     {:>9} {:>4}                              {}\n",
+            length, stored, ratioOf(length, stored), entries);
     else
         fmt::print("---------                     -------\n{:>9}                     {}\n", length, entries);
     return 0;
@@ -122,7 +125,8 @@ int runCat(const KQUToolArguments& arguments) {
     try {
         auto stream = entry->inputStream();
         if (!stream)
-            throw KQUToolError(fmt::format("{}: the local header of {} is missing", path, KQUEscapedName(name)));
+            throw KQUToolError(
+                fmt::format("{}: the local header of {} is missing", path, KQUEscapedName(name)));
         std::vector<char> buffer(kChunk);
         while (uint32_t n = stream->readToBuffer(buffer.data(), kChunk))
             if (std::fwrite(buffer.data(), 1, n, stdout) != n)
@@ -132,7 +136,8 @@ int runCat(const KQUToolArguments& arguments) {
         std::fflush(stdout);
         throw KQUToolError(fmt::format("{}: {}: {}", path, KQUEscapedName(name), e.reason()));
     }
-    if (std::fflush(stdout) != 0) throw KQUToolError(fmt::format("standard output: {}", std::strerror(errno)));
+    if (std::fflush(stdout) != 0)
+        throw KQUToolError(fmt::format("standard output: {}", std::strerror(errno)));
     return 0;
 }
 
@@ -202,7 +207,8 @@ Fd openDirectoryBeneath(int root, const std::vector<std::string>& parts, size_t 
     for (size_t i = 0; i < count; ++i) {
         const std::string& part = parts[i];
         if (::mkdirat(current.get(), part.c_str(), 0777) != 0 && errno != EEXIST)
-            throw KQUToolError(fmt::format("{}: {}", KQUEscapedName(joined(parts, i + 1)), std::strerror(errno)));
+            throw KQUToolError(
+                fmt::format("{}: {}", KQUEscapedName(joined(parts, i + 1)), std::strerror(errno)));
         int next = ::openat(current.get(), part.c_str(), O_DIRECTORY | O_NOFOLLOW | O_RDONLY | O_CLOEXEC);
         if (next < 0) {
             int error = errno;
@@ -210,8 +216,10 @@ Fd openDirectoryBeneath(int root, const std::vector<std::string>& parts, size_t 
             bool isLink = ::fstatat(current.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
                           S_ISLNK(status.st_mode);
             std::string where = KQUEscapedName(joined(parts, i + 1));
-            if (isLink) throw KQUToolError(fmt::format("refused: a symbolic link is in the way at {}", where));
-            if (error == ENOTDIR) throw KQUToolError(fmt::format("refused: a file is in the way at {}", where));
+            if (isLink)
+                throw KQUToolError(fmt::format("refused: a symbolic link is in the way at {}", where));
+            if (error == ENOTDIR)
+                throw KQUToolError(fmt::format("refused: a file is in the way at {}", where));
             throw KQUToolError(fmt::format("{}: {}", where, std::strerror(error)));
         }
         current = Fd(next);
@@ -233,8 +241,8 @@ struct ExtractOptions {
 // The permission bits for an extracted entry.
 mode_t modeFor(const KQUZipEntry& entry, bool isDirectory, const ExtractOptions& options) {
     auto recorded = KQUEntryUnixMode(entry);
-    mode_t mode = recorded && !S_ISLNK(*recorded) ? (*recorded & 0777)
-                                                  : ((isDirectory ? 0777 : 0666) & ~options.umask);
+    mode_t mode =
+        recorded && !S_ISLNK(*recorded) ? (*recorded & 0777) : ((isDirectory ? 0777 : 0666) & ~options.umask);
     if (isDirectory) mode |= 0700;  // the owner must be able to fill and walk it
     // Plaintext out of an encrypted package is for the user alone.
     if (entry.hasEncryptedMethod() && !isDirectory) mode = (mode & 0700) | 0600;
@@ -263,7 +271,8 @@ void extractFile(const KQUZipEntry& entry, int directory, const std::string& lea
     struct stat existing {};
     bool exists = ::fstatat(directory, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(existing.st_mode)) throw KQUToolError(fmt::format("{} is a directory", shown));
-    if (exists && !options.force) throw KQUToolError(fmt::format("{} exists; use --force to replace it", shown));
+    if (exists && !options.force)
+        throw KQUToolError(fmt::format("{} exists; use --force to replace it", shown));
 
     std::string fallbackName;
     Fd file(::openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
@@ -273,7 +282,8 @@ void extractFile(const KQUZipEntry& entry, int directory, const std::string& lea
         // No unnamed files here: remove what is there, then create afresh, never through a link.
         if (exists && ::unlinkat(directory, leaf.c_str(), 0) != 0)
             throw KQUToolError(fmt::format("{}: {}", shown, std::strerror(errno)));
-        file = Fd(::openat(directory, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        file =
+            Fd(::openat(directory, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (file.get() < 0) throw KQUToolError(fmt::format("{}: {}", shown, std::strerror(errno)));
         fallbackName = leaf;
     }
@@ -282,14 +292,16 @@ void extractFile(const KQUZipEntry& entry, int directory, const std::string& lea
             auto stream = entry.inputStream();
             if (!stream) throw KQUToolError("local file header record signature not found");
             std::vector<char> buffer(kChunk);
-            while (uint32_t n = stream->readToBuffer(buffer.data(), kChunk)) writeAll(file.get(), buffer.data(), n, shown);
+            while (uint32_t n = stream->readToBuffer(buffer.data(), kChunk))
+                writeAll(file.get(), buffer.data(), n, shown);
             stream->close();
         } catch (const KQUException& e) {
             throw KQUToolError(e.reason());
         }
         auto recorded = KQUEntryUnixMode(entry);
         if (recorded && S_ISLNK(*recorded) && !options.quiet)
-            fmt::print(stderr, "kqu: {} is a symbolic link in the package; extracted as a file holding its target\n",
+            fmt::print(stderr,
+                       "kqu: {} is a symbolic link in the package; extracted as a file holding its target\n",
                        shown);
         if (::fchmod(file.get(), modeFor(entry, false, options)) != 0)
             throw KQUToolError(fmt::format("{}: {}", shown, std::strerror(errno)));
@@ -429,7 +441,8 @@ int runTest(const KQUToolArguments& arguments) {
     else if (unchecked)
         fmt::print("{} of {} entries could not be checked without the passphrase.\n", unchecked, entries);
     else
-        fmt::print("No errors detected in {} ({} entries).\n", path == "-" ? "standard input" : path, entries);
+        fmt::print("No errors detected in {} ({} entries).\n", path == "-" ? "standard input" : path,
+                   entries);
     return damaged || unchecked ? 1 : 0;
 }
 

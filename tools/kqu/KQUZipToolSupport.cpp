@@ -22,7 +22,8 @@ std::unique_ptr<KQUZipArchive> KQUToolOpenArchive(const std::string& path) {
         auto input = KQUToolOpenInput(path, 1 << 20);
         KQUData bytes;
         const char* chunk = nullptr;
-        while (uint32_t n = input->readToOwnBuffer(&chunk, 1 << 20)) bytes.insert(bytes.end(), chunk, chunk + n);
+        while (uint32_t n = input->readToOwnBuffer(&chunk, 1 << 20))
+            bytes.insert(bytes.end(), chunk, chunk + n);
         try {
             return std::make_unique<KQUZipArchive>(KQUMakeData(std::move(bytes)));
         } catch (const KQUException& e) {
@@ -31,7 +32,8 @@ std::unique_ptr<KQUZipArchive> KQUToolOpenArchive(const std::string& path) {
     }
     auto attributes = KQUAttributesOfItem(path);
     if (!attributes) throw KQUToolError(fmt::format("{}: no such file", path));
-    if (attributes->type != KQUFileType::Regular) throw KQUToolError(fmt::format("{}: not a regular file", path));
+    if (attributes->type != KQUFileType::Regular)
+        throw KQUToolError(fmt::format("{}: not a regular file", path));
     if (!KQUIsReadableFile(path)) throw KQUToolError(fmt::format("{}: Permission denied", path));
     try {
         return std::make_unique<KQUZipArchive>(path);
@@ -46,7 +48,8 @@ bool KQUToolArchiveNeedsKey(const KQUZipArchive& archive) {
     return false;
 }
 
-KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArguments& arguments, bool required) {
+KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArguments& arguments,
+                                     bool required) {
     auto passphrase = KQUToolPassphrase(arguments, required);
     if (!passphrase) return nullptr;
     KQUCryptoKeyRef key;
@@ -56,7 +59,8 @@ KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArgume
         KQUVerifierKeyResult result = KQUVerifierKeyResult::Ok;
         key = KQUCryptoUtils::keyFromPassphraseForVerifier(passphrase->view(), *verifier, &result);
         switch (result) {
-            case KQUVerifierKeyResult::Ok: break;
+            case KQUVerifierKeyResult::Ok:
+                break;
             case KQUVerifierKeyResult::UnsupportedVerifier:
                 throw KQUToolError("the package's passphrase verifier has an unsupported version");
             case KQUVerifierKeyResult::IterationCountTooLarge:
@@ -64,13 +68,16 @@ KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArgume
                     "the package asks for {} key-derivation iterations, more than the limit of {} (the user "
                     "default {})",
                     KQUCryptoUtils::iterationCountFromPassphraseVerifier(*verifier),
-                    KQUCryptoUtils::maximumKeyDerivationIterationCount(), KQUMaximumKeyDerivationIterationCountKey));
+                    KQUCryptoUtils::maximumKeyDerivationIterationCount(),
+                    KQUMaximumKeyDerivationIterationCountKey));
             case KQUVerifierKeyResult::DerivationFailed:
                 throw KQUToolError("could not derive a key from the passphrase");
-            case KQUVerifierKeyResult::WrongPassphrase: throw KQUToolError("wrong passphrase");
+            case KQUVerifierKeyResult::WrongPassphrase:
+                throw KQUToolError("wrong passphrase");
         }
     } else {
-        key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), KQUCurrentKeyDerivationIterationCount);
+        key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(),
+                                                          KQUCurrentKeyDerivationIterationCount);
         if (!key) throw KQUToolError("could not derive a key from the passphrase");
     }
     archive.setCryptoKey(key);
@@ -82,7 +89,8 @@ std::unique_ptr<KQUFileLock> KQUToolLockPackage(const std::string& path) {
     KQUError error;
     auto lock = KQUFileLock::lockForRewriting(path, std::chrono::seconds(30), &error);
     if (!lock) {
-        if (error.code == ETIMEDOUT) throw KQUToolError(fmt::format("{} is being written by another process", path));
+        if (error.code == ETIMEDOUT)
+            throw KQUToolError(fmt::format("{} is being written by another process", path));
         throw KQUToolError(fmt::format("{}: {}", path, error.description));
     }
     return lock;
@@ -122,15 +130,32 @@ std::string KQUEscapedName(std::string_view name) {
         }
         ++i;
         switch (c) {
-            case '\\': out += "\\\\"; continue;
-            case '\a': out += "\\a"; continue;
-            case '\b': out += "\\b"; continue;
-            case '\t': out += "\\t"; continue;
-            case '\n': out += "\\n"; continue;
-            case '\v': out += "\\v"; continue;
-            case '\f': out += "\\f"; continue;
-            case '\r': out += "\\r"; continue;
-            default: break;
+            case '\\':
+                out += "\\\\";
+                continue;
+            case '\a':
+                out += "\\a";
+                continue;
+            case '\b':
+                out += "\\b";
+                continue;
+            case '\t':
+                out += "\\t";
+                continue;
+            case '\n':
+                out += "\\n";
+                continue;
+            case '\v':
+                out += "\\v";
+                continue;
+            case '\f':
+                out += "\\f";
+                continue;
+            case '\r':
+                out += "\\r";
+                continue;
+            default:
+                break;
         }
         if (c < 0x20 || c >= 0x7F)
             out += fmt::format("\\{:03o}", c);
@@ -147,7 +172,8 @@ std::string KQUFormatDosTime(uint32_t dosTime) {
 
 std::optional<int64_t> KQUDosTimeToUnixTime(uint32_t dosTime) {
     auto t = KQUZipDecodeDosTime(dosTime);
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59)
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 ||
+        t.second > 59)
         return std::nullopt;
     std::tm broken{};
     broken.tm_year = t.year - 1900;

@@ -25,7 +25,8 @@ bool KQUToolArchiveNeedsKey(const KQUZipArchive& archive);
 // Derives the key from the user's passphrase, checks it against the package's verifier
 // and gives it to the archive; returns it. With required false and no passphrase
 // offered, returns nullptr and changes nothing. Throws "wrong passphrase".
-KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArguments& arguments, bool required);
+KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArguments& arguments,
+                                     bool required);
 
 // Waits up to 30 seconds for the advisory lock that every kqu command rewriting the
 // package takes before reading it (KQUFileLock), and holds it while alive. Throws

@@ -102,9 +102,12 @@ std::string entryNameFor(const std::string& operand) {
     size_t start = 0;
     while (start <= operand.size()) {
         size_t slash = operand.find('/', start);
-        std::string part = operand.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part == "..") climbs = true;
-        else if (!part.empty() && part != ".") parts.push_back(part);
+        std::string part =
+            operand.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (part == "..")
+            climbs = true;
+        else if (!part.empty() && part != ".")
+            parts.push_back(part);
         if (slash == std::string::npos) break;
         start = slash + 1;
     }
@@ -132,8 +135,8 @@ std::vector<Item> collectOperands(std::span<const std::string> operands) {
     std::set<std::string> seen;
     for (const auto& item : items) {
         if (KQUZipIsFreeSpaceEntryName(item.name))
-            throw KQUToolError(fmt::format("{}: refused: the name {} is kept for the package's free space", item.path,
-                                           KQUEscapedName(item.name)));
+            throw KQUToolError(fmt::format("{}: refused: the name {} is kept for the package's free space",
+                                           item.path, KQUEscapedName(item.name)));
         if (!seen.insert(item.name).second)
             throw KQUToolError(fmt::format("{}: given twice", KQUEscapedName(item.name)));
     }
@@ -163,7 +166,8 @@ bool deflatingShrinks(int fd, uint64_t size) {
             z.avail_out = static_cast<uInt>(out.size());
             result = deflate(&z, flush);
             produced += out.size() - z.avail_out;
-        } while (z.avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END && result != Z_STREAM_ERROR));
+        } while (z.avail_out == 0 ||
+                 (flush == Z_FINISH && result != Z_STREAM_END && result != Z_STREAM_ERROR));
         consumed += static_cast<uint64_t>(n);
         if (n == 0) {
             shrinks = produced < consumed;
@@ -173,7 +177,8 @@ bool deflatingShrinks(int fd, uint64_t size) {
             // can add to the bytes not read yet.
             uint64_t rest = size > consumed ? size - consumed : 0;
             uint64_t held = 2 * 65536 + 258;
-            if (produced + held + deflateBound(&z, static_cast<uLong>(std::min<uint64_t>(rest, ULONG_MAX))) < consumed + rest) {
+            if (produced + held + deflateBound(&z, static_cast<uLong>(std::min<uint64_t>(rest, ULONG_MAX))) <
+                consumed + rest) {
                 shrinks = true;
                 decided = true;
             }
@@ -300,8 +305,8 @@ int runRemove(const KQUToolArguments& arguments) {
                 while (input && input->readToBuffer(buffer.data(), kChunk) > 0) {
                 }
             } catch (const KQUException&) {
-                throw KQUToolError(fmt::format("{}: wrong passphrase, or the entry {} is damaged", archivePath,
-                                               KQUEscapedName(entry->name())));
+                throw KQUToolError(fmt::format("{}: wrong passphrase, or the entry {} is damaged",
+                                               archivePath, KQUEscapedName(entry->name())));
             }
             break;
         }
@@ -439,18 +444,20 @@ KQUToolRegistration createCommand({
     .options = {{"--store", "", "store entries without compressing them"},
                 {"--encrypt", "", "encrypt the package with a passphrase (asked for unless given otherwise)"},
                 KQUPassphraseFileToolOption,
-                {KQUIterationsOption, "N", "PBKDF2 iterations for the new key (default: the library's current count)"},
+                {KQUIterationsOption, "N",
+                 "PBKDF2 iterations for the new key (default: the library's current count)"},
                 {"--hint", "TEXT", "a passphrase hint stored in the package (with --encrypt)"},
                 {"--force", "", "replace ARCHIVE when it is an existing file"},
                 {"--quiet", "", "print nothing on success"}},
     .minOperands = 2,
     .maxOperands = KQUToolAnyNumber,
     .example = "kqu zip create report.zip Report notes.txt",
-    .details = "Directories are packed with everything in them. Entries are named by the PATH as given when "
-               "it is relative ('mat/docs' stores mat/docs/..., '.' the contents without a prefix), by its last "
-               "component when it is absolute or climbs with '..'. Each entry keeps its file's modification time "
-               "and Unix mode; an entry that deflating would not make smaller is stored. ARCHIVE may be '-' for "
-               "standard output; a regular ARCHIVE appears only when complete.",
+    .details =
+        "Directories are packed with everything in them. Entries are named by the PATH as given when "
+        "it is relative ('mat/docs' stores mat/docs/..., '.' the contents without a prefix), by its last "
+        "component when it is absolute or climbs with '..'. Each entry keeps its file's modification time "
+        "and Unix mode; an entry that deflating would not make smaller is stored. ARCHIVE may be '-' for "
+        "standard output; a regular ARCHIVE appears only when complete.",
     .run = runCreate,
 });
 KQUToolRegistration removeCommand({
@@ -476,10 +483,11 @@ KQUToolRegistration addCommand({
     .minOperands = 2,
     .maxOperands = KQUToolAnyNumber,
     .example = "kqu zip add report.zip Report/index.xml",
-    .details = "Entries are named as by 'zip create'. The other entries are copied as they are stored. A "
-               "replaced entry keeps its method; when the new data fits in the old entry's place it goes there "
-               "and the rest of the place becomes free space, so the file does not grow. Encrypted packages "
-               "need the passphrase; the new entries are encrypted too.",
+    .details =
+        "Entries are named as by 'zip create'. The other entries are copied as they are stored. A "
+        "replaced entry keeps its method; when the new data fits in the old entry's place it goes there "
+        "and the rest of the place becomes free space, so the file does not grow. Encrypted packages "
+        "need the passphrase; the new entries are encrypted too.",
     .run = runAdd,
 });
 KQUToolRegistration infoCommand({

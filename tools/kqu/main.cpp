@@ -103,7 +103,8 @@ int run(const std::vector<std::string>& words) {
             if (words.size() == 1)
                 fmt::print(stderr, "kqu: '{}' needs a subcommand:\n", words[0]);
             else
-                fmt::print(stderr, "kqu: unknown subcommand '{} {}'; the subcommands are:\n", words[0], words[1]);
+                fmt::print(stderr, "kqu: unknown subcommand '{} {}'; the subcommands are:\n", words[0],
+                           words[1]);
             printCommandList(stderr, words[0]);
         } else {
             fmt::print(stderr, "kqu: unknown command '{}'; see 'kqu help'\n", words[0]);
@@ -123,7 +124,8 @@ int run(const std::vector<std::string>& words) {
         return command->run(KQUParseToolArguments(*command, rest));
     } catch (const KQUToolUsageError& e) {
         fmt::print(stderr, "kqu: {}\n", e.what());
-        if (std::string_view(e.what()).rfind("usage:", 0) != 0) fmt::print(stderr, "{}", KQUToolUsage(*command));
+        if (std::string_view(e.what()).rfind("usage:", 0) != 0)
+            fmt::print(stderr, "{}", KQUToolUsage(*command));
         return 2;
     } catch (const KQUToolError& e) {
         fmt::print(stderr, "kqu: {}\n", e.what());
