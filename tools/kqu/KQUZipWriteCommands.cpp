@@ -1,11 +1,15 @@
-// kqu zip create / rm / info: writing and inspecting document packages.
+// kqu zip create / add / rm / info: writing document packages and describing them.
 //
 //   kqu zip create [--store] [--encrypt] [--hint TEXT] ARCHIVE PATH...
-//       packs files and directories (recursively; entry names relative to each PATH's
-//       parent, directories as "name/" entries), deflated unless --store. With --encrypt
-//       or --passphrase-file the package is encrypted under the passphrase, with a fresh
-//       verifier and the hint. ARCHIVE appears only when complete; an existing ARCHIVE is
-//       replaced only with --force.
+//       packs files and directories (recursively; a relative PATH names its entries as
+//       given, an absolute one by its last component), each entry with its file's time and
+//       Unix mode, deflated unless --store or deflating would not make it smaller. With
+//       --encrypt or --passphrase-file the package is encrypted under the passphrase, with a
+//       fresh verifier and the hint. ARCHIVE appears only when complete; an existing
+//       ARCHIVE is replaced only with --force.
+//   kqu zip add ARCHIVE PATH...
+//       adds or replaces entries; the others are copied as stored, and a replaced entry's
+//       place is reused when the new data fits.
 //   kqu zip rm ARCHIVE NAME...
 //       rewrites the package without the named entries and without free space left by
 //       earlier saves, copying every kept entry as it is stored (no recompression; times,
@@ -13,6 +17,9 @@
 //       hint and document UUID.
 //   kqu zip info ARCHIVE
 //       entry count, Zip64 or not, encrypted or not, the hint, free bytes.
+//
+// Commands that rewrite a package hold its advisory lock (KQUFileLock) from before they
+// read it until the new one is in place, and keep its mode (see KQUToolOutput).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
