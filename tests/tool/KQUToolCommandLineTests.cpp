@@ -169,6 +169,16 @@ TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(received, "the plaintext\n");
     EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
+    // A package too (through a scratch file, as the writer needs to seek).
+    std::thread packageReader([&] { received = readFile(dir.file("fifo")); });
+    run = runTool(fmt::format("zip create --quiet {} {}", sq(dir.file("fifo")), sq(dir.file("plain"))),
+                  "timeout 20");
+    packageReader.join();
+    EXPECT_EQ(run.status, 0) << run.output;
+    writeFile(dir.file("from-fifo.zip"), received);
+    EXPECT_EQ(runCommand("unzip -p " + sq(dir.file("from-fifo.zip")) + " plain", &received), 0);
+    EXPECT_EQ(received, "the plaintext\n");
+    EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
 
     // A link to a file: the file is replaced, the link stays, and so does the file's mode.
     writeFile(dir.file("target"), "old");

@@ -85,7 +85,11 @@ KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArgume
 }
 
 std::unique_ptr<KQUFileLock> KQUToolLockPackage(const std::string& path) {
+    // Devices and FIFOs are written, not rewritten (and opening a FIFO to lock it would wait
+    // for a writer).
     if (path == "-") return nullptr;
+    if (auto attributes = KQUAttributesOfItem(path); attributes && attributes->type != KQUFileType::Regular)
+        return nullptr;
     KQUError error;
     auto lock = KQUFileLock::lockForRewriting(path, std::chrono::seconds(30), &error);
     if (!lock) {

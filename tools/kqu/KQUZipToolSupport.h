@@ -30,7 +30,8 @@ KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArgume
 
 // Waits up to 30 seconds for the advisory lock that every kqu command rewriting the
 // package takes before reading it (KQUFileLock), and holds it while alive. Throws
-// "PATH is being written by another process". nullptr for "-".
+// "PATH is being written by another process". nullptr for "-" and for anything that is
+// not a regular file (a device or FIFO is written, not rewritten).
 std::unique_ptr<KQUFileLock> KQUToolLockPackage(const std::string& path);
 
 // name with control characters, DEL, C1 controls, bytes that are not UTF-8 and the
