@@ -58,8 +58,9 @@ coverage: deps
 	  --exclude-unreachable-branches --exclude-throw-branches --print-summary \
 	  --txt $(COV_BUILD)/coverage.txt $(COV_BUILD)
 
-demo: build
-	@scripts/demo $(BUILD)/kqu
+# Builds only the tool (its log in $(BUILD)/demo-build.log), then shows it at work.
+demo: deps
+	@scripts/demo $(BUILD)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done

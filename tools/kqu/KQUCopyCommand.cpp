@@ -1,66 +1,66 @@
-// kqu copy: copies a file through a buffered input stream into an atomic output file that
-// is put in place only when every byte has been written, so DST is never left
-// half-written.
+// kqu copy: copies a file into a destination written safely (see KQUToolOutput): a
+// regular DST appears only when every byte has been written, so it is never left
+// half-written; devices and FIFOs are written directly; "-" is standard input or output.
+// A new DST gets SRC's permission bits (under the umask), a replaced one keeps its own.
+#include <sys/stat.h>
+
 #include <fmt/format.h>
 
-#include "kqutility/foundation/KQUAtomicOutputFile.h"
-#include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQUFileManager.h"
-#include "kqutility/streams/KQUBufferedInputStream.h"
-#include "kqutility/streams/KQUFileStreams.h"
 #include "tools/kqu/KQUTool.h"
+#include "tools/kqu/KQUToolOutput.h"
 
 namespace kqu::tool {
 namespace {
 
-int runCopy(const std::vector<std::string>& words) {
-    const std::string usage = "copy [--force] [--quiet] SRC DST";
-    auto arguments = KQUParseToolArguments(words, {"--force", "--quiet"}, {});
-    KQURequireOperands(arguments, 2, 2, usage);
+constexpr uint32_t kChunk = 256 << 10;
+
+int runCopy(const KQUToolArguments& arguments) {
     const std::string& source = arguments.operands[0];
     std::string destination = arguments.operands[1];
-    if (auto attributes = KQUAttributesOfItem(destination);
-        attributes && attributes->type == KQUFileType::Directory) {
-        // Appended piecewise: GCC 12 at -O3 reports a false -Wrestrict for "/" + string.
-        destination += '/';
-        destination += KQULastPathComponent(source);
+    if (destination != "-" && source != "-") {
+        if (auto attributes = KQUAttributesOfItem(destination);
+            attributes && attributes->type == KQUFileType::Directory) {
+            // Appended piecewise: GCC 12 at -O3 reports a false -Wrestrict for "/" + string.
+            destination += '/';
+            destination += KQULastPathComponent(source);
+        }
     }
-    bool replace = arguments.has("--force");
-    if (!replace && KQUFileExists(destination))
-        throw KQUToolError(fmt::format("{} exists; use --force to replace it", destination));
 
-    auto attributes = KQUAttributesOfItem(source);
-    if (!attributes) throw KQUToolError(fmt::format("{}: no such file", source));
-    if (attributes->type != KQUFileType::Regular)
-        throw KQUToolError(fmt::format("{}: not a regular file", source));
-    auto file = KQUFileInputStream::create(source);
-    if (!file) throw KQUToolError(fmt::format("{}: cannot read", source));
-    file->disableSystemCaching();
-    KQUBufferedInputStream input(file);
-
-    KQUAtomicOutputFile output(
-        destination, {.replace = replace ? KQUReplaceMode::ReplaceExisting : KQUReplaceMode::NeverReplace,
-                      .syncToDisk = true});
+    auto input = KQUToolOpenInput(source, kChunk);
+    KQUToolOutputOptions options{.replace = arguments.has("--force")};
+    struct stat status {};
+    if (source != "-" && ::stat(source.c_str(), &status) == 0) options.newMode = status.st_mode & 0777;
+    KQUToolOutput output(destination, options);
+    auto stream = output.stream();
     int64_t copied = 0;
     const char* bytes = nullptr;
-    while (uint32_t n = input.readToOwnBuffer(&bytes, input.bufferSize())) {
-        output.write(std::string_view(bytes, n));
+    while (uint32_t n = input->readToOwnBuffer(&bytes, kChunk)) {
+        stream->writeBuffer(bytes, n);
         copied += n;
     }
-    input.close();
-    try {
-        output.keep();
-    } catch (const KQUAtomicOutputFileError& e) {
-        if (e.errorNumber() == EEXIST)
-            throw KQUToolError(fmt::format("{} exists; use --force to replace it", destination));
-        throw KQUToolError(e.reason());
-    }
-    if (!arguments.has("--quiet")) fmt::print("copied {} bytes from {} to {}\n", copied, source, destination);
+    input->close();
+    output.commit();
+    if (!arguments.has("--quiet") && output.kind() != KQUToolOutput::Kind::StandardOutput)
+        fmt::print("copied {} bytes from {} to {}\n", copied, source == "-" ? "standard input" : source,
+                   output.name());
     return 0;
 }
 
-KQUToolRegistrar registrar({"copy", "copy [--force] [--quiet] SRC DST",
-                            "Copy a file; DST appears only when complete", runCopy});
+KQUToolRegistration registration({
+    .name = "copy",
+    .operands = "SRC DST",
+    .summary = "Copy a file; a regular DST appears only when complete",
+    .options = {{"--force", "", "replace DST when it is an existing file"},
+                {"--quiet", "", "print nothing on success"}},
+    .minOperands = 2,
+    .maxOperands = 2,
+    .example = "kqu copy report.zip /media/backup/",
+    .details = "SRC or DST may be '-' for standard input or output. A DST that is a directory receives "
+               "SRC's name; a device or FIFO is written directly; a symbolic link to a file is followed "
+               "and stays a link. A new DST gets SRC's permissions, a replaced one keeps its own.",
+    .run = runCopy,
+});
 
 }  // namespace
 }  // namespace kqu::tool

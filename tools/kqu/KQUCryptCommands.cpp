@@ -5,8 +5,8 @@
 // The file holds nothing but that stream, so other programs can read and write it given
 // the key and IV (--show-key prints both in hex). The iteration count is therefore not
 // stored: decrypt derives with --iterations too, by default the library's current count.
-// OUT appears only when every byte was written and, for decrypt, the padding checked; a
-// wrong passphrase or damaged input leaves no OUT behind.
+// A file OUT appears only when every byte was written and, for decrypt, the padding
+// checked; a wrong passphrase or damaged input leaves no OUT behind. IN and OUT may be "-".
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +22,7 @@
 #include "kqutility/streams/KQUMemoryStreams.h"
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
+#include "tools/kqu/KQUToolOutput.h"
 
 namespace kqu::tool {
 namespace {
@@ -36,38 +37,12 @@ std::string hex(std::span<const uint8_t> bytes) {
     return text;
 }
 
-std::shared_ptr<KQUBufferedInputStreamProtocol> openSource(const std::string& path) {
-    auto attributes = KQUAttributesOfItem(path);
-    if (!attributes) throw KQUToolError(fmt::format("{}: no such file", path));
-    if (attributes->type != KQUFileType::Regular)
-        throw KQUToolError(fmt::format("{}: not a regular file", path));
-    if (!KQUIsReadableFile(path)) throw KQUToolError(fmt::format("{}: cannot read", path));
-    // A file stream needs at least one byte; an empty file is an empty memory stream.
-    if (attributes->size == 0) return KQUMemoryInputStream::create(std::make_shared<const KQUData>());
-    auto file = KQUFileInputStream::create(path);
-    if (!file) throw KQUToolError(fmt::format("{}: cannot read", path));
-    file->disableSystemCaching();
-    return std::make_shared<KQUBufferedInputStream>(file, kChunk);
-}
-
-int runCrypt(Direction direction, const std::vector<std::string>& words) {
+int runCrypt(Direction direction, const KQUToolArguments& arguments) {
     const bool encrypting = direction == Direction::Encrypt;
-    const std::string usage =
-        fmt::format("{} [--iterations N] [--passphrase-file FILE] [--show-key] [--force] [--quiet] IN OUT",
-                    encrypting ? "encrypt" : "decrypt");
-    auto arguments = KQUParseToolArguments(words, {"--show-key", "--force", "--quiet"},
-                                           {KQUIterationsOption, KQUPassphraseFileOption});
-    KQURequireOperands(arguments, 2, 2, usage);
     const std::string& source = arguments.operands[0];
     const std::string& destination = arguments.operands[1];
-    bool replace = arguments.has("--force");
-    if (auto attributes = KQUAttributesOfItem(destination);
-        attributes && attributes->type == KQUFileType::Directory)
-        throw KQUToolError(fmt::format("{} is a directory", destination));
-    if (!replace && KQUFileExists(destination))
-        throw KQUToolError(fmt::format("{} exists; use --force to replace it", destination));
     uint32_t iterations = KQUToolIterationCount(arguments, KQUCurrentKeyDerivationIterationCount);
-    auto input = openSource(source);
+    auto input = KQUToolOpenInput(source, kChunk);
 
     auto passphrase = KQUToolPassphrase(
         arguments, true, encrypting ? KQUPassphrasePurpose::Create : KQUPassphrasePurpose::Open);
@@ -75,16 +50,14 @@ int runCrypt(Direction direction, const std::vector<std::string>& words) {
     passphrase.reset();  // wiped
     if (!key) throw KQUToolError("could not derive a key from the passphrase");
 
-    // Decrypted data is for the user alone until they decide otherwise.
-    auto output = std::make_shared<KQUAtomicOutputStream>(
-        destination, KQUAtomicOutputFileOptions{
-                         .mode = encrypting ? mode_t{0666} : mode_t{0600},
-                         .replace = replace ? KQUReplaceMode::ReplaceExisting : KQUReplaceMode::NeverReplace,
-                         .syncToDisk = true});
+    // Decrypted data is for the user alone until they decide otherwise: 0600 from the
+    // moment the file exists.
+    KQUToolOutput output(destination, {.replace = arguments.has("--force"), .privateData = !encrypting});
+    auto stream = output.stream();
     int64_t plainBytes = 0;
     std::vector<uint8_t> iv;
     if (encrypting) {
-        KQUCryptoOutputStream encrypted(output, key);
+        KQUCryptoOutputStream encrypted(stream, key);
         iv.assign(encrypted.iv().begin(), encrypted.iv().end());
         const char* bytes = nullptr;
         while (uint32_t n = input->readToOwnBuffer(&bytes, kChunk)) {
@@ -98,7 +71,7 @@ int runCrypt(Direction direction, const std::vector<std::string>& words) {
             KQUCryptoInputStream decrypted(input, key);
             iv.assign(decrypted.iv().begin(), decrypted.iv().end());
             while (uint32_t n = decrypted.readToBuffer(buffer.data(), kChunk)) {
-                output->writeBuffer(buffer.data(), n);
+                stream->writeBuffer(buffer.data(), n);
                 plainBytes += n;
             }
         } catch (const KQUException& e) {
@@ -107,25 +80,53 @@ int runCrypt(Direction direction, const std::vector<std::string>& words) {
         }
     }
     input->close();
-    try {
-        output->keep();
-    } catch (const KQUAtomicOutputFileError& e) {
-        throw KQUToolError(e.reason());
-    }
-    if (arguments.has("--show-key")) fmt::print("key={}\niv={}\n", hex(key->keyBytes()), hex(iv));
-    if (!arguments.has("--quiet"))
-        fmt::print("{} {} bytes from {} to {}\n", encrypting ? "encrypted" : "decrypted", plainBytes, source,
-                   destination);
+    output.commit();
+    FILE* report = output.kind() == KQUToolOutput::Kind::File ? stdout : stderr;
+    if (arguments.has("--show-key")) fmt::print(report, "key={}\niv={}\n", hex(key->keyBytes()), hex(iv));
+    if (!arguments.has("--quiet") && output.kind() == KQUToolOutput::Kind::File)
+        fmt::print("{} {} bytes from {} to {}\n", encrypting ? "encrypted" : "decrypted", plainBytes,
+                   source == "-" ? "standard input" : source, destination);
     return 0;
 }
 
-KQUToolRegistrar encryptCommand(
-    {"encrypt", "encrypt [OPTIONS] IN OUT",
-     "Encrypt a file with a passphrase (--iterations N, --passphrase-file F, --show-key, --force, --quiet)",
-     [](const std::vector<std::string>& w) { return runCrypt(Direction::Encrypt, w); }});
-KQUToolRegistrar decryptCommand(
-    {"decrypt", "decrypt [OPTIONS] IN OUT", "Decrypt a file made by encrypt (same options)",
-     [](const std::vector<std::string>& w) { return runCrypt(Direction::Decrypt, w); }});
+std::vector<KQUToolOption> cryptOptions(bool encrypting) {
+    return {
+        {KQUIterationsOption, "N",
+         encrypting
+             ? "PBKDF2 iterations (default: the library's current count); decrypt needs the same N"
+             : "PBKDF2 iterations used when the file was encrypted (default: the library's current count)"},
+        KQUPassphraseFileToolOption,
+        {"--show-key", "", "print the derived key and the IV in hex (to stderr when OUT is not a file)"},
+        {"--force", "", "replace OUT when it is an existing file"},
+        {"--quiet", "", "print nothing on success"},
+    };
+}
+
+KQUToolRegistration encryptCommand({
+    .name = "encrypt",
+    .operands = "IN OUT",
+    .summary = "Encrypt a file with a passphrase (AES-128-CBC, key from PBKDF2)",
+    .options = cryptOptions(true),
+    .minOperands = 2,
+    .maxOperands = 2,
+    .example = "kqu encrypt --passphrase-file pass.txt notes.txt notes.enc",
+    .details = "IN or OUT may be '-' for standard input or output. OUT holds the IV and the ciphertext "
+               "only; the iteration count is not stored. The passphrase never comes from the command "
+               "line: --passphrase-file, the KQU_PASSPHRASE environment variable, or a prompt.",
+    .run = [](const KQUToolArguments& a) { return runCrypt(Direction::Encrypt, a); },
+});
+KQUToolRegistration decryptCommand({
+    .name = "decrypt",
+    .operands = "IN OUT",
+    .summary = "Decrypt a file made by 'kqu encrypt'",
+    .options = cryptOptions(false),
+    .minOperands = 2,
+    .maxOperands = 2,
+    .example = "kqu decrypt --passphrase-file pass.txt notes.enc -",
+    .details = "IN or OUT may be '-' for standard input or output. A new OUT file is readable by its "
+               "owner only (0600). A wrong passphrase or damaged input leaves no OUT file behind.",
+    .run = [](const KQUToolArguments& a) { return runCrypt(Direction::Decrypt, a); },
+});
 
 }  // namespace
 }  // namespace kqu::tool

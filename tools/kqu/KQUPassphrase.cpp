@@ -146,7 +146,7 @@ uint32_t KQUToolIterationCount(const KQUToolArguments& arguments, uint32_t defau
     long long value = std::strtoll(text->c_str(), &end, 10);
     if (text->empty() || (*text)[0] < '0' || (*text)[0] > '9' || *end != '\0' || errno != 0 || value < 1 ||
         value > 2147483647LL)
-        throw KQUToolError(fmt::format("{} needs a whole number from 1 to 2147483647, not '{}'",
+        throw KQUToolUsageError(fmt::format("{} needs a whole number from 1 to 2147483647, not '{}'",
                                        KQUIterationsOption, *text));
     return static_cast<uint32_t>(value);
 }

@@ -24,6 +24,10 @@ inline constexpr const char* KQUPassphraseFileOption = "--passphrase-file";
 inline constexpr const char* KQUPassphraseEnvironmentVariable = "KQU_PASSPHRASE";
 inline constexpr const char* KQUIterationsOption = "--iterations";
 
+// The --passphrase-file option as commands declare it.
+inline const KQUToolOption KQUPassphraseFileToolOption{
+    KQUPassphraseFileOption, "FILE", "read the passphrase from FILE's first line (else KQU_PASSPHRASE or a prompt)"};
+
 enum class KQUPassphrasePurpose {
     Open,    // for existing data: asked once
     Create,  // for new data: asked twice at the terminal, and never empty

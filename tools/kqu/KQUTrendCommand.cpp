@@ -27,10 +27,6 @@
 namespace kqu::tool {
 namespace {
 
-const std::string kUsage =
-    "trend --model linear|poly:N|log|power|exp|ma:N [--no-intercept | --intercept C] [--locale L] [--json] "
-    "[FILE|-]";
-
 enum class Kind { Linear, Polynomial, Logarithmic, Power, Exponential, MovingAverage };
 
 struct ModelChoice {
@@ -253,12 +249,9 @@ std::unique_ptr<KQUFittedRegressionModel> fitModel(ModelChoice choice, std::span
     return nullptr;
 }
 
-int runTrend(const std::vector<std::string>& words) {
-    auto arguments =
-        KQUParseToolArguments(words, {"--no-intercept", "--json"}, {"--model", "--intercept", "--locale"});
-    KQURequireOperands(arguments, 0, 1, kUsage);
+int runTrend(const KQUToolArguments& arguments) {
     auto modelText = arguments.value("--model");
-    if (!modelText) throw KQUToolError("usage: kqu " + kUsage);
+    if (!modelText) throw KQUToolUsageError("--model is needed");
     const ModelChoice choice = parseModel(*modelText);
     const bool json = arguments.has("--json");
     const bool multiplicative = choice.kind == Kind::Power || choice.kind == Kind::Exponential;
@@ -377,8 +370,22 @@ int runTrend(const std::vector<std::string>& words) {
     return 0;
 }
 
-KQUToolRegistrar trendCommand({"trend", kUsage, "Fit a trend line to CSV data (x1[,x2...],y per line)",
-                               runTrend});
+KQUToolRegistration trendCommand({
+    .name = "trend",
+    .operands = "[FILE|-]",
+    .summary = "Fit a trend line to CSV data (x1[,x2...],y per line)",
+    .options = {{"--model", "MODEL", "linear, poly:N, log, power, exp or ma:N (needed)"},
+                {"--no-intercept", "", "fit through the origin"},
+                {"--intercept", "C", "fit with the intercept fixed at C"},
+                {"--locale", "L", "the locale whose number format the equation is printed in"},
+                {"--json", "", "one JSON object for programs to read"}},
+    .minOperands = 0,
+    .maxOperands = 1,
+    .example = "kqu trend --model poly:2 data.csv",
+    .details = "Input lines are \"x1[,x2...],y\" with C-locale numbers (a header line is allowed first); "
+               "without FILE, or with '-', standard input is read.",
+    .run = runTrend,
+});
 
 }  // namespace
 }  // namespace kqu::tool

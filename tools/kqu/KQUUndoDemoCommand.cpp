@@ -80,8 +80,8 @@ private:
     std::string mBefore;
 };
 
-int runUndoDemo(const std::vector<std::string>& words) {
-    std::vector<std::string> steps = words;
+int runUndoDemo(const KQUToolArguments& arguments) {
+    std::vector<std::string> steps = arguments.operands;
     if (steps.empty())
         steps = {"type:Hello", "type: world", "upper", "undo", "undo", "redo", "stop", "type:!"};
 
@@ -114,9 +114,17 @@ int runUndoDemo(const std::vector<std::string>& words) {
     return 0;
 }
 
-KQUToolRegistrar registrar({"undo-demo", "undo-demo [type:TEXT | stop | upper | undo | redo]...",
-                            "Edit a text buffer undoably and show the Undo and Redo menu titles",
-                            runUndoDemo});
+KQUToolRegistration registration({
+    .name = "undo-demo",
+    .operands = "[STEP...]",
+    .summary = "Edit a text buffer undoably and show the Undo and Redo menu titles",
+    .maxOperands = KQUToolAnyNumber,
+    .example = "kqu undo-demo type:Hello \"type: world\" upper undo undo redo",
+    .details = "Steps: type:TEXT appends TEXT (consecutive typing is one undoable run), stop ends the "
+               "typing run, upper upper-cases the buffer through a command, undo and redo. Without steps "
+               "a built-in script runs.",
+    .run = runUndoDemo,
+});
 
 }  // namespace
 }  // namespace kqu::tool

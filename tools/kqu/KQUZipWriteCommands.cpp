@@ -1,11 +1,15 @@
-// kqu zip create / rm / info: writing and inspecting document packages.
+// kqu zip create / add / rm / info: writing document packages and describing them.
 //
 //   kqu zip create [--store] [--encrypt] [--hint TEXT] ARCHIVE PATH...
-//       packs files and directories (recursively; entry names relative to each PATH's
-//       parent, directories as "name/" entries), deflated unless --store. With --encrypt
-//       or --passphrase-file the package is encrypted under the passphrase, with a fresh
-//       verifier and the hint. ARCHIVE appears only when complete; an existing ARCHIVE is
-//       replaced only with --force.
+//       packs files and directories (recursively; a relative PATH names its entries as
+//       given, an absolute one by its last component), each entry with its file's time and
+//       Unix mode, deflated unless --store or deflating would not make it smaller. With
+//       --encrypt or --passphrase-file the package is encrypted under the passphrase, with a
+//       fresh verifier and the hint. ARCHIVE appears only when complete; an existing
+//       ARCHIVE is replaced only with --force.
+//   kqu zip add ARCHIVE PATH...
+//       adds or replaces entries; the others are copied as stored, and a replaced entry's
+//       place is reused when the new data fits.
 //   kqu zip rm ARCHIVE NAME...
 //       rewrites the package without the named entries and without free space left by
 //       earlier saves, copying every kept entry as it is stored (no recompression; times,
@@ -13,11 +17,22 @@
 //       hint and document UUID.
 //   kqu zip info ARCHIVE
 //       entry count, Zip64 or not, encrypted or not, the hint, free bytes.
+//
+// Commands that rewrite a package hold its advisory lock (KQUFileLock) from before they
+// read it until the new one is in place, and keep its mode (see KQUToolOutput).
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <span>
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include <fmt/format.h>
@@ -34,6 +49,8 @@
 #include "kqutility/zip/KQUZipFormat.h"
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
+#include "tools/kqu/KQUToolOutput.h"
+#include "tools/kqu/KQUZipToolSupport.h"
 
 namespace kqu::tool {
 namespace {
@@ -44,8 +61,13 @@ constexpr uint32_t kChunk = 256 << 10;
 // A file or directory to pack, with its entry name.
 struct Item {
     std::string name;
-    std::string path;  // empty for a directory entry
+    std::string path;  // the file or directory on disk
 };
+
+// name + "/" + child, or child alone at the top of a "." operand.
+std::string childName(const std::string& name, const std::string& child) {
+    return name.empty() ? child : name + "/" + child;
+}
 
 void collect(const fs::path& path, const std::string& name, std::vector<Item>& items) {
     std::error_code error;
@@ -62,13 +84,13 @@ void collect(const fs::path& path, const std::string& name, std::vector<Item>& i
         return;
     }
     if (fs::is_directory(status)) {
-        items.push_back({name + "/", ""});
+        if (!name.empty()) items.push_back({name + "/", path.string()});
         std::vector<fs::path> children;
         for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
             children.push_back(it->path());
         if (error) throw KQUToolError(fmt::format("{}: {}", path.string(), error.message()));
         std::sort(children.begin(), children.end());
-        for (const auto& child : children) collect(child, name + "/" + child.filename().string(), items);
+        for (const auto& child : children) collect(child, childName(name, child.filename().string()), items);
         return;
     }
     if (fs::is_regular_file(status)) {
@@ -78,19 +100,136 @@ void collect(const fs::path& path, const std::string& name, std::vector<Item>& i
     fmt::print(stderr, "kqu: skipping {} (not a regular file or directory)\n", path.string());
 }
 
-void copyFileInto(KQUZipArchiveOutputStream& zip, const Item& item, bool store) {
-    auto attributes = KQUAttributesOfItem(item.path);
-    if (!attributes) throw KQUToolError(fmt::format("{}: no such file", item.path));
-    auto size = static_cast<uint64_t>(attributes->size);
-    zip.beginEntry(item.name, !store && size > 0, size);
-    if (size == 0) return;
-    auto file = KQUFileInputStream::create(item.path);
-    if (!file) throw KQUToolError(fmt::format("{}: cannot read", item.path));
+// The entry name for a path the user named: a relative path as given ("mat/docs" stays
+// "mat/docs", "./x" is "x", "." packs the contents without a prefix); an absolute path or
+// one that climbs ("..") by its last component.
+std::string entryNameFor(const std::string& operand) {
+    std::vector<std::string> parts;
+    bool climbs = false;
+    size_t start = 0;
+    while (start <= operand.size()) {
+        size_t slash = operand.find('/', start);
+        std::string part =
+            operand.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (part == "..")
+            climbs = true;
+        else if (!part.empty() && part != ".")
+            parts.push_back(part);
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    if (operand.front() == '/' || climbs) {
+        std::error_code error;
+        return fs::weakly_canonical(operand, error).filename().string();
+    }
+    std::string name;
+    for (const auto& part : parts) name = childName(name, part);
+    return name;
+}
+
+// The items for the operands, each name once.
+std::vector<Item> collectOperands(std::span<const std::string> operands) {
+    std::vector<Item> items;
+    for (const auto& operand : operands) {
+        std::error_code error;
+        if (operand.empty() || !fs::exists(fs::symlink_status(operand, error)))
+            throw KQUToolError(fmt::format("{}: no such file or directory", operand));
+        std::string name = entryNameFor(operand);
+        if (name.empty() && !fs::is_directory(operand))
+            throw KQUToolError(fmt::format("{}: cannot be packed (no name)", operand));
+        collect(operand, name, items);
+    }
+    std::set<std::string> seen;
+    for (const auto& item : items) {
+        if (KQUZipIsFreeSpaceEntryName(item.name))
+            throw KQUToolError(fmt::format("{}: refused: the name {} is kept for the package's free space",
+                                           item.path, KQUEscapedName(item.name)));
+        if (!seen.insert(item.name).second)
+            throw KQUToolError(fmt::format("{}: given twice", KQUEscapedName(item.name)));
+    }
+    return items;
+}
+
+// Whether deflating the file's bytes (as the writer does: raw deflate, level 8, memory
+// level 9) makes them smaller. Stops as soon as the answer is sure: once the bytes saved
+// so far exceed what deflate can add to the rest, the answer is yes.
+bool deflatingShrinks(int fd, uint64_t size) {
+    z_stream z{};
+    if (deflateInit2(&z, 8, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return true;
+    std::vector<unsigned char> in(kChunk), out(kChunk);
+    uint64_t consumed = 0, produced = 0;
+    bool shrinks = false, decided = false;
+    for (off_t at = 0; !decided;) {
+        ssize_t n = ::pread(fd, in.data(), in.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        at += n;
+        z.next_in = in.data();
+        z.avail_in = static_cast<uInt>(n);
+        int flush = n == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int result = Z_OK;
+        do {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            result = deflate(&z, flush);
+            produced += out.size() - z.avail_out;
+        } while (z.avail_out == 0 ||
+                 (flush == Z_FINISH && result != Z_STREAM_END && result != Z_STREAM_ERROR));
+        consumed += static_cast<uint64_t>(n);
+        if (n == 0) {
+            shrinks = produced < consumed;
+            decided = true;
+        } else {
+            // What deflate may still hold back (its window and pending block) plus the most it
+            // can add to the bytes not read yet.
+            uint64_t rest = size > consumed ? size - consumed : 0;
+            uint64_t held = 2 * 65536 + 258;
+            if (produced + held + deflateBound(&z, static_cast<uLong>(std::min<uint64_t>(rest, ULONG_MAX))) <
+                consumed + rest) {
+                shrinks = true;
+                decided = true;
+            }
+        }
+    }
+    deflateEnd(&z);
+    return shrinks;
+}
+
+// Adds the file or directory as an entry with its modification time and Unix mode,
+// deflated unless store is set or deflating would not make it smaller.
+void addItem(KQUZipArchiveOutputStream& zip, const Item& item, bool store) {
+    int fd = ::open(item.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw KQUToolError(fmt::format("{}: {}", item.path, std::strerror(errno)));
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        ::close(fd);
+        throw KQUToolError(fmt::format("{}: {}", item.path, std::strerror(errno)));
+    }
+    KQUZipEntryAttributes attributes{.dosTime = KQUZipDosTimeFromTime(status.st_mtime),
+                                     .unixMode = static_cast<uint32_t>(status.st_mode)};
+    if (S_ISDIR(status.st_mode)) {
+        ::close(fd);
+        zip.beginEntry(item.name, false, 0, attributes);
+        return;
+    }
+    auto size = static_cast<uint64_t>(status.st_size);
+    bool compress = !store && size > 0 && deflatingShrinks(fd, size);
+    zip.beginEntry(item.name, compress, size, attributes);
+    if (size == 0) {
+        ::close(fd);
+        return;
+    }
+    auto file = KQUFileInputStream::createWithFileDescriptor(fd, 0, static_cast<int64_t>(size));
     file->disableSystemCaching();
     KQUBufferedInputStream input(file, kChunk);
     const char* bytes = nullptr;
-    while (uint32_t n = input.readToOwnBuffer(&bytes, kChunk)) zip.writeBuffer(bytes, n);
+    uint64_t written = 0;
+    while (uint32_t n = input.readToOwnBuffer(&bytes, kChunk)) {
+        zip.writeBuffer(bytes, n);
+        written += n;
+    }
     input.close();
+    if (written != size) throw KQUToolError(fmt::format("{}: changed size while it was read", item.path));
 }
 
 KQUCryptoKeyRef keyForNewPackage(const KQUToolArguments& arguments) {
@@ -107,115 +246,51 @@ KQUCryptoKeyRef keyForNewPackage(const KQUToolArguments& arguments) {
     return key;
 }
 
-// Writes into a temporary file beside destination and puts it in place when write() has
-// finished; on any failure the temporary file is removed and destination untouched. The
-// writer opens its file by path, so the temporary file is a named one. An edit in place
-// (keepPermissions) gives the new file the permissions of the one it replaces.
+// Writes the package into the destination's temporary file (see KQUToolOutput) and
+// commits it when write() has finished; on any failure nothing appears at the destination.
 template <typename Write>
-void writePackage(const std::string& destination, bool replace, bool keepPermissions,
-                  const KQUCryptoKeyRef& key, const std::optional<std::string>& hint, Write write) {
-    KQUAtomicOutputFile file(
-        destination, {.replace = replace ? KQUReplaceMode::ReplaceExisting : KQUReplaceMode::NeverReplace,
-                      .syncToDisk = true,
-                      .keepReplacedPermissions = keepPermissions,
-                      .namedTemporary = true});
-    {
-        KQUZipArchiveOutputStream zip(file.temporaryPath(), key, hint);
+void writePackage(KQUToolOutput& output, const KQUCryptoKeyRef& key, const std::optional<std::string>& hint,
+                  Write write) {
+    try {
+        KQUZipArchiveOutputStream zip(output.scratchPath(), key, hint);
         write(zip);
         zip.close();
+    } catch (const KQUException& e) {
+        throw KQUToolError(fmt::format("{}: {}", output.name(), e.reason()));
     }
-    try {
-        file.keep();
-    } catch (const KQUAtomicOutputFileError& e) {
-        throw KQUToolError(e.reason());
-    }
+    output.commit();
 }
 
-int runCreate(const std::vector<std::string>& words) {
-    const std::string usage =
-        "zip create [--store] [--encrypt] [--passphrase-file FILE] [--iterations N] [--hint TEXT] [--force] "
-        "ARCHIVE PATH...";
-    auto arguments = KQUParseToolArguments(words, {"--store", "--encrypt", "--force", "--quiet"},
-                                           {"--hint", KQUPassphraseFileOption, KQUIterationsOption});
-    KQURequireOperands(arguments, 2, SIZE_MAX, usage);
+int runCreate(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
     bool replace = arguments.has("--force");
-    if (auto attributes = KQUAttributesOfItem(archivePath);
-        attributes && attributes->type == KQUFileType::Directory)
-        throw KQUToolError(fmt::format("{} is a directory", archivePath));
-    if (!replace && KQUFileExists(archivePath))
-        throw KQUToolError(fmt::format("{} exists; use --force to replace it", archivePath));
-
-    std::vector<Item> items;
-    for (size_t i = 1; i < arguments.operands.size(); ++i) {
-        std::error_code error;
-        fs::path path = fs::weakly_canonical(arguments.operands[i], error);
-        if (error || !fs::exists(fs::symlink_status(arguments.operands[i], error)))
-            throw KQUToolError(fmt::format("{}: no such file or directory", arguments.operands[i]));
-        std::string name = path.filename().string();
-        if (name.empty())
-            throw KQUToolError(fmt::format("{}: cannot be packed (no name)", arguments.operands[i]));
-        collect(arguments.operands[i], name, items);
-    }
-    std::set<std::string> seen;
-    for (const auto& item : items)
-        if (!seen.insert(item.name).second) throw KQUToolError(fmt::format("{}: given twice", item.name));
+    auto lock = KQUToolLockPackage(archivePath);
+    KQUToolOutput output(archivePath, {.replace = replace});
+    auto items = collectOperands(std::span(arguments.operands).subspan(1));
 
     auto key = keyForNewPackage(arguments);
     bool store = arguments.has("--store");
-    writePackage(archivePath, replace, false, key, arguments.value("--hint"),
-                 [&](KQUZipArchiveOutputStream& zip) {
-                     for (const auto& item : items) {
-                         if (item.path.empty())
-                             zip.beginEntry(item.name, false, 0);
-                         else
-                             copyFileInto(zip, item, store);
-                     }
-                 });
-    if (!arguments.has("--quiet"))
-        fmt::print("created {} with {} entries{}\n", archivePath, items.size(), key ? " (encrypted)" : "");
+    writePackage(output, key, arguments.value("--hint"), [&](KQUZipArchiveOutputStream& zip) {
+        for (const auto& item : items) addItem(zip, item, store);
+    });
+    if (!arguments.has("--quiet") && output.kind() != KQUToolOutput::Kind::StandardOutput)
+        fmt::print("created {} with {} entries{}\n", output.name(), items.size(), key ? " (encrypted)" : "");
     return 0;
 }
 
-std::unique_ptr<KQUZipArchive> openArchive(const std::string& path) {
-    auto attributes = KQUAttributesOfItem(path);
-    if (!attributes) throw KQUToolError(fmt::format("{}: no such file", path));
-    if (attributes->type != KQUFileType::Regular)
-        throw KQUToolError(fmt::format("{}: not a regular file", path));
-    try {
-        return std::make_unique<KQUZipArchive>(path);
-    } catch (const KQUException& e) {
-        throw KQUToolError(fmt::format("{}: {}", path, e.reason()));
-    }
-}
-
-int runRemove(const std::vector<std::string>& words) {
-    const std::string usage = "zip rm [--passphrase-file FILE] [--quiet] ARCHIVE NAME...";
-    auto arguments = KQUParseToolArguments(words, {"--quiet"}, {KQUPassphraseFileOption});
-    KQURequireOperands(arguments, 2, SIZE_MAX, usage);
+int runRemove(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
-    auto archive = openArchive(archivePath);
+    auto lock = KQUToolLockPackage(archivePath);  // before reading: no other writer's result is lost
+    auto archive = KQUToolOpenArchive(archivePath);
     std::set<std::string> removed(arguments.operands.begin() + 1, arguments.operands.end());
     for (const auto& name : removed)
         if (!archive->entryWithName(name))
-            throw KQUToolError(fmt::format("{}: no entry named {}", archivePath, name));
+            throw KQUToolError(fmt::format("{}: no entry named {}", archivePath, KQUEscapedName(name)));
 
     KQUCryptoKeyRef key;
     bool encrypted = false;
     for (const auto& entry : archive->allEntries()) encrypted = encrypted || entry->hasEncryptedMethod();
-    if (encrypted || archive->isEncrypted()) {
-        auto passphrase = KQUToolPassphrase(arguments, true);
-        const auto& verifier = archive->passphraseVerifier();
-        uint32_t iterations = verifier ? KQUCryptoUtils::iterationCountFromPassphraseVerifier(*verifier)
-                                       : KQUCurrentKeyDerivationIterationCount;
-        if (iterations == 0)
-            throw KQUToolError("the package's passphrase verifier has an unsupported version");
-        key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), iterations);
-        passphrase.reset();  // wiped
-        if (!key) throw KQUToolError("could not derive a key from the passphrase");
-        if (verifier && !KQUCryptoUtils::checkKey(key, *verifier)) throw KQUToolError("wrong passphrase");
-        archive->setCryptoKey(key);
-    }
+    if (encrypted || archive->isEncrypted()) key = KQUToolUnlockArchive(*archive, arguments, true);
 
     // Every kept entry is copied as it is stored, in file order: nothing is inflated,
     // decrypted or recompressed, and times, modes and methods stay. Removed entries and
@@ -237,14 +312,16 @@ int runRemove(const std::vector<std::string>& words) {
                 while (input && input->readToBuffer(buffer.data(), kChunk) > 0) {
                 }
             } catch (const KQUException&) {
-                throw KQUToolError(fmt::format("{}: wrong passphrase, or the entry {} is damaged", archivePath,
-                                               entry->name()));
+                throw KQUToolError(fmt::format("{}: wrong passphrase, or the entry {} is damaged",
+                                               archivePath, KQUEscapedName(entry->name())));
             }
             break;
         }
     }
     size_t kept = entries.size();
-    writePackage(archivePath, true, true, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
+    // The rewritten package keeps the mode (and for root the owner) of the one it replaces.
+    KQUToolOutput output(archivePath, {.replace = true});
+    writePackage(output, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
         if (archive->encryptedDocumentUuid())
             zip.setEncryptedDocumentUuid(
                 KQUData(archive->encryptedDocumentUuid()->begin(), archive->encryptedDocumentUuid()->end()));
@@ -253,6 +330,63 @@ int runRemove(const std::vector<std::string>& words) {
     if (!arguments.has("--quiet"))
         fmt::print("removed {} entr{} from {}; {} left\n", removed.size(), removed.size() == 1 ? "y" : "ies",
                    archivePath, kept);
+    return 0;
+}
+
+// Adds or replaces entries: every entry of the package is copied as it is stored, in file
+// order; then the entries being replaced and the old free space are removed, which leaves
+// free ranges where they were; then the new data is written. A replaced entry keeps its
+// method, so a stored part that still fits lands where the old one was and the file
+// keeps its size; anything else goes to the end, and the space it left stays free for a
+// later save.
+int runAdd(const KQUToolArguments& arguments) {
+    const std::string& archivePath = arguments.operands[0];
+    auto lock = KQUToolLockPackage(archivePath);  // before reading: no other writer's result is lost
+    auto archive = KQUToolOpenArchive(archivePath);
+    auto items = collectOperands(std::span(arguments.operands).subspan(1));
+    KQUCryptoKeyRef key;
+    if (KQUToolArchiveNeedsKey(*archive) || archive->isEncrypted())
+        key = KQUToolUnlockArchive(*archive, arguments, true);
+
+    auto entries = archive->allEntries();
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a->localHeaderOffset() < b->localHeaderOffset();
+    });
+    std::map<std::string, std::shared_ptr<KQUZipEntry>> existing;
+    for (const auto& entry : entries) existing.emplace(entry->name(), entry);
+    bool store = arguments.has("--store");
+    size_t added = 0, replaced = 0;
+    KQUToolOutput output(archivePath, {.replace = true});
+    writePackage(output, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
+        if (archive->encryptedDocumentUuid())
+            zip.setEncryptedDocumentUuid(
+                KQUData(archive->encryptedDocumentUuid()->begin(), archive->encryptedDocumentUuid()->end()));
+        std::set<std::string> toFree;
+        for (const auto& item : items)
+            if (existing.count(item.name) && item.name.back() != '/') toFree.insert(item.name);
+        std::vector<std::string> holes;
+        for (const auto& entry : entries) {
+            const std::string& name = entry->name();
+            bool freed = KQUZipIsFreeSpaceEntryName(name) || toFree.count(name);
+            // A hole too small to be covered by a free-space entry is not worth keeping.
+            uint64_t footprint = KQUZipArchiveOutputStream::approximateBytesForEntryHeaderWithName(name) +
+                                 entry->compressedSize();
+            if (freed && footprint < 64) continue;
+            zip.copyEntry(*entry);
+            if (freed) holes.push_back(name);
+        }
+        for (const auto& name : holes) zip.removeEntry(name);
+        for (const auto& item : items) {
+            auto old = existing.find(item.name);
+            if (old != existing.end() && item.name.back() == '/') continue;  // the directory is there
+            bool keepStored = old != existing.end() && !old->second->isCompressed();
+            addItem(zip, item, store || keepStored);
+            ++(old != existing.end() ? replaced : added);
+        }
+    });
+    if (!arguments.has("--quiet"))
+        fmt::print("added {} and replaced {} entr{} in {}\n", added, replaced, replaced == 1 ? "y" : "ies",
+                   archivePath);
     return 0;
 }
 
@@ -283,12 +417,9 @@ bool usesZip64(const std::string& path) {
     return false;
 }
 
-int runInfo(const std::vector<std::string>& words) {
-    const std::string usage = "zip info ARCHIVE";
-    auto arguments = KQUParseToolArguments(words, {}, {});
-    KQURequireOperands(arguments, 1, 1, usage);
+int runInfo(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
-    auto archive = openArchive(archivePath);
+    auto archive = KQUToolOpenArchive(archivePath);
     uint64_t freeBytes = 0, freeEntries = 0;
     try {
         for (const auto& entry : archive->allEntries()) {
@@ -301,7 +432,7 @@ int runInfo(const std::vector<std::string>& words) {
     } catch (const KQUException& e) {
         throw KQUToolError(fmt::format("{}: {}", archivePath, e.reason()));
     }
-    fmt::print("entries: {}\n", archive->entryCount());
+    fmt::print("entries: {}\n", archive->entryCount() - freeEntries);
     fmt::print("free-space entries: {}\n", freeEntries);
     fmt::print("free bytes: {}\n", freeBytes);
     fmt::print("zip64: {}\n", usesZip64(archivePath) ? "yes" : "no");
@@ -313,16 +444,70 @@ int runInfo(const std::vector<std::string>& words) {
     return 0;
 }
 
-KQUToolRegistrar createRegistrar(
-    {"zip create",
-     "zip create [--store] [--encrypt] [--passphrase-file FILE] [--iterations N] "
-     "[--hint TEXT] [--force] ARCHIVE PATH...",
-     "Pack files and directories into a document package", runCreate});
-KQUToolRegistrar removeRegistrar({"zip rm", "zip rm [--passphrase-file FILE] ARCHIVE NAME...",
-                                  "Remove entries from a document package (the rest is copied as stored)",
-                                  runRemove});
-KQUToolRegistrar infoRegistrar({"zip info", "zip info ARCHIVE",
-                                "Entry count, Zip64, encryption, hint and free bytes of a package", runInfo});
+KQUToolRegistration createCommand({
+    .name = "zip create",
+    .operands = "ARCHIVE PATH...",
+    .summary = "Pack files and directories into a document package",
+    .options = {{"--store", "", "store entries without compressing them"},
+                {"--encrypt", "", "encrypt the package with a passphrase (asked for unless given otherwise)"},
+                KQUPassphraseFileToolOption,
+                {KQUIterationsOption, "N",
+                 "PBKDF2 iterations for the new key (default: the library's current count)"},
+                {"--hint", "TEXT", "a passphrase hint stored in the package (with --encrypt)"},
+                {"--force", "", "replace ARCHIVE when it is an existing file"},
+                {"--quiet", "", "print nothing on success"}},
+    .minOperands = 2,
+    .maxOperands = KQUToolAnyNumber,
+    .example = "kqu zip create report.zip Report notes.txt",
+    .details =
+        "Directories are packed with everything in them. Entries are named by the PATH as given when "
+        "it is relative ('mat/docs' stores mat/docs/..., '.' the contents without a prefix), by its last "
+        "component when it is absolute or climbs with '..'. Each entry keeps its file's modification time "
+        "and Unix mode; an entry that deflating would not make smaller is stored. ARCHIVE may be '-' for "
+        "standard output; a regular ARCHIVE appears only when complete.",
+    .run = runCreate,
+});
+KQUToolRegistration removeCommand({
+    .name = "zip rm",
+    .operands = "ARCHIVE NAME...",
+    .summary = "Remove entries from a document package",
+    .options = {KQUPassphraseFileToolOption, {"--quiet", "", "print nothing on success"}},
+    .minOperands = 2,
+    .maxOperands = KQUToolAnyNumber,
+    .example = "kqu zip rm report.zip Report/preview.bin",
+    .details = "The kept entries are copied as they are stored (nothing is recompressed or decrypted; dates "
+               "and modes stay) into a compact package that replaces the old one only when complete, keeping "
+               "its permissions. Encrypted packages need the passphrase and keep their hint.",
+    .run = runRemove,
+});
+KQUToolRegistration addCommand({
+    .name = "zip add",
+    .operands = "ARCHIVE PATH...",
+    .summary = "Add files and directories to a package, replacing entries of the same name",
+    .options = {KQUPassphraseFileToolOption,
+                {"--store", "", "store the new entries without compressing them"},
+                {"--quiet", "", "print nothing on success"}},
+    .minOperands = 2,
+    .maxOperands = KQUToolAnyNumber,
+    .example = "kqu zip add report.zip Report/index.xml",
+    .details =
+        "Entries are named as by 'zip create'. The other entries are copied as they are stored. A "
+        "replaced entry keeps its method; when the new data fits in the old entry's place it goes there "
+        "and the rest of the place becomes free space, so the file does not grow. Encrypted packages "
+        "need the passphrase; the new entries are encrypted too.",
+    .run = runAdd,
+});
+KQUToolRegistration infoCommand({
+    .name = "zip info",
+    .operands = "ARCHIVE",
+    .summary = "Entry count, free space, Zip64, encryption and hint of a package",
+    .minOperands = 1,
+    .maxOperands = 1,
+    .example = "kqu zip info report.zip",
+    .details = "ARCHIVE may be '-' for standard input. Entries are counted without the free-space entries, "
+               "which are counted apart with the bytes they hold.",
+    .run = runInfo,
+});
 
 }  // namespace
 }  // namespace kqu::tool

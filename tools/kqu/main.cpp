@@ -1,4 +1,7 @@
-// kqu: the command-line face of the library.
+// kqu: the command-line face of the library. main finds the command named by the first
+// one or two words, answers help requests from the command's declaration, and turns
+// what the command throws into one line on stderr and the exit status (0 success,
+// 1 failure, 2 usage error).
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -9,131 +12,121 @@
 #include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQUUserDefaults.h"
 #include "tools/kqu/KQUTool.h"
+#include "tools/kqu/KQUToolOutput.h"
 
 #ifndef KQU_VERSION
 #define KQU_VERSION "0"
 #endif
 
 namespace kqu::tool {
-
 namespace {
-std::vector<KQUToolCommand>& table() {
-    static std::vector<KQUToolCommand> commands;
-    return commands;
-}
 
-void printHelp(FILE* out) {
-    fmt::print(out, "usage: kqu COMMAND [ARGUMENTS]\n\nCommands:\n");
-    for (const auto& c : KQUToolCommands()) fmt::print(out, "  {:<44} {}\n", c.usage, c.summary);
-    fmt::print(out, "  {:<44} {}\n  {:<44} {}\n", "help", "Show this list", "--version", "Show the version");
-}
-}  // namespace
+constexpr size_t kNameColumn = 20;
 
-KQUToolRegistrar::KQUToolRegistrar(KQUToolCommand command) {
-    table().push_back(std::move(command));
-}
-
-const std::vector<KQUToolCommand>& KQUToolCommands() {
-    static bool sorted = false;
-    if (!sorted) {
-        std::sort(table().begin(), table().end(), [](auto& a, auto& b) { return a.name < b.name; });
-        sorted = true;
+void printCommandList(FILE* out, const std::string& group) {
+    for (const auto& c : KQUToolCommands()) {
+        if (!group.empty() && c.name.rfind(group + " ", 0) != 0) continue;
+        std::string left = "  " + c.name;
+        left += std::string(left.size() < kNameColumn ? kNameColumn - left.size() : 1, ' ');
+        fmt::print(out, "{}{}\n", left, KQUWrapText(c.summary, 80, kNameColumn, left.size()));
     }
-    return table();
 }
 
-bool KQUToolArguments::has(const std::string& option) const {
-    for (const auto& [k, v] : options)
-        if (k == option) return true;
+void printOverview(FILE* out) {
+    fmt::print(out, "usage: kqu COMMAND [OPTIONS] [OPERANDS]\n\nCommands:\n");
+    printCommandList(out, "");
+    fmt::print(out,
+               "  {:<{}}{}\n  {:<{}}{}\n\n"
+               "'kqu help COMMAND' or 'kqu COMMAND --help' shows a command's options.\n"
+               "'-' names standard input or output where a command reads or writes one file.\n"
+               "Exit status: 0 success, 1 failure, 2 usage error.\n",
+               "help [COMMAND]", kNameColumn - 2, "Show this list, or one command's help", "--version",
+               kNameColumn - 2, "Show the version");
+}
+
+bool isGroup(const std::string& word) {
+    for (const auto& c : KQUToolCommands())
+        if (c.name.rfind(word + " ", 0) == 0) return true;
     return false;
 }
 
-std::optional<std::string> KQUToolArguments::value(const std::string& option) const {
-    for (const auto& [k, v] : options)
-        if (k == option) return v;
-    return std::nullopt;
-}
-
-KQUToolArguments KQUParseToolArguments(const std::vector<std::string>& arguments,
-                                       const std::vector<std::string>& flags,
-                                       const std::vector<std::string>& valuedOptions) {
-    KQUToolArguments parsed;
-    bool optionsEnded = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& word = arguments[i];
-        if (optionsEnded || word.size() < 2 || word[0] != '-') {
-            parsed.operands.push_back(word);
-            continue;
+// The command the words begin with, and how many words its name took.
+const KQUToolCommandDeclaration* findCommand(const std::vector<std::string>& words, size_t* consumed) {
+    if (words.size() >= 2)
+        if (auto c = KQUFindToolCommand(words[0] + " " + words[1])) {
+            *consumed = 2;
+            return c;
         }
-        if (word == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string name = word, value;
-        bool hasValue = false;
-        if (auto eq = word.find('='); eq != std::string::npos) {
-            name = word.substr(0, eq);
-            value = word.substr(eq + 1);
-            hasValue = true;
-        }
-        if (std::find(flags.begin(), flags.end(), name) != flags.end()) {
-            if (hasValue) throw KQUToolError(fmt::format("option {} takes no value", name));
-            parsed.options.emplace_back(name, "");
-        } else if (std::find(valuedOptions.begin(), valuedOptions.end(), name) != valuedOptions.end()) {
-            if (!hasValue) {
-                if (i + 1 >= arguments.size())
-                    throw KQUToolError(fmt::format("option {} needs a value", name));
-                value = arguments[++i];
-            }
-            parsed.options.emplace_back(name, value);
-        } else {
-            throw KQUToolError(fmt::format("unknown option {}", word));
-        }
+    if (auto c = KQUFindToolCommand(words[0])) {
+        *consumed = 1;
+        return c;
     }
-    return parsed;
+    return nullptr;
 }
 
-void KQURequireOperands(const KQUToolArguments& arguments, size_t min, size_t max, const std::string& usage) {
-    if (arguments.operands.size() < min || arguments.operands.size() > max)
-        throw KQUToolError("usage: kqu " + usage);
-}
-
-}  // namespace kqu::tool
-
-int main(int argc, char** argv) {
-    using namespace kqu::tool;
-    kqu::KQUUserDefaults::setApplicationName("kqu");
-    std::vector<std::string> words(argv + 1, argv + argc);
-    if (words.empty() || words[0] == "help" || words[0] == "--help" || words[0] == "-h") {
-        printHelp(words.empty() ? stderr : stdout);
-        return words.empty() ? 2 : 0;
+int help(const std::vector<std::string>& topic) {
+    if (topic.empty()) {
+        printOverview(stdout);
+        return 0;
     }
+    size_t consumed = 0;
+    auto command = findCommand(topic, &consumed);
+    if (command && consumed == topic.size()) {
+        fmt::print("{}", KQUToolHelp(*command));
+        return 0;
+    }
+    if (topic.size() == 1 && isGroup(topic[0])) {
+        fmt::print("Commands of 'kqu {}':\n", topic[0]);
+        printCommandList(stdout, topic[0]);
+        return 0;
+    }
+    std::string name = fmt::format("{}", fmt::join(topic, " "));
+    fmt::print(stderr, "kqu: no command '{}'; see 'kqu help'\n", name);
+    return 2;
+}
+
+int run(const std::vector<std::string>& words) {
+    if (words.empty()) {
+        printOverview(stderr);
+        return 2;
+    }
+    if (words[0] == "help" || words[0] == "--help" || words[0] == "-h")
+        return help(std::vector<std::string>(words.begin() + 1, words.end()));
     if (words[0] == "--version") {
         fmt::print("kqu {}\n", KQU_VERSION);
         return 0;
     }
-    const KQUToolCommand* found = nullptr;
     size_t consumed = 0;
-    for (const auto& c : KQUToolCommands()) {
-        size_t space = c.name.find(' ');
-        if (space == std::string::npos) {
-            if (words[0] == c.name && consumed < 1) found = &c, consumed = 1;
-        } else if (words.size() >= 2 && words[0] == c.name.substr(0, space) &&
-                   words[1] == c.name.substr(space + 1)) {
-            found = &c, consumed = 2;
+    const KQUToolCommandDeclaration* command = findCommand(words, &consumed);
+    if (!command) {
+        if (isGroup(words[0])) {
+            if (words.size() == 1)
+                fmt::print(stderr, "kqu: '{}' needs a subcommand:\n", words[0]);
+            else
+                fmt::print(stderr, "kqu: unknown subcommand '{} {}'; the subcommands are:\n", words[0],
+                           words[1]);
+            printCommandList(stderr, words[0]);
+        } else {
+            fmt::print(stderr, "kqu: unknown command '{}'; see 'kqu help'\n", words[0]);
         }
-    }
-    if (!found) {
-        bool isGroup = false;
-        for (const auto& c : KQUToolCommands())
-            if (c.name.rfind(words[0] + " ", 0) == 0) isGroup = true;
-        fmt::print(stderr, "kqu: {} '{}'; see 'kqu help'\n",
-                   isGroup ? "unknown or missing subcommand for" : "unknown command",
-                   fmt::join(words.begin(), words.begin() + (isGroup && words.size() > 1 ? 2 : 1), " "));
         return 2;
     }
+    std::vector<std::string> rest(words.begin() + static_cast<ptrdiff_t>(consumed), words.end());
+    for (const auto& word : rest) {
+        if (word == "--") break;
+        if (word == "--help" || word == "-h") {
+            fmt::print("{}", KQUToolHelp(*command));
+            return 0;
+        }
+    }
     try {
-        return found->run(std::vector<std::string>(words.begin() + consumed, words.end()));
+        if (command->runWords) return command->runWords(rest);
+        return command->run(KQUParseToolArguments(*command, rest));
+    } catch (const KQUToolUsageError& e) {
+        fmt::print(stderr, "kqu: {}\n", e.what());
+        if (std::string_view(e.what()).rfind("usage:", 0) != 0)
+            fmt::print(stderr, "{}", KQUToolUsage(*command));
+        return 2;
     } catch (const KQUToolError& e) {
         fmt::print(stderr, "kqu: {}\n", e.what());
     } catch (const kqu::KQUException& e) {
@@ -142,4 +135,18 @@ int main(int argc, char** argv) {
         fmt::print(stderr, "kqu: {}\n", e.what());
     }
     return 1;
+}
+
+}  // namespace
+}  // namespace kqu::tool
+
+int main(int argc, char** argv) {
+    kqu::KQUUserDefaults::setApplicationName("kqu");
+    kqu::tool::KQUInstallCleanupSignalHandlers();
+    int status = kqu::tool::run(std::vector<std::string>(argv + 1, argv + argc));
+    if (std::fflush(stdout) != 0 && status == 0) {
+        std::fputs("kqu: could not write to standard output\n", stderr);
+        status = 1;
+    }
+    return status;
 }

@@ -1,0 +1,224 @@
+// kqu zip create / add / rm checked with the tools people compare them with: Info-ZIP's
+// zip and zipinfo, unzip -t, Python's zipfile and 7z.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "tool/KQUToolTestRunner.h"
+
+namespace kqu::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// "name|date_time|create_system|mode|method|compressed size" per entry, as zipfile reads them.
+std::string pythonFacts(const TempDir& dir, const std::string& archive) {
+    return runPython(dir, R"(import sys, zipfile
+for i in zipfile.ZipFile(sys.argv[1]).infolist():
+    print('%s|%s|%d|%o|%d|%d' % (i.filename, i.date_time, i.create_system, i.external_attr >> 16,
+                                 i.compress_type, i.compress_size))
+)",
+                     sq(archive));
+}
+
+// zipinfo -v, cut into one block per entry (the archive-wide header dropped).
+std::map<std::string, std::string> zipinfoBlocks(const std::string& archive) {
+    std::string text;
+    runCommand("zipinfo -v " + sq(archive), &text);
+    std::map<std::string, std::string> blocks;
+    std::istringstream lines(text);
+    std::string line, name, block;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Central directory entry #", 0) == 0) {
+            if (!name.empty()) blocks[name] = block;
+            name.clear();
+            block.clear();
+            continue;
+        }
+        if (name.empty() && line.size() > 2 && line.rfind("  ", 0) == 0 &&
+            line.find("  ", 2) == std::string::npos && block.empty()) {
+            name = line.substr(2);
+            continue;
+        }
+        // What the entry is must not change (where it lies may, and the writer keeps no
+        // extra fields of its own).
+        for (const char* key : {"(DOS date/time)", "Unix file attributes", "compression method",
+                                "compressed size", "32-bit CRC", "file system or operating system of origin"})
+            if (!name.empty() && line.find(key) != std::string::npos) block += line + "\n";
+    }
+    if (!name.empty()) blocks[name] = block;
+    return blocks;
+}
+
+TEST(KquZipRemove, KeepsTimesModesAndMethodsOfAnInfoZipPackage) {
+    TempDir dir;
+    fs::create_directories(dir.file("src/sub"));
+    writeFile(dir.file("src/notes.txt"), std::string(5000, 'n'));
+    writeFile(dir.file("src/sub/tool"), "#!/bin/sh\necho hi\n");
+    writeFile(dir.file("src/sub/random.bin"), patternBytes(100000, 9));
+    writeFile(dir.file("src/gone.txt"), "to be removed");
+    ::chmod(dir.file("src/sub/tool").c_str(), 0751);
+    ::chmod(dir.file("src/notes.txt").c_str(), 0600);
+    ASSERT_EQ(
+        runCommand(fmt::format("cd {} && touch -d '2022-01-02 03:04:06' notes.txt sub/tool gone.txt sub && "
+                               "zip -qr ../info.zip .",
+                               sq(dir.file("src")))),
+        0);
+    std::string archive = dir.file("info.zip");
+    auto before = zipinfoBlocks(archive);
+    ASSERT_EQ(before.size(), 6u);
+    ASSERT_NE(before["sub/tool"].find("2022 Jan 2 03:04:06"), std::string::npos) << before["sub/tool"];
+    auto size = fs::file_size(archive);
+    auto run = runTool("zip rm " + sq(archive) + " gone.txt");
+    EXPECT_EQ(run.status, 0) << run.output;
+    auto after = zipinfoBlocks(archive);
+    EXPECT_EQ(after.size(), 5u);
+    for (const auto& [name, block] : after) EXPECT_EQ(block, before[name]) << name;
+    EXPECT_NE(after["sub/tool"].find("Unix file attributes (100751 octal)"), std::string::npos)
+        << after["sub/tool"];
+    EXPECT_NE(after["sub/tool"].find("(DOS date/time):          2022 Jan 2 03:04:06"), std::string::npos);
+    EXPECT_LT(fs::file_size(archive), size);
+    EXPECT_EQ(runCommand("unzip -tqq " + sq(archive)), 0);
+}
+
+TEST(KquZipCreate, RecordsTimesAndModesStoresWhatDoesNotShrinkAndNamesAsGiven) {
+    TempDir dir;
+    fs::create_directories(dir.file("mat/docs"));
+    writeFile(dir.file("mat/docs/text.txt"), std::string(20000, 't'));
+    writeFile(dir.file("mat/docs/random.bin"), patternBytes(300000, 4));
+    ::chmod(dir.file("mat/docs/random.bin").c_str(), 0644);
+    ::chmod(dir.file("mat/docs/text.txt").c_str(), 0640);
+    ASSERT_EQ(runCommand("touch -d '2023-07-08 09:10:12' " + sq(dir.file("mat/docs/text.txt")) + " " +
+                         sq(dir.file("mat/docs"))),
+              0);
+    auto run = runTool("zip create --quiet out.zip mat/docs", "cd " + sq(dir.path()) + " &&");
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::istringstream facts(pythonFacts(dir, dir.file("out.zip")));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(facts, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "mat/docs/|(2023, 7, 8, 9, 10, 12)|3|40755|0|0");
+    EXPECT_EQ(lines[1].rfind("mat/docs/random.bin|(20", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[1].substr(lines[1].find(")|")),
+              ")|3|100644|0|300000");  // stored: deflating would grow it
+    EXPECT_EQ(lines[2].rfind("mat/docs/text.txt|(2023, 7, 8, 9, 10, 12)|3|100640|8|", 0), 0u) << lines[2];
+    EXPECT_LT(std::stoul(lines[2].substr(lines[2].rfind('|') + 1)), 1000u);
+    // "." packs the contents without a prefix; an absolute path by its last component.
+    run = runTool("zip create --quiet ../dot.zip .", "cd " + sq(dir.file("mat")) + " &&");
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::string listing = runTool("zip list --porcelain " + sq(dir.file("dot.zip"))).output;
+    EXPECT_NE(listing.find(" docs/text.txt\n"), std::string::npos) << listing;
+    run = runTool(fmt::format("zip create --quiet {} {}", sq(dir.file("abs.zip")), sq(dir.file("mat/docs"))));
+    listing = runTool("zip list --porcelain " + sq(dir.file("abs.zip"))).output;
+    EXPECT_NE(listing.find(" docs/text.txt\n"), std::string::npos) << listing;
+    EXPECT_EQ(runCommand("unzip -tqq " + sq(dir.file("out.zip"))), 0);
+}
+
+TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
+    TempDir dir;
+    fs::create_directories(dir.file("Doc"));
+    writeFile(dir.file("Doc/index.xml"),
+              "<document><title>The first, rather long, version</title></document>\n");
+    writeFile(dir.file("Doc/picture.bin"), patternBytes(50000, 2));
+    std::string archive = dir.file("doc.zip");
+    std::string cd = "cd " + sq(dir.path()) + " &&";
+    ASSERT_EQ(runTool("zip create --store --quiet doc.zip Doc", cd).status, 0);
+    auto size = fs::file_size(archive);
+
+    writeFile(dir.file("Doc/index.xml"), "<document/>\n");
+    auto run = runTool("zip add doc.zip Doc/index.xml", cd);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output, "added 0 and replaced 1 entry in doc.zip\n");
+    // The new part went where the old one was; the file grows only by the central record
+    // (46 bytes and the name) of the free-space entry that covers the rest of the old place.
+    EXPECT_EQ(fs::file_size(archive), size + 46 + std::string(".QlTrash/00000001").size());
+    EXPECT_EQ(runTool("zip cat doc.zip Doc/index.xml", cd).output, "<document/>\n");
+    EXPECT_NE(runTool("zip list --all doc.zip", cd).output.find(".QlTrash/"), std::string::npos);
+    std::string checks;
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq {0} && python3 -m zipfile -t {0} && 7z t {0} >/dev/null",
+                                     sq(archive)),
+                         &checks),
+              0)
+        << checks;
+
+    // Something new goes in too; a part that no longer fits goes to the end.
+    writeFile(dir.file("new.txt"), "new");
+    writeFile(dir.file("Doc/index.xml"), std::string(4000, 'x'));
+    run = runTool("zip add --quiet doc.zip new.txt Doc/index.xml", cd);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(runTool("zip cat doc.zip Doc/index.xml", cd).output, std::string(4000, 'x'));
+    EXPECT_EQ(runTool("zip cat doc.zip new.txt", cd).output, "new");
+    EXPECT_EQ(runTool("zip cat doc.zip Doc/picture.bin", cd).output, patternBytes(50000, 2));
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq {0} && python3 -m zipfile -t {0} && 7z t {0} >/dev/null",
+                                     sq(archive))),
+              0);
+
+    // An encrypted package needs its passphrase, and what is added is encrypted too.
+    writeFile(dir.file("pass"), "pw\n");
+    ASSERT_EQ(runTool("zip create --quiet --iterations 10 --passphrase-file pass secret.zip Doc", cd).status,
+              0);
+    EXPECT_EQ(
+        runTool(fmt::format("zip add {} {} </dev/null", sq(dir.file("secret.zip")), sq(dir.file("new.txt"))),
+                "env -u KQU_PASSPHRASE setsid")
+            .status,
+        1);
+    EXPECT_EQ(runTool("zip add --quiet --passphrase-file pass secret.zip new.txt", cd).status, 0);
+    std::string listing = runTool("zip list --porcelain secret.zip", cd).output;
+    size_t end = listing.find(" new.txt\n");
+    ASSERT_NE(end, std::string::npos) << listing;
+    size_t start = listing.rfind('\n', end);
+    std::string row = listing.substr(start == std::string::npos ? 0 : start + 1, end);
+    EXPECT_EQ(row.rfind("3 ", 0), 0u) << row;
+    EXPECT_NE(row.find(" stored+encrypted "), std::string::npos) << row;
+    EXPECT_EQ(runTool("zip cat --passphrase-file pass secret.zip new.txt", cd).output, "new");
+}
+
+TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntries) {
+    TempDir dir;
+    std::string cd = "cd " + sq(dir.path()) + " &&";
+    fs::create_directories(dir.file("Doc"));
+    for (char c = 'a'; c <= 'f'; ++c) writeFile(dir.file(std::string("Doc/") + c), patternBytes(400000, c));
+    ASSERT_EQ(runTool("zip create --quiet doc.zip Doc", cd).status, 0);
+    // Two writers at once: each waits for the other, and neither result is lost.
+    std::string out;
+    ASSERT_EQ(
+        runCommand(
+            fmt::format("{0} {1} zip rm --quiet doc.zip Doc/a Doc/b & {0} {1} zip rm --quiet doc.zip Doc/c "
+                        "& {0} {1} zip rm --quiet doc.zip Doc/d; wait %1 && wait %2",
+                        cd, sq(KQU_TOOL_PATH)),
+            &out),
+        0)
+        << out;
+    std::string listing = runTool("zip list --porcelain doc.zip", cd).output;
+    for (const char* gone : {" Doc/a\n", " Doc/b\n", " Doc/c\n", " Doc/d\n"})
+        EXPECT_EQ(listing.find(gone), std::string::npos) << gone << listing;
+    EXPECT_NE(listing.find(" Doc/f\n"), std::string::npos);
+
+    // A file named like free space is refused, and the user is told which.
+    fs::create_directories(dir.file(".QlTrash"));
+    writeFile(dir.file(".QlTrash/0000000A"), "mine");
+    auto run = runTool("zip create trash.zip .QlTrash", cd);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output,
+              "kqu: .QlTrash/0000000A: refused: the name .QlTrash/0000000A is kept for the package's "
+              "free space\n");
+    EXPECT_FALSE(fs::exists(dir.file("trash.zip")));
+
+    // A byte flipped in a name in the central directory renames the entry as far as reading
+    // goes; zip test compares it with the local header and reports it.
+    std::string bytes = readFile(dir.file("doc.zip"));
+    size_t central = bytes.rfind("Doc/f");
+    bytes[central + 4] = 'g';
+    writeFile(dir.file("renamed.zip"), bytes);
+    run = runTool("zip test renamed.zip", cd);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output.rfind("Doc/g: the local header disagrees with the central directory: ", 0), 0u)
+        << run.output;
+    EXPECT_NE(run.output.find("\n1 of 3 entries are damaged.\n"), std::string::npos) << run.output;
+}
+
+}  // namespace
+}  // namespace kqu::test
