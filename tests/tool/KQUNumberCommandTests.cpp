@@ -35,9 +35,11 @@ TEST(KquNumberParse, BadOptionsAreRefused) {
     EXPECT_EQ(kqu("number parse --locale qq_ZZ 5", &status), "kqu: unknown locale 'qq_ZZ'\n");
     EXPECT_EQ(status, 1);
     EXPECT_EQ(kqu("number parse --currency DOLLARS 5", &status), "kqu: unknown currency code 'DOLLARS'\n");
-    EXPECT_EQ(kqu("number parse --locale", &status), "kqu: option --locale needs a value\n");
-    EXPECT_EQ(kqu("number parse", &status), "kqu: usage: kqu number parse [--locale L] [--currency C] TEXT...\n");
-    EXPECT_EQ(status, 1);
+    const std::string usage = "usage: kqu number parse [--locale L] [--currency C] TEXT...\n";
+    EXPECT_EQ(kqu("number parse --locale", &status), "kqu: option --locale needs a value\n" + usage);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(kqu("number parse", &status), "kqu: no TEXT given\n" + usage);
+    EXPECT_EQ(status, 2);
 }
 
 }  // namespace

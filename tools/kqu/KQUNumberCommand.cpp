@@ -21,8 +21,6 @@
 namespace kqu::tool {
 namespace {
 
-const char* const kUsage = "number parse [--locale L] [--currency C] TEXT...";
-
 std::string shortest(double value) {
     char buffer[64];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -44,12 +42,12 @@ int runNumberParse(const std::vector<std::string>& words) {
         } else if (target) {
             if (word.size() > name.size()) *target = word.substr(name.size() + 1);
             else if (i + 1 < words.size()) *target = words[++i];
-            else throw KQUToolError(fmt::format("option {} needs a value", name));
+            else throw KQUToolUsageError(fmt::format("option {} needs a value", name));
         } else {
             texts.push_back(word);
         }
     }
-    if (texts.empty()) throw KQUToolError(fmt::format("usage: kqu {}", kUsage));
+    if (texts.empty()) throw KQUToolUsageError("no TEXT given");
 
     std::optional<KQUScopedLocaleOverride> scopedLocale;
     if (localeName) {
@@ -85,7 +83,21 @@ int runNumberParse(const std::vector<std::string>& words) {
     return status;
 }
 
-KQUToolRegistrar registrar({"number parse", kUsage, "Read typed numbers as a table cell would", runNumberParse});
+// Parses its own words: a text such as "-5" starts with "-" and is no option.
+KQUToolRegistration registration({
+    .name = "number parse",
+    .operands = "TEXT...",
+    .summary = "Read typed numbers as a table cell would",
+    .options = {{"--locale", "L", "the locale whose conventions the texts follow (default: the environment's)"},
+                {"--currency", "C", "one more currency code to recognise (ISO 4217)"}},
+    .minOperands = 1,
+    .maxOperands = KQUToolAnyNumber,
+    .example = "kqu number parse --locale de_DE 1.234,5 '5 €'",
+    .details = "Prints one line per TEXT: the value, its type and the currency code (or -). A TEXT that is "
+               "not a number prints \"not a number\" and makes the exit status 1. A word that starts with "
+               "\"-\" and is not an option is a TEXT.",
+    .runWords = runNumberParse,
+});
 
 }  // namespace
 }  // namespace kqu::tool

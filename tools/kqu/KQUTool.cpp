@@ -220,7 +220,7 @@ std::string KQUToolHelp(const KQUToolCommandDeclaration& command) {
             start = end + 2;
         }
     }
-    if (!command.runWords) {
+    if (!command.runWords || !command.options.empty()) {
         out += "\nOptions:\n";
         std::vector<KQUToolOption> options = command.options;
         options.push_back(kHelpOption);
