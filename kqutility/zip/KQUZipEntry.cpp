@@ -30,6 +30,42 @@ constexpr uint64_t kMaxDeflateRatio = 1032;
     throw KQUZipException(kEntryError, fmt::format("Couldn't read data with size: {}", size));
 }
 
+// The plaintext of an encrypted entry must be as long as its directory record says: its
+// CRC-32 covers only the stored bytes, so a wrong size would otherwise pass unnoticed.
+class PlaintextLengthCheckedStream final : public KQUInputStream {
+public:
+    PlaintextLengthCheckedStream(std::shared_ptr<KQUInputStream> input, uint64_t length, const std::string& name)
+        : mInput(std::move(input)), mLength(length), mName(name) {}
+
+    uint32_t readToBuffer(char* buffer, uint32_t size) override {
+        if (size == 0) return 0;
+        uint32_t n = mInput->readToBuffer(buffer, size);
+        mRead += n;
+        if (mRead > mLength)
+            throw KQUZipException(kEntryError, fmt::format("Encrypted entry {} holds more than the {} bytes its "
+                                                           "directory record says",
+                                                           mName, mLength));
+        if (n == 0 && mRead != mLength)
+            throw KQUZipException(kEntryError, fmt::format("Encrypted entry {} holds {} bytes, not the {} its "
+                                                           "directory record says",
+                                                           mName, mRead, mLength));
+        return n;
+    }
+    int64_t offset() override { return static_cast<int64_t>(mRead); }
+    bool canSeek() override { return false; }
+    void seekToOffset(int64_t) override { KQU_OBJECT_ASSERT_FAILURE("Not implemented."); }
+    void disableSystemCaching() override { mInput->disableSystemCaching(); }
+    void enableSystemCaching() override { mInput->enableSystemCaching(); }
+    void close() override { mInput->close(); }
+    std::shared_ptr<KQUInputStream> closeLocalStream() override { return mInput; }
+
+private:
+    std::shared_ptr<KQUInputStream> mInput;
+    uint64_t mLength;
+    uint64_t mRead = 0;
+    std::string mName;
+};
+
 }  // namespace
 
 KQUZipEntry::KQUZipEntry(KQUZipArchiveDataRepresentationRef archive, int compressionMethod,
@@ -169,9 +205,10 @@ std::shared_ptr<KQUInputStream> KQUZipEntry::inputStream() const {
         auto stored = std::make_shared<KQUZipCrcCheckedInputStream>(
             archive.inputStreamWithOffset(static_cast<int64_t>(d), static_cast<int64_t>(mCompressedSize)),
             mCompressedSize, mCrc);
-        auto decrypted = std::make_shared<KQUCryptoInputStream>(std::move(stored), mCryptoKey);
-        if (mCompressionMethod == 0) return decrypted;
-        return std::make_shared<KQUZipInflateInputStream>(std::move(decrypted));
+        std::shared_ptr<KQUInputStream> plain =
+            std::make_shared<KQUCryptoInputStream>(std::move(stored), mCryptoKey);
+        if (mCompressionMethod != 0) plain = std::make_shared<KQUZipInflateInputStream>(std::move(plain));
+        return std::make_shared<PlaintextLengthCheckedStream>(std::move(plain), mUncompressedSize, mName);
     }
     if (mCompressionMethod == 0) {
         if (mCompressedSize != mUncompressedSize)

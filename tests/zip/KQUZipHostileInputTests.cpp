@@ -98,3 +98,47 @@ TEST_F(KQUZipLocalHeaderCheck, AMissingLocalSignatureIsReported) {
 
 }  // namespace
 }  // namespace kqu
+
+namespace kqu {
+namespace {
+
+// An encrypted entry's CRC-32 covers its stored bytes only: the plaintext length is
+// checked against the directory record on its own.
+TEST(KQUZipEncryptedEntrySize, APlaintextOfAnotherLengthThanRecordedIsDamage) {
+    test::TempDir dir;
+    std::string path = dir.file("p.zip");
+    uint8_t raw[16] = {7};
+    auto key = KQUCryptoKey::createWithKeyBytes(raw, 4000);
+    std::string text = test::patternBytes(3000, 5);
+    for (bool compressed : {false, true}) {
+        {
+            KQUZipArchiveOutputStream writer(path, key);
+            writer.beginEntry("part", compressed, text.size());
+            writer.writeBuffer(text.data(), static_cast<uint32_t>(text.size()));
+            writer.close();
+        }
+        std::string bytes = test::readFile(path);
+        size_t central = bytes.find("PK\x01\x02");
+        ASSERT_NE(central, std::string::npos);
+        for (uint32_t recorded : {1000u, 3001u, 3000u}) {
+            for (int i = 0; i < 4; ++i) bytes[central + 24 + i] = static_cast<char>(recorded >> (8 * i));
+            test::writeFile(path, bytes);
+            KQUZipArchive archive(path);
+            archive.setCryptoKey(key);
+            auto stream = archive.allEntries().at(0)->inputStream();
+            std::string buffer(4096, '\0');
+            auto readAll = [&] {
+                while (stream->readToBuffer(buffer.data(), 4096) > 0) {
+                }
+            };
+            if (recorded == 3000u) {
+                EXPECT_NO_THROW(readAll()) << compressed;
+            } else {
+                EXPECT_THROW(readAll(), KQUZipException) << compressed << " " << recorded;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kqu
