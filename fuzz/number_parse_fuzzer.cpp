@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "kqutility/diagnostics/KQUAssertionHandler.h"
+#include "kqutility/diagnostics/KQUAssertionHandlerTesting.h"
 #include "kqutility/foundation/KQULocale.h"
 #include "kqutility/foundation/KQULogSink.h"
 #include "kqutility/format/KQUCustomNumberFormatTokens.h"
@@ -25,7 +25,7 @@ const char* const kCurrencies[] = {"", "CHF", "INR", "XXX"};
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     kqu::KQUSetLogSink([](std::string_view) {});
-    kqu::KQUAssertionHandler::currentHandler().setRaisesForTests(false);
+    kqu::KQUAssertionHandlerTesting::setRaisesForTests(false);
     kqu::KQUSetCurrentLocaleOverride("en_US");
     return 0;
 }
