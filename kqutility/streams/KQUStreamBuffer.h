@@ -6,7 +6,9 @@
 // the reading. A KQUStreamBuffer of more than 64 KiB is instead a whole 256 KiB block
 // that comes from, and goes back to, a cache of at most four blocks per thread (1 MiB);
 // smaller buffers are plain allocations of their own size, which the C library serves
-// from its heap. Contents are undefined when acquired.
+// from its heap. Whole-entry buffers of up to 4 MiB (an inflated entry and its compressed
+// bytes) come from a second cache of at most two blocks per thread, each kept at the
+// largest size asked for. Contents are undefined when acquired.
 //
 // A buffer is owned by one object and moves with it; it may be released on another
 // thread than the one it came from (it then joins that thread's cache).
@@ -22,6 +24,8 @@ public:
     // Blocks above this size are taken whole from the cache.
     static constexpr uint32_t kPooledThreshold = 65536;
     static constexpr uint32_t kPooledSize = 262144;
+    // Larger blocks up to this size are kept for reuse too.
+    static constexpr uint32_t kLargeCachedSize = 4u << 20;
 
     KQUStreamBuffer() = default;
     // A buffer of at least size bytes (size up to kPooledSize comes from the cache or

@@ -1,6 +1,9 @@
 #include "kqutility/zip/KQUZipInflateInputStream.h"
 
+#include <libdeflate.h>
+
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include <fmt/format.h>
@@ -31,7 +34,9 @@ KQUZipInflateInputStream::KQUZipInflateInputStream(int64_t offset, int64_t end, 
           static_cast<uint32_t>(std::clamp<uint64_t>(uncompressedSize, 1, KQUZipInflateBufferMaxSize))),
       mIsFromZip(true),
       mUncompressedSize(uncompressedSize),
-      mCheckCrc(crc) {
+      mCheckCrc(crc),
+      mMode(Mode::Undecided),
+      mCompressedLength(end - offset) {
     setupInflateStream();
 }
 
@@ -59,9 +64,86 @@ void KQUZipInflateInputStream::setupInflateStream() {
     mHasStream = true;
 }
 
+namespace {
+
+struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// One per thread, made on first use: it is about 32 KiB of tables.
+libdeflate_decompressor* threadDecompressor() {
+    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+        libdeflate_alloc_decompressor());
+    return decompressor.get();
+}
+
+}  // namespace
+
+// At the first read of an entry from an archive: small enough entries are inflated whole.
+void KQUZipInflateInputStream::chooseMode() {
+    mMode = Mode::Streaming;
+    if (mCompressedLength <= 0 || static_cast<uint64_t>(mCompressedLength) > kWholeEntryMaxSize ||
+        mUncompressedSize > kWholeEntryMaxSize)
+        return;
+    uint32_t length = static_cast<uint32_t>(mCompressedLength);
+    try {
+        mCompressed = KQUStreamBuffer(length);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    uint32_t got = 0;
+    while (got < length) {
+        uint32_t n = mInput->readToBuffer(mCompressed.data() + got, length - got);
+        if (n == 0) break;
+        got += n;
+    }
+    mOffset += got;
+    if (got == length && inflateWhole(length)) {
+        mMode = Mode::Whole;
+        mCompressed = KQUStreamBuffer();
+        return;
+    }
+    // Damaged, truncated or not the recorded size: zlib reads the same bytes again and
+    // reports what is wrong exactly as it does for a streamed entry.
+    mStream.next_in = reinterpret_cast<Bytef*>(mCompressed.data());
+    mStream.avail_in = got;
+}
+
+bool KQUZipInflateInputStream::inflateWhole(uint32_t compressedLength) {
+    libdeflate_decompressor* decompressor = threadDecompressor();
+    if (!decompressor) return false;
+    try {
+        mWhole = KQUStreamBuffer(static_cast<uint32_t>(mUncompressedSize));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    size_t inflated = 0;
+    libdeflate_result result =
+        libdeflate_deflate_decompress(decompressor, mCompressed.data(), compressedLength, mWhole.data(),
+                                      static_cast<size_t>(mUncompressedSize), &inflated);
+    if (result == LIBDEFLATE_SUCCESS && inflated == mUncompressedSize) return true;
+    mWhole = KQUStreamBuffer();
+    return false;
+}
+
+// Hands out the next bytes of a wholly inflated entry: copied into buffer, or lent when
+// lent is given. The CRC is checked as the last byte goes out, as for a streamed entry.
+uint32_t KQUZipInflateInputStream::takeFromWhole(char* buffer, uint32_t size, const char** lent) {
+    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(size, mUncompressedSize - mWholeRead));
+    const char* from = mWhole.data() + mWholeRead;
+    if (lent)
+        *lent = from;
+    else if (n)
+        std::memcpy(buffer, from, n);
+    if (n) mCalculatedCrc = KQUZipCrc32(mCalculatedCrc, from, n);
+    mWholeRead += n;
+    verifyEntry(false);
+    return n;
+}
+
 void KQUZipInflateInputStream::verifyEntry(bool deflateEnded) {
     if (!mIsFromZip || mHasVerified) return;
-    uint64_t produced = mStream.total_out;
+    uint64_t produced = this->produced();
     if (produced > mUncompressedSize || (deflateEnded && produced != mUncompressedSize))
         throw KQUZipException("KQUZipEntryError", fmt::format("Inflated {} bytes from an entry of {} bytes",
                                                               produced, mUncompressedSize));
@@ -73,6 +155,8 @@ void KQUZipInflateInputStream::verifyEntry(bool deflateEnded) {
 
 uint32_t KQUZipInflateInputStream::readToBuffer(char* buffer, uint32_t size) {
     if (size == 0) return 0;
+    if (mMode == Mode::Undecided) chooseMode();
+    if (mMode == Mode::Whole) return takeFromWhole(buffer, size, nullptr);
     mStream.next_out = reinterpret_cast<Bytef*>(buffer);
     mStream.avail_out = size;
     int result = Z_OK;
@@ -101,6 +185,12 @@ uint32_t KQUZipInflateInputStream::readToBuffer(char* buffer, uint32_t size) {
 }
 
 uint32_t KQUZipInflateInputStream::readToOwnBuffer(const char** buffer, uint32_t size) {
+    if (mMode == Mode::Undecided) chooseMode();
+    if (mMode == Mode::Whole) {
+        static const char sNothing = 0;
+        *buffer = &sNothing;
+        return takeFromWhole(nullptr, size > 0 && size <= mOutBufferSize ? size : mOutBufferSize, buffer);
+    }
     if (!mOutBuffer && mOutBufferSize > 0) {
         try {
             mOutBuffer = KQUStreamBuffer(mOutBufferSize);

@@ -49,7 +49,7 @@ public:
     uint32_t readToOwnBuffer(const char** buffer, uint32_t size) override;
     bool seekWithinBufferToOffset(int64_t) override { return false; }
     // Uncompressed bytes produced so far.
-    int64_t offset() override { return static_cast<int64_t>(mStream.total_out); }
+    int64_t offset() override { return static_cast<int64_t>(produced()); }
     bool canSeek() override { return false; }
     // Assertion failure "Not implemented."; nothing moves.
     void seekToOffset(int64_t offset) override;
@@ -62,9 +62,20 @@ public:
     // made over an archive range).
     int64_t compressedOffset() const { return mOffset; }
 
+    // Entries whose compressed and uncompressed sizes are both at most this are inflated
+    // whole at the first read (libdeflate is about twice as fast as zlib's inflate);
+    // anything that does not inflate to exactly the recorded size is read again through
+    // zlib, which gives the same errors as for larger entries.
+    static constexpr uint64_t kWholeEntryMaxSize = KQUStreamBuffer::kLargeCachedSize;
+
 private:
+    enum class Mode { Undecided, Whole, Streaming };
     void setupInflateStream();
     void verifyEntry(bool deflateEnded);
+    void chooseMode();
+    bool inflateWhole(uint32_t compressedLength);
+    uint32_t takeFromWhole(char* buffer, uint32_t size, const char** lent);
+    uint64_t produced() const { return mMode == Mode::Whole ? mWholeRead : mStream.total_out; }
 
     z_stream mStream{};
     bool mHasStream = false;
@@ -79,6 +90,11 @@ private:
     uint64_t mUncompressedSize = 0;
     uint32_t mCheckCrc = 0;
     uint32_t mCalculatedCrc = 0;
+    Mode mMode = Mode::Streaming;
+    int64_t mCompressedLength = 0;
+    KQUStreamBuffer mCompressed;  // the entry's compressed bytes, read whole
+    KQUStreamBuffer mWhole;       // Whole: the inflated entry
+    uint64_t mWholeRead = 0;
 };
 
 class KQUZipCrcCheckedInputStream final : public KQUInputStream {
