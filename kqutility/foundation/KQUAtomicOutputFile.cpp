@@ -1,6 +1,8 @@
 #include "kqutility/foundation/KQUAtomicOutputFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,9 +21,48 @@ namespace {
 
 constexpr const char* kErrorName = "KQUAtomicOutputFileError";
 
-std::string temporaryName() {
+constexpr std::string_view kTemporaryPrefix = ".kqu-";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// Eight hexadecimal digits that every temporary file for one target name shares, the same
+// in every process (FNV-1a), so that a later writer of that target recognises debris.
+std::string targetTag(std::string_view targetName) {
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : targetName) hash = (hash ^ c) * 16777619u;
+    return fmt::format("{:08x}", hash);
+}
+
+std::string temporaryName(std::string_view tag) {
     static thread_local std::mt19937_64 generator{std::random_device{}()};
-    return fmt::format(".kqu-{:012x}.tmp", generator() & 0xffffffffffffULL);
+    return fmt::format("{}{}-{:08x}{}", kTemporaryPrefix, tag, generator() & 0xffffffffULL, kTemporarySuffix);
+}
+
+// Removes the temporary files an earlier writer of the same target left when it was
+// killed: named for this target, regular, ours, and not locked by a live writer (every
+// writer holds an exclusive flock on its temporary file until it is placed or removed).
+void removeAbandonedTemporaries(int directoryFd, std::string_view tag) {
+    int scanFd = ::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scanFd < 0) return;  // search-only directory: nothing can be listed
+    DIR* directory = ::fdopendir(scanFd);
+    if (!directory) {
+        ::close(scanFd);
+        return;
+    }
+    const size_t length = kTemporaryPrefix.size() + tag.size() + 1 + 8 + kTemporarySuffix.size();
+    while (const dirent* entry = ::readdir(directory)) {
+        std::string_view name = entry->d_name;
+        if (name.size() != length || !name.starts_with(kTemporaryPrefix) ||
+            name.substr(kTemporaryPrefix.size(), tag.size()) != tag || !name.ends_with(kTemporarySuffix))
+            continue;
+        int fd = ::openat(directoryFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(directoryFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(directory);
 }
 
 // Unnamed files are linked in through /proc; without it they cannot be kept.
@@ -52,11 +93,15 @@ KQUAtomicOutputFile::KQUAtomicOutputFile(std::string targetPath, KQUAtomicOutput
         }
     }
     if (mFd < 0) createNamed(mOptions.mode);
+    // Held until the file is placed or removed: the mark of a live writer.
+    ::flock(mFd, LOCK_EX | LOCK_NB);
 }
 
 void KQUAtomicOutputFile::createNamed(mode_t mode) {
+    std::string tag = targetTag(mTargetName);
+    removeAbandonedTemporaries(mDirectoryFd, tag);
     for (;;) {
-        mTemporaryName = temporaryName();
+        mTemporaryName = temporaryName(tag);
         mFd = ::openat(mDirectoryFd, mTemporaryName.c_str(),
                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (mFd >= 0) return;
@@ -74,6 +119,7 @@ KQUAtomicOutputFile::KQUAtomicOutputFile(KQUAtomicOutputFile&& other) noexcept
       mOptions(other.mOptions),
       mDirectoryFd(std::exchange(other.mDirectoryFd, -1)),
       mFd(std::exchange(other.mFd, -1)),
+      mLockFd(std::exchange(other.mLockFd, -1)),
       mTemporaryName(std::move(other.mTemporaryName)),
       mDone(std::exchange(other.mDone, true)) {
     other.mTemporaryName.clear();
@@ -113,7 +159,8 @@ void KQUAtomicOutputFile::keep() {
             // is the file at that path, so the steps below act on it.
             int current = ::openat(mDirectoryFd, mTemporaryName.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
             if (current < 0) fail(errno);
-            ::close(std::exchange(mFd, current));
+            // The first descriptor keeps holding the lock until the file is in place.
+            mLockFd = std::exchange(mFd, current);
         }
         if (mOptions.keepReplacedPermissions) {
             struct stat replaced;
@@ -153,7 +200,7 @@ void KQUAtomicOutputFile::place() {
         }
         // Give the file a name beside the target, then rename it over the target.
         for (;;) {
-            std::string name = temporaryName();
+            std::string name = temporaryName(targetTag(mTargetName));
             if (::linkat(AT_FDCWD, procPath.c_str(), mDirectoryFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
                 mTemporaryName = std::move(name);
                 break;
@@ -185,6 +232,7 @@ void KQUAtomicOutputFile::discard() noexcept {
 
 void KQUAtomicOutputFile::closeDescriptors() noexcept {
     if (mFd >= 0) ::close(std::exchange(mFd, -1));
+    if (mLockFd >= 0) ::close(std::exchange(mLockFd, -1));
     if (mDirectoryFd >= 0) ::close(std::exchange(mDirectoryFd, -1));
 }
 

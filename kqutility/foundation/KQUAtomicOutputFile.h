@@ -10,9 +10,11 @@
 //
 // Where the file system allows it the temporary file is unnamed (O_TMPFILE): it has no
 // directory entry until keep() links it in, so a process killed at any point leaves
-// nothing behind. Elsewhere (or with namedTemporary) it is a file named ".kqu-" + 12
-// hexadecimal digits + ".tmp" in the target's directory: short and of fixed length, so
-// targets with names of up to 255 bytes work, and easy to recognise as debris.
+// nothing behind. Elsewhere (or with namedTemporary) it is a file named ".kqu-", eight
+// hexadecimal digits for the target's name, "-", eight random ones and ".tmp" in the
+// target's directory: short and of fixed length, so targets with names of up to 255 bytes
+// work. The writer holds an exclusive flock on it; a killed writer's file, left unlocked,
+// is removed by the next writer of the same target that makes a named file.
 //
 // Errors throw KQUAtomicOutputFileError (name "KQUAtomicOutputFileError") whose reason
 // names the user's target path and the system's error text, e.g.
@@ -99,6 +101,7 @@ private:
     KQUAtomicOutputFileOptions mOptions;
     int mDirectoryFd = -1;
     int mFd = -1;
+    int mLockFd = -1;  // the first descriptor, holding the flock, once keep() reopened the file
     std::string mTemporaryName;  // empty while unnamed
     bool mDone = false;
 };

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <stdexcept>
@@ -98,7 +99,7 @@ TEST(KQUAtomicOutputFile, DroppedWithoutKeepRemovesOnlyItsOwnFile) {
         if (named) {
             // Short, fixed-length, recognisable name beside the target.
             std::string name = std::filesystem::path(out.temporaryPath()).filename().string();
-            EXPECT_EQ(name.size(), 21u);
+            EXPECT_EQ(name.size(), 26u);
             EXPECT_EQ(name.rfind(".kqu-", 0), 0u);
             EXPECT_EQ(namesIn(dir.path()).size(), 2u);
         }
@@ -129,22 +130,37 @@ TEST(KQUAtomicOutputFile, ModeIsSetAtCreationAndReplacedPermissionsCanBeKept) {
 }
 
 TEST(KQUAtomicOutputFile, AKilledWriterLeavesNothingBehind) {
+    // Unnamed files vanish with the process; a named one is left, and the next writer of
+    // the same target removes it, but not a live writer's file nor another target's.
     test::TempDir dir;
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        try {
-            KQUAtomicOutputFile out(dir.file("doc"));
-            out.write("partial");
-            ::raise(SIGKILL);
-        } catch (...) {
+    for (bool named : {false, true}) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                KQUAtomicOutputFile out(dir.file("doc"), {.namedTemporary = named});
+                out.write("partial");
+                ::raise(SIGKILL);
+            } catch (...) {
+            }
+            ::_exit(1);
         }
-        ::_exit(1);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(namesIn(dir.path()).size(), named ? 1u : 0u) << named;
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_TRUE(namesIn(dir.path()).empty());
+    std::string debris = namesIn(dir.path()).at(0);
+    KQUAtomicOutputFile other(dir.file("other"), {.namedTemporary = true});
+    EXPECT_EQ(namesIn(dir.path()).size(), 2u);  // another target's file is not debris
+    KQUAtomicOutputFile live(dir.file("doc"), {.namedTemporary = true});
+    auto names = namesIn(dir.path());
+    EXPECT_EQ(std::count(names.begin(), names.end(), debris), 0);
+    KQUAtomicOutputFile second(dir.file("doc"), {.namedTemporary = true});
+    EXPECT_EQ(namesIn(dir.path()).size(), 3u);  // the live writer's file stays
+    live.write("whole");
+    live.keep();
+    EXPECT_EQ(test::readFile(dir.file("doc")), "whole");
 }
 
 TEST(KQUAtomicOutputFile, LongestNamesWork) {
