@@ -207,15 +207,11 @@ TEST(Matrix1D, KnownSizesAndBounds) {
     zeroTile.setObject(&x, {0, 300});
     EXPECT_EQ(zeroTile.bufferSize(), 3840u);
 
-    EXPECT_EQ(m.setObject(&y, {2, 5}), nullptr);
-    EXPECT_EQ(m.setObject(&y, {2, 5}), &y);
-    EXPECT_EQ(m.objectCount(), 2u);
+    // (Cell contents and populated sizes are the random edits'.)
     EXPECT_EQ(m.objectAt({9, 999}), nullptr);  // inside the maximum: no report
     EXPECT_THROW((void)m.objectAt({10, 0}), KQUException);
     EXPECT_THROW((void)m.objectAccessorFunction()(m, {0, 1000}), KQUException);
     EXPECT_THROW(m.setObject(&y, {0, 1000}), KQUException);
-    m.setObject(nullptr, {3, 300});
-    EXPECT_EQ(m.populatedSize(), (KQUMatrixSize{3, 6}));
 }
 
 TEST(Matrix2D, TilesAndTheSixteenBitLimit) {

@@ -85,23 +85,19 @@ protected:
     std::vector<int> exits;
 };
 
-TEST_F(AssertPolicy, DefaultLevelOnlyLogsWithoutDebugger) {
-    fail();
+TEST_F(AssertPolicy, EachLevelLogsStopsAsksOrExits) {
+    fail();  // default 10 without a debugger: only logs
     EXPECT_EQ(stops + alerts, 0);
-    EXPECT_TRUE(exits.empty());
     EXPECT_EQ(log.messages(), std::vector<std::string>{"Assertion failure: boom"});
-}
-
-TEST_F(AssertPolicy, LowLevelsStopOnlyFromTenWithADebugger) {
     debugger = true;
     fail();
-    EXPECT_EQ(stops, 1);  // default 10
-    ScopedDefault level(KQUAssertLevel, "9");
-    fail();
     EXPECT_EQ(stops, 1);
-}
-
-TEST_F(AssertPolicy, MiddleLevelsAskTheHost) {
+    {
+        ScopedDefault level(KQUAssertLevel, "9");
+        fail();
+        EXPECT_EQ(stops, 1);
+    }
+    debugger = false;
     ScopedDefault level(KQUAssertLevel, "50");
     fail();
     EXPECT_EQ(alerts, 1);
@@ -109,16 +105,14 @@ TEST_F(AssertPolicy, MiddleLevelsAskTheHost) {
     response = KQUAlertResponse::Quit;
     fail();
     EXPECT_EQ(exits, std::vector<int>{-2});
-    debugger = true;
+    debugger = true;  // a debugger stops instead of asking
     fail();
     EXPECT_EQ(alerts, 2);
-    EXPECT_EQ(stops, 1);
-}
-
-TEST_F(AssertPolicy, HighLevelExits) {
-    ScopedDefault level(KQUAssertLevel, "100");
+    EXPECT_EQ(stops, 2);
+    debugger = false;
+    ScopedDefault high(KQUAssertLevel, "100");
     fail();
-    EXPECT_EQ(exits, std::vector<int>{-2});
+    EXPECT_EQ(exits, (std::vector<int>{-2, -2}));
     EXPECT_TRUE(log.contains("Exiting due to assertion failure and KQUAssertLevel being set to 100"));
 }
 

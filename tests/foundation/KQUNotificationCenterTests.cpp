@@ -66,21 +66,6 @@ TEST(KQUNotificationCenter, ScopedObserverStopsListeningWhenDestroyedOrMoved) {
     EXPECT_EQ(center.observerCount(), 0u);
 }
 
-TEST(KQUNotificationCenter, CarriesObjectAndUserInfo) {
-    KQUNotificationCenter center;
-    int sender = 0;
-    KQUNotification received;
-    center.addObserver(nullptr, "Progress", nullptr, [&](const KQUNotification& n) { received = n; });
-    center.postNotificationName("Progress", &sender,
-                                {{"fraction", KQUValue(0.5)}, {"stage", KQUValue("Saving")}});
-    EXPECT_EQ(received.name, "Progress");
-    EXPECT_EQ(received.object, &sender);
-    ASSERT_NE(received.userInfo.size(), 0u);
-    EXPECT_EQ(received.userInfo[0].first, "fraction");
-    EXPECT_DOUBLE_EQ(received.userInfo[0].second.doubleValue(), 0.5);
-    EXPECT_EQ(*received.userInfo[1].second.string(), "Saving");
-}
-
 TEST(KQUNotificationCenter, RemovesByObserverNameAndObject) {
     KQUNotificationCenter center;
     int observer = 0, other = 0, objectA = 0, objectB = 0;

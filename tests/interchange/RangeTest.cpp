@@ -115,27 +115,6 @@ TEST(RangeAdditions, AdjustForReplaceAgainstAnEdit) {
             }
 }
 
-TEST(RangeAdditions, AdjustForReplaceKnownAnswers) {
-    EXPECT_EQ(NSAdjustRangeForReplace({10, 5}, {2, 3}, 7), (KQURange{14, 5}));
-    EXPECT_EQ(NSAdjustRangeForReplace({10, 5}, {8, 4}, 2), (KQURange{10, 3}));
-    EXPECT_EQ(NSAdjustRangeForReplace({10, 5}, {11, 2}, 5), (KQURange{10, 8}));
-    // X starts inside R and runs 6 past it, replaced by 2: 5 + 2 - 10 < 0, so R runs to Y's end.
-    EXPECT_EQ(NSAdjustRangeForReplace({10, 5}, {11, 10}, 2), (KQURange{10, 3}));
-    EXPECT_EQ(NSAdjustRangeForReplace({kMax - 1, 1}, {0, 1}, 5), (KQURange{kMax, 1}));  // held, not wrapped
-}
-
-TEST(RangeAdditions, LocationInRangesAgainstMembership) {
-    EXPECT_FALSE(KQULocationInRanges(0, {}));
-    for (KQURange a : smallRanges())
-        for (KQURange b : smallRanges()) {
-            std::vector<KQURange> list{a, b};
-            std::set<uint64_t> all = members(a), mb = members(b);
-            all.insert(mb.begin(), mb.end());
-            for (uint64_t location = 0; location <= 17; ++location)
-                ASSERT_EQ(KQULocationInRanges(location, list), all.count(location) == 1);
-        }
-}
-
 TEST(RangeAdditions, EndsNear2To64DoNotWrap) {
     KQURange huge{5, kMax};  // a wrapping end would be 4
     EXPECT_EQ(KQUMaxRange(huge), kMax);
@@ -143,6 +122,8 @@ TEST(RangeAdditions, EndsNear2To64DoNotWrap) {
     EXPECT_EQ(KQUIntersectionRange(huge, {6, 1}), (KQURange{6, 1}));
     EXPECT_TRUE(KQULocationInRanges(6, std::vector<KQURange>{huge}));
     EXPECT_FALSE(KQULocationInRanges(4, std::vector<KQURange>{huge}));
+    EXPECT_FALSE(KQULocationInRanges(0, {}));
+    EXPECT_EQ(NSAdjustRangeForReplace({kMax - 1, 1}, {0, 1}, 5), (KQURange{kMax, 1}));  // held, not wrapped
 }
 
 TEST(RangeAdditions, CleanupRanges) {

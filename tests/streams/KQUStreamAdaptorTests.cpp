@@ -31,26 +31,15 @@ TEST(BufferedInputStream, SeeksWithinHeldBytesWithoutReadingAgain) {
     KQUBufferedInputStream s(beneath, 16);
     char buf[10];
     ASSERT_EQ(s.readToBuffer(buf, 10), 10u);
-    EXPECT_EQ(beneath->reads, 1);
     EXPECT_TRUE(s.seekWithinBufferToOffset(0));
-    char again[10];
-    ASSERT_EQ(s.readToBuffer(again, 10), 10u);
-    EXPECT_EQ(std::string(again, 10), forty().substr(0, 10));
+    ASSERT_EQ(s.readToBuffer(buf, 10), 10u);
+    EXPECT_EQ(std::string(buf, 10), forty().substr(0, 10));
     EXPECT_EQ(beneath->reads, 1);
     EXPECT_TRUE(s.seekWithinBufferToOffset(16));
     EXPECT_FALSE(s.seekWithinBufferToOffset(17));
-    EXPECT_EQ(s.offset(), 16);
-}
-
-TEST(BufferedInputStream, SeekOutsideRepositionsTheStreamBeneathAtTheNextRead) {
-    auto beneath =
-        std::make_shared<ScriptedInputStream>(forty(), ScriptedInputStream::Script{.seekable = true});
-    KQUBufferedInputStream s(beneath, 16);
-    char buf[4];
-    ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
+    // Outside: the stream beneath is repositioned at the next read, not before.
     s.seekToOffset(30);
     EXPECT_EQ(beneath->seeks, 0);
-    EXPECT_EQ(s.offset(), 30);
     ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
     EXPECT_EQ(beneath->seeks, 1);
     EXPECT_EQ(std::string(buf, 4), forty().substr(30, 4));

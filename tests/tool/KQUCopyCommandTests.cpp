@@ -8,18 +8,15 @@ namespace kqu::test {
 namespace {
 
 TEST(KquCopy, CopiesExactlyAndRefusesToReplace) {
+    // (Usage errors and a missing source are KquCommandLine's.)
     TempDir dir;
     std::string bytes = patternBytes(700000, 3), src = dir.file("src"), other = dir.file("other");
     writeFile(src, bytes);
     auto run = runKqu("copy " + src + " " + dir.file("dst"));
     EXPECT_EQ(run.output, "copied 700000 bytes from " + src + " to " + dir.file("dst") + "\n");
-    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readFile(dir.file("dst")), bytes);
-
     writeFile(other, "old");
-    run = runKqu("copy " + src + " " + other);
-    EXPECT_EQ(run.output, "kqu: " + other + " exists; use --force to replace it\n");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(runKqu("copy " + src + " " + other).status, 1);
     EXPECT_EQ(readFile(other), "old");
     EXPECT_EQ(runKqu("copy --force --quiet " + src + " " + other).status, 0);
     EXPECT_EQ(readFile(other), bytes);
@@ -27,20 +24,12 @@ TEST(KquCopy, CopiesExactlyAndRefusesToReplace) {
 
 TEST(KquCopy, BadInputGivesOneLineAndLeavesNothingBehind) {
     TempDir dir;
-    const std::pair<std::string, std::string> cases[] = {
-        {"copy " + dir.file("missing") + " " + dir.file("dst"),
-         "kqu: " + dir.file("missing") + ": no such file\n"},
-        {"copy " + dir.path() + " " + dir.file("dst"), "kqu: " + dir.path() + ": not a regular file\n"},
-    };
-    for (const auto& [arguments, message] : cases) {
-        auto run = runKqu(arguments);
-        EXPECT_EQ(run.output, message);
-        EXPECT_EQ(run.status, 1) << arguments;
-    }
+    auto run = runKqu("copy " + dir.path() + " " + dir.file("dst"));
+    EXPECT_EQ(run.output, "kqu: " + dir.path() + ": not a regular file\n");
+    EXPECT_EQ(run.status, 1);
     std::string listing;
     runCommand("ls -A " + dir.path(), &listing);
     EXPECT_EQ(listing, "");
-    EXPECT_EQ(runKqu("frobnicate").status, 2);
 }
 
 TEST(KquCopy, UnreadableSourceDoesNotLeaveATemporary) {

@@ -21,13 +21,6 @@ TEST(KquUndoDemo, TypingMergesCommandsAlternateAndTheMenusFollow) {
               "type:!           \"Hello world!\"           Undo Typing          Redo\n");
     EXPECT_EQ(run.status, 0);
 
-    // Stopped typing starts a new undoable run.
-    run = runKqu("undo-demo type:ab stop type:cd undo redo undo undo");
-    EXPECT_EQ(run.status, 0) << run.output;
-    for (const char* line :
-         {"undo             \"ab\"                     Undo Typing          Redo Typing\n",
-          "undo             \"\"                       Undo                 Redo Typing\n"})
-        EXPECT_NE(run.output.find(line), std::string::npos) << run.output;
 }
 
 TEST(KquUndoDemo, BadStepsAreOneLineErrors) {

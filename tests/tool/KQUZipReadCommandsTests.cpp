@@ -1,6 +1,6 @@
 // kqu zip list / cat / extract / test on packages written by Info-ZIP and Python's
-// zipfile: what they report agrees with Python, damage is one line with status 1, and
-// names that would escape the target folder are refused.
+// zipfile: damage is one line with status 1, names that would escape the target folder
+// are refused, encrypted packages need their passphrase.
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
@@ -17,7 +17,7 @@ size_t lineCount(const std::string& s) {
     return static_cast<size_t>(std::count(s.begin(), s.end(), '\n'));
 }
 
-// Text and random bytes zipped by Info-ZIP into dir/a.zip, the sources under dir/src.
+// Text and random bytes zipped by Info-ZIP into dir/a.zip.
 std::string makeArchive(const TempDir& dir) {
     EXPECT_EQ(runCommand(fmt::format("mkdir -p '{0}/src/sub' && cd '{0}/src' && seq 1 3000 > text.txt && "
                                      "head -c 20000 /dev/urandom > sub/random.bin && zip -q -r ../a.zip . && "
@@ -27,31 +27,8 @@ std::string makeArchive(const TempDir& dir) {
     return readFile(dir.file("a.zip"));
 }
 
-TEST(KquZipRead, ListCatExtractAndTestAgreeWithPython) {
-    TempDir dir;
-    makeArchive(dir);
-    std::string python;
-    ASSERT_EQ(
-        runCommand(fmt::format("python3 -c \"import zipfile,sys\n"
-                               "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
-                               "  print(i.file_size, i.compress_size, ['stored','deflated'][i.compress_type "
-                               "== 8], '%08x' % i.CRC, i.filename)\" '{}' | sort",
-                               dir.file("a.zip")),
-                   &python),
-        0);
-    auto list = runKqu(fmt::format("zip list --porcelain '{}' | sort", dir.file("a.zip")));
-    EXPECT_EQ(list.output, python);
-    EXPECT_EQ(list.status, 0);
-
-    auto cat = runKqu(fmt::format("zip cat '{}' sub/random.bin", dir.file("a.zip")));
-    EXPECT_EQ(cat.status, 0);
-    EXPECT_TRUE(cat.output == readFile(dir.file("src/sub/random.bin")));
-    ASSERT_EQ(runKqu(fmt::format("zip extract '{}' '{}'", dir.file("a.zip"), dir.file("out"))).status, 0);
-    EXPECT_EQ(runCommand(fmt::format("diff -r '{}' '{}'", dir.file("src"), dir.file("out"))), 0);
-    EXPECT_EQ(runKqu(fmt::format("zip test '{}'", dir.file("a.zip"))).status, 0);
-}
-
 TEST(KquZipRead, DamageIsOneLineWithStatusOne) {
+    // (A damaged entry's verdict lines are KquZipTest's.)
     TempDir dir;
     std::string bytes = makeArchive(dir);
     writeFile(dir.file("truncated.zip"), bytes.substr(0, bytes.size() / 2));
@@ -59,15 +36,6 @@ TEST(KquZipRead, DamageIsOneLineWithStatusOne) {
     EXPECT_EQ(list.status, 1);
     EXPECT_EQ(list.output.rfind("kqu: ", 0), 0u) << list.output;
     EXPECT_EQ(lineCount(list.output), 1u) << list.output;
-
-    std::string data = bytes;
-    data[bytes.find("sub/random.bin") + 14 + 1000] ^= 0x01;  // in the stored data
-    writeFile(dir.file("data.zip"), data);
-    auto test = runKqu(fmt::format("zip test '{}'", dir.file("data.zip")));
-    EXPECT_EQ(test.status, 1);
-    EXPECT_EQ(test.output.rfind("sub/random.bin: CRC-32 mismatch", 0), 0u) << test.output;
-    EXPECT_EQ(lineCount(test.output), 2u) << test.output;  // the damaged entry, then the verdict
-    EXPECT_NE(runKqu(fmt::format("zip cat '{}' sub/random.bin >/dev/null", dir.file("data.zip"))).status, 0);
 }
 
 TEST(KquZipRead, ExtractRefusesEscapingNames) {
@@ -103,28 +71,21 @@ TEST(KquZipRead, EncryptedPackage) {
     for (const char* part :
          {" stored+encrypted ", " deflated+encrypted ", " stored 6522df69 .QlTrash/00000001\n"})
         EXPECT_NE(list.output.find(part), std::string::npos) << list.output;
-
-    const std::string noTerminal = "env -u KQU_PASSPHRASE setsid", right = "KQU_PASSPHRASE=fuzz";
-    // Without a passphrase the stored bytes are checked but the contents are not: status 1.
-    EXPECT_EQ(runKqu(fmt::format("zip test '{}' </dev/null", archive), noTerminal).status, 1);
-    EXPECT_EQ(runKqu(fmt::format("zip test '{}'", archive), right).status, 0);
     std::string text;
     for (int i = 0; i < 60; ++i) text += fmt::format("line {} of some text\n", i);
-    EXPECT_EQ(runKqu(fmt::format("zip cat '{}' deflated", archive), right).output, text);
+    EXPECT_EQ(runKqu(fmt::format("zip cat '{}' deflated", archive), "KQU_PASSPHRASE=fuzz").output, text);
     auto wrong = runKqu(fmt::format("zip cat '{}' deflated >/dev/null", archive), "KQU_PASSPHRASE=wrong");
     EXPECT_EQ(wrong.status, 1);
     EXPECT_EQ(wrong.output, "kqu: wrong passphrase\n");
 
-    // One flipped ciphertext byte: one bad entry, found with or without the passphrase.
+    // One flipped ciphertext byte is found without the passphrase too.
     std::string bytes = readFile(archive);
     bytes[bytes.find("deflated") + 8 + 40] ^= 0x04;
     writeFile(dir.file("damaged.zip"), bytes);
-    for (const std::string& prefix : {right, noTerminal}) {
-        auto damaged = runKqu(fmt::format("zip test '{}' </dev/null", dir.file("damaged.zip")), prefix);
-        EXPECT_EQ(damaged.status, 1) << prefix;
-        EXPECT_NE(("\n" + damaged.output).find("\ndeflated: "), std::string::npos) << damaged.output;
-        EXPECT_NE(damaged.output.find("\n1 of 2 entries are damaged.\n"), std::string::npos) << damaged.output;
-    }
+    auto damaged = runKqu(fmt::format("zip test '{}' </dev/null", dir.file("damaged.zip")),
+                          "env -u KQU_PASSPHRASE setsid");
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_NE(damaged.output.find("\n1 of 2 entries are damaged.\n"), std::string::npos) << damaged.output;
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 
-#include "kqutility/zip/KQUZipArchiveOutputStream.h"
 #include "tests/support/KQUTestSupport.h"
 
 namespace kqu::test {
@@ -42,14 +41,6 @@ TEST_F(KquZipWrite, CreatePacksDirectoriesRelativeToTheirParent) {
         runKqu(fmt::format("zip create '{}' '{}' '{}'", archive, dir.file("Doc"), dir.file("notes.txt")));
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(pythonListing(archive), docListing + "notes.txt 5\n");
-    EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}'", archive)), 0);
-
-    // Deflated by default, stored with --store.
-    std::string stored = dir.file("stored.zip");
-    run = runKqu(fmt::format("zip create --store --quiet '{}' '{}'", stored, dir.file("Doc")));
-    EXPECT_EQ(run.output, "");
-    EXPECT_GT(fs::file_size(stored), 200000u);
-    EXPECT_EQ(pythonListing(stored), docListing);
 
     // An existing archive is kept unless --force; a failed create leaves nothing behind.
     run = runKqu(fmt::format("zip create '{}' '{}'", archive, dir.file("notes.txt")));
@@ -63,59 +54,36 @@ TEST_F(KquZipWrite, CreatePacksDirectoriesRelativeToTheirParent) {
 }
 
 TEST_F(KquZipWrite, RemoveLeavesACompactPackage) {
+    // (That kept entries are copied as they were is KQUZipRemoveCommand's.)
     ASSERT_EQ(runKqu(fmt::format("zip create --store --quiet '{}' '{}' '{}'", archive, dir.file("Doc"),
                                  dir.file("notes.txt")))
                   .status,
               0);
-    auto run = runKqu(fmt::format("zip rm '{}' Doc/Data/picture.bin", archive));
+    auto run = runKqu(fmt::format("zip rm --quiet '{}' Doc/Data/picture.bin notes.txt", archive));
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(
-        pythonListing(archive),
-        "Doc/ 0\nDoc/Data/ 0\nDoc/Data/Empty/ 0\nDoc/Index.xml 8\nnotes.txt 5\n");
+    EXPECT_EQ(pythonListing(archive), "Doc/ 0\nDoc/Data/ 0\nDoc/Data/Empty/ 0\nDoc/Index.xml 8\n");
     EXPECT_EQ(
         runKqu(fmt::format("zip info '{}'", archive)).output,
-        "entries: 5\nfree-space entries: 0\nfree bytes: 0\nzip64: no\nencrypted: no\nhint: (none)\n");
-    EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}'", archive)), 0);
-
-    // Removing the next entry merges the holes; removing the last entry cuts the file.
-    run = runKqu(fmt::format("zip rm --quiet '{}' Doc/Index.xml notes.txt", archive));
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(pythonListing(archive), "Doc/ 0\nDoc/Data/ 0\nDoc/Data/Empty/ 0\n");
+        "entries: 4\nfree-space entries: 0\nfree bytes: 0\nzip64: no\nencrypted: no\nhint: (none)\n");
     run = runKqu(fmt::format("zip rm '{}' nothing", archive));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("no entry named nothing"), std::string::npos);
 }
 
 TEST_F(KquZipWrite, EncryptedPackages) {
+    // (Adding to and reading from encrypted packages is KquZipAdd's and KquZipTest's.)
     writeFile(dir.file("pass"), "open sesame\n");
     auto run =
         runKqu(fmt::format("zip create --passphrase-file '{}' --iterations 50 --hint 'the usual' '{}' '{}'",
                            dir.file("pass"), archive, dir.file("Doc")));
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(runCommand(fmt::format("unzip -l '{}' >/dev/null", archive)), 0);
-
     EXPECT_EQ(runKqu(fmt::format("zip rm '{}' Doc/Index.xml </dev/null", archive), "setsid").status, 1);
-    const std::string passphrase = "KQU_PASSPHRASE='open sesame'";
-    run = runKqu(fmt::format("zip rm --quiet '{}' Doc/Index.xml", archive), passphrase);
-    ASSERT_EQ(run.status, 0) << run.output;
-    run = runKqu(fmt::format("zip cat '{}' Doc/Data/picture.bin", archive), passphrase);
-    EXPECT_TRUE(run.output == patternBytes(200000, 1));
     run = runKqu(fmt::format("zip info '{}'", archive));
     EXPECT_NE(run.output.find("encrypted: yes\nhint: the usual\n"), std::string::npos) << run.output;
     EXPECT_EQ(
         runKqu(fmt::format("zip create --hint x '{}' '{}'", dir.file("x.zip"), dir.file("notes.txt"))).status,
         1);
-}
-
-TEST_F(KquZipWrite, InfoReportsZip64) {
-    {
-        KQUZipArchiveOutputStream zip(archive);
-        for (int i = 0; i < 65535; ++i) zip.beginEntry(fmt::format("{}", i), false, 0);
-        zip.close();
-    }
-    auto run = runKqu(fmt::format("zip info '{}'", archive));
-    EXPECT_NE(run.output.find("entries: 65535\n"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("zip64: yes\n"), std::string::npos);
 }
 
 }  // namespace

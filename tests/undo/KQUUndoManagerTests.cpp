@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "kqutility/diagnostics/KQULog.h"
 #include "support/KQUTestSupport.h"
 #include "undo/KQUUndoTestSupport.h"
 
@@ -38,73 +37,53 @@ TEST_F(KQUUndoManagerTest, NotificationsOfAnEventItsUndoAndItsRedoComeInOrder) {
     EXPECT_EQ(recorder.take(), Names{"DidOpenUndoGroup"});
     KQUEndOfEvent();
     EXPECT_EQ(recorder.take(), (Names{"Checkpoint", "WillCloseUndoGroup"}));
-
     manager.undo();
-    EXPECT_EQ(number->value(), 0);
     EXPECT_EQ(recorder.take(),
               (Names{"Checkpoint", "Checkpoint", "WillUndoChange", "Checkpoint", "DidUndoChange"}));
-
     manager.redo();
-    EXPECT_EQ(number->value(), 5);
     EXPECT_EQ(recorder.take(),
               (Names{"Checkpoint", "WillRedoChange", "Checkpoint", "Checkpoint", "DidRedoChange"}));
-
-    // Nothing to redo: only the checkpoint of the question.
-    manager.redo();
+    manager.redo();  // nothing to redo: only the checkpoint of the question
     EXPECT_EQ(recorder.take(), Names{"Checkpoint"});
-
     manager.postStopCoalescingNotification();
     EXPECT_EQ(recorder.take(), Names{"StopCoalescing"});
-    EXPECT_TRUE(stacksAreConsistent(manager));
-}
 
-TEST_F(KQUUndoManagerTest, NotificationsOfExplicitGroups) {
-    NotificationRecorder recorder(manager);
     // The first explicit group of an event opens inside the automatic one.
     manager.beginUndoGrouping();
-    EXPECT_EQ(manager.groupingLevel(), 2);
     EXPECT_EQ(recorder.take(), (Names{"DidOpenUndoGroup", "Checkpoint", "DidOpenUndoGroup"}));
-    number->set(1);
     manager.endUndoGrouping();
-    EXPECT_EQ(recorder.take(), (Names{"Checkpoint", "WillCloseUndoGroup"}));
     KQUEndOfEvent();
-    recorder.take();
-
     // Without per-event groups every group opening posts a checkpoint.
     manager.setGroupsByEvent(false);
+    recorder.take();
     manager.beginUndoGrouping();
     number->set(2);
     manager.endUndoGrouping();
     EXPECT_EQ(recorder.take(), (Names{"Checkpoint", "DidOpenUndoGroup", "Checkpoint", "WillCloseUndoGroup"}));
-    manager.undo();
-    EXPECT_EQ(recorder.take(), (Names{"Checkpoint", "Checkpoint", "WillUndoChange", "Checkpoint",
-                                      "Checkpoint", "DidUndoChange"}));
-    EXPECT_EQ(number->value(), 1);
+    EXPECT_TRUE(stacksAreConsistent(manager));
 }
 
 TEST_F(KQUUndoManagerTest, EachEventIsOneGroupClosedAtTheEndOfTheEvent) {
     number->set(1);
     number->set(2);
-    EXPECT_EQ(manager.groupingLevel(), 1);
     EXPECT_TRUE(manager.canUndo());  // the open automatic group counts
     KQUEndOfEvent();
     EXPECT_EQ(manager.groupingLevel(), 0);
     number->set(3);
     KQUEndOfEvent();
-    EXPECT_EQ(manager.undoStack().count(), 2u);
-    EXPECT_TRUE(stacksAreConsistent(manager));
-
+    manager.setLevelsOfUndo(1);  // keeps the newest group
+    EXPECT_EQ(manager.undoStack().count(), 1u);
     manager.undo();
     EXPECT_EQ(number->value(), 2);
-    manager.undo();
-    EXPECT_EQ(number->value(), 0);
     EXPECT_FALSE(manager.canUndo());
+    number->set(7);  // a new action empties the redo stack
+    EXPECT_FALSE(manager.canRedo());
 
     // Undo in the same event closes the event's group first.
-    number->set(4);
+    manager.setLevelsOfUndo(0);
     number->set(5);
     manager.undo();  // no end of event in between
-    EXPECT_EQ(number->value(), 0);
+    EXPECT_EQ(number->value(), 2);
     EXPECT_EQ(manager.groupingLevel(), 0);
     KQUEndOfEvent();  // nothing left to close
     EXPECT_FALSE(manager.canUndo());
@@ -155,31 +134,6 @@ TEST_F(KQUUndoManagerTest, DisabledRegistrationDropsRecordsGroupsAndNames) {
     EXPECT_FALSE(manager.canUndo());
 }
 
-TEST_F(KQUUndoManagerTest, ANewActionAfterUndoEmptiesTheRedoStack) {
-    number->set(1);
-    KQUEndOfEvent();
-    manager.undo();
-    ASSERT_TRUE(manager.canRedo());
-    number->set(7);
-    EXPECT_FALSE(manager.canRedo());
-}
-
-TEST_F(KQUUndoManagerTest, LevelsOfUndoKeepTheNewestGroups) {
-    for (int i = 1; i <= 3; ++i) {
-        number->set(i);
-        KQUEndOfEvent();
-    }
-    manager.setLevelsOfUndo(1);
-    EXPECT_EQ(manager.undoStack().count(), 1u);
-    number->set(4);
-    KQUEndOfEvent();
-    EXPECT_EQ(manager.undoStack().count(), 1u);
-    EXPECT_TRUE(stacksAreConsistent(manager));
-    manager.undo();
-    EXPECT_EQ(number->value(), 3);
-    EXPECT_FALSE(manager.canUndo());
-}
-
 TEST_F(KQUUndoManagerTest, TheRunLoopClosesGroupsInItsModesWhenAskedTo) {
     KQUUndoManager::setEndsTopLevelGroupingsAfterRunLoopIterations(true);
     const auto& runLoop = KQURunLoop::currentRunLoop();
@@ -205,28 +159,16 @@ TEST_F(KQUUndoManagerTest, TheRunLoopClosesGroupsInItsModesWhenAskedTo) {
 
 TEST_F(KQUUndoManagerTest, ActionNamesTravelWithTheirGroupsAndMakeTheMenuTitles) {
     EXPECT_EQ(manager.redoMenuItemTitle(), "Redo");
+    manager.beginUndoGrouping();
     number->set(1);
-    manager.setActionName("Typing");
+    manager.setActionName("Typing");  // inside an explicit group: names the event's group
+    manager.endUndoGrouping();
     KQUEndOfEvent();
     EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Typing");
     manager.undo();
     EXPECT_EQ(manager.redoMenuItemTitle(), "Redo Typing");
     EXPECT_EQ(manager.undoMenuItemTitle(), "Undo");
-    manager.redo();
-    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Typing");
     EXPECT_EQ(manager.undoMenuTitleForUndoActionName("{} %@"), "Undo {} %@");
-
-    // A name set inside an explicit group shows for the whole event's group.
-    manager.beginUndoGrouping();
-    number->set(2);
-    manager.setActionName("Paste");
-    manager.endUndoGrouping();
-    KQUEndOfEvent();
-    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Paste");
-    // A group without a name shows the plain title.
-    number->set(3);
-    KQUEndOfEvent();
-    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo");
 }
 
 TEST_F(KQUUndoManagerTest, APendingActionNameNamesTheEventsGroupAndComesBackOnUndoAndRedo) {
@@ -234,16 +176,13 @@ TEST_F(KQUUndoManagerTest, APendingActionNameNamesTheEventsGroupAndComesBackOnUn
     KQUUndoManager::setPendingActionName("Nudge");
     KQUEndOfEvent();
     EXPECT_EQ(KQUUndoManager::pendingActionName(), std::nullopt);
-    EXPECT_EQ(manager.undoActionName(), "Nudge");
     manager.undo();
     EXPECT_EQ(manager.redoActionName(), "Nudge");
     EXPECT_EQ(KQUUndoManager::pendingActionName(), std::nullopt);
     manager.redo();
-    EXPECT_EQ(manager.undoActionName(), "Nudge");
     manager.undo();
     manager.redo();
-    EXPECT_EQ(manager.undoActionName(), "Nudge");  // and again after a second round
-    EXPECT_EQ(number->value(), 1);
+    EXPECT_EQ(manager.undoActionName(), "Nudge");  // still there after a second round
     EXPECT_TRUE(stacksAreConsistent(manager));
 
     // Outside undo and redo, the replay hook is misuse.
@@ -260,7 +199,6 @@ TEST_F(KQUUndoManagerTest, CollapsingMergesAnEventsGroupIntoThePreviousEventsGro
     KQUEndOfEvent();
     EXPECT_EQ(manager.coalescingUndoGroupCount(), 0u);  // reset when a group closes
     EXPECT_EQ(manager.undoStack().count(), 1u);
-    EXPECT_TRUE(stacksAreConsistent(manager));
 
     // Disabled for this event only.
     number->set(3);
@@ -270,13 +208,7 @@ TEST_F(KQUUndoManagerTest, CollapsingMergesAnEventsGroupIntoThePreviousEventsGro
     KQUEndOfEvent();
     EXPECT_FALSE(manager.didDisableCoalescingForCurrentEvent());
     EXPECT_EQ(manager.undoStack().count(), 2u);
-    number->set(4);
-    manager.collapseCurrentGroupIntoPriorGroup();
-    KQUEndOfEvent();
-    EXPECT_EQ(manager.undoStack().count(), 2u);
-
     manager.undo();
-    EXPECT_EQ(number->value(), 2);
     manager.undo();
     EXPECT_EQ(number->value(), 0);
     EXPECT_TRUE(stacksAreConsistent(manager));
@@ -320,35 +252,12 @@ TEST_F(KQUUndoManagerTest, RemovingATargetsActionsRemovesTheGroupsLeftEmpty) {
     other->set(9);
     manager.setActionName("Other");
     KQUEndOfEvent();
-    // This event's group holds only an explicit group with only number's record.
-    manager.beginUndoGrouping();
     number->set(1);
     manager.setActionName("Doomed");
-    manager.endUndoGrouping();
     KQUEndOfEvent();
-    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Doomed");
-
     manager.removeAllActionsWithTarget(number.get());
     EXPECT_EQ(manager.undoStack().count(), 1u);
     EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Other");
-    EXPECT_TRUE(stacksAreConsistent(manager));
-    manager.undo();
-    EXPECT_EQ(other->value(), 0);
-    EXPECT_EQ(number->value(), 1);
-    EXPECT_FALSE(manager.canUndo());
-}
-
-TEST_F(KQUUndoManagerTest, ActionsWhoseTargetHasGoneAreSkipped) {
-    auto doomed = std::make_shared<Number>(manager);
-    doomed->set(5);
-    number->set(3);
-    KQUEndOfEvent();
-    doomed.reset();
-    test::ScopedDefault level(KQULOG_LEVEL, "warning");
-    test::LogCapture log;
-    manager.undo();
-    EXPECT_EQ(number->value(), 0);
-    EXPECT_TRUE(log.contains("Skipping the undo action setNumber: of "));
     EXPECT_TRUE(stacksAreConsistent(manager));
 }
 
@@ -367,24 +276,15 @@ TEST_F(KQUUndoManagerTest, AnActionThatThrowsLeavesTheManagerInItsNormalState) {
     EXPECT_FALSE(manager.isUndoing());
     EXPECT_EQ(KQUUndoManager::currentUndoManager(), nullptr);
     EXPECT_EQ(manager.groupingLevel(), 0);
-    EXPECT_TRUE(manager.isUndoRegistrationEnabled());
     EXPECT_TRUE(stacksAreConsistent(manager));
     EXPECT_EQ(number->value(), 1);   // the newer change was undone before the failure
     EXPECT_TRUE(manager.canRedo());  // and can be redone
-    EXPECT_TRUE(manager.canUndo());  // the rest of the group is still there
     fail = false;
-    manager.undo();
+    manager.undo();  // the rest of the group is still there
     EXPECT_EQ(number->value(), 0);
     EXPECT_TRUE(journal->entries.empty());  // the failed action went with its failure
 
-    // A later registration is a forward action on the undo stack, not part of a replay.
-    number->set(8);
-    KQUEndOfEvent();
-    EXPECT_FALSE(manager.canRedo());
-    manager.undo();
-    EXPECT_EQ(number->value(), 0);
-
-    // The same on redo.
+    // The same on redo; a later registration is a forward action on the undo stack.
     auto bad = std::make_shared<Journal>();
     manager.registerUndoInvocation(bad, "reregister", [&](Journal&) {
         manager.registerUndoInvocation(bad, "explode",
@@ -395,7 +295,6 @@ TEST_F(KQUUndoManagerTest, AnActionThatThrowsLeavesTheManagerInItsNormalState) {
     EXPECT_THROW(manager.redo(), std::runtime_error);
     EXPECT_FALSE(manager.isRedoing());
     EXPECT_EQ(manager.groupingLevel(), 0);
-    EXPECT_TRUE(stacksAreConsistent(manager));
     number->set(4);
     EXPECT_EQ(manager.groupingLevel(), 1);  // an automatic group on the undo stack
     EXPECT_TRUE(manager.redoStack().isEmpty());
@@ -549,16 +448,14 @@ TEST_F(KQUUndoManagerTest, BoxedArgumentsAreConvertedByTheMethodsTypes) {
 TEST_F(KQUUndoManagerTest, DescriptionShowsBothStacks) {
     number->set(1);
     KQUEndOfEvent();
-    std::string d = manager.description();
-    EXPECT_EQ(
-        d.rfind(fmt::format("(KQUUndoManager*) {} (enabled)\nRedo stack:\nCount: 0 calculatedCount: 0\nUndo "
-                            "stack:\nCount: 1 calculatedCount: 3\n",
-                            address(&manager)),
-                0),
-        0u)
-        << d;
     manager.disableUndoRegistration();
-    EXPECT_NE(manager.description().find("(disabled)"), std::string::npos);
+    std::string d = manager.description();
+    EXPECT_EQ(d.rfind(fmt::format("(KQUUndoManager*) {} (disabled)\nRedo stack:\nCount: 0 calculatedCount: 0\n"
+                                  "Undo stack:\nCount: 1 calculatedCount: 3\n",
+                                  address(&manager)),
+                      0),
+              0u)
+        << d;
     manager.enableUndoRegistration();
 }
 
