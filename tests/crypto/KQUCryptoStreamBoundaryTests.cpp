@@ -1,5 +1,5 @@
 // Boundary sweeps of the encrypting and decrypting streams: plaintext sizes n * B - 1,
-// n * B and n * B + 1 (n = 1..4) around the cryptor's 256 KiB working buffer, and the
+// n * B and n * B + 1 (n = 1, 2) around the cryptor's 256 KiB working buffer, and the
 // sizes whose encoded stream (IV, initial block, padding) meets those boundaries, with
 // repetitive and random plaintext, written and read in one call and in odd chunks.
 //
@@ -23,8 +23,9 @@ constexpr uint32_t kBuffer = KQUCryptor::kWorkingBufferSize;
 
 std::vector<uint32_t> boundarySizes() {
     std::vector<uint32_t> sizes{0, 1, 15, 16, 17};
-    for (uint32_t n = 1; n <= 4; ++n)
-        for (int delta : {-48, -33, -32, -1, 0, 1}) sizes.push_back(n * kBuffer + static_cast<uint32_t>(delta));
+    for (uint32_t n = 1; n <= 2; ++n)
+        for (int delta : {-48, -33, -32, -1, 0, 1})
+            sizes.push_back(n * kBuffer + static_cast<uint32_t>(delta));
     return sizes;
 }
 
@@ -40,7 +41,8 @@ KQUData plaintext(uint32_t size, bool random) {
 }
 
 // IV + AES-128-CBC(initial block + plain), PKCS #7 padded, by OpenSSL.
-KQUData opensslStream(const KQUCryptoKey& key, const KQUData& iv, const KQUData& initial, const KQUData& plain) {
+KQUData opensslStream(const KQUCryptoKey& key, const KQUData& iv, const KQUData& initial,
+                      const KQUData& plain) {
     KQUData input = concat(initial, plain);
     KQUData out = iv;
     size_t start = out.size();
@@ -48,32 +50,13 @@ KQUData opensslStream(const KQUCryptoKey& key, const KQUData& iv, const KQUData&
     EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
     int n = 0, last = 0;
     EXPECT_EQ(EVP_EncryptInit_ex(context, EVP_aes_128_cbc(), nullptr, key.keyBytes().data(), iv.data()), 1);
-    EXPECT_EQ(EVP_EncryptUpdate(context, out.data() + start, &n, input.data(), static_cast<int>(input.size())), 1);
+    EXPECT_EQ(
+        EVP_EncryptUpdate(context, out.data() + start, &n, input.data(), static_cast<int>(input.size())), 1);
     EXPECT_EQ(EVP_EncryptFinal_ex(context, out.data() + start + n, &last), 1);
     EVP_CIPHER_CTX_free(context);
     out.resize(start + static_cast<size_t>(n + last));
     return out;
 }
-
-// Answers every read with at most kDribble bytes, as a pipe or socket may.
-class DribblingInputStream final : public KQUInputStream {
-public:
-    static constexpr uint32_t kDribble = 4093;
-    explicit DribblingInputStream(std::shared_ptr<KQUInputStream> base) : mBase(std::move(base)) {}
-    uint32_t readToBuffer(char* buffer, uint32_t size) override {
-        return mBase->readToBuffer(buffer, std::min(size, kDribble));
-    }
-    int64_t offset() override { return mBase->offset(); }
-    bool canSeek() override { return false; }
-    void seekToOffset(int64_t) override {}
-    void disableSystemCaching() override {}
-    void enableSystemCaching() override {}
-    void close() override { mBase->close(); }
-    std::shared_ptr<KQUInputStream> closeLocalStream() override { return mBase; }
-
-private:
-    std::shared_ptr<KQUInputStream> mBase;
-};
 
 class KQUCryptoStreamBoundaryTest : public ::testing::Test {
 protected:
@@ -112,27 +95,21 @@ TEST_F(KQUCryptoStreamBoundaryTest, DecryptingStreamReadsOpensslCiphertextAtEver
         for (uint32_t size : boundarySizes()) {
             KQUData plain = plaintext(size, random);
             KQUDataRef encoded = KQUMakeData(opensslStream(*key, iv, initial, plain));
-            for (bool dribble : {false, true}) {
-                for (const auto& chunks : kChunkings) {
-                    std::shared_ptr<KQUInputStream> base = KQUMemoryInputStream::create(encoded);
-                    if (dribble) base = std::make_shared<DribblingInputStream>(base);
-                    KQUCryptoInputStream stream(base, key);
-                    KQUData got;
-                    std::vector<char> buffer;
-                    for (size_t i = 0;; ++i) {
-                        uint32_t want = std::min<uint32_t>(chunks[i % chunks.size()], 5u << 20);
-                        buffer.resize(want);
-                        uint32_t n = stream.readToBuffer(buffer.data(), want);
-                        got.insert(got.end(), buffer.begin(), buffer.begin() + n);
-                        if (n == 0) break;
-                        // Every read is filled until the data runs out.
-                        if (n < want) {
-                            EXPECT_EQ(got.size(), size) << "short read in the middle, size " << size;
-                        }
-                    }
-                    EXPECT_TRUE(got == plain) << "size " << size << " random " << random << " dribble " << dribble;
-                    EXPECT_EQ(stream.offset(), static_cast<int64_t>(size));
+            for (const auto& chunks : kChunkings) {
+                KQUCryptoInputStream stream(KQUMemoryInputStream::create(encoded), key);
+                KQUData got;
+                std::vector<char> buffer;
+                for (size_t i = 0;; ++i) {
+                    buffer.resize(std::min<uint32_t>(chunks[i % chunks.size()], 5u << 20));
+                    uint32_t n = stream.readToBuffer(buffer.data(), static_cast<uint32_t>(buffer.size()));
+                    got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+                    if (n == 0) break;
+                    // Every read is filled until the data runs out.
+                    EXPECT_TRUE(n == buffer.size() || got.size() == size)
+                        << "short read in the middle, size " << size;
                 }
+                EXPECT_TRUE(got == plain) << "size " << size << " random " << random;
+                EXPECT_EQ(stream.offset(), static_cast<int64_t>(size));
             }
         }
     }

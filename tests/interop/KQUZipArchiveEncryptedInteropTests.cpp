@@ -31,15 +31,13 @@ TEST(ZipReaderEncryptedInterop, OpensslWrittenPackage) {
     ASSERT_TRUE(archive.isEncrypted());
     EXPECT_EQ(archive.passphraseHint(), "hint");
     EXPECT_EQ(archive.encryptedDocumentUuid()->size(), 16u);
-    EXPECT_EQ(KQUCryptoUtils::iterationCountFromPassphraseVerifier(*archive.passphraseVerifier()), 1u);
     auto wrong = KQUCryptoKey::createAes128KeyFromPassphrase("wrong", 1);
     EXPECT_FALSE(KQUCryptoUtils::checkKey(wrong, *archive.passphraseVerifier()));
     auto key = KQUCryptoKey::createAes128KeyFromPassphrase("fuzz", 1);
     ASSERT_TRUE(KQUCryptoUtils::checkKey(key, *archive.passphraseVerifier()));
 
     // The free-space entry reads before any key is set.
-    auto freeSpace = archive.entryWithName(".QlTrash/00000001")->data();
-    EXPECT_EQ(freeSpace->size(), 8u);
+    EXPECT_EQ(archive.entryWithName(".QlTrash/00000001")->data()->size(), 8u);
     archive.setCryptoKey(key);
     for (const char* name : {"stored", "deflated"}) {
         auto data = archive.entryWithName(name)->data();

@@ -1,7 +1,7 @@
 // The reader against packages written by tools nobody here wrote: Info-ZIP zip (also
-// streamed from a pipe, with data descriptors and Zip64 local fields), Python's zipfile
-// (stored, deflated, forced Zip64, more than 65535 entries) and 7z. Every archive is made
-// at test time in a scratch folder; Python's zipfile supplies the known answers.
+// streamed from a pipe, with data descriptors and Zip64 local fields) and Python's zipfile
+// (stored, deflated, forced Zip64). Every archive is made at test time in a scratch folder;
+// Python's zipfile supplies the known answers.
 #include <fmt/format.h>
 
 #include <map>
@@ -48,10 +48,8 @@ size_t checkArchive(const std::string& archivePath, const std::string& sourceDir
     EXPECT_EQ(archive.entryCount(), expected.size());
     for (const auto& [name, listing] : expected) {
         auto entry = archive.entryWithName(name);
-        if (!entry) {
-            ADD_FAILURE() << "missing entry " << name;
-            continue;
-        }
+        if (!entry) ADD_FAILURE() << "missing entry " << name;
+        if (!entry) continue;
         EXPECT_EQ(entry->uncompressedSize(), listing.size) << name;
         EXPECT_EQ(entry->compressedSize(), listing.compressedSize) << name;
         EXPECT_EQ(entry->crc(), listing.crc) << name;
@@ -76,34 +74,28 @@ void makeTree(const TempDir& dir) {
 TEST(ZipReaderInterop, InfoZip) {
     TempDir dir;
     makeTree(dir);
-    ASSERT_EQ(runCommand(fmt::format(
-                  "cd '{0}/src' && zip -q -r ../deflated.zip . && zip -q -0 -r ../stored.zip .", dir.path())),
-              0);
-    EXPECT_EQ(checkArchive(dir.file("deflated.zip"), dir.file("src")), 4u);
-    EXPECT_EQ(checkArchive(dir.file("stored.zip"), dir.file("src")), 4u);
-}
-
-TEST(ZipReaderInterop, InfoZipStreamedFromPipe) {
-    TempDir dir;
-    makeTree(dir);
     // Reading standard input and written to a pipe, zip cannot seek back: a data
     // descriptor follows the data, and the local header carries a Zip64 extra field.
     // (With -fz in a pipe zip 3.0 writes an archive no reader accepts, so that is not used.)
-    ASSERT_EQ(runCommand(fmt::format("cd '{0}' && cat src/numbers.txt | zip -q - - | cat > piped.zip && "
-                                     "cat src/sub/random.bin | zip -q - - | cat > piped64.zip",
-                                     dir.path())),
+    ASSERT_EQ(runCommand(fmt::format(
+                  "cd '{0}/src' && zip -q -r ../deflated.zip . && zip -q -0 -r ../stored.zip . && "
+                  "cat numbers.txt | zip -q - - | cat > ../numbers.zip && "
+                  "cat sub/random.bin | zip -q - - | cat > ../random.zip",
+                  dir.path())),
               0);
-    for (const char* name : {"piped.zip", "piped64.zip"}) {
-        auto bytes = test::readFile(dir.file(name));
+    EXPECT_EQ(checkArchive(dir.file("deflated.zip"), dir.file("src")), 4u);
+    EXPECT_EQ(checkArchive(dir.file("stored.zip"), dir.file("src")), 4u);
+    for (const char* name : {"numbers", "random"}) {  // deflated and stored after a pipe
+        auto bytes = test::readFile(dir.file(name + std::string(".zip")));
         EXPECT_EQ(bytes[6] & 8, 8) << "expected a data descriptor";
         EXPECT_EQ(bytes.substr(30 + 1, 2), std::string("\x01\x00", 2))
             << "expected a Zip64 local extra field";
-        checkArchive(dir.file(name));
+        checkArchive(dir.file(name + std::string(".zip")));
+        auto data = KQUZipArchive(dir.file(name + std::string(".zip"))).entryWithName("-")->data();
+        EXPECT_EQ(std::string(data->begin(), data->end()),
+                  test::readFile(
+                      dir.file(name == std::string("numbers") ? "src/numbers.txt" : "src/sub/random.bin")));
     }
-    auto numbers = KQUZipArchive(dir.file("piped.zip")).entryWithName("-")->data();
-    EXPECT_EQ(std::string(numbers->begin(), numbers->end()), test::readFile(dir.file("src/numbers.txt")));
-    auto random = KQUZipArchive(dir.file("piped64.zip")).entryWithName("-")->data();
-    EXPECT_EQ(std::string(random->begin(), random->end()), test::readFile(dir.file("src/sub/random.bin")));
 }
 
 TEST(ZipReaderInterop, PythonZipfile) {

@@ -30,11 +30,8 @@ std::map<std::string, std::string> pythonContents(const std::string& path) {
     EXPECT_EQ(status, 0) << output;
     std::map<std::string, std::string> contents;
     std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        auto tab = line.find('\t');
-        if (tab != std::string::npos) contents[line.substr(0, tab)] = line.substr(tab + 1);
-    }
+    for (std::string line; std::getline(lines, line);)
+        contents[line.substr(0, line.find('\t'))] = line.substr(line.find('\t') + 1);
     return contents;
 }
 

@@ -9,23 +9,27 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kqu::test {
 
+// Appends little-endian fields, each a value and its width in bytes.
+inline void putFields(std::string& s, std::initializer_list<std::pair<uint64_t, int>> fields) {
+    for (auto [value, width] : fields)
+        for (int i = 0; i < width; ++i) s.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+}
 inline void put16(std::string& s, uint32_t v) {
-    s.push_back(static_cast<char>(v & 0xff));
-    s.push_back(static_cast<char>((v >> 8) & 0xff));
+    putFields(s, {{v, 2}});
 }
 inline void put32(std::string& s, uint32_t v) {
-    put16(s, v & 0xffff);
-    put16(s, v >> 16);
+    putFields(s, {{v, 4}});
 }
 inline void put64(std::string& s, uint64_t v) {
-    put32(s, static_cast<uint32_t>(v));
-    put32(s, static_cast<uint32_t>(v >> 32));
+    putFields(s, {{v, 8}});
 }
 inline uint32_t zlibCrc(const std::string& s) {
     return static_cast<uint32_t>(
@@ -79,82 +83,51 @@ public:
         uint16_t method = e.method ? *e.method : e.deflate ? 8 : 0;
         uint32_t crc = e.crc ? *e.crc : zlibCrc(e.data);
         uint64_t usize = e.uncompressedSize ? *e.uncompressedSize : e.data.size();
-        uint64_t offset = mOffset;
+        uint64_t offset = e.offset ? *e.offset : mOffset;
+        const uint64_t escape = 0xFFFFFFFF, time = 0x50211883;
         std::string local;
-        put32(local, e.localSignature);
-        put16(local, 20);
-        put16(local, e.flags);
-        put16(local, method);
-        put32(local, 0x50211883);
-        put32(local, crc);
-        put32(local, static_cast<uint32_t>(stored.size()));
-        put32(local, static_cast<uint32_t>(usize));
-        put16(local, static_cast<uint32_t>(e.name.size()));
-        put16(local, static_cast<uint32_t>(e.localExtra.size()));
+        // Each record as a table of fields.
+        // clang-format off
+        putFields(local, {{e.localSignature, 4}, {20, 2}, {e.flags, 2}, {method, 2}, {time, 4}, {crc, 4},
+                          {stored.size() & escape, 4}, {usize & escape, 4}, {e.name.size(), 2},
+                          {e.localExtra.size(), 2}});
         local += e.name + e.localExtra + stored;
         mOffset += local.size();
 
-        std::string extra = e.centralExtra;
-        if (e.zip64) {
-            std::string z64;
-            put16(z64, 1);
-            put16(z64, 24);
-            put64(z64, usize);
-            put64(z64, stored.size());
-            put64(z64, e.offset ? *e.offset : offset);
-            extra = z64 + extra;
-        }
-        std::string& d = mDirectory;
-        put32(d, 0x02014B50);
-        put16(d, 62);
-        put16(d, 20);
-        put16(d, e.flags);
-        put16(d, method);
-        put32(d, 0x50211883);
-        put32(d, crc);
-        put32(d, e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(stored.size()));
-        put32(d, e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(usize));
-        put16(d, static_cast<uint32_t>(e.name.size()));
-        put16(d, static_cast<uint32_t>(extra.size()));
-        put16(d, 0);  // comment length
-        put64(d, 0);  // disk, internal and external attributes
-        put32(d, e.zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(e.offset ? *e.offset : offset));
-        d += e.name + extra;
+        std::string extra;
+        if (e.zip64) putFields(extra, {{1, 2}, {24, 2}, {usize, 8}, {stored.size(), 8}, {offset, 8}});
+        extra += e.centralExtra;
+        // Version made by and needed, ..., comment length, disk, internal and external attributes.
+        putFields(mDirectory, {{0x02014B50, 4}, {62, 2}, {20, 2}, {e.flags, 2}, {method, 2}, {time, 4},
+                               {crc, 4}, {e.zip64 ? escape : stored.size() & escape, 4},
+                               {e.zip64 ? escape : usize & escape, 4}, {e.name.size(), 2}, {extra.size(), 2},
+                               {0, 2}, {0, 8}, {e.zip64 ? escape : offset & escape, 4}});
+        mDirectory += e.name + extra;
+        // clang-format on
         ++mCount;
         return local;
     }
 
     std::string finish(const TestArchiveOptions& options = {}) {
         std::string tail = mDirectory;
+        // clang-format off
         if (options.zip64End) {
-            put32(tail, 0x06064B50);
-            put64(tail, 44);
-            put16(tail, 62);
-            put16(tail, 20);
-            put64(tail, 0);
-            put64(tail, mCount);
-            put64(tail, mCount);
-            put64(tail, mDirectory.size());
-            put64(tail, mOffset);
-            put32(tail, 0x07064B50);
-            put32(tail, 0);
-            put64(tail, mOffset + mDirectory.size());
-            put32(tail, 1);
+            putFields(tail, {{0x06064B50, 4}, {44, 8}, {62, 2}, {20, 2}, {0, 8}, {mCount, 8}, {mCount, 8},
+                             {mDirectory.size(), 8}, {mOffset, 8}});
+            putFields(tail, {{0x07064B50, 4}, {0, 4}, {mOffset + mDirectory.size(), 8}, {1, 4}});
         }
-        put32(tail, 0x06054B50);
-        put32(tail, 0);
         uint16_t count = options.count      ? *options.count
                          : options.zip64End ? 0xFFFF
                                             : static_cast<uint16_t>(mCount);
-        put16(tail, count);
-        put16(tail, count);
-        put32(tail, options.directorySize ? *options.directorySize
-                    : options.zip64End    ? 0xFFFFFFFF
-                                          : static_cast<uint32_t>(mDirectory.size()));
-        put32(tail, options.directoryOffset ? *options.directoryOffset
-                    : options.zip64End      ? 0xFFFFFFFF
-                                            : static_cast<uint32_t>(mOffset));
-        put16(tail, static_cast<uint32_t>(options.comment.size()));
+        uint32_t size = options.directorySize ? *options.directorySize
+                        : options.zip64End    ? 0xFFFFFFFF
+                                              : static_cast<uint32_t>(mDirectory.size());
+        uint32_t offset = options.directoryOffset ? *options.directoryOffset
+                          : options.zip64End      ? 0xFFFFFFFF
+                                                  : static_cast<uint32_t>(mOffset);
+        putFields(tail, {{0x06054B50, 4}, {0, 4}, {count, 2}, {count, 2}, {size, 4}, {offset, 4},
+                         {options.comment.size(), 2}});
+        // clang-format on
         return tail + options.comment;
     }
 

@@ -94,26 +94,18 @@ TEST(KQUDocumentBundle, ZipPackageWithItsRootDirectoryStripped) {
 TEST(KQUDocumentBundle, DamagedOrForeignFilesReadAsNothing) {
     TempDir dir;
     LogCapture log;
-    // A file that is not a zip archive.
-    std::string plain = dir.file("plain.txt");
-    writeFile(plain, "just text");
-    Document plainDocument(plain);
-    KQUDocumentBundle plainBundle(&plainDocument);
-    EXPECT_EQ(plainBundle.packageType(), KQUDocumentBundle::NoPackage);
-    EXPECT_EQ(plainBundle.dataForPath("just text"), nullptr);
-
-    Document missingDocument(dir.file("missing.zip"));
-    KQUDocumentBundle missing(&missingDocument);
-    EXPECT_EQ(missing.dataForPath("a"), nullptr);
-
-    // A zip whose central directory is cut off.
-    std::string cut = dir.file("cut.zip");
-    writeZip(cut, {{"a.xml", "<a/>"}});
-    fs::resize_file(cut, fs::file_size(cut) - 10);
-    Document cutDocument(cut);
-    KQUDocumentBundle cutBundle(&cutDocument);
-    EXPECT_EQ(cutBundle.packageType(), KQUDocumentBundle::ZipFilePackage);
-    EXPECT_EQ(cutBundle.dataForPath("a.xml"), nullptr);
+    // A file that is not a zip archive, a missing one, and a zip whose directory is cut off.
+    writeFile(dir.file("plain.txt"), "just text");
+    writeZip(dir.file("cut.zip"), {{"a.xml", "<a/>"}});
+    fs::resize_file(dir.file("cut.zip"), fs::file_size(dir.file("cut.zip")) - 10);
+    for (auto [name, type] : {std::pair{"plain.txt", KQUDocumentBundle::NoPackage},
+                              std::pair{"missing.zip", KQUDocumentBundle::NoPackage},
+                              std::pair{"cut.zip", KQUDocumentBundle::ZipFilePackage}}) {
+        Document document(dir.file(name));
+        KQUDocumentBundle bundle(&document);
+        EXPECT_EQ(bundle.packageType(), type) << name;
+        EXPECT_EQ(bundle.dataForPath("a.xml"), nullptr) << name;
+    }
 
     // A damaged entry: its stored bytes changed, so the CRC (or inflate) fails.
     std::string damaged = dir.file("damaged.zip");

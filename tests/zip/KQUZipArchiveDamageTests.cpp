@@ -41,10 +41,8 @@ TEST(ZipReaderDamage, TruncatedArchivesAreRefused) {
     TempDir dir;
     std::string bytes = makeArchive(dir);
     ASSERT_TRUE(readsAsSound(bytes));
-    for (size_t length = 0; length < bytes.size(); length += length < 100 ? 1 : 97)
+    for (size_t length = 0; length<bytes.size(); length += length + 30> bytes.size() || length < 40 ? 1 : 97)
         EXPECT_FALSE(readsAsSound(bytes.substr(0, length))) << length;
-    for (size_t cut = 1; cut < 30; ++cut)
-        EXPECT_FALSE(readsAsSound(bytes.substr(0, bytes.size() - cut))) << cut;
 }
 
 TEST(ZipReaderDamage, FlippedBitsNeverReadAsGoodData) {
@@ -75,8 +73,9 @@ TEST(ZipReaderDamage, FlippedBitsNeverReadAsGoodData) {
     EXPECT_GT(refused, 100);
 }
 
-// Python writes an archive with Zip64 end records; its fields are then made bogus, and an
-// entry made to overlap another, with struct.pack at known offsets.
+// Python writes an archive with Zip64 end records; the directory offset is then made bogus,
+// and an entry made to overlap another, with struct.pack at known offsets. (The other
+// Zip64 fields are damaged one by one in ZipReaderOpen.Zip64EndRecords.)
 TEST(ZipReaderDamage, BogusZip64FieldsAndOverlaps) {
     TempDir dir;
     test::writeFile(
@@ -100,17 +99,13 @@ TEST(ZipReaderDamage, BogusZip64FieldsAndOverlaps) {
             "save('zip64.zip', good)\n"
             "bad = bytearray(good); struct.pack_into('<Q', bad, eocd + 48, 1 << 62); save('offset.zip', "
             "bad)\n"
-            "bad = bytearray(good); struct.pack_into('<Q', bad, eocd + 40, 1 << 40); save('size.zip', bad)\n"
-            "bad = bytearray(good); struct.pack_into('<Q', bad, eocd + 32, 1 << 33); save('count.zip', bad)\n"
-            "bad = bytearray(good); struct.pack_into('<Q', bad, eocd + 56 + 8, 1 << 50); save('locator.zip', "
-            "bad)\n"
             "second = data.find(b'PK\\x01\\x02', data.find(b'PK\\x01\\x02') + 4)\n"
             "bad = bytearray(good); struct.pack_into('<I', bad, second + 42, 0); save('overlap.zip', bad)\n",
             dir.path()));
     ASSERT_EQ(runCommand(fmt::format("python3 '{}'", dir.file("make.py"))), 0);
     ASSERT_TRUE(readsAsSound(test::readFile(dir.file("zip64.zip"))));
     EXPECT_EQ(KQUZipArchive(dir.file("zip64.zip")).entryCount(), 3u);
-    for (const char* name : {"offset.zip", "size.zip", "count.zip", "locator.zip", "overlap.zip"})
+    for (const char* name : {"offset.zip", "overlap.zip"})
         EXPECT_FALSE(readsAsSound(test::readFile(dir.file(name)))) << name;
 }
 

@@ -8,7 +8,6 @@
 #include "kqutility/streams/KQUMemoryStreams.h"
 #include "kqutility/zip/KQUZipArchive.h"
 #include "kqutility/zip/KQUZipCrc32.h"
-#include "kqutility/zip/KQUZipInflateInputStream.h"
 #include "tests/support/KQUTestSupport.h"
 #include "tests/support/KQUZipTestBuilder.h"
 
@@ -34,15 +33,12 @@ std::string readAll(KQUInputStream& stream, uint32_t chunk = 4096) {
 }
 
 TEST(ZipReaderEntry, DeflatedMegabyteInOneRead) {
-    std::string big = test::patternBytes(1 << 20, 4).substr(0, 700'000) + std::string(348'576, 'z');
+    std::string big = test::patternBytes(700'000, 4) + std::string(348'576, 'z');
     auto archive = open(buildArchive({{.name = "big", .data = big, .deflate = true}}));
     auto entry = archive.entryWithName("big");
-    auto stream = entry->inputStream();
     std::string out(big.size(), '\0');
-    EXPECT_EQ(stream->readToBuffer(out.data(), static_cast<uint32_t>(out.size())), big.size());
+    EXPECT_EQ(entry->inputStream()->readToBuffer(out.data(), static_cast<uint32_t>(out.size())), big.size());
     EXPECT_EQ(out, big);
-    EXPECT_EQ(stream->readToBuffer(out.data(), 10), 0u);
-    EXPECT_EQ(contents(entry), big);
     // Lent blocks are never larger than the output buffer.
     auto lending = std::dynamic_pointer_cast<KQUBufferedInputStreamProtocol>(entry->inputStream());
     const char* block = nullptr;
@@ -61,8 +57,6 @@ TEST(ZipReaderEntry, CrcMismatchIsDetected) {
     EXPECT_KQU_THROW(archive.entryWithName("stored")->data(), "KQUZipEntryError",
                      (fmt::format("CRC-32 mismatch (expected {:08x}, found {:08x})", test::zlibCrc(text),
                                   test::zlibCrc(damaged.substr(36, 5000)))));
-    auto stream = archive.entryWithName("stored")->inputStream();
-    EXPECT_KQU_THROW(readAll(*stream), "KQUZipEntryError", "");
 
     // A wrong CRC in the directory for intact deflated data.
     auto wrongCrc = open(buildArchive({{.name = "d", .data = text, .deflate = true, .crc = 0x12345678}}));
@@ -72,12 +66,7 @@ TEST(ZipReaderEntry, CrcMismatchIsDetected) {
     deflated[deflated.size() / 2] ^= 0x10;
     auto corrupt =
         open(buildArchive({{.name = "d", .data = text + "!", .deflate = true, .stored = deflated}}));
-    try {
-        contents(corrupt.entryWithName("d"));
-        ADD_FAILURE() << "corrupt data read as good";
-    } catch (const KQUException& e) {
-        EXPECT_TRUE(e.name() == "KQUZipEntryError" || e.name() == "KQUZipInflateError") << e.name();
-    }
+    EXPECT_THROW(contents(corrupt.entryWithName("d")), KQUException);
 }
 
 TEST(ZipReaderEntry, SizesThatLieAreRefused) {
@@ -111,14 +100,9 @@ TEST(ZipReaderEntry, LocalHeaders) {
     test::LogCapture log;
     auto wrong = open(buildArchive({{.name = "a", .data = "payload", .localSignature = 0x04034B51}}));
     auto entry = wrong.entryWithName("a");
-    EXPECT_FALSE(entry->isReadable());
     EXPECT_EQ(entry->inputStream(), nullptr);
     EXPECT_FALSE(entry->isReadable());
     EXPECT_KQU_THROW(entry->data(), "KQUZipEntryError", "Local file header record signature not found");
-    int logged = 0;
-    for (const auto& m : log.messages())
-        logged += m.find("Local file header record signature not found") != std::string::npos;
-    EXPECT_EQ(logged, 1);
 
     // A local header whose extra field claims bytes beyond the entry's place.
     std::string bytes = buildArchive({{.name = "a", .data = "payload"}, {.name = "b", .data = "more"}});
@@ -131,10 +115,7 @@ TEST(ZipReaderEntry, EmptyEntries) {
         open(buildArchive({{.name = "s", .data = ""}, {.name = "d", .data = "", .deflate = true}}));
     EXPECT_EQ(contents(archive.entryWithName("s")), "");
     EXPECT_EQ(contents(archive.entryWithName("d")), "");
-    auto stream = archive.entryWithName("d")->inputStream();
     char byte;
-    EXPECT_EQ(stream->readToBuffer(&byte, 1), 0u);
-
     // A request for no bytes is not the end of the stream.
     auto text = open(buildArchive({{.name = "t", .data = "text", .deflate = true}}));
     auto reading = text.entryWithName("t")->inputStream();
@@ -142,8 +123,8 @@ TEST(ZipReaderEntry, EmptyEntries) {
     EXPECT_EQ(readAll(*reading), "text");
 }
 
-// An archive whose second entry holds "secret" encrypted (stored) and third the same
-// deflated-then-encrypted, with a plain free-space entry between them.
+// An archive with a plain entry, then the same plaintext encrypted (stored) and
+// deflated-then-encrypted.
 struct EncryptedArchive {
     std::string bytes;
     KQUCryptoKeyRef key;
@@ -168,7 +149,6 @@ EncryptedArchive makeEncryptedArchive() {
     result.bytes = buildArchive({
         {.name = "plain", .data = "not encrypted"},
         {.name = "stored", .data = result.plaintext, .stored = stored, .method = 0x636B, .crc = storedCrc},
-        {.name = ".QlTrash/00000001", .data = std::string(20, '\0')},
         {.name = "deflated",
          .data = result.plaintext,
          .stored = deflated,
@@ -188,17 +168,10 @@ TEST(ZipReaderEntry, EncryptedEntries) {
     EXPECT_TRUE(early->isEncrypted());
     EXPECT_EQ(contents(archive.entryWithName("stored")), fixture.plaintext);
     EXPECT_EQ(contents(early), fixture.plaintext);
-    auto stored = archive.entryWithName("stored");
-    EXPECT_EQ(stored->encodedLength(), 100'000 + 48 - 100'000 % 16);
     // Plain entries of an encrypted archive are read without the key.
-    EXPECT_FALSE(archive.entryWithName("plain")->isEncrypted());
     EXPECT_EQ(contents(archive.entryWithName("plain")), "not encrypted");
-    EXPECT_EQ(contents(archive.entryWithName(".QlTrash/00000001")), std::string(20, '\0'));
     EXPECT_ASSERTION_FAILURE(archive.entryWithName("plain", 5));
     EXPECT_EQ(archive.entryWithName("stored", 100'000)->dataLength(), 100'000);
-    // The stored bytes can be checked without the key.
-    auto raw = stored->storedInputStream();
-    EXPECT_EQ(readAll(*raw).size(), stored->compressedSize());
 }
 
 TEST(ZipReaderEntry, EncryptedEntryCrcCoversStoredBytes) {
@@ -224,13 +197,13 @@ TEST(ZipReaderEntry, CopyToFile) {
     test::writeFile(dir.file("bad"), "previous");
     EXPECT_KQU_THROW(archive.entryWithName("bad")->copyToFile(dir.file("bad")), "KQUZipEntryError", "");
     EXPECT_EQ(test::readFile(dir.file("bad")), "previous");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);  // no temporary left
 }
 
 TEST(ZipReaderEntry, ReadsFromSeveralThreads) {
     test::TempDir dir;
     std::vector<TestEntry> entries;
-    for (int i = 0; i < 16; ++i)
+    for (int i = 0; i < 8; ++i)
         entries.push_back({.name = fmt::format("e{}", i),
                            .data = test::patternBytes(100'000 + i, i),
                            .deflate = i % 2 == 0});
@@ -240,52 +213,29 @@ TEST(ZipReaderEntry, ReadsFromSeveralThreads) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
-            for (int round = 0; round < 4; ++round) {
-                for (int i = 0; i < 16; ++i) {
-                    auto entry = archive.entryWithName(fmt::format("e{}", (i + t) % 16));
-                    auto data = entry->data();
-                    good += std::string(data->begin(), data->end()) ==
-                            test::patternBytes(100'000 + (i + t) % 16, (i + t) % 16);
-                }
+            for (int i = 0; i < 32; ++i) {
+                int e = (i + t) % 8;
+                good += contents(archive.entryWithName(fmt::format("e{}", e))) ==
+                        test::patternBytes(100'000 + e, e);
             }
         });
     }
     for (auto& thread : threads) thread.join();
-    EXPECT_EQ(good.load(), 4 * 4 * 16);
+    EXPECT_EQ(good.load(), 4 * 32);
 }
 
-TEST(ZipReaderEntry, InflatingStreamOnAnyStream) {
-    std::string text = test::patternBytes(10'000, 1) + std::string(10'000, 'a');
-    KQUZipInflateInputStream stream(KQUMemoryInputStream::create(KQUMakeData(test::rawDeflate(text))));
-    EXPECT_FALSE(stream.canSeek());
-    EXPECT_EQ(readAll(stream, 777), text);
-    EXPECT_EQ(stream.offset(), 20'000);
-    EXPECT_ASSERTION_FAILURE(stream.seekToOffset(0));
-}
-
+// Every implementation this processor can run, not only the one chosen for it, at the
+// lengths around its folding steps and at an odd start.
 TEST(ZipReaderCrc, MatchesZlibForAllLengthsAndAlignments) {
-    std::string bytes = test::patternBytes(5000, 12);
-    for (size_t start = 0; start < 40; start += 3) {
-        for (size_t length : {0, 1, 15, 16, 63, 64, 65, 127, 128, 1000, 4095, 4900}) {
-            if (start + length > bytes.size()) continue;
-            std::string piece = bytes.substr(start, length);
-            EXPECT_EQ(KQUZipCrc32(0, piece.data(), piece.size()), test::zlibCrc(piece))
-                << start << " " << length;
-        }
-    }
-    // Continuing a CRC across pieces.
-    uint32_t crc = KQUZipCrc32(0, bytes.data(), 1000);
-    crc = KQUZipCrc32(crc, bytes.data() + 1000, 4000);
-    EXPECT_EQ(crc, test::zlibCrc(bytes));
     EXPECT_EQ(KQUZipCrc32(0, "123456789", 9), 0xCBF43926u);  // the standard check value
-
-    // Every implementation this processor can run, not only the one chosen for it.
     std::string big = test::patternBytes(70'000, 13);
+    uint32_t crc = KQUZipCrc32(0, big.data(), 1000);
+    EXPECT_EQ(KQUZipCrc32(crc, big.data() + 1000, big.size() - 1000), test::zlibCrc(big));  // continued
     for (const char* implementation : {"vpclmulqdq", "pclmulqdq", "zlib"}) {
         uint32_t result = 0;
         if (!KQUZipCrc32Using(implementation, 0, big.data(), big.size(), &result)) continue;
         EXPECT_EQ(result, test::zlibCrc(big)) << implementation;
-        for (size_t length : {0, 63, 64, 255, 256, 257, 4111}) {
+        for (size_t length : {0, 15, 16, 63, 64, 255, 256, 257, 511, 512, 4111}) {
             ASSERT_TRUE(KQUZipCrc32Using(implementation, 7, big.data() + 3, length, &result));
             EXPECT_EQ(result, static_cast<uint32_t>(crc32(7, reinterpret_cast<const Bytef*>(big.data() + 3),
                                                           static_cast<uInt>(length))))

@@ -32,9 +32,7 @@ struct ParsedEntry {
 
 struct ParsedArchive {
     std::string bytes;
-    KQUZipEndOfCentralDirectoryRecord end;
     bool hasZip64 = false;
-    KQUZip64EndOfCentralDirectoryRecord zip64;
     uint64_t entryCount = 0, directorySize = 0, directoryOffset = 0;
     std::vector<ParsedEntry> entries;
 
@@ -58,7 +56,6 @@ inline ParsedArchive parseArchive(const std::string& path) {
     uint64_t endOffset = b.size() - 22;
     auto end = KQUZipDecodeEndOfCentralDirectory(spanOf(b, endOffset));
     if (!end) throw std::runtime_error("no end record at the end");
-    a.end = *end;
     a.entryCount = end->totalEntries;
     a.directorySize = end->centralDirectorySize;
     a.directoryOffset = end->centralDirectoryOffset;
@@ -70,13 +67,12 @@ inline ParsedArchive parseArchive(const std::string& path) {
             if (locator->zip64RecordOffset + 56 != endOffset - 20)
                 throw std::runtime_error("gap after Zip64 record");
             a.hasZip64 = true;
-            a.zip64 = *zip64;
             a.entryCount = zip64->totalEntries;
             a.directorySize = zip64->centralDirectorySize;
             a.directoryOffset = zip64->centralDirectoryOffset;
         }
     }
-    uint64_t directoryEnd = a.directoryOffset + a.directorySize;
+    const uint64_t directoryEnd = a.directoryOffset + a.directorySize;
     if (directoryEnd != (a.hasZip64 ? endOffset - 76 : endOffset))
         throw std::runtime_error("directory does not end at the end records");
     uint64_t position = a.directoryOffset;
@@ -137,24 +133,16 @@ inline std::string rawInflate(const std::string& compressed) {
     return out;
 }
 
-inline std::string decrypt(const std::string& encrypted, const KQUCryptoKeyRef& key) {
-    auto input = KQUMemoryInputStream::create(KQUMakeData(encrypted));
-    KQUCryptoInputStream crypto(input, key);
-    std::string out;
-    std::vector<char> buffer(65536);
-    while (uint32_t n = crypto.readToBuffer(buffer.data(), static_cast<uint32_t>(buffer.size())))
-        out.append(buffer.data(), n);
-    return out;
-}
-
 // The entry's plaintext, undoing encryption (with key) and deflate as its method says.
 inline std::string entryContents(const ParsedEntry& e, const KQUCryptoKeyRef& key = nullptr) {
     std::string bytes = e.stored;
     uint16_t method = e.central.compressionMethod;
     if (method == KQUZipCompressionMethodStoredEncrypted ||
         method == KQUZipCompressionMethodDeflatedEncrypted) {
-        if (!key) throw std::runtime_error("encrypted entry without key");
-        bytes = decrypt(bytes, key);
+        KQUCryptoInputStream crypto(KQUMemoryInputStream::create(KQUMakeData(bytes)), key);
+        std::string buffer(65536, '\0');
+        bytes.clear();
+        while (uint32_t n = crypto.readToBuffer(buffer.data(), 65536)) bytes.append(buffer.data(), n);
     }
     if (method == KQUZipCompressionMethodDeflated || method == KQUZipCompressionMethodDeflatedEncrypted)
         bytes = rawInflate(bytes);
