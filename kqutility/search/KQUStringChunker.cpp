@@ -14,7 +14,7 @@ constexpr char16_t kCarriageReturn = u'\r';
 // The index of the first code unit at or after i that is a, b, LF or CR; n when none.
 // Runs of ordinary text are skipped eight code units at a time where SSE2 exists, so that
 // long cells cost little more than copying them.
-size_t findSpecial(const char16_t* p, size_t i, size_t n, char16_t a, char16_t b) {
+size_t findBreak(const char16_t* p, size_t i, size_t n, char16_t a, char16_t b) {
 #if defined(__SSE2__)
     const __m128i va = _mm_set1_epi16(static_cast<short>(a));
     const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
@@ -91,7 +91,7 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
     // The quote and the line breaks are tested first, so a separator that is one of them
     // never splits fields (with quotes off, a quote separator is plain text).
     const bool separatorSplits = separator != kQuote && separator != kLineFeed && separator != kCarriageReturn;
-    // Stand-ins for "no such character" that findSpecial may compare against harmlessly.
+    // Stand-ins for "no such character" that findBreak may compare against harmlessly.
     const char16_t outsideA = separatorSplits ? separator : kLineFeed;
     const char16_t outsideB = allowQuotedText ? kQuote : kLineFeed;
 
@@ -120,7 +120,7 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
 
     size_t i = 0;
     while (i < n) {
-        size_t end = inQuotes ? findSpecial(p, i, n, kQuote, kQuote) : findSpecial(p, i, n, outsideA, outsideB);
+        size_t end = inQuotes ? findBreak(p, i, n, kQuote, kQuote) : findBreak(p, i, n, outsideA, outsideB);
         if (end > i) field.appendRun(std::u16string_view(p + i, end - i));
         i = end;
         if (i >= n) break;

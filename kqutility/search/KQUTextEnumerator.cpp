@@ -12,13 +12,13 @@ namespace {
 
 // A read-only search scope opened by the enumerator on a position: closed when the step
 // ends, also when the host throws (a throwing end during that unwinding is dropped so the
-// first exception goes on).
+// first exception goes on; otherwise the host's exception from the end passes).
 class ReadOnlyScope {
 public:
     explicit ReadOnlyScope(KQUSearchPosition& position) : mPosition(position) {
         mOpen = mPosition.beginSearchingWithReplace(false);
     }
-    ~ReadOnlyScope() {
+    ~ReadOnlyScope() noexcept(false) {
         if (!mOpen) return;
         if (std::uncaught_exceptions() > mExceptions) {
             try {

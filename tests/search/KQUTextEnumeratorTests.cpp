@@ -137,6 +137,7 @@ TEST(KQUTextEnumerator, SelectionStartAsksOnlyWithAStorageAndClosesOnlyItsScope)
 
 TEST(KQUTextEnumerator, BadChildLocationAndBogusRangesStayInsideTheText) {
     ContinueAfterAssertions keepGoing;
+    ScopedDefault warnings("KQULogLevel", "10");
     LogCapture log;
     Document d;
     d.attachment->reportedIndex = 10;  // found at 30, reported at 10: behind a start at 20
