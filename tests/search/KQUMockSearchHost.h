@@ -33,7 +33,6 @@ public:
     bool incrementSearchPosition(KQUSearchPosition& position, int criteria, unsigned) override;
     bool canHaveSiblings() override { return false; }
     uint64_t stringLengthForSearchPosition(KQUSearchPosition&) override { return textLength; }
-    std::optional<bool> hasSelection() override { return selected; }
 
     // KQUTextStorage
     KQUTextController* controller() override { return this; }
@@ -46,7 +45,6 @@ public:
     uint64_t textLength;
     bool answersStorage = true;
     bool throwOnIncrement = false;
-    std::optional<bool> selected;
     MockAttachment* parent = nullptr;
     std::vector<MockAttachment*> attachments;  // in character order
 };
@@ -56,14 +54,12 @@ public:
     KQUDrawable* drawable() override { return group; }
     KQUTextStorage* parentStorage() override { return outer; }
     std::vector<KQUTextStorage*> textStorages() override { return {nested.begin(), nested.end()}; }
-    void endEditing() override { ++endEditingCount; }
 
     MockText* outer = nullptr;
     uint64_t index = 0;               // where the attachment character sits
     uint64_t reportedIndex = KQUNotFound;  // what charIndexFromAttachment answers, when set
     std::vector<MockText*> nested;
     KQUDrawable* group = nullptr;
-    int endEditingCount = 0;
 };
 
 // A table: one services object, cells told apart by coordinates, moved in row order.
@@ -130,6 +126,8 @@ public:
         return result;
     }
     KQUSearchPositionRef activeSearchPositionWithFlags(int) override { return active; }
+    bool begin() { return ++beginCount, beginAnswer; }
+    void end(bool commit) { ++endCount, commits.push_back(commit); }
 
     // The name of the services, for sequences.
     std::string nameOf(const KQUSearchServices* services) const {
@@ -150,14 +148,8 @@ public:
 
 inline KQUAttachment* MockText::parentAttachment() { return parent; }
 inline KQUTextServices* MockText::textServices() { return &mDocument; }
-inline bool MockText::beginSearching(KQUSearchPosition&, bool) {
-    ++mDocument.beginCount;
-    return mDocument.beginAnswer;
-}
-inline void MockText::endSearching(KQUSearchPosition&, bool commit) {
-    ++mDocument.endCount;
-    mDocument.commits.push_back(commit);
-}
+inline bool MockText::beginSearching(KQUSearchPosition&, bool) { return mDocument.begin(); }
+inline void MockText::endSearching(KQUSearchPosition&, bool commit) { mDocument.end(commit); }
 inline uint64_t MockText::charIndexFromAttachment(KQUAttachment* attachment) {
     for (auto* a : attachments)
         if (a == attachment) return a->reportedIndex != KQUNotFound ? a->reportedIndex : a->index;
@@ -192,14 +184,8 @@ inline bool MockText::incrementSearchPosition(KQUSearchPosition& position, int c
 }
 
 inline KQUTextServices* MockTable::textServices() { return &mDocument; }
-inline bool MockTable::beginSearching(KQUSearchPosition&, bool) {
-    ++mDocument.beginCount;
-    return mDocument.beginAnswer;
-}
-inline void MockTable::endSearching(KQUSearchPosition&, bool commit) {
-    ++mDocument.endCount;
-    mDocument.commits.push_back(commit);
-}
+inline bool MockTable::beginSearching(KQUSearchPosition&, bool) { return mDocument.begin(); }
+inline void MockTable::endSearching(KQUSearchPosition&, bool commit) { mDocument.end(commit); }
 // 0/1: first or last cell; 2, 9, 11, 13: next cell in row order; 3, 10, 12, 14: previous.
 inline bool MockTable::incrementSearchPosition(KQUSearchPosition& position, int criteria, unsigned) {
     int cell = position.coordinates().row * columns + position.coordinates().column;

@@ -166,18 +166,13 @@ TEST(KQUTextEnumerator, HostFailureClosesTheChildScope) {
 
 TEST(KQUTextEnumerator, CacheLivesAsLongAsAnEnumerator) {
     Document d;
-    EXPECT_FALSE(KQUTextEnumeratorCache::currentTextEnumeratorCache());
-    {
-        KQUTextEnumerator a(0, &d.doc);
-        auto cache = KQUTextEnumeratorCache::currentTextEnumeratorCache();
-        ASSERT_TRUE(cache);
-        {
-            KQUTextEnumerator b(0, &d.doc);
-            EXPECT_EQ(KQUTextEnumeratorCache::currentTextEnumeratorCache(), cache);
-            EXPECT_EQ(cache->usageCount(), 2u);
-        }
-        EXPECT_EQ(KQUTextEnumeratorCache::currentTextEnumeratorCache(), cache);
-    }
+    auto a = std::make_unique<KQUTextEnumerator>(0, &d.doc);
+    auto cache = KQUTextEnumeratorCache::currentTextEnumeratorCache();
+    auto b = std::make_unique<KQUTextEnumerator>(0, &d.doc);
+    EXPECT_TRUE(cache && KQUTextEnumeratorCache::currentTextEnumeratorCache() == cache);
+    a.reset();
+    EXPECT_EQ(KQUTextEnumeratorCache::currentTextEnumeratorCache(), cache);
+    b.reset();
     EXPECT_FALSE(KQUTextEnumeratorCache::currentTextEnumeratorCache());
 }
 
