@@ -29,8 +29,11 @@ constexpr size_t kBytes = 100u << 20;
 const std::string& utf8() {
     static const std::string sText = [] {
         std::mt19937 random(18);
-        const char* words[] = {"alpha", "beta", "gamma", "delta", "12.5", "2026-12-06", "K\xC3\xB6ln",
-                               "\xE4\xB8\xAD\xE6\x96\x87", "x", "a longer note about the row"};
+        const char* words[] = {"alpha",       "beta",
+                               "gamma",       "delta",
+                               "12.5",        "2026-12-06",
+                               "K\xC3\xB6ln", "\xE4\xB8\xAD\xE6\x96\x87",
+                               "x",           "a longer note about the row"};
         std::string text;
         text.reserve(kBytes + 1024);
         while (text.size() < kBytes) {
@@ -127,9 +130,11 @@ void BM_ProcessKquCount(benchmark::State& state) {
 }
 
 void BM_ProcessPythonCsv(benchmark::State& state) {
-    runProcess(state, fmt::format("/usr/bin/python3 -c 'import csv,sys; print(sum(1 for _ in csv.reader(open(sys.argv[1], "
-                                  "newline=\"\", encoding=\"utf-8\"))))' '{}'",
-                                  fileOnDisk()));
+    runProcess(
+        state,
+        fmt::format("/usr/bin/python3 -c 'import csv,sys; print(sum(1 for _ in csv.reader(open(sys.argv[1], "
+                    "newline=\"\", encoding=\"utf-8\"))))' '{}'",
+                    fileOnDisk()));
 }
 
 BENCHMARK(BM_Utf8ToUtf16)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(2);

@@ -30,8 +30,10 @@ std::vector<KQUStringChunk> reference(const std::u16string& text, char16_t separ
             if (!quotes) {
                 field += c;
             } else if (!inQuotes) {
-                if (field.empty()) inQuotes = true;
-                else field += c;
+                if (field.empty())
+                    inQuotes = true;
+                else
+                    field += c;
             } else if (next == u'"') {
                 field += c;
                 ++i;
@@ -67,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char16_t separator = kSeparators[data[0] % 8];
     const bool quotes = (data[0] & 8) == 0;
     std::u16string text;
-    for (size_t i = 1; i + 1 < size; i += 2) text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+    for (size_t i = 1; i + 1 < size; i += 2)
+        text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
 
     uint64_t columns = 0, rows = 0;
     auto chunks = kqu::KQUStringChunker::chunkArrayFromString(text, separator, quotes, &columns, &rows);

@@ -28,11 +28,13 @@ std::shared_ptr<KQUTextEnumeratorCache> KQUTextEnumeratorCache::currentTextEnume
     return sTextEnumeratorCache;
 }
 
-std::shared_ptr<KQUTextEnumeratorCacheEntry> KQUTextEnumeratorCache::objectForKey(const std::string& key) const {
+std::shared_ptr<KQUTextEnumeratorCacheEntry> KQUTextEnumeratorCache::objectForKey(
+    const std::string& key) const {
     return mCache ? mCache->objectForKey(key) : nullptr;
 }
 
-void KQUTextEnumeratorCache::setObject(std::shared_ptr<KQUTextEnumeratorCacheEntry> object, const std::string& key) {
+void KQUTextEnumeratorCache::setObject(std::shared_ptr<KQUTextEnumeratorCacheEntry> object,
+                                       const std::string& key) {
     if (!mCache) mCache = std::make_unique<KQUNoCopyDictionary<std::string, KQUTextEnumeratorCacheEntry>>();
     mCache->setObject(std::move(object), std::make_shared<std::string>(key));
 }
@@ -179,15 +181,17 @@ std::optional<std::u16string> KQUSearchPosition::string() {
 std::optional<std::string> KQUSearchPosition::searchPositionKey() {
     if (!mSearchServices) return std::nullopt;
     if (!mSearchPositionKey)
-        mSearchPositionKey = fmt::format("{} {} {}", mIdentifier.value_or("0x0"), mCoordinates.row, mCoordinates.column);
+        mSearchPositionKey =
+            fmt::format("{} {} {}", mIdentifier.value_or("0x0"), mCoordinates.row, mCoordinates.column);
     return mSearchPositionKey;
 }
 
 std::optional<std::string> KQUSearchPosition::searchPositionKeyWithRange() {
     if (!mSearchServices) return std::nullopt;
     if (!mSearchPositionWithRangeKey)
-        mSearchPositionWithRangeKey = fmt::format("{} {} {} {} {}", mIdentifier.value_or("0x0"), mCoordinates.row,
-                                                  mCoordinates.column, mRange.location, mRange.length);
+        mSearchPositionWithRangeKey =
+            fmt::format("{} {} {} {} {}", mIdentifier.value_or("0x0"), mCoordinates.row, mCoordinates.column,
+                        mRange.location, mRange.length);
     return mSearchPositionWithRangeKey;
 }
 
@@ -196,8 +200,10 @@ void KQUSearchPosition::flushKeys() {
     mSearchPositionWithRangeKey.reset();
 }
 
-bool KQUSearchPosition::matches(const KQUSearchPosition& other, bool matchCoordinates, bool matchRanges) const {
-    if (!mSearchServices || parentAttachmentSearchServices() != other.parentAttachmentSearchServices()) return false;
+bool KQUSearchPosition::matches(const KQUSearchPosition& other, bool matchCoordinates,
+                                bool matchRanges) const {
+    if (!mSearchServices || parentAttachmentSearchServices() != other.parentAttachmentSearchServices())
+        return false;
     if (matchCoordinates && !(mCoordinates == other.mCoordinates)) return false;
     if (matchRanges && !(mRange == other.mRange)) return false;
     return true;
@@ -208,8 +214,8 @@ bool KQUSearchPosition::matchesWithLocations(const KQUSearchPosition& other, boo
     return !matchLocations || mRange.location == other.mRange.location;
 }
 
-uint64_t KQUSearchPosition::indexOfMatchInSearchPositionArray(const std::vector<KQUSearchPositionRef>& positions,
-                                                              bool matchCoordinates, bool matchRanges) const {
+uint64_t KQUSearchPosition::indexOfMatchInSearchPositionArray(
+    const std::vector<KQUSearchPositionRef>& positions, bool matchCoordinates, bool matchRanges) const {
     for (size_t i = 0; i < positions.size(); ++i)
         if (positions[i] && matches(*positions[i], matchCoordinates, matchRanges)) return i;
     return KQUNotFound;
@@ -264,7 +270,8 @@ void KQUSearchPosition::resolveSearchServices() {
     KQUSearchServices* parent = parentAttachmentSearchServices();
     if (!parent || parent == mSearchServices) return;
     auto frame = parent->editWPFrame();
-    if (!frame || !*frame || static_cast<KQUSearchServices*>((*frame)->controller()) != mSearchServices) return;
+    if (!frame || !*frame || static_cast<KQUSearchServices*>((*frame)->controller()) != mSearchServices)
+        return;
     KQUSearchCoordinates cell = parent->editCellID();
     setSearchServices(parent, std::nullopt, KQUNotFound);
     setCoordinates(cell);
@@ -277,7 +284,8 @@ void KQUSearchPosition::resolveSearchServices() {
 // ---- Movement ---------------------------------------------------------------------------
 
 bool KQUSearchPosition::incrementSearchPositionWithCriteria(int criteria, unsigned flags) {
-    if (groupIndex() == KQUNotFound) return mSearchServices && mSearchServices->incrementSearchPosition(*this, criteria, flags);
+    if (groupIndex() == KQUNotFound)
+        return mSearchServices && mSearchServices->incrementSearchPosition(*this, criteria, flags);
     return incrementSearchPositionForGroupWithCriteria(criteria, flags);
 }
 
@@ -288,7 +296,8 @@ bool KQUSearchPosition::incrementSearchPositionForGroupWithCriteria(int criteria
             KQU_OBJECT_ASSERT_FAILURE("No group search position avaiilable.");
             return false;
         }
-        if ((criteria == 9 || criteria == 11 || criteria == 10 || criteria == 12) && !entry->isParentGroupSelected())
+        if ((criteria == 9 || criteria == 11 || criteria == 10 || criteria == 12) &&
+            !entry->isParentGroupSelected())
             return false;
         setToSearchPosition(entry.get());
         return mSearchServices && mSearchServices->incrementSearchPosition(*this, firstCriteria, flags);
@@ -296,21 +305,26 @@ bool KQUSearchPosition::incrementSearchPositionForGroupWithCriteria(int criteria
     const uint64_t count = groupCount();
     const uint64_t index = groupIndex();
     switch (criteria) {
-    case 0: return moveTo(0, 0);
-    case 1: return moveTo(count == 0 ? KQUNotFound : count - 1, 1);
-    case 2:
-    case 9:
-    case 11:
-    case 13:
-        if (mSearchServices && mSearchServices->incrementSearchPosition(*this, criteria, flags)) return true;
-        return index != KQUNotFound && index + 1 < count && moveTo(index + 1, 0);
-    case 3:
-    case 10:
-    case 12:
-    case 14:
-        if (mSearchServices && mSearchServices->incrementSearchPosition(*this, criteria, flags)) return true;
-        return index != KQUNotFound && index > 0 && moveTo(index - 1, 1);
-    default: return mSearchServices && mSearchServices->incrementSearchPosition(*this, criteria, flags);
+        case 0:
+            return moveTo(0, 0);
+        case 1:
+            return moveTo(count == 0 ? KQUNotFound : count - 1, 1);
+        case 2:
+        case 9:
+        case 11:
+        case 13:
+            if (mSearchServices && mSearchServices->incrementSearchPosition(*this, criteria, flags))
+                return true;
+            return index != KQUNotFound && index + 1 < count && moveTo(index + 1, 0);
+        case 3:
+        case 10:
+        case 12:
+        case 14:
+            if (mSearchServices && mSearchServices->incrementSearchPosition(*this, criteria, flags))
+                return true;
+            return index != KQUNotFound && index > 0 && moveTo(index - 1, 1);
+        default:
+            return mSearchServices && mSearchServices->incrementSearchPosition(*this, criteria, flags);
     }
 }
 
@@ -447,7 +461,8 @@ KQUSearchPositionRef KQUSearchPosition::searchPositionForGroupIndex(uint64_t ind
 }
 
 void KQUSearchPosition::setSearchServices(KQUSearchServices* services,
-                                          std::optional<std::vector<KQUDrawable*>> groupCache, uint64_t groupIndex) {
+                                          std::optional<std::vector<KQUDrawable*>> groupCache,
+                                          uint64_t groupIndex) {
     mSearchServices = services;
     mIdentifier.reset();
     mDocument = nullptr;
@@ -510,9 +525,11 @@ int KQUSearchPosition::statisticsTrackingDepth() const {
 void KQUSearchPosition::setStatisticsTrackingDepth(int depth) {
     if (mSearchServices) mSearchServices->setStatisticsTrackingDepth(depth);
 }
-KQUSearchStatistics KQUSearchPosition::getStatisticsUsingSearchEngine(void* engine, int milliseconds, int depth) {
-    return mSearchServices ? mSearchServices->getStatisticsForSearchPosition(*this, engine, milliseconds, depth)
-                           : KQUSearchStatistics{};
+KQUSearchStatistics KQUSearchPosition::getStatisticsUsingSearchEngine(void* engine, int milliseconds,
+                                                                      int depth) {
+    return mSearchServices
+               ? mSearchServices->getStatisticsForSearchPosition(*this, engine, milliseconds, depth)
+               : KQUSearchStatistics{};
 }
 
 void KQUSearchPosition::activateSearchPosition() {
@@ -532,9 +549,10 @@ std::string KQUSearchPosition::description() {
         auto string = mStorage->stringWithoutNullTerminator();
         storageText = KQUUTF8FromUTF16(string ? *string : mStorage->string());
     }
-    return text + fmt::format("SearchServices ({} *) {}; row {} column {}; Range {{{}, {}}}\n  Storage string \"{}\"",
-                              detail::demangledTypeName(typeid(*mSearchServices)), fmt::ptr(mSearchServices),
-                              mCoordinates.row, mCoordinates.column, mRange.location, mRange.length, storageText);
+    return text + fmt::format(
+                      "SearchServices ({} *) {}; row {} column {}; Range {{{}, {}}}\n  Storage string \"{}\"",
+                      detail::demangledTypeName(typeid(*mSearchServices)), fmt::ptr(mSearchServices),
+                      mCoordinates.row, mCoordinates.column, mRange.location, mRange.length, storageText);
 }
 
 }  // namespace kqu

@@ -72,12 +72,14 @@ public:
 
     static KQUSearchPositionRef searchPositionWithSearchServices(KQUSearchServices* services, KQURange range);
     static KQUSearchPositionRef searchPositionWithSearchServices(KQUSearchServices* services,
-                                                                 KQUSearchCoordinates coordinates, KQURange range);
+                                                                 KQUSearchCoordinates coordinates,
+                                                                 KQURange range);
     // One new position per services, range (0, 0), in order.
     static std::vector<KQUSearchPositionRef> searchPositionsFromSearchServices(
         const std::vector<KQUSearchServices*>& services);
     // Fills a fresh position as the creation functions do (for subclasses).
-    void initWithSearchServices(KQUSearchServices* services, KQUSearchCoordinates coordinates, KQURange range);
+    void initWithSearchServices(KQUSearchServices* services, KQUSearchCoordinates coordinates,
+                                KQURange range);
 
     // A position of the receiver's class with the same range, coordinates, cookie, page,
     // text frame, text-active flag, selection, display-string flag, services and group

@@ -46,9 +46,12 @@ size_t chunkBound(const char16_t* p, size_t n, char16_t separator) {
     const __m128i vcr = _mm_set1_epi16(kCarriageReturn);
     for (; i + 8 <= n; i += 8) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        separators += static_cast<size_t>(__builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, vs))))) / 2;
+        separators += static_cast<size_t>(__builtin_popcount(
+                          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, vs))))) /
+                      2;
         breaks += static_cast<size_t>(__builtin_popcount(static_cast<unsigned>(
-                      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, vlf), _mm_cmpeq_epi16(v, vcr)))))) / 2;
+                      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, vlf), _mm_cmpeq_epi16(v, vcr)))))) /
+                  2;
     }
 #endif
     for (; i < n; ++i) {
@@ -113,7 +116,8 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
     const size_t n = text.size();
     // The quote and the line breaks are tested first, so a separator that is one of them
     // never splits fields (with quotes off, a quote separator is plain text).
-    const bool separatorSplits = separator != kQuote && separator != kLineFeed && separator != kCarriageReturn;
+    const bool separatorSplits =
+        separator != kQuote && separator != kLineFeed && separator != kCarriageReturn;
     // Stand-ins for "no such character" that findBreak may compare against harmlessly.
     const char16_t outsideA = separatorSplits ? separator : kLineFeed;
     const char16_t outsideB = allowQuotedText ? kQuote : kLineFeed;
@@ -179,8 +183,9 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
     if (rowsRead) *rowsRead = rowCount;
 }
 
-std::vector<KQUStringChunk> KQUStringChunker::chunkArrayFromString(std::u16string_view text, char16_t separator,
-                                                                   bool allowQuotedText, uint64_t* columnsRead,
+std::vector<KQUStringChunk> KQUStringChunker::chunkArrayFromString(std::u16string_view text,
+                                                                   char16_t separator, bool allowQuotedText,
+                                                                   uint64_t* columnsRead,
                                                                    uint64_t* rowsRead) {
     std::vector<KQUStringChunk> chunks;
     chunks.reserve(chunkBound(text.data(), text.size(), separator));

@@ -57,8 +57,8 @@ public:
                                                                           uint64_t* rowsRead = nullptr);
 
     // The same sequence handed to sink.
-    static void scan(std::u16string_view text, char16_t separator, bool allowQuotedText, KQUStringChunkSink& sink,
-                     uint64_t* columnsRead = nullptr, uint64_t* rowsRead = nullptr);
+    static void scan(std::u16string_view text, char16_t separator, bool allowQuotedText,
+                     KQUStringChunkSink& sink, uint64_t* columnsRead = nullptr, uint64_t* rowsRead = nullptr);
 };
 
 }  // namespace kqu

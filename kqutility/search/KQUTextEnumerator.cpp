@@ -53,7 +53,8 @@ KQUTextEnumerator::CacheUse::~CacheUse() {
     KQUTextEnumeratorCache::releaseShared();
 }
 
-KQUTextEnumerator::KQUTextEnumerator(int flags, KQUTextServices* services) : mServices(services), mFlags(flags) {
+KQUTextEnumerator::KQUTextEnumerator(int flags, KQUTextServices* services)
+    : mServices(services), mFlags(flags) {
     if (!has(KQUTextEnumeratorSelectionFlag) || !mServices) return;
     mInitialSearchPosition = mServices->activeSearchPositionWithFlags(2);
     if (!mInitialSearchPosition) return;
@@ -101,17 +102,19 @@ KQUSearchPositionRef KQUTextEnumerator::next() {
     if (mDone) return nullptr;
     if (!mInitialized) {
         mInitialized = true;
-        if (!mTopLevelGiven && mServices) mTopLevelSearchPositions = mServices->allSearchPositionsForFlags(mFlags);
+        if (!mTopLevelGiven && mServices)
+            mTopLevelSearchPositions = mServices->allSearchPositionsForFlags(mFlags);
         validateTopLevelSearchPositions();
         if (mTopLevelSearchPositions.empty()) {
             mDone = true;
             return nullptr;
         }
-        if (mInitialSearchPosition && !validateInitialSearchPosition(mInitialSearchPosition, mTopLevelSearchPositions))
+        if (mInitialSearchPosition &&
+            !validateInitialSearchPosition(mInitialSearchPosition, mTopLevelSearchPositions))
             mInitialSearchPosition.reset();
         if (!mInitialSearchPosition)
             mInitialSearchPosition = has(KQUTextEnumeratorBackwardFlag) ? mTopLevelSearchPositions.back()
-                                                                       : mTopLevelSearchPositions.front();
+                                                                        : mTopLevelSearchPositions.front();
         mCurrentSearchPosition = mInitialSearchPosition;
         KQUSearchPositionRef result = resultForCurrent();
         mWrapState = 1;
@@ -184,7 +187,8 @@ bool KQUTextEnumerator::searchPositionIsSelected(const KQUSearchPositionRef& pos
                                                     mInitialSearchPositionHasSelection) != KQUNotFound)
         return true;
     for (KQUSearchPositionRef p = position->parentSearchPosition(); p; p = p->parentSearchPosition())
-        if (p->indexOfMatchInSearchPositionArray(mSelectedSearchPositions, true, false) != KQUNotFound) return true;
+        if (p->indexOfMatchInSearchPositionArray(mSelectedSearchPositions, true, false) != KQUNotFound)
+            return true;
     return false;
 }
 
@@ -201,12 +205,14 @@ void KQUTextEnumerator::validateTopLevelSearchPositions() {
     } else {
         list = mTopLevelSearchPositions;
     }
-    std::erase_if(list, [](const KQUSearchPositionRef& p) { return !p || p->parentSearchPosition() != nullptr; });
+    std::erase_if(list,
+                  [](const KQUSearchPositionRef& p) { return !p || p->parentSearchPosition() != nullptr; });
     for (size_t i = 0; i < list.size(); ++i) {
         KQUSearchServices* services = list[i]->searchServices();
-        list.erase(std::remove_if(list.begin() + static_cast<ptrdiff_t>(i) + 1, list.end(),
-                                  [&](const KQUSearchPositionRef& p) { return p->searchServices() == services; }),
-                   list.end());
+        list.erase(
+            std::remove_if(list.begin() + static_cast<ptrdiff_t>(i) + 1, list.end(),
+                           [&](const KQUSearchPositionRef& p) { return p->searchServices() == services; }),
+            list.end());
     }
     mTopLevelSearchPositions = std::move(list);
 }
@@ -217,7 +223,8 @@ bool KQUTextEnumerator::validateInitialSearchPosition(const KQUSearchPositionRef
     position->setUseDisplayString(mUseDisplayString);
     if (position->indexOfMatchInSearchPositionArray(positions, true, false) != KQUNotFound) return true;
     if (has(KQUTextEnumeratorDescendFlag) &&
-        topLevelSearchPosition(position)->indexOfMatchInSearchPositionArray(positions, false, false) != KQUNotFound)
+        topLevelSearchPosition(position)->indexOfMatchInSearchPositionArray(positions, false, false) !=
+            KQUNotFound)
         return true;
     return false;
 }
@@ -231,7 +238,8 @@ KQUSearchPositionRef KQUTextEnumerator::nextChildSearchPosition(const KQUSearchP
         if (!scope.isOpen()) return nullptr;
         child = position->copy();
         int criteria = has(KQUTextEnumeratorSelectionFlag) ? (backward ? 8 : 7) : (backward ? 6 : 5);
-        if (!child->incrementSearchPositionWithCriteria(criteria, static_cast<unsigned>(mFlags))) return nullptr;
+        if (!child->incrementSearchPositionWithCriteria(criteria, static_cast<unsigned>(mFlags)))
+            return nullptr;
     }
     child->setRange(backward ? KQURange{child->length(), 0} : KQURange{0, 0});
     return child;
@@ -252,7 +260,8 @@ KQUSearchPositionRef KQUTextEnumerator::nextSiblingSearchPosition(const KQUSearc
             auto it = std::find(storages.begin(), storages.end(), position->storageIfAny());
             int64_t index = 0;
             if (it != storages.end()) index = (it - storages.begin()) + (backward ? -1 : 1);
-            if (index >= 0 && index < static_cast<int64_t>(storages.size())) sibling = storages[static_cast<size_t>(index)];
+            if (index >= 0 && index < static_cast<int64_t>(storages.size()))
+                sibling = storages[static_cast<size_t>(index)];
         }
         if (!sibling || !sibling->controller()) return nullptr;
         return KQUSearchPosition::searchPositionWithSearchServices(
@@ -260,9 +269,11 @@ KQUSearchPositionRef KQUTextEnumerator::nextSiblingSearchPosition(const KQUSearc
     }
     int criteria = backward ? 3 : 2;
     if (has(KQUTextEnumeratorSelectionFlag)) criteria = backward ? 10 : 9;
-    if (has(KQUTextEnumeratorAlternativeCriteriaFlag)) criteria = criteria == 2 ? 13 : criteria == 3 ? 14 : criteria + 2;
+    if (has(KQUTextEnumeratorAlternativeCriteriaFlag))
+        criteria = criteria == 2 ? 13 : criteria == 3 ? 14 : criteria + 2;
     KQUSearchPositionRef sibling = position->copy();
-    if (!sibling->incrementSearchPositionWithCriteria(criteria, static_cast<unsigned>(mFlags))) return nullptr;
+    if (!sibling->incrementSearchPositionWithCriteria(criteria, static_cast<unsigned>(mFlags)))
+        return nullptr;
     sibling->setRange(backward ? KQURange{sibling->length(), 0} : KQURange{0, 0});
     return sibling;
 }
@@ -276,8 +287,9 @@ KQUSearchPositionRef KQUTextEnumerator::nextParentSearchPosition(const KQUSearch
 
 KQUSearchPositionRef KQUTextEnumerator::nextTopLevelSearchPosition(const KQUSearchPositionRef& position) {
     if (!position) return nullptr;
-    auto it = std::find_if(mTopLevelSearchPositions.begin(), mTopLevelSearchPositions.end(),
-                           [&](const KQUSearchPositionRef& p) { return p->searchServices() == position->searchServices(); });
+    auto it = std::find_if(
+        mTopLevelSearchPositions.begin(), mTopLevelSearchPositions.end(),
+        [&](const KQUSearchPositionRef& p) { return p->searchServices() == position->searchServices(); });
     if (it == mTopLevelSearchPositions.end()) return nullptr;
     const bool backward = has(KQUTextEnumeratorBackwardFlag);
     size_t index = static_cast<size_t>(it - mTopLevelSearchPositions.begin());
@@ -363,7 +375,8 @@ bool KQUTextEnumerator::didWrap(KQUSearchPosition& position) {
 // ---- KQUTextAndTableIterator ------------------------------------------------------------
 
 KQUTextAndTableIterator::KQUTextAndTableIterator(KQUTextServices* services, int flags, bool attachments)
-    : mTE(flags | KQUTextEnumeratorNoSiblingsFlag | (attachments ? KQUTextEnumeratorDescendFlag : 0), services) {}
+    : mTE(flags | KQUTextEnumeratorNoSiblingsFlag | (attachments ? KQUTextEnumeratorDescendFlag : 0),
+          services) {}
 
 KQUSearchServices* KQUTextAndTableIterator::nextTextOrTableController() {
     KQUSearchPositionRef position = mTE.nextSearchPosition();

@@ -34,13 +34,13 @@ namespace kqu {
 
 // The bits of the flags word that the enumerator reads; the others are passed through to
 // the host with every call that takes flags.
-inline constexpr int KQUTextEnumeratorDescendFlag = 0x1000;             // into nested texts
-inline constexpr int KQUTextEnumeratorSegmentsFlag = 0x2000;            // cut ranges; no repeat filter
-inline constexpr int KQUTextEnumeratorNoSiblingsFlag = 0x4000;          // go up instead of sideways
+inline constexpr int KQUTextEnumeratorDescendFlag = 0x1000;              // into nested texts
+inline constexpr int KQUTextEnumeratorSegmentsFlag = 0x2000;             // cut ranges; no repeat filter
+inline constexpr int KQUTextEnumeratorNoSiblingsFlag = 0x4000;           // go up instead of sideways
 inline constexpr int KQUTextEnumeratorAlternativeCriteriaFlag = 0x8000;  // sibling criteria 11 to 14
 inline constexpr int KQUTextEnumeratorBackwardFlag = 0x10000;
-inline constexpr int KQUTextEnumeratorSelectionFlag = 0x20000;          // only selected positions
-inline constexpr int KQUTextEnumeratorSingleLoopFlag = 0x40000;         // stop after one wrap
+inline constexpr int KQUTextEnumeratorSelectionFlag = 0x20000;   // only selected positions
+inline constexpr int KQUTextEnumeratorSingleLoopFlag = 0x40000;  // stop after one wrap
 
 class KQUTextEnumerator {
 public:
@@ -79,7 +79,9 @@ public:
     KQURange rangeWithLength();
     bool didWrap(KQUSearchPosition& position);
 
-    const std::vector<KQUSearchPositionRef>& topLevelSearchPositions() const { return mTopLevelSearchPositions; }
+    const std::vector<KQUSearchPositionRef>& topLevelSearchPositions() const {
+        return mTopLevelSearchPositions;
+    }
 
 private:
     // Holds one use of the shared cache for the enumerator's whole life (also when its

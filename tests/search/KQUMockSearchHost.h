@@ -5,8 +5,8 @@
 #pragma once
 
 #include <map>
-#include <stdexcept>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,7 +19,8 @@ class MockAttachment;
 
 class MockText : public KQUTextController, public KQUTextStorage {
 public:
-    MockText(MockDocument& document, std::string name, uint64_t length) : mDocument(document), name(std::move(name)), textLength(length) {}
+    MockText(MockDocument& document, std::string name, uint64_t length)
+        : mDocument(document), name(std::move(name)), textLength(length) {}
 
     // KQUSearchServices
     std::optional<KQUTextStorage*> storage() override {
@@ -56,7 +57,7 @@ public:
     std::vector<KQUTextStorage*> textStorages() override { return {nested.begin(), nested.end()}; }
 
     MockText* outer = nullptr;
-    uint64_t index = 0;               // where the attachment character sits
+    uint64_t index = 0;                    // where the attachment character sits
     uint64_t reportedIndex = KQUNotFound;  // what charIndexFromAttachment answers, when set
     std::vector<MockText*> nested;
     KQUDrawable* group = nullptr;
@@ -65,7 +66,8 @@ public:
 // A table: one services object, cells told apart by coordinates, moved in row order.
 class MockTable : public KQUTextController {
 public:
-    MockTable(MockDocument& document, uint16_t rows, uint16_t columns) : mDocument(document), rows(rows), columns(columns) {}
+    MockTable(MockDocument& document, uint16_t rows, uint16_t columns)
+        : mDocument(document), rows(rows), columns(columns) {}
     KQUAttachment* parentAttachment() override { return nullptr; }
     KQUSearchServices* parentAttachmentSearchServices() override { return this; }
     KQUTextServices* textServices() override;
@@ -84,7 +86,8 @@ public:
 class MockShape : public KQUDrawable {
 public:
     KQUSearchPositionRef searchPosition() override {
-        return text ? KQUSearchPosition::searchPositionWithSearchServices(text, {0, 0}) : std::make_shared<KQUSearchPosition>();
+        return text ? KQUSearchPosition::searchPositionWithSearchServices(text, {0, 0})
+                    : std::make_shared<KQUSearchPosition>();
     }
     bool hasSearchPosition() override { return true; }
     MockText* text = nullptr;  // nullptr: a position without services (no root)
@@ -122,7 +125,8 @@ public:
     }
     std::vector<KQUSearchPositionRef> allSearchPositionsForFlags(int) override {
         std::vector<KQUSearchPositionRef> result;
-        for (auto* s : topLevel) result.push_back(KQUSearchPosition::searchPositionWithSearchServices(s, {0, 0}));
+        for (auto* s : topLevel)
+            result.push_back(KQUSearchPosition::searchPositionWithSearchServices(s, {0, 0}));
         return result;
     }
     KQUSearchPositionRef activeSearchPositionWithFlags(int) override { return active; }
@@ -146,10 +150,18 @@ public:
     bool beginAnswer = true;
 };
 
-inline KQUAttachment* MockText::parentAttachment() { return parent; }
-inline KQUTextServices* MockText::textServices() { return &mDocument; }
-inline bool MockText::beginSearching(KQUSearchPosition&, bool) { return mDocument.begin(); }
-inline void MockText::endSearching(KQUSearchPosition&, bool commit) { mDocument.end(commit); }
+inline KQUAttachment* MockText::parentAttachment() {
+    return parent;
+}
+inline KQUTextServices* MockText::textServices() {
+    return &mDocument;
+}
+inline bool MockText::beginSearching(KQUSearchPosition&, bool) {
+    return mDocument.begin();
+}
+inline void MockText::endSearching(KQUSearchPosition&, bool commit) {
+    mDocument.end(commit);
+}
 inline uint64_t MockText::charIndexFromAttachment(KQUAttachment* attachment) {
     for (auto* a : attachments)
         if (a == attachment) return a->reportedIndex != KQUNotFound ? a->reportedIndex : a->index;
@@ -167,34 +179,50 @@ inline bool MockText::incrementSearchPosition(KQUSearchPosition& position, int c
         return true;
     };
     switch (criteria) {
-    case 0: return moveTo(this, false);
-    case 1: return moveTo(this, true);
-    case 5:
-    case 7:
-        for (auto* a : attachments)
-            if (a->index >= position.location() && !a->nested.empty()) return moveTo(a->nested.front(), false);
-        return false;
-    case 6:
-    case 8:
-        for (auto it = attachments.rbegin(); it != attachments.rend(); ++it)
-            if ((*it)->index < position.location() && !(*it)->nested.empty()) return moveTo((*it)->nested.back(), true);
-        return false;
-    default: return false;
+        case 0:
+            return moveTo(this, false);
+        case 1:
+            return moveTo(this, true);
+        case 5:
+        case 7:
+            for (auto* a : attachments)
+                if (a->index >= position.location() && !a->nested.empty())
+                    return moveTo(a->nested.front(), false);
+            return false;
+        case 6:
+        case 8:
+            for (auto it = attachments.rbegin(); it != attachments.rend(); ++it)
+                if ((*it)->index < position.location() && !(*it)->nested.empty())
+                    return moveTo((*it)->nested.back(), true);
+            return false;
+        default:
+            return false;
     }
 }
 
-inline KQUTextServices* MockTable::textServices() { return &mDocument; }
-inline bool MockTable::beginSearching(KQUSearchPosition&, bool) { return mDocument.begin(); }
-inline void MockTable::endSearching(KQUSearchPosition&, bool commit) { mDocument.end(commit); }
+inline KQUTextServices* MockTable::textServices() {
+    return &mDocument;
+}
+inline bool MockTable::beginSearching(KQUSearchPosition&, bool) {
+    return mDocument.begin();
+}
+inline void MockTable::endSearching(KQUSearchPosition&, bool commit) {
+    mDocument.end(commit);
+}
 // 0/1: first or last cell; 2, 9, 11, 13: next cell in row order; 3, 10, 12, 14: previous.
 inline bool MockTable::incrementSearchPosition(KQUSearchPosition& position, int criteria, unsigned) {
     int cell = position.coordinates().row * columns + position.coordinates().column;
     const int last = rows * columns - 1;
-    if (criteria == 0) cell = 0;
-    else if (criteria == 1) cell = last;
-    else if (criteria == 2 || criteria == 9 || criteria == 11 || criteria == 13) ++cell;
-    else if (criteria == 3 || criteria == 10 || criteria == 12 || criteria == 14) --cell;
-    else return false;
+    if (criteria == 0)
+        cell = 0;
+    else if (criteria == 1)
+        cell = last;
+    else if (criteria == 2 || criteria == 9 || criteria == 11 || criteria == 13)
+        ++cell;
+    else if (criteria == 3 || criteria == 10 || criteria == 12 || criteria == 14)
+        --cell;
+    else
+        return false;
     if (cell < 0 || cell > last) return false;
     position.setCoordinates({static_cast<uint16_t>(cell % columns), static_cast<uint16_t>(cell / columns)});
     position.setRange({0, 0});

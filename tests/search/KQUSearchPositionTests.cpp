@@ -26,8 +26,9 @@ TEST(KQUSearchPosition, KeysMatchingAndDescription) {
     EXPECT_EQ(p->searchPositionKeyWithRange(), root + " 2 3 10 4");
     p->setRange({11, 0});
     EXPECT_EQ(p->searchPositionKeyWithRange(), root + " 2 3 11 0");
-    EXPECT_EQ(p->description(), "(KQUSearchPosition*) " + addressOf(p.get()) + ": SearchServices (test::MockText *) " +
-                                    root + "; row 2 column 3; Range {11, 0}\n  Storage string \"xxxx\"");
+    EXPECT_EQ(p->description(), "(KQUSearchPosition*) " + addressOf(p.get()) +
+                                    ": SearchServices (test::MockText *) " + root +
+                                    "; row 2 column 3; Range {11, 0}\n  Storage string \"xxxx\"");
 
     auto a = KQUSearchPosition::searchPositionWithSearchServices(&text, {5, 3});
     auto b = KQUSearchPosition::searchPositionWithSearchServices(&text, {5, 4});
@@ -36,7 +37,8 @@ TEST(KQUSearchPosition, KeysMatchingAndDescription) {
     EXPECT_FALSE(a->matches(*b, true, true));
     EXPECT_FALSE(a->matches(*p, true, false));  // other cell
     EXPECT_TRUE(a->matches(*p, false, false));
-    EXPECT_FALSE(a->matches(*KQUSearchPosition::searchPositionWithSearchServices(&other, {5, 3}), false, false));
+    EXPECT_FALSE(
+        a->matches(*KQUSearchPosition::searchPositionWithSearchServices(&other, {5, 3}), false, false));
     EXPECT_EQ(a->indexOfMatchInSearchPositionArray({p, b}, true, false), 1u);
     EXPECT_EQ(a->indexOfMatchInSearchPositionArray({p}, true, true), KQUNotFound);
 
@@ -188,7 +190,8 @@ TEST(KQUSearchPosition, ParentIsTheAttachmentCharacter) {
     MockDocument doc;
     MockText& body = doc.addText("body", 100);
     MockAttachment& a = doc.attach(body, 30, {5});
-    auto parent = KQUSearchPosition::searchPositionWithSearchServices(a.nested[0], {0, 0})->parentSearchPosition();
+    auto parent =
+        KQUSearchPosition::searchPositionWithSearchServices(a.nested[0], {0, 0})->parentSearchPosition();
     ASSERT_TRUE(parent);
     EXPECT_EQ(parent->searchServices(), static_cast<KQUSearchServices*>(&body));
     EXPECT_EQ(parent->range(), (KQURange{30, 0}));

@@ -69,7 +69,9 @@ TEST(KQUStringChunker, AgreesWithPythonCsvReader) {
     TempDir dir;
     writeFile(dir.file("oracle.py"), kOracle);
     std::string output;
-    ASSERT_EQ(runCommand(fmt::format("/usr/bin/python3 '{}' '{}' 2>&1", dir.file("oracle.py"), dir.path()), &output), 0)
+    ASSERT_EQ(runCommand(fmt::format("/usr/bin/python3 '{}' '{}' 2>&1", dir.file("oracle.py"), dir.path()),
+                         &output),
+              0)
         << output;
     for (int seed = 0; seed < 150; ++seed) {
         auto text = KQUUTF16FromUTF8(readFile(dir.file(fmt::format("case{}.csv", seed))));
@@ -78,7 +80,8 @@ TEST(KQUStringChunker, AgreesWithPythonCsvReader) {
         unsigned delimiter = 0;
         uint64_t rows = 0, columns = 0, rowsRead = 0, columnsRead = 0;
         size_t firstLine = expected.find('\n');
-        ASSERT_EQ(std::sscanf(expected.substr(0, firstLine).c_str(), "%u %lu %lu", &delimiter, &rows, &columns), 3);
+        ASSERT_EQ(
+            std::sscanf(expected.substr(0, firstLine).c_str(), "%u %lu %lu", &delimiter, &rows, &columns), 3);
         auto chunks = KQUStringChunker::chunkArrayFromString(*text, static_cast<char16_t>(delimiter), true,
                                                              &columnsRead, &rowsRead);
         std::string got;
@@ -106,12 +109,18 @@ TEST(KQUStringChunker, QuotesOffAndSeparatorsThatCannotSplit) {
         {u"a\"b\"c", u'"', true, {S(u"a\"b\"c"), E}, 1, 1},
         {u"a\"b", u'"', false, {S(u"a\"b"), E}, 1, 1},
         {u"a\nb", u'\n', true, {S(u"a"), E, S(u"b"), E}, 1, 2},
-        {u"1,2,3\n1,2,3,4,5\n\n", u',', true, {S(u"1"), S(u"2"), S(u"3"), E, S(u"1"), S(u"2"), S(u"3"), S(u"4"), S(u"5"), E, N, E}, 5, 3},
+        {u"1,2,3\n1,2,3,4,5\n\n",
+         u',',
+         true,
+         {S(u"1"), S(u"2"), S(u"3"), E, S(u"1"), S(u"2"), S(u"3"), S(u"4"), S(u"5"), E, N, E},
+         5,
+         3},
         {u"\"open, never closed\nstill", u',', true, {S(u"open, never closed\nstill"), E}, 1, 1},
     };
     for (const auto& c : cases) {
         uint64_t columns = 0, rows = 0;
-        EXPECT_EQ(KQUStringChunker::chunkArrayFromString(c.text, c.separator, c.quotes, &columns, &rows), c.expected)
+        EXPECT_EQ(KQUStringChunker::chunkArrayFromString(c.text, c.separator, c.quotes, &columns, &rows),
+                  c.expected)
             << KQUUTF8FromUTF16(c.text);
         EXPECT_EQ(columns, c.columns) << KQUUTF8FromUTF16(c.text);
         EXPECT_EQ(rows, c.rows) << KQUUTF8FromUTF16(c.text);

@@ -31,9 +31,10 @@ struct Document {
             std::string cell = p->searchServices() == doc.table.get()
                                    ? fmt::format(" r{}c{}", p->coordinates().row, p->coordinates().column)
                                    : "";
-            out.push_back(fmt::format("{}{} ({}, {})", doc.nameOf(p->searchServices()), cell, p->range().location,
-                                      p->range().length));
-            if (p->range().location + p->range().length > p->length()) ADD_FAILURE() << out.back() << " passes the text";
+            out.push_back(fmt::format("{}{} ({}, {})", doc.nameOf(p->searchServices()), cell,
+                                      p->range().location, p->range().length));
+            if (p->range().location + p->range().length > p->length())
+                ADD_FAILURE() << out.back() << " passes the text";
             if (out.size() > 100) {
                 ADD_FAILURE() << "the enumeration does not end";
                 break;
@@ -57,8 +58,8 @@ TEST(KQUTextEnumerator, ForwardAndBackwardWithDescendAndSegments) {
                                       "table r1c1 (0, 13)", "tail (0, 20)"}));
     EXPECT_EQ(d.run(flags | KQUTextEnumeratorBackwardFlag),
               (Sequence{"tail (0, 0)", "table r1c1 (0, 13)", "table r1c0 (0, 12)", "table r0c1 (0, 11)",
-                        "table r0c0 (0, 10)", "body (31, 69)", "body.2 (0, 7)", "body.1 (0, 5)", "body (0, 30)",
-                        "tail (0, 20)"}));
+                        "table r0c0 (0, 10)", "body (31, 69)", "body.2 (0, 7)", "body.1 (0, 5)",
+                        "body (0, 30)", "tail (0, 20)"}));
     EXPECT_EQ(d.doc.beginCount, d.doc.endCount);
 }
 
@@ -70,11 +71,14 @@ TEST(KQUTextEnumerator, RepeatsFilteredAndSingleLoop) {
         KQUSearchPositionRef initial;
         Sequence expected;
     } cases[] = {
-        {KQUTextEnumeratorDescendFlag, nullptr,
+        {KQUTextEnumeratorDescendFlag,
+         nullptr,
          {"body (0, 0)", "body.1 (0, 0)", "body.2 (0, 0)", "table r0c0 (0, 0)", "table r0c1 (0, 0)",
           "table r1c0 (0, 0)", "table r1c1 (0, 0)", "tail (0, 0)"}},
-        {0, atTail, {"tail (5, 0)", "body (0, 0)", "table r0c0 (0, 0)", "table r0c1 (0, 0)", "table r1c0 (0, 0)",
-                     "table r1c1 (0, 0)"}},
+        {0,
+         atTail,
+         {"tail (5, 0)", "body (0, 0)", "table r0c0 (0, 0)", "table r0c1 (0, 0)", "table r1c0 (0, 0)",
+          "table r1c1 (0, 0)"}},
         {KQUTextEnumeratorSingleLoopFlag, atTail, {"tail (5, 0)"}},
         {KQUTextEnumeratorNoSiblingsFlag, nullptr, {"body (0, 0)", "table r0c0 (0, 0)", "tail (0, 0)"}},
     };
@@ -193,11 +197,15 @@ TEST(KQUTextEnumerator, RangeOfCharactersFromSet) {
         uint64_t index;
         KQURange expected;
     } cases[] = {
-        {u"ab  cd", &ws, 0, {2, 2}},  {u"ab  cd", &ws, 3, {3, 1}},
-        {u"ab  cd", &ws, 4, {KQUNotFound, 0}}, {u"ab  cd", &ws, 6, {KQUNotFound, 0}},
-        {u"ab  cd", &ws, 99, {KQUNotFound, 0}}, {u"a\U0001F600\U0001F600b", &smile, 0, {1, 4}},
+        {u"ab  cd", &ws, 0, {2, 2}},
+        {u"ab  cd", &ws, 3, {3, 1}},
+        {u"ab  cd", &ws, 4, {KQUNotFound, 0}},
+        {u"ab  cd", &ws, 6, {KQUNotFound, 0}},
+        {u"ab  cd", &ws, 99, {KQUNotFound, 0}},
+        {u"a\U0001F600\U0001F600b", &smile, 0, {1, 4}},
     };
-    for (const auto& c : cases) EXPECT_EQ(KQURangeOfCharactersFromSet(c.text, *c.set, c.index), c.expected) << c.index;
+    for (const auto& c : cases)
+        EXPECT_EQ(KQURangeOfCharactersFromSet(c.text, *c.set, c.index), c.expected) << c.index;
 }
 
 }  // namespace

@@ -10,17 +10,21 @@ TEST(KquCsv, OutputForms) {
     TempDir dir;
     // Written by Python's csv.writer: quoted delimiters, doubled quotes, a CRLF inside
     // quotes, an empty cell, a byte-order mark, non-ASCII text and a backslash.
-    runPython(dir, "import csv\n"
-                   "with open(r'" + dir.file("in.csv") + "', 'w', newline='', encoding='utf-8-sig') as f:\n"
-                   "    w = csv.writer(f)\n"
-                   "    w.writerow(['name', 'note', ''])\n"
-                   "    w.writerow(['Zo\\u00eb, A.', 'said \"hi\"\\r\\nthen\\tleft', 'C:\\\\x'])\n");
+    runPython(dir,
+              "import csv\n"
+              "with open(r'" +
+                  dir.file("in.csv") +
+                  "', 'w', newline='', encoding='utf-8-sig') as f:\n"
+                  "    w = csv.writer(f)\n"
+                  "    w.writerow(['name', 'note', ''])\n"
+                  "    w.writerow(['Zo\\u00eb, A.', 'said \"hi\"\\r\\nthen\\tleft', 'C:\\\\x'])\n");
     const std::string in = sq(dir.file("in.csv"));
     ToolRun run = runTool("csv " + in);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, "name\tnote\t\nZo\u00eb, A.\tsaid \"hi\"\\nthen\\tleft\tC:\\\\x\n");
     run = runTool("csv --json " + in);
-    EXPECT_EQ(run.output, "[\"name\",\"note\",null]\n[\"Zo\u00eb, A.\",\"said \\\"hi\\\"\\nthen\\tleft\",\"C:\\\\x\"]\n");
+    EXPECT_EQ(run.output,
+              "[\"name\",\"note\",null]\n[\"Zo\u00eb, A.\",\"said \\\"hi\\\"\\nthen\\tleft\",\"C:\\\\x\"]\n");
     // The JSON is what Python reads back.
     writeFile(dir.file("out.json"), run.output);
     EXPECT_EQ(runPython(dir, "import json\nfor line in open(r'" + dir.file("out.json") +
@@ -60,8 +64,9 @@ TEST(KquCsv, BadInputAndOptions) {
         {"csv " + sq(dir.file("latin1.csv")), 1, "kqu: " + dir.file("latin1.csv") + ": not UTF-8 text\n"},
         {"csv " + sq(dir.file("missing.csv")), 1, "kqu: " + dir.file("missing.csv") + ": no such file\n"},
         {"csv --delimiter '\"' -", 1, "kqu: --delimiter: a double quote cannot separate cells\n"},
-        {"csv --delimiter ab -", 1, "kqu: --delimiter: expected one character of the Basic Multilingual Plane or "
-                                    "\"tab\", not 'ab'\n"},
+        {"csv --delimiter ab -", 1,
+         "kqu: --delimiter: expected one character of the Basic Multilingual Plane or "
+         "\"tab\", not 'ab'\n"},
     };
     for (const auto& c : cases) {
         ToolRun run = runTool(c.arguments, "true |");

@@ -4,7 +4,7 @@
 //
 //     $ printf 'a,"b,c"\n1,\n' | kqu csv -
 //     a	b,c
-//     1	
+//     1
 //     $ kqu csv --count data.csv
 //     2 2
 //
@@ -61,9 +61,10 @@ char16_t parseDelimiter(const std::string& text) {
     if (text == "tab") return u'\t';
     auto utf16 = KQUUTF16FromUTF8(text);
     if (!utf16 || utf16->size() != 1)
-        throw KQUToolError(fmt::format("--delimiter: expected one character of the Basic Multilingual Plane or "
-                                       "\"tab\", not '{}'",
-                                       text));
+        throw KQUToolError(
+            fmt::format("--delimiter: expected one character of the Basic Multilingual Plane or "
+                        "\"tab\", not '{}'",
+                        text));
     char16_t c = (*utf16)[0];
     if (c == u'"') throw KQUToolError("--delimiter: a double quote cannot separate cells");
     if (c == u'\n' || c == u'\r') throw KQUToolError("--delimiter: a line break cannot separate cells");
@@ -82,7 +83,8 @@ public:
         if (!mBuffer.empty() && std::fwrite(mBuffer.data(), 1, mBuffer.size(), stdout) != mBuffer.size())
             throw KQUToolError(fmt::format("standard output: {}", std::strerror(errno)));
         mBuffer.clear();
-        if (std::fflush(stdout) != 0) throw KQUToolError(fmt::format("standard output: {}", std::strerror(errno)));
+        if (std::fflush(stdout) != 0)
+            throw KQUToolError(fmt::format("standard output: {}", std::strerror(errno)));
     }
 
 private:
@@ -101,11 +103,20 @@ public:
         separate();
         for (char c : KQUUTF8FromUTF16(text)) {
             switch (c) {
-            case '\\': mOut.buffer() += "\\\\"; break;
-            case '\t': mOut.buffer() += "\\t"; break;
-            case '\n': mOut.buffer() += "\\n"; break;
-            case '\r': mOut.buffer() += "\\r"; break;
-            default: mOut.buffer() += c;
+                case '\\':
+                    mOut.buffer() += "\\\\";
+                    break;
+                case '\t':
+                    mOut.buffer() += "\\t";
+                    break;
+                case '\n':
+                    mOut.buffer() += "\\n";
+                    break;
+                case '\r':
+                    mOut.buffer() += "\\r";
+                    break;
+                default:
+                    mOut.buffer() += c;
             }
         }
     }
@@ -135,13 +146,20 @@ public:
         out += '"';
         for (char c : KQUUTF8FromUTF16(text)) {
             auto u = static_cast<unsigned char>(c);
-            if (c == '"') out += "\\\"";
-            else if (c == '\\') out += "\\\\";
-            else if (c == '\n') out += "\\n";
-            else if (c == '\r') out += "\\r";
-            else if (c == '\t') out += "\\t";
-            else if (u < 0x20 || u == 0x7f) out += fmt::format("\\u{:04x}", u);
-            else out += c;
+            if (c == '"')
+                out += "\\\"";
+            else if (c == '\\')
+                out += "\\\\";
+            else if (c == '\n')
+                out += "\\n";
+            else if (c == '\r')
+                out += "\\r";
+            else if (c == '\t')
+                out += "\\t";
+            else if (u < 0x20 || u == 0x7f)
+                out += fmt::format("\\u{:04x}", u);
+            else
+                out += c;
         }
         out += '"';
     }
@@ -209,18 +227,20 @@ KQUToolRegistration registration({
     .name = "csv",
     .operands = "FILE|-",
     .summary = "Split delimited text into rows and cells as a pasted table does",
-    .options = {{"--delimiter", "C", "the character between cells: one character, or \"tab\" (default: comma)"},
+    .options = {{"--delimiter", "C",
+                 "the character between cells: one character, or \"tab\" (default: comma)"},
                 {"--no-quotes", "", "double quotes are ordinary text (no quoted cells)"},
                 {"--json", "", "one JSON array per row; null for an empty cell"},
                 {"--count", "", "print only \"ROWS COLUMNS\" (COLUMNS: the widest row)"}},
     .minOperands = 1,
     .maxOperands = 1,
     .example = "kqu csv --delimiter ';' --json export.csv",
-    .details = "FILE is UTF-8 text (a leading byte-order mark is dropped); - reads standard input. A cell in "
-               "double quotes may hold the delimiter, line breaks and doubled quotes (one quote each); a line "
-               "break inside quotes becomes LF. Rows end at LF, CR or CRLF.\n\nWithout --json or --count each row "
-               "is one line with its cells separated by tabs; a backslash, tab, LF and CR in a cell are written "
-               "\\\\, \\t, \\n and \\r, and an empty cell as nothing.",
+    .details =
+        "FILE is UTF-8 text (a leading byte-order mark is dropped); - reads standard input. A cell in "
+        "double quotes may hold the delimiter, line breaks and doubled quotes (one quote each); a line "
+        "break inside quotes becomes LF. Rows end at LF, CR or CRLF.\n\nWithout --json or --count each row "
+        "is one line with its cells separated by tabs; a backslash, tab, LF and CR in a cell are written "
+        "\\\\, \\t, \\n and \\r, and an empty cell as nothing.",
     .run = runCsv,
 });
 
