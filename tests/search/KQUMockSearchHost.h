@@ -4,7 +4,6 @@
 // begin and end calls.
 #pragma once
 
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -17,20 +16,27 @@ namespace kqu::test {
 class MockDocument;
 class MockAttachment;
 
-class MockText : public KQUTextController, public KQUTextStorage {
+// What texts and tables share: the document, and begin and end counted there.
+class MockServices : public KQUTextController {
+public:
+    explicit MockServices(MockDocument& document) : mDocument(document) {}
+    KQUSearchServices* parentAttachmentSearchServices() override { return this; }
+    KQUTextServices* textServices() override;
+    bool beginSearching(KQUSearchPosition&, bool) override;
+    void endSearching(KQUSearchPosition&, bool commit) override;
+    MockDocument& mDocument;
+};
+
+class MockText : public MockServices, public KQUTextStorage {
 public:
     MockText(MockDocument& document, std::string name, uint64_t length)
-        : mDocument(document), name(std::move(name)), textLength(length) {}
+        : MockServices(document), name(std::move(name)), textLength(length) {}
 
     // KQUSearchServices
     std::optional<KQUTextStorage*> storage() override {
         return answersStorage ? std::optional<KQUTextStorage*>(this) : std::nullopt;
     }
     KQUAttachment* parentAttachment() override;
-    KQUSearchServices* parentAttachmentSearchServices() override { return this; }
-    KQUTextServices* textServices() override;
-    bool beginSearching(KQUSearchPosition&, bool) override;
-    void endSearching(KQUSearchPosition&, bool commit) override;
     bool incrementSearchPosition(KQUSearchPosition& position, int criteria, unsigned) override;
     bool canHaveSiblings() override { return false; }
     uint64_t stringLengthForSearchPosition(KQUSearchPosition&) override { return textLength; }
@@ -41,7 +47,6 @@ public:
     std::u16string string() override { return std::u16string(textLength, u'x'); }
     uint64_t charIndexFromAttachment(KQUAttachment* attachment) override;
 
-    MockDocument& mDocument;
     std::string name;
     uint64_t textLength;
     bool answersStorage = true;
@@ -64,22 +69,17 @@ public:
 };
 
 // A table: one services object, cells told apart by coordinates, moved in row order.
-class MockTable : public KQUTextController {
+class MockTable : public MockServices {
 public:
     MockTable(MockDocument& document, uint16_t rows, uint16_t columns)
-        : mDocument(document), rows(rows), columns(columns) {}
+        : MockServices(document), rows(rows), columns(columns) {}
     KQUAttachment* parentAttachment() override { return nullptr; }
-    KQUSearchServices* parentAttachmentSearchServices() override { return this; }
-    KQUTextServices* textServices() override;
-    bool beginSearching(KQUSearchPosition&, bool) override;
-    void endSearching(KQUSearchPosition&, bool commit) override;
     bool incrementSearchPosition(KQUSearchPosition& position, int criteria, unsigned) override;
     bool canHaveSiblings() override { return true; }
     uint64_t stringLengthForSearchPosition(KQUSearchPosition& position) override {
         return 10 + position.coordinates().row * columns + position.coordinates().column;  // 10, 11, ...
     }
 
-    MockDocument& mDocument;
     uint16_t rows, columns;
 };
 
@@ -153,13 +153,13 @@ public:
 inline KQUAttachment* MockText::parentAttachment() {
     return parent;
 }
-inline KQUTextServices* MockText::textServices() {
+inline KQUTextServices* MockServices::textServices() {
     return &mDocument;
 }
-inline bool MockText::beginSearching(KQUSearchPosition&, bool) {
+inline bool MockServices::beginSearching(KQUSearchPosition&, bool) {
     return mDocument.begin();
 }
-inline void MockText::endSearching(KQUSearchPosition&, bool commit) {
+inline void MockServices::endSearching(KQUSearchPosition&, bool commit) {
     mDocument.end(commit);
 }
 inline uint64_t MockText::charIndexFromAttachment(KQUAttachment* attachment) {
@@ -200,15 +200,6 @@ inline bool MockText::incrementSearchPosition(KQUSearchPosition& position, int c
     }
 }
 
-inline KQUTextServices* MockTable::textServices() {
-    return &mDocument;
-}
-inline bool MockTable::beginSearching(KQUSearchPosition&, bool) {
-    return mDocument.begin();
-}
-inline void MockTable::endSearching(KQUSearchPosition&, bool commit) {
-    mDocument.end(commit);
-}
 // 0/1: first or last cell; 2, 9, 11, 13: next cell in row order; 3, 10, 12, 14: previous.
 inline bool MockTable::incrementSearchPosition(KQUSearchPosition& position, int criteria, unsigned) {
     int cell = position.coordinates().row * columns + position.coordinates().column;
