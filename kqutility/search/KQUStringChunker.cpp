@@ -1,0 +1,197 @@
+#include "kqutility/search/KQUStringChunker.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kqu {
+namespace {
+
+constexpr char16_t kQuote = u'"';
+constexpr char16_t kLineFeed = u'\n';
+constexpr char16_t kCarriageReturn = u'\r';
+
+// The index of the first code unit at or after i that is a, b, LF or CR; n when none.
+// Runs of ordinary text are skipped eight code units at a time where SSE2 exists, so that
+// long cells cost little more than copying them.
+size_t findBreak(const char16_t* p, size_t i, size_t n, char16_t a, char16_t b) {
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+    const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+    const __m128i vlf = _mm_set1_epi16(kLineFeed);
+    const __m128i vcr = _mm_set1_epi16(kCarriageReturn);
+    for (; i + 8 <= n; i += 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)),
+                                   _mm_or_si128(_mm_cmpeq_epi16(v, vlf), _mm_cmpeq_epi16(v, vcr)));
+        int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+    }
+#endif
+    for (; i < n; ++i) {
+        char16_t c = p[i];
+        if (c == a || c == b || c == kLineFeed || c == kCarriageReturn) return i;
+    }
+    return n;
+}
+
+// An upper bound on the chunks of text: every separator ends at most one cell and every
+// line-break code unit at most one cell and one row (plus the last row). Counting first
+// lets the result be allocated once instead of being copied as it grows.
+size_t chunkBound(const char16_t* p, size_t n, char16_t separator) {
+    size_t separators = 0, breaks = 0, i = 0;
+#if defined(__SSE2__)
+    const __m128i vs = _mm_set1_epi16(static_cast<short>(separator));
+    const __m128i vlf = _mm_set1_epi16(kLineFeed);
+    const __m128i vcr = _mm_set1_epi16(kCarriageReturn);
+    for (; i + 8 <= n; i += 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        separators += static_cast<size_t>(__builtin_popcount(
+                          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, vs))))) /
+                      2;
+        breaks += static_cast<size_t>(__builtin_popcount(static_cast<unsigned>(
+                      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, vlf), _mm_cmpeq_epi16(v, vcr)))))) /
+                  2;
+    }
+#endif
+    for (; i < n; ++i) {
+        separators += p[i] == separator;
+        breaks += p[i] == kLineFeed || p[i] == kCarriageReturn;
+    }
+    return separators + 2 * breaks + 2;
+}
+
+// The field being read: a view of the source while it is one contiguous run (the common
+// case, copied once into its cell), else an owned buffer.
+class Field {
+public:
+    bool empty() const { return mUseBuffer ? mBuffer.empty() : mView.empty(); }
+    void appendRun(std::u16string_view run) {
+        if (!mUseBuffer && mView.empty()) {
+            mView = run;
+            return;
+        }
+        materialise();
+        mBuffer.append(run);
+    }
+    void appendCharacter(char16_t c) {
+        materialise();
+        mBuffer.push_back(c);
+    }
+    std::u16string_view text() const { return mUseBuffer ? std::u16string_view(mBuffer) : mView; }
+    void clear() {
+        mBuffer.clear();
+        mView = {};
+        mUseBuffer = false;
+    }
+
+private:
+    void materialise() {
+        if (mUseBuffer) return;
+        mBuffer.assign(mView);
+        mView = {};
+        mUseBuffer = true;
+    }
+    std::u16string mBuffer;
+    std::u16string_view mView;
+    bool mUseBuffer = false;
+};
+
+class CollectingSink final : public KQUStringChunkSink {
+public:
+    explicit CollectingSink(std::vector<KQUStringChunk>& chunks) : mChunks(chunks) {}
+    void cell(std::u16string_view text) override { mChunks.push_back(KQUStringChunk::cell(text)); }
+    void nullCell() override { mChunks.push_back(KQUStringChunk::null()); }
+    void endOfRow() override { mChunks.push_back(KQUStringChunk::endOfRow()); }
+
+private:
+    std::vector<KQUStringChunk>& mChunks;
+};
+
+}  // namespace
+
+void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool allowQuotedText,
+                            KQUStringChunkSink& sink, uint64_t* columnsRead, uint64_t* rowsRead) {
+    const char16_t* p = text.data();
+    const size_t n = text.size();
+    // The quote and the line breaks are tested first, so a separator that is one of them
+    // never splits fields (with quotes off, a quote separator is plain text).
+    const bool separatorSplits =
+        separator != kQuote && separator != kLineFeed && separator != kCarriageReturn;
+    // Stand-ins for "no such character" that findBreak may compare against harmlessly.
+    const char16_t outsideA = separatorSplits ? separator : kLineFeed;
+    const char16_t outsideB = allowQuotedText ? kQuote : kLineFeed;
+
+    Field field;
+    bool inQuotes = false;
+    bool lastWasEndOfRow = false;
+    uint64_t rowCount = 0, columnCount = 0, maxColumnCount = 0;
+
+    auto finishField = [&] {
+        if (field.empty())
+            sink.nullCell();
+        else
+            sink.cell(field.text());
+        field.clear();
+        ++columnCount;
+        lastWasEndOfRow = false;
+    };
+    auto finishRow = [&] {
+        finishField();
+        sink.endOfRow();
+        lastWasEndOfRow = true;
+        if (columnCount > maxColumnCount) maxColumnCount = columnCount;
+        ++rowCount;
+        columnCount = 0;
+    };
+
+    size_t i = 0;
+    while (i < n) {
+        size_t end = inQuotes ? findBreak(p, i, n, kQuote, kQuote) : findBreak(p, i, n, outsideA, outsideB);
+        if (end > i) field.appendRun(std::u16string_view(p + i, end - i));
+        i = end;
+        if (i >= n) break;
+        const char16_t c = p[i];
+        if (c == kQuote && allowQuotedText) {
+            if (!inQuotes) {
+                if (field.empty())
+                    inQuotes = true;
+                else
+                    field.appendCharacter(kQuote);
+            } else if (i + 1 < n && p[i + 1] == kQuote) {
+                field.appendCharacter(kQuote);
+                ++i;
+            } else {
+                inQuotes = false;
+            }
+        } else if (c == kLineFeed || c == kCarriageReturn) {
+            if (c == kCarriageReturn && i + 1 < n && p[i + 1] == kLineFeed) ++i;
+            if (inQuotes)
+                field.appendCharacter(kLineFeed);
+            else
+                finishRow();
+        } else if (c == separator && !inQuotes) {
+            finishField();
+        } else {
+            // A quote with quoted text off, or a stand-in character that is ordinary here.
+            field.appendCharacter(c);
+        }
+        ++i;
+    }
+    if (!(field.empty() && lastWasEndOfRow)) finishRow();
+    if (columnsRead) *columnsRead = maxColumnCount;
+    if (rowsRead) *rowsRead = rowCount;
+}
+
+std::vector<KQUStringChunk> KQUStringChunker::chunkArrayFromString(std::u16string_view text,
+                                                                   char16_t separator, bool allowQuotedText,
+                                                                   uint64_t* columnsRead,
+                                                                   uint64_t* rowsRead) {
+    std::vector<KQUStringChunk> chunks;
+    chunks.reserve(chunkBound(text.data(), text.size(), separator));
+    CollectingSink sink(chunks);
+    scan(text, separator, allowQuotedText, sink, columnsRead, rowsRead);
+    return chunks;
+}
+
+}  // namespace kqu

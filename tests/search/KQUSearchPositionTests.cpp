@@ -1,0 +1,201 @@
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+#include "search/KQUMockSearchHost.h"
+#include "support/KQUTestSupport.h"
+
+using namespace kqu;
+using namespace kqu::test;
+
+namespace {
+
+std::string addressOf(const void* p) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%p", p);
+    return buffer;
+}
+
+TEST(KQUSearchPosition, KeysMatchingAndDescription) {
+    MockDocument doc;
+    MockText& text = doc.addText("T", 4);
+    MockText& other = doc.addText("U", 4);
+    auto p = KQUSearchPosition::searchPositionWithSearchServices(&text, {3, 2}, {10, 4});
+    const std::string root = addressOf(static_cast<KQUSearchServices*>(&text));
+    EXPECT_EQ(p->searchPositionKey(), root + " 2 3");
+    EXPECT_EQ(p->searchPositionKeyWithRange(), root + " 2 3 10 4");
+    p->setRange({11, 0});
+    EXPECT_EQ(p->searchPositionKeyWithRange(), root + " 2 3 11 0");
+    EXPECT_EQ(p->description(), "(KQUSearchPosition*) " + addressOf(p.get()) +
+                                    ": SearchServices (test::MockText *) " + root +
+                                    "; row 2 column 3; Range {11, 0}\n  Storage string \"xxxx\"");
+
+    auto a = KQUSearchPosition::searchPositionWithSearchServices(&text, {5, 3});
+    auto b = KQUSearchPosition::searchPositionWithSearchServices(&text, {5, 4});
+    EXPECT_TRUE(a->matches(*b, true, false));
+    EXPECT_TRUE(a->matchesWithLocations(*b, true));
+    EXPECT_FALSE(a->matches(*b, true, true));
+    EXPECT_FALSE(a->matches(*p, true, false));  // other cell
+    EXPECT_TRUE(a->matches(*p, false, false));
+    EXPECT_FALSE(
+        a->matches(*KQUSearchPosition::searchPositionWithSearchServices(&other, {5, 3}), false, false));
+    EXPECT_EQ(a->indexOfMatchInSearchPositionArray({p, b}, true, false), 1u);
+    EXPECT_EQ(a->indexOfMatchInSearchPositionArray({p}, true, true), KQUNotFound);
+
+    auto none = KQUSearchPosition::searchPositionWithSearchServices(nullptr, {0, 0});
+    EXPECT_FALSE(none->matches(*none, false, false));
+    EXPECT_FALSE(none->searchPositionKey());
+    EXPECT_FALSE(none->searchPositionKeyWithRange());
+    EXPECT_EQ(none->length(), 0u);
+    EXPECT_FALSE(none->string());
+}
+
+TEST(KQUSearchPosition, ScopesReachTheHostOncePerOutermostPair) {
+    MockDocument doc;
+    MockText& text = doc.addText("T", 4);
+    auto p = KQUSearchPosition::searchPositionWithSearchServices(&text, {0, 0});
+    ASSERT_TRUE(p->beginSearchingWithReplace(true));
+    ASSERT_TRUE(p->beginSearchingWithReplace(false));
+    p->endSearchingWithCommit(true);
+    p->endSearchingWithCommit(true);
+    EXPECT_EQ(doc.beginCount, 1);
+    EXPECT_EQ(doc.endCount, 1);
+    EXPECT_ASSERTION_FAILURE(p->endSearchingWithCommit(false));  // "Mismatched calls to begin and end."
+    EXPECT_EQ(doc.endCount, 1);
+
+    {
+        // A read-only scope ended with commit: reported, and the commit still passed on.
+        ContinueAfterAssertions keepGoing;
+        LogCapture log;
+        ASSERT_TRUE(p->beginSearchingWithReplace(false));
+        p->endSearchingWithCommit(true);
+        EXPECT_TRUE(log.contains("Cannot commit if read is TRUE"));
+        EXPECT_EQ(doc.commits, (std::vector<bool>{true, true}));
+    }
+    doc.beginAnswer = false;
+    EXPECT_FALSE(p->beginSearchingWithReplace(false));
+    EXPECT_EQ(p->searchLevel(), 0u);
+}
+
+TEST(KQUSearchPosition, BorrowingNeedsAStorageAndEndsWithoutTheHost) {
+    MockDocument doc;
+    MockText& text = doc.addText("T", 4);
+    MockText& bare = doc.addText("B", 4);
+    bare.answersStorage = false;
+    auto lender = KQUSearchPosition::searchPositionWithSearchServices(&text, {2, 1});
+    auto noStorage = KQUSearchPosition::searchPositionWithSearchServices(&bare, {0, 0});
+    auto borrower = KQUSearchPosition::searchPositionWithSearchServices(&bare, {0, 0});
+    {
+        ContinueAfterAssertions keepGoing;
+        LogCapture log;
+        EXPECT_FALSE(borrower->beginUsingStorageFromSearchPosition(*noStorage));
+        EXPECT_TRUE(log.contains("No storage."));
+        EXPECT_EQ(borrower->searchLevel(), 0u);
+        EXPECT_FALSE(borrower->hasStorage());
+    }
+    ASSERT_TRUE(lender->beginSearchingWithReplace(true));
+    ASSERT_TRUE(borrower->beginUsingStorageFromSearchPosition(*lender));
+    EXPECT_EQ(borrower->storageIfAny(), static_cast<KQUTextStorage*>(&text));
+    EXPECT_EQ(borrower->range(), (KQURange{2, 1}));
+    borrower->endSearchingWithCommit(false);
+    EXPECT_EQ(doc.endCount, 0);  // the lender's editing stays open
+    lender->endSearchingWithCommit(true);
+    EXPECT_EQ(doc.endCount, 1);
+}
+
+class HostPosition : public KQUSearchPosition {
+public:
+    void activatePage() override { ++pages; }
+    int pages = 0;
+
+protected:
+    KQUSearchPositionRef makeEmptyCopy() const override { return std::make_shared<HostPosition>(); }
+};
+
+TEST(KQUSearchPosition, CopyKeepsTheClassAndFieldsButNoScope) {
+    MockDocument doc;
+    auto p = std::make_shared<HostPosition>();
+    p->initWithSearchServices(&doc.addText("T", 4), {1, 2}, {3, 1});
+    ASSERT_TRUE(p->beginSearchingWithReplace(false));
+    auto c = std::dynamic_pointer_cast<HostPosition>(p->copy());
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(c->matches(*p, true, true));
+    EXPECT_EQ(c->searchLevel(), 0u);
+    EXPECT_ASSERTION_FAILURE(KQUSearchPosition().activatePage());
+}
+
+struct GroupFixture {
+    MockDocument doc;
+    MockGroup group;
+    MockAttachment* attachment;
+    MockShape shapes[4];
+    GroupFixture() {
+        attachment = &doc.attach(doc.addText("page", 50), 0, {5, 6, 7});
+        attachment->outer = nullptr;  // a group floats on the page
+        attachment->group = &group;
+        for (int i = 0; i < 3; ++i) {
+            shapes[i].text = attachment->nested[static_cast<size_t>(i)];
+            shapes[i].text->answersStorage = true;
+        }
+        group.members = {&shapes[0], &shapes[1], &shapes[2]};
+    }
+    KQUSearchPositionRef on(int i) {
+        return KQUSearchPosition::searchPositionWithSearchServices(shapes[i].text, {0, 0});
+    }
+};
+
+TEST(KQUSearchPosition, GroupStepsFirstLastNextPrevious) {
+    GroupFixture f;
+    struct Case {
+        int from, criteria;
+        const char* expected;  // nullptr: answers false
+    } cases[] = {
+        {1, 0, "page.1"}, {1, 1, "page.3"}, {0, 2, "page.2"}, {1, 2, "page.3"},
+        {2, 2, nullptr},  {2, 3, "page.2"}, {0, 3, nullptr},
+    };
+    for (const auto& c : cases) {
+        auto p = f.on(c.from);
+        EXPECT_EQ(p->groupIndex(), static_cast<uint64_t>(c.from));
+        EXPECT_EQ(p->groupCount(), 3u);
+        bool moved = p->incrementSearchPositionWithCriteria(c.criteria, 0);
+        EXPECT_EQ(moved, c.expected != nullptr) << c.from << " " << c.criteria;
+        if (moved) {
+            EXPECT_EQ(f.doc.nameOf(p->searchServices()), c.expected) << c.from << " " << c.criteria;
+        }
+    }
+}
+
+TEST(KQUSearchPosition, GroupIndexAndCacheCountTheSameDrawables) {
+    GroupFixture f;
+    MockShape rootless;  // answers hasSearchPosition, but its position has no services
+    f.group.members = {&f.shapes[0], &rootless, &f.shapes[1]};
+    auto p = f.on(1);
+    EXPECT_EQ(p->groupIndex(), 1u);
+    EXPECT_EQ(p->groupCount(), 2u);
+    EXPECT_EQ(p->searchPositionForGroupIndex(p->groupIndex())->searchServices(), f.shapes[1].text);
+    auto first = f.on(0);
+    ASSERT_TRUE(first->incrementSearchPositionWithCriteria(2, 0));
+    EXPECT_EQ(first->searchServices(), f.shapes[1].text);
+}
+
+TEST(KQUSearchPosition, HostFailureDuringGroupIndexClearsTheGuard) {
+    GroupFixture f;
+    f.group.throwOnCall = 2;  // the first call tells that it is a group, the second lists it
+    auto p = f.on(2);
+    EXPECT_THROW((void)p->calculateGroupIndex(), std::runtime_error);
+    EXPECT_EQ(p->calculateGroupIndex(), 2u);
+}
+
+TEST(KQUSearchPosition, ParentIsTheAttachmentCharacter) {
+    MockDocument doc;
+    MockText& body = doc.addText("body", 100);
+    MockAttachment& a = doc.attach(body, 30, {5});
+    auto parent =
+        KQUSearchPosition::searchPositionWithSearchServices(a.nested[0], {0, 0})->parentSearchPosition();
+    ASSERT_TRUE(parent);
+    EXPECT_EQ(parent->searchServices(), static_cast<KQUSearchServices*>(&body));
+    EXPECT_EQ(parent->range(), (KQURange{30, 0}));
+    EXPECT_FALSE(KQUSearchPosition::searchPositionWithSearchServices(&body, {0, 0})->parentSearchPosition());
+}
+
+}  // namespace

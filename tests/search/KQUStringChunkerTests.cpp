@@ -1,0 +1,130 @@
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "kqutility/foundation/KQUUnicode.h"
+#include "kqutility/search/KQUStringChunker.h"
+#include "support/KQUTestSupport.h"
+
+using namespace kqu;
+using namespace kqu::test;
+
+namespace {
+
+// Rows as lines, each cell "N" (null) or "S" + the hex of its UTF-8, joined by "|": the
+// form the Python oracle below writes.
+std::vector<std::string> encode(const std::vector<KQUStringChunk>& chunks) {
+    std::vector<std::string> rows(1);
+    for (const auto& c : chunks) {
+        if (c.isEndOfRow()) {
+            rows.emplace_back();
+            continue;
+        }
+        if (!rows.back().empty()) rows.back() += "|";
+        rows.back() += c.isNull() ? "N" : "S" + toHex(KQUUTF8FromUTF16(c.text));
+    }
+    EXPECT_TRUE(rows.back().empty()) << "the last row has no end-of-row marker";
+    rows.pop_back();
+    return rows;
+}
+
+// Generated files read by Python's csv.reader, with this chunker's deliberate differences
+// mapped: an empty cell is null, CR and CRLF inside quotes are LF, an empty line is one
+// empty cell, the empty text one row of one empty cell, and a last row of only "" after a
+// line break is not a row.
+const char* kOracle = R"PY(
+import csv, io, random, sys
+out = sys.argv[1]
+for seed in range(150):
+    r = random.Random(seed)
+    delim = r.choice([',', '\t', ';'])
+    alphabet = ['a', 'b', 'Z', '1', ' ', '\u00e9', '\u4e2d', '\U0001F600', delim, '"', '\n', '\r', ',', ';', '\t']
+    text = ''
+    for i in range(r.randint(0, 8)):
+        cells = []
+        for j in range(r.randint(1, 5)):
+            c = ''.join(r.choice(alphabet) for _ in range(r.choice([0, 0, 1, 2, 5, 12])))
+            if any(ch in c for ch in (delim, '"', '\n', '\r')) or r.random() < 0.2:
+                c = '"' + c.replace('"', '""') + '"'
+            cells.append(c)
+        text += delim.join(cells) + r.choice(['\n', '\r\n', '\r', '\n', ''] if i else ['\n', '\r\n', '\r'])
+    if r.random() < 0.4:
+        text = text.rstrip('\r\n')
+    if r.random() < 0.1:
+        text += '\n""'
+    rows = list(csv.reader(io.StringIO(text, newline=''), delimiter=delim))
+    if len(text) >= 3 and text.endswith('""') and text[-3] in '\r\n':
+        rows.pop()
+    rows = [[None if c == '' else c.replace('\r\n', '\n').replace('\r', '\n') for c in row] or [None] for row in rows]
+    if text == '':
+        rows = [[None]]
+    with open('%s/case%d.csv' % (out, seed), 'w', encoding='utf-8', newline='') as f:
+        f.write(text)
+    with open('%s/case%d.expected' % (out, seed), 'w') as f:
+        f.write('%d %d %d\n' % (ord(delim), len(rows), max(len(row) for row in rows)))
+        for row in rows:
+            f.write('|'.join('N' if c is None else 'S' + c.encode('utf-8').hex() for c in row) + '\n')
+)PY";
+
+TEST(KQUStringChunker, AgreesWithPythonCsvReader) {
+    TempDir dir;
+    writeFile(dir.file("oracle.py"), kOracle);
+    std::string output;
+    ASSERT_EQ(runCommand(fmt::format("/usr/bin/python3 '{}' '{}' 2>&1", dir.file("oracle.py"), dir.path()),
+                         &output),
+              0)
+        << output;
+    for (int seed = 0; seed < 150; ++seed) {
+        auto text = KQUUTF16FromUTF8(readFile(dir.file(fmt::format("case{}.csv", seed))));
+        ASSERT_TRUE(text);
+        std::string expected = readFile(dir.file(fmt::format("case{}.expected", seed)));
+        unsigned delimiter = 0;
+        uint64_t rows = 0, columns = 0, rowsRead = 0, columnsRead = 0;
+        size_t firstLine = expected.find('\n');
+        ASSERT_EQ(
+            std::sscanf(expected.substr(0, firstLine).c_str(), "%u %lu %lu", &delimiter, &rows, &columns), 3);
+        auto chunks = KQUStringChunker::chunkArrayFromString(*text, static_cast<char16_t>(delimiter), true,
+                                                             &columnsRead, &rowsRead);
+        std::string got;
+        for (const auto& line : encode(chunks)) got += line + "\n";
+        EXPECT_EQ(got, expected.substr(firstLine + 1)) << "case " << seed;
+        EXPECT_EQ(rowsRead, rows) << "case " << seed;
+        EXPECT_EQ(columnsRead, columns) << "case " << seed;
+    }
+}
+
+// Where Python cannot answer: quotes off, separators that cannot split.
+TEST(KQUStringChunker, QuotesOffAndSeparatorsThatCannotSplit) {
+    const auto S = [](std::u16string_view t) { return KQUStringChunk::cell(t); };
+    const auto N = KQUStringChunk::null();
+    const auto E = KQUStringChunk::endOfRow();
+    struct Case {
+        std::u16string text;
+        char16_t separator;
+        bool quotes;
+        std::vector<KQUStringChunk> expected;
+        uint64_t columns, rows;
+    } cases[] = {
+        {u"\"a,b\",c", u',', false, {S(u"\"a"), S(u"b\""), S(u"c"), E}, 3, 1},
+        {u"x\"\"y\r\n\"", u',', false, {S(u"x\"\"y"), E, S(u"\""), E}, 1, 2},
+        {u"a\"b\"c", u'"', true, {S(u"a\"b\"c"), E}, 1, 1},
+        {u"a\"b", u'"', false, {S(u"a\"b"), E}, 1, 1},
+        {u"a\nb", u'\n', true, {S(u"a"), E, S(u"b"), E}, 1, 2},
+        {u"1,2,3\n1,2,3,4,5\n\n",
+         u',',
+         true,
+         {S(u"1"), S(u"2"), S(u"3"), E, S(u"1"), S(u"2"), S(u"3"), S(u"4"), S(u"5"), E, N, E},
+         5,
+         3},
+        {u"\"open, never closed\nstill", u',', true, {S(u"open, never closed\nstill"), E}, 1, 1},
+    };
+    for (const auto& c : cases) {
+        uint64_t columns = 0, rows = 0;
+        EXPECT_EQ(KQUStringChunker::chunkArrayFromString(c.text, c.separator, c.quotes, &columns, &rows),
+                  c.expected)
+            << KQUUTF8FromUTF16(c.text);
+        EXPECT_EQ(columns, c.columns) << KQUUTF8FromUTF16(c.text);
+        EXPECT_EQ(rows, c.rows) << KQUUTF8FromUTF16(c.text);
+    }
+}
+
+}  // namespace
