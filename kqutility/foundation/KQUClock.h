@@ -1,4 +1,4 @@
-// The library's one monotonic clock, for every timing it does: stopwatches, the profiler,
+// The library's one clock. Its monotonic line serves for every timing it does: stopwatches, the profiler,
 // performance logs and the rate limit of progress reports. It reads CLOCK_MONOTONIC, which
 // never steps when the wall clock is set, so a measured span is never negative.
 //
@@ -7,6 +7,11 @@
 // The source is a plain function pointer held atomically, so reading the clock costs one
 // relaxed load and a branch on top of clock_gettime. Any thread may read the clock; the
 // source should be swapped while no other thread is timing anything.
+//
+// The wall clock (KQUWallClockSeconds) tells dates: seconds since 1970-01-01 00:00 UTC
+// from CLOCK_REALTIME, for what records when something happened (tracked changes and
+// their sessions). It is injectable the same way, through KQUSetWallClockSource() or a
+// KQUManualWallClock for the span of a scope.
 #pragma once
 
 #include <atomic>
@@ -41,6 +46,33 @@ public:
 
 private:
     KQUClockSource mPrevious;
+};
+
+// --- Wall clock -------------------------------------------------------------------------
+
+// A wall-clock source answers seconds since 1970-01-01 00:00 UTC.
+using KQUWallClockSource = double (*)();
+
+// Seconds since 1970-01-01 00:00 UTC from CLOCK_REALTIME (or the installed source).
+[[nodiscard]] double KQUWallClockSeconds();
+
+// Installs source (nullptr restores CLOCK_REALTIME) and returns the previous one.
+KQUWallClockSource KQUSetWallClockSource(KQUWallClockSource source);
+
+// A wall clock that moves only when told, installed for the life of the object. Only one
+// may exist at a time.
+class KQUManualWallClock {
+public:
+    explicit KQUManualWallClock(double startSeconds);
+    ~KQUManualWallClock();
+    KQUManualWallClock(const KQUManualWallClock&) = delete;
+    KQUManualWallClock& operator=(const KQUManualWallClock&) = delete;
+
+    void setSeconds(double seconds);
+    void advanceSeconds(double seconds);
+
+private:
+    KQUWallClockSource mPrevious;
 };
 
 }  // namespace kqu
