@@ -11,20 +11,15 @@ namespace kqu {
 
 namespace {
 
-struct RegisteredEntry {
-    KQUUIDRef uid;
-    std::shared_ptr<void> object;
-};
+// How many identifiers hold an object, over every namespace (main thread only).
+size_t sRegisteredCount = 0;
 
-struct UIDPointerHash {
-    size_t operator()(const KQUUID* uid) const noexcept { return uid->hash(); }
-};
-
-// identifier -> object, over every namespace. Capacities are hints only: the map grows as
-// identifiers are registered.
-std::unordered_map<const KQUUID*, RegisteredEntry, UIDPointerHash>& idsToObjects() {
-    static std::unordered_map<const KQUUID*, RegisteredEntry, UIDPointerHash> sMap;
-    return sMap;
+// Lets go of the identifier's object once the registry is consistent again, in case the
+// object's destructor comes back into the registry.
+void releaseObject(std::shared_ptr<void>& object) {
+    if (!object) return;
+    --sRegisteredCount;
+    std::shared_ptr<void> released = std::move(object);
 }
 
 std::string pointerText(const void* p) { return p ? fmt::format("{}", p) : std::string("(null)"); }
@@ -38,7 +33,7 @@ void checkArguments(const KQUUIDRef& uid, const void* object) {
 
 // --- KQUUID ---------------------------------------------------------------------------------
 
-KQUUID::KQUUID(std::string string, KQUUIDNamespace* uidNamespace)
+KQUUID::KQUUID(Key, std::string string, KQUUIDNamespace* uidNamespace)
     : mNamespace(uidNamespace), mString(std::move(string)) {
     // The namespace's address is mixed in once, here: it never changes afterwards, so the
     // identifier keeps its place in hashed collections when the namespace is cleared.
@@ -55,8 +50,10 @@ std::string KQUUID::description() const {
 KQUUIDNamespace::KQUUIDNamespace() = default;
 
 KQUUIDNamespace::~KQUUIDNamespace() {
-    // Copy first: removing an identifier from management edits mUidsRegistered.
-    std::vector<KQUUIDRef> registered(mUidsRegistered.begin(), mUidsRegistered.end());
+    // Copy first: removing an identifier from management edits the map.
+    std::vector<KQUUIDRef> registered;
+    registered.reserve(mMapObjectsToIDs.size());
+    for (const auto& [object, uid] : mMapObjectsToIDs) registered.push_back(uid);
     for (const KQUUIDRef& uid : registered) {
         KQUUIDManager::removeUIDFromManagement(uid);
         uid->setNamespace(nullptr);
@@ -67,7 +64,6 @@ KQUUIDNamespace::~KQUUIDNamespace() {
 void KQUUIDNamespace::reserve(size_t count) {
     mUsedStrings.reserve(count);
     mInterned.reserve(count);
-    mUidsRegistered.reserve(count);
     mMapObjectsToIDs.reserve(count);
 }
 
@@ -106,7 +102,7 @@ KQUUIDRef KQUUIDNamespace::generateUniqueIDFromBase(std::string_view base) {
     if (stored != mBaseToNumber.end()) n = stored->second;
     if (parsed != INT_MAX && static_cast<uint32_t>(parsed) > n) n = static_cast<uint32_t>(parsed);
     std::string candidate = generateUIDStringFromBase(split, n);
-    while (mUsedStrings.contains(normalizeNameString(candidate))) candidate = generateUIDStringFromBase(split, ++n);
+    while (isUsed(candidate)) candidate = generateUIDStringFromBase(split, ++n);
     if (stored != mBaseToNumber.end())
         stored->second = n + 1;
     else
@@ -114,27 +110,33 @@ KQUUIDRef KQUUIDNamespace::generateUniqueIDFromBase(std::string_view base) {
     return KQUUIDManager::uidInNamespace(*this, candidate);
 }
 
-void KQUUIDNamespace::registerUID(const KQUUID& uid) { mUsedStrings.insert(normalizeNameString(uid.string())); }
+void KQUUIDNamespace::registerUID(const KQUUID& uid) {
+    // The interning table already counts the string itself as used.
+    std::string normalized = normalizeNameString(uid.string());
+    if (normalized != uid.string()) mUsedStrings.insert(std::move(normalized));
+}
+
+bool KQUUIDNamespace::isUsed(const std::string& candidate) const {
+    std::string normalized = normalizeNameString(candidate);
+    return mInterned.contains(normalized) || mUsedStrings.contains(normalized);
+}
 
 void KQUUIDNamespace::noteObjectRegisteredWithUID(const void* object, const KQUUIDRef& uid) {
     if (uid->uidNamespace() != this)
         throw KQUException(NSInternalInconsistencyException, "Noted a UID registered in another namespace.");
-    mUidsRegistered.insert(uid);
     mMapObjectsToIDs[object] = uid;
 }
 
 void KQUUIDNamespace::unnoteObjectRegisteredWithUID(const void* object, const KQUUIDRef& uid) {
     if (uid->uidNamespace() != this)
         throw KQUException(NSInternalInconsistencyException, "Unnoted a UID registered in another namespace.");
-    mUidsRegistered.erase(uid);
     mMapObjectsToIDs.erase(object);
 }
 
 void KQUUIDNamespace::voidUID(const KQUUIDRef& uid) {
     if (uid->uidNamespace() != this)
         throw KQUException(NSInternalInconsistencyException, "asked to void UID not in own namespace.");
-    if (auto object = KQUUIDManager::objectForUID(uid)) mMapObjectsToIDs.erase(object.get());
-    mUidsRegistered.erase(uid);
+    if (uid->mObject) mMapObjectsToIDs.erase(uid->mObject.get());
 }
 
 KQUUIDRef KQUUIDNamespace::uidForObject(const void* object) const {
@@ -156,8 +158,7 @@ std::shared_ptr<void> KQUUIDNamespace::objectForUID(const KQUUIDRef& uid) const 
 KQUUIDRef KQUUIDManager::uidInNamespace(KQUUIDNamespace& uidNamespace, std::string_view string) {
     auto found = uidNamespace.mInterned.find(string);
     if (found != uidNamespace.mInterned.end()) return found->second;
-    // make_shared cannot reach the private constructor.
-    std::shared_ptr<KQUUID> uid(new KQUUID(std::string(string), &uidNamespace));
+    auto uid = std::make_shared<KQUUID>(KQUUID::Key(), std::string(string), &uidNamespace);
     uidNamespace.registerUID(*uid);
     uidNamespace.mInterned.emplace(uid->string(), uid);
     return uid;
@@ -179,10 +180,10 @@ void KQUUIDManager::registerUID(const KQUUIDRef& uid, const std::shared_ptr<void
     if (!uidNamespace) throw KQUException(NSInvalidArgumentException, KQUUIDWithoutNamespaceExceptionString);
     if (uidNamespace->uidForObject(object.get()))
         throw KQUException(KQUUIDObjectReregisteredException, "that object is already registered");
-    auto& map = idsToObjects();
-    if (map.contains(uid.get())) throw KQUException(KQUUIDReusedException, "another object has the specified UID");
-    map.emplace(uid.get(), RegisteredEntry{uid, object});
+    if (uid->mObject) throw KQUException(KQUUIDReusedException, "another object has the specified UID");
     uidNamespace->noteObjectRegisteredWithUID(object.get(), uid);
+    uid->mObject = object;
+    ++sRegisteredCount;
 }
 
 void KQUUIDManager::unregisterUID(const KQUUIDRef& uid, const void* object) {
@@ -191,37 +192,22 @@ void KQUUIDManager::unregisterUID(const KQUUIDRef& uid, const void* object) {
     if (!uidNamespace || uidNamespace->uidForObject(object) != uid)
         throw KQUException(KQUUIDObjectNotRegisteredException, "that object is not registered with the specified UID");
     uidNamespace->unnoteObjectRegisteredWithUID(object, uid);
-    // The entry holds the last reference the registry had to the object; let it go after
-    // the map is consistent again, in case the object's destructor comes back here.
-    std::shared_ptr<void> released;
-    if (auto found = idsToObjects().find(uid.get()); found != idsToObjects().end()) {
-        released = std::move(found->second.object);
-        idsToObjects().erase(found);
-    }
     uid->setNamespace(nullptr);
+    releaseObject(uid->mObject);
 }
 
 KQUUIDRef KQUUIDManager::uidForObject(const void* object, const KQUUIDNamespace& uidNamespace) {
     return uidNamespace.uidForObject(object);
 }
 
-std::shared_ptr<void> KQUUIDManager::objectForUID(const KQUUID* uid) {
-    if (!uid) return nullptr;
-    auto& map = idsToObjects();
-    auto found = map.find(uid);
-    return found == map.end() ? nullptr : found->second.object;
-}
+std::shared_ptr<void> KQUUIDManager::objectForUID(const KQUUID* uid) { return uid ? uid->mObject : nullptr; }
 
 std::shared_ptr<void> KQUUIDManager::objectForUID(const KQUUIDRef& uid) { return objectForUID(uid.get()); }
 
 void KQUUIDManager::removeUIDFromManagement(const KQUUIDRef& uid) {
     if (!uid) return;
     if (KQUUIDNamespace* uidNamespace = uid->uidNamespace()) uidNamespace->voidUID(uid);
-    std::shared_ptr<void> released;
-    if (auto found = idsToObjects().find(uid.get()); found != idsToObjects().end()) {
-        released = std::move(found->second.object);
-        idsToObjects().erase(found);
-    }
+    releaseObject(uid->mObject);
 }
 
 void KQUUIDManager::unmapNamespace(KQUUIDNamespace& uidNamespace) {
@@ -230,8 +216,6 @@ void KQUUIDManager::unmapNamespace(KQUUIDNamespace& uidNamespace) {
     uidNamespace.mInterned.clear();
 }
 
-size_t KQUUIDManager::registeredCount() { return idsToObjects().size(); }
-
-void KQUUIDManager::reserve(size_t count) { idsToObjects().reserve(count); }
+size_t KQUUIDManager::registeredCount() { return sRegisteredCount; }
 
 }  // namespace kqu

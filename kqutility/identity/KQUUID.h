@@ -56,13 +56,22 @@ public:
     KQUUID(const KQUUID&) = delete;
     KQUUID& operator=(const KQUUID&) = delete;
 
+    // Made only by KQUUIDManager (the key cannot be named elsewhere).
+    class Key {
+        friend class KQUUIDManager;
+        Key() = default;
+    };
+    KQUUID(Key, std::string string, KQUUIDNamespace* uidNamespace);
+
 private:
     friend class KQUUIDNamespace;
     friend class KQUUIDManager;
-    KQUUID(std::string string, KQUUIDNamespace* uidNamespace);
     void setNamespace(KQUUIDNamespace* uidNamespace) const { mNamespace = uidNamespace; }
 
     mutable KQUUIDNamespace* mNamespace;
+    // The registered object: the manager's identifier -> object map is kept here, one
+    // field per identifier, so that a look-up costs no hashing.
+    mutable std::shared_ptr<void> mObject;
     std::string mString;
     size_t mHash;
 };
@@ -111,7 +120,7 @@ public:
 
     // How many identifiers this namespace interned / has registered.
     size_t internedCount() const { return mInterned.size(); }
-    size_t registeredCount() const { return mUidsRegistered.size(); }
+    size_t registeredCount() const { return mMapObjectsToIDs.size(); }
 
     // A capacity hint for the maps (how many identifiers the caller expects).
     void reserve(size_t count);
@@ -121,13 +130,15 @@ private:
     friend class KQUUID;
 
     void registerUID(const KQUUID& uid);
+    bool isUsed(const std::string& candidate) const;
     void noteObjectRegisteredWithUID(const void* object, const KQUUIDRef& uid);
     void unnoteObjectRegisteredWithUID(const void* object, const KQUUIDRef& uid);
     void voidUID(const KQUUIDRef& uid);
 
+    // The normalised forms of interned strings that differ from the strings themselves;
+    // together with the keys of mInterned, every string counted as used.
     std::unordered_set<std::string, detail::KQUStringHash, std::equal_to<>> mUsedStrings;
     std::unordered_map<std::string, uint32_t, detail::KQUStringHash, std::equal_to<>> mBaseToNumber;
-    std::unordered_set<KQUUIDRef, KQUUIDHash> mUidsRegistered;
     std::unordered_map<const void*, KQUUIDRef, KQUContainerObjectPointerHash> mMapObjectsToIDs;
     // The interning table: string -> the one identifier for it. The namespace owns it.
     std::unordered_map<std::string, std::shared_ptr<KQUUID>, detail::KQUStringHash, std::equal_to<>> mInterned;
@@ -163,8 +174,6 @@ public:
 
     // How many identifiers are registered, over all namespaces.
     static size_t registeredCount();
-    // A capacity hint for the process-wide map.
-    static void reserve(size_t count);
 };
 
 }  // namespace kqu

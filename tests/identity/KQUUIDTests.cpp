@@ -5,20 +5,10 @@
 #include <cctype>
 #include <unordered_set>
 
-#include "kqutility/foundation/KQUException.h"
+#include "KQUIdentityTestSupport.h"
 
 namespace kqu {
 namespace {
-
-template <typename F>
-std::string thrownName(F f) {
-    try {
-        f();
-    } catch (const KQUException& e) {
-        return e.name() + ": " + e.reason();
-    }
-    return "nothing";
-}
 
 std::shared_ptr<void> object() { return std::make_shared<int>(0); }
 
