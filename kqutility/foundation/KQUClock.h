@@ -24,8 +24,12 @@ using KQUClockSource = int64_t (*)();
 
 // Nanoseconds of CLOCK_MONOTONIC (or of the installed source).
 [[nodiscard]] int64_t KQUClockNanoseconds();
-[[nodiscard]] inline double KQUClockMicroseconds() { return static_cast<double>(KQUClockNanoseconds()) / 1e3; }
-[[nodiscard]] inline double KQUClockSeconds() { return static_cast<double>(KQUClockNanoseconds()) / 1e9; }
+[[nodiscard]] inline double KQUClockMicroseconds() {
+    return static_cast<double>(KQUClockNanoseconds()) / 1e3;
+}
+[[nodiscard]] inline double KQUClockSeconds() {
+    return static_cast<double>(KQUClockNanoseconds()) / 1e9;
+}
 
 // Installs source (nullptr restores CLOCK_MONOTONIC) and returns the previous one.
 KQUClockSource KQUSetClockSource(KQUClockSource source);
@@ -41,7 +45,9 @@ public:
 
     void setNanoseconds(int64_t nanoseconds);
     void advanceNanoseconds(int64_t nanoseconds);
-    void advanceMicroseconds(double microseconds) { advanceNanoseconds(static_cast<int64_t>(microseconds * 1e3)); }
+    void advanceMicroseconds(double microseconds) {
+        advanceNanoseconds(static_cast<int64_t>(microseconds * 1e3));
+    }
     void advanceSeconds(double seconds) { advanceNanoseconds(static_cast<int64_t>(seconds * 1e9)); }
 
 private:

@@ -40,7 +40,8 @@ KQUBinder& KQUBinder::instance() {
 KQUBoundClassRef KQUBinder::bindClass(KQUBoundClass boundClass) {
     auto bound = std::make_shared<const KQUBoundClass>(std::move(boundClass));
     mBoundClasses.insert(mBoundClasses.begin(), bound);
-    for (const std::string& type : bound->pasteboardTypes) mPasteboardToClassMap.insert_or_assign(type, bound);
+    for (const std::string& type : bound->pasteboardTypes)
+        mPasteboardToClassMap.insert_or_assign(type, bound);
     for (const std::string& type : bound->fileTypes) {
         mDeclaredFileTypes.insert_or_assign(type, bound);
         mFileTypeToClassMap.insert_or_assign(type, bound);
@@ -53,7 +54,8 @@ KQUBoundClassRef KQUBinder::bindClass(KQUBoundClass boundClass) {
 
 KQUBoundClassRef KQUBinder::classForPasteboard(std::span<const std::string> types) const {
     for (const std::string& type : types)
-        if (auto found = mPasteboardToClassMap.find(type); found != mPasteboardToClassMap.end()) return found->second;
+        if (auto found = mPasteboardToClassMap.find(type); found != mPasteboardToClassMap.end())
+            return found->second;
     return nullptr;
 }
 
@@ -69,7 +71,8 @@ KQUBoundClassRef KQUBinder::classForFile(const std::string& path) const {
     std::string key = asciiLower(extensionOf(path));
     if (key.empty()) key = fileTypeStringOfFile(path);
     if (!key.empty())
-        if (auto found = mFileTypeToClassMap.find(key); found != mFileTypeToClassMap.end()) return found->second;
+        if (auto found = mFileTypeToClassMap.find(key); found != mFileTypeToClassMap.end())
+            return found->second;
     for (const KQUBoundClassRef& bound : mBoundClasses)
         if (bound->canOpenFile && bound->canOpenFile(path)) return bound;
     return nullptr;
@@ -80,8 +83,14 @@ KQUBoundClassRef KQUBinder::classForMIMEType(std::string_view type) const {
     return found == mMIMETypeToClassMap.end() ? nullptr : found->second;
 }
 
-std::vector<std::string> KQUBinder::pasteboardTypes() const { return keysOf(mPasteboardToClassMap); }
-std::vector<std::string> KQUBinder::fileTypes() const { return keysOf(mDeclaredFileTypes); }
-std::vector<std::string> KQUBinder::MIMETypes() const { return keysOf(mMIMETypeToClassMap); }
+std::vector<std::string> KQUBinder::pasteboardTypes() const {
+    return keysOf(mPasteboardToClassMap);
+}
+std::vector<std::string> KQUBinder::fileTypes() const {
+    return keysOf(mDeclaredFileTypes);
+}
+std::vector<std::string> KQUBinder::MIMETypes() const {
+    return keysOf(mMIMETypeToClassMap);
+}
 
 }  // namespace kqu

@@ -78,7 +78,8 @@ public:
 
 class KQUAddedToDocumentContext_Importing : public KQUAddedToDocumentContext_Unarchiving {
 public:
-    explicit KQUAddedToDocumentContext_Importing(std::string importerID) : mImporterID(std::move(importerID)) {}
+    explicit KQUAddedToDocumentContext_Importing(std::string importerID)
+        : mImporterID(std::move(importerID)) {}
     std::optional<std::string> importerID() const override { return mImporterID; }
     std::string description() const override { return "Imported"; }
 
@@ -146,14 +147,18 @@ public:
 class KQURemovedFromDocumentContext_Grouping : public KQURemovedFromDocumentContext {
 public:
     bool wasGrouped() const override { return true; }
-    KQUAddedToDocumentContext::Ref undoContext() const override { return KQUAddedToDocumentContext::ungroupingContext(); }
+    KQUAddedToDocumentContext::Ref undoContext() const override {
+        return KQUAddedToDocumentContext::ungroupingContext();
+    }
     std::string description() const override { return "Grouping"; }
 };
 
 class KQURemovedFromDocumentContext_Hiding : public KQURemovedFromDocumentContext {
 public:
     bool wasHidden() const override { return true; }
-    KQUAddedToDocumentContext::Ref undoContext() const override { return KQUAddedToDocumentContext::unhidingContext(); }
+    KQUAddedToDocumentContext::Ref undoContext() const override {
+        return KQUAddedToDocumentContext::unhidingContext();
+    }
     // The text as the applications have always shown it.
     std::string description() const override { return "Hidding"; }
 };

@@ -10,14 +10,16 @@ KQUNotificationCollector::KQUNotificationCollector() : KQUNotificationCollector(
 
 KQUNotificationCollector::KQUNotificationCollector(std::string identifier,
                                                    std::shared_ptr<KQUNotificationCollectorHost> host)
-    : KQUNotificationCollector(std::move(identifier), std::move(host), &KQUNotificationCenter::defaultCenter()) {}
+    : KQUNotificationCollector(std::move(identifier), std::move(host),
+                               &KQUNotificationCenter::defaultCenter()) {}
 
 KQUNotificationCollector::KQUNotificationCollector(std::string identifier,
                                                    std::shared_ptr<KQUNotificationCollectorHost> host,
                                                    KQUNotificationCenter* center)
     : mIdentifier(std::move(identifier)), mHost(std::move(host)), mNotificationCenter(center) {
     if (!center)
-        throw KQUException(NSInternalInconsistencyException, "nil passed as notification center in initWithIdentifier");
+        throw KQUException(NSInternalInconsistencyException,
+                           "nil passed as notification center in initWithIdentifier");
 }
 
 KQUNotificationCollector::~KQUNotificationCollector() {
@@ -29,7 +31,9 @@ KQUNotificationCollector::~KQUNotificationCollector() {
             undoManager->removeAllActionsWithTarget(static_cast<const void*>(this));
 }
 
-void KQUNotificationCollector::setHost(std::shared_ptr<KQUNotificationCollectorHost> host) { mHost = std::move(host); }
+void KQUNotificationCollector::setHost(std::shared_ptr<KQUNotificationCollectorHost> host) {
+    mHost = std::move(host);
+}
 
 void KQUNotificationCollector::addNotification(NotificationRef notification) {
     if (notification) mNotifications.push_back(std::move(notification));
@@ -48,7 +52,8 @@ void KQUNotificationCollector::ignoreNotificationsWithName(std::string_view name
     mNotificationCenter->removeObserver(static_cast<const void*>(this), name, object);
 }
 
-void KQUNotificationCollector::registerOpposite(KQUSelectorName selector, void (KQUNotificationCollector::*step)()) {
+void KQUNotificationCollector::registerOpposite(KQUSelectorName selector,
+                                                void (KQUNotificationCollector::*step)()) {
     if (!mHost) return;
     KQUUndoManagerProtocol* undoManager = mHost->undoManager();
     if (!undoManager) return;
@@ -58,7 +63,8 @@ void KQUNotificationCollector::registerOpposite(KQUSelectorName selector, void (
 
 void KQUNotificationCollector::beginCollecting() {
     if (mIsCollecting)
-        throw KQUException(NSInternalInconsistencyException, "Can't begin collecting while already collecting.");
+        throw KQUException(NSInternalInconsistencyException,
+                           "Can't begin collecting while already collecting.");
     mNotificationCenter->postNotificationName(KQUCollectionsBeginningNotification, this);
     mIsCollecting = true;
     mNotifications.clear();

@@ -22,7 +22,9 @@ void releaseObject(std::shared_ptr<void>& object) {
     std::shared_ptr<void> released = std::move(object);
 }
 
-std::string pointerText(const void* p) { return p ? fmt::format("{}", p) : std::string("(null)"); }
+std::string pointerText(const void* p) {
+    return p ? fmt::format("{}", p) : std::string("(null)");
+}
 
 void checkArguments(const KQUUIDRef& uid, const void* object) {
     if (!uid) throw KQUException(NSInvalidArgumentException, KQUnilUIDIsInvalidExceptionString);
@@ -37,7 +39,7 @@ KQUUID::KQUUID(Key, std::string string, KQUUIDNamespace* uidNamespace)
     : mNamespace(uidNamespace), mString(std::move(string)) {
     // The namespace's address is mixed in once, here: it never changes afterwards, so the
     // identifier keeps its place in hashed collections when the namespace is cleared.
-    mHash = std::hash<std::string_view>{}(mString) ^ KQUContainerObjectPointerHash{}(uidNamespace);
+    mHash = std::hash<std::string_view>{}(mString) ^ KQUContainerObjectPointerHash {}(uidNamespace);
 }
 
 std::string KQUUID::description() const {
@@ -92,7 +94,9 @@ std::string KQUUIDNamespace::generateUIDStringFromBase(std::string_view base, ui
     return fmt::format("{}-{}", base, number);
 }
 
-std::string KQUUIDNamespace::normalizeNameString(std::string_view string) const { return std::string(string); }
+std::string KQUUIDNamespace::normalizeNameString(std::string_view string) const {
+    return std::string(string);
+}
 
 KQUUIDRef KQUUIDNamespace::generateUniqueIDFromBase(std::string_view base) {
     int parsed = INT_MAX;
@@ -129,7 +133,8 @@ void KQUUIDNamespace::noteObjectRegisteredWithUID(const void* object, const KQUU
 
 void KQUUIDNamespace::unnoteObjectRegisteredWithUID(const void* object, const KQUUIDRef& uid) {
     if (uid->uidNamespace() != this)
-        throw KQUException(NSInternalInconsistencyException, "Unnoted a UID registered in another namespace.");
+        throw KQUException(NSInternalInconsistencyException,
+                           "Unnoted a UID registered in another namespace.");
     mMapObjectsToIDs.erase(object);
 }
 
@@ -146,10 +151,11 @@ KQUUIDRef KQUUIDNamespace::uidForObject(const void* object) const {
 
 std::shared_ptr<void> KQUUIDNamespace::objectForUID(const KQUUIDRef& uid) const {
     if (uid && uid->uidNamespace() != this)
-        throw KQUException(NSInternalInconsistencyException,
-                           fmt::format("KQUUIDNamespace {} asked for an object for uid {}, which was in namespace {}",
-                                       static_cast<const void*>(this), static_cast<const void*>(uid.get()),
-                                       pointerText(uid->uidNamespace())));
+        throw KQUException(
+            NSInternalInconsistencyException,
+            fmt::format("KQUUIDNamespace {} asked for an object for uid {}, which was in namespace {}",
+                        static_cast<const void*>(this), static_cast<const void*>(uid.get()),
+                        pointerText(uid->uidNamespace())));
     return KQUUIDManager::objectForUID(uid);
 }
 
@@ -164,8 +170,8 @@ KQUUIDRef KQUUIDManager::uidInNamespace(KQUUIDNamespace& uidNamespace, std::stri
     return uid;
 }
 
-KQUUIDRef KQUUIDManager::createUIDForObject(const std::shared_ptr<void>& object, KQUUIDNamespace& uidNamespace,
-                                            std::string_view baseString) {
+KQUUIDRef KQUUIDManager::createUIDForObject(const std::shared_ptr<void>& object,
+                                            KQUUIDNamespace& uidNamespace, std::string_view baseString) {
     if (!object) throw KQUException(NSInvalidArgumentException, KQUnilObjectIsInvalidExceptionString);
     KQUUIDRef uid = uidNamespace.generateUniqueIDFromBase(baseString);
     registerUID(uid, object);
@@ -190,7 +196,8 @@ void KQUUIDManager::unregisterUID(const KQUUIDRef& uid, const void* object) {
     checkArguments(uid, object);
     KQUUIDNamespace* uidNamespace = uid->uidNamespace();
     if (!uidNamespace || uidNamespace->uidForObject(object) != uid)
-        throw KQUException(KQUUIDObjectNotRegisteredException, "that object is not registered with the specified UID");
+        throw KQUException(KQUUIDObjectNotRegisteredException,
+                           "that object is not registered with the specified UID");
     uidNamespace->unnoteObjectRegisteredWithUID(object, uid);
     uid->setNamespace(nullptr);
     releaseObject(uid->mObject);
@@ -200,9 +207,13 @@ KQUUIDRef KQUUIDManager::uidForObject(const void* object, const KQUUIDNamespace&
     return uidNamespace.uidForObject(object);
 }
 
-std::shared_ptr<void> KQUUIDManager::objectForUID(const KQUUID* uid) { return uid ? uid->mObject : nullptr; }
+std::shared_ptr<void> KQUUIDManager::objectForUID(const KQUUID* uid) {
+    return uid ? uid->mObject : nullptr;
+}
 
-std::shared_ptr<void> KQUUIDManager::objectForUID(const KQUUIDRef& uid) { return objectForUID(uid.get()); }
+std::shared_ptr<void> KQUUIDManager::objectForUID(const KQUUIDRef& uid) {
+    return objectForUID(uid.get());
+}
 
 void KQUUIDManager::removeUIDFromManagement(const KQUUIDRef& uid) {
     if (!uid) return;
@@ -216,6 +227,8 @@ void KQUUIDManager::unmapNamespace(KQUUIDNamespace& uidNamespace) {
     uidNamespace.mInterned.clear();
 }
 
-size_t KQUUIDManager::registeredCount() { return sRegisteredCount; }
+size_t KQUUIDManager::registeredCount() {
+    return sRegisteredCount;
+}
 
 }  // namespace kqu

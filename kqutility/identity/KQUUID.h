@@ -141,7 +141,8 @@ private:
     std::unordered_map<std::string, uint32_t, detail::KQUStringHash, std::equal_to<>> mBaseToNumber;
     std::unordered_map<const void*, KQUUIDRef, KQUContainerObjectPointerHash> mMapObjectsToIDs;
     // The interning table: string -> the one identifier for it. The namespace owns it.
-    std::unordered_map<std::string, std::shared_ptr<KQUUID>, detail::KQUStringHash, std::equal_to<>> mInterned;
+    std::unordered_map<std::string, std::shared_ptr<KQUUID>, detail::KQUStringHash, std::equal_to<>>
+        mInterned;
 };
 
 // The process-wide registry (static members only).
@@ -153,7 +154,7 @@ public:
     static KQUUIDRef uidInNamespace(KQUUIDNamespace& uidNamespace, std::string_view string);
     // A fresh identifier from base, registered to object.
     static KQUUIDRef createUIDForObject(const std::shared_ptr<void>& object, KQUUIDNamespace& uidNamespace,
-                                       std::string_view baseString);
+                                        std::string_view baseString);
 
     // Throws NSInvalidArgumentException for a null identifier or object and for an
     // identifier without namespace, KQUUIDObjectReregisteredException when the object

@@ -17,11 +17,17 @@ namespace kqu {
 
 namespace {
 
-double dateOrNow(std::optional<double> date) { return date ? *date : KQUWallClockSeconds(); }
+double dateOrNow(std::optional<double> date) {
+    return date ? *date : KQUWallClockSeconds();
+}
 
-std::string shortDateTimeUTF8(double date) { return KQUUTF8FromUTF16(KQYShortDateTimeString(date)); }
+std::string shortDateTimeUTF8(double date) {
+    return KQUUTF8FromUTF16(KQYShortDateTimeString(date));
+}
 
-int compareValues(double a, double b) { return a < b ? -1 : (a > b ? 1 : 0); }
+int compareValues(double a, double b) {
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
 
 // Rectangles overlap with a positive area (an empty one overlaps nothing).
 bool intersects(const KQURect& a, const KQURect& b) {
@@ -43,7 +49,9 @@ const KQUAttributedString::Attributes& toolTipAttributes(bool bold) {
 
 }  // namespace
 
-std::string KQYChangeAuthorProtocol::description() const { return KQUUTF8FromUTF16(name()); }
+std::string KQYChangeAuthorProtocol::description() const {
+    return KQUUTF8FromUTF16(name());
+}
 
 std::u16string KQYShortDateTimeString(double date) {
     icu::Locale locale(KQULocale::current().identifier().c_str());
@@ -62,7 +70,8 @@ KQYSession::KQYSession(uint32_t sessionValue, KQYAuthorRef author, std::optional
 
 std::shared_ptr<const KQYSession> KQYSession::makeAfter(const KQYSession* previous, KQYAuthorRef author,
                                                         std::optional<double> date) {
-    return std::make_shared<const KQYSession>(previous ? previous->mSessionValue + 1 : 0, std::move(author), date);
+    return std::make_shared<const KQYSession>(previous ? previous->mSessionValue + 1 : 0, std::move(author),
+                                              date);
 }
 
 int KQYSession::compare(const KQYSession* other) const {
@@ -93,14 +102,18 @@ void KQYChange::setSession(KQYSessionRef session) {
     if (session != mSession) mSession = std::move(session);
 }
 
-KQYAuthorRef KQYChange::author() const { return mSession ? mSession->author() : nullptr; }
+KQYAuthorRef KQYChange::author() const {
+    return mSession ? mSession->author() : nullptr;
+}
 
 KQYColorSetRef KQYChange::colorSet() const {
     KQYAuthorRef a = author();
     return a ? a->colorSet() : nullptr;
 }
 
-void KQYChange::touch() { mDate = KQUWallClockSeconds(); }
+void KQYChange::touch() {
+    mDate = KQUWallClockSeconds();
+}
 
 bool KQYChange::syncChangeTrackingSessionsWithSessionManager(KQYSessionManager& manager) {
     KQYSessionRef matching = manager.changeTrackingSessionMatchingSession(mSession);
@@ -109,7 +122,9 @@ bool KQYChange::syncChangeTrackingSessionsWithSessionManager(KQYSessionManager& 
     return true;
 }
 
-int KQYChange::dateCompare(const KQYChange& other) const { return compareValues(mDate, other.mDate); }
+int KQYChange::dateCompare(const KQYChange& other) const {
+    return compareValues(mDate, other.mDate);
+}
 
 int KQYChange::bubbleOrderCompare(const KQYChange& other) const {
     if (&other == this) return 0;
@@ -123,7 +138,7 @@ int KQYChange::bubbleOrderCompare(const KQYChange& other) const {
     } else if (otherLevel > level) {
         // The other is deeper: its parent stands in for it, and the answer stays ours.
         if (int r = bubbleOrderCompare(*other.parentChange())) return r;
-    } else if (KQYChange *parent = parentChange(), *otherParent = other.parentChange();
+    } else if (KQYChange* parent = parentChange(), *otherParent = other.parentChange();
                parent && otherParent && parent != otherParent) {
         if (int r = parent->bubbleOrderCompare(*otherParent)) return r;
     }
@@ -156,9 +171,13 @@ std::u16string KQYChange::changeDescriptionWithKind(int) const {
     return {};
 }
 
-std::u16string KQYChange::changeTextWithCharLimit(unsigned) const { return u"?"; }
+std::u16string KQYChange::changeTextWithCharLimit(unsigned) const {
+    return u"?";
+}
 
-std::optional<std::u16string> KQYChange::originalChangeTextWithCharLimit(unsigned) const { return std::nullopt; }
+std::optional<std::u16string> KQYChange::originalChangeTextWithCharLimit(unsigned) const {
+    return std::nullopt;
+}
 
 KQUAttributedString KQYChange::toolTipText() const {
     std::u16string text;
@@ -184,10 +203,11 @@ std::string KQYChange::levelDescription() const {
 
 std::string KQYChange::description() const {
     auto address = [](const void* p) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p)); };
-    return fmt::format("{} 0x{:08x} [{}] {}{} Parent: 0x{:08x} {}{}", detail::demangledTypeName(typeid(*this)),
-                       address(this), mSession ? mSession->description() : std::string("(null)"),
-                       shortDateTimeUTF8(mDate), levelDescription(), address(parentChange()),
-                       KQUUTF8FromUTF16(changeDescription()), supplementalDescription());
+    return fmt::format("{} 0x{:08x} [{}] {}{} Parent: 0x{:08x} {}{}",
+                       detail::demangledTypeName(typeid(*this)), address(this),
+                       mSession ? mSession->description() : std::string("(null)"), shortDateTimeUTF8(mDate),
+                       levelDescription(), address(parentChange()), KQUUTF8FromUTF16(changeDescription()),
+                       supplementalDescription());
 }
 
 bool KQYChange::setVisibleUI(bool visible) {
@@ -215,7 +235,9 @@ const KQYChange* KQYChange::rootChange() const {
     return parent;
 }
 
-bool KQYChange::isLeafChange() const { return parentChange() && childChanges().empty(); }
+bool KQYChange::isLeafChange() const {
+    return parentChange() && childChanges().empty();
+}
 
 const KQYChange* KQYChange::firstChildLeaf() const {
     for (const KQYChange* child : childChanges()) {
@@ -231,7 +253,8 @@ const KQYChange* KQYChange::firstChildLeaf() const {
 
 bool KQYChange::hasOnlyOneLeaf() const {
     std::vector<KQYChange*> children = childChanges();
-    return children.size() == 1 && children[0] && (children[0]->isLeafChange() || children[0]->hasOnlyOneLeaf());
+    return children.size() == 1 && children[0] &&
+           (children[0]->isLeafChange() || children[0]->hasOnlyOneLeaf());
 }
 
 bool KQYChange::hasMixedAuthors(const KQYChangeAuthorProtocol* author,
@@ -253,7 +276,8 @@ bool KQYChange::hasMixedAuthors(const KQYChangeAuthorProtocol* author,
     if (mixedColorSets) {
         auto add = [&](KQYColorSetRef colorSet) {
             // A missing colour set is nothing to show: it is not collected.
-            if (colorSet && std::find(mixedColorSets->begin(), mixedColorSets->end(), colorSet) == mixedColorSets->end())
+            if (colorSet &&
+                std::find(mixedColorSets->begin(), mixedColorSets->end(), colorSet) == mixedColorSets->end())
                 mixedColorSets->push_back(std::move(colorSet));
         };
         if (mixedColorSets->empty() && author) add(author->colorSet());

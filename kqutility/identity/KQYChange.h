@@ -75,7 +75,9 @@ public:
 
     // 0 for the same object; +1 for nullptr; otherwise by session value.
     int compare(const KQYSession* other) const;
-    bool isEqualToSession(const KQYSession* other) const { return other && other->mSessionValue == mSessionValue; }
+    bool isEqualToSession(const KQYSession* other) const {
+        return other && other->mSessionValue == mSessionValue;
+    }
     bool operator==(const KQYSession& other) const { return isEqualToSession(&other); }
     // Matches equality: the session value.
     size_t hash() const { return std::hash<uint32_t>{}(mSessionValue); }
@@ -180,7 +182,8 @@ public:
     // Whether any leaf under this change (or this change itself) has an author other than
     // author. With mixedColorSets, every leaf is visited and the colour sets met are added
     // (author's first, when the collection is empty); a missing colour set is skipped.
-    bool hasMixedAuthors(const KQYChangeAuthorProtocol* author, std::vector<KQYColorSetRef>* mixedColorSets) const;
+    bool hasMixedAuthors(const KQYChangeAuthorProtocol* author,
+                         std::vector<KQYColorSetRef>* mixedColorSets) const;
 
 private:
     KQYSessionRef mSession;
