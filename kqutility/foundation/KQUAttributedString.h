@@ -23,6 +23,19 @@
 
 namespace kqu {
 
+// The font of the characters: a dictionary {"name": string, "size": real} made by
+// KQUFontAttributeValue. The system fonts are named by the two names below; a host maps
+// them to its real faces when it draws.
+inline constexpr const char* KQUFontAttributeName = "NSFont";
+inline constexpr const char* KQUSystemFontName = ".SystemFont";
+inline constexpr const char* KQUBoldSystemFontName = ".SystemFont-Bold";
+// The size of the system font in points.
+inline constexpr double KQUSystemFontSize = 13.0;
+
+[[nodiscard]] inline KQUValue KQUFontAttributeValue(std::string name, double size) {
+    return KQUValue(KQUValueDictionary{{"name", KQUValue(std::move(name))}, {"size", KQUValue(size)}});
+}
+
 // Integer value: +1 superscript (a power), -1 subscript (an index), 0 baseline.
 inline constexpr const char* KQUSuperscriptAttributeName = "NSSuperscript";
 

@@ -5,6 +5,18 @@
 
 namespace kqu {
 
+namespace {
+// Read at the top of every post on any thread, hence atomic; relaxed is enough because the
+// switch orders nothing else.
+std::atomic<bool> sNotificationsOff{false};
+}  // namespace
+
+void KQUNotificationCenter::turnOffNotifications() { sNotificationsOff.store(true, std::memory_order_relaxed); }
+
+void KQUNotificationCenter::turnOnNotifications() { sNotificationsOff.store(false, std::memory_order_relaxed); }
+
+bool KQUNotificationCenter::notificationsAreOff() { return sNotificationsOff.load(std::memory_order_relaxed); }
+
 KQUNotificationCenter& KQUNotificationCenter::defaultCenter() {
     static KQUNotificationCenter sDefault;
     return sDefault;
@@ -73,12 +85,14 @@ void KQUNotificationCenter::deliver(const std::vector<std::shared_ptr<Registrati
 }
 
 void KQUNotificationCenter::postNotification(const KQUNotification& notification) {
+    if (notificationsAreOff()) return;
     auto registrations = matching(notification.name, notification.object);
     if (!registrations.empty()) deliver(registrations, notification);
 }
 
 void KQUNotificationCenter::postNotificationName(std::string_view name, const void* object,
                                                  KQUValueDictionary userInfo) {
+    if (notificationsAreOff()) return;
     auto registrations = matching(name, object);
     if (registrations.empty()) return;
     deliver(registrations, KQUNotification{std::string(name), object, std::move(userInfo)});

@@ -13,6 +13,11 @@
 // The centre is thread-safe: observers may be added, removed and notified from any thread.
 // The callback runs without the centre's lock held. defaultCenter() lives until the
 // process ends; tests may make their own centres.
+//
+// turnOffNotifications() silences every post on every centre and thread until
+// turnOnNotifications() (a switch, not a count: two "off" are undone by one "on"), for bulk
+// work such as loading a document, during which observers must stay quiet. A post made
+// while the switch is off is dropped, not delayed.
 #pragma once
 
 #include <atomic>
@@ -43,6 +48,10 @@ public:
     using Callback = std::function<void(const KQUNotification&)>;
 
     static KQUNotificationCenter& defaultCenter();
+
+    static void turnOffNotifications();
+    static void turnOnNotifications();
+    static bool notificationsAreOff();
 
     KQUNotificationCenter() = default;
     KQUNotificationCenter(const KQUNotificationCenter&) = delete;

@@ -1,0 +1,139 @@
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kqutility/foundation/KQUClock.h"
+#include "kqutility/foundation/KQUNotificationCenter.h"
+#include "kqutility/foundation/KQUSystemInfo.h"
+#include "support/KQUTestSupport.h"
+
+namespace kqu {
+namespace {
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path) << text;
+}
+
+struct FakeTree {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::optional<uint64_t> limit;
+};
+
+TEST(KQUSystemInfo, ReadsCgroupLimitsOfFakeTrees) {
+    const std::string v2Mounts = "30 22 0:27 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n";
+    const std::string hybridMounts =
+        "30 22 0:27 / /sys/fs/cgroup rw - tmpfs tmpfs rw\n"
+        "34 30 0:31 / /sys/fs/cgroup/memory rw - cgroup cgroup rw,memory\n"
+        "40 30 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n";
+    const std::vector<FakeTree> trees = {
+        {"v2 nested: smallest ancestor wins",
+         {{"proc/self/mountinfo", v2Mounts},
+          {"proc/self/cgroup", "0::/app/job\n"},
+          {"sys/fs/cgroup/app/memory.max", "1073741824\n"},
+          {"sys/fs/cgroup/app/job/memory.max", "max\n"}},
+         1073741824},
+        {"v2 all max",
+         {{"proc/self/mountinfo", v2Mounts},
+          {"proc/self/cgroup", "0::/app\n"},
+          {"sys/fs/cgroup/app/memory.max", "max\n"}},
+         std::nullopt},
+        {"v2 mount of a nested cgroup (cgroup namespace), escaped mount point",
+         {{"proc/self/mountinfo", "30 22 0:27 /ns /my\\040cg rw - cgroup2 cgroup2 rw\n"},
+          {"proc/self/cgroup", "0::/ns/job\n"},
+          {"my cg/job/memory.max", "536870912"},
+          {"my cg/memory.max", "garbage"}},
+         536870912},
+        {"hybrid: v1 memory controller wins over unified",
+         {{"proc/self/mountinfo", hybridMounts},
+          {"proc/self/cgroup", "4:memory:/box\n0::/\n"},
+          {"sys/fs/cgroup/memory/box/memory.limit_in_bytes", "268435456\n"},
+          {"sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n"},
+          {"sys/fs/cgroup/unified/memory.max", "1024\n"}},
+         268435456},
+        {"no cgroup mounts", {{"proc/self/mountinfo", "1 0 8:1 / / rw - ext4 /dev/sda rw\n"}}, std::nullopt},
+        {"nothing at all", {}, std::nullopt},
+    };
+    for (const auto& tree : trees) {
+        test::TempDir dir;
+        for (const auto& [path, text] : tree.files) writeFile(dir.file(path), text);
+        EXPECT_EQ(KQUCgroupMemoryLimit(dir.path()), tree.limit) << tree.name;
+    }
+}
+
+TEST(KQUSystemInfo, UsableMemoryIsTheSmallestOfHardwareCgroupAndAddressSpace) {
+    test::TempDir dir;
+    writeFile(dir.file("proc/self/mountinfo"), "30 22 0:27 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n");
+    writeFile(dir.file("proc/self/cgroup"), "0::/a\n");
+    writeFile(dir.file("sys/fs/cgroup/a/memory.max"), "2147483648\n");
+    writeFile(dir.file("proc/meminfo"), "MemTotal:        8388608 kB\nMemFree: 1 kB\n");
+
+    KQUSystemProbe probe{.pageSize = 4096, .root = dir.path()};
+    auto memory = KQUProbePhysicalMemory(probe);  // hardware from the fake meminfo
+    EXPECT_EQ(memory.hardwareBytes, 8589934592u);
+    EXPECT_EQ(memory.usableBytes, 2147483648u);
+    EXPECT_EQ(memory.limitedBy, KQUMemoryLimitSource::Cgroup);
+
+    probe.addressSpaceLimit = 1u << 30;
+    memory = KQUProbePhysicalMemory(probe);
+    EXPECT_EQ(memory.usableBytes, 1u << 30);
+    EXPECT_EQ(memory.limitedBy, KQUMemoryLimitSource::AddressSpace);
+
+    probe = {.pageSize = 4096, .physicalBytes = 1u << 20, .root = dir.path()};
+    memory = KQUProbePhysicalMemory(probe);
+    EXPECT_EQ(memory.usableBytes, 1u << 20);
+    EXPECT_EQ(memory.limitedBy, KQUMemoryLimitSource::Hardware);
+
+    std::filesystem::remove(dir.file("proc/meminfo"));
+    EXPECT_FALSE(KQUProbePhysicalMemory({.pageSize = 4096, .root = dir.path()}).known());
+}
+
+TEST(KQUClock, ManualClockReplacesAndRestoresTheMonotonicClock) {
+    int64_t before = KQUClockNanoseconds();
+    {
+        KQUManualClock clock(5'000);
+        EXPECT_EQ(KQUClockNanoseconds(), 5'000);
+        clock.advanceMicroseconds(2.5);
+        EXPECT_EQ(KQUClockMicroseconds(), 7.5);
+    }
+    EXPECT_GE(KQUClockNanoseconds(), before);
+}
+
+TEST(KQUNotificationSwitch, OffDropsPostsOnEveryThreadUntilOn) {
+    KQUNotificationCenter center;
+    std::atomic<int> heard{0};
+    center.addObserver(nullptr, "N", nullptr, [&](const KQUNotification&) { ++heard; });
+    struct Step {
+        const char* name;
+        std::vector<char> actions;  // 'f' off, 'n' on, 'p' post, 't' post from another thread
+        int expected;
+    };
+    const std::vector<Step> steps = {
+        {"off, post, on, post", {'f', 'p', 'n', 'p'}, 1},
+        {"off, off, on, post", {'f', 'f', 'n', 'p'}, 1},
+        {"off, post from another thread", {'f', 't', 'n'}, 0},
+        {"on, post from another thread", {'t'}, 1},
+    };
+    for (const auto& step : steps) {
+        heard = 0;
+        for (char action : step.actions) {
+            if (action == 'f') KQUNotificationCenter::turnOffNotifications();
+            if (action == 'n') KQUNotificationCenter::turnOnNotifications();
+            if (action == 'p') center.postNotification({"N", nullptr, {}});
+            if (action == 't') std::thread([&] { center.postNotificationName("N", nullptr); }).join();
+        }
+        KQUNotificationCenter::turnOnNotifications();
+        EXPECT_EQ(heard, step.expected) << step.name;
+    }
+}
+
+}  // namespace
+}  // namespace kqu

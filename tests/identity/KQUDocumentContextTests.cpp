@@ -1,0 +1,61 @@
+#include "kqutility/identity/KQUDocumentContext.h"
+
+#include <gtest/gtest.h>
+
+namespace kqu {
+namespace {
+
+// Answers in the order: wasUnarchived wasPasted matchStyle wasDragOperation wasDragMoved
+// autoUpdateSmartFields uniqueBookmarks syncChanges wasUngrouped wasUnhidden invokeDOLC.
+std::string answers(const KQUAddedToDocumentContext& c) {
+    std::string s;
+    for (bool b : {c.wasUnarchived(), c.wasPasted(), c.matchStyle(), c.wasDragOperation(), c.wasDragMoved(),
+                   c.autoUpdateSmartFields(), c.uniqueBookmarks(), c.syncChanges(), c.wasUngrouped(),
+                   c.wasUnhidden(), c.invokeDOLC()})
+        s += b ? 'Y' : '-';
+    return s;
+}
+
+TEST(KQUDocumentContextTest, AnswerTable) {
+    using A = KQUAddedToDocumentContext;
+    struct Row {
+        A::Ref context;
+        const char* answers;
+        const char* description;
+    } rows[] = {
+        {A::unarchivingContext(), "Y---------Y", "Unarchived"},
+        {A::importingContextWithImporterID("x"), "Y---------Y", "Imported"},
+        {A::pastingContext(), "-Y---YYY--Y", "Pasted"},
+        {A::pastingMatchStyleContext(), "-YY--YYY--Y", "Pasted Match Style"},
+        {A::dragCopyContext(), "-Y-Y-YYY--Y", "Pasted/Drag-Copy"},
+        {A::dragMoveContext(), "-Y-YYYYY--Y", "Pasted/Drag-Move"},
+        {A::duplicatingContext(), "-Y----YY--Y", "Duplicated"},
+        {A::insertingPrototypeContext(), "-----YYY--Y", "Prototype"},
+        {A::ungroupingContext(), "--------Y-Y", "Ungrouping"},
+        {A::unhidingContext(), "---------YY", "Unhiding"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(answers(*row.context), row.answers) << row.description;
+        EXPECT_EQ(row.context->description(), row.description);
+        EXPECT_EQ(row.context->importerID().has_value(), std::string(row.description) == "Imported");
+    }
+    auto grouping = KQURemovedFromDocumentContext::groupingContext();
+    auto hiding = KQURemovedFromDocumentContext::hidingContext();
+    EXPECT_EQ(std::make_pair(grouping->wasGrouped(), grouping->wasHidden()), std::make_pair(true, false));
+    EXPECT_EQ(std::make_pair(hiding->wasGrouped(), hiding->wasHidden()), std::make_pair(false, true));
+    EXPECT_EQ(hiding->description(), "Hidding");
+
+    // Shared instances, fresh importing contexts, undo links both ways.
+    EXPECT_EQ(A::pastingContext(), A::pastingContext());
+    auto first = A::importingContextWithImporterID("csv"), second = A::importingContextWithImporterID("csv");
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first->importerID(), "csv");
+
+    EXPECT_EQ(A::pastingContext()->undoContext(), nullptr);
+    EXPECT_EQ(grouping->undoContext(), A::ungroupingContext());
+    EXPECT_EQ(grouping->undoContext()->undoContext(), grouping);
+    EXPECT_EQ(hiding->undoContext()->undoContext(), hiding);
+}
+
+}  // namespace
+}  // namespace kqu
