@@ -100,7 +100,9 @@ enum class Top { Any, Array, Dictionary };
 template <typename Unit>
 class Scanner {
 public:
-    explicit Scanner(std::basic_string_view<Unit> text) : mText(text.data()), mLength(text.size()) {}
+    // build false only checks the text: no values are made, the verdict is the same.
+    Scanner(std::basic_string_view<Unit> text, bool build = true)
+        : mText(text.data()), mLength(text.size()), mBuild(build) {}
 
     std::optional<KQUValue> parseTop(Top top) {
         skipWhitespace();
@@ -198,7 +200,7 @@ private:
         for (;;) {
             KQUValue element;
             if (!parseValue(element, depth)) return false;
-            elements.push_back(std::move(element));
+            if (mBuild) elements.push_back(std::move(element));
             skipWhitespace();
             if (mPosition < mLength && unit(mPosition) == ']') {
                 ++mPosition;
@@ -230,7 +232,7 @@ private:
             ++mPosition;
             KQUValue element;
             if (!parseValue(element, depth)) return false;
-            entries.emplace_back(std::move(key), std::move(element));
+            if (mBuild) entries.emplace_back(std::move(key), std::move(element));
             skipWhitespace();
             if (mPosition < mLength && unit(mPosition) == '}') {
                 ++mPosition;
@@ -350,7 +352,7 @@ private:
                     ++mPosition;
                 }
             }
-            appendRun(out, run, mPosition);
+            if (mBuild) appendRun(out, run, mPosition);
             if (mPosition >= mLength) return fail("unterminated string");
             char32_t c = unit(mPosition);
             if (c == '"') {
@@ -392,6 +394,7 @@ private:
 
     const Unit* mText;
     size_t mLength;
+    bool mBuild;
     size_t mPosition = 0;
     std::string mDigits;
     KQUJsonError mError;
@@ -562,6 +565,14 @@ std::optional<KQUValue> KQUJson::parse(std::u16string_view text, KQUJsonError* e
 }
 std::optional<KQUValue> KQUJson::parse(std::string_view utf8, KQUJsonError* error, size_t* end) {
     return parseText(utf8, Top::Any, error, end);
+}
+
+bool KQUJson::validate(std::string_view utf8, KQUJsonError* error, size_t* end) {
+    Scanner<char> scanner(utf8, false);
+    bool valid = scanner.parseTop(Top::Any).has_value();
+    if (!valid && error) *error = scanner.error();
+    if (valid && end) *end = scanner.position();
+    return valid;
 }
 
 size_t KQUJson::skipWhitespace(std::string_view utf8, size_t offset) {

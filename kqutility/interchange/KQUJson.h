@@ -66,6 +66,8 @@ public:
                                                        size_t* end = nullptr);
     [[nodiscard]] static std::optional<KQUValue> parse(std::string_view utf8, KQUJsonError* error = nullptr,
                                                        size_t* end = nullptr);
+    // The verdict of parse() without making the values (faster, for checking text).
+    [[nodiscard]] static bool validate(std::string_view utf8, KQUJsonError* error = nullptr, size_t* end = nullptr);
     // Offset of the first code unit at or after offset that is not white space (the
     // readers' white space).
     [[nodiscard]] static size_t skipWhitespace(std::string_view utf8, size_t offset);

@@ -79,6 +79,7 @@ TEST(Json, ReadsAndWritesAsPythonDoes) {
         auto utf8 = KQUJson::parse(text);
         ASSERT_TRUE(utf8) << text;
         EXPECT_EQ(KQUJson::stringFromObject(*utf8), expected) << text;
+        EXPECT_TRUE(KQUJson::validate(text)) << text;
         auto utf16 = KQUJson::parse(*KQUUTF16FromUTF8(text));
         ASSERT_TRUE(utf16) << text;
         EXPECT_TRUE(*utf16 == *utf8) << text;
@@ -147,6 +148,9 @@ TEST(Json, RefusesMalformedTextSayingWhereAndWhy) {
         EXPECT_FALSE(KQUJson::parse(c.text, &error)) << c.text;
         EXPECT_EQ(error.offset, c.offset) << c.text;
         EXPECT_EQ(error.reason, c.reason) << c.text;
+        KQUJsonError checked;
+        EXPECT_FALSE(KQUJson::validate(c.text, &checked));
+        EXPECT_EQ(checked.offset, error.offset) << c.text;
     }
     // Offsets of the UTF-16 reader count UTF-16 units.
     KQUJsonError error;

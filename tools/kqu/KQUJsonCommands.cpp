@@ -35,11 +35,14 @@ std::string readAll(const std::string& path) {
     return text;
 }
 
-// The document in text, or a KQUToolError "NAME:LINE:COLUMN: REASON".
-KQUValue readDocument(const std::string& name, std::string_view text) {
+// The document in text (null when only checking), or a KQUToolError "NAME:LINE:COLUMN:
+// REASON".
+KQUValue readDocument(const std::string& name, std::string_view text, bool build) {
     KQUJsonError error;
     size_t end = 0;
-    auto value = KQUJson::parse(text, &error, &end);
+    std::optional<KQUValue> value;
+    if (build) value = KQUJson::parse(text, &error, &end);
+    else if (KQUJson::validate(text, &error, &end)) value = KQUValue();
     if (value) {
         end = KQUJson::skipWhitespace(text, end);
         if (end == text.size()) return *value;
@@ -58,14 +61,14 @@ KQUValue readDocument(const std::string& name, std::string_view text) {
 int runCheck(const KQUToolArguments& arguments) {
     std::string path = arguments.operands.empty() ? "-" : arguments.operands[0];
     std::string text = readAll(path);
-    (void)readDocument(path, text);
+    (void)readDocument(path, text, false);
     return 0;
 }
 
 int runFormat(const KQUToolArguments& arguments) {
     std::string path = arguments.operands.empty() ? "-" : arguments.operands[0];
     std::string text = readAll(path);
-    KQUValue value = readDocument(path, text);
+    KQUValue value = readDocument(path, text, true);
     std::string out = arguments.has("--compact") ? KQUJson::stringFromObject(value) : KQUJson::prettyStringFromObject(value, 2);
     out.push_back('\n');
     std::fwrite(out.data(), 1, out.size(), stdout);
