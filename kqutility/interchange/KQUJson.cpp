@@ -413,18 +413,34 @@ std::optional<KQUValue> parseText(std::basic_string_view<Unit> text, Top top, KQ
 
 void appendString(std::string_view s, std::string& out) {
     out.push_back('"');
-    bool plain = true;
-    for (char c : s) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\') {
+    // Plain: nothing to escape, and well-formed UTF-8 (a string made from bytes may not be).
+    bool plain = true, special = false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        char32_t decoded;
+        if (c < 0x20 || c == '"' || c == '\\') {
             plain = false;
+            special = true;
             break;
         }
+        if (c >= 0x80) {
+            int length = decodeUTF8(reinterpret_cast<const unsigned char*>(s.data() + i), s.size() - i, decoded);
+            if (!length) {
+                plain = false;
+                break;
+            }
+            i += static_cast<size_t>(length) - 1;
+        }
+    }
+    if (!plain && !special) {
+        for (char c : s) special = special || static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
     }
     if (plain) {
         out.append(s);
     } else {
         for (size_t i = 0; i < s.size(); ++i) {
             unsigned char c = static_cast<unsigned char>(s[i]);
+            char32_t decoded;
             switch (c) {
                 case '\b': out += "\\b"; break;
                 case '\t': out += "\\t"; break;
@@ -436,13 +452,18 @@ void appendString(std::string_view s, std::string& out) {
                 default:
                     if (c < 0x20) {
                         fmt::format_to(std::back_inserter(out), "\\u{:04x}", c);
-                    } else if (c == 0xE2 && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0x80 &&
-                               (static_cast<unsigned char>(s[i + 2]) == 0xA8 ||
-                                static_cast<unsigned char>(s[i + 2]) == 0xA9)) {
-                        out += static_cast<unsigned char>(s[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
-                        i += 2;
-                    } else {
+                    } else if (c < 0x80) {
                         out.push_back(static_cast<char>(c));
+                    } else if (int length = decodeUTF8(reinterpret_cast<const unsigned char*>(s.data() + i),
+                                                       s.size() - i, decoded);
+                               !length) {
+                        out += "\xef\xbf\xbd";  // ill-formed UTF-8 would make the text unreadable
+                    } else {
+                        if (special && (decoded == 0x2028 || decoded == 0x2029))
+                            out += decoded == 0x2028 ? "\\u2028" : "\\u2029";
+                        else
+                            out.append(s.substr(i, static_cast<size_t>(length)));
+                        i += static_cast<size_t>(length) - 1;
                     }
             }
         }

@@ -18,7 +18,8 @@
 // Booleans are true/false, integers and decimals plain digits, reals their shortest
 // round-trip text, dictionaries in insertion order. Control characters in strings are
 // escaped (\b \t \n \f \r, the rest as \u00xx); U+2028 and U+2029 are escaped only in a
-// string that also holds a character needing an escape. Values JSON cannot carry (data,
+// string that also holds a character needing an escape. Bytes of a string that are not UTF-8 are
+// written as U+FFFD, so the text is always readable. Values JSON cannot carry (data,
 // non-finite reals) fail an assertion and are written as null so the text stays valid.
 //
 // Plain functions; thread-safe.

@@ -175,6 +175,9 @@ TEST(Json, WriterEscapesEveryControlCharacterAndNeverWritesInvalidText) {
     // U+2028 alone stays raw; beside a character that needs escaping it is escaped too.
     EXPECT_EQ(KQUJson::stringFromObject(KQUValueArray{"\xe2\x80\xa8", "a\"b\xe2\x80\xa9", "\x01\x1f\x7f/"}),
               "[\"\xe2\x80\xa8\",\"a\\\"b\\u2029\",\"\\u0001\\u001f\x7f/\"]");
+    // Bytes that are not UTF-8 become U+FFFD; a raw U+2028 without specials stays raw.
+    EXPECT_EQ(KQUJson::stringFromObject(KQUValueArray{"a\xff\xe2\x80\xa8", "\xc3"}),
+              "[\"a\xef\xbf\xbd\xe2\x80\xa8\",\"\xef\xbf\xbd\"]");
     KQUValueDictionary d{{"b", true}, {"a", 1}, {"c", 0.1}, {"d", 1e300}, {"e", nullptr}, {"f", KQUValueArray{}}};
     EXPECT_EQ(KQUJson::stringFromObject(d), "{\"b\":true,\"a\":1,\"c\":0.1,\"d\":1e+300,\"e\":null,\"f\":[]}");
     EXPECT_EQ(KQUJson::prettyStringFromObject(KQUValueArray{1, KQUValueDictionary{{"k", KQUValueArray{}}}}),
