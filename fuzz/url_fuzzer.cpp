@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (auto url = kqu::KQURFC1808URLWithUserEnteredString(text)) {
         if (!kqu::KQUURL::isValidURLString(url->absoluteString())) std::abort();
     }
-    if (!kqu::KQUURL::isValidURLString("/" + kqu::KQUStringByPercentEscaping(text))) std::abort();
+    if (!kqu::KQUURL::isValidURLString("/x/" + kqu::KQUStringByPercentEscaping(text))) std::abort();
     if (!kqu::KQURelativeURLWithEscapes("x" + kqu::KQUProperlyEscapedString(text))) std::abort();
     return 0;
 }
