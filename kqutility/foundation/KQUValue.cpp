@@ -52,6 +52,7 @@ int64_t KQUValue::integerValue() const {
             if (d <= -9.2233720368547758e18) return INT64_MIN;
             return static_cast<int64_t>(d);
         }
+        case Type::Decimal: return KQUValue(std::get<KQUDecimal>(mStorage).doubleValue()).integerValue();
         case Type::String: return leadingInteger(std::get<std::string>(mStorage));
         default: return 0;
     }
@@ -62,6 +63,7 @@ double KQUValue::doubleValue() const {
         case Type::Bool: return std::get<bool>(mStorage) ? 1.0 : 0.0;
         case Type::Integer: return static_cast<double>(std::get<int64_t>(mStorage));
         case Type::Real: return std::get<double>(mStorage);
+        case Type::Decimal: return std::get<KQUDecimal>(mStorage).doubleValue();
         case Type::String: return leadingDouble(std::get<std::string>(mStorage));
         default: return 0.0;
     }
@@ -85,6 +87,7 @@ std::optional<std::string> KQUValue::stringValue() const {
         case Type::Bool: return std::get<bool>(mStorage) ? "1" : "0";
         case Type::Integer: return fmt::format("{}", std::get<int64_t>(mStorage));
         case Type::Real: return fmt::format("{}", std::get<double>(mStorage));
+        case Type::Decimal: return std::get<KQUDecimal>(mStorage).toString();
         default: return std::nullopt;
     }
 }

@@ -1,5 +1,5 @@
-// One dynamic value: null, boolean, integer, real, string, data, array or ordered
-// dictionary. It carries user-defaults values, notification user info and, later,
+// One dynamic value: null, boolean, integer, real, string, data, array, ordered
+// dictionary or exact decimal (the numbers JSON text reads as). It carries user-defaults values, notification user info and, later,
 // property lists and JSON.
 //
 // Values are cheap to copy for scalars; arrays and dictionaries share their storage
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kqutility/foundation/KQUData.h"
+#include "kqutility/foundation/KQUDecimal.h"
 
 namespace kqu {
 
@@ -27,7 +28,7 @@ using KQUValueDictionary = std::vector<std::pair<std::string, KQUValue>>;
 
 class KQUValue {
 public:
-    enum class Type { Null, Bool, Integer, Real, String, Data, Array, Dictionary };
+    enum class Type { Null, Bool, Integer, Real, String, Data, Array, Dictionary, Decimal };
 
     KQUValue() = default;
     KQUValue(std::nullptr_t) {}
@@ -41,11 +42,13 @@ public:
     KQUValue(KQUValueArray a) : mStorage(std::make_shared<const KQUValueArray>(std::move(a))) {}
     KQUValue(KQUValueDictionary d)
         : mStorage(std::make_shared<const KQUValueDictionary>(std::move(d))) {}
+    KQUValue(KQUDecimal d) : mStorage(d) {}
 
     Type type() const { return static_cast<Type>(mStorage.index()); }
     bool isNull() const { return type() == Type::Null; }
     bool isNumber() const {
-        return type() == Type::Bool || type() == Type::Integer || type() == Type::Real;
+        return type() == Type::Bool || type() == Type::Integer || type() == Type::Real ||
+               type() == Type::Decimal;
     }
     bool isString() const { return type() == Type::String; }
 
@@ -54,6 +57,10 @@ public:
     const KQUData* data() const;
     const KQUValueArray* array() const;
     const KQUValueDictionary* dictionary() const;
+    const KQUDecimal* decimal() const { return std::get_if<KQUDecimal>(&mStorage); }
+    const bool* boolean() const { return std::get_if<bool>(&mStorage); }
+    const int64_t* integer() const { return std::get_if<int64_t>(&mStorage); }
+    const double* real() const { return std::get_if<double>(&mStorage); }
 
     // Coercions as the platform does them: numbers convert, strings are parsed from their
     // leading characters ("12abc" -> 12, "abc" -> 0), anything else is 0 / false.
@@ -73,7 +80,7 @@ public:
 
 private:
     std::variant<std::monostate, bool, int64_t, double, std::string, std::shared_ptr<const KQUData>,
-                 std::shared_ptr<const KQUValueArray>, std::shared_ptr<const KQUValueDictionary>>
+                 std::shared_ptr<const KQUValueArray>, std::shared_ptr<const KQUValueDictionary>, KQUDecimal>
         mStorage;
 };
 
