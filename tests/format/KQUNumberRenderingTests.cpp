@@ -131,6 +131,7 @@ TEST_F(KQUNumberRenderingTest, BaseNMatchesPythonsIntegerTexts) {
 // zero, above 36 read past "Z", radix 1 wrote a "1" per unit); +-2^63 and NaN reached
 // llrint. Each now falls back to the decimal rendering.
 TEST_F(KQUNumberRenderingTest, BaseOutOfRangeFallsBackToDecimal) {
+    EXPECT_THROW(render({.valueType = 5, .base = 0}, 1), std::exception);  // the report itself
     test::ContinueAfterAssertions continueAfterAssertions;
     struct Case {
         double value;
@@ -141,7 +142,6 @@ TEST_F(KQUNumberRenderingTest, BaseOutOfRangeFallsBackToDecimal) {
                           Case{1024, 1, std::u16string(1024, u'1')}, Case{9223372036854775808.0, 16, u"9.22337E18"},
                           Case{-9223372036854775808.0, 16, u"-9.22337E18"}, Case{kNaN, 16, u"NaN"}})
         EXPECT_EQ(render({.valueType = 5, .base = c.base}, c.value), c.expected) << c.value << " radix " << c.base;
-    EXPECT_THROW(render({.valueType = 5, .base = 0}, 1), std::exception);  // the report itself
 }
 
 TEST_F(KQUNumberRenderingTest, ScientificSwitchAndItsMinusSign) {
@@ -274,7 +274,7 @@ TEST_F(KQUNumberRenderingTest, ParsingTheRenderedTextGivesTheRoundedValue) {
             const double expected = c.valueType == 1 && code == "JPY" ? std::round(c.value) : c.rounded;
             EXPECT_NEAR(value, expected, std::fabs(expected) * 1e-12) << locale << " " << c.value;
             EXPECT_EQ(valueType, c.valueType) << locale << " " << c.value;
-            if (c.valueType == 1) EXPECT_EQ(parsedCode, code);
+            EXPECT_EQ(parsedCode, c.valueType == 1 ? code : "") << locale << " " << c.value;
         }
     }
 }
