@@ -15,10 +15,10 @@
 #include <unicode/decimfmt.h>
 
 #include "KQUBenchSupport.h"
-#include "kqutility/foundation/KQUDecimalFormatCache.h"
-#include "kqutility/foundation/KQULocale.h"
 #include "kqutility/format/KQUCustomNumberFormatTokens.h"
 #include "kqutility/format/KQUNumberFormat.h"
+#include "kqutility/foundation/KQUDecimalFormatCache.h"
+#include "kqutility/foundation/KQULocale.h"
 
 namespace {
 
@@ -41,8 +41,8 @@ const std::vector<double>& values() {
 
 std::unique_ptr<icu::DecimalFormat> icuFormatter(const char16_t* pattern, bool currency) {
     UErrorCode status = U_ZERO_ERROR;
-    auto f = std::make_unique<icu::DecimalFormat>(icu::UnicodeString(u"#"),
-                                                  new icu::DecimalFormatSymbols(icu::Locale("en_US"), status), status);
+    auto f = std::make_unique<icu::DecimalFormat>(
+        icu::UnicodeString(u"#"), new icu::DecimalFormatSymbols(icu::Locale("en_US"), status), status);
     if (currency) f->setCurrency(u"USD", status);
     f->applyPattern(icu::UnicodeString(pattern), status);
     if (U_FAILURE(status)) std::abort();
@@ -78,7 +78,8 @@ void renderLoop(benchmark::State& state, const kqu::KQUNumberFormat& format) {
         for (double value : in) length += format.stringFromDouble(value).size();
         benchmark::DoNotOptimize(length);
     }
-    state.counters["formattersBuilt"] = static_cast<double>(kqu::KQUDecimalFormatCache::formattersBuilt() - built);
+    state.counters["formattersBuilt"] =
+        static_cast<double>(kqu::KQUDecimalFormatCache::formattersBuilt() - built);
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(in.size()));
 }
 

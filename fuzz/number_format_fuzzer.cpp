@@ -10,11 +10,11 @@
 #include <string>
 
 #include "kqutility/diagnostics/KQUAssertionHandlerTesting.h"
-#include "kqutility/foundation/KQULocale.h"
-#include "kqutility/foundation/KQULogSink.h"
 #include "kqutility/format/KQUConditionalNumberFormat.h"
 #include "kqutility/format/KQUNumberFormat.h"
 #include "kqutility/format/KQUNumberRendering.h"
+#include "kqutility/foundation/KQULocale.h"
+#include "kqutility/foundation/KQULogSink.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(&value, data, sizeof value);
     const uint8_t* c = data + 8;
     std::u16string pattern;
-    for (size_t i = 16; i + 1 < size; i += 2) pattern.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+    for (size_t i = 16; i + 1 < size; i += 2)
+        pattern.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
     kqu::KQUScopedLocaleOverride locale(kLocales[c[0] % 4]);
 
     kqu::KQUNumberFormatSettings settings;
@@ -72,8 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     auto conditional = kqu::KQUConditionalNumberFormat::create({{c[1] % 6, 0.5}}, {custom}, plain);
     (void)conditional->stringFromDouble(value);
-    (void)kqu::KQUNumberFormatterStringFromDoubleWithFormat(value, 0, pattern, c[1] & 1, c[2], c[3], c[4] & 1, "EUR",
-                                                            c[5] & 1);
+    (void)kqu::KQUNumberFormatterStringFromDoubleWithFormat(value, 0, pattern, c[1] & 1, c[2], c[3], c[4] & 1,
+                                                            "EUR", c[5] & 1);
     (void)kqu::KQUNumberOfDecimalPlacesInValue(value);
     (void)kqu::KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(value);
     (void)kqu::KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(value, c[6]);

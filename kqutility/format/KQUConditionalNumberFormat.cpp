@@ -40,23 +40,24 @@ KQUConditionalNumberFormat::KQUConditionalNumberFormat(std::vector<KQUNumberForm
     KQU_OBJECT_ASSERT(hadDefault, "must supply a default format!");
 }
 
-KQUConditionalNumberFormat::Ptr KQUConditionalNumberFormat::create(std::vector<KQUNumberFormatCondition> conditions,
-                                                                   std::vector<KQUNumberFormat::Ptr> formats,
-                                                                   KQUNumberFormat::Ptr defaultFormat,
-                                                                   std::optional<std::u16string> formatName) {
+KQUConditionalNumberFormat::Ptr KQUConditionalNumberFormat::create(
+    std::vector<KQUNumberFormatCondition> conditions, std::vector<KQUNumberFormat::Ptr> formats,
+    KQUNumberFormat::Ptr defaultFormat, std::optional<std::u16string> formatName) {
     return std::make_shared<KQUConditionalNumberFormat>(std::move(conditions), std::move(formats),
                                                         std::move(defaultFormat), std::move(formatName));
 }
 
 KQUNumberFormatCondition KQUConditionalNumberFormat::conditionAtIndex(uint8_t index) const {
     if (index >= mConditions.size())
-        throw KQUException(NSRangeException, fmt::format("condition index {} beyond count {}", index, mConditions.size()));
+        throw KQUException(NSRangeException,
+                           fmt::format("condition index {} beyond count {}", index, mConditions.size()));
     return mConditions[index];
 }
 
 KQUNumberFormat::Ptr KQUConditionalNumberFormat::formatAtIndex(uint8_t index) const {
     if (index >= mFormats.size())
-        throw KQUException(NSRangeException, fmt::format("format index {} beyond count {}", index, mFormats.size()));
+        throw KQUException(NSRangeException,
+                           fmt::format("format index {} beyond count {}", index, mFormats.size()));
     return mFormats[index];
 }
 
@@ -66,12 +67,23 @@ const KQUNumberFormat& KQUConditionalNumberFormat::formatForValue(double x, bool
         const double v = mConditions[i].threshold;
         bool holds = false;
         switch (mConditions[i].type) {
-            case KQUNumberFormatConditionEqual: holds = x == v; break;
-            case KQUNumberFormatConditionLess: holds = x < v; break;
-            case KQUNumberFormatConditionLessOrEqual: holds = x <= v; break;
-            case KQUNumberFormatConditionGreater: holds = x > v; break;
-            case KQUNumberFormatConditionGreaterOrEqual: holds = x >= v; break;
-            default: KQU_OBJECT_ASSERT_FAILURE("Unexpected condition type in conditional number format!");
+            case KQUNumberFormatConditionEqual:
+                holds = x == v;
+                break;
+            case KQUNumberFormatConditionLess:
+                holds = x < v;
+                break;
+            case KQUNumberFormatConditionLessOrEqual:
+                holds = x <= v;
+                break;
+            case KQUNumberFormatConditionGreater:
+                holds = x > v;
+                break;
+            case KQUNumberFormatConditionGreaterOrEqual:
+                holds = x >= v;
+                break;
+            default:
+                KQU_OBJECT_ASSERT_FAILURE("Unexpected condition type in conditional number format!");
         }
         if (holds) {
             *suppressMinusSign = x < 0;
@@ -87,8 +99,8 @@ std::u16string KQUConditionalNumberFormat::stringFromDouble(double value) const 
     return format.stringFromDouble(value, suppress);
 }
 
-std::u16string KQUConditionalNumberFormat::stringFromDoubleWithMinimumDecimalPlaces(double value,
-                                                                                    uint16_t minimumPlaces) const {
+std::u16string KQUConditionalNumberFormat::stringFromDoubleWithMinimumDecimalPlaces(
+    double value, uint16_t minimumPlaces) const {
     bool suppress;
     const auto& format = formatForValue(value, &suppress);
     return format.stringFromDoubleWithMinimumDecimalPlaces(value, minimumPlaces, suppress);
@@ -123,11 +135,14 @@ bool KQUConditionalNumberFormat::usesTextFormatForValue(double value) const {
 
 bool KQUConditionalNumberFormat::canFormatText() const {
     return mDefaultFormat->isTextFormat() ||
-           std::any_of(mFormats.begin(), mFormats.end(), [](const auto& format) { return format->isTextFormat(); });
+           std::any_of(mFormats.begin(), mFormats.end(),
+                       [](const auto& format) { return format->isTextFormat(); });
 }
 
 std::optional<std::vector<std::u16string>> KQUConditionalNumberFormat::customNumberFormatTokens() const {
-    KQULogError("Asked conditional number format for custom format tokens! Returning the tokens of the default format!");
+    KQULogError(
+        "Asked conditional number format for custom format tokens! Returning the tokens of the default "
+        "format!");
     return mDefaultFormat->customNumberFormatTokens();
 }
 
@@ -157,7 +172,8 @@ uint32_t KQUConditionalNumberFormat::hash() const {
     uint32_t h = mDefaultFormat->hash() + hashText(mFormatName);
     for (const auto& format : mFormats) h += format->hash();
     for (const auto& condition : mConditions)
-        h += static_cast<uint32_t>(condition.type) + static_cast<uint32_t>(std::hash<double>()(condition.threshold));
+        h += static_cast<uint32_t>(condition.type) +
+             static_cast<uint32_t>(std::hash<double>()(condition.threshold));
     return h;
 }
 

@@ -49,8 +49,9 @@ public:
     KQUConditionalNumberFormat(std::vector<KQUNumberFormatCondition> conditions,
                                std::vector<KQUNumberFormat::Ptr> formats, KQUNumberFormat::Ptr defaultFormat,
                                std::optional<std::u16string> formatName = std::nullopt);
-    static Ptr create(std::vector<KQUNumberFormatCondition> conditions, std::vector<KQUNumberFormat::Ptr> formats,
-                      KQUNumberFormat::Ptr defaultFormat, std::optional<std::u16string> formatName = std::nullopt);
+    static Ptr create(std::vector<KQUNumberFormatCondition> conditions,
+                      std::vector<KQUNumberFormat::Ptr> formats, KQUNumberFormat::Ptr defaultFormat,
+                      std::optional<std::u16string> formatName = std::nullopt);
 
     size_t conditionCount() const { return mConditions.size(); }
     // Throw KQUException (NSRangeException) for an index past the end.
@@ -72,7 +73,8 @@ public:
     uint32_t hash() const override;
 
     std::u16string stringFromDouble(double value) const override;
-    std::u16string stringFromDoubleWithMinimumDecimalPlaces(double value, uint16_t minimumPlaces) const override;
+    std::u16string stringFromDoubleWithMinimumDecimalPlaces(double value,
+                                                            uint16_t minimumPlaces) const override;
     std::u16string stringFromDoubleWithDecimalPlaces(double value, uint16_t places,
                                                      uint16_t minimumPlaces) const override;
     std::u16string chartLabelStringFromDouble(double value) const override;

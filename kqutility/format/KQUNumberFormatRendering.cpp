@@ -28,7 +28,8 @@ bool isZeroDigit(char16_t c) {
 }
 
 void replaceAll(std::u16string& text, char16_t target, std::u16string_view replacement) {
-    for (size_t at = text.find(target); at != std::u16string::npos; at = text.find(target, at + replacement.size()))
+    for (size_t at = text.find(target); at != std::u16string::npos;
+         at = text.find(target, at + replacement.size()))
         text.replace(at, 1, replacement);
 }
 
@@ -46,8 +47,8 @@ constexpr uint64_t kMaximumUnaryDigits = 1024;
 
 }  // namespace
 
-std::u16string KQUNumberFormat::generalString(double scaled, uint16_t places, uint16_t minimumPlaces, bool suppress,
-                                              bool apply) const {
+std::u16string KQUNumberFormat::generalString(double scaled, uint16_t places, uint16_t minimumPlaces,
+                                              bool suppress, bool apply) const {
     return KQUNumberFormatterStringFromDoubleWithFormat(scaled, mValueType, patternOf(mFormatString), apply,
                                                         minimumPlaces, places, mShowThousandsSeparator,
                                                         mCurrencyCode, suppress);
@@ -74,7 +75,8 @@ std::u16string KQUNumberFormat::chartLabelStringFromDouble(double value, bool fo
 
 std::u16string KQUNumberFormat::stringFromString(std::u16string_view text) const {
     if (!mIsTextFormat)
-        KQU_OBJECT_ASSERT_FAILURE("Attempt to generate a string from a string with a non-text number format!");
+        KQU_OBJECT_ASSERT_FAILURE(
+            "Attempt to generate a string from a string with a non-text number format!");
     std::u16string result = patternOf(mFormatString);
     replaceAll(result, KQUCustomNumberFormatTextReplacementCharacter, text);
     return result;
@@ -85,12 +87,14 @@ std::u16string KQUNumberFormat::stringFromDoubleWithDecimalPlaces(double value, 
                                                                   bool forceSuppressMinusSign) const {
     if (value == 0) value = 0.0;
     if (!hasValidDecimalPlaces())
-        places = minimumPlaces = static_cast<uint16_t>(std::min(KQUNumberOfDecimalPlacesInValue(value), 999u));
+        places = minimumPlaces =
+            static_cast<uint16_t>(std::min(KQUNumberOfDecimalPlacesInValue(value), 999u));
     const double scaled = value * mScaleFactor;
     const bool suppress = forceSuppressMinusSign || mFormatStringRequiresSuppressionOfMinusSign;
 
     if (mIsTextFormat)
-        return KQUNumberFormatterStringFromDoubleWithFormat(scaled, 0, u"#,##0", true, 2, 2, true, std::nullopt, false);
+        return KQUNumberFormatterStringFromDoubleWithFormat(scaled, 0, u"#,##0", true, 2, 2, true,
+                                                            std::nullopt, false);
     if (mIsCustom && !mFormatContainsSpecialTokens)
         return KQUNumberFormatterStringByUnescapingFormatString(patternOf(mFormatString));
     if (!mInterstitialStrings.empty() || mMinimumIntegerWidth != 0 || mDecimalWidth != 0)
@@ -98,7 +102,8 @@ std::u16string KQUNumberFormat::stringFromDoubleWithDecimalPlaces(double value, 
     if (mRequiresFractionReplacement) {
         if (mFormatContainsIntegerToken) return customLayoutString(scaled, places, minimumPlaces, suppress);
         std::u16string text = KQUNumberFormatterStringByUnescapingFormatString(patternOf(mFormatString));
-        replaceAll(text, u'\u00A4', KQUNumberFormatter::formatterForLocale()->currencySymbolForCurrencyCode(mCurrencyCode));
+        replaceAll(text, u'\u00A4',
+                   KQUNumberFormatter::formatterForLocale()->currencySymbolForCurrencyCode(mCurrencyCode));
         replaceAll(text, KQUCustomNumberFormatFractionReplacementCharacter, fractionStringFromDouble(scaled));
         return text;
     }
@@ -112,14 +117,16 @@ std::u16string KQUNumberFormat::stringFromDoubleWithDecimalPlaces(double value, 
     if (mValueType == KQUNumberFormatValueTypeCurrency && mUseAccountingStyle) {
         auto plain = numberFormatBySettingValueType(KQUNumberFormatValueTypeDecimal)
                          ->numberFormatBySettingNegativeStyle(KQUNumberFormatNegativeStyleParentheses);
-        return KQUNumberFormatter::formatterForLocale()->currencySymbolForCurrencyCode(mCurrencyCode) + u"\t" +
-               plain->stringFromDouble(scaled);
+        return KQUNumberFormatter::formatterForLocale()->currencySymbolForCurrencyCode(mCurrencyCode) +
+               u"\t" + plain->stringFromDouble(scaled);
     }
-    if (mUseScientificFormattingAutomatically && !mIsCustom && mValueType == KQUNumberFormatValueTypeDecimal &&
+    if (mUseScientificFormattingAutomatically && !mIsCustom &&
+        mValueType == KQUNumberFormatValueTypeDecimal &&
         (std::fabs(scaled) > 999999999999.0 || (std::fabs(scaled) < 1e-07 && scaled != 0)))
-        return KQUNumberFormatterStringFromDoubleWithFormat(scaled, 3, u"0E0", true, 0, 5, false, std::nullopt,
-                                                            suppress);
-    if (mIgnoreDecimalPlacesForZeroValue && !mIsCustom && scaled == 0) return generalString(scaled, 0, 0, suppress, true);
+        return KQUNumberFormatterStringFromDoubleWithFormat(scaled, 3, u"0E0", true, 0, 5, false,
+                                                            std::nullopt, suppress);
+    if (mIgnoreDecimalPlacesForZeroValue && !mIsCustom && scaled == 0)
+        return generalString(scaled, 0, 0, suppress, true);
     return generalString(scaled, places, minimumPlaces, suppress, !mIsCustom);
 }
 
@@ -147,11 +154,14 @@ std::u16string KQUNumberFormat::customLayoutString(double scaled, uint16_t place
         for (size_t i = intBegin; i < intEnd; ++i) {
             if (!isDigit(text[i])) continue;
             ++digits;
-            if (!significantSeen && isZeroDigit(text[i])) ++leadingZeros;
-            else significantSeen = true;
+            if (!significantSeen && isZeroDigit(text[i]))
+                ++leadingZeros;
+            else
+                significantSeen = true;
         }
         const int64_t kept = std::max<int64_t>(digits - leadingZeros, mNonSpaceIntegerDigits);
-        int64_t blanks = std::min<int64_t>(mMinimumIntegerWidth - kept, std::min(leadingZeros, digits - kept));
+        int64_t blanks =
+            std::min<int64_t>(mMinimumIntegerWidth - kept, std::min(leadingZeros, digits - kept));
         size_t i = intBegin;
         for (; i < intEnd && blanks > 0; ++i) {
             if (isDigit(text[i])) --blanks;
@@ -192,15 +202,16 @@ std::u16string KQUNumberFormat::customLayoutString(double scaled, uint16_t place
 
     if (separateFraction) {
         const double a = std::fabs(scaled);
-        replaceAll(text, KQUCustomNumberFormatFractionReplacementCharacter, fractionStringFromDouble(a - std::floor(a)));
+        replaceAll(text, KQUCustomNumberFormatFractionReplacementCharacter,
+                   fractionStringFromDouble(a - std::floor(a)));
     }
     return text;
 }
 
 std::u16string KQUNumberFormat::fractionStringFromDouble(double x) const {
     if (!std::isfinite(x))
-        return KQUNumberFormatterStringFromDoubleWithFormat(x, mValueType, patternOf(mFormatString), false, 0, 0,
-                                                            mShowThousandsSeparator, mCurrencyCode, false);
+        return KQUNumberFormatterStringFromDoubleWithFormat(x, mValueType, patternOf(mFormatString), false, 0,
+                                                            0, mShowThousandsSeparator, mCurrencyCode, false);
     const bool negative = x < 0;
     const double a = std::fabs(x);
     double whole = std::floor(a);
@@ -209,9 +220,12 @@ std::u16string KQUNumberFormat::fractionStringFromDouble(double x) const {
     int accuracy = mFractionAccuracy;
     if (accuracy == 0 || accuracy < -3) accuracy = -1;
     int64_t low = 2, high = 9;
-    if (accuracy == -2) high = 99;
-    else if (accuracy == -3) high = 999;
-    else if (accuracy > 0) low = high = accuracy;
+    if (accuracy == -2)
+        high = 99;
+    else if (accuracy == -3)
+        high = 999;
+    else if (accuracy > 0)
+        low = high = accuracy;
 
     int64_t numerator = 0, denominator = 1;
     double best = std::numeric_limits<double>::max();
@@ -233,7 +247,9 @@ std::u16string KQUNumberFormat::fractionStringFromDouble(double x) const {
         whole += 1;
         numerator = 0;
     }
-    if (whole == 0) return numerator == 0 ? u"0" : ascii(fmt::format("{}/{}", negative ? -numerator : numerator, denominator));
+    if (whole == 0)
+        return numerator == 0 ? u"0"
+                              : ascii(fmt::format("{}/{}", negative ? -numerator : numerator, denominator));
     const double signedWhole = negative ? -whole : whole;
     return ascii(numerator == 0 ? fmt::format("{:.0f}", signedWhole)
                                 : fmt::format("{:.0f} {}/{}", signedWhole, numerator, denominator));
@@ -266,7 +282,8 @@ std::optional<std::u16string> KQUNumberFormat::baseStringFromDouble(double x) co
             }
         }
         v = modulus - v;
-        const unsigned minimumWidth = std::max(static_cast<unsigned>(mBasePlaces * std::log2(static_cast<double>(b))), 32u);
+        const unsigned minimumWidth =
+            std::max(static_cast<unsigned>(mBasePlaces * std::log2(static_cast<double>(b))), 32u);
         while (width < minimumWidth) {
             if (modulus > kLimit) return std::nullopt;
             v += modulus;
@@ -284,8 +301,9 @@ std::optional<std::u16string> KQUNumberFormat::baseStringFromDouble(double x) co
         uint64_t rest = v;
         do {
             const auto digit = static_cast<char16_t>(rest % b);
-            digits.insert(digits.begin(), b == 26 ? char16_t(u'A' + digit)
-                                          : digit < 10 ? char16_t(u'0' + digit) : char16_t(u'A' + digit - 10));
+            digits.insert(digits.begin(), b == 26      ? char16_t(u'A' + digit)
+                                          : digit < 10 ? char16_t(u'0' + digit)
+                                                       : char16_t(u'A' + digit - 10));
             rest /= b;
         } while (rest != 0);
     }

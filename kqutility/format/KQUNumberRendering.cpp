@@ -37,8 +37,9 @@ struct Memo {
 };
 
 // The formatter stays owned by the memo (and the cache) for at least this call.
-const icu::DecimalFormat* formatterFor(std::u16string_view pattern, bool apply, uint16_t minimum, uint16_t places,
-                                       bool grouping, std::string_view currency, bool suppress) {
+const icu::DecimalFormat* formatterFor(std::u16string_view pattern, bool apply, uint16_t minimum,
+                                       uint16_t places, bool grouping, std::string_view currency,
+                                       bool suppress) {
     thread_local Memo memo;
     const uint64_t generation = KQULocaleGeneration();
     if (!apply) minimum = places = 0;  // not part of the configuration
@@ -76,8 +77,8 @@ const icu::DecimalFormat* formatterFor(std::u16string_view pattern, bool apply, 
     }
     MemoSlot& slot = memo.slots[memo.next];
     memo.next = (memo.next + 1) % memo.slots.size();
-    slot = {generation, std::u16string(pattern), std::string(currency), minimum, places, apply, grouping, suppress,
-            std::move(format)};
+    slot = {generation, std::u16string(pattern), std::string(currency), minimum, places, apply, grouping,
+            suppress,   std::move(format)};
     return slot.format.get();
 }
 
@@ -97,14 +98,15 @@ std::u16string shortestText(double value, std::chars_format style) {
 namespace detail {
 
 std::u16string KQURenderNumber(double value, std::u16string_view pattern, bool applyDecimalPlaces,
-                               uint16_t minimumDecimalPlaces, uint16_t decimalPlaces, bool showThousandsSeparator,
-                               std::optional<std::string_view> currencyCode, bool suppressMinusSign,
-                               KQURenderedNumberFields* fields) {
+                               uint16_t minimumDecimalPlaces, uint16_t decimalPlaces,
+                               bool showThousandsSeparator, std::optional<std::string_view> currencyCode,
+                               bool suppressMinusSign, KQURenderedNumberFields* fields) {
     if (fields) *fields = {};
     if (!std::isfinite(value)) return nonFinite(value, suppressMinusSign);
     if (value == 0) value = 0.0;  // an exact -0 only; values rounding to zero keep their sign
-    const icu::DecimalFormat* format = formatterFor(pattern, applyDecimalPlaces, minimumDecimalPlaces, decimalPlaces,
-                               showThousandsSeparator, currencyCode.value_or(std::string_view()), suppressMinusSign);
+    const icu::DecimalFormat* format =
+        formatterFor(pattern, applyDecimalPlaces, minimumDecimalPlaces, decimalPlaces, showThousandsSeparator,
+                     currencyCode.value_or(std::string_view()), suppressMinusSign);
     if (!format) return shortestText(value, std::chars_format::general);
     icu::UnicodeString out;
     if (!fields) {
@@ -116,21 +118,21 @@ std::u16string KQURenderNumber(double value, std::u16string_view pattern, bool a
     format->format(value, out, &iterator, status);
     icu::FieldPosition position;
     while (U_SUCCESS(status) && iterator.next(position)) {
-        auto begin = static_cast<size_t>(position.getBeginIndex()), end = static_cast<size_t>(position.getEndIndex());
+        auto begin = static_cast<size_t>(position.getBeginIndex()),
+             end = static_cast<size_t>(position.getEndIndex());
         if (position.getField() == UNUM_INTEGER_FIELD) fields->integerBegin = begin, fields->integerEnd = end;
-        if (position.getField() == UNUM_FRACTION_FIELD) fields->fractionBegin = begin, fields->fractionEnd = end;
+        if (position.getField() == UNUM_FRACTION_FIELD)
+            fields->fractionBegin = begin, fields->fractionEnd = end;
     }
     return KQUU16String(out);
 }
 
 }  // namespace detail
 
-std::u16string KQUNumberFormatterStringFromDoubleWithFormat(double value, int /*valueType*/,
-                                                            std::u16string_view pattern, bool applyDecimalPlaces,
-                                                            uint16_t minimumDecimalPlaces, uint16_t decimalPlaces,
-                                                            bool showThousandsSeparator,
-                                                            std::optional<std::string_view> currencyCode,
-                                                            bool suppressMinusSign) {
+std::u16string KQUNumberFormatterStringFromDoubleWithFormat(
+    double value, int /*valueType*/, std::u16string_view pattern, bool applyDecimalPlaces,
+    uint16_t minimumDecimalPlaces, uint16_t decimalPlaces, bool showThousandsSeparator,
+    std::optional<std::string_view> currencyCode, bool suppressMinusSign) {
     return detail::KQURenderNumber(value, pattern, applyDecimalPlaces, minimumDecimalPlaces, decimalPlaces,
                                    showThousandsSeparator, currencyCode, suppressMinusSign, nullptr);
 }

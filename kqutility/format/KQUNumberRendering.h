@@ -31,11 +31,10 @@ namespace kqu {
 // as the value has) and at least one integer digit is shown; without it the pattern alone
 // decides. currencyCode nullopt (or empty): the locale's currency. A pattern ICU refuses
 // is logged (level 10) and the value rendered with the locale's decimal pattern.
-std::u16string KQUNumberFormatterStringFromDoubleWithFormat(double value, int valueType, std::u16string_view pattern,
-                                                            bool applyDecimalPlaces, uint16_t minimumDecimalPlaces,
-                                                            uint16_t decimalPlaces, bool showThousandsSeparator,
-                                                            std::optional<std::string_view> currencyCode,
-                                                            bool suppressMinusSign);
+std::u16string KQUNumberFormatterStringFromDoubleWithFormat(
+    double value, int valueType, std::u16string_view pattern, bool applyDecimalPlaces,
+    uint16_t minimumDecimalPlaces, uint16_t decimalPlaces, bool showThousandsSeparator,
+    std::optional<std::string_view> currencyCode, bool suppressMinusSign);
 
 // 0 for an integral (or non-finite) value; otherwise the number of fraction digits of
 // the shortest decimal that reads back as value (2.5 gives 1, 1e-20 gives 20).
@@ -62,9 +61,9 @@ struct KQURenderedNumberFields {
 // As KQUNumberFormatterStringFromDoubleWithFormat, also reporting the fields (for the
 // custom layouts, which pad and insert text around the digits ICU wrote).
 std::u16string KQURenderNumber(double value, std::u16string_view pattern, bool applyDecimalPlaces,
-                               uint16_t minimumDecimalPlaces, uint16_t decimalPlaces, bool showThousandsSeparator,
-                               std::optional<std::string_view> currencyCode, bool suppressMinusSign,
-                               KQURenderedNumberFields* fields);
+                               uint16_t minimumDecimalPlaces, uint16_t decimalPlaces,
+                               bool showThousandsSeparator, std::optional<std::string_view> currencyCode,
+                               bool suppressMinusSign, KQURenderedNumberFields* fields);
 
 }  // namespace detail
 

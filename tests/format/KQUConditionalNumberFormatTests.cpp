@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "kqutility/format/KQUConditionalNumberFormat.h"
 #include "kqutility/foundation/KQUException.h"
 #include "kqutility/foundation/KQULocale.h"
-#include "kqutility/format/KQUConditionalNumberFormat.h"
 #include "support/KQUTestSupport.h"
 
 namespace kqu {

@@ -7,12 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include "kqutility/foundation/KQUDecimalFormatCache.h"
-#include "kqutility/foundation/KQULocale.h"
 #include "kqutility/format/KQUCustomNumberFormatTokens.h"
 #include "kqutility/format/KQUNumberFormat.h"
 #include "kqutility/format/KQUNumberFormatter.h"
 #include "kqutility/format/KQUNumberRendering.h"
+#include "kqutility/foundation/KQUDecimalFormatCache.h"
+#include "kqutility/foundation/KQULocale.h"
 #include "support/KQUTestSupport.h"
 
 namespace kqu {
@@ -40,21 +40,34 @@ TEST_F(KQUNumberRenderingTest, DecimalsRoundTheShortestDecimalHalfUp) {
         uint16_t places;
         std::u16string expected;
     };
-    const Case decimals[] = {
-        {2.675, 2, u"2.68"}, {1.005, 2, u"1.01"}, {0.125, 2, u"0.13"}, {1234567.891, 2, u"1,234,567.89"},
-        {2.5, 0, u"3"}, {-2.5, 0, u"-3"}, {-1.005, 2, u"-1.01"}, {0.30000000000000004, 17, u"0.30000000000000004"},
-        {123456789.12345679, 8, u"123,456,789.12345679"}, {9007199254740992.0, 0, u"9,007,199,254,740,992"},
-        {-0.001, 2, u"-0.00"}, {999.9995, 3, u"1,000.000"}, {0.045, 2, u"0.05"},
-        {1.0000000000000002, 16, u"1.0000000000000002"}, {8.345, 2, u"8.35"},
-        // An exact -0 is normalised; the non-finite values have fixed texts.
-        {-0.0, 2, u"0.00"}, {kNaN, 2, u"NaN"}, {kInf, 2, u"∞"}, {-kInf, 2, u"-∞"}};
+    const Case decimals[] = {{2.675, 2, u"2.68"},
+                             {1.005, 2, u"1.01"},
+                             {0.125, 2, u"0.13"},
+                             {1234567.891, 2, u"1,234,567.89"},
+                             {2.5, 0, u"3"},
+                             {-2.5, 0, u"-3"},
+                             {-1.005, 2, u"-1.01"},
+                             {0.30000000000000004, 17, u"0.30000000000000004"},
+                             {123456789.12345679, 8, u"123,456,789.12345679"},
+                             {9007199254740992.0, 0, u"9,007,199,254,740,992"},
+                             {-0.001, 2, u"-0.00"},
+                             {999.9995, 3, u"1,000.000"},
+                             {0.045, 2, u"0.05"},
+                             {1.0000000000000002, 16, u"1.0000000000000002"},
+                             {8.345, 2, u"8.35"},
+                             // An exact -0 is normalised; the non-finite values have fixed texts.
+                             {-0.0, 2, u"0.00"},
+                             {kNaN, 2, u"NaN"},
+                             {kInf, 2, u"∞"},
+                             {-kInf, 2, u"-∞"}};
     for (const auto& c : decimals)
         EXPECT_EQ(render({.decimalPlaces = c.places}, c.value), c.expected) << c.value;
     const Case percentages[] = {
         {0.123456, 2, u"12.35%"}, {0.001235, 3, u"0.124%"}, {-0.5, 0, u"-50%"}, {1.005, 0, u"101%"}};
     for (const auto& c : percentages)
         EXPECT_EQ(render({.valueType = 2, .decimalPlaces = c.places}, c.value), c.expected) << c.value;
-    EXPECT_EQ(KQUNumberFormatterStringFromDoubleWithFormat(2.675, 0, u"0.00", false, 0, 0, false, {}, false), u"2.68");
+    EXPECT_EQ(KQUNumberFormatterStringFromDoubleWithFormat(2.675, 0, u"0.00", false, 0, 0, false, {}, false),
+              u"2.68");
     EXPECT_EQ(render({.decimalPlaces = kKQUNumberFormatterDecimalPlacesAsManyAsNecessary}, 0.1 + 0.2),
               u"0.30000000000000004");
 }
@@ -113,17 +126,25 @@ TEST_F(KQUNumberRenderingTest, BaseNMatchesPythonsIntegerTexts) {
         bool minus;
         std::u16string expected;
     };
-    const Case cases[] = {
-        {255, 16, 0, true, u"FF"}, {-255, 16, 0, true, u"-FF"}, {-255, 16, 0, false, u"FFFFFF01"},
-        {-1, 16, 0, false, u"FFFFFFFF"}, {-1, 16, 10, false, u"FFFFFFFFFF"}, {2147483648.0, 16, 0, false, u"080000000"},
-        {5, 2, 8, true, u"00000101"}, {0, 26, 0, true, u"A"}, {123456789, 36, 0, true, u"21I3V9"},
-        {4611686018427387904.0, 8, 0, true, u"400000000000000000000"}, {3, 1, 0, true, u"111"},
-        {-2.5, 10, 3, true, u"-002"},  // llrint rounds half to even
-        // The two's-complement modulus would pass 1e15: the decimal fallback.
-        {-1, 16, 16, false, u"-1"}};
+    const Case cases[] = {{255, 16, 0, true, u"FF"},
+                          {-255, 16, 0, true, u"-FF"},
+                          {-255, 16, 0, false, u"FFFFFF01"},
+                          {-1, 16, 0, false, u"FFFFFFFF"},
+                          {-1, 16, 10, false, u"FFFFFFFFFF"},
+                          {2147483648.0, 16, 0, false, u"080000000"},
+                          {5, 2, 8, true, u"00000101"},
+                          {0, 26, 0, true, u"A"},
+                          {123456789, 36, 0, true, u"21I3V9"},
+                          {4611686018427387904.0, 8, 0, true, u"400000000000000000000"},
+                          {3, 1, 0, true, u"111"},
+                          {-2.5, 10, 3, true, u"-002"},  // llrint rounds half to even
+                          // The two's-complement modulus would pass 1e15: the decimal fallback.
+                          {-1, 16, 16, false, u"-1"}};
     for (const auto& c : cases)
-        EXPECT_EQ(render({.valueType = 5, .base = c.base, .basePlaces = c.places, .baseUseMinusSign = c.minus}, c.value),
-                  c.expected)
+        EXPECT_EQ(
+            render({.valueType = 5, .base = c.base, .basePlaces = c.places, .baseUseMinusSign = c.minus},
+                   c.value),
+            c.expected)
             << c.value << " radix " << c.base;
 }
 
@@ -138,10 +159,12 @@ TEST_F(KQUNumberRenderingTest, BaseOutOfRangeFallsBackToDecimal) {
         uint16_t base;
         std::u16string expected;
     };
-    for (const auto& c : {Case{255, 0, u"255"}, Case{255, 37, u"255"}, Case{2000, 1, u"2,000"},
-                          Case{1024, 1, std::u16string(1024, u'1')}, Case{9223372036854775808.0, 16, u"9.22337E18"},
-                          Case{-9223372036854775808.0, 16, u"-9.22337E18"}, Case{kNaN, 16, u"NaN"}})
-        EXPECT_EQ(render({.valueType = 5, .base = c.base}, c.value), c.expected) << c.value << " radix " << c.base;
+    for (const auto& c :
+         {Case{255, 0, u"255"}, Case{255, 37, u"255"}, Case{2000, 1, u"2,000"},
+          Case{1024, 1, std::u16string(1024, u'1')}, Case{9223372036854775808.0, 16, u"9.22337E18"},
+          Case{-9223372036854775808.0, 16, u"-9.22337E18"}, Case{kNaN, 16, u"NaN"}})
+        EXPECT_EQ(render({.valueType = 5, .base = c.base}, c.value), c.expected)
+            << c.value << " radix " << c.base;
 }
 
 TEST_F(KQUNumberRenderingTest, ScientificSwitchAndItsMinusSign) {
@@ -149,8 +172,9 @@ TEST_F(KQUNumberRenderingTest, ScientificSwitchAndItsMinusSign) {
         double value;
         std::u16string expected;
     };
-    for (const auto& c : {Case{999999999999.0, u"999,999,999,999.00"}, Case{999999999999.5, u"1E12"},
-                          Case{1e-7, u"0.00"}, Case{9.9e-8, u"9.9E-8"}, Case{1e13, u"1E13"}, Case{0, u"0.00"}}) {
+    for (const auto& c :
+         {Case{999999999999.0, u"999,999,999,999.00"}, Case{999999999999.5, u"1E12"}, Case{1e-7, u"0.00"},
+          Case{9.9e-8, u"9.9E-8"}, Case{1e13, u"1E13"}, Case{0, u"0.00"}}) {
         auto format = KQUNumberFormat::create({});
         format->setUseScientificFormattingAutomatically(true);
         EXPECT_EQ(format->stringFromDouble(c.value), c.expected) << c.value;
@@ -174,19 +198,32 @@ TEST_F(KQUNumberRenderingTest, CustomLayoutsWorkedOutByHand) {
     const std::u16string fraction(1, KQUCustomNumberFormatFractionReplacementCharacter);
     const Case cases[] = {
         // Optional decimals padded with spaces: "0.0??".
-        {{.formatString = u"0.000", .decimalWidth = 3, .numberOfNonSpaceDecimalPlaceholderDigits = 1}, 1.5, u"1.5  "},
-        {{.formatString = u"0.000", .decimalWidth = 3, .numberOfNonSpaceDecimalPlaceholderDigits = 1}, 1.25, u"1.25 "},
+        {{.formatString = u"0.000", .decimalWidth = 3, .numberOfNonSpaceDecimalPlaceholderDigits = 1},
+         1.5,
+         u"1.5  "},
+        {{.formatString = u"0.000", .decimalWidth = 3, .numberOfNonSpaceDecimalPlaceholderDigits = 1},
+         1.25,
+         u"1.25 "},
         // Mended fault: 9.6 rounds to "10"; counting digits of the unrounded value
         // blanked the "1".
-        {{.formatString = u"00", .minimumIntegerWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 1}, 9.6, u"10"},
-        {{.formatString = u"00", .minimumIntegerWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 1}, 7, u" 7"},
+        {{.formatString = u"00", .minimumIntegerWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
+         9.6,
+         u"10"},
+        {{.formatString = u"00", .minimumIntegerWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
+         7,
+         u" 7"},
         // "%" in the pattern: the digits are those of 5, not of 0.05.
-        {{.formatString = u"000.0%", .minimumIntegerWidth = 3, .numberOfNonSpaceIntegerPlaceholderDigits = 1}, 0.05,
+        {{.formatString = u"000.0%", .minimumIntegerWidth = 3, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
+         0.05,
          u"  5.0%"},
         // Interstitial texts, one past the last digit.
-        {{.formatString = u"0000000", .interstitialStrings = {u"-", u"("}, .interstitialStringInsertionIndexes = {4, 9}},
-         5551234, u"(555-1234"},
-        {{.formatString = u"0.00", .interstitialStrings = {u"|"}, .interstitialStringInsertionIndexes = {0}}, -12.5,
+        {{.formatString = u"0000000",
+          .interstitialStrings = {u"-", u"("},
+          .interstitialStringInsertionIndexes = {4, 9}},
+         5551234,
+         u"(555-1234"},
+        {{.formatString = u"0.00", .interstitialStrings = {u"|"}, .interstitialStringInsertionIndexes = {0}},
+         -12.5,
          u"-12|.50"},
         // A whole number and a fraction: "1 1/2".
         {{.formatString = u"0 " + fraction}, 1.5, u"1 1/2"},
@@ -199,14 +236,17 @@ TEST_F(KQUNumberRenderingTest, CustomLayoutsWorkedOutByHand) {
 
     {  // Secondary grouping: the separator between blanked zeros and kept digits goes too.
         KQUScopedLocaleOverride india("en_IN");
-        EXPECT_EQ(custom({.formatString = u"00,00,000", .minimumIntegerWidth = 7,
+        EXPECT_EQ(custom({.formatString = u"00,00,000",
+                          .minimumIntegerWidth = 7,
                           .numberOfNonSpaceIntegerPlaceholderDigits = 1},
                          12345),
                   u"   12,345");
     }
     {  // Arabic-Indic digits are digits.
         KQUScopedLocaleOverride egypt("ar_EG");
-        EXPECT_EQ(custom({.formatString = u"000", .minimumIntegerWidth = 3, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
+        EXPECT_EQ(custom({.formatString = u"000",
+                          .minimumIntegerWidth = 3,
+                          .numberOfNonSpaceIntegerPlaceholderDigits = 1},
                          7),
                   u"  \u0667");
     }
@@ -215,13 +255,16 @@ TEST_F(KQUNumberRenderingTest, CustomLayoutsWorkedOutByHand) {
 // Mended fault: first and last came from the layout facts, so non-finite values and
 // facts that disagree with the pattern indexed outside the text.
 TEST_F(KQUNumberRenderingTest, PaddingStaysInsideTheText) {
-    KQUNumberFormatSettings settings{.formatString = u"0.0", .indexFromRightOfLastDigitPlaceholder = 40,
-                                     .minimumIntegerWidth = 30, .decimalWidth = 20,
+    KQUNumberFormatSettings settings{.formatString = u"0.0",
+                                     .indexFromRightOfLastDigitPlaceholder = 40,
+                                     .minimumIntegerWidth = 30,
+                                     .decimalWidth = 20,
                                      .numberOfNonSpaceIntegerPlaceholderDigits = 0,
                                      .numberOfNonSpaceDecimalPlaceholderDigits = 0};
     settings.interstitialStrings = {u"x"};
     settings.interstitialStringInsertionIndexes = {3};
-    for (double value : {kNaN, kInf, -kInf}) EXPECT_EQ(custom(settings, value).find(u'x'), std::u16string::npos);
+    for (double value : {kNaN, kInf, -kInf})
+        EXPECT_EQ(custom(settings, value).find(u'x'), std::u16string::npos);
     EXPECT_EQ(custom(settings, kNaN), u"NaN");
     EXPECT_EQ(custom(settings, 1234.5), u"1x234.5");
     EXPECT_EQ(custom(settings, 0.0), u"x . ");  // a text past the digits stands in front
@@ -231,17 +274,20 @@ TEST_F(KQUNumberRenderingTest, PaddingStaysInsideTheText) {
 // previous code, and an unchanged pattern kept earlier fraction limits.
 TEST_F(KQUNumberRenderingTest, ResultsDependOnlyOnTheArguments) {
     auto run = [](std::u16string_view pattern, bool apply, std::optional<std::string_view> code) {
-        return KQUNumberFormatterStringFromDoubleWithFormat(1234.5678, 0, pattern, apply, 1, 1, true, code, false);
+        return KQUNumberFormatterStringFromDoubleWithFormat(1234.5678, 0, pattern, apply, 1, 1, true, code,
+                                                            false);
     };
-    const std::u16string first[] = {run(u"0.00", true, {}), run(u"0.###", false, {}), run(u"¤0.00", false, "EUR"),
-                                    run(u"¤0.00", false, {}), run(u"'unterminated", false, {})};
+    const std::u16string first[] = {run(u"0.00", true, {}), run(u"0.###", false, {}),
+                                    run(u"¤0.00", false, "EUR"), run(u"¤0.00", false, {}),
+                                    run(u"'unterminated", false, {})};
     EXPECT_EQ(first[0], u"1234.6");
     EXPECT_EQ(first[1], u"1234.568");
     EXPECT_EQ(first[2], u"€1234.57");
     EXPECT_EQ(first[3], u"$1234.57");
     EXPECT_EQ(first[4], u"1,234.568");  // the locale's decimal pattern
-    const std::u16string again[] = {run(u"0.00", true, {}), run(u"0.###", false, {}), run(u"¤0.00", false, "EUR"),
-                                    run(u"¤0.00", false, {}), run(u"'unterminated", false, {})};
+    const std::u16string again[] = {run(u"0.00", true, {}), run(u"0.###", false, {}),
+                                    run(u"¤0.00", false, "EUR"), run(u"¤0.00", false, {}),
+                                    run(u"'unterminated", false, {})};
     for (int i = 4; i >= 0; --i) EXPECT_EQ(again[i], first[i]);
     // One formatter per distinct configuration.
     const uint64_t built = KQUDecimalFormatCache::formattersBuilt();
@@ -255,21 +301,24 @@ TEST_F(KQUNumberRenderingTest, ParsingTheRenderedTextGivesTheRoundedValue) {
         int negativeStyle;
         double value, rounded;
     };
-    const Case cases[] = {{0, 0, -1234.5678, -1234.57}, {0, 2, -1234.5678, -1234.57}, {0, 0, 98765.4321, 98765.43},
-                          {1, 0, -1234.5678, -1234.57}, {1, 2, -1234.5678, -1234.57}, {1, 0, 0.25, 0.25},
-                          {2, 0, -0.256789, -0.2568}, {2, 2, 0.256789, 0.2568}, {3, 0, 12345.678, 12300},
-                          {3, 2, -0.00123456, -0.00123}};
+    const Case cases[] = {{0, 0, -1234.5678, -1234.57}, {0, 2, -1234.5678, -1234.57},
+                          {0, 0, 98765.4321, 98765.43}, {1, 0, -1234.5678, -1234.57},
+                          {1, 2, -1234.5678, -1234.57}, {1, 0, 0.25, 0.25},
+                          {2, 0, -0.256789, -0.2568},   {2, 2, 0.256789, 0.2568},
+                          {3, 0, 12345.678, 12300},     {3, 2, -0.00123456, -0.00123}};
     for (const char* locale : {"en_US", "de_DE", "ja_JP"}) {
         KQUScopedLocaleOverride scoped(locale);
         const std::string code = KQUNumberFormatter::currentLocaleCurrencyCode();
         for (const auto& c : cases) {
             KQUNumberFormatSettings settings{.valueType = c.valueType, .negativeStyle = c.negativeStyle};
-            if (c.valueType == 1) settings.decimalPlaces = KQUNumberFormatter::defaultDecimalPlacesForCurrencyCode(code);
+            if (c.valueType == 1)
+                settings.decimalPlaces = KQUNumberFormatter::defaultDecimalPlacesForCurrencyCode(code);
             const std::u16string text = render(settings, c.value);
             double value = 0;
             int valueType = 0;
             std::string parsedCode;
-            ASSERT_TRUE(KQUGetNumberValueAndTypeFromString(text, nullptr, &value, &valueType, nullptr, &parsedCode))
+            ASSERT_TRUE(
+                KQUGetNumberValueAndTypeFromString(text, nullptr, &value, &valueType, nullptr, &parsedCode))
                 << locale << " " << c.value;
             const double expected = c.valueType == 1 && code == "JPY" ? std::round(c.value) : c.rounded;
             EXPECT_NEAR(value, expected, std::fabs(expected) * 1e-12) << locale << " " << c.value;
@@ -280,11 +329,12 @@ TEST_F(KQUNumberRenderingTest, ParsingTheRenderedTextGivesTheRoundedValue) {
 }
 
 TEST_F(KQUNumberRenderingTest, ChartLabelsTextFormatsAndPlaceCounts) {
-    auto necessary = KQUNumberFormat::create({.decimalPlaces = kKQUNumberFormatterDecimalPlacesAsManyAsNecessary,
-                                              .suffixString = u" kg"});
+    auto necessary = KQUNumberFormat::create(
+        {.decimalPlaces = kKQUNumberFormatterDecimalPlacesAsManyAsNecessary, .suffixString = u" kg"});
     EXPECT_EQ(necessary->chartLabelStringFromDouble(3.14159), u"3.142 kg");
-    EXPECT_EQ(KQUNumberFormat::create({.valueType = 2, .suffixString = u" kg"})->chartLabelStringFromDouble(0.5),
-              u"50.00%");
+    EXPECT_EQ(
+        KQUNumberFormat::create({.valueType = 2, .suffixString = u" kg"})->chartLabelStringFromDouble(0.5),
+        u"50.00%");
     const std::u16string slot(1, KQUCustomNumberFormatTextReplacementCharacter);
     auto text = KQUNumberFormat::createCustom({.formatString = u"<" + slot + u">", .isTextFormat = true});
     EXPECT_EQ(text->stringFromString(u"abc"), u"<abc>");
@@ -297,10 +347,11 @@ TEST_F(KQUNumberRenderingTest, ChartLabelsTextFormatsAndPlaceCounts) {
         double value;
         unsigned inValue, fullPrecision;
     };
-    for (auto c : {Places{2.5, 1, 1}, Places{3.0, 0, 0}, Places{1234.5, 1, 4}, Places{0.00012, 5, 1}, Places{7, 0, 0},
-                   Places{1e-20, 20, 0}, Places{0.1 + 0.2, 17, 16}}) {
+    for (auto c : {Places{2.5, 1, 1}, Places{3.0, 0, 0}, Places{1234.5, 1, 4}, Places{0.00012, 5, 1},
+                   Places{7, 0, 0}, Places{1e-20, 20, 0}, Places{0.1 + 0.2, 17, 16}}) {
         EXPECT_EQ(KQUNumberOfDecimalPlacesInValue(c.value), c.inValue) << c.value;
-        EXPECT_EQ(KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(c.value), c.fullPrecision)
+        EXPECT_EQ(KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(c.value),
+                  c.fullPrecision)
             << c.value;
     }
     EXPECT_EQ(KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1.5, 3), 2u);
