@@ -136,11 +136,12 @@ std::u16string KQUNumberFormat::stringFromDoubleWithDecimalPlaces(double value, 
 std::u16string KQUNumberFormat::customLayoutString(double scaled, uint16_t places, uint16_t minimumPlaces,
                                                    bool suppress) const {
     const bool separateFraction = mRequiresFractionReplacement && mFormatContainsIntegerToken;
+    // trunc keeps the sign of -0.5, so its whole part renders as "-0".
     const double shown = separateFraction ? std::trunc(scaled) : scaled;
     detail::KQURenderedNumberFields fields;
     const std::u16string rendered =
         detail::KQURenderNumber(shown, patternOf(mFormatString), !mIsCustom, minimumPlaces, places,
-                                mShowThousandsSeparator, mCurrencyCode, suppress, &fields);
+                                mShowThousandsSeparator, mCurrencyCode, suppress, &fields, separateFraction);
     if (!std::isfinite(shown)) return rendered;
     std::u16string text = rendered;
     const size_t intBegin = std::min(fields.integerBegin, text.size());

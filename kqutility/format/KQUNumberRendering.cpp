@@ -103,7 +103,8 @@ std::u16string KQURenderNumber(double value, std::u16string_view pattern, bool a
                                bool suppressMinusSign, KQURenderedNumberFields* fields) {
     if (fields) *fields = {};
     if (!std::isfinite(value)) return nonFinite(value, suppressMinusSign);
-    if (value == 0) value = 0.0;  // an exact -0 only; values rounding to zero keep their sign
+    if (value == 0 && !keepNegativeZero)
+        value = 0.0;  // an exact -0 only; values rounding to zero keep their sign
     const icu::DecimalFormat* format =
         formatterFor(pattern, applyDecimalPlaces, minimumDecimalPlaces, decimalPlaces, showThousandsSeparator,
                      currencyCode.value_or(std::string_view()), suppressMinusSign);

@@ -59,7 +59,8 @@ struct KQURenderedNumberFields {
 };
 
 // As KQUNumberFormatterStringFromDoubleWithFormat, also reporting the fields (for the
-// custom layouts, which pad and insert text around the digits ICU wrote).
+// custom layouts, which pad and insert text around the digits ICU wrote). With
+// keepNegativeZero, -0 keeps its sign (the whole part of -1/2 is "-0").
 std::u16string KQURenderNumber(double value, std::u16string_view pattern, bool applyDecimalPlaces,
                                uint16_t minimumDecimalPlaces, uint16_t decimalPlaces,
                                bool showThousandsSeparator, std::optional<std::string_view> currencyCode,

@@ -228,6 +228,8 @@ TEST_F(KQUNumberRenderingTest, CustomLayoutsWorkedOutByHand) {
         // A whole number and a fraction: "1 1/2".
         {{.formatString = u"0 " + fraction}, 1.5, u"1 1/2"},
         {{.formatString = u"0 " + fraction}, -2.25, u"-2 1/4"},
+        // Mended fault: the whole part of -0.5 was normalised to "0", losing the sign.
+        {{.formatString = u"0 " + fraction}, -0.5, u"-0 1/2"},
         {{.formatString = u"¤" + fraction, .currencyCode = "USD"}, 0.5, u"$1/2"},
         // Pure literal text shows no value.
         {{.formatString = u"'n/a'"}, 5, u"n/a"},

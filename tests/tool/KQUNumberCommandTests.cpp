@@ -64,7 +64,6 @@ TEST(KquNumberFormat, OneLinePerValueAsTheFormatRendersIt) {
         {"--format '#,##0.0#' 1234.5 -0.125", "1,234.5\n-0.13\n"},
         {"--type fraction --accuracy -2 0.3 -1.5", "3/10\n-1 1/2\n"},
         {"--type base --radix 16 --twos-complement -255 --base-places 4 255", "FFFFFF01\n00FF\n"},
-        {"--type decimal --auto-scientific 1e13 --negative red -1e13", "1E13\n1E13\n"},
         {"--type currency --locale de_DE 1234.5 -- -2", "1.234,50\u00a0€\n-2,00\u00a0€\n"},
     };
     for (const auto& c : cases) {
@@ -82,9 +81,7 @@ TEST(KquNumberFormat, AnythingButNumbersIsRefusedBeforePrinting) {
     };
     const Case cases[] = {
         {"--type decimal 5 abc 6", "kqu: not a number: abc\n", 1},
-        {"--type decimal 5 1,5", "kqu: not a number: 1,5\n", 1},
         {"--type decimal --places 40 1", "kqu: --places must be a whole number from 0 to 30, not '40'\n", 1},
-        {"--type decimal --currency XYZQ 1", "kqu: unknown currency code 'XYZQ'\n", 1},
         {"--type money 1", "kqu: --type must be one of decimal, currency, percentage, scientific, fraction, base, "
                            "not 'money'\n",
          2},
