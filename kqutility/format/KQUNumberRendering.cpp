@@ -100,7 +100,8 @@ namespace detail {
 std::u16string KQURenderNumber(double value, std::u16string_view pattern, bool applyDecimalPlaces,
                                uint16_t minimumDecimalPlaces, uint16_t decimalPlaces,
                                bool showThousandsSeparator, std::optional<std::string_view> currencyCode,
-                               bool suppressMinusSign, KQURenderedNumberFields* fields) {
+                               bool suppressMinusSign, KQURenderedNumberFields* fields,
+                               bool keepNegativeZero) {
     if (fields) *fields = {};
     if (!std::isfinite(value)) return nonFinite(value, suppressMinusSign);
     if (value == 0 && !keepNegativeZero)

@@ -64,7 +64,8 @@ struct KQURenderedNumberFields {
 std::u16string KQURenderNumber(double value, std::u16string_view pattern, bool applyDecimalPlaces,
                                uint16_t minimumDecimalPlaces, uint16_t decimalPlaces,
                                bool showThousandsSeparator, std::optional<std::string_view> currencyCode,
-                               bool suppressMinusSign, KQURenderedNumberFields* fields);
+                               bool suppressMinusSign, KQURenderedNumberFields* fields,
+                               bool keepNegativeZero = false);
 
 }  // namespace detail
 
