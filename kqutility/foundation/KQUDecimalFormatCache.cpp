@@ -80,8 +80,10 @@ size_t KQUDecimalFormatConfig::hash() const {
     mix(h, static_cast<size_t>(style));
     mix(h, std::hash<std::u16string>()(pattern));
     mix(h, std::hash<std::u16string>()(currency));
-    mix(h, static_cast<size_t>(minimumFractionDigits + 1) | static_cast<size_t>(maximumFractionDigits + 1) << 16 |
-               static_cast<size_t>(minimumIntegerDigits + 1) << 32);
+    // Each count mixed on its own: any int is a valid count (INT32_MAX means no limit).
+    mix(h, static_cast<size_t>(static_cast<uint32_t>(minimumFractionDigits)));
+    mix(h, static_cast<size_t>(static_cast<uint32_t>(maximumFractionDigits)));
+    mix(h, static_cast<size_t>(static_cast<uint32_t>(minimumIntegerDigits)));
     mix(h, static_cast<size_t>(grouping + 1) | static_cast<size_t>(roundingMode + 1) << 8 |
                static_cast<size_t>(parseNoExponent) << 16 | static_cast<size_t>(minusSign.has_value()) << 17);
     if (minusSign) mix(h, std::hash<std::u16string>()(*minusSign));
