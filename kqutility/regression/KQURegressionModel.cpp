@@ -22,8 +22,8 @@ std::u16string KQURegressionModel::formattedStringWithCoefficient(double value) 
     } else if (a >= 0.0001) {
         pattern = u"#.####", valueType = 0;
     }
-    return KQUNumberFormatterStringFromDoubleWithFormat(value, valueType, pattern, false, 0, 0, false, std::nullopt,
-                                                        false);
+    return KQUNumberFormatterStringFromDoubleWithFormat(value, valueType, pattern, false, 0, 0, false,
+                                                        std::nullopt, false);
 }
 
 double KQUFittedRegressionModel::coefficientAtIndex(int index) const {
