@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kqutility/format/KQUNumberFormatting.h"
@@ -98,6 +99,35 @@ public:
     bool customFormatShouldAutoInsertPercentSymbol() const override;
     std::optional<std::vector<std::u16string>> customNumberFormatTokens() const override;
 
+    // Rendering (see KQUNumberRendering.h for how values become text). The overloads with
+    // forceSuppressMinusSign drop the minus sign as the conditional formats need.
+    std::u16string stringFromDouble(double value) const override { return stringFromDouble(value, false); }
+    std::u16string stringFromDouble(double value, bool forceSuppressMinusSign) const;
+    std::u16string stringFromDoubleWithMinimumDecimalPlaces(double value, uint16_t minimumPlaces) const override {
+        return stringFromDoubleWithMinimumDecimalPlaces(value, minimumPlaces, false);
+    }
+    std::u16string stringFromDoubleWithMinimumDecimalPlaces(double value, uint16_t minimumPlaces,
+                                                            bool forceSuppressMinusSign) const;
+    std::u16string stringFromDoubleWithDecimalPlaces(double value, uint16_t places,
+                                                     uint16_t minimumPlaces) const override {
+        return stringFromDoubleWithDecimalPlaces(value, places, minimumPlaces, false);
+    }
+    // The main operation: every other member renders through it.
+    std::u16string stringFromDoubleWithDecimalPlaces(double value, uint16_t places, uint16_t minimumPlaces,
+                                                     bool forceSuppressMinusSign) const;
+    std::u16string chartLabelStringFromDouble(double value) const override {
+        return chartLabelStringFromDouble(value, false);
+    }
+    std::u16string chartLabelStringFromDouble(double value, bool forceSuppressMinusSign) const;
+    // Text formats only (others are reported to the assertion handler first): the
+    // template with every U+E421 replaced by text.
+    std::u16string stringFromString(std::u16string_view text) const override;
+    // A fraction ("1 1/2", "-1/3", "0"); non-finite values render as decimals.
+    std::u16string fractionStringFromDouble(double value) const;
+    // Base-N digits; nullopt when the radix is illegal or the value out of range (the
+    // caller falls back to a decimal rendering).
+    std::optional<std::u16string> baseStringFromDouble(double value) const;
+
     Ref numberFormatBySettingDecimalPlaces(uint16_t places) const override;
     Ref numberFormatBySettingDecimalPlacesAndNegativeStyle(uint16_t places, int negativeStyle) const override;
     Ref numberFormatBySettingUseAccountingStyle(bool accounting) const override;
@@ -142,6 +172,9 @@ public:
 
 private:
     Ref derived(KQUNumberFormatSettings settings) const;
+    std::u16string generalString(double scaled, uint16_t places, uint16_t minimumPlaces, bool suppress,
+                                 bool apply) const;
+    std::u16string customLayoutString(double scaled, uint16_t places, uint16_t minimumPlaces, bool suppress) const;
 
     int mValueType;
     std::optional<std::u16string> mFormatString;

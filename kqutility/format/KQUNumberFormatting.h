@@ -3,7 +3,7 @@
 //
 // KQUDataFormat is what every value format (number, date, duration) has: a user-visible
 // name and copying. KQUNumberFormatting is everything a cell needs of a number format;
-// KQUNumberFormat implements it, and so will the conditional formats. Formats are held
+// KQUNumberFormat and KQUConditionalNumberFormat implement it. Formats are held
 // by std::shared_ptr; a format is immutable except for its name (and, on KQUNumberFormat,
 // two rendering flags), so one format may be shared by many cells, but it is used by one
 // thread at a time. Patterns, names and suffixes are UTF-16 (they are shown to people);
@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kqu {
@@ -92,6 +93,17 @@ public:
     virtual bool usesTabs() const = 0;
     virtual bool requiresParensToBeReplacedWithSpacesForDouble(double value) const = 0;
     virtual bool customFormatShouldAutoInsertPercentSymbol() const = 0;
+    // Rendering (UTF-16 text). stringFromDouble uses the format's decimal places; the
+    // variants override the minimum, or both, places. chartLabelStringFromDouble shows at
+    // most 3 places for "as many as necessary" and appends the suffix to decimal and
+    // currency values. stringFromString fills a text format's template.
+    virtual std::u16string stringFromDouble(double value) const = 0;
+    virtual std::u16string stringFromDoubleWithMinimumDecimalPlaces(double value, uint16_t minimumPlaces) const = 0;
+    virtual std::u16string stringFromDoubleWithDecimalPlaces(double value, uint16_t places,
+                                                             uint16_t minimumPlaces) const = 0;
+    virtual std::u16string chartLabelStringFromDouble(double value) const = 0;
+    virtual std::u16string stringFromString(std::u16string_view text) const = 0;
+
     // The custom format read back into tokens; nullopt for a format that is not custom.
     virtual std::optional<std::vector<std::u16string>> customNumberFormatTokens() const = 0;
 

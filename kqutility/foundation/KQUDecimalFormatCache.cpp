@@ -69,6 +69,7 @@ std::unique_ptr<icu::DecimalFormat> build(const KQUDecimalFormatConfig& config) 
     if (config.roundingMode >= 0)
         format->setRoundingMode(static_cast<icu::DecimalFormat::ERoundingMode>(config.roundingMode));
     if (config.parseNoExponent) format->setParseNoExponent(true);
+    if (config.roundingIncrement >= 0) format->setRoundingIncrement(config.roundingIncrement);
     return format;
 }
 
@@ -79,11 +80,14 @@ size_t KQUDecimalFormatConfig::hash() const {
     mix(h, static_cast<size_t>(style));
     mix(h, std::hash<std::u16string>()(pattern));
     mix(h, std::hash<std::u16string>()(currency));
-    mix(h, static_cast<size_t>(minimumFractionDigits + 1) | static_cast<size_t>(maximumFractionDigits + 1) << 16 |
-               static_cast<size_t>(minimumIntegerDigits + 1) << 32);
+    // Each count mixed on its own: any int is a valid count (INT32_MAX means no limit).
+    mix(h, static_cast<size_t>(static_cast<uint32_t>(minimumFractionDigits)));
+    mix(h, static_cast<size_t>(static_cast<uint32_t>(maximumFractionDigits)));
+    mix(h, static_cast<size_t>(static_cast<uint32_t>(minimumIntegerDigits)));
     mix(h, static_cast<size_t>(grouping + 1) | static_cast<size_t>(roundingMode + 1) << 8 |
                static_cast<size_t>(parseNoExponent) << 16 | static_cast<size_t>(minusSign.has_value()) << 17);
     if (minusSign) mix(h, std::hash<std::u16string>()(*minusSign));
+    mix(h, std::hash<double>()(roundingIncrement));
     return h;
 }
 

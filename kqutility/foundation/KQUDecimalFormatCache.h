@@ -48,6 +48,7 @@ struct KQUDecimalFormatConfig {
     std::optional<std::u16string> minusSign = std::nullopt;  // replaces the locale's minus sign text
     int roundingMode = -1;                    // an icu::DecimalFormat::ERoundingMode, -1: ICU's default
     bool parseNoExponent = false;             // only an exponent-free text parses
+    double roundingIncrement = -1;            // -1: as the pattern and currency say; 0 none
 
     bool operator==(const KQUDecimalFormatConfig&) const = default;
     size_t hash() const;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "kqutility/regression/KQURegressionNumberText.h"
+#include "kqutility/format/KQUNumberRendering.h"
 
 namespace kqu {
 
@@ -22,8 +22,8 @@ std::u16string KQURegressionModel::formattedStringWithCoefficient(double value) 
     } else if (a >= 0.0001) {
         pattern = u"#.####", valueType = 0;
     }
-    return detail::KQUNumberFormatterStringFromDoubleWithFormat(value, valueType, pattern, false, 0, 0, false,
-                                                                std::nullopt, false);
+    return KQUNumberFormatterStringFromDoubleWithFormat(value, valueType, pattern, false, 0, 0, false,
+                                                        std::nullopt, false);
 }
 
 double KQUFittedRegressionModel::coefficientAtIndex(int index) const {

@@ -6,8 +6,8 @@
 #include <optional>
 
 #include <gtest/gtest.h>
-#include <unicode/locid.h>
 
+#include "kqutility/foundation/KQULocale.h"
 #include "kqutility/regression/KQUCurveRegressionModels.h"
 #include "kqutility/regression/KQULeastSquares.h"
 #include "kqutility/regression/KQULinearRegressionModel.h"
@@ -18,20 +18,8 @@ namespace {
 
 using namespace kqu;
 
-class ScopedLocale {
-public:
-    explicit ScopedLocale(const char* name) : mSaved(icu::Locale::getDefault()) {
-        UErrorCode status = U_ZERO_ERROR;
-        icu::Locale::setDefault(icu::Locale(name), status);
-    }
-    ~ScopedLocale() {
-        UErrorCode status = U_ZERO_ERROR;
-        icu::Locale::setDefault(mSaved, status);
-    }
-
-private:
-    icu::Locale mSaved;
-};
+// Coefficients render in the library's current locale.
+using ScopedLocale = KQUScopedLocaleOverride;
 
 std::string utf8(const std::u16string& s) {
     std::string out;

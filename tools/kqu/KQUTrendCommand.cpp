@@ -15,9 +15,9 @@
 #include <sstream>
 
 #include <fmt/format.h>
-#include <unicode/locid.h>
 #include <unicode/unistr.h>
 
+#include "kqutility/foundation/KQULocale.h"
 #include "kqutility/foundation/KQULogSink.h"
 #include "kqutility/regression/KQUCurveRegressionModels.h"
 #include "kqutility/regression/KQULinearRegressionModel.h"
@@ -269,12 +269,12 @@ int runTrend(const KQUToolArguments& arguments) {
         affine = false;
         constant = *value;
     }
+    std::optional<KQUScopedLocaleOverride> scopedLocale;
     if (auto name = arguments.value("--locale")) {
-        icu::Locale locale(name->c_str());
-        UErrorCode status = U_ZERO_ERROR;
-        if (locale.isBogus() || name->empty())
+        KQULocale locale(*name);
+        if (locale.identifier().empty() || !locale.isAvailable())
             throw KQUToolError(fmt::format("--locale: unknown locale '{}'", *name));
-        icu::Locale::setDefault(locale, status);
+        scopedLocale.emplace(locale.identifier());
     }
 
     const std::string path = arguments.operands.empty() ? "-" : arguments.operands[0];

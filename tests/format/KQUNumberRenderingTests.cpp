@@ -1,0 +1,365 @@
+// Number rendering: rounding against Python's decimal (half up on the shortest decimal),
+// fractions against a brute-force search, base N against Python's int formatting,
+// custom layouts worked out by hand, and the mended faults. The answers come from
+// make_rendering_answers.py.
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "kqutility/format/KQUCustomNumberFormatTokens.h"
+#include "kqutility/format/KQUNumberFormat.h"
+#include "kqutility/format/KQUNumberFormatter.h"
+#include "kqutility/format/KQUNumberRendering.h"
+#include "kqutility/foundation/KQUDecimalFormatCache.h"
+#include "kqutility/foundation/KQULocale.h"
+#include "support/KQUTestSupport.h"
+
+namespace kqu {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+class KQUNumberRenderingTest : public ::testing::Test {
+protected:
+    KQUScopedLocaleOverride mLocale{"en_US"};
+};
+
+std::u16string render(const KQUNumberFormatSettings& settings, double value) {
+    return KQUNumberFormat::create(settings)->stringFromDouble(value);
+}
+
+std::u16string custom(KQUNumberFormatSettings settings, double value) {
+    return KQUNumberFormat::createCustom(std::move(settings))->stringFromDouble(value);
+}
+
+TEST_F(KQUNumberRenderingTest, DecimalsRoundTheShortestDecimalHalfUp) {
+    struct Case {
+        double value;
+        uint16_t places;
+        std::u16string expected;
+    };
+    const Case decimals[] = {{2.675, 2, u"2.68"},
+                             {1.005, 2, u"1.01"},
+                             {0.125, 2, u"0.13"},
+                             {1234567.891, 2, u"1,234,567.89"},
+                             {2.5, 0, u"3"},
+                             {-2.5, 0, u"-3"},
+                             {-1.005, 2, u"-1.01"},
+                             {0.30000000000000004, 17, u"0.30000000000000004"},
+                             {123456789.12345679, 8, u"123,456,789.12345679"},
+                             {9007199254740992.0, 0, u"9,007,199,254,740,992"},
+                             {-0.001, 2, u"-0.00"},
+                             {999.9995, 3, u"1,000.000"},
+                             {0.045, 2, u"0.05"},
+                             {1.0000000000000002, 16, u"1.0000000000000002"},
+                             {8.345, 2, u"8.35"},
+                             // An exact -0 is normalised; the non-finite values have fixed texts.
+                             {-0.0, 2, u"0.00"},
+                             {kNaN, 2, u"NaN"},
+                             {kInf, 2, u"∞"},
+                             {-kInf, 2, u"-∞"}};
+    for (const auto& c : decimals)
+        EXPECT_EQ(render({.decimalPlaces = c.places}, c.value), c.expected) << c.value;
+    const Case percentages[] = {
+        {0.123456, 2, u"12.35%"}, {0.001235, 3, u"0.124%"}, {-0.5, 0, u"-50%"}, {1.005, 0, u"101%"}};
+    for (const auto& c : percentages)
+        EXPECT_EQ(render({.valueType = 2, .decimalPlaces = c.places}, c.value), c.expected) << c.value;
+    EXPECT_EQ(KQUNumberFormatterStringFromDoubleWithFormat(2.675, 0, u"0.00", false, 0, 0, false, {}, false),
+              u"2.68");
+    EXPECT_EQ(render({.decimalPlaces = kKQUNumberFormatterDecimalPlacesAsManyAsNecessary}, 0.1 + 0.2),
+              u"0.30000000000000004");
+}
+
+TEST_F(KQUNumberRenderingTest, CurrenciesTakeTheirPlacesAndAccountingKeepsItsTab) {
+    struct Case {
+        std::string code;
+        double value;
+        std::u16string expected;
+    };
+    for (const auto& c : {Case{"USD", 1234.565, u"$1,234.57"}, Case{"JPY", 1234.5, u"¥1,235"},
+                          Case{"CHF", 1234.575, u"CHF\u00A01,234.58"}, Case{"USD", -0.005, u"-$0.01"}}) {
+        KQUNumberFormatSettings settings{.valueType = 1, .currencyCode = c.code};
+        settings.decimalPlaces = KQUNumberFormatter::defaultDecimalPlacesForCurrencyCode(c.code);
+        EXPECT_EQ(render(settings, c.value), c.expected) << c.code;
+    }
+    EXPECT_EQ(render({.valueType = 1, .useAccountingStyle = true}, -5), u"$\t(5.00)");
+    EXPECT_EQ(render({.valueType = 1, .negativeStyle = 1}, -5), u"$5.00");
+    EXPECT_EQ(render({.valueType = 1, .negativeStyle = 2}, -5), u"($5.00)");
+}
+
+TEST_F(KQUNumberRenderingTest, FractionsMatchTheBruteForceSearch) {
+    struct Case {
+        double value;
+        std::u16string expected[6];  // accuracies -1, -2, -3, 4, 16, and 0 (acts as -1)
+    };
+    const Case cases[] = {
+        {0.333, {u"1/3", u"1/3", u"332/997", u"1/4", u"5/16", u"1/3"}},
+        {2.999, {u"3", u"3", u"2 998/999", u"3", u"3", u"3"}},
+        {-0.5, {u"-1/2", u"-1/2", u"-1/2", u"-2/4", u"-8/16", u"-1/2"}},
+        {-1.5, {u"-1 1/2", u"-1 1/2", u"-1 1/2", u"-1 2/4", u"-1 8/16", u"-1 1/2"}},
+        {0, {u"0", u"0", u"0", u"0", u"0", u"0"}},
+        {0.3, {u"2/7", u"3/10", u"3/10", u"1/4", u"5/16", u"2/7"}},
+        {0.9, {u"8/9", u"9/10", u"9/10", u"1", u"14/16", u"8/9"}},
+        {3.14159, {u"3 1/7", u"3 14/99", u"3 16/113", u"3 1/4", u"3 2/16", u"3 1/7"}},
+        {0.127, {u"1/8", u"8/63", u"119/937", u"1/4", u"2/16", u"1/8"}},
+        {-7.0625, {u"-7 1/9", u"-7 1/16", u"-7 1/16", u"-7", u"-7 1/16", u"-7 1/9"}},
+        {123.456, {u"123 4/9", u"123 31/68", u"123 57/125", u"123 2/4", u"123 7/16", u"123 4/9"}},
+    };
+    const int accuracies[] = {-1, -2, -3, 4, 16, 0};
+    for (const auto& c : cases)
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(render({.valueType = 4, .fractionAccuracy = accuracies[i]}, c.value), c.expected[i])
+                << c.value << " accuracy " << accuracies[i];
+    // Mended fault: non-finite values left numerator and denominator unset; they take
+    // the general rendering. Accuracies below -3 act as -1.
+    EXPECT_EQ(render({.valueType = 4}, kNaN), u"NaN");
+    EXPECT_EQ(render({.valueType = 4}, -kInf), u"-∞");
+    EXPECT_EQ(render({.valueType = 4, .fractionAccuracy = -9}, 0.333), u"1/3");
+}
+
+TEST_F(KQUNumberRenderingTest, BaseNMatchesPythonsIntegerTexts) {
+    struct Case {
+        double value;
+        uint16_t base, places;
+        bool minus;
+        std::u16string expected;
+    };
+    const Case cases[] = {{255, 16, 0, true, u"FF"},
+                          {-255, 16, 0, true, u"-FF"},
+                          {-255, 16, 0, false, u"FFFFFF01"},
+                          {-1, 16, 0, false, u"FFFFFFFF"},
+                          {-1, 16, 10, false, u"FFFFFFFFFF"},
+                          {2147483648.0, 16, 0, false, u"080000000"},
+                          {5, 2, 8, true, u"00000101"},
+                          {0, 26, 0, true, u"A"},
+                          {123456789, 36, 0, true, u"21I3V9"},
+                          {4611686018427387904.0, 8, 0, true, u"400000000000000000000"},
+                          {3, 1, 0, true, u"111"},
+                          {-2.5, 10, 3, true, u"-002"},  // llrint rounds half to even
+                          // The two's-complement modulus would pass 1e15: the decimal fallback.
+                          {-1, 16, 16, false, u"-1"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(
+            render({.valueType = 5, .base = c.base, .basePlaces = c.places, .baseUseMinusSign = c.minus},
+                   c.value),
+            c.expected)
+            << c.value << " radix " << c.base;
+}
+
+// Mended faults: an illegal radix went on rendering after the report (radix 0 divided by
+// zero, above 36 read past "Z", radix 1 wrote a "1" per unit); +-2^63 and NaN reached
+// llrint. Each now falls back to the decimal rendering.
+TEST_F(KQUNumberRenderingTest, BaseOutOfRangeFallsBackToDecimal) {
+    EXPECT_THROW(render({.valueType = 5, .base = 0}, 1), std::exception);  // the report itself
+    test::ContinueAfterAssertions continueAfterAssertions;
+    struct Case {
+        double value;
+        uint16_t base;
+        std::u16string expected;
+    };
+    for (const auto& c :
+         {Case{255, 0, u"255"}, Case{255, 37, u"255"}, Case{2000, 1, u"2,000"},
+          Case{1024, 1, std::u16string(1024, u'1')}, Case{9223372036854775808.0, 16, u"9.22337E18"},
+          Case{-9223372036854775808.0, 16, u"-9.22337E18"}, Case{kNaN, 16, u"NaN"}})
+        EXPECT_EQ(render({.valueType = 5, .base = c.base}, c.value), c.expected)
+            << c.value << " radix " << c.base;
+}
+
+TEST_F(KQUNumberRenderingTest, ScientificSwitchAndItsMinusSign) {
+    struct Case {
+        double value;
+        std::u16string expected;
+    };
+    for (const auto& c :
+         {Case{999999999999.0, u"999,999,999,999.00"}, Case{999999999999.5, u"1E12"}, Case{1e-7, u"0.00"},
+          Case{9.9e-8, u"9.9E-8"}, Case{1e13, u"1E13"}, Case{0, u"0.00"}}) {
+        auto format = KQUNumberFormat::create({});
+        format->setUseScientificFormattingAutomatically(true);
+        EXPECT_EQ(format->stringFromDouble(c.value), c.expected) << c.value;
+    }
+    // Mended fault: the switch dropped the suppression of red-only formats.
+    auto red = KQUNumberFormat::create({.negativeStyle = 1});
+    red->setUseScientificFormattingAutomatically(true);
+    EXPECT_EQ(red->stringFromDouble(-1e13), u"1E13");
+    EXPECT_EQ(red->stringFromDouble(-5), u"5.00");
+    auto zero = KQUNumberFormat::create({});
+    zero->setIgnoreDecimalPlacesForZeroValue(true);
+    EXPECT_EQ(zero->stringFromDouble(-0.0), u"0");
+}
+
+TEST_F(KQUNumberRenderingTest, CustomLayoutsWorkedOutByHand) {
+    struct Case {
+        KQUNumberFormatSettings settings;
+        double value;
+        std::u16string expected;
+    };
+    const std::u16string fraction(1, KQUCustomNumberFormatFractionReplacementCharacter);
+    const Case cases[] = {
+        // Optional decimals padded with spaces: "0.0??".
+        {{.formatString = u"0.000", .decimalWidth = 3, .numberOfNonSpaceDecimalPlaceholderDigits = 1},
+         1.5,
+         u"1.5  "},
+        {{.formatString = u"0.000", .decimalWidth = 3, .numberOfNonSpaceDecimalPlaceholderDigits = 1},
+         1.25,
+         u"1.25 "},
+        // Mended fault: 9.6 rounds to "10"; counting digits of the unrounded value
+        // blanked the "1".
+        {{.formatString = u"00", .minimumIntegerWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
+         9.6,
+         u"10"},
+        {{.formatString = u"00", .minimumIntegerWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
+         7,
+         u" 7"},
+        // "%" in the pattern: the digits are those of 5, not of 0.05.
+        {{.formatString = u"000.0%", .minimumIntegerWidth = 3, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
+         0.05,
+         u"  5.0%"},
+        // Interstitial texts, one past the last digit.
+        {{.formatString = u"0000000",
+          .interstitialStrings = {u"-", u"("},
+          .interstitialStringInsertionIndexes = {4, 9}},
+         5551234,
+         u"(555-1234"},
+        {{.formatString = u"0.00", .interstitialStrings = {u"|"}, .interstitialStringInsertionIndexes = {0}},
+         -12.5,
+         u"-12|.50"},
+        // A whole number and a fraction: "1 1/2".
+        {{.formatString = u"0 " + fraction}, 1.5, u"1 1/2"},
+        {{.formatString = u"0 " + fraction}, -2.25, u"-2 1/4"},
+        // Mended fault: the whole part of -0.5 was normalised to "0", losing the sign.
+        {{.formatString = u"0 " + fraction}, -0.5, u"-0 1/2"},
+        {{.formatString = u"¤" + fraction, .currencyCode = "USD"}, 0.5, u"$1/2"},
+        // Pure literal text shows no value.
+        {{.formatString = u"'n/a'"}, 5, u"n/a"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(custom(c.settings, c.value), c.expected) << c.value;
+
+    {  // Secondary grouping: the separator between blanked zeros and kept digits goes too.
+        KQUScopedLocaleOverride india("en_IN");
+        EXPECT_EQ(custom({.formatString = u"00,00,000",
+                          .minimumIntegerWidth = 7,
+                          .numberOfNonSpaceIntegerPlaceholderDigits = 1},
+                         12345),
+                  u"   12,345");
+    }
+    {  // Arabic-Indic digits are digits.
+        KQUScopedLocaleOverride egypt("ar_EG");
+        EXPECT_EQ(custom({.formatString = u"000",
+                          .minimumIntegerWidth = 3,
+                          .numberOfNonSpaceIntegerPlaceholderDigits = 1},
+                         7),
+                  u"  \u0667");
+    }
+}
+
+// Mended fault: first and last came from the layout facts, so non-finite values and
+// facts that disagree with the pattern indexed outside the text.
+TEST_F(KQUNumberRenderingTest, PaddingStaysInsideTheText) {
+    KQUNumberFormatSettings settings{.formatString = u"0.0",
+                                     .indexFromRightOfLastDigitPlaceholder = 40,
+                                     .minimumIntegerWidth = 30,
+                                     .decimalWidth = 20,
+                                     .numberOfNonSpaceIntegerPlaceholderDigits = 0,
+                                     .numberOfNonSpaceDecimalPlaceholderDigits = 0};
+    settings.interstitialStrings = {u"x"};
+    settings.interstitialStringInsertionIndexes = {3};
+    for (double value : {kNaN, kInf, -kInf})
+        EXPECT_EQ(custom(settings, value).find(u'x'), std::u16string::npos);
+    EXPECT_EQ(custom(settings, kNaN), u"NaN");
+    EXPECT_EQ(custom(settings, 1234.5), u"1x234.5");
+    EXPECT_EQ(custom(settings, 0.0), u"x . ");  // a text past the digits stands in front
+}
+
+// Mended faults: a refused pattern left the previous one in force, no currency kept the
+// previous code, and an unchanged pattern kept earlier fraction limits.
+TEST_F(KQUNumberRenderingTest, ResultsDependOnlyOnTheArguments) {
+    auto run = [](std::u16string_view pattern, bool apply, std::optional<std::string_view> code) {
+        return KQUNumberFormatterStringFromDoubleWithFormat(1234.5678, 0, pattern, apply, 1, 1, true, code,
+                                                            false);
+    };
+    const std::u16string first[] = {run(u"0.00", true, {}), run(u"0.###", false, {}),
+                                    run(u"¤0.00", false, "EUR"), run(u"¤0.00", false, {}),
+                                    run(u"'unterminated", false, {})};
+    EXPECT_EQ(first[0], u"1234.6");
+    EXPECT_EQ(first[1], u"1234.568");
+    EXPECT_EQ(first[2], u"€1234.57");
+    EXPECT_EQ(first[3], u"$1234.57");
+    EXPECT_EQ(first[4], u"1,234.568");  // the locale's decimal pattern
+    const std::u16string again[] = {run(u"0.00", true, {}), run(u"0.###", false, {}),
+                                    run(u"¤0.00", false, "EUR"), run(u"¤0.00", false, {}),
+                                    run(u"'unterminated", false, {})};
+    for (int i = 4; i >= 0; --i) EXPECT_EQ(again[i], first[i]);
+    // One formatter per distinct configuration.
+    const uint64_t built = KQUDecimalFormatCache::formattersBuilt();
+    for (int i = 0; i < 100; ++i) run(i % 2 ? u"0.00" : u"0.###", i % 3 == 0, "EUR");
+    EXPECT_LE(KQUDecimalFormatCache::formattersBuilt() - built, 4u);
+}
+
+TEST_F(KQUNumberRenderingTest, ParsingTheRenderedTextGivesTheRoundedValue) {
+    struct Case {
+        int valueType;
+        int negativeStyle;
+        double value, rounded;
+    };
+    const Case cases[] = {{0, 0, -1234.5678, -1234.57}, {0, 2, -1234.5678, -1234.57},
+                          {0, 0, 98765.4321, 98765.43}, {1, 0, -1234.5678, -1234.57},
+                          {1, 2, -1234.5678, -1234.57}, {1, 0, 0.25, 0.25},
+                          {2, 0, -0.256789, -0.2568},   {2, 2, 0.256789, 0.2568},
+                          {3, 0, 12345.678, 12300},     {3, 2, -0.00123456, -0.00123}};
+    for (const char* locale : {"en_US", "de_DE", "ja_JP"}) {
+        KQUScopedLocaleOverride scoped(locale);
+        const std::string code = KQUNumberFormatter::currentLocaleCurrencyCode();
+        for (const auto& c : cases) {
+            KQUNumberFormatSettings settings{.valueType = c.valueType, .negativeStyle = c.negativeStyle};
+            if (c.valueType == 1)
+                settings.decimalPlaces = KQUNumberFormatter::defaultDecimalPlacesForCurrencyCode(code);
+            const std::u16string text = render(settings, c.value);
+            double value = 0;
+            int valueType = 0;
+            std::string parsedCode;
+            ASSERT_TRUE(
+                KQUGetNumberValueAndTypeFromString(text, nullptr, &value, &valueType, nullptr, &parsedCode))
+                << locale << " " << c.value;
+            const double expected = c.valueType == 1 && code == "JPY" ? std::round(c.value) : c.rounded;
+            EXPECT_NEAR(value, expected, std::fabs(expected) * 1e-12) << locale << " " << c.value;
+            EXPECT_EQ(valueType, c.valueType) << locale << " " << c.value;
+            EXPECT_EQ(parsedCode, c.valueType == 1 ? code : "") << locale << " " << c.value;
+        }
+    }
+}
+
+TEST_F(KQUNumberRenderingTest, ChartLabelsTextFormatsAndPlaceCounts) {
+    auto necessary = KQUNumberFormat::create(
+        {.decimalPlaces = kKQUNumberFormatterDecimalPlacesAsManyAsNecessary, .suffixString = u" kg"});
+    EXPECT_EQ(necessary->chartLabelStringFromDouble(3.14159), u"3.142 kg");
+    EXPECT_EQ(
+        KQUNumberFormat::create({.valueType = 2, .suffixString = u" kg"})->chartLabelStringFromDouble(0.5),
+        u"50.00%");
+    const std::u16string slot(1, KQUCustomNumberFormatTextReplacementCharacter);
+    auto text = KQUNumberFormat::createCustom({.formatString = u"<" + slot + u">", .isTextFormat = true});
+    EXPECT_EQ(text->stringFromString(u"abc"), u"<abc>");
+    EXPECT_EQ(text->stringFromDouble(1234.5), u"1,234.50");
+    EXPECT_THROW(KQUNumberFormat::create({})->stringFromString(u"abc"), std::exception);
+    auto invalid = KQUNumberFormat::create({.decimalPlaces = kKQUNumberFormatInvalidDecimalPlaces});
+    EXPECT_EQ(invalid->stringFromDouble(2.125), u"2.125");
+
+    struct Places {
+        double value;
+        unsigned inValue, fullPrecision;
+    };
+    for (auto c : {Places{2.5, 1, 1}, Places{3.0, 0, 0}, Places{1234.5, 1, 4}, Places{0.00012, 5, 1},
+                   Places{7, 0, 0}, Places{1e-20, 20, 0}, Places{0.1 + 0.2, 17, 16}}) {
+        EXPECT_EQ(KQUNumberOfDecimalPlacesInValue(c.value), c.inValue) << c.value;
+        EXPECT_EQ(KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(c.value),
+                  c.fullPrecision)
+            << c.value;
+    }
+    EXPECT_EQ(KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1.5, 3), 2u);
+    EXPECT_EQ(KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1234, 3), 0u);
+    EXPECT_EQ(KQUNumberFormatterStringByUnescapingFormatString(u"'a''b'c''d'e"), u"a'bc'de");
+}
+
+}  // namespace
+}  // namespace kqu
