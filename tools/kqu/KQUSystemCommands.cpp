@@ -2,7 +2,7 @@
 // person at a shell.
 //
 // memory prints the memory this process may use (the smallest of the hardware, the cgroup
-// limit and RLIMIT_AS, capped at 4 GB as the admission checks count it), what limits it,
+// limit and RLIMIT_AS), what limits it,
 // the estimate left for documents and the system's uptime; with --cells it also judges a
 // document of that many cells and exits 1 when it is refused. equation tells for each file
 // whether it is an equation picture, with the editor's creator code and the descent.
@@ -47,7 +47,7 @@ int runMemory(const KQUToolArguments& arguments) {
     if (pages == 0) {
         fmt::print("physical: unknown\n");
     } else {
-        fmt::print("physical: {} MB\n", pages * probe.pageSize / (1u << 20));
+        fmt::print("physical: {} MB\n", probe.usableBytes / (1u << 20));
         fmt::print("limited by: {}\n", KQUMemoryLimitSourceName(probe.limitedBy));
         fmt::print("estimated: {} MB\n", KQUMemoryEstimatedMemoryInMegabytes());
     }
@@ -70,8 +70,8 @@ KQUToolRegistration memoryCommand({
                 {"--import", "", "judge importing instead of opening"}},
     .example = "kqu memory --cells 2000000 --bytes-per-cell 120",
     .details = "physical is the memory this process may use in MB: the smallest of the machine's memory, its "
-               "cgroup limit and its address-space limit, counted up to 4096 MB; 'limited by' says which. "
-               "estimated is what is left for documents after the share kept for the system. With --cells the "
+               "cgroup limit and its address-space limit; 'limited by' says which. "
+               "estimated is what is left for documents (of at most 4096 MB) after the share kept for the system. With --cells the "
                "last line is 'open: admitted' or 'open: refused' ('import: ...' with --import), and the status "
                "is 1 when refused. The default IgnoreMemoryChecks admits everything.",
     .run = runMemory,
