@@ -18,13 +18,14 @@ std::once_flag sCalibration;
 // Written once under sCalibration, read afterwards: call_once orders the two.
 double sMethodCallOverhead = 0;
 
-inline double now() {
-    Stopwatch::Initialize();
-    return KQUClockMicroseconds();
-}
+// Stopwatches calibrate when they are made, so starting and stopping cost only the clock.
+inline double now() { return KQUClockMicroseconds(); }
 }  // namespace
 
-double CGetMicroseconds() { return now(); }
+double CGetMicroseconds() {
+    Stopwatch::Initialize();
+    return now();
+}
 
 void Stopwatch::Initialize() {
     std::call_once(sCalibration, [] {
@@ -35,7 +36,7 @@ void Stopwatch::Initialize() {
     });
 }
 
-double Stopwatch::GetMicroseconds() { return now(); }
+double Stopwatch::GetMicroseconds() { return CGetMicroseconds(); }
 
 double Stopwatch::MethodCallOverhead() {
     Initialize();
@@ -43,6 +44,7 @@ double Stopwatch::MethodCallOverhead() {
 }
 
 Stopwatch::Stopwatch(std::string name, bool startNow) : mName(std::move(name)) {
+    Initialize();
     if (startNow) Start();
 }
 
@@ -50,35 +52,21 @@ Stopwatch::~Stopwatch() {
     if (mState == Running) Stop();
 }
 
-void Stopwatch::Start() {
-    if (mState != NotStarted) return;
-    mStartTime = now();
-    mState = Running;
-}
-
-void Stopwatch::Stop() {
-    if (mState != Running) return;
-    mStopTime = now();
-    mState = Stopped;
-}
-
 void Stopwatch::Lap() {
     if (mState == Running) mLaps.push_back(now());
 }
 
-void Stopwatch::Reset() {
-    mState = NotStarted;
-    mStartTime = 0;
-    mStopTime = 0;
+double Stopwatch::StartTime() const {
+    return mState == NotStarted ? -1.0 : static_cast<double>(mStartNanoseconds) / 1e3;
 }
 
-double Stopwatch::StartTime() const { return mState == NotStarted ? -1.0 : mStartTime; }
-
-double Stopwatch::StopTime() const { return mState == NotStarted ? -1.0 : mStopTime; }
+double Stopwatch::StopTime() const {
+    return mState == NotStarted ? -1.0 : static_cast<double>(mStopNanoseconds) / 1e3;
+}
 
 double Stopwatch::ElapsedTime() const {
     if (mState != Stopped) return 0;
-    return std::max(0.0, mStopTime - mStartTime - MethodCallOverhead());
+    return std::max(0.0, static_cast<double>(mStopNanoseconds - mStartNanoseconds) / 1e3 - MethodCallOverhead());
 }
 
 double Stopwatch::LapTime(size_t index) const {
@@ -87,7 +75,8 @@ double Stopwatch::LapTime(size_t index) const {
 }
 
 void Stopwatch::LogElapsedTime() const {
-    double elapsed = std::max(0.0, (mState == Stopped ? mStopTime - mStartTime : -1.0) - MethodCallOverhead());
+    double span = mState == Stopped ? static_cast<double>(mStopNanoseconds - mStartNanoseconds) / 1e3 : -1.0;
+    double elapsed = std::max(0.0, span - MethodCallOverhead());
     const char* unit = "microseconds";
     if (elapsed > 1000) {
         elapsed /= 1000;

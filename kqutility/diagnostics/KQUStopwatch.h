@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "kqutility/foundation/KQUClock.h"
+
 namespace kqu {
 
 // Now, in microseconds of the monotonic clock.
@@ -36,10 +38,22 @@ public:
     Stopwatch(Stopwatch&&) = default;
     Stopwatch& operator=(Stopwatch&&) = default;
 
-    void Start();  // only when not started
-    void Stop();   // only while running
+    // Inline, so that what a stopwatch adds to the span it times is the clock alone.
+    void Start() {  // only when not started
+        if (mState != NotStarted) return;
+        mStartNanoseconds = KQUClockNanoseconds();
+        mState = Running;
+    }
+    void Stop() {  // only while running
+        if (mState != Running) return;
+        mStopNanoseconds = KQUClockNanoseconds();
+        mState = Stopped;
+    }
     void Lap();    // while running: records now
-    void Reset();  // back to not started; laps stay
+    void Reset() {  // back to not started; laps stay
+        mState = NotStarted;
+        mStartNanoseconds = mStopNanoseconds = 0;
+    }
 
     [[nodiscard]] double StartTime() const;  // -1.0 when not started
     [[nodiscard]] double StopTime() const;   // -1.0 when not started
@@ -62,8 +76,9 @@ private:
     std::string mName;
     std::vector<double> mLaps;
     State mState = NotStarted;
-    double mStartTime = 0;
-    double mStopTime = 0;
+    // Kept as clock ticks; converted to microseconds when read.
+    int64_t mStartNanoseconds = 0;
+    int64_t mStopNanoseconds = 0;
 };
 
 class TaskInfo {

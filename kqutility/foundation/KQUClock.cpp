@@ -1,25 +1,16 @@
 #include "kqutility/foundation/KQUClock.h"
 
-#include <time.h>
-
 namespace kqu {
 
+std::atomic<KQUClockSource> detail::gClockSource{nullptr};
+
 namespace {
-std::atomic<KQUClockSource> sSource{nullptr};
 std::atomic<int64_t> sManualNow{0};
 
 int64_t manualNow() { return sManualNow.load(std::memory_order_relaxed); }
 }  // namespace
 
-int64_t KQUClockNanoseconds() {
-    if (KQUClockSource source = sSource.load(std::memory_order_relaxed)) [[unlikely]]
-        return source();
-    struct timespec now;
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-KQUClockSource KQUSetClockSource(KQUClockSource source) { return sSource.exchange(source); }
+KQUClockSource KQUSetClockSource(KQUClockSource source) { return detail::gClockSource.exchange(source); }
 
 KQUManualClock::KQUManualClock(int64_t startNanoseconds) {
     sManualNow.store(startNanoseconds);
