@@ -147,6 +147,12 @@ TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     auto run = runTool(fmt::format("zip extract {} {} 2>{}", dir.file("out.zip"), dir.file("x"), dir.file("err")));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readFile(dir.file("err")), "");
+
+    // With the performance log on, the phases are summed up at the end.
+    run = runTool(fmt::format("zip test {}", dir.file("out.zip")), "KQU_DEFAULT_PerformanceLogEnabled=YES");
+    EXPECT_TRUE(std::regex_search(run.output, std::regex("KQUPerformanceLog: Total time spent in zip test: "
+                                                         "[0-9]+\\.[0-9]{2} seconds")))
+        << run.output;
 }
 
 }  // namespace
