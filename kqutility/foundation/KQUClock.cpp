@@ -1,53 +1,32 @@
 #include "kqutility/foundation/KQUClock.h"
 
-#include <time.h>
-
 namespace kqu {
 
+std::atomic<KQUClockSource> detail::gClockSource{nullptr};
+
 namespace {
-std::atomic<KQUClockSource> sSource{nullptr};
 std::atomic<int64_t> sManualNow{0};
 
-int64_t manualNow() {
-    return sManualNow.load(std::memory_order_relaxed);
-}
+int64_t manualNow() { return sManualNow.load(std::memory_order_relaxed); }
 
 std::atomic<KQUWallClockSource> sWallSource{nullptr};
 std::atomic<double> sManualWallNow{0};
 
-double manualWallNow() {
-    return sManualWallNow.load(std::memory_order_relaxed);
-}
+double manualWallNow() { return sManualWallNow.load(std::memory_order_relaxed); }
 }  // namespace
 
-int64_t KQUClockNanoseconds() {
-    if (KQUClockSource source = sSource.load(std::memory_order_relaxed)) [[unlikely]]
-        return source();
-    struct timespec now;
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-KQUClockSource KQUSetClockSource(KQUClockSource source) {
-    return sSource.exchange(source);
-}
+KQUClockSource KQUSetClockSource(KQUClockSource source) { return detail::gClockSource.exchange(source); }
 
 KQUManualClock::KQUManualClock(int64_t startNanoseconds) {
     sManualNow.store(startNanoseconds);
     mPrevious = KQUSetClockSource(&manualNow);
 }
 
-KQUManualClock::~KQUManualClock() {
-    KQUSetClockSource(mPrevious);
-}
+KQUManualClock::~KQUManualClock() { KQUSetClockSource(mPrevious); }
 
-void KQUManualClock::setNanoseconds(int64_t nanoseconds) {
-    sManualNow.store(nanoseconds);
-}
+void KQUManualClock::setNanoseconds(int64_t nanoseconds) { sManualNow.store(nanoseconds); }
 
-void KQUManualClock::advanceNanoseconds(int64_t nanoseconds) {
-    sManualNow.fetch_add(nanoseconds);
-}
+void KQUManualClock::advanceNanoseconds(int64_t nanoseconds) { sManualNow.fetch_add(nanoseconds); }
 
 double KQUWallClockSeconds() {
     if (KQUWallClockSource source = sWallSource.load(std::memory_order_relaxed)) [[unlikely]]
@@ -57,22 +36,16 @@ double KQUWallClockSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-KQUWallClockSource KQUSetWallClockSource(KQUWallClockSource source) {
-    return sWallSource.exchange(source);
-}
+KQUWallClockSource KQUSetWallClockSource(KQUWallClockSource source) { return sWallSource.exchange(source); }
 
 KQUManualWallClock::KQUManualWallClock(double startSeconds) {
     sManualWallNow.store(startSeconds);
     mPrevious = KQUSetWallClockSource(&manualWallNow);
 }
 
-KQUManualWallClock::~KQUManualWallClock() {
-    KQUSetWallClockSource(mPrevious);
-}
+KQUManualWallClock::~KQUManualWallClock() { KQUSetWallClockSource(mPrevious); }
 
-void KQUManualWallClock::setSeconds(double seconds) {
-    sManualWallNow.store(seconds);
-}
+void KQUManualWallClock::setSeconds(double seconds) { sManualWallNow.store(seconds); }
 
 void KQUManualWallClock::advanceSeconds(double seconds) {
     double now = sManualWallNow.load();

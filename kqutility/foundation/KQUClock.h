@@ -1,4 +1,4 @@
-// The library's one clock. Its monotonic line serves for every timing it does: stopwatches, the profiler,
+// The library's one monotonic clock, for every timing it does: stopwatches, the profiler,
 // performance logs and the rate limit of progress reports. It reads CLOCK_MONOTONIC, which
 // never steps when the wall clock is set, so a measured span is never negative.
 //
@@ -14,6 +14,8 @@
 // KQUManualWallClock for the span of a scope.
 #pragma once
 
+#include <time.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -22,14 +24,21 @@ namespace kqu {
 // A clock source answers nanoseconds of a monotonic time line.
 using KQUClockSource = int64_t (*)();
 
-// Nanoseconds of CLOCK_MONOTONIC (or of the installed source).
-[[nodiscard]] int64_t KQUClockNanoseconds();
-[[nodiscard]] inline double KQUClockMicroseconds() {
-    return static_cast<double>(KQUClockNanoseconds()) / 1e3;
+namespace detail {
+extern std::atomic<KQUClockSource> gClockSource;
 }
-[[nodiscard]] inline double KQUClockSeconds() {
-    return static_cast<double>(KQUClockNanoseconds()) / 1e9;
+
+// Nanoseconds of CLOCK_MONOTONIC (or of the installed source). Inline: stopwatches call it
+// around the code they time, and a call into another unit would be part of what they measure.
+[[nodiscard]] inline int64_t KQUClockNanoseconds() {
+    if (KQUClockSource source = detail::gClockSource.load(std::memory_order_relaxed)) [[unlikely]]
+        return source();
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
+[[nodiscard]] inline double KQUClockMicroseconds() { return static_cast<double>(KQUClockNanoseconds()) / 1e3; }
+[[nodiscard]] inline double KQUClockSeconds() { return static_cast<double>(KQUClockNanoseconds()) / 1e9; }
 
 // Installs source (nullptr restores CLOCK_MONOTONIC) and returns the previous one.
 KQUClockSource KQUSetClockSource(KQUClockSource source);
@@ -45,9 +54,7 @@ public:
 
     void setNanoseconds(int64_t nanoseconds);
     void advanceNanoseconds(int64_t nanoseconds);
-    void advanceMicroseconds(double microseconds) {
-        advanceNanoseconds(static_cast<int64_t>(microseconds * 1e3));
-    }
+    void advanceMicroseconds(double microseconds) { advanceNanoseconds(static_cast<int64_t>(microseconds * 1e3)); }
     void advanceSeconds(double seconds) { advanceNanoseconds(static_cast<int64_t>(seconds * 1e9)); }
 
 private:

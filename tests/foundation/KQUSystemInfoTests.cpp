@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "kqutility/foundation/KQUClock.h"
 #include "kqutility/foundation/KQUNotificationCenter.h"
 #include "kqutility/foundation/KQUSystemInfo.h"
 #include "support/KQUTestSupport.h"
@@ -94,17 +93,6 @@ TEST(KQUSystemInfo, UsableMemoryIsTheSmallestOfHardwareCgroupAndAddressSpace) {
 
     std::filesystem::remove(dir.file("proc/meminfo"));
     EXPECT_FALSE(KQUProbePhysicalMemory({.pageSize = 4096, .root = dir.path()}).known());
-}
-
-TEST(KQUClock, ManualClockReplacesAndRestoresTheMonotonicClock) {
-    int64_t before = KQUClockNanoseconds();
-    {
-        KQUManualClock clock(5'000);
-        EXPECT_EQ(KQUClockNanoseconds(), 5'000);
-        clock.advanceMicroseconds(2.5);
-        EXPECT_EQ(KQUClockMicroseconds(), 7.5);
-    }
-    EXPECT_GE(KQUClockNanoseconds(), before);
 }
 
 TEST(KQUNotificationSwitch, OffDropsPostsOnEveryThreadUntilOn) {

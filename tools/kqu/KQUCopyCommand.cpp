@@ -9,6 +9,7 @@
 #include "kqutility/foundation/KQUFileManager.h"
 #include "tools/kqu/KQUTool.h"
 #include "tools/kqu/KQUToolOutput.h"
+#include "tools/kqu/KQUToolProgress.h"
 
 namespace kqu::tool {
 namespace {
@@ -33,14 +34,19 @@ int runCopy(const KQUToolArguments& arguments) {
     if (source != "-" && ::stat(source.c_str(), &status) == 0) options.newMode = status.st_mode & 0777;
     KQUToolOutput output(destination, options);
     auto stream = output.stream();
+    KQUToolProgress progress(arguments, "copy");
+    if (source != "-" && S_ISREG(status.st_mode)) progress.begin(static_cast<uint64_t>(status.st_size));
+    KQUToolProgress::Phase phase(progress, "copy");
     int64_t copied = 0;
     const char* bytes = nullptr;
     while (uint32_t n = input->readToOwnBuffer(&bytes, kChunk)) {
         stream->writeBuffer(bytes, n);
         copied += n;
+        progress.advance(n);
     }
     input->close();
     output.commit();
+    progress.finish();
     if (!arguments.has("--quiet") && output.kind() != KQUToolOutput::Kind::StandardOutput)
         fmt::print("copied {} bytes from {} to {}\n", copied, source == "-" ? "standard input" : source,
                    output.name());

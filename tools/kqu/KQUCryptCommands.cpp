@@ -23,6 +23,7 @@
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
 #include "tools/kqu/KQUToolOutput.h"
+#include "tools/kqu/KQUToolProgress.h"
 
 namespace kqu::tool {
 namespace {
@@ -56,6 +57,12 @@ int runCrypt(Direction direction, const KQUToolArguments& arguments) {
     auto stream = output.stream();
     int64_t plainBytes = 0;
     std::vector<uint8_t> iv;
+    KQUToolProgress progress(arguments, encrypting ? "encrypt" : "decrypt");
+    struct stat status {};
+    // Standard input and pipes have no size to measure against: no bar for them.
+    if (source != "-" && ::stat(source.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+        progress.begin(static_cast<uint64_t>(status.st_size));
+    KQUToolProgress::Phase phase(progress, encrypting ? "encrypt" : "decrypt");
     if (encrypting) {
         KQUCryptoOutputStream encrypted(stream, key);
         iv.assign(encrypted.iv().begin(), encrypted.iv().end());
@@ -63,6 +70,7 @@ int runCrypt(Direction direction, const KQUToolArguments& arguments) {
         while (uint32_t n = input->readToOwnBuffer(&bytes, kChunk)) {
             encrypted.writeBuffer(bytes, n);
             plainBytes += n;
+            progress.advance(n);
         }
         encrypted.closeLocalStream();
     } else {
@@ -73,6 +81,7 @@ int runCrypt(Direction direction, const KQUToolArguments& arguments) {
             while (uint32_t n = decrypted.readToBuffer(buffer.data(), kChunk)) {
                 stream->writeBuffer(buffer.data(), n);
                 plainBytes += n;
+                progress.advance(n);
             }
         } catch (const KQUException& e) {
             if (e.name() != NSGenericException) throw;
@@ -81,6 +90,7 @@ int runCrypt(Direction direction, const KQUToolArguments& arguments) {
     }
     input->close();
     output.commit();
+    progress.finish();
     FILE* report = output.kind() == KQUToolOutput::Kind::File ? stdout : stderr;
     if (arguments.has("--show-key")) fmt::print(report, "key={}\niv={}\n", hex(key->keyBytes()), hex(iv));
     if (!arguments.has("--quiet") && output.kind() == KQUToolOutput::Kind::File)

@@ -35,6 +35,7 @@
 #include "kqutility/zip/KQUZipHeaderCheck.h"
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
+#include "tools/kqu/KQUToolProgress.h"
 #include "tools/kqu/KQUToolOutput.h"
 #include "tools/kqu/KQUZipToolSupport.h"
 
@@ -236,6 +237,7 @@ struct ExtractOptions {
     bool force = false;
     bool quiet = false;
     mode_t umask = 022;
+    KQUToolProgress* progress = nullptr;
 };
 
 // The permission bits for an extracted entry.
@@ -292,17 +294,21 @@ void extractFile(const KQUZipEntry& entry, int directory, const std::string& lea
             auto stream = entry.inputStream();
             if (!stream) throw KQUToolError("local file header record signature not found");
             std::vector<char> buffer(kChunk);
-            while (uint32_t n = stream->readToBuffer(buffer.data(), kChunk))
+            while (uint32_t n = stream->readToBuffer(buffer.data(), kChunk)) {
                 writeAll(file.get(), buffer.data(), n, shown);
+                if (options.progress) options.progress->advance(n);
+            }
             stream->close();
         } catch (const KQUException& e) {
             throw KQUToolError(e.reason());
         }
         auto recorded = KQUEntryUnixMode(entry);
-        if (recorded && S_ISLNK(*recorded) && !options.quiet)
+        if (recorded && S_ISLNK(*recorded) && !options.quiet) {
+            if (options.progress) options.progress->erase();
             fmt::print(stderr,
                        "kqu: {} is a symbolic link in the package; extracted as a file holding its target\n",
                        shown);
+        }
         if (::fchmod(file.get(), modeFor(entry, false, options)) != 0)
             throw KQUToolError(fmt::format("{}: {}", shown, std::strerror(errno)));
         setTimes(file.get(), entry);
@@ -331,6 +337,7 @@ void extractFile(const KQUZipEntry& entry, int directory, const std::string& lea
 
 int runExtract(const KQUToolArguments& arguments) {
     const std::string& path = arguments.operands[0];
+    KQUToolProgress progress(arguments, "zip extract");
     std::string target = arguments.operands.size() > 1 ? arguments.operands[1] : ".";
     while (target.size() > 1 && target.back() == '/') target.pop_back();
     auto archive = KQUToolOpenArchive(path);
@@ -340,6 +347,7 @@ int runExtract(const KQUToolArguments& arguments) {
     options.quiet = arguments.has("--quiet");
     options.umask = ::umask(0);
     ::umask(options.umask);
+    options.progress = &progress;
 
     KQUError error;
     if (!KQUCreateDirectory(target, &error)) throw KQUToolError(error.description);
@@ -353,11 +361,19 @@ int runExtract(const KQUToolArguments& arguments) {
     std::vector<DirectoryEntry> directories;
     int failures = 0, extracted = 0;
     auto report = [&](const std::string& name, const std::string& why) {
+        progress.erase();
         fmt::print(stderr, "kqu: {}: {}: {}\n", path, KQUEscapedName(name), why);
         ++failures;
     };
-    for (const auto& row : rowsOf(*archive)) {
+    auto rows = rowsOf(*archive);
+    uint64_t total = 0;
+    for (const auto& row : rows)
+        if (!row.isFreeSpace) total += row.entry->uncompressedSize();
+    progress.begin(total);
+    KQUToolProgress::Phase phase(progress, "extract");
+    for (const auto& row : rows) {
         if (row.isFreeSpace) continue;
+        KQUToolProgress::Item item(progress, row.entry->uncompressedSize());
         auto parts = componentsOf(row.name);
         if (parts.empty()) {
             report(row.name, fmt::format("refused: it would land outside {}", target));
@@ -390,6 +406,7 @@ int runExtract(const KQUToolArguments& arguments) {
             // Reported when the entry was made.
         }
     }
+    progress.finish();
     if (!arguments.has("--quiet"))
         fmt::print("extracted {} file{} and {} director{} into {}{}\n", extracted, extracted == 1 ? "" : "s",
                    directories.size(), directories.size() == 1 ? "y" : "ies", KQUEscapedName(target),
@@ -405,16 +422,26 @@ int runTest(const KQUToolArguments& arguments) {
     bool haveKey = KQUToolArchiveNeedsKey(*archive) && KQUToolUnlockArchive(*archive, arguments, false);
     size_t damaged = 0, unchecked = 0, entries = 0;
     std::vector<char> buffer(kChunk);
-    for (const auto& row : rowsOf(*archive)) {
+    auto rows = rowsOf(*archive);
+    // Without the key an encrypted entry is read as stored; with it, as its contents.
+    auto bytesRead = [&](const KQUZipEntry& entry) {
+        return entry.hasEncryptedMethod() && !haveKey ? entry.compressedSize() : entry.uncompressedSize();
+    };
+    uint64_t total = 0;
+    for (const auto& row : rows) total += bytesRead(*row.entry);
+    KQUToolProgress progress(arguments, "zip test");
+    progress.begin(total);
+    KQUToolProgress::Phase phase(progress, "read");
+    for (const auto& row : rows) {
         if (!row.isFreeSpace) ++entries;
         bool withoutKey = row.entry->hasEncryptedMethod() && !haveKey;
+        KQUToolProgress::Item item(progress, bytesRead(*row.entry));
         try {
             // Without the key, encrypted entries are checked as stored: their CRC-32 covers
             // the stored bytes, not the contents.
             auto stream = withoutKey ? row.entry->storedInputStream() : row.entry->inputStream();
             if (!stream) throw KQUToolError("local file header record signature not found");
-            while (stream->readToBuffer(buffer.data(), kChunk) != 0) {
-            }
+            while (uint32_t n = stream->readToBuffer(buffer.data(), kChunk)) progress.advance(n);
             stream->close();
             // A name or size damaged in only one of the two copies goes unnoticed by reading.
             auto disagreements = KQUZipLocalHeaderDisagreements(*row.entry);
@@ -424,18 +451,22 @@ int runTest(const KQUToolArguments& arguments) {
                 throw KQUToolError("the local header disagrees with the central directory: " + why);
             }
             if (withoutKey) {
+                progress.erase();
                 fmt::print("{}: stored bytes intact; contents not checked without the passphrase\n",
                            KQUEscapedName(row.name));
                 ++unchecked;
             }
         } catch (const KQUException& e) {
+            progress.erase();
             fmt::print("{}: {}\n", KQUEscapedName(row.name), e.reason());
             ++damaged;
         } catch (const KQUToolError& e) {
+            progress.erase();
             fmt::print("{}: {}\n", KQUEscapedName(row.name), e.what());
             ++damaged;
         }
     }
+    progress.finish();
     if (damaged)
         fmt::print("{} of {} entries are damaged.\n", damaged, entries);
     else if (unchecked)
@@ -493,7 +524,7 @@ KQUToolRegistration testCommand({
     .name = "zip test",
     .operands = "ARCHIVE",
     .summary = "Read every entry and report the damaged ones",
-    .options = {KQUPassphraseFileToolOption},
+    .options = {KQUPassphraseFileToolOption, {"--quiet", "", "draw no progress bar"}},
     .minOperands = 1,
     .maxOperands = 1,
     .example = "kqu zip test report.zip",

@@ -50,6 +50,7 @@
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
 #include "tools/kqu/KQUToolOutput.h"
+#include "tools/kqu/KQUToolProgress.h"
 #include "tools/kqu/KQUZipToolSupport.h"
 
 namespace kqu::tool {
@@ -197,7 +198,7 @@ bool deflatingShrinks(int fd, uint64_t size) {
 
 // Adds the file or directory as an entry with its modification time and Unix mode,
 // deflated unless store is set or deflating would not make it smaller.
-void addItem(KQUZipArchiveOutputStream& zip, const Item& item, bool store) {
+void addItem(KQUZipArchiveOutputStream& zip, const Item& item, bool store, KQUToolProgress* progress = nullptr) {
     int fd = ::open(item.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw KQUToolError(fmt::format("{}: {}", item.path, std::strerror(errno)));
     struct stat status {};
@@ -227,6 +228,7 @@ void addItem(KQUZipArchiveOutputStream& zip, const Item& item, bool store) {
     while (uint32_t n = input.readToOwnBuffer(&bytes, kChunk)) {
         zip.writeBuffer(bytes, n);
         written += n;
+        if (progress) progress->advance(n);
     }
     input.close();
     if (written != size) throw KQUToolError(fmt::format("{}: changed size while it was read", item.path));
@@ -261,18 +263,39 @@ void writePackage(KQUToolOutput& output, const KQUCryptoKeyRef& key, const std::
     output.commit();
 }
 
+// The bytes of the file at path (0 for directories and what cannot be read).
+uint64_t sizeOfFile(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
 int runCreate(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
     bool replace = arguments.has("--force");
+    KQUToolProgress progress(arguments, "zip create");
     auto lock = KQUToolLockPackage(archivePath);
     KQUToolOutput output(archivePath, {.replace = replace});
-    auto items = collectOperands(std::span(arguments.operands).subspan(1));
+    std::vector<Item> items;
+    {
+        KQUToolProgress::Phase phase(progress, "collect");
+        items = collectOperands(std::span(arguments.operands).subspan(1));
+    }
 
     auto key = keyForNewPackage(arguments);
     bool store = arguments.has("--store");
+    std::vector<uint64_t> sizes;
+    for (const auto& item : items) sizes.push_back(sizeOfFile(item.path));
+    uint64_t total = 0;
+    for (uint64_t size : sizes) total += size;
+    progress.begin(total);
     writePackage(output, key, arguments.value("--hint"), [&](KQUZipArchiveOutputStream& zip) {
-        for (const auto& item : items) addItem(zip, item, store);
+        KQUToolProgress::Phase phase(progress, "write");
+        for (size_t i = 0; i < items.size(); ++i) {
+            KQUToolProgress::Item entry(progress, sizes[i]);
+            addItem(zip, items[i], store, &progress);
+        }
     });
+    progress.finish();
     if (!arguments.has("--quiet") && output.kind() != KQUToolOutput::Kind::StandardOutput)
         fmt::print("created {} with {} entries{}\n", output.name(), items.size(), key ? " (encrypted)" : "");
     return 0;
@@ -280,6 +303,7 @@ int runCreate(const KQUToolArguments& arguments) {
 
 int runRemove(const KQUToolArguments& arguments) {
     const std::string& archivePath = arguments.operands[0];
+    KQUToolProgress progress(arguments, "zip rm");
     auto lock = KQUToolLockPackage(archivePath);  // before reading: no other writer's result is lost
     auto archive = KQUToolOpenArchive(archivePath);
     std::set<std::string> removed(arguments.operands.begin() + 1, arguments.operands.end());
@@ -319,14 +343,23 @@ int runRemove(const KQUToolArguments& arguments) {
         }
     }
     size_t kept = entries.size();
+    uint64_t total = 0;
+    for (const auto& entry : entries) total += entry->compressedSize();
+    progress.begin(total);
     // The rewritten package keeps the mode (and for root the owner) of the one it replaces.
     KQUToolOutput output(archivePath, {.replace = true});
     writePackage(output, key, archive->passphraseHint(), [&](KQUZipArchiveOutputStream& zip) {
+        KQUToolProgress::Phase phase(progress, "copy");
         if (archive->encryptedDocumentUuid())
             zip.setEncryptedDocumentUuid(
                 KQUData(archive->encryptedDocumentUuid()->begin(), archive->encryptedDocumentUuid()->end()));
-        for (const auto& entry : entries) zip.copyEntry(*entry);
+        for (const auto& entry : entries) {
+            KQUToolProgress::Item item(progress, entry->compressedSize());
+            zip.copyEntry(*entry);
+            progress.advance(entry->compressedSize());
+        }
     });
+    progress.finish();
     if (!arguments.has("--quiet"))
         fmt::print("removed {} entr{} from {}; {} left\n", removed.size(), removed.size() == 1 ? "y" : "ies",
                    archivePath, kept);

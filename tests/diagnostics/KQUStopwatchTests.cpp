@@ -1,0 +1,187 @@
+#include "kqutility/diagnostics/KQUStopwatch.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "kqutility/foundation/KQUClock.h"
+#include "support/KQUTestSupport.h"
+
+namespace kqu {
+namespace {
+
+TEST(KQUStopwatch, LapsElapsedTimeAndBounds) {
+    KQUManualClock clock(1'000'000);  // 1000 us
+    const double overhead = Stopwatch::MethodCallOverhead();
+    Stopwatch watch("w");
+    EXPECT_EQ(watch.StartTime(), -1.0);
+    watch.Stop();  // not running: ignored
+    EXPECT_EQ(watch.StopTime(), -1.0);
+    watch.Start();
+    clock.advanceMicroseconds(10);
+    watch.Lap();
+    clock.advanceMicroseconds(15);
+    watch.Lap();
+    EXPECT_EQ(watch.ElapsedTime(), 0.0) << "never stopped";
+    watch.Start();  // already running: the start time stays
+    clock.advanceMicroseconds(5);
+    watch.Stop();
+    EXPECT_EQ(watch.StartTime(), 1000.0);
+    EXPECT_EQ(watch.StopTime(), 1030.0);
+    EXPECT_DOUBLE_EQ(watch.ElapsedTime(), 30.0 - overhead);
+    ASSERT_EQ(watch.Laps(), 2u);
+    struct Lap {
+        size_t index;
+        double time;
+    };
+    for (Lap lap : std::vector<Lap>{{0, -1.0}, {1, 1010.0}, {2, 1025.0}, {3, -1.0}})
+        EXPECT_EQ(watch.LapTime(lap.index), lap.time) << lap.index;
+    watch.Reset();
+    EXPECT_EQ(watch.StopTime(), -1.0);
+    EXPECT_EQ(watch.Laps(), 2u);
+}
+
+struct Captured {
+    std::string text;
+    std::vector<TaskInfo> tasks;
+};
+
+// Runs the report into a memory stream, keeping the task figures it printed.
+Captured report(ProfileManager& manager) {
+    Captured captured;
+    captured.tasks = manager.tasks();
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* stream = open_memstream(&buffer, &size);
+    manager.writeProfilingInfo(stream);
+    std::fclose(stream);
+    captured.text.assign(buffer, size);
+    std::free(buffer);
+    return captured;
+}
+
+// The same report from Python's %-formatting of the same figures, in the order given.
+std::string pythonReport(const std::vector<TaskInfo>& sorted) {
+    std::string rows;
+    std::string total = "0";
+    for (const auto& t : sorted) total += fmt::format("+{:.17g}", t.exclusiveTime());
+    for (const auto& t : sorted)
+        rows += fmt::format("('{}',{:.17g},{:.17g},{}),", t.name(), t.exclusiveTime(), t.inclusiveTime(), t.calls());
+    std::string program = fmt::format(
+        "import sys\n"
+        "total={}\n"
+        "rows=[{}]\n"
+        "share=lambda v: 100.0*v/total if total>0 else 0.0\n"
+        "out='\\nTotal Time: %g seconds\\n' % (total/1e6) + 'Exclusive\\t\\t Inclusive\\t\\t Calls\\t Name\\n'\n"
+        "for n,e,i,c in rows: out += '% 6.2f%%\\t\\t% 6.2f%%\\t% 10d\\t %s\\n' % (share(e), share(i), c, n)\n"
+        "sys.stdout.write(out + '\\n\\n')\n",
+        total, rows);
+    test::TempDir dir;
+    test::writeFile(dir.file("r.py"), program);
+    std::string output;
+    EXPECT_EQ(test::runCommand("python3 " + dir.file("r.py"), &output), 0);
+    return output;
+}
+
+TEST(KQUProfileManager, NestedTasksAndReportMatchPython) {
+    KQUManualClock clock;
+    ProfileManager manager;
+    {
+        ProfileTask outer("outer", manager);
+        clock.advanceMicroseconds(200);
+        for (int i = 0; i < 2; ++i) {
+            ProfileTask inner("inner", manager);
+            clock.advanceMicroseconds(50);
+        }
+        clock.advanceMicroseconds(700);
+    }
+    {
+        std::string name = "Zeta";  // names are copied: the buffer goes before the report
+        ProfileTask task(name, manager);
+        name.assign("junk");
+        clock.advanceMicroseconds(1000);
+    }
+    ASSERT_EQ(manager.tasks().size(), 3u);
+    // Kept in byte order: upper case first.
+    EXPECT_EQ(manager.tasks()[0].name(), "Zeta");
+    const TaskInfo& inner = manager.tasks()[1];
+    const TaskInfo& outer = manager.tasks()[2];
+    EXPECT_EQ(inner.calls(), 2);
+    EXPECT_NEAR(outer.inclusiveTime(), 1000, 0.01);
+    EXPECT_NEAR(outer.exclusiveTime(), 900, 0.02);
+    EXPECT_NEAR(inner.inclusiveTime(), 100, 0.01);
+    EXPECT_EQ(manager.stackTop(), 0);
+
+    auto captured = report(manager);
+    auto sorted = captured.tasks;
+    std::stable_sort(sorted.begin(), sorted.end(), TaskInfo::comparator);
+    EXPECT_EQ(captured.text, pythonReport(sorted));
+    EXPECT_TRUE(manager.tasks().empty());
+}
+
+TEST(KQUProfileManager, ZeroTotalPrintsZeroSharesAndLevelZeroChargesNothing) {
+    KQUManualClock clock;
+    ProfileManager manager;
+    { ProfileTask still("still", manager); }  // charged, but with no time
+    manager.stopProfiling();
+    {
+        ProfileTask ignored("ignored", manager);
+        clock.advanceMicroseconds(10);
+    }
+    EXPECT_EQ(manager.stackTop(), 0);
+    ASSERT_EQ(manager.tasks().size(), 1u);
+    auto captured = report(manager);
+    EXPECT_EQ(captured.text.find("nan"), std::string::npos) << captured.text;
+    EXPECT_EQ(captured.text, pythonReport(captured.tasks));
+}
+
+TEST(KQUProfileManager, StackMisuseIsReportedNeverThrownFromADestructor) {
+    ProfileManager manager;
+    test::LogCapture log;
+    {
+        ProfileTask task("popped", manager);
+        EXPECT_EQ(manager.popDescendantsTime(), 0.0);  // the task's own slot, taken from under it
+        // The task's destructor now pops at 0: the handler (which throws under tests) reports it.
+    }
+    EXPECT_TRUE(log.contains("Too many pops in profiling code"));
+    EXPECT_EQ(manager.stackTop(), 0);
+
+    test::ContinueAfterAssertions keepGoing;
+    EXPECT_EQ(manager.popDescendantsTime(), 0.0);
+    for (int i = 0; i < ProfileManager::kStackSize - 1; ++i) ASSERT_TRUE(manager.pushDescendantsTime());
+    EXPECT_EQ(manager.stackTop(), 4999);
+    EXPECT_FALSE(manager.pushDescendantsTime());
+    EXPECT_TRUE(log.contains("Too many pushes in profiling code"));
+    size_t before = manager.tasks().size();
+    { ProfileTask refused("refused", manager); }
+    EXPECT_EQ(manager.tasks().size(), before) << "a refused push charges nothing";
+    EXPECT_EQ(manager.stackTop(), 4999);
+}
+
+TEST(KQUStopwatch, LogElapsedTimePicksTheUnit) {
+    KQUManualClock clock;
+    const double overhead = Stopwatch::MethodCallOverhead();
+    struct Case {
+        double microseconds;
+        std::string value;
+        const char* unit;
+    };
+    for (const Case& c : std::vector<Case>{{500, fmt::format("{:f}", 500 - overhead), "microseconds"},
+                                           {2'500'000, fmt::format("{:f}", (2'500'000 - overhead) / 1e6), "seconds"}}) {
+        test::LogCapture log;
+        Stopwatch watch("load", true);
+        clock.advanceMicroseconds(c.microseconds);
+        watch.Stop();
+        watch.LogElapsedTime();
+        ASSERT_EQ(log.messages().size(), 1u);
+        EXPECT_EQ(log.messages()[0],
+                  fmt::format("load: {:#x} [ {} {} ]", reinterpret_cast<uintptr_t>(&watch), c.value, c.unit));
+    }
+}
+
+}  // namespace
+}  // namespace kqu

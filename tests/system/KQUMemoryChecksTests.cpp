@@ -1,0 +1,98 @@
+#include "kqutility/system/KQUMemoryChecks.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/KQUTestSupport.h"
+
+namespace kqu {
+namespace {
+
+constexpr uint64_t MB = 1u << 20;
+
+KQUPhysicalMemory machine(uint64_t megabytes, uint64_t limitMegabytes = 0) {
+    KQUPhysicalMemory memory;
+    memory.pageSize = 4096;
+    memory.hardwareBytes = megabytes * MB;
+    memory.usableBytes = (limitMegabytes ? limitMegabytes : megabytes) * MB;
+    return memory;
+}
+
+class KQUMemoryChecksTest : public ::testing::Test {
+protected:
+    void TearDown() override { KQUMemoryResetForTesting(); }
+};
+
+TEST_F(KQUMemoryChecksTest, OpeningChecks) {
+    struct Case {
+        uint64_t megabytes;
+        uint32_t cells;
+        double bytesPerCell;
+        bool admitted;
+    };
+    const std::vector<Case> cases = {
+        {256, 100000, 600, true},   // 14648 of 16384 pages
+        {256, 100000, 700, false},  // 17089 pages
+        {512, 510000, 1e9, true},
+        {512, 510001, 1, false},
+        {768, 1000000, 1e9, true},
+        {768, 1000001, 1, false},
+        {1024, 1200000, 1e9, true},
+        {1024, 1200001, 1, false},
+        // Above 1024 MB: never fewer than at 1024 MB, and more when the estimate fits.
+        {2048, 1200000, 1e9, true},
+        {8192, 4000000, 200, true},   // 195313 of 838861 pages
+        {8192, 4000000, 900, false},  // 878907 pages
+        {8192, 1000, 0, true},
+    };
+    for (const Case& c : cases) {
+        KQUMemoryResetForTesting(machine(c.megabytes));
+        EXPECT_EQ(isThereEnoughMemory(c.cells, c.bytesPerCell), c.admitted)
+            << c.megabytes << " MB, " << c.cells << " cells of " << c.bytesPerCell;
+    }
+}
+
+TEST_F(KQUMemoryChecksTest, ImportSharesAndEstimates) {
+    struct Case {
+        uint64_t megabytes;
+        uint64_t limitMegabytes;
+        double availablePages;  // hand-computed: capped pages minus overhead, times the share
+        uint64_t estimatedMegabytes;
+    };
+    const std::vector<Case> cases = {
+        {256, 0, 7372, 64},           // 65536 - 49152 = 16384; 45 % = 7372.8
+        {1024, 0, 58982, 512},        // 262144 - 131072; 45 % = 58982.4
+        {8192, 1024, 58982, 512},     // a cgroup limit counts as the machine
+        {2048, 0, 293601, 1433},      // 524288 - 157286 = 367002; 80 % = 293601.6
+        {8192, 0, 838861, 3276},      // capped at 4096 MB: 1048576 - 209715
+    };
+    for (const Case& c : cases) {
+        KQUMemoryResetForTesting(machine(c.megabytes, c.limitMegabytes));
+        EXPECT_TRUE(isThereEnoughMemoryToImport(4096, c.availablePages)) << c.megabytes;
+        EXPECT_FALSE(isThereEnoughMemoryToImport(4096, c.availablePages + 1)) << c.megabytes;
+        EXPECT_EQ(KQUMemoryEstimatedMemoryInMegabytes(), c.estimatedMegabytes) << c.megabytes;
+    }
+}
+
+TEST_F(KQUMemoryChecksTest, RefusalIsLoggedAndUnknownOrIgnoredMemoryAdmits) {
+    KQUMemoryResetForTesting(machine(512));
+    {
+        test::ScopedDefault level("KQULogLevel", "100");
+        test::LogCapture log;
+        EXPECT_FALSE(isThereEnoughMemory(600000, 1));
+        EXPECT_TRUE(log.contains("Not enough memory to open a document with 600000 cells on a machine with 512 MB of RAM"));
+    }
+    KQUMemoryResetForTesting(KQUPhysicalMemory{});
+    EXPECT_EQ(KQUMemoryTotalPageCount(), 0u);
+    EXPECT_TRUE(isThereEnoughMemory(4000000000u, 1e9));
+    EXPECT_TRUE(isThereEnoughMemoryToImport(4000000000u, 1e9));
+
+    test::ScopedDefault ignore(KQUIgnoreMemoryChecksKey, "YES");
+    KQUMemoryResetForTesting(machine(256));
+    EXPECT_TRUE(isThereEnoughMemory(4000000000u, 1e9));
+}
+
+}  // namespace
+}  // namespace kqu
