@@ -318,6 +318,9 @@ public:
         if (objectCount == 0 || top >= objectCount) refuse("binary property list has no top object");
         if (tableOffset < 8 || tableOffset > tableEnd || objectCount > (tableEnd - tableOffset) / mOffsetSize)
             refuse("binary property list offset table lies outside the file");
+        // Every object a writer stores is used at least once, so a list with more objects
+        // than values allowed is refused before any table is allocated for it.
+        if (objectCount > mLimits.maxValues) refuse(fmt::format("holds more than {} values", mLimits.maxValues));
         mObjectCount = objectCount;
         mTable = mBytes + tableOffset;
         mObjectsEnd = tableOffset;
@@ -504,6 +507,7 @@ private:
 
     std::vector<uint64_t> references(uint64_t position, uint64_t n) const {
         if (n > mObjectsEnd / mRefSize) refuse("binary property list object runs past its area");
+        if (n > mLimits.maxValues) refuse(fmt::format("holds more than {} values", mLimits.maxValues));
         const uint8_t* p = span(position, n * mRefSize);
         std::vector<uint64_t> refs(n);
         for (uint64_t i = 0; i < n; ++i) refs[i] = be(p + i * mRefSize, mRefSize);
@@ -517,7 +521,7 @@ private:
 
     const uint8_t* mBytes;
     uint64_t mSize;
-    [[maybe_unused]] const KQUPropertyListLimits& mLimits;
+    const KQUPropertyListLimits& mLimits;
     Budget mBudget;
     size_t mOffsetSize = 0;
     size_t mRefSize = 0;

@@ -56,9 +56,8 @@ std::u16string KQUStringFileEntry::description() const {
     return out;
 }
 
-void KQUStringFile::addString(std::u16string string, std::optional<std::u16string> comment) {
-    std::u16string value = string;
-    mEntries.emplace_back(std::move(string), std::move(value), std::move(comment));
+void KQUStringFile::addString(std::u16string_view string, const std::optional<std::u16string>& comment) {
+    mEntries.emplace_back(string, string, comment);
     mSorted = false;
 }
 

@@ -14,6 +14,7 @@
 #include <compare>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kqutility/foundation/KQUException.h"
@@ -22,11 +23,13 @@ namespace kqu {
 
 class KQUStringFileEntry {
 public:
-    KQUStringFileEntry(std::u16string key, std::u16string value, std::optional<std::u16string> comment = std::nullopt)
-        : mKey(std::move(key)), mValue(std::move(value)), mComment(std::move(comment)) {}
-    static KQUStringFileEntry entryWithKeyValueComment(std::u16string key, std::u16string value,
-                                                       std::optional<std::u16string> comment) {
-        return KQUStringFileEntry(std::move(key), std::move(value), std::move(comment));
+    // Copies rather than moves: GCC 12 warns about moving an optional string here.
+    KQUStringFileEntry(std::u16string_view key, std::u16string_view value,
+                       const std::optional<std::u16string>& comment = std::nullopt)
+        : mKey(key), mValue(value), mComment(comment) {}
+    static KQUStringFileEntry entryWithKeyValueComment(std::u16string_view key, std::u16string_view value,
+                                                       const std::optional<std::u16string>& comment) {
+        return KQUStringFileEntry(key, value, comment);
     }
 
     const std::u16string& key() const { return mKey; }
@@ -47,7 +50,7 @@ private:
 
 class KQUStringFile {
 public:
-    void addString(std::u16string string, std::optional<std::u16string> comment = std::nullopt);
+    void addString(std::u16string_view string, const std::optional<std::u16string>& comment = std::nullopt);
     const std::vector<KQUStringFileEntry>& entries() const { return mEntries; }
 
     // Sorts when unsorted, then writes the whole text through KQUAtomicOutputFile (the

@@ -144,7 +144,7 @@ TEST(KQUPropertyList, RefusesHostileBinaryLists) {
         {"reference past the objects", binaryList({S("\xa1\x05")}), "refers to object 5 of 1"},
         {"object count past the table", binaryList({S("\x10\x01")}, 0, 1000), "offset table lies outside"},
         {"top past the objects", binaryList({S("\x10\x01")}, 3), "no top object"},
-        {"cycle", binaryList({S("\xa1\x01"), S("\xa1\x00")}), "reference cycle"},
+        {"cycle", binaryList({S("\xa1\x01"), S("\xa1\x00", 2)}), "reference cycle"},
         {"string past the end", binaryList({S("\x5f\x10\xff") + "abc"}), "runs past"},
         {"length marker not an integer", binaryList({S("\x5f\x50") + "abc"}), "bad length"},
         {"non-string key", binaryList({S("\xd1\x01\x01"), S("\x10\x01")}), "key is not a string"},

@@ -66,7 +66,7 @@ int runStringsWrite(const KQUToolArguments& arguments) {
         if (line.empty()) continue;
         auto text = KQUUTF16FromUTF8(line);
         if (!text) throw KQUToolError(fmt::format("line {} is not UTF-8", lineNumber));
-        file.addString(std::move(*text), comment);
+        file.addString(*text, comment);
         ++count;
     }
     KQUError error;
