@@ -101,7 +101,8 @@ std::string findParent(const std::optional<std::string>& nearPath, uint32_t fold
     if (nearPath) {
         struct stat near;
         if (::stat(nearPath->c_str(), &near) != 0) {
-            KQULog(10, "KQUTemporaryDirectory: Error {} trying to get FSRef to {}", errno, *nearPath);
+            const int error = errno;  // KQULog takes its arguments by reference and may reset errno
+            KQULog(10, "KQUTemporaryDirectory: Error {} trying to get FSRef to {}", error, *nearPath);
         } else {
             if (isTemp) {
                 for (const auto& candidate : r.nearCandidates) {
@@ -124,11 +125,11 @@ std::string findParent(const std::optional<std::string>& nearPath, uint32_t fold
             }
         }
     }
-    KQULog(10, "KQUTemporaryDirectory: Error {} from FSFindFolder(kUserDomain, {})", isTemp ? errno : ENOENT,
-           folderType);
+    const int userError = isTemp ? errno : ENOENT;
+    KQULog(10, "KQUTemporaryDirectory: Error {} from FSFindFolder(kUserDomain, {})", userError, folderType);
     if (isTemp && makeCacheFolder(r.cacheFolder)) return r.cacheFolder;
-    KQULog(10, "KQUTemporaryDirectory: Error {} trying to get FSRef to user's home directory",
-           isTemp ? errno : ENOENT);
+    const int cacheError = isTemp ? errno : ENOENT;
+    KQULog(10, "KQUTemporaryDirectory: Error {} trying to get FSRef to user's home directory", cacheError);
     return {};
 }
 
@@ -194,7 +195,8 @@ std::shared_ptr<KQUTemporaryDirectory> KQUTemporaryDirectory::create(std::option
 bool KQUTemporaryDirectory::make(const std::string& parent, const std::string& signature) {
     mParentFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (mParentFd < 0) {
-        KQULog(10, "KQUTemporaryDirectory: Error {} trying to create temp folder {}", errno, parent);
+        const int error = errno;
+        KQULog(10, "KQUTemporaryDirectory: Error {} trying to create temp folder {}", error, parent);
         return false;
     }
     static const std::string sPrefix =
@@ -206,8 +208,9 @@ bool KQUTemporaryDirectory::make(const std::string& parent, const std::string& s
         std::string name = cutUTF8(base, 255 - suffix.size()) + suffix;
         std::string path = parent + (parent.back() == '/' ? "" : "/") + name;
         if (::mkdirat(mParentFd, name.c_str(), 0700) != 0) {
-            if (errno == EEXIST) continue;
-            KQULog(10, "KQUTemporaryDirectory: Error {} trying to create temp folder {}", errno, path);
+            const int error = errno;
+            if (error == EEXIST) continue;
+            KQULog(10, "KQUTemporaryDirectory: Error {} trying to create temp folder {}", error, path);
             return false;
         }
         struct stat st;
