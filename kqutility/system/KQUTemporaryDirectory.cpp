@@ -142,15 +142,19 @@ void removeContents(int dirFd, size_t depth) {
         ::close(listFd);
         return;
     }
-    std::vector<std::string> names;
+    // (name, listed as a directory): d_type saves a failing unlink per directory; it is
+    // only a hint, since the entry may be swapped before it is removed.
+    std::vector<std::pair<std::string, bool>> entries;
     while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(std::move(name));
+        std::string_view name = entry->d_name;
+        if (name != "." && name != "..") entries.emplace_back(name, entry->d_type == DT_DIR);
     }
     ::closedir(dir);
-    for (const std::string& name : names) {
-        if (::unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT) continue;
-        if (errno != EISDIR && errno != EPERM) continue;
+    for (const auto& [name, listedAsDirectory] : entries) {
+        if (!listedAsDirectory) {
+            if (::unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT) continue;
+            if (errno != EISDIR && errno != EPERM) continue;
+        }
         std::function<void(int, const std::string&)> hook;
         {
             std::lock_guard guard(sHookLock);
