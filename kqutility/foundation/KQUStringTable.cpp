@@ -7,6 +7,7 @@
 
 #include "kqutility/foundation/KQULogSink.h"
 #include "kqutility/foundation/KQUResources.h"
+#include "kqutility/foundation/KQUUnicode.h"
 
 namespace kqu {
 
@@ -20,8 +21,6 @@ public:
 
     std::optional<KQUStringTable> parse(std::string* error) {
         KQUStringTable table;
-        if (mText.size() >= 2 && (mText.substr(0, 2) == "\xFF\xFE" || mText.substr(0, 2) == "\xFE\xFF"))
-            return fail(error, "UTF-16 string tables are not supported; save the table as UTF-8");
         for (;;) {
             if (!skipBlanks(error)) return std::nullopt;
             if (mPos == mText.size()) return table;
@@ -199,7 +198,30 @@ std::map<std::string, KQUStringTable, std::less<>>& cache() {
 }  // namespace
 
 std::optional<KQUStringTable> KQUParseStringTable(std::string_view text, std::string* error) {
-    return Parser(text).parse(error);
+    const bool little = text.substr(0, 2) == "\xFF\xFE", big = text.substr(0, 2) == "\xFE\xFF";
+    if (!little && !big) return Parser(text).parse(error);
+    // UTF-16 with a byte-order mark: decoded strictly (whole units, paired surrogates)
+    // before the UTF-8 parser sees it, so a damaged file is refused, not repaired.
+    text.remove_prefix(2);
+    if (text.size() % 2) {
+        if (error) *error = "line 1: UTF-16 string table has an odd number of bytes";
+        return std::nullopt;
+    }
+    std::u16string units(text.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i) {
+        auto a = static_cast<unsigned char>(text[2 * i]), b = static_cast<unsigned char>(text[2 * i + 1]);
+        units[i] = static_cast<char16_t>(little ? (b << 8 | a) : (a << 8 | b));
+    }
+    for (size_t i = 0; i < units.size(); ++i) {
+        char16_t u = units[i];
+        bool lead = u >= 0xD800 && u <= 0xDBFF, trail = u >= 0xDC00 && u <= 0xDFFF;
+        if (trail || (lead && (i + 1 == units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF))) {
+            if (error) *error = fmt::format("UTF-16 string table holds an unpaired surrogate at unit {}", i);
+            return std::nullopt;
+        }
+        if (lead) ++i;
+    }
+    return Parser(KQUUTF8FromUTF16(units)).parse(error);
 }
 
 std::string KQULocalizedString(std::string_view key, std::string_view table) {

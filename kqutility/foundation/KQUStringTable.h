@@ -2,7 +2,8 @@
 // can be worded (and translated) without touching it.
 //
 // A table is a UTF-8 file resources/<Table>.strings, embedded in the library at build
-// time, holding entries of the form
+// time (KQUParseStringTable also reads UTF-16 with a byte-order mark, strictly: an odd
+// byte count or an unpaired surrogate is refused), holding entries of the form
 //
 //     /* comment */  // or line comment
 //     "&Undo %@" = "Undo %@";

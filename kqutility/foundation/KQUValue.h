@@ -1,6 +1,8 @@
 // One dynamic value: null, boolean, integer, real, string, data, array, ordered
-// dictionary or exact decimal (the numbers JSON text reads as). It carries user-defaults values, notification user info and, later,
-// property lists and JSON.
+// dictionary, exact decimal (the numbers JSON text reads as), date or a shared object. It
+// carries user-defaults values, notification user info, property lists, JSON and the
+// attributes of styled text (objects such as attachments and paragraph styles, held by
+// shared_ptr and compared by identity).
 //
 // Values are cheap to copy for scalars; arrays and dictionaries share their storage
 // (copy-on-assign semantics are not needed: treat a KQUValue as immutable once shared).
@@ -21,6 +23,21 @@
 
 namespace kqu {
 
+// An absolute time: seconds since 1 January 2001 00:00:00 GMT, the reference date of the
+// suite's documents and property lists (Unix time = this + 978307200).
+struct KQUDate {
+    double timeIntervalSinceReferenceDate = 0;
+    bool operator==(const KQUDate&) const = default;
+};
+inline constexpr int64_t KQUUnixTimeOfReferenceDate = 978307200;
+
+// Base of the objects a value can hold (text attachments, paragraph styles, colours).
+// Values compare objects by identity; an object is immutable once shared.
+class KQUObject {
+public:
+    virtual ~KQUObject() = default;
+};
+
 class KQUValue;
 using KQUValueArray = std::vector<KQUValue>;
 // Insertion-ordered; keys are unique (set() replaces).
@@ -28,7 +45,7 @@ using KQUValueDictionary = std::vector<std::pair<std::string, KQUValue>>;
 
 class KQUValue {
 public:
-    enum class Type { Null, Bool, Integer, Real, String, Data, Array, Dictionary, Decimal };
+    enum class Type { Null, Bool, Integer, Real, String, Data, Array, Dictionary, Decimal, Date, Object };
 
     KQUValue() = default;
     KQUValue(std::nullptr_t) {}
@@ -43,6 +60,8 @@ public:
     KQUValue(KQUValueDictionary d)
         : mStorage(std::make_shared<const KQUValueDictionary>(std::move(d))) {}
     KQUValue(KQUDecimal d) : mStorage(d) {}
+    KQUValue(KQUDate d) : mStorage(d) {}
+    KQUValue(std::shared_ptr<const KQUObject> o) : mStorage(std::move(o)) {}
 
     Type type() const { return static_cast<Type>(mStorage.index()); }
     bool isNull() const { return type() == Type::Null; }
@@ -61,6 +80,16 @@ public:
     const bool* boolean() const { return std::get_if<bool>(&mStorage); }
     const int64_t* integer() const { return std::get_if<int64_t>(&mStorage); }
     const double* real() const { return std::get_if<double>(&mStorage); }
+    const KQUDate* date() const { return std::get_if<KQUDate>(&mStorage); }
+    // The object held (nullptr for other types); object<T>() when it is a T.
+    std::shared_ptr<const KQUObject> object() const {
+        auto p = std::get_if<std::shared_ptr<const KQUObject>>(&mStorage);
+        return p ? *p : nullptr;
+    }
+    template <typename T>
+    std::shared_ptr<const T> object() const {
+        return std::dynamic_pointer_cast<const T>(object());
+    }
 
     // Coercions as the platform does them: numbers convert, strings are parsed from their
     // leading characters ("12abc" -> 12, "abc" -> 0), anything else is 0 / false.
@@ -80,7 +109,8 @@ public:
 
 private:
     std::variant<std::monostate, bool, int64_t, double, std::string, std::shared_ptr<const KQUData>,
-                 std::shared_ptr<const KQUValueArray>, std::shared_ptr<const KQUValueDictionary>, KQUDecimal>
+                 std::shared_ptr<const KQUValueArray>, std::shared_ptr<const KQUValueDictionary>, KQUDecimal,
+                 KQUDate, std::shared_ptr<const KQUObject>>
         mStorage;
 };
 

@@ -20,17 +20,11 @@
 #include <vector>
 
 #include "kqutility/foundation/KQUData.h"
+#include "kqutility/foundation/KQUHasFileName.h"
 
 namespace kqu {
 
 class KQUZipArchive;
-
-// Anything that knows the path of its document.
-class KQUHasFileName {
-public:
-    virtual ~KQUHasFileName() = default;
-    virtual std::string fileName() const = 0;
-};
 
 class KQUDocumentBundle {
 public:

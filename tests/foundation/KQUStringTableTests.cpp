@@ -41,7 +41,7 @@ TEST(KQUStringTable, RejectsMalformedTablesWithTheLine) {
         {"\"a\" = \"\\q\";", "line 1: unknown escape \\q"},
         {"\"a\" = \"\\ud800x\";", "line 1: unpaired surrogate in \\u escape"},
         {"\"a\" = \"\\u12G4\";", "line 1: bad hex digit in \\u escape"},
-        {"\xFF\xFE\"\0a\0\"\0", "line 1: UTF-16 string tables are not supported; save the table as UTF-8"},
+        {"\xFF\xFE\"\0a\0\"\0", "line 1: UTF-16 string table has an odd number of bytes"},
     };
     for (const auto& c : cases) {
         std::string error;
