@@ -569,6 +569,7 @@ void writeValue(std::string& out, const KQUValue& v, size_t depth) {
             out += fmt::format("{}<real>{}</real>\n", indent, text);
             return;
         }
+        case KQUValue::Type::Decimal: out += fmt::format("{}<real>{}</real>\n", indent, v.decimal()->toString()); return;
         case KQUValue::Type::String:
             out += indent + "<string>";
             appendEscaped(out, *v.string());
