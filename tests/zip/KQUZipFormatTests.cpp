@@ -90,8 +90,8 @@ TEST(KQUZipFormat, FirstCentralHeaderCarriesLibraryFieldsAfterZip64) {
                                   {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
     EXPECT_EQ(toHex(hint), "6e630900716c706868696e7421");
 
-    auto record =
-        KQUZipDecodeCentralFileHeaderRecord(central(entry(0x636C, 1, 5ull << 30, 100, 0), "first", hint));
+    const auto bytes = central(entry(0x636C, 1, 5ull << 30, 100, 0), "first", hint);  // the record views it
+    auto record = KQUZipDecodeCentralFileHeaderRecord(bytes);
     ASSERT_TRUE(record);
     KQUZipExtraFieldIterator it(record->extraField);
     auto zip64 = it.next();
