@@ -423,9 +423,13 @@ void appendString(std::string_view s, std::string& out) {
             special = true;
             break;
         }
+        if (c == 0x7F) {  // the reader takes DEL and U+0080-U+009F only escaped
+            plain = false;
+            break;
+        }
         if (c >= 0x80) {
             int length = decodeUTF8(reinterpret_cast<const unsigned char*>(s.data() + i), s.size() - i, decoded);
-            if (!length) {
+            if (!length || decoded <= 0x9F) {
                 plain = false;
                 break;
             }
@@ -450,7 +454,7 @@ void appendString(std::string_view s, std::string& out) {
                 case '"': out += "\\\""; break;
                 case '\\': out += "\\\\"; break;
                 default:
-                    if (c < 0x20) {
+                    if (c < 0x20 || c == 0x7F) {
                         fmt::format_to(std::back_inserter(out), "\\u{:04x}", c);
                     } else if (c < 0x80) {
                         out.push_back(static_cast<char>(c));
@@ -458,6 +462,9 @@ void appendString(std::string_view s, std::string& out) {
                                                        s.size() - i, decoded);
                                !length) {
                         out += "\xef\xbf\xbd";  // ill-formed UTF-8 would make the text unreadable
+                    } else if (decoded <= 0x9F) {
+                        fmt::format_to(std::back_inserter(out), "\\u{:04x}", static_cast<unsigned>(decoded));
+                        i += static_cast<size_t>(length) - 1;
                     } else {
                         if (special && (decoded == 0x2028 || decoded == 0x2029))
                             out += decoded == 0x2028 ? "\\u2028" : "\\u2029";

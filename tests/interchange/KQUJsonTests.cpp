@@ -174,7 +174,11 @@ TEST(Json, NestingBeyondTheLimitFails) {
 TEST(Json, WriterEscapesEveryControlCharacterAndNeverWritesInvalidText) {
     // U+2028 alone stays raw; beside a character that needs escaping it is escaped too.
     EXPECT_EQ(KQUJson::stringFromObject(KQUValueArray{"\xe2\x80\xa8", "a\"b\xe2\x80\xa9", "\x01\x1f\x7f/"}),
-              "[\"\xe2\x80\xa8\",\"a\\\"b\\u2029\",\"\\u0001\\u001f\x7f/\"]");
+              "[\"\xe2\x80\xa8\",\"a\\\"b\\u2029\",\"\\u0001\\u001f\\u007f/\"]");
+    // DEL and U+0080-U+009F, which the reader takes only escaped, are written escaped.
+    const std::string c1 = "\xc2\x80\xed\x80\xbd\xc2\x9f\xc2\xa0";
+    EXPECT_EQ(KQUJson::stringFromObject(KQUValueArray{c1}), "[\"\\u0080\xed\x80\xbd\\u009f\xc2\xa0\"]");
+    EXPECT_TRUE(KQUJson::parse(KQUJson::stringFromObject(KQUValueArray{c1})) == KQUValue(KQUValueArray{c1}));
     // Bytes that are not UTF-8 become U+FFFD; a raw U+2028 without specials stays raw.
     EXPECT_EQ(KQUJson::stringFromObject(KQUValueArray{"a\xff\xe2\x80\xa8", "\xc3"}),
               "[\"a\xef\xbf\xbd\xe2\x80\xa8\",\"\xef\xbf\xbd\"]");
