@@ -186,41 +186,35 @@ std::optional<KQUURL> KQUURL::fromString(std::string_view text, const KQUURL& ba
     return url;
 }
 
-std::optional<std::string> KQUURL::scheme() const {
-    auto s = split(mAbsolute).scheme;
-    return s ? std::optional<std::string>(*s) : std::nullopt;
+namespace {
+
+std::optional<std::string> owned(std::optional<std::string_view> part) {
+    return part ? std::optional<std::string>(*part) : std::nullopt;
 }
-std::optional<std::string> KQUURL::authority() const {
-    auto s = split(mAbsolute).authority;
-    return s ? std::optional<std::string>(*s) : std::nullopt;
+
+// The host and the port text of an authority ("user@host:port", "[v6]:port").
+std::pair<std::string_view, std::optional<std::string_view>> hostAndPort(std::string_view authority) {
+    size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+    size_t colon = authority.starts_with('[') ? authority.find(':', authority.find(']')) : authority.rfind(':');
+    if (colon == std::string_view::npos) return {authority, std::nullopt};
+    return {authority.substr(0, colon), authority.substr(colon + 1)};
 }
+
+}  // namespace
+
+std::optional<std::string> KQUURL::scheme() const { return owned(split(mAbsolute).scheme); }
+std::optional<std::string> KQUURL::authority() const { return owned(split(mAbsolute).authority); }
 std::optional<std::string> KQUURL::host() const {
     auto a = split(mAbsolute).authority;
-    if (!a) return std::nullopt;
-    std::string_view h = *a;
-    size_t at = h.rfind('@');
-    if (at != std::string_view::npos) h.remove_prefix(at + 1);
-    size_t colon = h.starts_with('[') ? h.find(':', h.find(']')) : h.rfind(':');
-    return std::string(h.substr(0, colon));
+    return a ? std::optional<std::string>(hostAndPort(*a).first) : std::nullopt;
 }
 std::optional<std::string> KQUURL::port() const {
     auto a = split(mAbsolute).authority;
-    if (!a) return std::nullopt;
-    std::string_view h = *a;
-    size_t at = h.rfind('@');
-    if (at != std::string_view::npos) h.remove_prefix(at + 1);
-    size_t colon = h.starts_with('[') ? h.find(':', h.find(']')) : h.rfind(':');
-    if (colon == std::string_view::npos) return std::nullopt;
-    return std::string(h.substr(colon + 1));
+    return a ? owned(hostAndPort(*a).second) : std::nullopt;
 }
 std::string KQUURL::path() const { return std::string(split(mAbsolute).path); }
-std::optional<std::string> KQUURL::query() const {
-    auto s = split(mAbsolute).query;
-    return s ? std::optional<std::string>(*s) : std::nullopt;
-}
-std::optional<std::string> KQUURL::fragment() const {
-    auto s = split(mAbsolute).fragment;
-    return s ? std::optional<std::string>(*s) : std::nullopt;
-}
+std::optional<std::string> KQUURL::query() const { return owned(split(mAbsolute).query); }
+std::optional<std::string> KQUURL::fragment() const { return owned(split(mAbsolute).fragment); }
 
 }  // namespace kqu
