@@ -2,7 +2,9 @@
 //
 // Input lines are "x1[,x2...],y" with C-locale numbers (a header line is allowed first);
 // every line has the same number of fields. The fit is one of the library's trend-line
-// models; --json writes one object for programs to read.
+// models; --json writes one object for programs to read; --svg draws the points and the
+// trend line as a chart (one x column; rows with a missing or non-finite value are left
+// out of the fit and the picture, and counted under it).
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -22,7 +24,9 @@
 #include "kqutility/regression/KQUCurveRegressionModels.h"
 #include "kqutility/regression/KQULinearRegressionModel.h"
 #include "kqutility/regression/KQUMovingAverageRegressionModel.h"
+#include "kqutility/foundation/KQUFileManager.h"
 #include "tools/kqu/KQUTool.h"
+#include "tools/kqu/KQUTrendChart.h"
 
 namespace kqu::tool {
 namespace {
@@ -107,12 +111,28 @@ std::optional<double> parseNumber(const std::string& field) {
     return value;
 }
 
+// "nan", "inf", "-infinity" and numbers too large for a double: the values a chart
+// leaves out rather than refusing the whole file.
+bool isNonFiniteNumber(const std::string& field) {
+    double value = 0;
+    auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+    if (field.empty() || end != field.data() + field.size()) return false;
+    return error == std::errc::result_out_of_range || !std::isfinite(value);
+}
+
 struct Table {
     std::vector<std::vector<std::optional<double>>> columns;  // x columns then y
     size_t rows = 0;
 };
 
-Table readTable(std::istream& in, bool allowMissing, bool singleX) {
+struct ReadOptions {
+    bool allowMissing = false;
+    bool nonFiniteAsMissing = false;
+    bool singleX = false;
+    const char* singleXReason = "this model takes one x column";
+};
+
+Table readTable(std::istream& in, const ReadOptions& options) {
     Table table;
     std::string line;
     size_t lineNumber = 0, fieldCount = 0;
@@ -128,10 +148,9 @@ Table readTable(std::istream& in, bool allowMissing, bool singleX) {
             fieldCount = fields.size();
             if (fieldCount < 2)
                 throw KQUToolError(fmt::format("line {}: expected x and y separated by a comma", lineNumber));
-            if (singleX && fieldCount != 2)
-                throw KQUToolError(
-                    fmt::format("line {}: this model takes one x column: expected 2 fields, found {}",
-                                lineNumber, fieldCount));
+            if (options.singleX && fieldCount != 2)
+                throw KQUToolError(fmt::format("line {}: {}: expected 2 fields, found {}", lineNumber,
+                                               options.singleXReason, fieldCount));
             table.columns.resize(fieldCount);
             bool header = false;
             for (const auto& f : fields) header = header || (!f.empty() && !parseNumber(f));
@@ -141,8 +160,8 @@ Table readTable(std::istream& in, bool allowMissing, bool singleX) {
             throw KQUToolError(
                 fmt::format("line {}: expected {} fields, found {}", lineNumber, fieldCount, fields.size()));
         for (size_t j = 0; j < fieldCount; ++j) {
-            if (fields[j].empty()) {
-                if (!allowMissing) throw KQUToolError(fmt::format("line {}: missing value", lineNumber));
+            if (fields[j].empty() || (options.nonFiniteAsMissing && isNonFiniteNumber(fields[j]))) {
+                if (!options.allowMissing) throw KQUToolError(fmt::format("line {}: missing value", lineNumber));
                 table.columns[j].push_back(std::nullopt);
                 continue;
             }
@@ -249,11 +268,51 @@ std::unique_ptr<KQUFittedRegressionModel> fitModel(ModelChoice choice, std::span
     return nullptr;
 }
 
+// Keeps the rows whose every value is present; returns how many went.
+size_t dropIncompleteRows(Table& table) {
+    std::vector<std::vector<std::optional<double>>> kept(table.columns.size());
+    size_t rows = 0;
+    for (size_t i = 0; i < table.rows; ++i) {
+        bool complete = true;
+        for (const auto& column : table.columns) complete = complete && column[i].has_value();
+        if (!complete) continue;
+        for (size_t j = 0; j < table.columns.size(); ++j) kept[j].push_back(table.columns[j][i]);
+        ++rows;
+    }
+    const size_t dropped = table.rows - rows;
+    table.columns = std::move(kept);
+    table.rows = rows;
+    return dropped;
+}
+
+// "WxH" in whole units, each from 200 to 20000.
+std::pair<double, double> parseSize(const std::string& text) {
+    const size_t x = text.find_first_of("xX");
+    int w = 0, h = 0;
+    bool ok = x != std::string::npos;
+    if (ok) {
+        auto [endW, errorW] = std::from_chars(text.data(), text.data() + x, w);
+        auto [endH, errorH] = std::from_chars(text.data() + x + 1, text.data() + text.size(), h);
+        ok = x > 0 && x + 1 < text.size() && errorW == std::errc() && errorH == std::errc() &&
+             endW == text.data() + x && endH == text.data() + text.size();
+    }
+    if (!ok || w < 200 || h < 200 || w > 20000 || h > 20000)
+        throw KQUToolError(fmt::format("--size: expected WxH with each from 200 to 20000, as in 800x500, not '{}'", text));
+    return {w, h};
+}
+
 int runTrend(const KQUToolArguments& arguments) {
     auto modelText = arguments.value("--model");
     if (!modelText) throw KQUToolUsageError("--model is needed");
     const ModelChoice choice = parseModel(*modelText);
     const bool json = arguments.has("--json");
+    const std::optional<std::string> svgPath = arguments.value("--svg");
+    const bool svgToStandardOutput = svgPath && *svgPath == "-";
+    if (svgToStandardOutput && json) throw KQUToolUsageError("--json and --svg - both want standard output");
+    if (!svgPath && (arguments.has("--title") || arguments.has("--size")))
+        throw KQUToolUsageError("--title and --size describe the chart: give --svg OUT.svg too");
+    std::pair<double, double> size{800, 500};
+    if (auto text = arguments.value("--size")) size = parseSize(*text);
     const bool multiplicative = choice.kind == Kind::Power || choice.kind == Kind::Exponential;
     bool affine = true;
     double constant = multiplicative ? 1.0 : 0.0;
@@ -285,10 +344,29 @@ int runTrend(const KQUToolArguments& arguments) {
     }
     std::istream& in = path == "-" ? std::cin : file;
     const bool movingAverage = choice.kind == Kind::MovingAverage;
-    Table table = readTable(in, movingAverage, movingAverage || choice.kind == Kind::Polynomial);
+    ReadOptions readOptions{.allowMissing = movingAverage || svgPath,
+                            .nonFiniteAsMissing = svgPath.has_value(),
+                            .singleX = movingAverage || choice.kind == Kind::Polynomial || svgPath};
+    if (svgPath && !movingAverage && choice.kind != Kind::Polynomial)
+        readOptions.singleXReason = "a chart shows one x column";
+    Table table = readTable(in, readOptions);
     if (in.bad()) throw KQUToolError(fmt::format("{}: read error", path));
+    const size_t readRows = table.rows;
+    if (svgPath && !movingAverage) dropIncompleteRows(table);
     if (table.rows == 0)
         throw KQUToolError(fmt::format("{}: no data points", path == "-" ? "standard input" : path));
+
+    std::optional<KQUTrendChart> chart;
+    if (svgPath) {
+        chart.emplace();
+        chart->title = arguments.value("--title").value_or(path == "-" ? "standard input" : KQULastPathComponent(path));
+        chart->width = size.first;
+        chart->height = size.second;
+        for (size_t i = 0; i < table.rows; ++i)
+            if (table.columns[0][i] && table.columns[1][i])
+                chart->points.emplace_back(*table.columns[0][i], *table.columns[1][i]);
+        chart->omittedPoints = readRows - chart->points.size();
+    }
 
     std::string out;  // the JSON object or the text lines
     int errorType = 0;
@@ -315,6 +393,8 @@ int runTrend(const KQUToolArguments& arguments) {
         } else {
             for (auto [x, y] : points) out += fmt::format("{} {}\n", number(x), number(y));
         }
+        // Stored from the last position backwards; the chart joins them left to right.
+        if (chart) chart->trendPoints.assign(points.rbegin(), points.rend());
         if (errorType) message = errorMessage(errorType, choice.kind, table.rows, 0, choice.parameter);
     } else {
         const size_t m = table.rows;
@@ -326,11 +406,17 @@ int runTrend(const KQUToolArguments& arguments) {
         if (!table.columns.empty())
             for (const auto& v : table.columns.back()) ys.push_back(*v);
         QuietLog quiet;
-        auto model = fitModel(choice, xs, ys, k, affine, constant);
+        // Shared: the chart's curve evaluates the model after this block.
+        std::shared_ptr<KQUFittedRegressionModel> model = fitModel(choice, xs, ys, k, affine, constant);
         errorType = model->errorType();
         const auto* linear = dynamic_cast<const KQULinearRegressionModel*>(model.get());
         const int64_t n = (choice.kind == Kind::Polynomial ? choice.parameter : k) + (affine ? 1 : 0);
         std::string equation = errorType ? "" : utf8(model->simpleEquationString());
+        if (chart && !errorType) {
+            chart->curve = [model](double x) { return model->estimateForX(std::span(&x, 1)); };
+            chart->equation = model->equationString();
+            chart->rSquared = model->rSquared();
+        }
         if (json) {
             out = fmt::format(
                 "{{\"model\": {}, \"coefficients\": {}, \"standardErrors\": {}, \"rSquared\": {}, "
@@ -364,9 +450,12 @@ int runTrend(const KQUToolArguments& arguments) {
                                        jsonString(message))
                          : ", \"error\": null}\n";
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    if (std::fflush(stdout) != 0) throw KQUToolError("cannot write the output");
+    if (!svgToStandardOutput) {
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        if (std::fflush(stdout) != 0) throw KQUToolError("cannot write the output");
+    }
     if (errorType) throw KQUToolError(message);
+    if (chart) KQUToolWriteWholeOutput(*svgPath, KQUTrendChartSvg(*chart), arguments.has("--force"));
     return 0;
 }
 
@@ -378,12 +467,19 @@ KQUToolRegistration trendCommand({
                 {"--no-intercept", "", "fit through the origin"},
                 {"--intercept", "C", "fit with the intercept fixed at C"},
                 {"--locale", "L", "the locale whose number format the equation is printed in"},
-                {"--json", "", "one JSON object for programs to read"}},
+                {"--json", "", "one JSON object for programs to read"},
+                {"--svg", "OUT", "also draw the points and the trend line as an SVG chart ('-': standard output)"},
+                {"--title", "T", "the chart's title (default: the input file's name)"},
+                {"--size", "WxH", "the chart's size (default 800x500)"},
+                {"--force", "", "replace OUT when it is an existing file"}},
     .minOperands = 0,
     .maxOperands = 1,
     .example = "kqu trend --model poly:2 data.csv",
     .details = "Input lines are \"x1[,x2...],y\" with C-locale numbers (a header line is allowed first); "
-               "without FILE, or with '-', standard input is read.",
+               "without FILE, or with '-', standard input is read.\n\n"
+               "With --svg the data must have one x column; rows with a missing value or a non-finite one "
+               "(nan, inf) are left out of the fit and the chart, and a note under the chart counts them. "
+               "Tick labels and the equation follow --locale.",
     .run = runTrend,
 });
 
