@@ -234,7 +234,7 @@ std::vector<std::pair<Range, uint64_t>> mapRanges(const Svg& svg) {
 
 TEST(KquZipMap, RangesFollowThePackageInOrder) {
     TempDir dir;
-    const std::string odd = "a<b&c \xC3\xBC.txt";
+    const std::string odd = "x<b&c \xC3\xBC.txt";  // after index.xml, so that its space is freed in the middle
     ASSERT_EQ(run(fmt::format("mkdir -p '{0}/Report' && cd '{0}' && printf 'p%.0s' $(seq 3000) > 'Report/{1}' && "
                               "seq 1 2000 > Report/index.xml && printf 'secret\\n' > pass.txt",
                               dir.path(), odd)),
@@ -274,7 +274,7 @@ TEST(KquZipMap, RangesFollowThePackageInOrder) {
                                                        entries, freeBytes ? 1 : 0, freeBytes ? "y" : "ies", freeBytes,
                                                        100.0 * double(freeBytes) / double(fileSize))});
         // The odd name, escaped in the bytes and intact once parsed.
-        EXPECT_NE(bytes.find("local header of Report/a&lt;b&amp;c \xC3\xBC.txt"), std::string::npos);
+        EXPECT_NE(bytes.find("local header of Report/x&lt;b&amp;c \xC3\xBC.txt"), std::string::npos);
         const auto titles = svg.texts("//s:g[@data-kind='local-header']/s:title");
         EXPECT_EQ(std::count_if(titles.begin(), titles.end(),
                                 [&](const std::string& t) {

@@ -163,7 +163,9 @@ std::string KQUTrendChartSvg(const KQUTrendChart& chart) {
                          {"font-weight", "bold"}, {"text-anchor", "middle"}},
                 chart.title);
     if (chart.equation || chart.rSquared) {
-        svg.start("text", {{"class", "equation"}, {"x", left}, {"y", 56}, {"font-size", 14}});
+        // The spaces around the operators sit at the edges of runs, where a renderer
+        // would otherwise be free to drop them.
+        svg.start("text", {{"class", "equation"}, {"x", left}, {"y", 56}, {"font-size", 14}, {"xml:space", "preserve"}});
         const double shifted = chart.equation ? writeEquation(svg, *chart.equation, 14) : 0;
         if (chart.rSquared) {
             auto places = KQUNumberFormat::create({.decimalPlaces = 4});
