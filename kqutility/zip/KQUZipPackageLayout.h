@@ -17,9 +17,8 @@
 // The archive is read, never changed: one small read per entry and two or three for
 // the end records. Entries come from allEntries(), so a central record hidden behind a
 // later one of the same name leaves its bytes Unknown. Throws what the archive's data
-// representation throws on a read error. A plain function; call it on one thread per
-// archive while nothing else reads it through the same stream state (reads are
-// positioned, so concurrent readers of the archive are fine).
+// representation throws on a read error. A plain function: its reads are positioned, so
+// other threads may read the same archive meanwhile.
 #pragma once
 
 #include <cstdint>

@@ -28,7 +28,7 @@ namespace kqu::tool {
 namespace {
 
 constexpr double kWidth = 1000, kMargin = 20, kBandWidth = kWidth - 2 * kMargin;
-constexpr double kBandTop = 64, kRowHeight = 28, kRowGap = 12;
+constexpr double kBandTop = 68, kRowHeight = 28, kRowGap = 12;
 constexpr uint64_t kBytesPerRowBeforeWrapping = 64 << 10;
 constexpr uint64_t kMaximumRows = 16;
 constexpr size_t kKindCount = static_cast<size_t>(KQUZipLayoutKind::Unknown) + 1;
@@ -235,6 +235,14 @@ std::string mapSvg(const KQUZipArchive& archive, const std::string& title) {
     }
     flush();
     svg.end();
+    // Where each row starts, small above it, when the band wraps.
+    if (rows > 1) {
+        svg.start("g", {{"class", "row-offsets"}, {"font-size", 9}, {"fill", "#888888"}});
+        for (uint64_t row = 0; row < rows; ++row)
+            svg.element("text", {{"x", kMargin}, {"y", kBandTop + double(row) * (kRowHeight + kRowGap) - 3}},
+                        fmt::format("offset {}", row * ((fileLength + rows - 1) / rows)));
+        svg.end();
+    }
 
     svg.start("g", {{"class", "legend"}});
     for (size_t i = 0; i < legend.size(); ++i) {
