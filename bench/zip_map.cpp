@@ -46,9 +46,8 @@ std::string packageOf(int64_t entries) {
     kqu::test::ZipByteBuilder builder;
     for (int64_t i = 0; i < entries; ++i) {
         std::string data(60 + static_cast<size_t>(i * 37 % 340), static_cast<char>('a' + i % 26));
-        std::string local = builder.add({.name = fmt::format("Data/part-{:06}.xml", i),
-                                         .data = std::move(data),
-                                         .deflate = i % 4 == 0});
+        std::string local = builder.add(
+            {.name = fmt::format("Data/part-{:06}.xml", i), .data = std::move(data), .deflate = i % 4 == 0});
         std::fwrite(local.data(), 1, local.size(), file);
     }
     std::string tail = builder.finish({.zip64End = entries >= 0xFFFF});
@@ -69,9 +68,9 @@ void map(benchmark::State& state, int64_t entries) {
     struct stat status {};
     ::stat(out.c_str(), &status);
     state.counters["svg_bytes"] = static_cast<double>(status.st_size);
-    state.counters["per_entry"] = benchmark::Counter(static_cast<double>(entries),
-                                                     benchmark::Counter::kIsIterationInvariantRate |
-                                                         benchmark::Counter::kInvert);
+    state.counters["per_entry"] =
+        benchmark::Counter(static_cast<double>(entries),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // The ratio reporter tells benchmarks apart by function name: one function per size.

@@ -105,7 +105,8 @@ struct KQUSvgWriter::State {
     }
 };
 
-KQUSvgWriter::KQUSvgWriter(double width, double height, std::string_view title) : mState(std::make_unique<State>()) {
+KQUSvgWriter::KQUSvgWriter(double width, double height, std::string_view title)
+    : mState(std::make_unique<State>()) {
     mState->buffer = xmlBufferCreate();
     if (!mState->buffer) throw std::bad_alloc();
     mState->writer = xmlNewTextWriterMemory(mState->buffer, 0);
@@ -165,7 +166,8 @@ std::string KQUSvgWriter::finish() {
     check(xmlTextWriterFlush(mState->writer), "flush");
     mState->finished = true;
     const xmlChar* content = xmlBufferContent(mState->buffer);
-    std::string bytes(reinterpret_cast<const char*>(content), static_cast<size_t>(xmlBufferLength(mState->buffer)));
+    std::string bytes(reinterpret_cast<const char*>(content),
+                      static_cast<size_t>(xmlBufferLength(mState->buffer)));
     mState.reset();
     return bytes;
 }

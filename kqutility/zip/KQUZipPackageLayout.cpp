@@ -48,8 +48,8 @@ EndRecords findEndRecords(const KQUZipArchiveDataRepresentation& archive) {
         break;
     }
     if (!end) return found;
-    const uint64_t endLength = std::min<uint64_t>(uint64_t{KQUZipEndOfCentralDirectoryFixedSize} + end->commentLength,
-                                                  length - endOffset);
+    const uint64_t endLength = std::min<uint64_t>(
+        uint64_t{KQUZipEndOfCentralDirectoryFixedSize} + end->commentLength, length - endOffset);
     found.ranges.push_back({endOffset, endLength, KQUZipLayoutKind::EndRecord});
     found.directoryOffset = end->centralDirectoryOffset;
     found.directorySize = end->centralDirectorySize;
@@ -153,7 +153,9 @@ std::vector<KQUZipLayoutRange> KQUZipPackageLayout(const KQUZipArchive& archive)
     claimed.insert(claimed.end(), end.ranges.begin(), end.ranges.end());
 
     // Usually in order already (entries in directory order, then the tail).
-    auto byOffset = [](const KQUZipLayoutRange& a, const KQUZipLayoutRange& b) { return a.offset < b.offset; };
+    auto byOffset = [](const KQUZipLayoutRange& a, const KQUZipLayoutRange& b) {
+        return a.offset < b.offset;
+    };
     if (!std::is_sorted(claimed.begin(), claimed.end(), byOffset))
         std::stable_sort(claimed.begin(), claimed.end(), byOffset);
 

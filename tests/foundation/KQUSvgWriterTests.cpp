@@ -15,14 +15,15 @@ TEST(KQUSvgWriter, WritesEscapedElementsOneToALine) {
     svg.start("g", {{"fill", "#fff"}});
     svg.element("text", {{"x", 1.5}, {"class", "q\"t"}}, "<x>");
     std::string bytes = svg.finish();  // closes the group and the root
-    EXPECT_EQ(bytes,
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"20.5\" viewBox=\"0 0 10 20.5\">\n"
-              "<title>a&amp;b</title>\n"
-              "<g fill=\"#fff\">\n"
-              "<text x=\"1.5\" class=\"q&quot;t\">&lt;x&gt;</text>\n"
-              "</g>\n"
-              "</svg>\n");
+    EXPECT_EQ(
+        bytes,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"20.5\" viewBox=\"0 0 10 20.5\">\n"
+        "<title>a&amp;b</title>\n"
+        "<g fill=\"#fff\">\n"
+        "<text x=\"1.5\" class=\"q&quot;t\">&lt;x&gt;</text>\n"
+        "</g>\n"
+        "</svg>\n");
     EXPECT_THROW(svg.start("g"), std::logic_error);
 }
 
@@ -39,14 +40,18 @@ TEST(KQUSvgWriter, NumbersAndUnsafeText) {
     } texts[] = {
         {"plain <&> \t\n\r text", "plain <&> \t\n\r text"},
         {"\xC3\xA4\xE6\x9D\xB1\xF0\x9F\x98\x80", "\xC3\xA4\xE6\x9D\xB1\xF0\x9F\x98\x80"},  // ä 東 😀
-        {"a\x01" "b\x1F", "a" + r + "b" + r},      // controls XML 1.0 has no place for
-        {"x\xC3", "x" + r},                         // truncated at the end
-        {"\xE2\x82" "A", r + "A"},                  // broken off; resumes at the breaking byte
-        {"\xC0\x80", r},                            // overlong
-        {"\xED\xA0\x80", r},                        // a surrogate
-        {"\xEF\xBF\xBE", r},                        // U+FFFE
-        {"\xF4\x90\x80\x80", r},                    // beyond U+10FFFF
-        {"\x80z", r + "z"},                         // a lone continuation byte
+        {"a\x01"
+         "b\x1F",
+         "a" + r + "b" + r},  // controls XML 1.0 has no place for
+        {"x\xC3", "x" + r},   // truncated at the end
+        {"\xE2\x82"
+         "A",
+         r + "A"},                // broken off; resumes at the breaking byte
+        {"\xC0\x80", r},          // overlong
+        {"\xED\xA0\x80", r},      // a surrogate
+        {"\xEF\xBF\xBE", r},      // U+FFFE
+        {"\xF4\x90\x80\x80", r},  // beyond U+10FFFF
+        {"\x80z", r + "z"},       // a lone continuation byte
     };
     for (const auto& t : texts) EXPECT_EQ(KQUSvgWriter::xmlSafeText(t.in), t.out) << t.in;
 }

@@ -30,19 +30,21 @@ std::string kquCommand(const std::string& arguments) {
 class Svg {
 public:
     explicit Svg(const std::string& bytes)
-        : mDoc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "picture.svg", nullptr, XML_PARSE_NONET),
+        : mDoc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "picture.svg", nullptr,
+                             XML_PARSE_NONET),
                xmlFreeDoc) {}
     bool parsed() const { return mDoc != nullptr; }
 
     std::vector<xmlNodePtr> select(const std::string& path) const {
-        std::unique_ptr<xmlXPathContext, decltype(&xmlXPathFreeContext)> context(xmlXPathNewContext(mDoc.get()),
-                                                                                 xmlXPathFreeContext);
+        std::unique_ptr<xmlXPathContext, decltype(&xmlXPathFreeContext)> context(
+            xmlXPathNewContext(mDoc.get()), xmlXPathFreeContext);
         xmlXPathRegisterNs(context.get(), BAD_CAST "s", BAD_CAST "http://www.w3.org/2000/svg");
         std::unique_ptr<xmlXPathObject, decltype(&xmlXPathFreeObject)> result(
             xmlXPathEvalExpression(BAD_CAST path.c_str(), context.get()), xmlXPathFreeObject);
         std::vector<xmlNodePtr> nodes;
         if (result && result->nodesetval)
-            for (int i = 0; i < result->nodesetval->nodeNr; ++i) nodes.push_back(result->nodesetval->nodeTab[i]);
+            for (int i = 0; i < result->nodesetval->nodeNr; ++i)
+                nodes.push_back(result->nodesetval->nodeTab[i]);
         return nodes;
     }
     std::vector<std::string> texts(const std::string& path) const {
@@ -99,25 +101,54 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
         uint32_t width = 800, height = 500;
     } cases[] = {
         // Steps of 0.25 and 0.5: the first of 5, 2.5, 2, 1 times a power of ten giving 5 to 10 ticks.
-        {"--model linear --locale en_US", "line.csv", 5, "3 points left out: a value missing or not finite",
-         {"1,000", "1,000.25", "1,000.5", "1,000.75", "1,001"}, {"10", "10.5", "11", "11.5", "12"}, {}},
-        {"--model linear --locale de_DE --size 640x400", "line.csv", 5,
-         "3 points left out: a value missing or not finite", {"1.000", "1.000,25", "1.000,5", "1.000,75", "1.001"},
-         {"10", "10,5", "11", "11,5", "12"}, {}, 640, 400},
-        {"--model poly:2 --locale en_US", "square.csv", 3, "", {"1", "1.5", "2", "2.5", "3"},
-         {"0", "5", "10", "15", "20"}, {"2"}},
-        {"--model power --locale en_US --size 300x200", "square.csv", 3, "", {"1", "1.5", "2", "2.5", "3"},
-         {"0", "5", "10", "15", "20"}, {"2"}, 300, 200},
-        {"--model ma:2 --locale en_US", "ma.csv", 4, "1 point left out: a value missing or not finite",
-         {"1", "2", "3", "4", "5"}, {"10", "20", "30", "40", "50"}, {}},
+        {"--model linear --locale en_US",
+         "line.csv",
+         5,
+         "3 points left out: a value missing or not finite",
+         {"1,000", "1,000.25", "1,000.5", "1,000.75", "1,001"},
+         {"10", "10.5", "11", "11.5", "12"},
+         {}},
+        {"--model linear --locale de_DE --size 640x400",
+         "line.csv",
+         5,
+         "3 points left out: a value missing or not finite",
+         {"1.000", "1.000,25", "1.000,5", "1.000,75", "1.001"},
+         {"10", "10,5", "11", "11,5", "12"},
+         {},
+         640,
+         400},
+        {"--model poly:2 --locale en_US",
+         "square.csv",
+         3,
+         "",
+         {"1", "1.5", "2", "2.5", "3"},
+         {"0", "5", "10", "15", "20"},
+         {"2"}},
+        {"--model power --locale en_US --size 300x200",
+         "square.csv",
+         3,
+         "",
+         {"1", "1.5", "2", "2.5", "3"},
+         {"0", "5", "10", "15", "20"},
+         {"2"},
+         300,
+         200},
+        {"--model ma:2 --locale en_US",
+         "ma.csv",
+         4,
+         "1 point left out: a value missing or not finite",
+         {"1", "2", "3", "4", "5"},
+         {"10", "20", "30", "40", "50"},
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options);
         const std::string out = dir.file("chart.svg");
         std::string output;
-        ASSERT_EQ(run(kquCommand(fmt::format("trend --force {} --svg '{}' '{}'", c.options, out, dir.file(c.file))),
-                      &output),
-                  0)
+        ASSERT_EQ(
+            run(kquCommand(fmt::format("trend --force {} --svg '{}' '{}'", c.options, out, dir.file(c.file))),
+                &output),
+            0)
             << output;
         const std::string bytes = kqu::test::readFile(out);
         Svg svg(bytes);
@@ -147,7 +178,8 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
 TEST(KquTrendSvg, TitlesAreEscapedAndRefusalsLeaveNoPicture) {
     TempDir dir;
     kqu::test::writeFile(dir.file("d.csv"), "1,2\n2,4\n3,7\n");
-    kqu::test::writeFile(dir.file("title.txt"), "Ums\xC3\xA4tze <Q1> & Q2 \xE2\x80\x94 \xE6\x9D\xB1\xE4\xBA\xAC\x01!");
+    kqu::test::writeFile(dir.file("title.txt"),
+                         "Ums\xC3\xA4tze <Q1> & Q2 \xE2\x80\x94 \xE6\x9D\xB1\xE4\xBA\xAC\x01!");
     std::string output;
     ASSERT_EQ(run(kquCommand(fmt::format("trend --model linear --svg - --title \"$(cat '{}')\" '{}'",
                                          dir.file("title.txt"), dir.file("d.csv"))),
@@ -156,7 +188,8 @@ TEST(KquTrendSvg, TitlesAreEscapedAndRefusalsLeaveNoPicture) {
     Svg svg(output);
     ASSERT_TRUE(svg.parsed()) << output;
     // Intact after parsing; the control character, which XML cannot carry, as U+FFFD.
-    const std::string expected = "Ums\xC3\xA4tze <Q1> & Q2 \xE2\x80\x94 \xE6\x9D\xB1\xE4\xBA\xAC\xEF\xBF\xBD!";
+    const std::string expected =
+        "Ums\xC3\xA4tze <Q1> & Q2 \xE2\x80\x94 \xE6\x9D\xB1\xE4\xBA\xAC\xEF\xBF\xBD!";
     EXPECT_EQ(svg.texts("/s:svg/s:title"), std::vector<std::string>{expected});
     EXPECT_EQ(svg.texts("//s:text[@class='title']"), std::vector<std::string>{expected});
     EXPECT_NE(output.find("Ums\xC3\xA4tze &lt;Q1&gt; &amp; Q2"), std::string::npos);
@@ -164,7 +197,8 @@ TEST(KquTrendSvg, TitlesAreEscapedAndRefusalsLeaveNoPicture) {
     struct Refusal {
         std::string options, file, message;
     } refusals[] = {
-        {"--model linear --svg OUT", "plane.csv", "line 1: a chart shows one x column: expected 2 fields, found 3"},
+        {"--model linear --svg OUT", "plane.csv",
+         "line 1: a chart shows one x column: expected 2 fields, found 3"},
         {"--model linear --size 800x500", "d.csv", "give --svg OUT.svg too"},
         {"--model linear --svg OUT --size 10x10", "d.csv", "--size: expected WxH"},
         {"--model linear --svg - --json", "d.csv", "both want standard output"},
@@ -175,7 +209,8 @@ TEST(KquTrendSvg, TitlesAreEscapedAndRefusalsLeaveNoPicture) {
     for (const auto& r : refusals) {
         SCOPED_TRACE(r.options);
         std::string options = r.options;
-        if (auto at = options.find("OUT"); at != std::string::npos) options.replace(at, 3, dir.file("no.svg"));
+        if (auto at = options.find("OUT"); at != std::string::npos)
+            options.replace(at, 3, dir.file("no.svg"));
         EXPECT_NE(run(kquCommand(fmt::format("trend {} '{}'", options, dir.file(r.file))), &output), 0);
         EXPECT_NE(output.find(r.message), std::string::npos) << output;
         EXPECT_NE(run(fmt::format("test -e '{}'", dir.file("no.svg"))), 0);
@@ -212,7 +247,8 @@ struct Range {
 std::vector<Range> pythonLayout(const TempDir& dir, const std::string& package) {
     kqu::test::writeFile(dir.file("layout.py"), kLayoutScript);
     std::string output;
-    EXPECT_EQ(kqu::test::runCommand(fmt::format("python3 '{}' '{}'", dir.file("layout.py"), package), &output), 0);
+    EXPECT_EQ(
+        kqu::test::runCommand(fmt::format("python3 '{}' '{}'", dir.file("layout.py"), package), &output), 0);
     std::vector<Range> ranges;
     std::istringstream lines(output);
     Range r;
@@ -225,33 +261,39 @@ std::vector<std::pair<Range, uint64_t>> mapRanges(const Svg& svg) {
     std::vector<std::pair<Range, uint64_t>> ranges;
     for (auto* node : svg.select("//s:g[@data-kind]")) {
         const std::string count = Svg::attribute(node, "data-count");
-        ranges.push_back({{std::stoull(Svg::attribute(node, "data-offset")),
-                           std::stoull(Svg::attribute(node, "data-length")), Svg::attribute(node, "data-kind")},
-                          count.empty() ? 1 : std::stoull(count)});
+        ranges.push_back(
+            {{std::stoull(Svg::attribute(node, "data-offset")),
+              std::stoull(Svg::attribute(node, "data-length")), Svg::attribute(node, "data-kind")},
+             count.empty() ? 1 : std::stoull(count)});
     }
     return ranges;
 }
 
 TEST(KquZipMap, RangesFollowThePackageInOrder) {
     TempDir dir;
-    const std::string odd = "x<b&c \xC3\xBC.txt";  // after index.xml, so that its space is freed in the middle
-    ASSERT_EQ(run(fmt::format("mkdir -p '{0}/Report' && cd '{0}' && printf 'p%.0s' $(seq 3000) > 'Report/{1}' && "
-                              "seq 1 2000 > Report/index.xml && printf 'secret\\n' > pass.txt",
-                              dir.path(), odd)),
-              0);
+    const std::string odd =
+        "x<b&c \xC3\xBC.txt";  // after index.xml, so that its space is freed in the middle
+    ASSERT_EQ(
+        run(fmt::format("mkdir -p '{0}/Report' && cd '{0}' && printf 'p%.0s' $(seq 3000) > 'Report/{1}' && "
+                        "seq 1 2000 > Report/index.xml && printf 'secret\\n' > pass.txt",
+                        dir.path(), odd)),
+        0);
     // A plain package whose index is replaced by a shorter one (leaving free space), and
     // an encrypted one.
     ASSERT_EQ(run(fmt::format("cd '{}' && {} && printf '<short/>' > Report/index.xml && {}", dir.path(),
-                              kquCommand("zip create --quiet plain.zip Report"), kquCommand("zip add plain.zip Report/index.xml"))),
+                              kquCommand("zip create --quiet plain.zip Report"),
+                              kquCommand("zip add plain.zip Report/index.xml"))),
               0);
-    ASSERT_EQ(run(fmt::format("cd '{}' && {}", dir.path(),
-                              kquCommand("zip create --quiet --encrypt --passphrase-file pass.txt locked.zip Report"))),
+    ASSERT_EQ(run(fmt::format(
+                  "cd '{}' && {}", dir.path(),
+                  kquCommand("zip create --quiet --encrypt --passphrase-file pass.txt locked.zip Report"))),
               0);
     for (const char* name : {"plain.zip", "locked.zip"}) {
         SCOPED_TRACE(name);
         const std::string package = dir.file(name), out = dir.file(std::string(name) + ".svg");
         std::string output;
-        ASSERT_EQ(run(kquCommand(fmt::format("zip map --svg '{}' '{}'", out, package)), &output), 0) << output;
+        ASSERT_EQ(run(kquCommand(fmt::format("zip map --svg '{}' '{}'", out, package)), &output), 0)
+            << output;
         const std::string bytes = kqu::test::readFile(out);
         Svg svg(bytes);
         ASSERT_TRUE(svg.parsed());
@@ -270,9 +312,10 @@ TEST(KquZipMap, RangesFollowThePackageInOrder) {
         const uint64_t fileSize = kqu::test::readFile(package).size();
         EXPECT_EQ(std::string(name) == "plain.zip", freeBytes > 0);
         EXPECT_EQ(svg.texts("//s:text[@class='totals']"),
-                  std::vector<std::string>{fmt::format("{} entries; {} free-space entr{} holding {} bytes, {:.1f} % of the file",
-                                                       entries, freeBytes ? 1 : 0, freeBytes ? "y" : "ies", freeBytes,
-                                                       100.0 * double(freeBytes) / double(fileSize))});
+                  std::vector<std::string>{
+                      fmt::format("{} entries; {} free-space entr{} holding {} bytes, {:.1f} % of the file",
+                                  entries, freeBytes ? 1 : 0, freeBytes ? "y" : "ies", freeBytes,
+                                  100.0 * double(freeBytes) / double(fileSize))});
         // The odd name, escaped in the bytes and intact once parsed.
         EXPECT_NE(bytes.find("local header of Report/x&lt;b&amp;c \xC3\xBC.txt"), std::string::npos);
         const auto titles = svg.texts("//s:g[@data-kind='local-header']/s:title");
@@ -289,7 +332,10 @@ TEST(KquZipMap, RangesFollowThePackageInOrder) {
     // Too damaged to open: the usual one-line error, and no picture.
     kqu::test::writeFile(dir.file("cut.zip"), kqu::test::readFile(dir.file("plain.zip")).substr(0, 100));
     std::string output;
-    EXPECT_EQ(run(kquCommand(fmt::format("zip map --svg '{}' '{}'", dir.file("cut.svg"), dir.file("cut.zip"))), &output), 1);
+    EXPECT_EQ(
+        run(kquCommand(fmt::format("zip map --svg '{}' '{}'", dir.file("cut.svg"), dir.file("cut.zip"))),
+            &output),
+        1);
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
     EXPECT_EQ(output.rfind("kqu: ", 0), 0u) << output;
     EXPECT_NE(run(fmt::format("test -e '{}'", dir.file("cut.svg"))), 0);
@@ -306,7 +352,8 @@ TEST(KquZipMap, RangesNarrowerThanAPixelAreDrawnTogether) {
     const std::string package = dir.file("many.zip");
     ASSERT_EQ(run(fmt::format("python3 '{}' '{}'", dir.file("make.py"), package)), 0);
     std::string output;
-    ASSERT_EQ(run(kquCommand(fmt::format("zip map --svg '{}' '{}'", dir.file("many.svg"), package)), &output), 0)
+    ASSERT_EQ(run(kquCommand(fmt::format("zip map --svg '{}' '{}'", dir.file("many.svg"), package)), &output),
+              0)
         << output;
     Svg svg(kqu::test::readFile(dir.file("many.svg")));
     ASSERT_TRUE(svg.parsed());

@@ -57,7 +57,9 @@ std::string utf8(const std::u16string& text) {
 // is left, for what follows to return.
 double writeEquation(KQUSvgWriter& svg, const KQUAttributedString& equation, double fontSize) {
     const double small = std::round(fontSize * 0.72);
-    auto offsetOf = [&](int level) { return level > 0 ? -0.42 * fontSize : level < 0 ? 0.28 * fontSize : 0.0; };
+    auto offsetOf = [&](int level) {
+        return level > 0 ? -0.42 * fontSize : level < 0 ? 0.28 * fontSize : 0.0;
+    };
     int current = 0;
     uint64_t index = 0;
     const auto& text = equation.string();
@@ -74,7 +76,8 @@ double writeEquation(KQUSvgWriter& svg, const KQUAttributedString& equation, dou
         } else if (level == 0) {
             svg.element("tspan", {{"dy", dy}}, piece);
         } else {
-            svg.element("tspan", {{"class", level > 0 ? "sup" : "sub"}, {"dy", dy}, {"font-size", small}}, piece);
+            svg.element("tspan", {{"class", level > 0 ? "sup" : "sub"}, {"dy", dy}, {"font-size", small}},
+                        piece);
         }
         current = level;
         index = end;
@@ -123,8 +126,8 @@ std::string KQUTrendChartSvg(const KQUTrendChart& chart) {
     if (chart.curve && !xs.empty()) {
         const int count = std::clamp(static_cast<int>(width / 2), 2, 4000);
         for (int i = 0; i < count; ++i) {
-            const double x = i + 1 == count ? xs.maximum
-                                             : xs.minimum + (xs.maximum - xs.minimum) * i / (count - 1);
+            const double x =
+                i + 1 == count ? xs.maximum : xs.minimum + (xs.maximum - xs.minimum) * i / (count - 1);
             const double y = chart.curve(x);
             samples.emplace_back(x, y);
             ys.add(y);
@@ -136,7 +139,8 @@ std::string KQUTrendChartSvg(const KQUTrendChart& chart) {
     const std::vector<double> yTicks = KQUNiceTicks(ys.minimum, ys.maximum);
 
     // Labels in the current locale, at most 3 decimals, with the locale's grouping.
-    auto format = KQUNumberFormat::create({.decimalPlaces = kKQUNumberFormatterDecimalPlacesAsManyAsNecessary});
+    auto format =
+        KQUNumberFormat::create({.decimalPlaces = kKQUNumberFormatterDecimalPlacesAsManyAsNecessary});
     auto label = [&](double v) { return utf8(format->chartLabelStringFromDouble(v)); };
     std::vector<std::string> xLabels, yLabels;
     size_t widestY = 1;
@@ -159,13 +163,20 @@ std::string KQUTrendChartSvg(const KQUTrendChart& chart) {
     KQUSvgWriter svg(width, height, chart.title);
     svg.element("rect", {{"width", width}, {"height", height}, {"fill", "#ffffff"}});
     svg.start("g", {{"font-family", kFont}, {"font-size", 12}, {"fill", "#222222"}});
-    svg.element("text", {{"class", "title"}, {"x", width / 2}, {"y", 28}, {"font-size", 18},
-                         {"font-weight", "bold"}, {"text-anchor", "middle"}},
+    svg.element("text",
+                {{"class", "title"},
+                 {"x", width / 2},
+                 {"y", 28},
+                 {"font-size", 18},
+                 {"font-weight", "bold"},
+                 {"text-anchor", "middle"}},
                 chart.title);
     if (chart.equation || chart.rSquared) {
         // The spaces around the operators sit at the edges of runs, where a renderer
         // would otherwise be free to drop them.
-        svg.start("text", {{"class", "equation"}, {"x", left}, {"y", 56}, {"font-size", 14}, {"xml:space", "preserve"}});
+        svg.start(
+            "text",
+            {{"class", "equation"}, {"x", left}, {"y", 56}, {"font-size", 14}, {"xml:space", "preserve"}});
         const double shifted = chart.equation ? writeEquation(svg, *chart.equation, 14) : 0;
         if (chart.rSquared) {
             auto places = KQUNumberFormat::create({.decimalPlaces = 4});
@@ -183,12 +194,13 @@ std::string KQUTrendChartSvg(const KQUTrendChart& chart) {
     for (double v : xTicks) svg.element("line", {{"x1", X(v)}, {"y1", top}, {"x2", X(v)}, {"y2", bottom}});
     for (double v : yTicks) svg.element("line", {{"x1", left}, {"y1", Y(v)}, {"x2", right}, {"y2", Y(v)}});
     svg.end();
-    svg.element("path", {{"class", "axes"},
-                         {"d", fmt::format("M{} {}V{}H{}", KQUSvgWriter::number(left), KQUSvgWriter::number(top),
-                                           KQUSvgWriter::number(bottom), KQUSvgWriter::number(right))},
-                         {"fill", "none"},
-                         {"stroke", "#555555"},
-                         {"stroke-width", 1}});
+    svg.element("path",
+                {{"class", "axes"},
+                 {"d", fmt::format("M{} {}V{}H{}", KQUSvgWriter::number(left), KQUSvgWriter::number(top),
+                                   KQUSvgWriter::number(bottom), KQUSvgWriter::number(right))},
+                 {"fill", "none"},
+                 {"stroke", "#555555"},
+                 {"stroke-width", 1}});
     svg.start("g", {{"text-anchor", "middle"}});
     for (size_t i = 0; i < xTicks.size(); ++i)
         svg.element("text", {{"class", "x-tick"}, {"x", X(xTicks[i])}, {"y", bottom + 18}}, xLabels[i]);

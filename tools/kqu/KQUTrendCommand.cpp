@@ -19,12 +19,12 @@
 #include <fmt/format.h>
 #include <unicode/unistr.h>
 
+#include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/foundation/KQULocale.h"
 #include "kqutility/foundation/KQULogSink.h"
 #include "kqutility/regression/KQUCurveRegressionModels.h"
 #include "kqutility/regression/KQULinearRegressionModel.h"
 #include "kqutility/regression/KQUMovingAverageRegressionModel.h"
-#include "kqutility/foundation/KQUFileManager.h"
 #include "tools/kqu/KQUTool.h"
 #include "tools/kqu/KQUTrendChart.h"
 
@@ -161,7 +161,8 @@ Table readTable(std::istream& in, const ReadOptions& options) {
                 fmt::format("line {}: expected {} fields, found {}", lineNumber, fieldCount, fields.size()));
         for (size_t j = 0; j < fieldCount; ++j) {
             if (fields[j].empty() || (options.nonFiniteAsMissing && isNonFiniteNumber(fields[j]))) {
-                if (!options.allowMissing) throw KQUToolError(fmt::format("line {}: missing value", lineNumber));
+                if (!options.allowMissing)
+                    throw KQUToolError(fmt::format("line {}: missing value", lineNumber));
                 table.columns[j].push_back(std::nullopt);
                 continue;
             }
@@ -297,7 +298,8 @@ std::pair<double, double> parseSize(const std::string& text) {
              endW == text.data() + x && endH == text.data() + text.size();
     }
     if (!ok || w < 200 || h < 200 || w > 20000 || h > 20000)
-        throw KQUToolError(fmt::format("--size: expected WxH with each from 200 to 20000, as in 800x500, not '{}'", text));
+        throw KQUToolError(
+            fmt::format("--size: expected WxH with each from 200 to 20000, as in 800x500, not '{}'", text));
     return {w, h};
 }
 
@@ -359,7 +361,8 @@ int runTrend(const KQUToolArguments& arguments) {
     std::optional<KQUTrendChart> chart;
     if (svgPath) {
         chart.emplace();
-        chart->title = arguments.value("--title").value_or(path == "-" ? "standard input" : KQULastPathComponent(path));
+        chart->title =
+            arguments.value("--title").value_or(path == "-" ? "standard input" : KQULastPathComponent(path));
         chart->width = size.first;
         chart->height = size.second;
         for (size_t i = 0; i < table.rows; ++i)
@@ -468,7 +471,8 @@ KQUToolRegistration trendCommand({
                 {"--intercept", "C", "fit with the intercept fixed at C"},
                 {"--locale", "L", "the locale whose number format the equation is printed in"},
                 {"--json", "", "one JSON object for programs to read"},
-                {"--svg", "OUT", "also draw the points and the trend line as an SVG chart ('-': standard output)"},
+                {"--svg", "OUT",
+                 "also draw the points and the trend line as an SVG chart ('-': standard output)"},
                 {"--title", "T", "the chart's title (default: the input file's name)"},
                 {"--size", "WxH", "the chart's size (default 800x500)"},
                 {"--force", "", "replace OUT when it is an existing file"}},

@@ -64,7 +64,8 @@ const char* colourOf(KQUZipLayoutKind kind) {
 std::string slugOf(KQUZipLayoutKind kind) {
     std::string slug = KQUZipLayoutKindName(kind);
     std::replace(slug.begin(), slug.end(), ' ', '-');
-    std::transform(slug.begin(), slug.end(), slug.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    std::transform(slug.begin(), slug.end(), slug.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
     return slug;
 }
 
@@ -97,7 +98,9 @@ std::string titleOf(const KQUZipLayoutRange& range) {
 class BandPainter {
 public:
     BandPainter(KQUSvgWriter& svg, uint64_t fileLength, uint64_t rows)
-        : mSvg(svg), mBytesPerRow((fileLength + rows - 1) / rows), mScale(kBandWidth / double(mBytesPerRow)) {}
+        : mSvg(svg),
+          mBytesPerRow((fileLength + rows - 1) / rows),
+          mScale(kBandWidth / double(mBytesPerRow)) {}
 
     double widthOf(uint64_t length) const { return double(length) * mScale; }
 
@@ -159,8 +162,9 @@ struct Group {
                                        bytesText(length));
         for (size_t k = 0; k < kKindCount; ++k)
             if (ranges[k])
-                text += fmt::format("\n{} {} ({})", ranges[k], KQUZipLayoutKindName(static_cast<KQUZipLayoutKind>(k)),
-                                    bytesText(bytes[k]));
+                text +=
+                    fmt::format("\n{} {} ({})", ranges[k],
+                                KQUZipLayoutKindName(static_cast<KQUZipLayoutKind>(k)), bytesText(bytes[k]));
         if (!firstName.empty())
             text += firstName == lastName ? fmt::format("\nentry {}", KQUEscapedName(firstName))
                                           : fmt::format("\nentries {} to {}", KQUEscapedName(firstName),
@@ -172,8 +176,8 @@ struct Group {
 std::string mapSvg(const KQUZipArchive& archive, const std::string& title) {
     const std::vector<KQUZipLayoutRange> layout = KQUZipPackageLayout(archive);
     const uint64_t fileLength = static_cast<uint64_t>(archive.dataRepresentation()->dataLength());
-    const uint64_t rows = std::clamp<uint64_t>((fileLength + kBytesPerRowBeforeWrapping - 1) / kBytesPerRowBeforeWrapping,
-                                               1, kMaximumRows);
+    const uint64_t rows = std::clamp<uint64_t>(
+        (fileLength + kBytesPerRowBeforeWrapping - 1) / kBytesPerRowBeforeWrapping, 1, kMaximumRows);
 
     std::array<uint64_t, kKindCount> bytesOfKind{};
     uint64_t freeEntries = 0, entries = 0;
@@ -195,7 +199,9 @@ std::string mapSvg(const KQUZipArchive& archive, const std::string& title) {
         if (kind == KQUZipLayoutKind::Zip64EndRecord || kind == KQUZipLayoutKind::Zip64EndLocator) continue;
         const uint64_t n = kind == KQUZipLayoutKind::EndRecord ? endBytes : bytesOfKind[k];
         if (n == 0) continue;
-        legend.push_back({kind, fmt::format("{} ({})", kind == KQUZipLayoutKind::EndRecord ? "end records" : KQUZipLayoutKindName(kind),
+        legend.push_back({kind, fmt::format("{} ({})",
+                                            kind == KQUZipLayoutKind::EndRecord ? "end records"
+                                                                                : KQUZipLayoutKindName(kind),
                                             bytesText(n))});
     }
     const double bandBottom = kBandTop + double(rows) * (kRowHeight + kRowGap) - kRowGap;
@@ -206,13 +212,18 @@ std::string mapSvg(const KQUZipArchive& archive, const std::string& title) {
 
     KQUSvgWriter svg(kWidth, height, fmt::format("Byte map of {}", title));
     svg.element("rect", {{"width", kWidth}, {"height", height}, {"fill", "#ffffff"}});
-    svg.start("g", {{"font-family", "DejaVu Sans, Helvetica, Arial, sans-serif"}, {"font-size", 12}, {"fill", "#222222"}});
-    svg.element("text", {{"class", "title"}, {"x", kMargin}, {"y", 28}, {"font-size", 18}, {"font-weight", "bold"}},
+    svg.start("g", {{"font-family", "DejaVu Sans, Helvetica, Arial, sans-serif"},
+                    {"font-size", 12},
+                    {"fill", "#222222"}});
+    svg.element("text",
+                {{"class", "title"}, {"x", kMargin}, {"y", 28}, {"font-size", 18}, {"font-weight", "bold"}},
                 fmt::format("{}: {}", title, bytesText(fileLength)));
-    svg.element("text", {{"class", "scale"}, {"x", kMargin}, {"y", 48}, {"fill", "#666666"}},
-                rows == 1 ? std::string("from the first byte, left, to the last, right; hover over a range for details")
-                          : fmt::format("{} rows of {} each, read like text; hover over a range for details", rows,
-                                        bytesText((fileLength + rows - 1) / rows)));
+    svg.element(
+        "text", {{"class", "scale"}, {"x", kMargin}, {"y", 48}, {"fill", "#666666"}},
+        rows == 1
+            ? std::string("from the first byte, left, to the last, right; hover over a range for details")
+            : fmt::format("{} rows of {} each, read like text; hover over a range for details", rows,
+                          bytesText((fileLength + rows - 1) / rows)));
 
     svg.start("g", {{"class", "band"}, {"stroke", "#ffffff"}, {"stroke-width", 0.25}});
     BandPainter painter(svg, fileLength, rows);
@@ -247,7 +258,8 @@ std::string mapSvg(const KQUZipArchive& archive, const std::string& title) {
     svg.start("g", {{"class", "legend"}});
     for (size_t i = 0; i < legend.size(); ++i) {
         const double x = kMargin + double(i % 3) * 320, y = legendTop + double(i / 3) * 22;
-        svg.element("rect", {{"x", x}, {"y", y}, {"width", 14}, {"height", 14}, {"fill", colourOf(legend[i].kind)}});
+        svg.element("rect",
+                    {{"x", x}, {"y", y}, {"width", 14}, {"height", 14}, {"fill", colourOf(legend[i].kind)}});
         svg.element("text", {{"x", x + 20}, {"y", y + 11.5}}, legend[i].text);
     }
     svg.end();
@@ -255,8 +267,8 @@ std::string mapSvg(const KQUZipArchive& archive, const std::string& title) {
     const uint64_t freeBytes = bytesOfKind[size_t(KQUZipLayoutKind::FreeSpace)];
     std::string totals =
         fmt::format("{} entr{}; {} free-space entr{} holding {}, {:.1f} % of the file", entries,
-                    entries == 1 ? "y" : "ies", freeEntries, freeEntries == 1 ? "y" : "ies", bytesText(freeBytes),
-                    fileLength ? 100.0 * double(freeBytes) / double(fileLength) : 0.0);
+                    entries == 1 ? "y" : "ies", freeEntries, freeEntries == 1 ? "y" : "ies",
+                    bytesText(freeBytes), fileLength ? 100.0 * double(freeBytes) / double(fileLength) : 0.0);
     if (uint64_t unknown = bytesOfKind[size_t(KQUZipLayoutKind::Unknown)])
         totals += fmt::format("; {} claimed by no record", bytesText(unknown));
     svg.element("text", {{"class", "totals"}, {"x", kMargin}, {"y", totalsY}}, totals);
