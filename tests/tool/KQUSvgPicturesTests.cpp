@@ -92,6 +92,8 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
                          "x,y\n1000,10.1\n1000.1,\n1000.25,10.5\n1000.3,nan\n1000.5,11.0\ninf,3\n"
                          "1000.75,11.4\n1001,11.9\n");
     kqu::test::writeFile(dir.file("square.csv"), "x,y\n1,2\n2,8\n3,18\n");
+    // No header: a first row holding "nan" is a point left out, not the column names.
+    kqu::test::writeFile(dir.file("powers.csv"), "nan,1\n1,2\n2,8\n3,18\n");
     kqu::test::writeFile(dir.file("ma.csv"), "day,sales\n1,10\n2,\n3,30\n4,40\n5,50\n");
     struct Case {
         std::string options, file;
@@ -101,45 +103,20 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
         uint32_t width = 800, height = 500;
     } cases[] = {
         // Steps of 0.25 and 0.5: the first of 5, 2.5, 2, 1 times a power of ten giving 5 to 10 ticks.
-        {"--model linear --locale en_US",
-         "line.csv",
-         5,
+        // clang-format off
+        {"--model linear --locale en_US", "line.csv", 5, "3 points left out: a value missing or not finite",
+         {"1,000", "1,000.25", "1,000.5", "1,000.75", "1,001"}, {"10", "10.5", "11", "11.5", "12"}, {}},
+        {"--model linear --locale de_DE --size 640x400", "line.csv", 5,
          "3 points left out: a value missing or not finite",
-         {"1,000", "1,000.25", "1,000.5", "1,000.75", "1,001"},
-         {"10", "10.5", "11", "11.5", "12"},
-         {}},
-        {"--model linear --locale de_DE --size 640x400",
-         "line.csv",
-         5,
-         "3 points left out: a value missing or not finite",
-         {"1.000", "1.000,25", "1.000,5", "1.000,75", "1.001"},
-         {"10", "10,5", "11", "11,5", "12"},
-         {},
-         640,
-         400},
-        {"--model poly:2 --locale en_US",
-         "square.csv",
-         3,
-         "",
-         {"1", "1.5", "2", "2.5", "3"},
-         {"0", "5", "10", "15", "20"},
-         {"2"}},
-        {"--model power --locale en_US --size 300x200",
-         "square.csv",
-         3,
-         "",
-         {"1", "1.5", "2", "2.5", "3"},
-         {"0", "5", "10", "15", "20"},
-         {"2"},
-         300,
-         200},
-        {"--model ma:2 --locale en_US",
-         "ma.csv",
-         4,
+         {"1.000", "1.000,25", "1.000,5", "1.000,75", "1.001"}, {"10", "10,5", "11", "11,5", "12"}, {}, 640, 400},
+        {"--model poly:2 --locale en_US", "square.csv", 3, "",
+         {"1", "1.5", "2", "2.5", "3"}, {"0", "5", "10", "15", "20"}, {"2"}},
+        {"--model power --locale en_US --size 300x200", "powers.csv", 3,
          "1 point left out: a value missing or not finite",
-         {"1", "2", "3", "4", "5"},
-         {"10", "20", "30", "40", "50"},
-         {}},
+         {"1", "1.5", "2", "2.5", "3"}, {"0", "5", "10", "15", "20"}, {"2"}, 300, 200},
+        {"--model ma:2 --locale en_US", "ma.csv", 4, "1 point left out: a value missing or not finite",
+         {"1", "2", "3", "4", "5"}, {"10", "20", "30", "40", "50"}, {}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options);
@@ -170,9 +147,12 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
                   0);
         EXPECT_EQ(kqu::test::readFile(out), bytes);
     }
-    // The last chart drawn, the moving average's, has neither equation nor R².
+    // The last chart drawn, the moving average's, has neither equation nor R²; its axes
+    // are named by the file's header.
     Svg average(kqu::test::readFile(dir.file("chart.svg")));
     EXPECT_TRUE(average.select("//s:text[@class='equation']").empty());
+    EXPECT_EQ(average.texts("//s:text[@class='x-title']"), std::vector<std::string>{"day"});
+    EXPECT_EQ(average.texts("//s:text[@class='y-title']"), std::vector<std::string>{"sales"});
 }
 
 TEST(KquTrendSvg, TitlesAreEscapedAndRefusalsLeaveNoPicture) {

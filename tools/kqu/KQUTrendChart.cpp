@@ -151,10 +151,11 @@ std::string KQUTrendChartSvg(const KQUTrendChart& chart) {
     }
 
     const bool hasNote = chart.omittedPoints > 0;
-    const double left = 20 + kCharacterWidth * static_cast<double>(widestY);
+    const bool hasAxisTitles = !chart.xTitle.empty() || !chart.yTitle.empty();
+    const double left = 20 + kCharacterWidth * static_cast<double>(widestY) + (hasAxisTitles ? 20 : 0);
     const double right = width - 40;
     const double top = chart.equation || chart.rSquared ? 76 : 52;
-    const double bottom = height - (hasNote ? 62 : 40);
+    const double bottom = height - (hasNote ? 62 : 40) - (hasAxisTitles ? 18 : 0);
     const double x0 = xTicks.front(), x1 = xTicks.back();
     const double y0 = yTicks.front(), y1 = yTicks.back();
     auto X = [&](double x) { return clampPixel(left + (x - x0) / (x1 - x0) * (right - left)); };
@@ -209,6 +210,22 @@ std::string KQUTrendChartSvg(const KQUTrendChart& chart) {
     for (size_t i = 0; i < yTicks.size(); ++i)
         svg.element("text", {{"class", "y-tick"}, {"x", left - 8}, {"y", Y(yTicks[i]) + 4}}, yLabels[i]);
     svg.end();
+    if (!chart.xTitle.empty())
+        svg.element(
+            "text",
+            {{"class", "x-title"}, {"x", (left + right) / 2}, {"y", bottom + 38}, {"text-anchor", "middle"}},
+            chart.xTitle);
+    if (!chart.yTitle.empty()) {
+        const double x = 16, y = (top + bottom) / 2;
+        svg.element("text",
+                    {{"class", "y-title"},
+                     {"x", x},
+                     {"y", y},
+                     {"text-anchor", "middle"},
+                     {"transform",
+                      fmt::format("rotate(-90 {} {})", KQUSvgWriter::number(x), KQUSvgWriter::number(y))}},
+                    chart.yTitle);
+    }
 
     // The trend line, cut where the model has no value, kept inside the plot.
     svg.start("clipPath", {{"id", "plot-area"}});

@@ -26,6 +26,7 @@ std::vector<double> KQUNiceTicks(double minimum, double maximum);
 
 struct KQUTrendChart {
     std::string title;
+    std::string xTitle, yTitle;  // the axes' names (none when empty)
     double width = 800;
     double height = 500;
     std::vector<std::pair<double, double>> points;  // finite (x, y) data points
@@ -41,8 +42,8 @@ struct KQUTrendChart {
 // The chart as an SVG document: dots (class "point"), the curve (class "trend"), axes with
 // tick labels (classes "x-tick", "y-tick") from the chart-label rendering of a decimal
 // format, the title, the equation with superscript and subscript runs as tspans (classes
-// "sup", "sub") shifted off the baseline, R² beside it, and a note (class "note") counting
-// the points left out.
+// "sup", "sub") shifted off the baseline, R² beside it, the axes' names (classes "x-title",
+// "y-title"), and a note (class "note") counting the points left out.
 std::string KQUTrendChartSvg(const KQUTrendChart& chart);
 
 // Writes bytes to path ("-": standard output) through KQUToolOutput: a file appears only

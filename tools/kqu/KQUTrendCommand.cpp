@@ -123,6 +123,7 @@ bool isNonFiniteNumber(const std::string& field) {
 struct Table {
     std::vector<std::vector<std::optional<double>>> columns;  // x columns then y
     size_t rows = 0;
+    std::vector<std::string> header;  // the column names, when the first line holds them
 };
 
 struct ReadOptions {
@@ -153,8 +154,14 @@ Table readTable(std::istream& in, const ReadOptions& options) {
                                                options.singleXReason, fieldCount));
             table.columns.resize(fieldCount);
             bool header = false;
-            for (const auto& f : fields) header = header || (!f.empty() && !parseNumber(f));
-            if (header) continue;
+            // "nan" is a value a chart leaves out, not a column name.
+            for (const auto& f : fields)
+                header = header || (!f.empty() && !parseNumber(f) &&
+                                    !(options.nonFiniteAsMissing && isNonFiniteNumber(f)));
+            if (header) {
+                table.header = fields;
+                continue;
+            }
         }
         if (fields.size() != fieldCount)
             throw KQUToolError(
@@ -363,6 +370,10 @@ int runTrend(const KQUToolArguments& arguments) {
         chart.emplace();
         chart->title =
             arguments.value("--title").value_or(path == "-" ? "standard input" : KQULastPathComponent(path));
+        if (table.header.size() == 2) {
+            chart->xTitle = table.header[0];
+            chart->yTitle = table.header[1];
+        }
         chart->width = size.first;
         chart->height = size.second;
         for (size_t i = 0; i < table.rows; ++i)
