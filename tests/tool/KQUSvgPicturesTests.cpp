@@ -183,16 +183,21 @@ TEST(KquTrendSvg, TitlesAreEscapedAndRefusalsLeaveNoPicture) {
         {"--model linear --svg OUT --size 10x10", "d.csv", "--size: expected WxH"},
         {"--model linear --svg - --json", "d.csv", "both want standard output"},
         {"--model exp --svg OUT", "negative.csv", "an exponential fit needs every y > 0"},
+        {"--model linear --svg TAKEN", "d.csv", "taken.svg exists; use --force to replace it"},
     };
     kqu::test::writeFile(dir.file("plane.csv"), "1,2,3\n2,1,4\n3,3,5\n");
     kqu::test::writeFile(dir.file("negative.csv"), "1,2\n2,-1\n3,3\n");
+    kqu::test::writeFile(dir.file("taken.svg"), "mine");
     for (const auto& r : refusals) {
         SCOPED_TRACE(r.options);
         std::string options = r.options;
         if (auto at = options.find("OUT"); at != std::string::npos)
             options.replace(at, 3, dir.file("no.svg"));
+        if (auto at = options.find("TAKEN"); at != std::string::npos)
+            options.replace(at, 5, dir.file("taken.svg"));
         EXPECT_NE(run(kquCommand(fmt::format("trend {} '{}'", options, dir.file(r.file))), &output), 0);
         EXPECT_NE(output.find(r.message), std::string::npos) << output;
+        EXPECT_EQ(output.find("R2"), std::string::npos) << "a refusal comes before the fit is printed";
         EXPECT_NE(run(fmt::format("test -e '{}'", dir.file("no.svg"))), 0);
     }
 }

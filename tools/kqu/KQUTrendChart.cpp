@@ -265,8 +265,7 @@ std::string KQUTrendChartSvg(const KQUTrendChart& chart) {
     return svg.finish();
 }
 
-void KQUToolWriteWholeOutput(const std::string& path, std::string_view bytes, bool replace) {
-    KQUToolOutput output(path, {.replace = replace});
+void KQUToolWriteWholeOutput(KQUToolOutput& output, std::string_view bytes) {
     auto stream = output.stream();
     constexpr size_t kChunk = 1 << 20;
     for (size_t at = 0; at < bytes.size(); at += kChunk) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kqutility/foundation/KQUAttributedString.h"
+#include "tools/kqu/KQUToolOutput.h"
 
 namespace kqu::tool {
 
@@ -46,8 +47,8 @@ struct KQUTrendChart {
 // "y-title"), and a note (class "note") counting the points left out.
 std::string KQUTrendChartSvg(const KQUTrendChart& chart);
 
-// Writes bytes to path ("-": standard output) through KQUToolOutput: a file appears only
-// when complete, and an existing one is replaced only with replace. Throws KQUToolError.
-void KQUToolWriteWholeOutput(const std::string& path, std::string_view bytes, bool replace);
+// Writes bytes to an output opened early (so that a refused destination is reported
+// before any work is done) and commits it: a file appears only when complete.
+void KQUToolWriteWholeOutput(KQUToolOutput& output, std::string_view bytes);
 
 }  // namespace kqu::tool

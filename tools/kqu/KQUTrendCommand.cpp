@@ -346,6 +346,9 @@ int runTrend(const KQUToolArguments& arguments) {
     }
 
     const std::string path = arguments.operands.empty() ? "-" : arguments.operands[0];
+    // Opened first: a destination that is refused is said before anything is printed.
+    std::optional<KQUToolOutput> svgOutput;
+    if (svgPath) svgOutput.emplace(*svgPath, KQUToolOutputOptions{.replace = arguments.has("--force")});
     std::ifstream file;
     if (path != "-") {
         file.open(path, std::ios::binary);
@@ -469,7 +472,7 @@ int runTrend(const KQUToolArguments& arguments) {
         if (std::fflush(stdout) != 0) throw KQUToolError("cannot write the output");
     }
     if (errorType) throw KQUToolError(message);
-    if (chart) KQUToolWriteWholeOutput(*svgPath, KQUTrendChartSvg(*chart), arguments.has("--force"));
+    if (chart) KQUToolWriteWholeOutput(*svgOutput, KQUTrendChartSvg(*chart));
     return 0;
 }
 

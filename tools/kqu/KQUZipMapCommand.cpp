@@ -281,13 +281,14 @@ int runMap(const KQUToolArguments& arguments) {
     auto out = arguments.value("--svg");
     if (!out) throw KQUToolUsageError("--svg OUT.svg is needed");
     auto archive = KQUToolOpenArchive(path);
+    KQUToolOutput output(*out, {.replace = arguments.has("--force")});
     std::string bytes;
     try {
         bytes = mapSvg(*archive, path == "-" ? "standard input" : KQULastPathComponent(path));
     } catch (const KQUException& e) {
         throw KQUToolError(fmt::format("{}: {}", path, e.reason()));
     }
-    KQUToolWriteWholeOutput(*out, bytes, arguments.has("--force"));
+    KQUToolWriteWholeOutput(output, bytes);
     return 0;
 }
 
