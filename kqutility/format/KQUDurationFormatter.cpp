@@ -231,6 +231,19 @@ size_t separatorAt(std::u16string_view text, size_t i, const LocaleSeparators& s
     return 0;
 }
 
+// The common case of a field typed as plain ASCII digits, read without the number parser
+// (which would give the same integer): up to 15 digits are exact in a double.
+bool asciiInteger(std::u16string_view run, double* value) {
+    if (run.empty() || run.size() > 15) return false;
+    int64_t n = 0;
+    for (char16_t c : run) {
+        if (c < u'0' || c > u'9') return false;
+        n = n * 10 + (c - u'0');
+    }
+    *value = static_cast<double>(n);
+    return true;
+}
+
 enum class Kind { None, Number, Word, Separator, Minus };
 
 Kind kindOf(const KQUDurationToken& token) {
@@ -592,9 +605,11 @@ std::optional<std::vector<KQUDurationToken>> KQUDurationFormatterTokensFromStrin
             }
             std::u16string run(text.substr(i, stop - i));
             double value = 0;
-            int valueType = 0;
-            if (!KQUGetNumberValueAndTypeFromString(run, nullptr, &value, &valueType, nullptr, nullptr))
-                return std::nullopt;
+            if (!asciiInteger(run, &value)) {
+                int valueType = 0;
+                if (!KQUGetNumberValueAndTypeFromString(run, nullptr, &value, &valueType, nullptr, nullptr))
+                    return std::nullopt;
+            }
             if (value != std::trunc(value)) fractionalSeen = true;
             tokens.emplace_back(KQUDurationNumberToken{value, std::move(run)});
             i = stop;

@@ -374,7 +374,7 @@ TEST_F(DurationTest, NumberSeparatorsFollowTheCurrentLocale) {
 }
 
 // Whole milliseconds shown in compact or long style down to milliseconds read back as
-// the same interval.
+// the same interval. (Compact text needs a colon: "12.5" alone is a number, not seconds.)
 TEST_F(DurationTest, RandomIntervalsReadBackToTheMillisecond) {
     std::mt19937_64 random(15);
     std::uniform_int_distribution<int64_t> milliseconds(-3'000'000'000'000, 3'000'000'000'000);
@@ -383,6 +383,7 @@ TEST_F(DurationTest, RandomIntervalsReadBackToTheMillisecond) {
         const double t = static_cast<double>(milliseconds(random) >> (i % 40)) / 1000;
         const KQUDurationUnits units = unitSets(random) | F;
         for (int style : {0, 2}) {
+            if (style == 0 && KQUDurationFormatterMaxDurationUnitInUnits(units) == S) continue;
             const std::u16string pattern = KQUDurationFormatterFormatFromDurationUnits(units, style, style == 0);
             const std::u16string text = KQUDurationFormatterStringFromTimeIntervalWithFormat(t, pattern);
             double back = kNaN;
