@@ -15,8 +15,8 @@
 #include <unicode/decimfmt.h>
 
 #include "KQUBenchSupport.h"
-#include "kqutility/foundation/KQULocale.h"
 #include "kqutility/format/KQUDurationFormatter.h"
+#include "kqutility/foundation/KQULocale.h"
 
 namespace {
 
@@ -40,7 +40,8 @@ const std::vector<std::u16string>& typed() {
     static const std::vector<std::u16string> sTyped = [] {
         kqu::KQUScopedLocaleOverride locale("en_US");
         std::vector<std::u16string> v;
-        for (double t : intervals()) v.push_back(kqu::KQUDurationFormatterStringFromTimeIntervalWithFormat(t, u"h:mm:ss.f"));
+        for (double t : intervals())
+            v.push_back(kqu::KQUDurationFormatterStringFromTimeIntervalWithFormat(t, u"h:mm:ss.f"));
         return v;
     }();
     return sTyped;
@@ -48,8 +49,8 @@ const std::vector<std::u16string>& typed() {
 
 std::unique_ptr<icu::DecimalFormat> icuFormatter(const char16_t* pattern) {
     UErrorCode status = U_ZERO_ERROR;
-    auto f = std::make_unique<icu::DecimalFormat>(icu::UnicodeString(pattern),
-                                                  new icu::DecimalFormatSymbols(icu::Locale("en_US"), status), status);
+    auto f = std::make_unique<icu::DecimalFormat>(
+        icu::UnicodeString(pattern), new icu::DecimalFormatSymbols(icu::Locale("en_US"), status), status);
     if (U_FAILURE(status)) std::abort();
     f->setGroupingUsed(false);
     f->setRoundingMode(icu::DecimalFormat::kRoundHalfUp);
@@ -79,7 +80,8 @@ void BM_RenderClock(benchmark::State& state) {
     kqu::KQUScopedLocaleOverride locale("en_US");
     for (auto _ : state) {
         size_t length = 0;
-        for (double t : intervals()) length += kqu::KQUDurationFormatterStringFromTimeIntervalWithFormat(t, u"h:mm:ss").size();
+        for (double t : intervals())
+            length += kqu::KQUDurationFormatterStringFromTimeIntervalWithFormat(t, u"h:mm:ss").size();
         benchmark::DoNotOptimize(length);
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kCount));
@@ -134,7 +136,7 @@ BENCHMARK(BM_ParseClock)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetiti
 }  // namespace
 
 int main(int argc, char** argv) {
-    return kqu::bench::runWithRatios(argc, argv,
-                                     {{"BM_RenderClock", "BM_IcuRenderClock", 0.3},
-                                      {"BM_ParseClock", "BM_IcuParseClock", 0.1}});
+    return kqu::bench::runWithRatios(
+        argc, argv,
+        {{"BM_RenderClock", "BM_IcuRenderClock", 0.3}, {"BM_ParseClock", "BM_IcuParseClock", 0.1}});
 }

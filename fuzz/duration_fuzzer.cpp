@@ -43,14 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (kqu::KQUDurationFormatterTimeIntervalFromStringWithCompactStyleStartUnit(text, &read, &units, &style,
                                                                                  startUnit)) {
         if (units == 0 || units > kqu::KQUDurationUnitsAll || style < 0 || style > 2) std::abort();
-        if (!kqu::KQUDurationFormatterTimeIntervalFromStringWithCompactStyleStartUnit(text, &again, nullptr, nullptr,
-                                                                                      startUnit))
+        if (!kqu::KQUDurationFormatterTimeIntervalFromStringWithCompactStyleStartUnit(text, &again, nullptr,
+                                                                                      nullptr, startUnit))
             std::abort();
         if (!(read == again || (std::isnan(read) && std::isnan(again)))) std::abort();
         (void)kqu::KQUDurationFormatterStringFromTimeIntervalWithFormat(
             read, kqu::KQUDurationFormatterFormatFromDurationUnits(units, style, false));
     }
     if (text.size() <= 64) (void)kqu::KQUDurationFormatterStringFromTimeIntervalWithFormat(interval, text);
-    (void)kqu::KQUDurationFormatterDurationUnitsNecessaryToFullyDisplayDuration(interval, kqu::KQUDurationUnitDay);
+    (void)kqu::KQUDurationFormatterDurationUnitsNecessaryToFullyDisplayDuration(interval,
+                                                                                kqu::KQUDurationUnitDay);
     return 0;
 }

@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 
-#include "kqutility/foundation/KQUValue.h"
 #include "kqutility/format/KQUNumberFormatting.h"
+#include "kqutility/foundation/KQUValue.h"
 
 namespace kqu {
 

@@ -12,12 +12,12 @@
 #include <unicode/utf16.h>
 
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
-#include "kqutility/foundation/KQULocale.h"
-#include "kqutility/foundation/KQUStringTable.h"
-#include "kqutility/foundation/KQUUnicode.h"
 #include "kqutility/format/KQUDuration.h"
 #include "kqutility/format/KQUNumberFormatter.h"
 #include "kqutility/format/KQUNumberRendering.h"
+#include "kqutility/foundation/KQULocale.h"
+#include "kqutility/foundation/KQUStringTable.h"
+#include "kqutility/foundation/KQUUnicode.h"
 
 namespace kqu {
 
@@ -42,10 +42,16 @@ constexpr std::array<EnglishNames, kUnitCount> kEnglishNames = {{
     {"millisecond", "milliseconds", nullptr, nullptr, "ms"},
 }};
 
-KQUDurationUnits unitAt(int index) { return KQUDurationUnits{1} << index; }
+KQUDurationUnits unitAt(int index) {
+    return KQUDurationUnits{1} << index;
+}
 // Index of the largest unit in units; units must not be 0.
-int largestIndex(KQUDurationUnits units) { return std::countr_zero(units); }
-int smallestIndex(KQUDurationUnits units) { return 31 - std::countl_zero(units); }
+int largestIndex(KQUDurationUnits units) {
+    return std::countr_zero(units);
+}
+int smallestIndex(KQUDurationUnits units) {
+    return 31 - std::countl_zero(units);
+}
 
 int placeholderIndex(char16_t c) {
     for (int i = 0; i < kUnitCount; ++i)
@@ -198,7 +204,8 @@ std::array<double, kUnitCount> splitInterval(double t, KQUDurationUnits shown) {
 }
 
 std::u16string renderNumber(double value, std::u16string_view pattern) {
-    return KQUNumberFormatterStringFromDoubleWithFormat(value, 0, pattern, false, 0, 0, false, std::nullopt, false);
+    return KQUNumberFormatterStringFromDoubleWithFormat(value, 0, pattern, false, 0, 0, false, std::nullopt,
+                                                        false);
 }
 
 std::u16string fieldText(double value, int index, size_t run) {
@@ -212,9 +219,15 @@ std::u16string fieldText(double value, int index, size_t run) {
 
 // ---- Typed text ------------------------------------------------------------------------
 
-bool isWhitespace(char32_t c) { return u_hasBinaryProperty(c, UCHAR_WHITE_SPACE); }
-bool isLetter(char32_t c) { return (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK)) != 0; }
-bool isDigit(char32_t c) { return u_charType(c) == U_DECIMAL_DIGIT_NUMBER; }
+bool isWhitespace(char32_t c) {
+    return u_hasBinaryProperty(c, UCHAR_WHITE_SPACE);
+}
+bool isLetter(char32_t c) {
+    return (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK)) != 0;
+}
+bool isDigit(char32_t c) {
+    return u_charType(c) == U_DECIMAL_DIGIT_NUMBER;
+}
 
 char32_t codePointAt(std::u16string_view text, size_t i, size_t* next) {
     char32_t c;
@@ -248,10 +261,14 @@ enum class Kind { None, Number, Word, Separator, Minus };
 
 Kind kindOf(const KQUDurationToken& token) {
     switch (token.index()) {
-        case 0: return Kind::Number;
-        case 1: return Kind::Word;
-        case 2: return Kind::Separator;
-        default: return Kind::Minus;
+        case 0:
+            return Kind::Number;
+        case 1:
+            return Kind::Word;
+        case 2:
+            return Kind::Separator;
+        default:
+            return Kind::Minus;
     }
 }
 
@@ -291,8 +308,8 @@ bool parseWordForm(const std::vector<KQUDurationToken>& tokens, double* interval
     return true;
 }
 
-bool parseCompactForm(const std::vector<KQUDurationToken>& tokens, KQUDurationUnits startUnit, double* interval,
-                      KQUDurationUnits* units, int* style) {
+bool parseCompactForm(const std::vector<KQUDurationToken>& tokens, KQUDurationUnits startUnit,
+                      double* interval, KQUDurationUnits* units, int* style) {
     int numbers = 0;
     bool fraction = false;
     for (size_t i = 0; i < tokens.size(); ++i) {
@@ -308,8 +325,9 @@ bool parseCompactForm(const std::vector<KQUDurationToken>& tokens, KQUDurationUn
     if (whole > 5 || whole < 1) return false;
     int index;
     startUnit = KQUDurationFormatterMaxDurationUnitInUnits(startUnit & KQUDurationUnitsAll);
-    if (startUnit && numbers <= KQUDurationFormatterMaxValuesForCompactStyleDurationWithMaxUnit(startUnit, false) +
-                                    1 - (fraction ? 0 : 1)) {
+    if (startUnit &&
+        numbers <= KQUDurationFormatterMaxValuesForCompactStyleDurationWithMaxUnit(startUnit, false) + 1 -
+                       (fraction ? 0 : 1)) {
         index = largestIndex(startUnit);
     } else {
         index = kMillisecondIndex - whole;  // 1 number: seconds ... 5 numbers: weeks
@@ -328,7 +346,8 @@ bool parseCompactForm(const std::vector<KQUDurationToken>& tokens, KQUDurationUn
             if (afterDot) {
                 // The fraction of a second is its digits over 10^digits: ".5" is 0.5 s,
                 // ".05" 0.05 s, ".1234" 0.1234 s.
-                fractionSeconds = number->value / std::pow(10.0, static_cast<double>(digitCount(number->text)));
+                fractionSeconds =
+                    number->value / std::pow(10.0, static_cast<double>(digitCount(number->text)));
                 typed |= KQUDurationUnitMillisecond;
             } else {
                 if (index >= kMillisecondIndex) {
@@ -410,7 +429,10 @@ void KQUDurationFormatterGetFormatInfo(std::u16string_view pattern, KQUDurationU
         lastRun = field.run;
     });
     if (units) *units = found;
-    if (style) *style = lastRun <= 2 ? KQUDurationStyleCompact : lastRun == 3 ? KQUDurationStyleShort : KQUDurationStyleLong;
+    if (style)
+        *style = lastRun <= 2   ? KQUDurationStyleCompact
+                 : lastRun == 3 ? KQUDurationStyleShort
+                                : KQUDurationStyleLong;
 }
 
 KQUDurationUnits KQUDurationFormatterDurationUnitsInFormat(std::u16string_view pattern) {
@@ -446,17 +468,29 @@ int KQUDurationFormatterMaxValuesForCompactStyleDurationWithMaxUnit(KQUDurationU
                                                                     bool withMilliseconds) {
     int count = 5;
     switch (maxUnit) {
-        case KQUDurationUnitDay: count = 4; break;
-        case KQUDurationUnitHour: count = 3; break;
-        case KQUDurationUnitMinute: count = 2; break;
-        case KQUDurationUnitSecond: count = 1; break;
-        case KQUDurationUnitMillisecond: count = 0; break;
-        default: break;
+        case KQUDurationUnitDay:
+            count = 4;
+            break;
+        case KQUDurationUnitHour:
+            count = 3;
+            break;
+        case KQUDurationUnitMinute:
+            count = 2;
+            break;
+        case KQUDurationUnitSecond:
+            count = 1;
+            break;
+        case KQUDurationUnitMillisecond:
+            count = 0;
+            break;
+        default:
+            break;
     }
     return count + (withMilliseconds ? 1 : 0);
 }
 
-KQUDurationUnits KQUDurationFormatterDurationUnitsNecessaryToFullyDisplayDuration(double t, KQUDurationUnits unit) {
+KQUDurationUnits KQUDurationFormatterDurationUnitsNecessaryToFullyDisplayDuration(double t,
+                                                                                  KQUDurationUnits unit) {
     if (std::popcount(unit) != 1 || unit > KQUDurationUnitMillisecond) {
         KQU_ASSERT_FAILURE("Unknown duration unit!");
         return unit;
@@ -498,10 +532,14 @@ std::u16string KQUDurationFormatterFormatFromDurationUnits(KQUDurationUnits unit
         if (!(written & unitAt(i))) continue;
         const char16_t c = kPlaceholders[i];
         if (style == KQUDurationStyleCompact) {
-            if (i == 3 && several) out += u"mm:";
-            else if (i == 4) out += several ? u"ss." : u"s:";
-            else if (i == kMillisecondIndex) out += u"f.";
-            else out += std::u16string{c, u':'};
+            if (i == 3 && several)
+                out += u"mm:";
+            else if (i == 4)
+                out += several ? u"ss." : u"s:";
+            else if (i == kMillisecondIndex)
+                out += u"f.";
+            else
+                out += std::u16string{c, u':'};
         } else {
             out.append(style == KQUDurationStyleShort ? 3 : 4, c);
             out += u' ';
@@ -523,7 +561,8 @@ KQUDurationUnits KQUDurationFormatterDurationUnitFromString(std::u16string_view 
                 return unitAt(i);
             }
     for (int i = 0; i < kUnitCount; ++i)
-        if (names.foldedMedium[0][i] == key || names.foldedMedium[1][i] == key || names.foldedShort[i] == key) {
+        if (names.foldedMedium[0][i] == key || names.foldedMedium[1][i] == key ||
+            names.foldedShort[i] == key) {
             if (style) *style = KQUDurationStyleShort;
             return unitAt(i);
         }
@@ -543,7 +582,7 @@ std::u16string KQTDurationFormatterUnitString(double value, KQUDurationUnits uni
 }
 
 std::optional<std::vector<KQUDurationToken>> KQUDurationFormatterTokensFromString(std::u16string_view text,
-                                                                                   bool* compact) {
+                                                                                  bool* compact) {
     // Trim white space and line ends.
     size_t begin = 0, end = text.size();
     while (begin < end) {
@@ -645,7 +684,8 @@ std::optional<std::vector<KQUDurationToken>> KQUDurationFormatterTokensFromStrin
     return tokens;
 }
 
-bool KQUDurationFormatterTimeIntervalFromStringWithCompactStyleStartUnit(std::u16string_view text, double* interval,
+bool KQUDurationFormatterTimeIntervalFromStringWithCompactStyleStartUnit(std::u16string_view text,
+                                                                         double* interval,
                                                                          KQUDurationUnits* units, int* style,
                                                                          KQUDurationUnits startUnit) {
     bool compact = false;
@@ -655,9 +695,10 @@ bool KQUDurationFormatterTimeIntervalFromStringWithCompactStyleStartUnit(std::u1
                    : parseWordForm(*tokens, interval, units, style);
 }
 
-bool KQUDurationFormatterTimeIntervalFromString(std::u16string_view text, double* interval, KQUDurationUnits* units,
-                                                int* style) {
-    return KQUDurationFormatterTimeIntervalFromStringWithCompactStyleStartUnit(text, interval, units, style, 0);
+bool KQUDurationFormatterTimeIntervalFromString(std::u16string_view text, double* interval,
+                                                KQUDurationUnits* units, int* style) {
+    return KQUDurationFormatterTimeIntervalFromStringWithCompactStyleStartUnit(text, interval, units, style,
+                                                                               0);
 }
 
 }  // namespace kqu

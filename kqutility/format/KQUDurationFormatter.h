@@ -73,7 +73,8 @@ int KQUDurationFormatterMaxValuesForCompactStyleDurationWithMaxUnit(KQUDurationU
 // unit and the smaller units needed to show t with nothing left over (t = 90061 from
 // day: day, hour, minute, second). A zero or non-finite t needs unit alone. unit must be
 // a single unit; otherwise reported, and unit is returned.
-KQUDurationUnits KQUDurationFormatterDurationUnitsNecessaryToFullyDisplayDuration(double t, KQUDurationUnits unit);
+KQUDurationUnits KQUDurationFormatterDurationUnitsNecessaryToFullyDisplayDuration(double t,
+                                                                                  KQUDurationUnits unit);
 
 // A pattern showing units in style; fill (always on in style 0) also shows every unit
 // below the largest down to seconds. The units between the largest and smallest are
@@ -104,13 +105,13 @@ struct KQUDurationSeparatorToken {
 struct KQUDurationMinusToken {
     bool operator==(const KQUDurationMinusToken&) const = default;
 };
-using KQUDurationToken =
-    std::variant<KQUDurationNumberToken, KQUDurationWordToken, KQUDurationSeparatorToken, KQUDurationMinusToken>;
+using KQUDurationToken = std::variant<KQUDurationNumberToken, KQUDurationWordToken, KQUDurationSeparatorToken,
+                                      KQUDurationMinusToken>;
 
 // The tokens of text, or nullopt when it is neither a compact nor a word-form duration;
 // *compact tells which (may be nullptr).
 std::optional<std::vector<KQUDurationToken>> KQUDurationFormatterTokensFromString(std::u16string_view text,
-                                                                                   bool* compact);
+                                                                                  bool* compact);
 
 // Reads a typed duration. On success fills the interval, the units typed and the style
 // (0 for compact text, else that of the first unit word); on failure writes nothing.
@@ -118,7 +119,8 @@ std::optional<std::vector<KQUDurationToken>> KQUDurationFormatterTokensFromStrin
 // from hours is 1 h 30 min); otherwise its number count decides (two numbers are minutes
 // and seconds). Outputs may be nullptr.
 [[nodiscard]] bool KQUDurationFormatterTimeIntervalFromStringWithCompactStyleStartUnit(
-    std::u16string_view text, double* interval, KQUDurationUnits* units, int* style, KQUDurationUnits startUnit);
+    std::u16string_view text, double* interval, KQUDurationUnits* units, int* style,
+    KQUDurationUnits startUnit);
 [[nodiscard]] bool KQUDurationFormatterTimeIntervalFromString(std::u16string_view text, double* interval,
                                                               KQUDurationUnits* units, int* style);
 

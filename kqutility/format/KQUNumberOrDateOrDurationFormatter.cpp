@@ -22,14 +22,16 @@ std::u16string stringFromDate(KQUDate date) {
     const double t = date.timeIntervalSinceReferenceDate;
     const double intoDay = t - 86400 * std::floor(t / 86400);
     const int timeStyle = intoDay < 1 ? kTimeStyleNone : kTimeStyleMedium;
-    const std::u16string pattern = KQUDateFormatterCopyFormatStringForDateAndTimeStyles(kDateStyleShort, timeStyle);
+    const std::u16string pattern =
+        KQUDateFormatterCopyFormatStringForDateAndTimeStyles(kDateStyleShort, timeStyle);
     return KQUDateFormatterStringFromDateWithFormat(date, pattern);
 }
 
 std::u16string stringFromDuration(double interval) {
     const KQUDurationUnits units =
         KQUDurationFormatterDurationUnitsNecessaryToFullyDisplayDuration(interval, KQUDurationUnitDay);
-    const std::u16string pattern = KQUDurationFormatterFormatFromDurationUnits(units, KQUDurationStyleShort, false);
+    const std::u16string pattern =
+        KQUDurationFormatterFormatFromDurationUnits(units, KQUDurationStyleShort, false);
     return KQUDurationFormatterStringFromTimeIntervalWithFormat(interval, pattern);
 }
 
@@ -38,8 +40,8 @@ std::u16string stringFromDuration(double interval) {
 std::u16string KQUNumberOrDateOrDurationFormatter::stringFromNumber(double value) {
     // "#.#########" with at least one integer digit, half up, no grouping.
     auto render = [](double v) {
-        return KQUNumberFormatterStringFromDoubleWithFormat(v, 0, u"#.#########", true, 0, 9, false, std::nullopt,
-                                                            false);
+        return KQUNumberFormatterStringFromDoubleWithFormat(v, 0, u"#.#########", true, 0, 9, false,
+                                                            std::nullopt, false);
     };
     if (value < 0) {
         // A negative that rounds to zero is shown as zero, as -0 is.
@@ -49,7 +51,8 @@ std::u16string KQUNumberOrDateOrDurationFormatter::stringFromNumber(double value
     return render(value);
 }
 
-std::optional<std::u16string> KQUNumberOrDateOrDurationFormatter::stringForObjectValue(const KQUValue& value) const {
+std::optional<std::u16string> KQUNumberOrDateOrDurationFormatter::stringForObjectValue(
+    const KQUValue& value) const {
     if (value.isNumber()) return stringFromNumber(value.doubleValue());
     if (const KQUDate* date = value.date()) return stringFromDate(*date);
     if (auto duration = value.object<KQUDuration>()) return stringFromDuration(duration->timeInterval());
@@ -65,15 +68,18 @@ std::optional<KQUNumberOrDateOrDurationFormatter::Reading> KQUNumberOrDateOrDura
         return reading;
     }
     double number = 0;
-    if (KQUGetNumberValueAndTypeFromString(text, nullptr, &number, &reading.numberValueType, nullptr, nullptr)) {
+    if (KQUGetNumberValueAndTypeFromString(text, nullptr, &number, &reading.numberValueType, nullptr,
+                                           nullptr)) {
         reading.kind = Kind::Number;
         reading.value = number;
         return reading;
     }
     double interval = 0;
-    if (KQUDurationFormatterTimeIntervalFromString(text, &interval, &reading.durationUnits, &reading.durationStyle)) {
+    if (KQUDurationFormatterTimeIntervalFromString(text, &interval, &reading.durationUnits,
+                                                   &reading.durationStyle)) {
         reading.kind = Kind::Duration;
-        reading.value = KQUValue(std::shared_ptr<const KQUObject>(KQUDuration::durationWithTimeInterval(interval)));
+        reading.value =
+            KQUValue(std::shared_ptr<const KQUObject>(KQUDuration::durationWithTimeInterval(interval)));
         return reading;
     }
     return std::nullopt;

@@ -23,8 +23,8 @@
 #include <string>
 #include <string_view>
 
-#include "kqutility/foundation/KQUValue.h"
 #include "kqutility/format/KQUDurationFormatter.h"
+#include "kqutility/foundation/KQUValue.h"
 
 namespace kqu {
 

@@ -9,11 +9,11 @@
 #include <unicode/datefmt.h>
 #include <unicode/timezone.h>
 
+#include "kqutility/format/KQUDuration.h"
+#include "kqutility/format/KQUNumberOrDateOrDurationFormatter.h"
 #include "kqutility/foundation/KQUClock.h"
 #include "kqutility/foundation/KQULocale.h"
 #include "kqutility/foundation/KQUUnicode.h"
-#include "kqutility/format/KQUDuration.h"
-#include "kqutility/format/KQUNumberOrDateOrDurationFormatter.h"
 
 using namespace kqu;
 
@@ -48,23 +48,16 @@ TEST(NumberOrDateOrDurationFormatter, ShowsNumbersWithUpToNineDecimalsRoundedHal
         KQUValue value;
         std::string expected;
     };
+    // clang-format off
     const Case cases[] = {
-        {1.0 / 3, "0.333333333"},
-        {2.0 / 3, "0.666666667"},
-        {0.5, "0.5"},
-        {-0.0, "0"},
+        {1.0 / 3, "0.333333333"}, {2.0 / 3, "0.666666667"}, {0.5, "0.5"}, {-0.0, "0"},
         {-1e-12, "0"},  // rounds to zero: no "-0"
         {0.0000000005, "0.000000001"},  // half up
-        {1234567.5, "1234567.5"},       // no grouping
-        {-2.25, "-2.25"},
-        {1e21, "1000000000000000000000"},
-        {std::numeric_limits<double>::quiet_NaN(), "NaN"},
-        {std::numeric_limits<double>::infinity(), "∞"},
-        {KQUValue(int64_t{42}), "42"},
-        {KQUValue(true), "1"},
-        {KQUValue("text"), "(nil)"},
-        {KQUValue(), "(nil)"},
-    };
+        {1234567.5, "1234567.5"},  // no grouping
+        {-2.25, "-2.25"}, {1e21, "1000000000000000000000"}, {std::numeric_limits<double>::quiet_NaN(), "NaN"},
+        {std::numeric_limits<double>::infinity(), "∞"}, {KQUValue(int64_t{42}), "42"}, {KQUValue(true), "1"},
+        {KQUValue("text"), "(nil)"}, {KQUValue(), "(nil)"}};
+    // clang-format on
     for (const auto& c : cases) EXPECT_EQ(shown(c.value), c.expected) << c.expected;
 
     KQUScopedLocaleOverride german("de_DE");
@@ -86,10 +79,10 @@ TEST(NumberOrDateOrDurationFormatter, ShowsDurationsInShortStyleFromDays) {
         double seconds;
         std::string expected;
     };
-    for (const auto& [seconds, expected] : {Case{93784, "1d 2h 3m 4s"}, Case{90000, "1d 1h"}, Case{86400, "1d"},
-                                            Case{0, "0d"}, Case{30, "0d 0h 0m 30s"}, Case{-90, "-0d 0h 1m 30s"},
-                                            Case{1.5, "0d 0h 0m 1s 500ms"}, Case{864000, "10d"},
-                                            Case{std::numeric_limits<double>::quiet_NaN(), "NaNd"}})
+    for (const auto& [seconds, expected] :
+         {Case{93784, "1d 2h 3m 4s"}, Case{90000, "1d 1h"}, Case{86400, "1d"}, Case{0, "0d"},
+          Case{30, "0d 0h 0m 30s"}, Case{-90, "-0d 0h 1m 30s"}, Case{1.5, "0d 0h 0m 1s 500ms"},
+          Case{864000, "10d"}, Case{std::numeric_limits<double>::quiet_NaN(), "NaNd"}})
         EXPECT_EQ(shown(duration(seconds)), expected) << seconds;
 }
 

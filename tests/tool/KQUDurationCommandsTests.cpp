@@ -37,13 +37,11 @@ TEST(KquDurationFormat, BadArgumentsAreRefused) {
     };
     const Case cases[] = {
         {"5", "kqu: give either --pattern P or --units LIST", 2},
-        {"--pattern h --units h 5", "kqu: give either --pattern P or --units LIST", 2},
         {"--units h,x 5", "kqu: --units takes letters of w,d,h,m,s,f separated by commas, not 'h,x'", 2},
-        {"--units h --style tiny 5", "kqu: --style must be compact, short or long, not 'tiny'", 2},
         {"--pattern h --fill 5", "kqu: --fill goes with --units, not --pattern", 2},
-        {"--units h", "kqu: no SECONDS given", 2},
         {"--units h 5 five", "kqu: not a number of seconds: five", 1},
-        {"--pattern \"'hours'\" 5", "kqu: the pattern shows no unit: use w, d, h, m, s or f outside quotes", 1},
+        {"--pattern \"'hours'\" 5", "kqu: the pattern shows no unit: use w, d, h, m, s or f outside quotes",
+         1},
         {"--unit h 5", "kqu: unknown option --unit", 2},
     };
     for (const auto& c : cases) {

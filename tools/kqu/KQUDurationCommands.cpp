@@ -28,13 +28,13 @@
 
 #include <fmt/format.h>
 
-#include "kqutility/foundation/KQUClock.h"
-#include "kqutility/foundation/KQULocale.h"
-#include "kqutility/foundation/KQUUnicode.h"
 #include "kqutility/format/KQUDuration.h"
 #include "kqutility/format/KQUDurationFormatter.h"
 #include "kqutility/format/KQUNumberFormatting.h"
 #include "kqutility/format/KQUNumberOrDateOrDurationFormatter.h"
+#include "kqutility/foundation/KQUClock.h"
+#include "kqutility/foundation/KQULocale.h"
+#include "kqutility/foundation/KQUUnicode.h"
 #include "tools/kqu/KQUTool.h"
 
 namespace kqu::tool {
@@ -67,9 +67,12 @@ Words splitWords(const std::vector<std::string>& words, const std::vector<std::s
         } else if (word == "--") {
             optionsEnded = true;
         } else if (std::find(valued.begin(), valued.end(), name) != valued.end()) {
-            if (word.size() > name.size()) out.options[name] = word.substr(name.size() + 1);
-            else if (i + 1 < words.size()) out.options[name] = words[++i];
-            else throw KQUToolUsageError(fmt::format("option {} needs a value", name));
+            if (word.size() > name.size())
+                out.options[name] = word.substr(name.size() + 1);
+            else if (i + 1 < words.size())
+                out.options[name] = words[++i];
+            else
+                throw KQUToolUsageError(fmt::format("option {} needs a value", name));
         } else if (std::find(flags.begin(), flags.end(), word) != flags.end()) {
             out.options[word] = "";
         } else {
@@ -100,8 +103,8 @@ KQUDurationUnits unitsOption(const std::string& text) {
         const std::string letter = text.substr(start, end - start);
         const size_t index = letter.size() == 1 ? kLetters.find(letter[0]) : std::string::npos;
         if (index == std::string::npos)
-            throw KQUToolUsageError(fmt::format("--units takes letters of w,d,h,m,s,f separated by commas, not '{}'",
-                                                text));
+            throw KQUToolUsageError(
+                fmt::format("--units takes letters of w,d,h,m,s,f separated by commas, not '{}'", text));
         units |= KQUDurationUnits{1} << index;
         start = end + 1;
     }
@@ -118,7 +121,8 @@ int runDurationFormat(const std::vector<std::string>& words) {
     for (const auto& word : parsed.operands) {
         char* end = nullptr;
         const double value = std::strtod(word.c_str(), &end);
-        if (word.empty() || std::isspace(static_cast<unsigned char>(word[0])) || end != word.c_str() + word.size())
+        if (word.empty() || std::isspace(static_cast<unsigned char>(word[0])) ||
+            end != word.c_str() + word.size())
             throw KQUToolError(fmt::format("not a number of seconds: {}", word));
         values.push_back(value);
     }
@@ -126,7 +130,8 @@ int runDurationFormat(const std::vector<std::string>& words) {
     std::u16string pattern;
     if (parsed.has("--pattern")) {
         for (const char* unitsOnly : {"--style", "--fill"})
-            if (parsed.has(unitsOnly)) throw KQUToolUsageError(fmt::format("{} goes with --units, not --pattern", unitsOnly));
+            if (parsed.has(unitsOnly))
+                throw KQUToolUsageError(fmt::format("{} goes with --units, not --pattern", unitsOnly));
         auto utf16 = KQUUTF16FromUTF8(parsed.options.at("--pattern"));
         if (!utf16) throw KQUToolError("the pattern is not UTF-8");
         pattern = std::move(*utf16);
@@ -136,16 +141,22 @@ int runDurationFormat(const std::vector<std::string>& words) {
         int style = KQUDurationStyleCompact;
         if (parsed.has("--style")) {
             const std::string& name = parsed.options.at("--style");
-            if (name == "compact") style = KQUDurationStyleCompact;
-            else if (name == "short") style = KQUDurationStyleShort;
-            else if (name == "long") style = KQUDurationStyleLong;
-            else throw KQUToolUsageError(fmt::format("--style must be compact, short or long, not '{}'", name));
+            if (name == "compact")
+                style = KQUDurationStyleCompact;
+            else if (name == "short")
+                style = KQUDurationStyleShort;
+            else if (name == "long")
+                style = KQUDurationStyleLong;
+            else
+                throw KQUToolUsageError(
+                    fmt::format("--style must be compact, short or long, not '{}'", name));
         }
-        pattern = KQUDurationFormatterFormatFromDurationUnits(unitsOption(parsed.options.at("--units")), style,
-                                                              parsed.has("--fill"));
+        pattern = KQUDurationFormatterFormatFromDurationUnits(unitsOption(parsed.options.at("--units")),
+                                                              style, parsed.has("--fill"));
     }
     for (double value : values)
-        fmt::print("{}\n", KQUUTF8FromUTF16(KQUDurationFormatterStringFromTimeIntervalWithFormat(value, pattern)));
+        fmt::print("{}\n",
+                   KQUUTF8FromUTF16(KQUDurationFormatterStringFromTimeIntervalWithFormat(value, pattern)));
     return 0;
 }
 
@@ -200,8 +211,8 @@ std::optional<double> readInstant(const std::string& text) {
     const int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     if (text[4] != '-' || month < 1 || month > 12 || day < 1 ||
-        day > monthDays[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 || !(second >= 0) ||
-        second >= 60)
+        day > monthDays[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 ||
+        !(second >= 0) || second >= 60)
         return std::nullopt;
     std::string zone = text.substr(static_cast<size_t>(consumed));
     int offset = 0;
@@ -227,9 +238,10 @@ int runParse(const std::vector<std::string>& words) {
     if (parsed.has("--now")) {
         auto now = readInstant(parsed.options.at("--now"));
         if (!now)
-            throw KQUToolError(fmt::format("--now takes an ISO 8601 instant with its zone "
-                                           "(2024-06-15T12:00:00Z), not '{}'",
-                                           parsed.options.at("--now")));
+            throw KQUToolError(
+                fmt::format("--now takes an ISO 8601 instant with its zone "
+                            "(2024-06-15T12:00:00Z), not '{}'",
+                            parsed.options.at("--now")));
         clock.emplace(*now);
     }
 
@@ -243,7 +255,8 @@ int runParse(const std::vector<std::string>& words) {
             status = 1;
             continue;
         }
-        const std::string shown = KQUUTF8FromUTF16(formatter.stringForObjectValue(reading->value).value_or(u""));
+        const std::string shown =
+            KQUUTF8FromUTF16(formatter.stringForObjectValue(reading->value).value_or(u""));
         switch (reading->kind) {
             case KQUNumberOrDateOrDurationFormatter::Kind::Date:
                 fmt::print("date\t{}\t{}\t{}\n", iso8601(*reading->value.date()),
@@ -288,7 +301,8 @@ KQUToolRegistration parseRegistration({
     .name = "parse",
     .operands = "TEXT...",
     .summary = "Read typed text as a number, date or duration field does",
-    .options = {{"--locale", "L", "the locale whose conventions the texts follow (default: the environment's)"},
+    .options = {{"--locale", "L",
+                 "the locale whose conventions the texts follow (default: the environment's)"},
                 {"--now", "INSTANT", "the current time, ISO 8601 with zone (default: the clock)"}},
     .minOperands = 1,
     .maxOperands = KQUToolAnyNumber,
