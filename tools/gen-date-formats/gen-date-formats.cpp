@@ -12,7 +12,10 @@
 //   - the stand-alone forms "L" and "c" become "M" and "E" (the parser treats both alike);
 //   - no pattern is a single numeric field ("d", "y", "H"), which would take any number;
 //   - no yearless all-numeric pattern is joined by the locale's decimal separator ("M.d"
-//     would read "3.14" as 14 March).
+//     would read "3.14" as 14 March);
+//   - the week year "Y" becomes "y"; no narrow field ("MMMMM": "M" for both March and May)
+//     and no 12-hour field without its AM/PM marker ("hh:mm" alone reads 3 PM as 3 AM);
+//   - ICU reads back what the pattern shows.
 // The output depends only on ICU's data: the same ICU gives the same bytes. Files in the
 // directory that this run did not write (*.plist) are removed.
 #include <dirent.h>
@@ -32,6 +35,7 @@
 #include <unicode/dtptngen.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
+#include <unicode/timezone.h>
 #include <unicode/unistr.h>
 #include <unicode/ustring.h>
 
@@ -77,6 +81,7 @@ icu::UnicodeString acceptedForm(const icu::UnicodeString& pattern) {
         int32_t length = run - i;
         if (c == u'y' && length >= 3) length = 1;
         if (c == u'L') c = u'M';
+        if (c == u'Y') c = u'y';
         if (c == u'c') c = u'E';
         for (int32_t k = 0; k < length; ++k) result.append(c);
         i = run;
@@ -86,6 +91,9 @@ icu::UnicodeString acceptedForm(const icu::UnicodeString& pattern) {
 
 struct Fields {
     int count = 0;           // runs of pattern letters
+    int longestRun = 0;
+    bool twelveHour = false;  // h or K
+    bool dayPeriod = false;   // a, b or B
     bool allNumeric = true;  // every run a numeric field
     bool hasYear = false;
     std::set<UChar> literals;  // unquoted non-letter characters
@@ -98,6 +106,9 @@ Fields fieldsOf(const icu::UnicodeString& pattern) {
     auto closeRun = [&] {
         if (!previous) return;
         ++fields.count;
+        fields.longestRun = std::max(fields.longestRun, runLength);
+        fields.twelveHour |= previous == u'h' || previous == u'K';
+        fields.dayPeriod |= previous == u'a' || previous == u'b' || previous == u'B';
         const bool numeric = (previous == u'M' && runLength <= 2) || u_strchr(u"ydhHkKmsSu", previous);
         fields.allNumeric &= numeric;
         previous = 0;
@@ -124,7 +135,35 @@ bool isAccepted(const icu::UnicodeString& pattern, UChar decimalSeparator) {
     Fields fields = fieldsOf(pattern);
     if (fields.count == 1 && fields.allNumeric) return false;
     if (!fields.hasYear && fields.allNumeric && fields.literals.count(decimalSeparator)) return false;
+    if (fields.longestRun >= 5 || (fields.twelveHour && !fields.dayPeriod)) return false;
     return true;
+}
+
+// ICU, strict and in GMT, reads back the fields pattern shows of an instant (2024-03-14
+// 15:30:45, a Thursday).
+bool readsBack(const icu::Locale& locale, const icu::UnicodeString& pattern) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::SimpleDateFormat format(pattern, locale, status);
+    if (U_FAILURE(status)) return false;
+    format.setTimeZone(*icu::TimeZone::getGMT());
+    format.setLenient(false);
+    const UDate instant = 1710430245000.0;
+    icu::UnicodeString shown;
+    format.format(instant, shown);
+    // Fields the pattern lacks come from the instant's year (as the date parser takes
+    // this year), so a yearless weekday still names the same day.
+    std::unique_ptr<icu::Calendar> calendar(format.getCalendar()->clone());
+    calendar->clear();
+    calendar->set(UCAL_YEAR, 2024);
+    icu::ParsePosition position(0);
+    format.parse(shown, *calendar, position);
+    if (position.getErrorIndex() >= 0 || position.getIndex() != shown.length()) return false;
+    UDate read = calendar->getTime(status);
+    if (U_FAILURE(status)) return false;
+    // Compare only the fields shown: render the value read and compare the texts.
+    icu::UnicodeString again;
+    format.format(read, again);
+    return again == shown;
 }
 
 void appendUnique(Patterns& list, const icu::UnicodeString& pattern) {
@@ -153,11 +192,11 @@ bool listsForLocale(const icu::Locale& locale, Lists& lists) {
     for (const char* skeleton : kDisplayedTimeSkeletons) appendUnique(lists.displayedTime, best(skeleton));
     for (const char* skeleton : kAcceptedDateSkeletons) {
         icu::UnicodeString pattern = acceptedForm(best(skeleton));
-        if (isAccepted(pattern, decimalSeparator)) appendUnique(lists.acceptedDate, pattern);
+        if (isAccepted(pattern, decimalSeparator) && readsBack(locale, pattern)) appendUnique(lists.acceptedDate, pattern);
     }
     for (const char* skeleton : kAcceptedTimeSkeletons) {
         icu::UnicodeString pattern = acceptedForm(best(skeleton));
-        if (isAccepted(pattern, decimalSeparator)) appendUnique(lists.acceptedTime, pattern);
+        if (isAccepted(pattern, decimalSeparator) && readsBack(locale, pattern)) appendUnique(lists.acceptedTime, pattern);
     }
     return !lists.acceptedDate.empty() && !lists.acceptedTime.empty();
 }
