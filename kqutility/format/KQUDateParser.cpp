@@ -35,6 +35,51 @@ std::u16string spacesNormalized(std::u16string_view text) {
     return result;
 }
 
+// Replaces U+202F and U+00A0 by spaces in a list of symbols; true when any changed.
+bool spaceSymbols(const icu::UnicodeString* symbols, int32_t count, std::vector<icu::UnicodeString>& out) {
+    bool changed = false;
+    out.assign(symbols, symbols + count);
+    for (auto& symbol : out) {
+        icu::UnicodeString before = symbol;
+        symbol.findAndReplace(icu::UnicodeString(u'\u202F'), icu::UnicodeString(u' '));
+        symbol.findAndReplace(icu::UnicodeString(u'\u00A0'), icu::UnicodeString(u' '));
+        changed |= symbol != before;
+    }
+    return changed;
+}
+
+// The locale's symbols with U+202F and U+00A0 read as spaces ("p.\u00a0m." in Spanish),
+// as typed text is; nullptr when no symbol holds either.
+std::unique_ptr<icu::DateFormatSymbols> spacedSymbols(const icu::Locale& locale) {
+    UErrorCode status = U_ZERO_ERROR;
+    auto symbols = std::make_unique<icu::DateFormatSymbols>(locale, status);
+    if (U_FAILURE(status)) return nullptr;
+    bool changed = false;
+    std::vector<icu::UnicodeString> spaced;
+    int32_t count = 0;
+    const icu::UnicodeString* list = symbols->getAmPmStrings(count);
+    if (spaceSymbols(list, count, spaced)) {
+        changed = true;
+        symbols->setAmPmStrings(spaced.data(), count);
+    }
+    using Symbols = icu::DateFormatSymbols;
+    for (auto context : {Symbols::FORMAT, Symbols::STANDALONE}) {
+        for (auto width : {Symbols::WIDE, Symbols::ABBREVIATED}) {
+            list = symbols->getMonths(count, context, width);
+            if (spaceSymbols(list, count, spaced)) {
+                changed = true;
+                symbols->setMonths(spaced.data(), count, context, width);
+            }
+            list = symbols->getWeekdays(count, context, width);
+            if (spaceSymbols(list, count, spaced)) {
+                changed = true;
+                symbols->setWeekdays(spaced.data(), count, context, width);
+            }
+        }
+    }
+    return changed ? std::move(symbols) : nullptr;
+}
+
 // The leading field of a pattern and the character that follows it: the text up to the
 // end of the first run of field characters outside quotes, and the next character (a
 // quote stands for the character it quotes). separator 0: the field is the whole pattern.
@@ -99,6 +144,7 @@ int32_t parseInto(const icu::SimpleDateFormat& format, icu::Calendar& calendar, 
 
 struct ParseContext {
     const icu::Locale& locale;
+    const icu::DateFormatSymbols* spacedSymbols;  // nullptr: ICU's own will do
     icu::Calendar& calendar;
     UDate window;
     bool japanese;
@@ -141,6 +187,7 @@ private:
             slot.made = true;
             slot.format = KQUMakeStrictDateFormat(context.locale, mPattern);
             sFormattersMade.fetch_add(1, std::memory_order_relaxed);
+            if (slot.format && context.spacedSymbols) slot.format->setDateFormatSymbols(*context.spacedSymbols);
             if (slot.format && latin) {
                 icu::DateFormatSymbols symbols(*slot.format->getDateFormatSymbols());
                 const icu::UnicodeString latinAmPm[] = {u"AM", u"PM"};
@@ -186,8 +233,9 @@ struct Category {
         if (!entry) return std::nullopt;
         for (auto& format : entry->formats) {
             if (format.read(context, text, when) != text.length()) continue;
+            // Read, but no date this year (29 February): refused, not read another way.
             auto date = KQUCreateDateWithGregorianUnitsSetToDefaultValue(KQUDateFromUDate(when), format.pattern());
-            if (!date) continue;
+            if (!date) return std::nullopt;
             if (successfulFormat) *successfulFormat = format.pattern();
             return date;
         }
@@ -202,6 +250,7 @@ struct Category {
 
 struct KQUDateParser::Impl {
     icu::Locale locale;
+    std::unique_ptr<icu::DateFormatSymbols> spacedSymbols;
     std::unique_ptr<icu::Calendar> calendar;
     bool japanese = false;
     std::vector<std::unique_ptr<Category>> categories;
@@ -226,6 +275,7 @@ KQUDateParser::KQUDateParser(const std::optional<KQULocale>& locale)
     mImpl->locale = icu::Locale(KQUGregorianLocaleIdentifier(mLocale).c_str());
     mImpl->japanese = strcasecmp(mImpl->locale.getLanguage(), "ja") == 0 &&
                       strcasecmp(mImpl->locale.getCountry(), "JP") == 0;
+    mImpl->spacedSymbols = spacedSymbols(mImpl->locale);
     UErrorCode status = U_ZERO_ERROR;
     mImpl->calendar.reset(icu::Calendar::createInstance(KQUGetGMTTimeZone().clone(), mImpl->locale, status));
     if (U_FAILURE(status)) mImpl->calendar.reset();
@@ -289,7 +339,7 @@ std::optional<KQUDate> KQUDateParser::createDateFromString(std::u16string_view t
         if (auto date = KQUCreateDateFromStringTryingFormats(normalized, &mLocale, formats, successfulFormat))
             return date;
     }
-    const ParseContext context{mImpl->locale, *mImpl->calendar, twoDigitYearStart(), mImpl->japanese};
+    const ParseContext context{mImpl->locale, mImpl->spacedSymbols.get(), *mImpl->calendar, twoDigitYearStart(), mImpl->japanese};
     const icu::UnicodeString icuText = KQUAliasICUString(normalized);
     for (const auto& category : mImpl->categories)
         if (auto date = category->createDate(context, icuText, successfulFormat)) return date;
@@ -316,7 +366,7 @@ std::optional<KQUDate> KQUCreateDateFromStringTryingFormats(std::u16string_view 
         UDate when = 0;
         if (parseInto(*cached.format, *cached.calendar, icuText, when) != icuText.length()) continue;
         auto date = KQUCreateDateWithGregorianUnitsSetToDefaultValue(KQUDateFromUDate(when), pattern);
-        if (!date) continue;
+        if (!date) return std::nullopt;
         if (successfulFormat) *successfulFormat = pattern;
         return date;
     }
