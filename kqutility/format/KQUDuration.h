@@ -9,6 +9,7 @@
 // name, used by one thread at a time. Patterns and names are UTF-16.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -40,8 +41,8 @@ class KQUDurationFormat : public KQUDataFormat {
 public:
     KQUDurationFormat(std::u16string format, std::optional<std::u16string> name)
         : mFormat(std::move(format)), mName(std::move(name)) {}
-    static std::shared_ptr<KQUDurationFormat> formatWithFormat(std::u16string format,
-                                                               std::optional<std::u16string> name) {
+    static std::shared_ptr<KQUDurationFormat> formatWithFormat(
+        std::u16string format, std::optional<std::u16string> name = std::nullopt) {
         return std::make_shared<KQUDurationFormat>(std::move(format), std::move(name));
     }
 
@@ -52,12 +53,13 @@ public:
         return std::make_shared<KQUDurationFormat>(mFormat, mName);
     }
 
-    // The same pattern text, and both names absent or equal.
-    bool isEqual(const KQUDurationFormat& other) const {
-        return mFormat == other.mFormat && mName == other.mName;
+    // Another duration format with the same pattern text, and both names absent or equal.
+    bool isEqual(const KQUDataFormat& other) const {
+        auto duration = dynamic_cast<const KQUDurationFormat*>(&other);
+        return duration && mFormat == duration->mFormat && mName == duration->mName;
     }
     // Hash of the name (0 when absent) plus hash of the pattern.
-    uint64_t hash() const;
+    size_t hash() const;
     // "KQTDurationFormat[0x...]: Format String: <pattern> Name: <name or (null)>".
     std::string description() const;
 

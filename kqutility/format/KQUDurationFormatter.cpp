@@ -375,7 +375,7 @@ uint32_t KQUDuration::hash() const {
     return static_cast<uint32_t>(std::clamp(mTimeInterval, 0.0, 4294967295.0));
 }
 
-uint64_t KQUDurationFormat::hash() const {
+size_t KQUDurationFormat::hash() const {
     const std::hash<std::u16string> hasher;
     return (mName ? hasher(*mName) : 0) + hasher(mFormat);
 }

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "kqutility/format/KQUDateFormat.h"
 #include "kqutility/format/KQUDuration.h"
 #include "kqutility/format/KQUDurationFormatter.h"
 #include "kqutility/foundation/KQUException.h"
@@ -344,6 +345,7 @@ TEST(DurationFormat, EqualityAndDescription) {
     KQUDurationFormat a(u"h:mm", std::nullopt), named(u"h:mm", u"Clock");
     EXPECT_TRUE(a.isEqual(KQUDurationFormat(u"h:mm", std::nullopt)));
     EXPECT_FALSE(a.isEqual(named));
+    EXPECT_FALSE(a.isEqual(KQUDateFormat(u"h:mm", std::nullopt)));  // same text, another kind of format
     EXPECT_THAT(
         a.description(),
         ::testing::MatchesRegex("KQTDurationFormat\\[0x[0-9a-f]+\\]: Format String: h:mm Name: \\(null\\)"));
