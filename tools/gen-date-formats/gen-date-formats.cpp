@@ -15,7 +15,9 @@
 //     would read "3.14" as 14 March);
 //   - the week year "Y" becomes "y"; no narrow field ("MMMMM": "M" for both March and May)
 //     and no 12-hour field without its AM/PM marker ("hh:mm" alone reads 3 PM as 3 AM);
-//   - ICU reads back what the pattern shows.
+//   - ICU reads back what the pattern shows;
+//   - an hour with only its AM/PM marker ("h a") is left out where a marker is also a
+//     month or weekday name (in yrl "pm" is July: "3 PM" would read as 3 July).
 // The output depends only on ICU's data: the same ICU gives the same bytes. Files in the
 // directory that this run did not write (*.plist) are removed.
 #include <dirent.h>
@@ -28,10 +30,12 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <unicode/datefmt.h>
 #include <unicode/dcfmtsym.h>
+#include <unicode/dtfmtsym.h>
 #include <unicode/dtptngen.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
@@ -170,6 +174,30 @@ void appendUnique(Patterns& list, const icu::UnicodeString& pattern) {
     if (!pattern.isEmpty() && std::find(list.begin(), list.end(), pattern) == list.end()) list.push_back(pattern);
 }
 
+// An AM/PM marker of locale is also one of its month or weekday names, in any case.
+bool dayPeriodIsAName(const icu::Locale& locale) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::DateFormatSymbols symbols(locale, status);
+    if (U_FAILURE(status)) return false;
+    int32_t markerCount = 0;
+    const icu::UnicodeString* markers = symbols.getAmPmStrings(markerCount);
+    using Symbols = icu::DateFormatSymbols;
+    for (auto context : {Symbols::FORMAT, Symbols::STANDALONE}) {
+        for (auto width : {Symbols::WIDE, Symbols::ABBREVIATED}) {
+            int32_t count = 0;
+            const icu::UnicodeString* months = symbols.getMonths(count, context, width);
+            for (int32_t m = 0; m < markerCount; ++m)
+                for (int32_t i = 0; i < count; ++i)
+                    if (months[i].caseCompare(markers[m], U_FOLD_CASE_DEFAULT) == 0) return true;
+            const icu::UnicodeString* weekdays = symbols.getWeekdays(count, context, width);
+            for (int32_t m = 0; m < markerCount; ++m)
+                for (int32_t i = 0; i < count; ++i)
+                    if (weekdays[i].caseCompare(markers[m], U_FOLD_CASE_DEFAULT) == 0) return true;
+        }
+    }
+    return false;
+}
+
 struct Lists {
     Patterns displayedTime, displayedDate, acceptedTime, acceptedDate;
 };
@@ -194,7 +222,9 @@ bool listsForLocale(const icu::Locale& locale, Lists& lists) {
         icu::UnicodeString pattern = acceptedForm(best(skeleton));
         if (isAccepted(pattern, decimalSeparator) && readsBack(locale, pattern)) appendUnique(lists.acceptedDate, pattern);
     }
+    const bool ambiguousMarker = dayPeriodIsAName(locale);
     for (const char* skeleton : kAcceptedTimeSkeletons) {
+        if (ambiguousMarker && std::string_view(skeleton) == "h") continue;
         icu::UnicodeString pattern = acceptedForm(best(skeleton));
         if (isAccepted(pattern, decimalSeparator) && readsBack(locale, pattern)) appendUnique(lists.acceptedTime, pattern);
     }
