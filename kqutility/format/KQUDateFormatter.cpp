@@ -8,6 +8,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <tuple>
 #include <unordered_map>
 
 #include <unicode/gregocal.h>
@@ -71,12 +72,18 @@ std::u16string KQUPatternForStyles(const icu::Locale& locale, int dateStyle, int
     auto date = KQUICUDateStyle(dateStyle), time = KQUICUDateStyle(timeStyle);
     // ICU answers a default pattern for none and none; nothing is asked for, so nothing shows.
     if (date == icu::DateFormat::kNone && time == icu::DateFormat::kNone) return {};
+    // Making an ICU formatter to learn a pattern costs tens of microseconds, and a cell
+    // formatter asks for the same few patterns on every call: remember them per thread.
+    thread_local std::map<std::tuple<std::string, int, int>, std::u16string> tPatterns;
+    auto key = std::make_tuple(std::string(locale.getName()), static_cast<int>(date), static_cast<int>(time));
+    if (auto found = tPatterns.find(key); found != tPatterns.end()) return found->second;
     std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(date, time, locale));
     auto* simple = dynamic_cast<icu::SimpleDateFormat*>(format.get());
     if (!simple) return {};
     icu::UnicodeString pattern;
     simple->toPattern(pattern);
-    return KQUU16String(pattern);
+    if (tPatterns.size() >= 256) tPatterns.clear();
+    return tPatterns.emplace(std::move(key), KQUU16String(pattern)).first->second;
 }
 
 // ---- Gregorian arithmetic (proleptic) ---------------------------------------------------
