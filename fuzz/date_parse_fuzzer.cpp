@@ -9,16 +9,17 @@
 #include <string>
 
 #include "kqutility/diagnostics/KQUAssertionHandlerTesting.h"
-#include "kqutility/foundation/KQUClock.h"
-#include "kqutility/foundation/KQULocale.h"
-#include "kqutility/foundation/KQULogSink.h"
 #include "kqutility/format/KQUCalendarDate.h"
 #include "kqutility/format/KQUDateFormatter.h"
 #include "kqutility/format/KQUDateParser.h"
+#include "kqutility/foundation/KQUClock.h"
+#include "kqutility/foundation/KQULocale.h"
+#include "kqutility/foundation/KQULogSink.h"
 
 namespace {
 
-const char* const kLocales[] = {"en_US", "en_GB", "de_DE", "ja_JP", "es_ES", "ar_EG", "zh_Hans_CN", "x_unknown"};
+const char* const kLocales[] = {"en_US", "en_GB", "de_DE",      "ja_JP",
+                                "es_ES", "ar_EG", "zh_Hans_CN", "x_unknown"};
 
 void check(const std::optional<kqu::KQUDate>& date) {
     if (date && !std::isfinite(date->timeIntervalSinceReferenceDate)) std::abort();
@@ -37,7 +38,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     std::u16string text;
-    for (size_t i = 1; i + 1 < size; i += 2) text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+    for (size_t i = 1; i + 1 < size; i += 2)
+        text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
     kqu::KQULocale locale(kLocales[data[0] % 8]);
     std::u16string format;
     check(kqu::KQUCreateDateFromString(text, &locale, &format));

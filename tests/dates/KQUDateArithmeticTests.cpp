@@ -7,11 +7,11 @@
 #include <sstream>
 #include <vector>
 
-#include "kqutility/foundation/KQUClock.h"
-#include "kqutility/foundation/KQUUnicode.h"
 #include "kqutility/format/KQUCalendarDate.h"
 #include "kqutility/format/KQUDateFormatter.h"
 #include "kqutility/format/KQUDateParser.h"
+#include "kqutility/foundation/KQUClock.h"
+#include "kqutility/foundation/KQUUnicode.h"
 #include "support/KQUTestSupport.h"
 
 namespace kqu {
@@ -64,7 +64,8 @@ for d in instants:
         EXPECT_EQ(calendarDate.description(), f[7]);
         auto read = KQUCalendarDate::dateWithString(f[7], format);
         ASSERT_TRUE(read);
-        EXPECT_EQ(read->date().timeIntervalSinceReferenceDate, std::floor(date.timeIntervalSinceReferenceDate));
+        EXPECT_EQ(read->date().timeIntervalSinceReferenceDate,
+                  std::floor(date.timeIntervalSinceReferenceDate));
     }
     EXPECT_EQ(count, 205);
     // Out-of-range fields carry over as they do in mktime.
@@ -82,9 +83,9 @@ TEST(KQUDateArithmetic, TwoDigitYearWindowFollowsTheClock) {
         std::u16string_view text;
         double expected;
     } cases[] = {
-        {u"6/14/44", 1371168000},    // 2044-06-14: a day before the window opens
-        {u"6/15/44", -1784505600},   // 1944-06-15
-        {u"6/16/44", -1784419200},   // 1944-06-16
+        {u"6/14/44", 1371168000},   // 2044-06-14: a day before the window opens
+        {u"6/15/44", -1784505600},  // 1944-06-15
+        {u"6/16/44", -1784419200},  // 1944-06-16
     };
     for (const auto& c : cases) {
         auto date = KQUCreateDateFromString(c.text, &us);

@@ -8,10 +8,10 @@
 #include <unicode/datefmt.h>
 #include <unicode/dcfmtsym.h>
 
-#include "kqutility/foundation/KQUClock.h"
-#include "kqutility/foundation/KQUUnicode.h"
 #include "kqutility/format/KQUDateFormatter.h"
 #include "kqutility/format/KQUDateParser.h"
+#include "kqutility/foundation/KQUClock.h"
+#include "kqutility/foundation/KQUUnicode.h"
 #include "support/KQUTestSupport.h"
 
 namespace kqu {
@@ -20,7 +20,9 @@ namespace {
 constexpr double kNow2024 = 1718434800;  // 2024-06-15 07:00 GMT (a leap year)
 constexpr double kNow2023 = 1686812400;  // 2023-06-15 07:00 GMT
 
-std::string utf8(std::u16string_view text) { return KQUUTF8FromUTF16(text); }
+std::string utf8(std::u16string_view text) {
+    return KQUUTF8FromUTF16(text);
+}
 
 struct ParseCase {
     const char* locale;
@@ -57,7 +59,7 @@ TEST(KQUDateParser, ReadsTypedDatesOfFourLocales) {
         {"en_GB", u"14/03/2024 15:30", 732123000, u"dd/MM/y HH:mm"},
         {"de_DE", u"14.03.2024", 732067200, u"d.M.y"},
         {"de_DE", u"14.3.24", 732067200, u"d.M.y"},
-        {"de_DE", u"14. M\u00e4rz 2024", 732067200, u"d. MMM y"}  /* "M\u00e4rz" is also the short name */,
+        {"de_DE", u"14. M\u00e4rz 2024", 732067200, u"d. MMM y"} /* "M\u00e4rz" is also the short name */,
         {"de_DE", u"14.03.2024 15:30", 732123000, u"d.M.y HH:mm"},
         {"de_DE", u"14.3.", 732067200, u"d.M."},
         {"ja_JP", u"2024/03/14", 732067200, u"y/M/d"},
@@ -169,18 +171,22 @@ TEST(KQUDateParser, EveryEmbeddedListObeysTheDataRules) {
         KQULocale locale(locales[i].getName());
         auto info = KQUDateFormatterCopyDateTimeFormatInfoDictionaryForLocale(&locale);
         ASSERT_TRUE(info) << locale.identifier();
-        EXPECT_FALSE(info->acceptedDateFormats.empty() || info->acceptedTimeFormats.empty()) << locale.identifier();
+        EXPECT_FALSE(info->acceptedDateFormats.empty() || info->acceptedTimeFormats.empty())
+            << locale.identifier();
         UErrorCode status = U_ZERO_ERROR;
         icu::DecimalFormatSymbols symbols(locales[i], status);
-        const char16_t decimal = symbols.getConstSymbol(icu::DecimalFormatSymbols::kDecimalSeparatorSymbol)[0];
+        const char16_t decimal =
+            symbols.getConstSymbol(icu::DecimalFormatSymbols::kDecimalSeparatorSymbol)[0];
         std::vector<std::u16string> patterns = info->acceptedDateFormats;
         patterns.insert(patterns.end(), info->acceptedTimeFormats.begin(), info->acceptedTimeFormats.end());
         for (const auto& pattern : patterns) {
             std::u16string unquoted;  // letters outside quotes, other characters as '_'
             bool quoted = false;
             for (char16_t c : pattern) {
-                if (c == u'\'') quoted = !quoted;
-                else if (!quoted) unquoted += (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') ? c : u'_';
+                if (c == u'\'')
+                    quoted = !quoted;
+                else if (!quoted)
+                    unquoted += (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') ? c : u'_';
             }
             const std::string text = utf8(unquoted), trace = locale.identifier() + " " + utf8(pattern);
             EXPECT_EQ(text.find("yyy"), std::string::npos) << trace;
@@ -204,7 +210,7 @@ TEST(KQUDateParser, AcceptedPatternsReadBackWhatTheyRender) {
     KQUManualWallClock clock(kNow2024);
     const KQUDate instant{732123000};  // 2024-03-14 15:30:00 GMT
     std::vector<std::string> names = {"en_US", "en_GB", "de_DE", "ja_JP", "es_ES", "zh_Hans_CN", "ko_KR",
-                                      "ar_EG", "hi_IN", "lt_LT", "de_CH", "yrl", "x_unknown"};
+                                      "ar_EG", "hi_IN", "lt_LT", "de_CH", "yrl",   "x_unknown"};
     int32_t count = 0;
     const icu::Locale* locales = icu::DateFormat::getAvailableLocales(count);
     for (int32_t i = 0; i < count; i += 16) names.push_back(locales[i].getName());
