@@ -84,6 +84,24 @@ TEST(KQUDateParser, ReadsTypedDatesOfFourLocales) {
     }
 }
 
+// Typed numbers are no dates, so that a cell reading dates first still gets its numbers.
+TEST(KQUDateParser, NumbersStayNumbers) {
+    KQUManualWallClock clock(kNow2024);
+    const std::pair<const char*, std::u16string_view> numbers[] = {
+        {"en_US", u"1234"},    {"en_US", u"1,234.5"}, {"en_US", u"-5"},    {"en_US", u"3.14"},
+        {"en_US", u"1E3"},     {"en_US", u"$5"},      {"en_US", u"15%"},   {"en_US", u"0.5"},
+        {"de_DE", u"1.234,5"}, {"de_DE", u"3,14"},    {"de_DE", u"1.234"}, {"de_DE", u"12,5"},
+        {"ja_JP", u"1234"},    {"ja_JP", u"3.14"},    {"fr_FR", u"3,14"},  {"fr_FR", u"1\u202f234,5"},
+        {"de_CH", u"3.14"},    {"en_GB", u"12.5"},    {"lt_LT", u"3,14"},  {"fi_FI", u"3,14"},
+    };
+    for (const auto& [name, text] : numbers) {
+        KQULocale locale(name);
+        std::u16string format;
+        EXPECT_FALSE(KQUCreateDateFromString(text, &locale, &format))
+            << name << " " << utf8(text) << " read by " << utf8(format);
+    }
+}
+
 // A yearless 29 February is read in a leap year and then moved into this year: kept in
 // 2024, refused in 2023 (never rolled over to 1 March), while a typed year always counts.
 TEST(KQUDateParser, TwentyNinthOfFebruaryWithoutYearFollowsThisYear) {
