@@ -188,6 +188,22 @@ TEST(KQUDateFormatter, MissingUnitsAndOrderings) {
     EXPECT_EQ(KQUDateComponentOrderingForLocale(KQULocale("ja_JP")), KQUDateComponentOrderingYMD);
 }
 
+// The menus' lists: the short and medium time styles replace their h/hh variants and come
+// last; date styles are added only when not listed already.
+TEST(KQUDateFormatter, SupportedFormatsOfEnglish) {
+    KQUScopedLocaleOverride us("en_US");
+    const KQULocale locale("en_US");
+    auto info = KQUDateFormatterCopyDateTimeFormatInfoDictionaryForLocale(&locale);
+    auto icu16 = [](const std::string& s) { return *KQUUTF16FromUTF8(s); };
+    const auto shortTime = icu16(icuStylePattern("en_US", icu::DateFormat::kNone, icu::DateFormat::kShort));
+    const auto mediumTime = icu16(icuStylePattern("en_US", icu::DateFormat::kNone, icu::DateFormat::kMedium));
+    EXPECT_EQ(KQUDateFormatter::supportedTimeFormats(),
+              (std::vector<std::u16string>{u"HH:mm", u"HH:mm:ss", shortTime, mediumTime}));
+    auto dates = info->displayedDateFormats;
+    dates.push_back(icu16(icuStylePattern("en_US", icu::DateFormat::kShort, icu::DateFormat::kNone)));
+    EXPECT_EQ(KQUDateFormatter::supportedDateFormats(), dates);
+}
+
 // A change of the current locale rebuilds the shared formatter and parser.
 TEST(KQUDateFormatter, LocaleChangeRebuildsSharedObjects) {
     KQUManualWallClock clock(kNow2024);
