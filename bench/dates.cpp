@@ -19,23 +19,25 @@
 #include <unicode/timezone.h>
 
 #include "KQUBenchSupport.h"
-#include "kqutility/foundation/KQULocale.h"
 #include "kqutility/format/KQUDateFormatter.h"
 #include "kqutility/format/KQUDateParser.h"
+#include "kqutility/foundation/KQULocale.h"
 
 namespace {
 
 constexpr size_t kParseCount = 100000;
 constexpr size_t kRenderCount = 1000000;
 
-const std::u16string kParsePatterns[] = {u"M/d/yy", u"M/d/y", u"MMM d, y", u"MMMM d, y", u"M/d/y h:mm a",
-                                         u"MMMM d, y h:mm a", u"h:mm a", u"HH:mm", u"EEEE, MMMM d, y"};
+const std::u16string kParsePatterns[] = {u"M/d/yy",    u"M/d/y",        u"MMM d, y",
+                                         u"MMMM d, y", u"M/d/y h:mm a", u"MMMM d, y h:mm a",
+                                         u"h:mm a",    u"HH:mm",        u"EEEE, MMMM d, y"};
 const std::u16string kRenderPatterns[] = {u"M/d/yy", u"MMM d, y h:mm a", u"EEEE, MMMM d, y"};
 
 std::unique_ptr<icu::SimpleDateFormat> strictFormat(const std::u16string& pattern) {
     UErrorCode status = U_ZERO_ERROR;
-    auto format = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(pattern.data(), static_cast<int32_t>(pattern.size())),
-                                                          icu::Locale("en_US"), status);
+    auto format = std::make_unique<icu::SimpleDateFormat>(
+        icu::UnicodeString(pattern.data(), static_cast<int32_t>(pattern.size())), icu::Locale("en_US"),
+        status);
     if (U_FAILURE(status)) std::abort();
     format->setTimeZone(*icu::TimeZone::getGMT());
     format->setLenient(false);
@@ -47,7 +49,9 @@ struct Input {
     size_t pattern;
 };
 
-uint64_t next(uint64_t& x) { return x ^= x << 13, x ^= x >> 7, x ^= x << 17; }
+uint64_t next(uint64_t& x) {
+    return x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+}
 
 const std::vector<Input>& parseInputs() {
     static const std::vector<Input> sInputs = [] {
@@ -103,13 +107,15 @@ void BM_ParseTypedDates(benchmark::State& state) {
         benchmark::DoNotOptimize(sum);
     }
     state.counters["formattersMade"] = static_cast<double>(kqu::KQUDateParser::formattersMade() - made);
-    state.counters["us_per_parse"] = benchmark::Counter(static_cast<double>(in.size()) * 1e-6,
-                                                        benchmark::Counter::kIsIterationInvariantRate |
-                                                            benchmark::Counter::kInvert);
+    state.counters["us_per_parse"] =
+        benchmark::Counter(static_cast<double>(in.size()) * 1e-6,
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(in.size()));
 }
 
-double renderDate(size_t i) { return -31622400.0 + static_cast<double>(i) * 7919.0; }
+double renderDate(size_t i) {
+    return -31622400.0 + static_cast<double>(i) * 7919.0;
+}
 
 void BM_IcuFormatPrebuilt(benchmark::State& state) {
     std::vector<std::unique_ptr<icu::SimpleDateFormat>> formats;
@@ -132,7 +138,9 @@ void BM_RenderDates(benchmark::State& state) {
     for (auto _ : state) {
         size_t length = 0;
         for (size_t i = 0; i < kRenderCount; ++i)
-            length += kqu::KQUDateFormatterStringFromDateWithFormat(kqu::KQUDate{renderDate(i)}, kRenderPatterns[i % 3]).size();
+            length += kqu::KQUDateFormatterStringFromDateWithFormat(kqu::KQUDate{renderDate(i)},
+                                                                    kRenderPatterns[i % 3])
+                          .size();
         benchmark::DoNotOptimize(length);
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kRenderCount));

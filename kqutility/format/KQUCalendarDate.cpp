@@ -7,11 +7,11 @@
 #include <fmt/format.h>
 #include <unicode/simpletz.h>
 
+#include "kqutility/format/KQUDateFormatter.h"
+#include "kqutility/format/KQUDateICU.h"
 #include "kqutility/foundation/KQUClock.h"
 #include "kqutility/foundation/KQUICUSupport.h"
 #include "kqutility/foundation/KQUStringTable.h"
-#include "kqutility/format/KQUDateFormatter.h"
-#include "kqutility/format/KQUDateICU.h"
 
 namespace kqu {
 
@@ -19,11 +19,13 @@ namespace {
 
 constexpr std::array<std::string_view, 7> kWeekdays = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                                        "Thursday", "Friday", "Saturday"};
-constexpr std::array<std::string_view, 12> kMonths = {"January", "February", "March",     "April",
-                                                      "May",     "June",     "July",      "August",
-                                                      "September", "October", "November", "December"};
+constexpr std::array<std::string_view, 12> kMonths = {"January",   "February", "March",    "April",
+                                                      "May",       "June",     "July",     "August",
+                                                      "September", "October",  "November", "December"};
 
-KQUDate nowDate() { return KQUDate{KQUWallClockSeconds() - static_cast<double>(KQUUnixTimeOfReferenceDate)}; }
+KQUDate nowDate() {
+    return KQUDate{KQUWallClockSeconds() - static_cast<double>(KQUUnixTimeOfReferenceDate)};
+}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -33,7 +35,9 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool isLeap(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool isLeap(int64_t year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 int daysIn(int64_t year, int month) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && isLeap(year) ? 29 : kDays[month - 1];
@@ -70,7 +74,8 @@ public:
             negative = mText[mPos++] == '-';
         size_t start = mPos;
         value = 0;
-        while (mPos < mText.size() && mPos - start < static_cast<size_t>(maxDigits) && std::isdigit(static_cast<unsigned char>(mText[mPos])))
+        while (mPos < mText.size() && mPos - start < static_cast<size_t>(maxDigits) &&
+               std::isdigit(static_cast<unsigned char>(mText[mPos])))
             value = value * 10 + (mText[mPos++] - '0');
         if (mPos == start) return false;
         if (negative) value = -value;
@@ -129,9 +134,9 @@ public:
 
     bool zone(Reading& reading) {
         static const std::pair<std::string_view, int> kZones[] = {
-            {"GMT", 0},         {"UTC", 0},         {"UT", 0},          {"EST", -5 * 3600}, {"EDT", -4 * 3600},
-            {"CST", -6 * 3600}, {"CDT", -5 * 3600}, {"MST", -7 * 3600}, {"MDT", -6 * 3600}, {"PST", -8 * 3600},
-            {"PDT", -7 * 3600}, {"Z", 0}};
+            {"GMT", 0},         {"UTC", 0},         {"UT", 0},          {"EST", -5 * 3600},
+            {"EDT", -4 * 3600}, {"CST", -6 * 3600}, {"CDT", -5 * 3600}, {"MST", -7 * 3600},
+            {"MDT", -6 * 3600}, {"PST", -8 * 3600}, {"PDT", -7 * 3600}, {"Z", 0}};
         size_t start = mPos;
         while (mPos < mText.size() && std::isalpha(static_cast<unsigned char>(mText[mPos]))) ++mPos;
         std::string_view word = mText.substr(start, mPos - start);
@@ -174,18 +179,38 @@ std::optional<Reading> read(std::string_view text, std::string_view format) {
         int index = 0;
         bool ok = true;
         switch (format[i]) {
-            case 'Y': ok = reader.number(9, wide, true); r.year = wide; break;
+            case 'Y':
+                ok = reader.number(9, wide, true);
+                r.year = wide;
+                break;
             case 'y':
                 ok = reader.number(2, wide);
                 r.year = wide < 69 ? 2000 + wide : 1900 + wide;
                 break;
-            case 'm': ok = reader.number(2, r.month, 1, 12); break;
-            case 'd': case 'e': reader.literal(' '); ok = reader.number(2, r.day, 1, 31); break;
-            case 'j': ok = reader.number(3, r.dayOfYear, 1, 366); break;
-            case 'H': ok = reader.number(2, r.hour, 0, 23); break;
-            case 'I': ok = reader.number(2, r.hour, 1, 12); r.twelveHour = true; break;
-            case 'M': ok = reader.number(2, r.minute, 0, 59); break;
-            case 'S': ok = reader.number(2, r.second, 0, 59); break;
+            case 'm':
+                ok = reader.number(2, r.month, 1, 12);
+                break;
+            case 'd':
+            case 'e':
+                reader.literal(' ');
+                ok = reader.number(2, r.day, 1, 31);
+                break;
+            case 'j':
+                ok = reader.number(3, r.dayOfYear, 1, 366);
+                break;
+            case 'H':
+                ok = reader.number(2, r.hour, 0, 23);
+                break;
+            case 'I':
+                ok = reader.number(2, r.hour, 1, 12);
+                r.twelveHour = true;
+                break;
+            case 'M':
+                ok = reader.number(2, r.minute, 0, 59);
+                break;
+            case 'S':
+                ok = reader.number(2, r.second, 0, 59);
+                break;
             case 'F': {  // a fraction of a second: "5" is 500 ms
                 int64_t digits = 0;
                 size_t before = reader.position();
@@ -199,12 +224,27 @@ std::optional<Reading> read(std::string_view text, std::string_view format) {
                 ok = reader.name(kAmPm, false, r.pm);
                 break;
             }
-            case 'a': case 'A': ok = reader.name(kWeekdays, format[i] == 'a', index); break;
-            case 'b': case 'B': ok = reader.name(kMonths, format[i] == 'b', index); r.month = index + 1; break;
-            case 'z': ok = reader.offset(r.offset); r.hasZone = ok; break;
-            case 'Z': ok = reader.zone(r); break;
-            case '%': ok = reader.literal('%'); break;
-            default: return std::nullopt;
+            case 'a':
+            case 'A':
+                ok = reader.name(kWeekdays, format[i] == 'a', index);
+                break;
+            case 'b':
+            case 'B':
+                ok = reader.name(kMonths, format[i] == 'b', index);
+                r.month = index + 1;
+                break;
+            case 'z':
+                ok = reader.offset(r.offset);
+                r.hasZone = ok;
+                break;
+            case 'Z':
+                ok = reader.zone(r);
+                break;
+            case '%':
+                ok = reader.literal('%');
+                break;
+            default:
+                return std::nullopt;
         }
         if (!ok) return std::nullopt;
     }
@@ -227,7 +267,8 @@ std::optional<Reading> read(std::string_view text, std::string_view format) {
 }
 
 std::optional<KQUCalendarDate> dateOfReading(const Reading& r, std::string format) {
-    KQUGregorianDateComponents c{r.year, r.month, r.day, r.hour, r.minute, r.second + r.millisecond / 1000.0, 1};
+    KQUGregorianDateComponents c{r.year, r.month, r.day, r.hour, r.minute, r.second + r.millisecond / 1000.0,
+                                 1};
     KQUDate local = KQUDateFromGregorianComponentsInGMT(c);
     KQUDate date{local.timeIntervalSinceReferenceDate - r.offset};
     return KQUCalendarDate(date, std::move(format), r.offset, r.zoneName);
@@ -235,8 +276,8 @@ std::optional<KQUCalendarDate> dateOfReading(const Reading& r, std::string forma
 
 constexpr std::string_view kFreeForm = "%Y-%m-%d %H:%M:%S %z";
 
-std::optional<KQUCalendarDate> firstMatch(std::string_view text, std::initializer_list<std::string_view> formats,
-                                          size_t* matched) {
+std::optional<KQUCalendarDate> firstMatch(std::string_view text,
+                                          std::initializer_list<std::string_view> formats, size_t* matched) {
     size_t index = 0;
     for (auto format : formats) {
         if (auto reading = read(text, format)) {
@@ -250,8 +291,11 @@ std::optional<KQUCalendarDate> firstMatch(std::string_view text, std::initialize
 
 }  // namespace
 
-KQUCalendarDate::KQUCalendarDate(KQUDate date, std::string calendarFormat, int zoneOffset, std::string zoneAbbreviation)
-    : mDate(date), mCalendarFormat(std::move(calendarFormat)), mZoneOffset(zoneOffset),
+KQUCalendarDate::KQUCalendarDate(KQUDate date, std::string calendarFormat, int zoneOffset,
+                                 std::string zoneAbbreviation)
+    : mDate(date),
+      mCalendarFormat(std::move(calendarFormat)),
+      mZoneOffset(zoneOffset),
       mZoneAbbreviation(std::move(zoneAbbreviation)) {}
 
 std::string KQUCalendarDate::zoneAbbreviation() const {
@@ -259,19 +303,24 @@ std::string KQUCalendarDate::zoneAbbreviation() const {
     return mZoneOffset == 0 ? "GMT" : "GMT" + offsetText(mZoneOffset);
 }
 
-KQUCalendarDate KQUCalendarDate::iso8601Date() { return iso8601DateWithDate(nowDate()); }
+KQUCalendarDate KQUCalendarDate::iso8601Date() {
+    return iso8601DateWithDate(nowDate());
+}
 KQUCalendarDate KQUCalendarDate::iso8601DateWithDate(KQUDate date) {
     return KQUCalendarDate(date, std::string(iso8601FormatString));
 }
 KQUCalendarDate KQUCalendarDate::iso8601DateWithTimeIntervalSinceReferenceDate(double seconds) {
     return iso8601DateWithDate(KQUDate{seconds});
 }
-KQUCalendarDate KQUCalendarDate::rfc1123Date() { return rfc1123DateWithDate(nowDate()); }
+KQUCalendarDate KQUCalendarDate::rfc1123Date() {
+    return rfc1123DateWithDate(nowDate());
+}
 KQUCalendarDate KQUCalendarDate::rfc1123DateWithDate(KQUDate date) {
     return KQUCalendarDate(date, std::string(rfc1123FormatString), 0, "GMT");
 }
 
-std::optional<KQUCalendarDate> KQUCalendarDate::dateWithString(std::string_view text, std::string_view calendarFormat) {
+std::optional<KQUCalendarDate> KQUCalendarDate::dateWithString(std::string_view text,
+                                                               std::string_view calendarFormat) {
     auto reading = read(text, calendarFormat);
     if (!reading) return std::nullopt;
     return dateOfReading(*reading, std::string(calendarFormat));
@@ -279,21 +328,24 @@ std::optional<KQUCalendarDate> KQUCalendarDate::dateWithString(std::string_view 
 
 std::optional<KQUCalendarDate> KQUCalendarDate::iso8601DateWithString(std::string_view text) {
     size_t matched = 0;
-    auto date = firstMatch(text,
-                           {"%Y-%m-%dT%H:%M:%S%z", "%Y-%m-%dT%H:%M:%S %z", "%Y-%m-%dT%H:%M:%S",
-                            "%a, %d %b %Y %H:%M:%S %Z", "%A, %d-%b-%y %H:%M:%S %Z", "%a %m %d %H:%M:%S %Y", kFreeForm},
-                           &matched);
+    auto date = firstMatch(
+        text,
+        {"%Y-%m-%dT%H:%M:%S%z", "%Y-%m-%dT%H:%M:%S %z", "%Y-%m-%dT%H:%M:%S", "%a, %d %b %Y %H:%M:%S %Z",
+         "%A, %d-%b-%y %H:%M:%S %Z", "%a %m %d %H:%M:%S %Y", kFreeForm},
+        &matched);
     if (!date) return std::nullopt;
-    if (matched <= 1) return KQUCalendarDate(date->mDate, std::string(iso8601FormatString), date->mZoneOffset);
+    if (matched <= 1)
+        return KQUCalendarDate(date->mDate, std::string(iso8601FormatString), date->mZoneOffset);
     return iso8601DateWithDate(date->mDate);
 }
 
 std::optional<KQUCalendarDate> KQUCalendarDate::rfc1123DateWithString(std::string_view text) {
     size_t matched = 0;
-    auto date = firstMatch(text,
-                           {"%a, %d %b %Y %H:%M:%S %Z", "%Y-%m-%dT%H:%M:%S%z", "%Y-%m-%dT%H:%M:%S %z",
-                            "%Y-%m-%dT%H:%M:%S", "%A, %d-%b-%y %H:%M:%S %Z", "%a %m %d %H:%M:%S %Y", kFreeForm},
-                           &matched);
+    auto date =
+        firstMatch(text,
+                   {"%a, %d %b %Y %H:%M:%S %Z", "%Y-%m-%dT%H:%M:%S%z", "%Y-%m-%dT%H:%M:%S %z",
+                    "%Y-%m-%dT%H:%M:%S", "%A, %d-%b-%y %H:%M:%S %Z", "%a %m %d %H:%M:%S %Y", kFreeForm},
+                   &matched);
     if (!date) return std::nullopt;
     return rfc1123DateWithDate(date->mDate);
 }
@@ -313,31 +365,70 @@ std::string KQUCalendarDate::descriptionWithCalendarFormat(std::string_view form
             case 'Y':
                 out += c->year < 0 ? fmt::format("-{:04}", -c->year) : fmt::format("{:04}", c->year);
                 break;
-            case 'y': out += fmt::format("{:02}", ((c->year % 100) + 100) % 100); break;
-            case 'm': out += fmt::format("{:02}", c->month); break;
-            case 'd': out += fmt::format("{:02}", c->day); break;
-            case 'e': out += fmt::format("{:2}", c->day); break;
+            case 'y':
+                out += fmt::format("{:02}", ((c->year % 100) + 100) % 100);
+                break;
+            case 'm':
+                out += fmt::format("{:02}", c->month);
+                break;
+            case 'd':
+                out += fmt::format("{:02}", c->day);
+                break;
+            case 'e':
+                out += fmt::format("{:2}", c->day);
+                break;
             case 'j': {
-                KQUGregorianDateComponents first{c->year, 1, 1, 0, 0, 0, 1}, day{c->year, c->month, c->day, 0, 0, 0, 1};
+                KQUGregorianDateComponents first{c->year, 1, 1, 0, 0, 0, 1},
+                    day{c->year, c->month, c->day, 0, 0, 0, 1};
                 double days = (KQUDateFromGregorianComponentsInGMT(day).timeIntervalSinceReferenceDate -
-                               KQUDateFromGregorianComponentsInGMT(first).timeIntervalSinceReferenceDate) / 86400;
+                               KQUDateFromGregorianComponentsInGMT(first).timeIntervalSinceReferenceDate) /
+                              86400;
                 out += fmt::format("{:03}", static_cast<int>(days) + 1);
                 break;
             }
-            case 'H': out += fmt::format("{:02}", c->hour); break;
-            case 'I': out += fmt::format("{:02}", c->hour % 12 == 0 ? 12 : c->hour % 12); break;
-            case 'p': out += c->hour < 12 ? "AM" : "PM"; break;
-            case 'M': out += fmt::format("{:02}", c->minute); break;
-            case 'S': out += fmt::format("{:02}", second); break;
-            case 'F': out += fmt::format("{:03}", millisecond); break;
-            case 'a': out += kWeekdays[c->weekday - 1].substr(0, 3); break;
-            case 'A': out += kWeekdays[c->weekday - 1]; break;
-            case 'b': out += kMonths[c->month - 1].substr(0, 3); break;
-            case 'B': out += kMonths[c->month - 1]; break;
-            case 'z': out += offsetText(mZoneOffset); break;
-            case 'Z': out += zoneAbbreviation(); break;
-            case '%': out += '%'; break;
-            default: out += '%'; out += format[i]; break;
+            case 'H':
+                out += fmt::format("{:02}", c->hour);
+                break;
+            case 'I':
+                out += fmt::format("{:02}", c->hour % 12 == 0 ? 12 : c->hour % 12);
+                break;
+            case 'p':
+                out += c->hour < 12 ? "AM" : "PM";
+                break;
+            case 'M':
+                out += fmt::format("{:02}", c->minute);
+                break;
+            case 'S':
+                out += fmt::format("{:02}", second);
+                break;
+            case 'F':
+                out += fmt::format("{:03}", millisecond);
+                break;
+            case 'a':
+                out += kWeekdays[c->weekday - 1].substr(0, 3);
+                break;
+            case 'A':
+                out += kWeekdays[c->weekday - 1];
+                break;
+            case 'b':
+                out += kMonths[c->month - 1].substr(0, 3);
+                break;
+            case 'B':
+                out += kMonths[c->month - 1];
+                break;
+            case 'z':
+                out += offsetText(mZoneOffset);
+                break;
+            case 'Z':
+                out += zoneAbbreviation();
+                break;
+            case '%':
+                out += '%';
+                break;
+            default:
+                out += '%';
+                out += format[i];
+                break;
         }
     }
     return out;
@@ -388,9 +479,9 @@ std::optional<std::u16string> KQUCalendarDate::dateStringWithCFFormat(std::u16st
         format.reset(icu::DateFormat::createDateTimeInstance(date, time, icuLocale));
     }
     if (!format || !KQUIsFiniteDate(mDate)) return std::nullopt;
-    format->adoptTimeZone(
-        std::make_unique<icu::SimpleTimeZone>(mZoneOffset * 1000, icu::UnicodeString::fromUTF8(zoneAbbreviation()))
-            .release());
+    format->adoptTimeZone(std::make_unique<icu::SimpleTimeZone>(
+                              mZoneOffset * 1000, icu::UnicodeString::fromUTF8(zoneAbbreviation()))
+                              .release());
     icu::UnicodeString text;
     format->format(KQUUDateFromDate(mDate), text);
     return KQUU16String(text);

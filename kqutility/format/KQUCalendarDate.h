@@ -35,7 +35,8 @@ public:
 
     // zoneOffset: seconds east of GMT; zoneAbbreviation "" means "GMT" for offset 0 and
     // "GMT+hhmm" otherwise.
-    KQUCalendarDate(KQUDate date, std::string calendarFormat, int zoneOffset = 0, std::string zoneAbbreviation = {});
+    KQUCalendarDate(KQUDate date, std::string calendarFormat, int zoneOffset = 0,
+                    std::string zoneAbbreviation = {});
 
     // Now (the wall clock of KQUClock.h) or date, in GMT, with the ISO 8601 / RFC 1123 format.
     static KQUCalendarDate iso8601Date();
@@ -52,7 +53,8 @@ public:
     // The same list with RFC 1123 first; the result has the RFC 1123 format and GMT.
     static std::optional<KQUCalendarDate> rfc1123DateWithString(std::string_view text);
     // text read with one calendar format; nullopt unless all of it matches.
-    static std::optional<KQUCalendarDate> dateWithString(std::string_view text, std::string_view calendarFormat);
+    static std::optional<KQUCalendarDate> dateWithString(std::string_view text,
+                                                         std::string_view calendarFormat);
 
     KQUDate date() const { return mDate; }
     const std::string& calendarFormat() const { return mCalendarFormat; }

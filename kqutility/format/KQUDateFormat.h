@@ -19,8 +19,8 @@ class KQUDateFormat : public KQUDataFormat {
 public:
     KQUDateFormat(std::u16string format, std::optional<std::u16string> name)
         : mFormat(std::move(format)), mName(std::move(name)) {}
-    static std::shared_ptr<KQUDateFormat> formatWithFormat(std::u16string format,
-                                                           std::optional<std::u16string> name = std::nullopt) {
+    static std::shared_ptr<KQUDateFormat> formatWithFormat(
+        std::u16string format, std::optional<std::u16string> name = std::nullopt) {
         return std::make_shared<KQUDateFormat>(std::move(format), std::move(name));
     }
 

@@ -8,6 +8,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <tuple>
 #include <unordered_map>
 
 #include <unicode/gregocal.h>
@@ -15,12 +16,12 @@
 
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
 #include "kqutility/diagnostics/KQULog.h"
+#include "kqutility/format/KQUDateICU.h"
 #include "kqutility/foundation/KQUBundle.h"
 #include "kqutility/foundation/KQUClock.h"
 #include "kqutility/foundation/KQUICUSupport.h"
 #include "kqutility/foundation/KQUPropertyList.h"
 #include "kqutility/foundation/KQUUnicode.h"
-#include "kqutility/format/KQUDateICU.h"
 
 namespace kqu {
 
@@ -43,11 +44,16 @@ std::string KQUGregorianLocaleIdentifier(const KQULocale& locale) {
 
 icu::DateFormat::EStyle KQUICUDateStyle(int style) {
     switch (style) {
-        case KQUDateStyleShort: return icu::DateFormat::kShort;
-        case KQUDateStyleMedium: return icu::DateFormat::kMedium;
-        case KQUDateStyleLong: return icu::DateFormat::kLong;
-        case KQUDateStyleFull: return icu::DateFormat::kFull;
-        default: return icu::DateFormat::kNone;
+        case KQUDateStyleShort:
+            return icu::DateFormat::kShort;
+        case KQUDateStyleMedium:
+            return icu::DateFormat::kMedium;
+        case KQUDateStyleLong:
+            return icu::DateFormat::kLong;
+        case KQUDateStyleFull:
+            return icu::DateFormat::kFull;
+        default:
+            return icu::DateFormat::kNone;
     }
 }
 
@@ -71,12 +77,18 @@ std::u16string KQUPatternForStyles(const icu::Locale& locale, int dateStyle, int
     auto date = KQUICUDateStyle(dateStyle), time = KQUICUDateStyle(timeStyle);
     // ICU answers a default pattern for none and none; nothing is asked for, so nothing shows.
     if (date == icu::DateFormat::kNone && time == icu::DateFormat::kNone) return {};
+    // Making an ICU formatter to learn a pattern costs tens of microseconds, and a cell
+    // formatter asks for the same few patterns on every call: remember them per thread.
+    thread_local std::map<std::tuple<std::string, int, int>, std::u16string> tPatterns;
+    auto key = std::make_tuple(std::string(locale.getName()), static_cast<int>(date), static_cast<int>(time));
+    if (auto found = tPatterns.find(key); found != tPatterns.end()) return found->second;
     std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(date, time, locale));
     auto* simple = dynamic_cast<icu::SimpleDateFormat*>(format.get());
     if (!simple) return {};
     icu::UnicodeString pattern;
     simple->toPattern(pattern);
-    return KQUU16String(pattern);
+    if (tPatterns.size() >= 256) tPatterns.clear();
+    return tPatterns.emplace(std::move(key), KQUU16String(pattern)).first->second;
 }
 
 // ---- Gregorian arithmetic (proleptic) ---------------------------------------------------
@@ -118,7 +130,9 @@ void civilFromDays(int64_t days, int64_t& year, int& month, int& day) {
 
 const int64_t kReferenceDay = daysFromCivil(2001, 1, 1);
 
-bool isLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool isLeapYear(int64_t year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int daysInMonth(int64_t year, int month) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -154,11 +168,13 @@ KQUDate KQUDateFromGregorianComponentsInGMT(const KQUGregorianDateComponents& c)
     return KQUDate{static_cast<double>(days) * kSecondsPerDay + c.hour * 3600.0 + c.minute * 60.0 + c.second};
 }
 
-std::optional<KQUGregorianDateComponents> KQUGregorianComponentsInTimeZone(KQUDate date, std::string_view zone) {
+std::optional<KQUGregorianDateComponents> KQUGregorianComponentsInTimeZone(KQUDate date,
+                                                                           std::string_view zone) {
     if (!KQUIsFiniteDate(date)) return std::nullopt;
-    std::unique_ptr<icu::TimeZone> tz(zone.empty() ? icu::TimeZone::createDefault()
-                                                   : icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(
-                                                         icu::StringPiece(zone.data(), static_cast<int32_t>(zone.size())))));
+    std::unique_ptr<icu::TimeZone> tz(
+        zone.empty() ? icu::TimeZone::createDefault()
+                     : icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(
+                           icu::StringPiece(zone.data(), static_cast<int32_t>(zone.size())))));
     int32_t raw = 0, dst = 0;
     UErrorCode status = U_ZERO_ERROR;
     if (tz) tz->getOffset(KQUUDateFromDate(date), false, raw, dst, status);
@@ -178,19 +194,36 @@ unsigned KQUGregorianUnitsPresentInFormatString(std::u16string_view pattern) {
     unsigned units = 0;
     KQUForEachUnquotedPatternCharacter(pattern, [&](size_t, char16_t c) {
         switch (c) {
-            case u'y': units |= KQUGregorianUnitYear; break;
-            case u'M': units |= KQUGregorianUnitMonth; break;
-            case u'd': units |= KQUGregorianUnitDay; break;
-            case u'h': case u'H': case u'k': case u'K': units |= KQUGregorianUnitHour; break;
-            case u'm': units |= KQUGregorianUnitMinute; break;
-            case u's': units |= KQUGregorianUnitSecond; break;
-            default: break;
+            case u'y':
+                units |= KQUGregorianUnitYear;
+                break;
+            case u'M':
+                units |= KQUGregorianUnitMonth;
+                break;
+            case u'd':
+                units |= KQUGregorianUnitDay;
+                break;
+            case u'h':
+            case u'H':
+            case u'k':
+            case u'K':
+                units |= KQUGregorianUnitHour;
+                break;
+            case u'm':
+                units |= KQUGregorianUnitMinute;
+                break;
+            case u's':
+                units |= KQUGregorianUnitSecond;
+                break;
+            default:
+                break;
         }
     });
     return units;
 }
 
-std::optional<KQUDate> KQUCreateDateWithGregorianUnitsSetToDefaultValue(KQUDate date, std::u16string_view pattern) {
+std::optional<KQUDate> KQUCreateDateWithGregorianUnitsSetToDefaultValue(KQUDate date,
+                                                                        std::u16string_view pattern) {
     auto g = KQUGregorianComponentsInGMT(date);
     if (!g) return std::nullopt;
     const unsigned units = KQUGregorianUnitsPresentInFormatString(pattern);
@@ -229,7 +262,9 @@ std::optional<KQUDate> KQUCreateDateWithGregorianUnitsSetToDefaultValue(KQUDate 
 
 namespace {
 
-bool isTrimmable(char16_t c) { return u_isUWhiteSpace(c) || c == u'\n' || c == u'\r'; }
+bool isTrimmable(char16_t c) {
+    return u_isUWhiteSpace(c) || c == u'\n' || c == u'\r';
+}
 
 std::u16string trimmed(std::u16string_view text) {
     size_t begin = 0, end = text.size();
@@ -354,7 +389,9 @@ KQUCachedDateFormat KQUCachedStrictDateFormat(std::string_view icuLocale, std::u
     return RenderCache::forCurrentThread().lookup(icuLocale, pattern);
 }
 
-uint64_t KQUDateFormatter::renderFormattersBuilt() { return sRenderFormattersBuilt.load(std::memory_order_relaxed); }
+uint64_t KQUDateFormatter::renderFormattersBuilt() {
+    return sRenderFormattersBuilt.load(std::memory_order_relaxed);
+}
 
 // ---- KQUDateFormatter ---------------------------------------------------------------------
 
@@ -422,7 +459,8 @@ const KQUCharacterSet& KQUDateFormatter::dateFormatStringSpecialSymbols() {
 
 namespace {
 void appendAbsent(std::vector<std::u16string>& list, const std::u16string& pattern) {
-    if (!pattern.empty() && std::find(list.begin(), list.end(), pattern) == list.end()) list.push_back(pattern);
+    if (!pattern.empty() && std::find(list.begin(), list.end(), pattern) == list.end())
+        list.push_back(pattern);
 }
 
 // pattern with every run of h (or H) replaced by a single / a double one.
@@ -475,7 +513,8 @@ std::u16string KQUDateFormatterStringFromDateWithFormat(KQUDate date, std::u16st
 
 std::u16string KQUDateFormatterCopyFormatStringForDateAndTimeStyles(const KQULocale& locale, int dateStyle,
                                                                     int timeStyle) {
-    return KQUPatternForStyles(icu::Locale(KQUGregorianLocaleIdentifier(locale).c_str()), dateStyle, timeStyle);
+    return KQUPatternForStyles(icu::Locale(KQUGregorianLocaleIdentifier(locale).c_str()), dateStyle,
+                               timeStyle);
 }
 
 std::u16string KQUDateFormatterCopyFormatStringForDateAndTimeStyles(int dateStyle, int timeStyle) {
@@ -488,7 +527,10 @@ namespace {
 std::optional<KQUDateComponentOrdering> orderingOfPattern(std::u16string_view pattern) {
     size_t year = std::u16string_view::npos, month = year, day = year;
     KQUForEachUnquotedPatternCharacter(pattern, [&](size_t i, char16_t c) {
-        size_t* slot = c == u'y' || c == u'u' ? &year : c == u'M' || c == u'L' ? &month : c == u'd' ? &day : nullptr;
+        size_t* slot = c == u'y' || c == u'u'   ? &year
+                       : c == u'M' || c == u'L' ? &month
+                       : c == u'd'              ? &day
+                                                : nullptr;
         if (slot && *slot == std::u16string_view::npos) *slot = i;
     });
     if (year == std::u16string_view::npos || month == year || day == year) return std::nullopt;
@@ -527,7 +569,8 @@ std::vector<std::u16string> patternsOf(const KQUValue& plist, const char* key) {
     if (!array) return patterns;
     for (const auto& item : *array)
         if (const std::string* text = item.string())
-            if (auto wide = KQUUTF16FromUTF8(*text); wide && !wide->empty()) patterns.push_back(std::move(*wide));
+            if (auto wide = KQUUTF16FromUTF8(*text); wide && !wide->empty())
+                patterns.push_back(std::move(*wide));
     return patterns;
 }
 
@@ -540,10 +583,14 @@ std::shared_ptr<const KQUDateTimeFormatInfo> loadFormatInfo(const std::string& n
     if (auto bytes = KQUBundle::libraryBundle()->resourceContents("DateTimeFormats/" + name, "plist")) {
         if (auto plist = KQUPropertyListFromBytes(*bytes); plist && plist->dictionary()) {
             auto made = std::make_shared<KQUDateTimeFormatInfo>();
-            made->displayedTimeFormats = patternsOf(*plist, KQUDateFormatterDateTimeFormatInfoDisplayedTimeFormats);
-            made->displayedDateFormats = patternsOf(*plist, KQUDateFormatterDateTimeFormatInfoDisplayedDateFormats);
-            made->acceptedTimeFormats = patternsOf(*plist, KQUDateFormatterDateTimeFormatInfoAcceptedTimeFormats);
-            made->acceptedDateFormats = patternsOf(*plist, KQUDateFormatterDateTimeFormatInfoAcceptedDateFormats);
+            made->displayedTimeFormats =
+                patternsOf(*plist, KQUDateFormatterDateTimeFormatInfoDisplayedTimeFormats);
+            made->displayedDateFormats =
+                patternsOf(*plist, KQUDateFormatterDateTimeFormatInfoDisplayedDateFormats);
+            made->acceptedTimeFormats =
+                patternsOf(*plist, KQUDateFormatterDateTimeFormatInfoAcceptedTimeFormats);
+            made->acceptedDateFormats =
+                patternsOf(*plist, KQUDateFormatterDateTimeFormatInfoAcceptedDateFormats);
             info = std::move(made);
         } else {
             KQULogError("Malformed date time formats: {}", name);
@@ -594,7 +641,8 @@ icu::SimpleDateFormat* iso8601Format() {
     thread_local std::unique_ptr<icu::SimpleDateFormat> tFormat = [] {
         auto format = KQUMakeStrictDateFormat(icu::Locale("en_US@calendar=gregorian"), kISO8601Pattern);
         if (format) {
-            if (auto* gregorian = dynamic_cast<icu::GregorianCalendar*>(const_cast<icu::Calendar*>(format->getCalendar()))) {
+            if (auto* gregorian = dynamic_cast<icu::GregorianCalendar*>(
+                    const_cast<icu::Calendar*>(format->getCalendar()))) {
                 UErrorCode status = U_ZERO_ERROR;
                 gregorian->setGregorianChange(-std::numeric_limits<double>::max(), status);
             }

@@ -67,10 +67,10 @@ inline constexpr const char* KQUDateFormatterDateTimeFormatInfoAcceptedDateForma
 // A date broken down in the Gregorian calendar (proleptic before 1582), as in GMT.
 struct KQUGregorianDateComponents {
     int64_t year = 1;
-    int month = 1;   // 1..12
-    int day = 1;     // 1..31
-    int hour = 0;    // 0..23
-    int minute = 0;  // 0..59
+    int month = 1;      // 1..12
+    int day = 1;        // 1..31
+    int hour = 0;       // 0..23
+    int minute = 0;     // 0..59
     double second = 0;  // 0 <= second < 60, with the fraction
     int weekday = 1;    // 1 Sunday .. 7 Saturday
     friend bool operator==(const KQUGregorianDateComponents&, const KQUGregorianDateComponents&) = default;
@@ -82,7 +82,8 @@ std::optional<KQUGregorianDateComponents> KQUGregorianComponentsInGMT(KQUDate da
 KQUDate KQUDateFromGregorianComponentsInGMT(const KQUGregorianDateComponents& components);
 // The same with the components in zone (an IANA name, "" for the default zone); a zone
 // ICU does not know counts as GMT.
-std::optional<KQUGregorianDateComponents> KQUGregorianComponentsInTimeZone(KQUDate date, std::string_view zone);
+std::optional<KQUGregorianDateComponents> KQUGregorianComponentsInTimeZone(KQUDate date,
+                                                                           std::string_view zone);
 
 class KQUDateFormatter {
 public:
@@ -106,7 +107,8 @@ public:
     std::u16string fullDateString(KQUDate date) const;
     // The locale's date-only, time-only or "date time" pattern for the units pattern shows;
     // nullopt (reported to the assertion handler) for a pattern with no unit.
-    std::optional<std::u16string> appropriateOutputFormatStringForInputFormatString(std::u16string_view pattern) const;
+    std::optional<std::u16string> appropriateOutputFormatStringForInputFormatString(
+        std::u16string_view pattern) const;
 
     // The text before the first unquoted character of "hHmsSakKZ", trimmed (all of
     // pattern when there is none) / from that character on, trimmed ("" when none).
@@ -153,7 +155,8 @@ unsigned KQUGregorianUnitsPresentInFormatString(std::u16string_view pattern);
 // default time zone. nullopt when the result is no date (29 February moved into a common
 // year, a non-finite date). A pattern with no unit is reported to the assertion handler
 // and date is returned as it stands.
-std::optional<KQUDate> KQUCreateDateWithGregorianUnitsSetToDefaultValue(KQUDate date, std::u16string_view pattern);
+std::optional<KQUDate> KQUCreateDateWithGregorianUnitsSetToDefaultValue(KQUDate date,
+                                                                        std::u16string_view pattern);
 
 // The order locale writes day, month and year in its short date style; DMY when its short
 // date pattern lacks one of them.

@@ -31,8 +31,12 @@ std::string KQUGregorianLocaleIdentifier(const KQULocale& locale);
 inline UDate KQUUDateFromDate(KQUDate date) {
     return (date.timeIntervalSinceReferenceDate + 978307200.0) * 1000.0;
 }
-inline KQUDate KQUDateFromUDate(UDate udate) { return KQUDate{udate / 1000.0 - 978307200.0}; }
-inline bool KQUIsFiniteDate(KQUDate date) { return std::isfinite(date.timeIntervalSinceReferenceDate); }
+inline KQUDate KQUDateFromUDate(UDate udate) {
+    return KQUDate{udate / 1000.0 - 978307200.0};
+}
+inline bool KQUIsFiniteDate(KQUDate date) {
+    return std::isfinite(date.timeIntervalSinceReferenceDate);
+}
 
 // ICU's style number (kNone, kShort...) for one of ours (0 none .. 4 full); other values
 // count as none.

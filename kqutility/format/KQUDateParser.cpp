@@ -10,11 +10,11 @@
 #include <unicode/dtfmtsym.h>
 
 #include "kqutility/diagnostics/KQUAssertionHandler.h"
-#include "kqutility/foundation/KQUClock.h"
-#include "kqutility/foundation/KQUICUSupport.h"
 #include "kqutility/format/KQUDateFormatter.h"
 #include "kqutility/format/KQUDateICU.h"
 #include "kqutility/format/KQUFormatStringUtilities.h"
+#include "kqutility/foundation/KQUClock.h"
+#include "kqutility/foundation/KQUICUSupport.h"
 
 namespace kqu {
 
@@ -24,7 +24,9 @@ std::atomic<uint64_t> sFormattersMade{0};
 
 constexpr std::u16string_view kFieldCharacters = u"GyMdhHmsSEDFwWakKZ";
 
-bool isFieldCharacter(char16_t c) { return kFieldCharacters.find(c) != std::u16string_view::npos; }
+bool isFieldCharacter(char16_t c) {
+    return kFieldCharacters.find(c) != std::u16string_view::npos;
+}
 
 // U+202F and U+00A0 read as spaces: ICU writes the narrow no-break space in times
 // ("3:30\u202fPM") while people type a space, and some keyboards give U+00A0.
@@ -104,9 +106,12 @@ SplitPattern splitPattern(std::u16string_view pattern) {
     SplitPattern split{std::u16string(pattern.substr(0, end)), pattern[end]};
     if (split.separator == u'"') split.separator = u'\'';
     if (split.separator == u'\'') {
-        if (end + 1 >= pattern.size()) KQU_ASSERT_FAILURE("No character following single quote");
-        else if (pattern[end + 1] == u'\'') KQU_ASSERT_FAILURE("Two single quotes in a row");
-        else split.separator = pattern[end + 1];
+        if (end + 1 >= pattern.size())
+            KQU_ASSERT_FAILURE("No character following single quote");
+        else if (pattern[end + 1] == u'\'')
+            KQU_ASSERT_FAILURE("Two single quotes in a row");
+        else
+            split.separator = pattern[end + 1];
     }
     return split;
 }
@@ -129,8 +134,8 @@ UDate twoDigitYearStart() {
 
 // Parses text from index 0 into calendar; the index where reading stopped (0: nothing read).
 // The calendar starts cleared but for a leap year, so that a yearless "29 Feb" is a date.
-int32_t parseInto(const icu::SimpleDateFormat& format, icu::Calendar& calendar, const icu::UnicodeString& text,
-                  UDate& when) {
+int32_t parseInto(const icu::SimpleDateFormat& format, icu::Calendar& calendar,
+                  const icu::UnicodeString& text, UDate& when) {
     calendar.clear();
     calendar.set(UCAL_YEAR, 2000);
     icu::ParsePosition position(0);
@@ -154,7 +159,8 @@ struct ParseContext {
 // twin that reads "AM"/"PM" (a copy of the symbols; the original is never changed).
 class LazyFormat {
 public:
-    explicit LazyFormat(std::u16string pattern) : mPattern(std::move(pattern)), mHasAmPm(hasUnquotedAmPm(mPattern)) {}
+    explicit LazyFormat(std::u16string pattern)
+        : mPattern(std::move(pattern)), mHasAmPm(hasUnquotedAmPm(mPattern)) {}
 
     const std::u16string& pattern() const { return mPattern; }
 
@@ -187,7 +193,8 @@ private:
             slot.made = true;
             slot.format = KQUMakeStrictDateFormat(context.locale, mPattern);
             sFormattersMade.fetch_add(1, std::memory_order_relaxed);
-            if (slot.format && context.spacedSymbols) slot.format->setDateFormatSymbols(*context.spacedSymbols);
+            if (slot.format && context.spacedSymbols)
+                slot.format->setDateFormatSymbols(*context.spacedSymbols);
             if (slot.format && latin) {
                 icu::DateFormatSymbols symbols(*slot.format->getDateFormatSymbols());
                 const icu::UnicodeString latinAmPm[] = {u"AM", u"PM"};
@@ -234,7 +241,8 @@ struct Category {
         for (auto& format : entry->formats) {
             if (format.read(context, text, when) != text.length()) continue;
             // Read, but no date this year (29 February): refused, not read another way.
-            auto date = KQUCreateDateWithGregorianUnitsSetToDefaultValue(KQUDateFromUDate(when), format.pattern());
+            auto date =
+                KQUCreateDateWithGregorianUnitsSetToDefaultValue(KQUDateFromUDate(when), format.pattern());
             if (!date) return std::nullopt;
             if (successfulFormat) *successfulFormat = format.pattern();
             return date;
@@ -311,7 +319,9 @@ std::shared_ptr<KQUDateParser> KQUDateParser::parserForDefaultLocale() {
     return tParser;
 }
 
-uint64_t KQUDateParser::formattersMade() { return sFormattersMade.load(std::memory_order_relaxed); }
+uint64_t KQUDateParser::formattersMade() {
+    return sFormattersMade.load(std::memory_order_relaxed);
+}
 
 std::vector<std::u16string> KQUDateParser::acceptedFormats() const {
     std::vector<std::u16string> formats;
@@ -321,7 +331,8 @@ std::vector<std::u16string> KQUDateParser::acceptedFormats() const {
     return formats;
 }
 
-std::optional<KQUDate> KQUDateParser::createDateFromString(std::u16string_view text, std::u16string* successfulFormat) {
+std::optional<KQUDate> KQUDateParser::createDateFromString(std::u16string_view text,
+                                                           std::u16string* successfulFormat) {
     return createDateFromString(text, {}, successfulFormat, false);
 }
 
@@ -339,7 +350,8 @@ std::optional<KQUDate> KQUDateParser::createDateFromString(std::u16string_view t
         if (auto date = KQUCreateDateFromStringTryingFormats(normalized, &mLocale, formats, successfulFormat))
             return date;
     }
-    const ParseContext context{mImpl->locale, mImpl->spacedSymbols.get(), *mImpl->calendar, twoDigitYearStart(), mImpl->japanese};
+    const ParseContext context{mImpl->locale, mImpl->spacedSymbols.get(), *mImpl->calendar,
+                               twoDigitYearStart(), mImpl->japanese};
     const icu::UnicodeString icuText = KQUAliasICUString(normalized);
     for (const auto& category : mImpl->categories)
         if (auto date = category->createDate(context, icuText, successfulFormat)) return date;
@@ -373,13 +385,14 @@ std::optional<KQUDate> KQUCreateDateFromStringTryingFormats(std::u16string_view 
     return std::nullopt;
 }
 
-std::optional<KQUDate> KQUCreateDateFromStringWithPreferredFormat(std::u16string_view text, const KQULocale* locale,
+std::optional<KQUDate> KQUCreateDateFromStringWithPreferredFormat(std::u16string_view text,
+                                                                  const KQULocale* locale,
                                                                   std::u16string_view preferredFormat,
                                                                   std::u16string* successfulFormat,
                                                                   bool tryAggressiveFormats) {
     if (!locale)
-        return KQUDateParser::parserForDefaultLocale()->createDateFromString(text, preferredFormat, successfulFormat,
-                                                                            tryAggressiveFormats);
+        return KQUDateParser::parserForDefaultLocale()->createDateFromString(
+            text, preferredFormat, successfulFormat, tryAggressiveFormats);
     // Parsers of other locales are kept per thread too (a few), as building one reads the
     // locale's lists and splits hundreds of patterns.
     thread_local std::map<std::string, std::shared_ptr<KQUDateParser>> tParsers;

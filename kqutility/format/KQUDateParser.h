@@ -68,16 +68,16 @@ private:
 
 // Through a new parser for locale, or the calling thread's shared parser when locale is
 // nullptr.
-[[nodiscard]] std::optional<KQUDate> KQUCreateDateFromString(std::u16string_view text, const KQULocale* locale,
+[[nodiscard]] std::optional<KQUDate> KQUCreateDateFromString(std::u16string_view text,
+                                                             const KQULocale* locale,
                                                              std::u16string* successfulFormat = nullptr);
 [[nodiscard]] std::optional<KQUDate> KQUCreateDateFromStringWithPreferredFormat(
     std::u16string_view text, const KQULocale* locale, std::u16string_view preferredFormat,
     std::u16string* successfulFormat, bool tryAggressiveFormats);
 // Tries each pattern in order (strict, GMT, whole text); the first match is completed
 // with KQUCreateDateWithGregorianUnitsSetToDefaultValue.
-[[nodiscard]] std::optional<KQUDate> KQUCreateDateFromStringTryingFormats(std::u16string_view text,
-                                                                          const KQULocale* locale,
-                                                                          const std::vector<std::u16string>& formats,
-                                                                          std::u16string* successfulFormat = nullptr);
+[[nodiscard]] std::optional<KQUDate> KQUCreateDateFromStringTryingFormats(
+    std::u16string_view text, const KQULocale* locale, const std::vector<std::u16string>& formats,
+    std::u16string* successfulFormat = nullptr);
 
 }  // namespace kqu

@@ -11,13 +11,13 @@
 #include <unicode/datefmt.h>
 #include <unicode/smpdtfmt.h>
 
-#include "kqutility/foundation/KQUClock.h"
-#include "kqutility/foundation/KQULocale.h"
-#include "kqutility/foundation/KQUUnicode.h"
 #include "kqutility/format/KQUCalendarDate.h"
 #include "kqutility/format/KQUDateFormat.h"
 #include "kqutility/format/KQUDateFormatter.h"
 #include "kqutility/format/KQUDateParser.h"
+#include "kqutility/foundation/KQUClock.h"
+#include "kqutility/foundation/KQULocale.h"
+#include "kqutility/foundation/KQUUnicode.h"
 #include "support/KQUTestSupport.h"
 
 namespace kqu {
@@ -26,10 +26,13 @@ namespace {
 constexpr double kNow2024 = 1718434800;  // 2024-06-15 07:00 GMT
 constexpr double kThursday = 732123000;  // 2024-03-14 15:30:00 GMT
 
-std::string utf8(std::u16string_view text) { return KQUUTF8FromUTF16(text); }
+std::string utf8(std::u16string_view text) {
+    return KQUUTF8FromUTF16(text);
+}
 
 std::string icuStylePattern(const char* locale, icu::DateFormat::EStyle date, icu::DateFormat::EStyle time) {
-    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(date, time, icu::Locale(locale)));
+    std::unique_ptr<icu::DateFormat> format(
+        icu::DateFormat::createDateTimeInstance(date, time, icu::Locale(locale)));
     icu::UnicodeString pattern;
     dynamic_cast<icu::SimpleDateFormat&>(*format).toPattern(pattern);
     std::string out;
@@ -79,10 +82,14 @@ for _ in range(300):
 
 // ICU's default parse is lenient and rolls "month 13, day 45" into 2025-02-14.
 TEST(KQUDateFormatter, ISO8601ParseIsStrict) {
-    const std::u16string_view refused[] = {u"2024-13-45T00:00:00+0000", u"2024-02-30T00:00:00+0000",
-                                           u"2024-03-14T24:00:00+0000", u"2024-03-14T15:30:00+0000 ",
-                                           u"2024-03-14", u""};
-    for (auto text : refused) EXPECT_FALSE(KQUDateFormatterCreateDateFromStringWithISO8601Format(text)) << utf8(text);
+    const std::u16string_view refused[] = {u"2024-13-45T00:00:00+0000",
+                                           u"2024-02-30T00:00:00+0000",
+                                           u"2024-03-14T24:00:00+0000",
+                                           u"2024-03-14T15:30:00+0000 ",
+                                           u"2024-03-14",
+                                           u""};
+    for (auto text : refused)
+        EXPECT_FALSE(KQUDateFormatterCreateDateFromStringWithISO8601Format(text)) << utf8(text);
     auto read = KQUDateFormatterCreateDateFromStringWithISO8601Format(u"2024-03-14T17:30:00+0200");
     ASSERT_TRUE(read);
     EXPECT_EQ(read->timeIntervalSinceReferenceDate, kThursday);
@@ -134,7 +141,8 @@ TEST(KQUDateFormatter, RenderingCacheIsBounded) {
     auto pattern = [](size_t i) { return u"y '" + KQUUTF16FromUTF8(std::to_string(i)).value() + u"'"; };
     const uint64_t before = KQUDateFormatter::renderFormattersBuilt();
     const size_t count = KQUDateFormatter::kRenderCacheCapacity + 10;
-    for (size_t i = 0; i < count; ++i) EXPECT_EQ(utf8(formatter.stringFromDate(date, pattern(i))), "2024 " + std::to_string(i));
+    for (size_t i = 0; i < count; ++i)
+        EXPECT_EQ(utf8(formatter.stringFromDate(date, pattern(i))), "2024 " + std::to_string(i));
     EXPECT_EQ(KQUDateFormatter::renderFormattersBuilt() - before, count);
     (void)formatter.stringFromDate(date, pattern(count - 1));
     EXPECT_EQ(KQUDateFormatter::renderFormattersBuilt() - before, count);
@@ -165,9 +173,9 @@ TEST(KQUDateFormatter, MissingUnitsAndOrderings) {
         std::u16string_view pattern;
         double expected;
     } cases[] = {
-        {u"d MMM", 725932800},                 // 2024-01-03
-        {u"HH:mm", 740139600},                 // today 10:20
-        {u"MMM y", -31622400},                 // 2000-01-01
+        {u"d MMM", 725932800},  // 2024-01-03
+        {u"HH:mm", 740139600},  // today 10:20
+        {u"MMM y", -31622400},  // 2000-01-01
         {u"y-MM-dd HH:mm:ss", -31412370},
     };
     for (const auto& c : cases) {
@@ -178,6 +186,22 @@ TEST(KQUDateFormatter, MissingUnitsAndOrderings) {
     EXPECT_EQ(KQUDateComponentOrderingForLocale(KQULocale("en_US")), KQUDateComponentOrderingMDY);
     EXPECT_EQ(KQUDateComponentOrderingForLocale(KQULocale("de_DE")), KQUDateComponentOrderingDMY);
     EXPECT_EQ(KQUDateComponentOrderingForLocale(KQULocale("ja_JP")), KQUDateComponentOrderingYMD);
+}
+
+// The menus' lists: the short and medium time styles replace their h/hh variants and come
+// last; date styles are added only when not listed already.
+TEST(KQUDateFormatter, SupportedFormatsOfEnglish) {
+    KQUScopedLocaleOverride us("en_US");
+    const KQULocale locale("en_US");
+    auto info = KQUDateFormatterCopyDateTimeFormatInfoDictionaryForLocale(&locale);
+    auto icu16 = [](const std::string& s) { return *KQUUTF16FromUTF8(s); };
+    const auto shortTime = icu16(icuStylePattern("en_US", icu::DateFormat::kNone, icu::DateFormat::kShort));
+    const auto mediumTime = icu16(icuStylePattern("en_US", icu::DateFormat::kNone, icu::DateFormat::kMedium));
+    EXPECT_EQ(KQUDateFormatter::supportedTimeFormats(),
+              (std::vector<std::u16string>{u"HH:mm", u"HH:mm:ss", shortTime, mediumTime}));
+    auto dates = info->displayedDateFormats;
+    dates.push_back(icu16(icuStylePattern("en_US", icu::DateFormat::kShort, icu::DateFormat::kNone)));
+    EXPECT_EQ(KQUDateFormatter::supportedDateFormats(), dates);
 }
 
 // A change of the current locale rebuilds the shared formatter and parser.
@@ -241,10 +265,13 @@ TEST(KQUCalendarDate, ShortDateTimeNamesByAge) {
         {725878800, "ThisYearFmt"}, {725706000, "PastYearFmt"},  {740221200, "ThisYearFmt"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(KQUCalendarDate::rfc1123DateWithDate(KQUDate{c.date}).shortDateTimeFormatName(), c.name) << c.date;
+        EXPECT_EQ(KQUCalendarDate::rfc1123DateWithDate(KQUDate{c.date}).shortDateTimeFormatName(), c.name)
+            << c.date;
     KQUScopedLocaleOverride us("en_US");
-    EXPECT_EQ(utf8(*KQUCalendarDate::rfc1123DateWithDate(KQUDate{740158200}).shortDateTimeString()), "Today 3:30 PM");
-    EXPECT_EQ(utf8(*KQUCalendarDate::rfc1123DateWithDate(KQUDate{725706000}).shortDateTimeString()), "Dec 31, 2023");
+    EXPECT_EQ(utf8(*KQUCalendarDate::rfc1123DateWithDate(KQUDate{740158200}).shortDateTimeString()),
+              "Today 3:30 PM");
+    EXPECT_EQ(utf8(*KQUCalendarDate::rfc1123DateWithDate(KQUDate{725706000}).shortDateTimeString()),
+              "Dec 31, 2023");
 }
 
 TEST(KQUDateFormat, EqualityNeedsPatternAndName) {

@@ -15,7 +15,9 @@
 //     would read "3.14" as 14 March);
 //   - the week year "Y" becomes "y"; no narrow field ("MMMMM": "M" for both March and May)
 //     and no 12-hour field without its AM/PM marker ("hh:mm" alone reads 3 PM as 3 AM);
-//   - ICU reads back what the pattern shows.
+//   - ICU reads back what the pattern shows;
+//   - an hour with only its AM/PM marker ("h a") is left out where a marker is also a
+//     month or weekday name (in yrl "pm" is July: "3 PM" would read as 3 July).
 // The output depends only on ICU's data: the same ICU gives the same bytes. Files in the
 // directory that this run did not write (*.plist) are removed.
 #include <dirent.h>
@@ -28,10 +30,12 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <unicode/datefmt.h>
 #include <unicode/dcfmtsym.h>
+#include <unicode/dtfmtsym.h>
 #include <unicode/dtptngen.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
@@ -43,13 +47,16 @@ namespace {
 
 using Patterns = std::vector<icu::UnicodeString>;
 
-const char* const kAcceptedDateSkeletons[] = {"yMd",  "yMMMd", "yMMMMd", "yMMMEd", "yMMMMEEEEd", "Md",
-                                              "MMMd", "MMMMd", "MMMEd",  "MMMMEEEEd", "yMMM", "yMMMM"};
+const char* const kAcceptedDateSkeletons[] = {"yMd",  "yMMMd", "yMMMMd", "yMMMEd",    "yMMMMEEEEd", "Md",
+                                              "MMMd", "MMMMd", "MMMEd",  "MMMMEEEEd", "yMMM",       "yMMMM"};
 const char* const kAcceptedTimeSkeletons[] = {"hm", "hms", "Hm", "Hms", "h"};
-const char* const kDisplayedDateSkeletons[] = {"yMd", "yMMMd", "yMMMMd", "yMMMMEEEEd", "MMMd", "MMMMd", "yMMMM"};
+const char* const kDisplayedDateSkeletons[] = {"yMd",  "yMMMd", "yMMMMd", "yMMMMEEEEd",
+                                               "MMMd", "MMMMd", "yMMMM"};
 const char* const kDisplayedTimeSkeletons[] = {"hm", "hms", "Hm", "Hms"};
 
-bool isPatternLetter(UChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+bool isPatternLetter(UChar c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
 
 // Calls visit(index) for each character outside quoted runs.
 template <typename Visit>
@@ -90,11 +97,11 @@ icu::UnicodeString acceptedForm(const icu::UnicodeString& pattern) {
 }
 
 struct Fields {
-    int count = 0;           // runs of pattern letters
+    int count = 0;  // runs of pattern letters
     int longestRun = 0;
     bool twelveHour = false;  // h or K
     bool dayPeriod = false;   // a, b or B
-    bool allNumeric = true;  // every run a numeric field
+    bool allNumeric = true;   // every run a numeric field
     bool hasYear = false;
     std::set<UChar> literals;  // unquoted non-letter characters
 };
@@ -167,7 +174,32 @@ bool readsBack(const icu::Locale& locale, const icu::UnicodeString& pattern) {
 }
 
 void appendUnique(Patterns& list, const icu::UnicodeString& pattern) {
-    if (!pattern.isEmpty() && std::find(list.begin(), list.end(), pattern) == list.end()) list.push_back(pattern);
+    if (!pattern.isEmpty() && std::find(list.begin(), list.end(), pattern) == list.end())
+        list.push_back(pattern);
+}
+
+// An AM/PM marker of locale is also one of its month or weekday names, in any case.
+bool dayPeriodIsAName(const icu::Locale& locale) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::DateFormatSymbols symbols(locale, status);
+    if (U_FAILURE(status)) return false;
+    int32_t markerCount = 0;
+    const icu::UnicodeString* markers = symbols.getAmPmStrings(markerCount);
+    using Symbols = icu::DateFormatSymbols;
+    for (auto context : {Symbols::FORMAT, Symbols::STANDALONE}) {
+        for (auto width : {Symbols::WIDE, Symbols::ABBREVIATED}) {
+            int32_t count = 0;
+            const icu::UnicodeString* months = symbols.getMonths(count, context, width);
+            for (int32_t m = 0; m < markerCount; ++m)
+                for (int32_t i = 0; i < count; ++i)
+                    if (months[i].caseCompare(markers[m], U_FOLD_CASE_DEFAULT) == 0) return true;
+            const icu::UnicodeString* weekdays = symbols.getWeekdays(count, context, width);
+            for (int32_t m = 0; m < markerCount; ++m)
+                for (int32_t i = 0; i < count; ++i)
+                    if (weekdays[i].caseCompare(markers[m], U_FOLD_CASE_DEFAULT) == 0) return true;
+        }
+    }
+    return false;
 }
 
 struct Lists {
@@ -181,7 +213,8 @@ bool listsForLocale(const icu::Locale& locale, Lists& lists) {
     if (U_FAILURE(status)) return false;
     icu::DecimalFormatSymbols symbols(locale, status);
     if (U_FAILURE(status)) return false;
-    const icu::UnicodeString& decimal = symbols.getConstSymbol(icu::DecimalFormatSymbols::kDecimalSeparatorSymbol);
+    const icu::UnicodeString& decimal =
+        symbols.getConstSymbol(icu::DecimalFormatSymbols::kDecimalSeparatorSymbol);
     const UChar decimalSeparator = decimal.length() == 1 ? decimal[0] : 0;
     auto best = [&](const char* skeleton) {
         UErrorCode s = U_ZERO_ERROR;
@@ -192,11 +225,15 @@ bool listsForLocale(const icu::Locale& locale, Lists& lists) {
     for (const char* skeleton : kDisplayedTimeSkeletons) appendUnique(lists.displayedTime, best(skeleton));
     for (const char* skeleton : kAcceptedDateSkeletons) {
         icu::UnicodeString pattern = acceptedForm(best(skeleton));
-        if (isAccepted(pattern, decimalSeparator) && readsBack(locale, pattern)) appendUnique(lists.acceptedDate, pattern);
+        if (isAccepted(pattern, decimalSeparator) && readsBack(locale, pattern))
+            appendUnique(lists.acceptedDate, pattern);
     }
+    const bool ambiguousMarker = dayPeriodIsAName(locale);
     for (const char* skeleton : kAcceptedTimeSkeletons) {
+        if (ambiguousMarker && std::string_view(skeleton) == "h") continue;
         icu::UnicodeString pattern = acceptedForm(best(skeleton));
-        if (isAccepted(pattern, decimalSeparator) && readsBack(locale, pattern)) appendUnique(lists.acceptedTime, pattern);
+        if (isAccepted(pattern, decimalSeparator) && readsBack(locale, pattern))
+            appendUnique(lists.acceptedTime, pattern);
     }
     return !lists.acceptedDate.empty() && !lists.acceptedTime.empty();
 }
@@ -206,10 +243,17 @@ std::string xmlEscaped(const icu::UnicodeString& text) {
     text.toUTF8String(utf8);
     for (char c : utf8) {
         switch (c) {
-            case '&': escaped += "&amp;"; break;
-            case '<': escaped += "&lt;"; break;
-            case '>': escaped += "&gt;"; break;
-            default: escaped += c;
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            default:
+                escaped += c;
         }
     }
     return escaped;
@@ -240,9 +284,13 @@ bool writeFile(const std::string& path, const std::string& contents) {
 // month-name patterns work in any locale; the numeric ones are the usual separators.
 Lists fallbackLists(const std::string& ordering) {
     static const std::map<std::string, std::vector<const char*>> kDates = {
-        {"DMY", {"d/M/y", "d-M-y", "d.M.y", "d MMM y", "d MMMM y", "EEEE d MMMM y", "d/M", "d MMM", "d MMMM", "MMM y", "MMMM y"}},
+        {"DMY",
+         {"d/M/y", "d-M-y", "d.M.y", "d MMM y", "d MMMM y", "EEEE d MMMM y", "d/M", "d MMM", "d MMMM",
+          "MMM y", "MMMM y"}},
         {"DYM", {"d/y/M", "d-y-M", "d.y.M", "d y MMM", "d y MMMM", "d MMM", "MMM y"}},
-        {"MDY", {"M/d/y", "M-d-y", "MMM d, y", "MMMM d, y", "EEEE, MMMM d, y", "M/d", "MMM d", "MMMM d", "MMM y", "MMMM y"}},
+        {"MDY",
+         {"M/d/y", "M-d-y", "MMM d, y", "MMMM d, y", "EEEE, MMMM d, y", "M/d", "MMM d", "MMMM d", "MMM y",
+          "MMMM y"}},
         {"MYD", {"M/y/d", "M-y-d", "MMM y d", "MMMM y d", "MMM d", "MMM y"}},
         {"YDM", {"y/d/M", "y-d-M", "y.d.M", "y d MMM", "y d MMMM", "d MMM", "MMM y"}},
         {"YMD", {"y-M-d", "y/M/d", "y.M.d", "y MMM d", "y MMMM d", "M/d", "MMM d", "y MMM", "y MMMM"}},
@@ -252,8 +300,10 @@ Lists fallbackLists(const std::string& ordering) {
         lists.acceptedDate.emplace_back(p, -1, US_INV);
         if (lists.displayedDate.size() < 4) lists.displayedDate.emplace_back(p, -1, US_INV);
     }
-    for (const char* p : {"h:mm a", "h:mm:ss a", "H:mm", "H:mm:ss", "h a"}) lists.acceptedTime.emplace_back(p, -1, US_INV);
-    for (const char* p : {"h:mm a", "h:mm:ss a", "HH:mm", "HH:mm:ss"}) lists.displayedTime.emplace_back(p, -1, US_INV);
+    for (const char* p : {"h:mm a", "h:mm:ss a", "H:mm", "H:mm:ss", "h a"})
+        lists.acceptedTime.emplace_back(p, -1, US_INV);
+    for (const char* p : {"h:mm a", "h:mm:ss a", "HH:mm", "HH:mm:ss"})
+        lists.displayedTime.emplace_back(p, -1, US_INV);
     return lists;
 }
 
@@ -278,7 +328,8 @@ int main(int argc, char** argv) {
             continue;
         }
         if (!writeFile(directory + "/" + name + ".plist", propertyList(lists))) {
-            std::fprintf(stderr, "gen-date-formats: cannot write %s/%s.plist\n", directory.c_str(), name.c_str());
+            std::fprintf(stderr, "gen-date-formats: cannot write %s/%s.plist\n", directory.c_str(),
+                         name.c_str());
             return 1;
         }
         written.insert(name + ".plist");
