@@ -1,0 +1,255 @@
+// Typed dates, read as a date cell reads them. Expected instants come from Python's
+// datetime (seconds since 2001-01-01 GMT); "now" is fixed at 07:00 GMT, when GMT, New York
+// and Kiritimati share the same calendar day, so every TZ gives the same answers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include <unicode/datefmt.h>
+#include <unicode/dcfmtsym.h>
+
+#include "kqutility/format/KQUDateFormatter.h"
+#include "kqutility/format/KQUDateParser.h"
+#include "kqutility/foundation/KQUClock.h"
+#include "kqutility/foundation/KQUUnicode.h"
+#include "support/KQUTestSupport.h"
+
+namespace kqu {
+namespace {
+
+constexpr double kNow2024 = 1718434800;  // 2024-06-15 07:00 GMT (a leap year)
+constexpr double kNow2023 = 1686812400;  // 2023-06-15 07:00 GMT
+
+std::string utf8(std::u16string_view text) {
+    return KQUUTF8FromUTF16(text);
+}
+
+struct ParseCase {
+    const char* locale;
+    std::u16string_view text;
+    double expected;  // seconds since 2001; NAN: no date
+    std::u16string_view format;
+};
+
+TEST(KQUDateParser, ReadsTypedDatesOfFourLocales) {
+    KQUManualWallClock clock(kNow2024);
+    const ParseCase cases[] = {
+        {"en_US", u"3/14/24", 732067200, u"M/d/y"},
+        {"en_US", u"3/14/2024", 732067200, u"M/d/y"},
+        {"en_US", u"3/14/45", -1761004800, u"M/d/y"},  // the window starts 80 years back
+        {"en_US", u"3/14/43", 1331596800, u"M/d/y"},
+        {"en_US", u"March 14, 2024", 732067200, u"MMMM d, y"},
+        {"en_US", u"Mar 14, 2024", 732067200, u"MMM d, y"},
+        {"en_US", u"Thursday, March 14, 2024", 732067200, u"EEEE, MMMM d, y"},
+        {"en_US", u"3/14/24 3:30 PM", 732123000, u"M/d/y h:mm a"},
+        {"en_US", u"3:30 PM 3/14/24", 732123000, u"h:mm a M/d/y"},
+        {"en_US", u"3:30 PM", 740158200, u"h:mm a"},
+        {"en_US", u"3:30\u202fPM", 740158200, u"h:mm a"},
+        {"en_US", u"3:30\u00a0PM", 740158200, u"h:mm a"},
+        {"en_US", u"15:30:05", 740158205, u"HH:mm:ss"},
+        {"en_US", u"Mar 14", 732067200, u"MMM d"},
+        {"en_US", u"\uff13/\uff11\uff14/\uff12\uff14", 732067200, u"M/d/y"},
+        {"en_US", u"2/30/24", NAN, u""},
+        {"en_US", u"3.14", NAN, u""},  // numbers stay numbers
+        {"en_US", u"12", NAN, u""},
+        {"en_US", u"13/1/24", NAN, u""},
+        {"en_GB", u"14/03/2024", 732067200, u"dd/MM/y"},
+        {"en_GB", u"14/03/24", 732067200, u"dd/MM/y"},
+        {"en_GB", u"14 March 2024", 732067200, u"d MMMM y"},
+        {"en_GB", u"14/03/2024 15:30", 732123000, u"dd/MM/y HH:mm"},
+        {"de_DE", u"14.03.2024", 732067200, u"d.M.y"},
+        {"de_DE", u"14.3.24", 732067200, u"d.M.y"},
+        {"de_DE", u"14. M\u00e4rz 2024", 732067200, u"d. MMM y"} /* "M\u00e4rz" is also the short name */,
+        {"de_DE", u"14.03.2024 15:30", 732123000, u"d.M.y HH:mm"},
+        {"de_DE", u"14.3.", 732067200, u"d.M."},
+        {"ja_JP", u"2024/03/14", 732067200, u"y/M/d"},
+        {"ja_JP", u"2024\u5e743\u670814\u65e5", 732067200, u"y\u5e74M\u6708d\u65e5"},
+        {"ja_JP", u"2024/3/14 15:30", 732123000, u"y/M/d H:mm"},
+        {"ja_JP", u"\u5348\u5f8c3:30", 740158200, u"aK:mm"},
+        {"ja_JP", u"PM3:30", 740158200, u"aK:mm"},  // Latin AM/PM in a Japanese locale
+        {"ja_JP", u"AM3:30", 740115000, u"aK:mm"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + utf8(c.text));
+        KQULocale locale(c.locale);
+        std::u16string format;
+        auto date = KQUCreateDateFromString(c.text, &locale, &format);
+        if (std::isnan(c.expected)) {
+            EXPECT_FALSE(date.has_value()) << date->timeIntervalSinceReferenceDate;
+            continue;
+        }
+        ASSERT_TRUE(date.has_value());
+        EXPECT_EQ(date->timeIntervalSinceReferenceDate, c.expected);
+        EXPECT_EQ(utf8(format), utf8(c.format));
+    }
+}
+
+// Typed numbers are no dates, so that a cell reading dates first still gets its numbers.
+TEST(KQUDateParser, NumbersStayNumbers) {
+    KQUManualWallClock clock(kNow2024);
+    const std::pair<const char*, std::u16string_view> numbers[] = {
+        {"en_US", u"1234"},    {"en_US", u"1,234.5"}, {"en_US", u"-5"},    {"en_US", u"3.14"},
+        {"en_US", u"1E3"},     {"en_US", u"$5"},      {"en_US", u"15%"},   {"en_US", u"0.5"},
+        {"de_DE", u"1.234,5"}, {"de_DE", u"3,14"},    {"de_DE", u"1.234"}, {"de_DE", u"12,5"},
+        {"ja_JP", u"1234"},    {"ja_JP", u"3.14"},    {"fr_FR", u"3,14"},  {"fr_FR", u"1\u202f234,5"},
+        {"de_CH", u"3.14"},    {"en_GB", u"12.5"},    {"lt_LT", u"3,14"},  {"fi_FI", u"3,14"},
+    };
+    for (const auto& [name, text] : numbers) {
+        KQULocale locale(name);
+        std::u16string format;
+        EXPECT_FALSE(KQUCreateDateFromString(text, &locale, &format))
+            << name << " " << utf8(text) << " read by " << utf8(format);
+    }
+}
+
+// A yearless 29 February is read in a leap year and then moved into this year: kept in
+// 2024, refused in 2023 (never rolled over to 1 March), while a typed year always counts.
+TEST(KQUDateParser, TwentyNinthOfFebruaryWithoutYearFollowsThisYear) {
+    KQULocale us("en_US"), gb("en_GB");
+    {
+        KQUManualWallClock clock(kNow2024);
+        EXPECT_EQ(KQUCreateDateFromString(u"2/29", &us)->timeIntervalSinceReferenceDate, 730857600);
+        EXPECT_EQ(KQUCreateDateFromString(u"29/02", &gb)->timeIntervalSinceReferenceDate, 730857600);
+    }
+    KQUManualWallClock clock(kNow2023);
+    EXPECT_FALSE(KQUCreateDateFromString(u"2/29", &us).has_value());
+    EXPECT_FALSE(KQUCreateDateFromString(u"Feb 29", &us).has_value());
+    EXPECT_EQ(KQUCreateDateFromString(u"2/29/24", &us)->timeIntervalSinceReferenceDate, 730857600);
+    EXPECT_EQ(KQUCreateDateFromString(u"3:30 PM", &us)->timeIntervalSinceReferenceDate, 708535800);
+}
+
+TEST(KQUDateParser, PreferredFormatAndAggressiveYear) {
+    KQUManualWallClock clock(kNow2024);
+    KQUDateParser parser(KQULocale("en_US"));
+    std::u16string format;
+    // The preferred pattern wins over the locale's reading (day first here).
+    auto date = parser.createDateFromString(u"3/4/24", u"d/M/yy", &format, false);
+    ASSERT_TRUE(date);
+    EXPECT_EQ(date->timeIntervalSinceReferenceDate, 733795200);  // 2024-04-03
+    // Its time portion alone.
+    date = parser.createDateFromString(u"15:30", u"d/M/yy HH:mm", &format, false);
+    ASSERT_TRUE(date);
+    EXPECT_EQ(utf8(format), "HH:mm");
+    EXPECT_EQ(date->timeIntervalSinceReferenceDate, 740158200);
+    // A lone two-digit year only when asked for.
+    EXPECT_FALSE(parser.createDateFromString(u"24", {}, nullptr, false));
+    date = parser.createDateFromString(u"24", {}, &format, true);
+    ASSERT_TRUE(date);
+    EXPECT_EQ(date->timeIntervalSinceReferenceDate, 725760000);  // 2024-01-01
+    EXPECT_FALSE(parser.createDateFromString(u"", {}, nullptr, true));
+}
+
+// A pattern with no unit cannot be completed: reported, and the parsed date is kept
+// rather than an undefined year, month and day.
+TEST(KQUDateParser, CompletionWithNoUnitKeepsTheParsedDate) {
+    KQUManualWallClock clock(kNow2024);
+    KQULocale locale("en_US");
+    EXPECT_ASSERTION_FAILURE((void)KQUCreateDateFromStringTryingFormats(u"Monday", &locale, {u"EEEE"}));
+    test::ContinueAfterAssertions keepGoing;
+    auto date = KQUCreateDateFromStringTryingFormats(u"Monday", &locale, {u"EEEE"});
+    ASSERT_TRUE(date);
+    EXPECT_EQ(KQUGregorianComponentsInGMT(*date)->weekday, 2);
+}
+
+// Quoted text is no unit: a date-only pattern with a quoted "m" gains no time, and a time
+// pattern with a quoted "d" completes to today, not to 1 January.
+TEST(KQUDateParser, QuotedTextIsNoUnit) {
+    EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(u"y 'm'. MMMM d 'd'."), 7u);
+    EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(u"HH:mm 'd'"), 24u);
+    EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(u"HH:mm"), 24u);
+    EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(u"MMM yyyy"), 3u);
+    EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(u"h 'o''clock' a"), 8u);
+    KQUManualWallClock clock(kNow2024);
+    KQULocale locale("en_US");
+    auto date = KQUCreateDateFromStringTryingFormats(u"15:30 d", &locale, {u"HH:mm 'd'"});
+    ASSERT_TRUE(date);
+    EXPECT_EQ(date->timeIntervalSinceReferenceDate, 740158200);
+}
+
+// After warm-up a parse makes no formatter: each is made the first time it is tried.
+TEST(KQUDateParser, FormattersAreMadeOnceAndKept) {
+    KQUManualWallClock clock(kNow2024);
+    KQUDateParser parser(KQULocale("en_US"));
+    const std::u16string_view texts[] = {u"3/14/24", u"March 14, 2024", u"3:30 PM", u"14:05", u"nonsense"};
+    for (auto text : texts) (void)parser.createDateFromString(text);
+    const uint64_t made = KQUDateParser::formattersMade();
+    for (int round = 0; round < 3; ++round)
+        for (auto text : texts) (void)parser.createDateFromString(text);
+    EXPECT_EQ(KQUDateParser::formattersMade(), made);
+}
+
+// The embedded lists keep numbers numbers and years what people mean, in every locale:
+// no "yyyy", no stand-alone "L"/"c", no lone numeric field, no yearless numeric pattern
+// joined by the locale's decimal separator (asked of ICU here).
+TEST(KQUDateParser, EveryEmbeddedListObeysTheDataRules) {
+    int32_t count = 0;
+    const icu::Locale* locales = icu::DateFormat::getAvailableLocales(count);
+    ASSERT_GT(count, 700);
+    for (int32_t i = 0; i < count; ++i) {
+        KQULocale locale(locales[i].getName());
+        auto info = KQUDateFormatterCopyDateTimeFormatInfoDictionaryForLocale(&locale);
+        ASSERT_TRUE(info) << locale.identifier();
+        EXPECT_FALSE(info->acceptedDateFormats.empty() || info->acceptedTimeFormats.empty())
+            << locale.identifier();
+        UErrorCode status = U_ZERO_ERROR;
+        icu::DecimalFormatSymbols symbols(locales[i], status);
+        const char16_t decimal =
+            symbols.getConstSymbol(icu::DecimalFormatSymbols::kDecimalSeparatorSymbol)[0];
+        std::vector<std::u16string> patterns = info->acceptedDateFormats;
+        patterns.insert(patterns.end(), info->acceptedTimeFormats.begin(), info->acceptedTimeFormats.end());
+        for (const auto& pattern : patterns) {
+            std::u16string unquoted;  // letters outside quotes, other characters as '_'
+            bool quoted = false;
+            for (char16_t c : pattern) {
+                if (c == u'\'')
+                    quoted = !quoted;
+                else if (!quoted)
+                    unquoted += (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') ? c : u'_';
+            }
+            const std::string text = utf8(unquoted), trace = locale.identifier() + " " + utf8(pattern);
+            EXPECT_EQ(text.find("yyy"), std::string::npos) << trace;
+            EXPECT_EQ(text.find_first_of("LcY"), std::string::npos) << trace;
+            const bool numericOnly = text.find_first_not_of("ydMHhKkms_") == std::string::npos &&
+                                     text.find("MMM") == std::string::npos;
+            const size_t firstLetter = text.find_first_not_of('_');
+            const bool oneField = firstLetter != std::string::npos &&
+                                  text.find_first_not_of(text[firstLetter], firstLetter) == std::string::npos;
+            EXPECT_FALSE(numericOnly && oneField) << trace;
+            EXPECT_FALSE(numericOnly && text.find('y') == std::string::npos &&
+                         pattern.find(decimal) != std::u16string::npos)
+                << trace;
+        }
+    }
+}
+
+// What each accepted pattern renders, the locale's parser reads back (completed for the
+// units the pattern lacks), in a spread of locales.
+TEST(KQUDateParser, AcceptedPatternsReadBackWhatTheyRender) {
+    KQUManualWallClock clock(kNow2024);
+    const KQUDate instant{732123000};  // 2024-03-14 15:30:00 GMT
+    std::vector<std::string> names = {"en_US", "en_GB", "de_DE", "ja_JP", "es_ES", "zh_Hans_CN", "ko_KR",
+                                      "ar_EG", "hi_IN", "lt_LT", "de_CH", "yrl",   "x_unknown"};
+    int32_t count = 0;
+    const icu::Locale* locales = icu::DateFormat::getAvailableLocales(count);
+    for (int32_t i = 0; i < count; i += 16) names.push_back(locales[i].getName());
+    for (const auto& name : names) {
+        KQULocale locale(name);
+        KQUDateParser parser(locale);
+        KQUDateFormatter formatter(locale);
+        auto info = KQUDateFormatterCopyDateTimeFormatInfoDictionaryForLocale(&locale);
+        ASSERT_TRUE(info) << name;
+        std::vector<std::u16string> patterns = info->acceptedDateFormats;
+        patterns.insert(patterns.end(), info->acceptedTimeFormats.begin(), info->acceptedTimeFormats.end());
+        for (const auto& pattern : patterns) {
+            auto shown = formatter.stringFromDate(instant, pattern);
+            auto read = parser.createDateFromString(shown);
+            auto expected = KQUCreateDateWithGregorianUnitsSetToDefaultValue(instant, pattern);
+            ASSERT_TRUE(read) << name << " " << utf8(pattern) << " " << utf8(shown);
+            EXPECT_EQ(read->timeIntervalSinceReferenceDate, expected->timeIntervalSinceReferenceDate)
+                << name << " " << utf8(pattern) << " " << utf8(shown);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kqu
