@@ -228,6 +228,20 @@ TEST_F(KQUUndoManagerTest, TypingMayCoalesceOnlyIntoTheSameTextAndTarget) {
     EXPECT_FALSE(manager.shouldCoalesceTypingForText(text.get(), number.get()));
 }
 
+TEST_F(KQUUndoManagerTest, RemovingATargetsActionsRemovesTheGroupsLeftEmpty) {
+    auto other = std::make_shared<Number>(manager);
+    other->set(9);
+    manager.setActionName("Other");
+    KQUEndOfEvent();
+    number->set(1);
+    manager.setActionName("Doomed");
+    KQUEndOfEvent();
+    manager.removeAllActionsWithTarget(number.get());
+    EXPECT_EQ(manager.undoStack().count(), 1u);
+    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Other");
+    EXPECT_TRUE(stacksAreConsistent(manager));
+}
+
 TEST_F(KQUUndoManagerTest, AnActionThatThrowsLeavesTheManagerInItsNormalState) {
     auto journal = std::make_shared<Journal>();
     bool fail = true;
