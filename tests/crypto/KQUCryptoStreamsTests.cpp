@@ -66,22 +66,6 @@ TEST_F(KQUCryptoStreamsTest, EncodedLengthMatchesWhatIsWritten) {
     EXPECT_EQ(KQUCryptoOutputStream::encodedLengthForDataLength(UINT64_MAX - 10, *key), UINT64_MAX - 10);
 }
 
-TEST_F(KQUCryptoStreamsTest, WrongKeyFailsAndKeepsFailing) {
-    // Fixed random bytes: with a random IV, one wrong-key decryption in 256 ends in valid
-    // padding by chance and the test would fail for no fault.
-    ScriptedRandom random({});
-    auto encoded = encrypt(patternBytes(1000));
-    auto wrong = KQUCryptoKey::createAes128KeyFromPassphrase("passwore", 4000);
-    KQUCryptoInputStream stream(KQUMemoryInputStream::create(KQUMakeData(encoded)), wrong);
-    std::string buffer(2000, '\0');
-    const char* message =
-        "KQUCryptor failed. Decryption failed: the last block's padding is invalid (wrong key or damaged "
-        "data)";
-    EXPECT_KQU_THROW((void)stream.readToBuffer(buffer.data(), 2000), "NSGenericException", message);
-    EXPECT_KQU_THROW((void)stream.readToBuffer(buffer.data(), 2000), "NSGenericException", message);
-    EXPECT_EQ(stream.readToBuffer(buffer.data(), 0), 0u);
-}
-
 TEST_F(KQUCryptoStreamsTest, TruncatedOrDamagedDataNeverEndsCleanly) {
     std::string plain = patternBytes(100);
     auto encoded = encrypt(plain);

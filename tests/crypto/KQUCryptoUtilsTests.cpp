@@ -97,13 +97,11 @@ TEST(KQUCryptoUtils, HintEncodingRefusesWhatCannotBeStored) {
                      "Passphrase hint is not valid UTF-8");
 }
 
-TEST(KQUCryptoUtils, Sha256KnownAnswers) {
+TEST(KQUCryptoUtils, Sha256KnownAnswersOfStringsAndStorages) {
     EXPECT_EQ(toHex(*KQUCryptoUtils::sha256HashFromString("abc")),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(KQUSha256HexHashString(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-}
-
-TEST(KQUCryptoUtils, Sha256OfAStorageReadsToTheEnd) {
+    // A storage is read to its end.
     struct Storage {
         KQUDataRef bytes;
         std::shared_ptr<KQUBufferedInputStreamProtocol> bufferedInputStream() const {

@@ -76,7 +76,8 @@ TEST(DataRepresentationEquality, FileEqualsMemoryAndEmptyEqualsEmpty) {
     EXPECT_FALSE(memory->hasSameLocationAs(*memoryOf(contents)));
 }
 
-TEST(DataRepresentationFile, FollowsRenameAndPrefersRememberedPath) {
+// Renamed, removed and recreated, shortened and aliased files.
+TEST(DataRepresentationFile, ResolvesItsPath) {
     TempDir dir;
     test::writeFile(dir.file("doc"), "first");
     KQUFileDataRepresentation file(dir.file("doc"));
@@ -86,31 +87,20 @@ TEST(DataRepresentationFile, FollowsRenameAndPrefersRememberedPath) {
     std::filesystem::rename(dir.file("renamed"), dir.file("moved"));
     test::writeFile(dir.file("renamed"), "a new file at the old path");
     EXPECT_EQ(file.path(), dir.file("renamed"));
-}
-
-TEST(DataRepresentationFile, RemovedFileIsUnreadableUntilRecreated) {
-    TempDir dir;
-    test::writeFile(dir.file("doc"), "x");
-    KQUFileDataRepresentation file(dir.file("doc"));
-    ::unlink(dir.file("doc").c_str());
+    ::unlink(dir.file("renamed").c_str());
+    ::unlink(dir.file("moved").c_str());
     EXPECT_FALSE(file.isReadable());
     EXPECT_EQ(file.inputStream(), nullptr);
-    test::writeFile(dir.file("doc"), "back");
+    test::writeFile(dir.file("renamed"), "back");
     EXPECT_TRUE(file.isReadable());
-}
 
-TEST(DataRepresentationFile, ShortenedNameAndAlias) {
-    TempDir dir;
     std::string longName(40, 'n');
     test::writeFile(dir.file(longName.substr(0, 31)), "short");
-    KQUFileDataRepresentation file(dir.file(longName));
-    EXPECT_EQ(file.path(), dir.file(longName.substr(0, 31)));
-
-    test::writeFile(dir.file("target"), "aliased");
-    ::symlink("target", dir.file("alias").c_str());
+    EXPECT_EQ(KQUFileDataRepresentation(dir.file(longName)).path(), dir.file(longName.substr(0, 31)));
+    ::symlink("renamed", dir.file("alias").c_str());
     KQUFileDataRepresentation alias(dir.file("alias"));
-    EXPECT_EQ(alias.path(), dir.file("target"));
-    EXPECT_TRUE(alias.hasSameLocationAs(KQUFileDataRepresentation(dir.file("target"))));
+    EXPECT_EQ(alias.path(), dir.file("renamed"));
+    EXPECT_TRUE(alias.hasSameLocationAs(KQUFileDataRepresentation(dir.file("renamed"))));
 }
 
 TEST(DataRepresentationFile, EmptyPathAsserts) {
@@ -138,18 +128,6 @@ TEST(DataRepresentationFile, SharedDescriptorKeepsReadingAfterRemoval) {
         EXPECT_EQ(std::string(buffer, 12), "shared bytes");
     }
     EXPECT_EQ(::close(fd), 0);  // never closed by the representation
-}
-
-TEST(DataRepresentationFile, FileTypeIsRemembered) {
-    TempDir dir;
-    test::writeFile(dir.file("doc"), "x");
-    KQUFileDataRepresentation file(dir.file("doc"));
-    file.setFileType(0x4B515544);
-    EXPECT_EQ(file.fileType(), 0x4B515544u);
-    // Where the file system keeps the code, a new representation reads it back.
-    if (KQUReadFileTypeCode(dir.file("doc")).value_or(0) != 0) {
-        EXPECT_EQ(KQUFileDataRepresentation(dir.file("doc")).fileType(), 0x4B515544u);
-    }
 }
 
 TEST(DataRepresentationCopy, CopiesAndEncrypts) {
@@ -237,24 +215,20 @@ TEST(DataRepresentationMemory, LoadingChecksLengthAndReads) {
                      "KQUMemoryDataRepresentationError", "Attempted to load a storage that is too big");
 }
 
-TEST(DataRepresentationXml, ParsesDocumentsAcrossChunks) {
+TEST(DataRepresentationXml, ParsesDocumentsAcrossChunksAndRefusesMalformedOnes) {
     std::string xml = "<?xml version=\"1.0\"?><root>";
     while (xml.size() < 600'000) xml += "<item a=\"1\">text</item>";
     xml += "</root>";
     TempDir dir;
     test::writeFile(dir.file("doc.xml"), xml);
-    KQUFileDataRepresentation file(dir.file("doc.xml"));
-    xmlDocPtr document = file.xmlDocument();
+    xmlDocPtr document = KQUFileDataRepresentation(dir.file("doc.xml")).xmlDocument();
     ASSERT_NE(document, nullptr);
     EXPECT_STREQ(reinterpret_cast<const char*>(xmlDocGetRootElement(document)->name), "root");
     xmlFreeDoc(document);
-}
-
-TEST(DataRepresentationXml, MalformedDocumentThrows) {
     // Short, empty, and damaged after the first chunk.
-    for (std::string xml : {std::string("<root><open></root>"), std::string(),
+    for (std::string bad : {std::string("<root><open></root>"), std::string(),
                             "<root>" + std::string(300'000, 'x') + "<</root>"})
-        EXPECT_KQU_THROW(memoryOf(xml)->xmlDocument(), "KQUDataRepresentationError",
+        EXPECT_KQU_THROW(memoryOf(bad)->xmlDocument(), "KQUDataRepresentationError",
                          "XML document is not well formed.");
 }
 

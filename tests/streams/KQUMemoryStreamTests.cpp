@@ -23,9 +23,7 @@ TEST(MemoryInputStream, ReadsAndReportsTheEnd) {
     s->seekToOffset(10);
     EXPECT_KQU_THROW(s->seekToOffset(11), NSInvalidArgumentException, "Offset is too large.");
     EXPECT_EQ(KQUMemoryInputStream::create(nullptr), nullptr);
-}
-
-TEST(MemoryInputStream, RangeChecksAtCreation) {
+    // Range checks at creation.
     EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), 8, 3), NSInvalidArgumentException,
                      "Bad data range.");
     EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), 0, 11), NSInvalidArgumentException,
@@ -33,8 +31,7 @@ TEST(MemoryInputStream, RangeChecksAtCreation) {
     // An offset near 2^32 must not wrap around to look valid.
     EXPECT_KQU_THROW(KQUMemoryInputStream::create(tenBytes(), UINT32_MAX, 2), NSInvalidArgumentException,
                      "Bad data range.");
-    auto s = KQUMemoryInputStream::create(tenBytes(), 7, 3);
-    char buf[8];
+    s = KQUMemoryInputStream::create(tenBytes(), 7, 3);
     EXPECT_EQ(s->readToBuffer(buf, 8), 3u);
     EXPECT_EQ(std::string(buf, 3), "789");
 }

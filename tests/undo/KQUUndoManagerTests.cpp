@@ -45,21 +45,12 @@ TEST_F(KQUUndoManagerTest, NotificationsOfAnEventItsUndoAndItsRedoComeInOrder) {
               (Names{"Checkpoint", "WillRedoChange", "Checkpoint", "Checkpoint", "DidRedoChange"}));
     manager.redo();  // nothing to redo: only the checkpoint of the question
     EXPECT_EQ(recorder.take(), Names{"Checkpoint"});
-    manager.postStopCoalescingNotification();
-    EXPECT_EQ(recorder.take(), Names{"StopCoalescing"});
 
     // The first explicit group of an event opens inside the automatic one.
     manager.beginUndoGrouping();
     EXPECT_EQ(recorder.take(), (Names{"DidOpenUndoGroup", "Checkpoint", "DidOpenUndoGroup"}));
     manager.endUndoGrouping();
     KQUEndOfEvent();
-    // Without per-event groups every group opening posts a checkpoint.
-    manager.setGroupsByEvent(false);
-    recorder.take();
-    manager.beginUndoGrouping();
-    number->set(2);
-    manager.endUndoGrouping();
-    EXPECT_EQ(recorder.take(), (Names{"Checkpoint", "DidOpenUndoGroup", "Checkpoint", "WillCloseUndoGroup"}));
     EXPECT_TRUE(stacksAreConsistent(manager));
 }
 
@@ -114,10 +105,12 @@ TEST_F(KQUUndoManagerTest, NestingMisuseRaisesWithTheManagersTexts) {
     EXPECT_TRUE(stacksAreConsistent(manager));
 }
 
+// The automatic group closes even while registration is disabled.
 TEST_F(KQUUndoManagerTest, DisabledRegistrationDropsRecordsGroupsAndNames) {
     number->set(1);
-    KQUEndOfEvent();
     manager.disableUndoRegistration();
+    KQUEndOfEvent();
+    EXPECT_EQ(manager.groupingLevel(), 0);
     manager.disableUndoRegistration();
     manager.beginUndoGrouping();
     number->set(2);
@@ -132,6 +125,10 @@ TEST_F(KQUUndoManagerTest, DisabledRegistrationDropsRecordsGroupsAndNames) {
     manager.undo();
     EXPECT_EQ(number->value(), 0);  // back before the recorded change; the other had no record
     EXPECT_FALSE(manager.canUndo());
+    number->set(2);
+    KQUEndOfEvent();
+    EXPECT_EQ(manager.undoStack().count(), 1u);
+    EXPECT_TRUE(stacksAreConsistent(manager));
 }
 
 TEST_F(KQUUndoManagerTest, TheRunLoopClosesGroupsInItsModesWhenAskedTo) {
@@ -215,22 +212,6 @@ TEST_F(KQUUndoManagerTest, CollapsingMergesAnEventsGroupIntoThePreviousEventsGro
 
     manager.setGroupsByEvent(false);
     EXPECT_ASSERTION_FAILURE(manager.collapseCurrentGroupIntoPriorGroup());
-}
-
-TEST_F(KQUUndoManagerTest, CollapsingWithClosedNestedGroupsKeepsTheWorkUndoable) {
-    // One event whose group holds two closed explicit groups, and no earlier group.
-    for (int i = 1; i <= 2; ++i) {
-        manager.beginUndoGrouping();
-        number->set(i);
-        manager.endUndoGrouping();
-    }
-    manager.collapseCurrentGroupIntoPriorGroup();
-    KQUEndOfEvent();
-    EXPECT_TRUE(manager.canUndo());
-    EXPECT_TRUE(stacksAreConsistent(manager));
-    manager.undo();
-    EXPECT_EQ(number->value(), 0);
-    EXPECT_FALSE(manager.canUndo());
 }
 
 TEST_F(KQUUndoManagerTest, TypingMayCoalesceOnlyIntoTheSameTextAndTarget) {
@@ -320,20 +301,6 @@ TEST_F(KQUUndoManagerTest, RemovingAllActionsFromAReplayedActionEndsTheReplayCle
     EXPECT_FALSE(manager.isUndoing());
     EXPECT_FALSE(manager.canUndo());
     EXPECT_FALSE(manager.canRedo());
-    EXPECT_TRUE(stacksAreConsistent(manager));
-}
-
-TEST_F(KQUUndoManagerTest, TheAutomaticGroupClosesEvenWhileRegistrationIsDisabled) {
-    number->set(1);
-    manager.disableUndoRegistration();
-    KQUEndOfEvent();
-    EXPECT_EQ(manager.groupingLevel(), 0);
-    manager.enableUndoRegistration();
-    number->set(2);
-    KQUEndOfEvent();
-    EXPECT_EQ(manager.undoStack().count(), 2u);
-    manager.undo();
-    EXPECT_EQ(number->value(), 1);
     EXPECT_TRUE(stacksAreConsistent(manager));
 }
 
@@ -443,20 +410,6 @@ TEST_F(KQUUndoManagerTest, BoxedArgumentsAreConvertedByTheMethodsTypes) {
     EXPECT_KQU_THROW(manager.registerUndoWithTarget(target, "setPointer:", one), NSInvalidArgumentException,
                      "Encountered unhandled type ^v in -registerUndoWithTarget:selector:arguments:");
     EXPECT_FALSE(manager.canUndo());  // nothing was registered by the failed calls
-}
-
-TEST_F(KQUUndoManagerTest, DescriptionShowsBothStacks) {
-    number->set(1);
-    KQUEndOfEvent();
-    manager.disableUndoRegistration();
-    std::string d = manager.description();
-    EXPECT_EQ(d.rfind(fmt::format("(KQUUndoManager*) {} (disabled)\nRedo stack:\nCount: 0 calculatedCount: 0\n"
-                                  "Undo stack:\nCount: 1 calculatedCount: 3\n",
-                                  address(&manager)),
-                      0),
-              0u)
-        << d;
-    manager.enableUndoRegistration();
 }
 
 }  // namespace

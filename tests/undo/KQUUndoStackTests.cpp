@@ -54,26 +54,6 @@ std::unique_ptr<KQUUndoObject> prunableRecord(const std::shared_ptr<Journal>& jo
         [](void*, const std::shared_ptr<void>&) {});
 }
 
-TEST(KQUUndoStack, PushAndPopKeepTheRingAndTheCounters) {
-    // (The counters are checked by every test's invariant check.)
-    KQUUndoStack stack;
-    auto journal = std::make_shared<Journal>();
-    EXPECT_EQ(stack.popUndoObject(), nullptr);
-    stack.markBegin();
-    EXPECT_EQ(stack.bottomUndoObject(), stack.topUndoObject());  // one record points to itself
-    stack.markEnd();
-    pushGroup(stack, journal, {"c"});
-    EXPECT_EQ(stack.count(), 2u);
-    // Pop the newer group by hand: the count drops when its begin mark goes.
-    EXPECT_TRUE(stack.popUndoObject()->isEndMark());
-    EXPECT_EQ(stack.popUndoObject()->selector(), std::string("write:"));
-    EXPECT_EQ(stack.count(), 2u);
-    EXPECT_TRUE(stack.popUndoObject()->isBeginMark());
-    EXPECT_EQ(stack.count(), 1u);
-    EXPECT_TRUE(stackIsConsistent(stack));
-    EXPECT_EQ(stack.next(stack.bottomUndoObject()), nullptr);
-}
-
 TEST(KQUUndoStack, NestingErrorsRaiseAndLeaveTheStackAsItWas) {
     KQUUndoStack stack;
     EXPECT_KQU_THROW(
@@ -170,15 +150,12 @@ TEST(KQUUndoStack, CollapsingMergesTheOpenGroupIntoThePreviousOne) {
     stack.collapseCurrentGroupIntoPriorGroup(nullptr);
     EXPECT_EQ(stack.count(), 1u);
     EXPECT_EQ(stack.totalEndMarks(), 0u);
-    // Merged once: a second collapse in the same group changes nothing.
+    // Merged once: a second collapse in the same group changes nothing. (Replaying the
+    // merged group: the manager's collapsing test.)
     stack.collapseCurrentGroupIntoPriorGroup(nullptr);
     EXPECT_EQ(stack.count(), 1u);
-    stack.push(journalRecord(journal, "3"));
     stack.markEnd();
     EXPECT_TRUE(stackIsConsistent(stack));
-    EXPECT_TRUE(stack.popAndInvoke(nullptr));
-    EXPECT_EQ(journal->take(), (std::vector<std::string>{"3", "2", "1"}));
-    EXPECT_TRUE(stack.isEmpty());
 
     // Only at nesting level 1.
     stack.markBegin();

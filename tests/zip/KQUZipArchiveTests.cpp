@@ -154,13 +154,8 @@ TEST(ZipReaderOpen, ExtraFieldsAndNames) {
               "\u03C6\u00E1\u00C7");  // a UTF-16 surrogate is not UTF-8
 }
 
+// (A common root that is collapsed: KQUDocumentBundle.ZipPackageWithItsRootDirectoryStripped.)
 TEST(ZipReaderOpen, CollapsesCommonRoot) {
-    auto archive = open(buildArchive({{.name = "Doc/a.xml", .data = "a"},
-                                      {.name = "Doc/Data/b.png", .data = "b"},
-                                      {.name = "Doc/", .data = ""}}),
-                        true);
-    EXPECT_EQ(archive.allEntryNames(), (std::vector<std::string>{"a.xml", "Data/b.png"}));
-    EXPECT_EQ(contents(archive.entryWithName("Data/b.png")), "b");
     auto mixed =
         open(buildArchive({{.name = "Doc/a.xml", .data = "a"}, {.name = "b.xml", .data = "b"}}), true);
     EXPECT_EQ(mixed.allEntryNames(), (std::vector<std::string>{"Doc/a.xml", "b.xml"}));

@@ -90,19 +90,9 @@ TEST(KQUZipFormat, FirstCentralHeaderCarriesLibraryFieldsAfterZip64) {
                                   {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
     EXPECT_EQ(toHex(hint), "6e630900716c706868696e7421");
 
-    const auto bytes = central(entry(0x636C, 1, 5ull << 30, 100, 0), "first", hint);  // the record views it
-    auto record = KQUZipDecodeCentralFileHeaderRecord(bytes);
-    ASSERT_TRUE(record);
-    KQUZipExtraFieldIterator it(record->extraField);
-    auto zip64 = it.next();
-    ASSERT_TRUE(zip64);
-    EXPECT_EQ(zip64->id, KQUZipZip64ExtraFieldID);
-    EXPECT_EQ(toHex(zip64->payload), "0000004001000000");  // the compressed size only
-    auto library = it.next();
-    ASSERT_TRUE(library);
-    EXPECT_EQ(toHex(*KQUZipLibraryExtraFieldData(library->payload, KQUZipPassphraseHintExtraFieldSignature)),
-              toHex(text));
-    EXPECT_FALSE(it.next());
+    // After the Zip64 field, which holds the compressed size only: 46 + 5 + 12 + 13.
+    const KQUData bytes = central(entry(0x636C, 1, 5ull << 30, 100, 0), "first", hint);
+    EXPECT_EQ(toHex(std::span(bytes).last(25)), "010008000000004001000000" + toHex(hint));
 }
 
 TEST(KQUZipFormat, EndOfArchiveAtZip64Boundaries) {
