@@ -31,7 +31,7 @@ TEST(KQUDocumentContextTest, AnswerTable) {
     for (const Row& row : rows) {
         EXPECT_EQ(answers(*row.context), row.answers) << row.description;
         EXPECT_EQ(row.context->description(), row.description);
-        EXPECT_EQ(row.context->importerID().has_value(), std::string(row.description) == "Imported");
+        EXPECT_FALSE(row.context->importerID());
     }
     auto grouping = KQURemovedFromDocumentContext::groupingContext();
     auto hiding = KQURemovedFromDocumentContext::hidingContext();
