@@ -190,7 +190,11 @@ TEST_F(KQUNumberFormatTest, SmallQuestions) {
     EXPECT_FALSE(KQUNumberFormat::createCustom({.formatString = u"0'%'"})->customFormatShouldAutoInsertPercentSymbol());
     EXPECT_ASSERTION_FAILURE(KQUNumberFormat::create()->customFormatShouldAutoInsertPercentSymbol());
     EXPECT_ASSERTION_FAILURE(KQUNumberFormat::createCustom({}));
+    EXPECT_EQ(KQUNumberFormatterStringFromFractionAccuracy(16), "1/16");
     EXPECT_EQ(KQUNumberFormatterStringFromValueType(6), "unknown");
+    auto description = KQUNumberFormat::create({.valueType = 4, .fractionAccuracy = -2})->description();
+    EXPECT_NE(description.find("Value Type: fraction\n"), std::string::npos);
+    EXPECT_NE(description.find("Fraction Accuracy: up to 2 digits\n"), std::string::npos);
 }
 
 }  // namespace
