@@ -136,7 +136,7 @@ TEST_F(KQUCustomTokensTest, BuildingAndReadingTokens) {
     EXPECT_EQ(KQUFractionAccuracyFromCustomNumberFormatFractionToken(u"\uF8FFF99999999999"), INT32_MAX);
     EXPECT_EQ(KQUCurrencyCodeFromCustomNumberFormatCurrencyToken(u"\uF8FFC"), "USD");
     EXPECT_EQ(KQUFormatStringFromCustomNumberFormatScaleToken(S(u"%%")), u"%");
-    EXPECT_EQ(KQUCustomNumberFormatDisplayNameForScaleCharacter(u'K'), u"Thousands");
+    EXPECT_EQ(KQUCustomNumberFormatDisplayNameForScaleCharacter(u'K'), u"Thousands");  // from the resource
     EXPECT_EQ(KQUCustomNumberFormatDisplayNameForScaleCharacter(u'x'), u"");
     EXPECT_EQ(KQUCustomNumberFormatDecimalTokenDisplayString(3, u"0"), u".000");
     EXPECT_EQ(KQUCustomNumberFormatDecimalFormatString(2, u"#", true), u".##");

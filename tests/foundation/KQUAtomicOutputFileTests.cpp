@@ -7,12 +7,10 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <stdexcept>
 
 #include <gtest/gtest.h>
 
 #include "kqutility/foundation/KQUAtomicOutputFile.h"
-#include "kqutility/foundation/KQUScopeExit.h"
 #include "tests/support/KQUTestSupport.h"
 
 using namespace kqu;
@@ -52,7 +50,6 @@ TEST(KQUAtomicOutputFile, KeepPlacesFileAndLeavesNoDebris) {
         const char* expected;  // target contents afterwards
         int errorNumber;       // 0 when keep() succeeds
     } cases[] = {
-        {false, KQUReplaceMode::ReplaceExisting, false, "new", 0},
         {false, KQUReplaceMode::ReplaceExisting, true, "new", 0},
         {false, KQUReplaceMode::NeverReplace, false, "new", 0},
         {false, KQUReplaceMode::NeverReplace, true, "old", EEXIST},
@@ -163,17 +160,6 @@ TEST(KQUAtomicOutputFile, AKilledWriterLeavesNothingBehind) {
     EXPECT_EQ(test::readFile(dir.file("doc")), "whole");
 }
 
-TEST(KQUAtomicOutputFile, LongestNamesWork) {
-    test::TempDir dir;
-    for (bool named : {false, true}) {
-        std::string target = dir.file(std::string(255, named ? 'n' : 'u'));
-        KQUAtomicOutputFile out(target, {.namedTemporary = named});
-        out.write("long");
-        out.keep();
-        EXPECT_EQ(test::readFile(target), "long");
-    }
-}
-
 TEST(KQUAtomicOutputFile, ErrorsNameTheTargetPath) {
     test::TempDir dir;
     std::string target = dir.file("missing/doc.txt");
@@ -191,18 +177,4 @@ TEST(KQUAtomicOutputFile, KeepsTheFileAWriterPutAtTheTemporaryPath) {
     out.keep();
     EXPECT_EQ(test::readFile(target), "written by path");
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"pkg.zip"});
-}
-
-TEST(KQUScopeExit, RunsOnExceptionUnlessReleased) {
-    int runs = 0;
-    try {
-        KQUScopeExit guard([&] { ++runs; });
-        throw std::runtime_error("x");
-    } catch (const std::runtime_error&) {
-    }
-    {
-        KQUScopeExit guard([&] { ++runs; });
-        guard.release();
-    }
-    EXPECT_EQ(runs, 1);
 }

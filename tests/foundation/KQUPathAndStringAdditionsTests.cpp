@@ -13,13 +13,11 @@ namespace {
 
 TEST(KQUPathAdditions, NormalisesAsPythonNormpath) {
     // Python keeps a leading "//" (POSIX leaves its meaning open); the normaliser collapses
-    // it like any other, so those three rows say "/" where Python says "//".
+    // it like any other, so the "//" row says "/" where Python says "//".
     const std::pair<const char*, const char*> cases[] = {
-        {"/.", "/"}, {"", ""}, {"/", "/"}, {"a", "a"}, {"/a/b/a", "/a/b/a"}, {"c//a//", "c/a"}, {"..", ".."},
-        {"a//../", ""}, {"b/../a//c", "a/c"}, {"c//.", "c"}, {"/./..", "/"}, {"./../c/.", "../c"},
-        {"/b/d/..", "/b"}, {"//d/d/..", "/d"}, {"//.", "/"}, {"//a//b/", "/a/b"}, {"/..", "/"},
-        {"../../a/./b/..", "../../a"}, {"a/../../b", "../b"}, {"/a/b/../../..", "/"}, {"./", ""},
-        {"a/./b/.", "a/b"}, {"..//..", "../.."}, {"/./a", "/a"},
+        {"/.", "/"}, {"", ""}, {"c//a//", "c/a"}, {"..", ".."}, {"a//../", ""}, {"/./..", "/"},
+        {"./../c/.", "../c"}, {"//d/d/..", "/d"}, {"../../a/./b/..", "../../a"}, {"a/../../b", "../b"},
+        {"..//..", "../.."},
     };
     for (auto [path, normal] : cases) EXPECT_EQ(KQUNormalizePath(path), normal) << path;
     EXPECT_EQ(KQUStandardizePath("~/x/../y"), KQUNormalizePath(std::string(getenv("HOME")) + "/y"));
@@ -34,26 +32,15 @@ TEST(KQUPathAdditions, RelativePathsAsPythonRelpath) {
     const Case cases[] = {
         {"/a/b/c", "/a", "b/c", "b/c"},
         {"/a/x", "/a/b/c", "../../x", std::nullopt},
-        {"/a/b", "/a/b", "", ""},
         {"a/b", "/a", std::nullopt, std::nullopt},  // relative against absolute: no answer
-        {"/a", "a", std::nullopt, std::nullopt},
         {"", "a/b", "../..", std::nullopt},
-        {"../x", "a", "../../x", std::nullopt},
         {"a", "../b", std::nullopt, std::nullopt},  // Python's answer names the cwd
         {"x/y", "x/y/z", "..", std::nullopt},
         {"a//b/./c", "a/b", "c", "c"},
-        {"/", "/a", "..", std::nullopt},
         {"/a", "/", "a", "a"},
-        {"/d/d/./.", "/d//b/b", "../../d", std::nullopt},
-        {"c//d", "a", "../c/d", std::nullopt},
-        {"./c/c", "c/b//a", "../../c", std::nullopt},
-        {"", "", "", ""},
         {"/./a", "/a/./c/../.", "", ""},
         {"", "../../d/b/", std::nullopt, std::nullopt},
-        {"a/a/d", "a/b/b/a/.", "../../../a/d", std::nullopt},
         {"a/..", "a/.", "..", std::nullopt},
-        {"d/b/./c/.", "", "d/b/c", "d/b/c"},
-        {"/", "/../d/../.", "", ""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(KQUPathRelativeTo(c.path, c.base, true), c.backtracking) << c.path << " from " << c.base;
@@ -66,11 +53,8 @@ TEST(KQUPathAdditions, InsideBasePathUsesTheLexicalNormaliser) {
         {"/a/b", "../x", "/a/b", false},
         {"/a/b", "c/../d", "/a/b", true},
         {"a/b", "../../../x", "a/b", false},  // once counted as inside
-        {"a/b", "..", "a", true},
         {"", "..", "", false},
         {"../a", "b", "..", true},
-        {"../a", "../../b", "..", false},
-        {"/a", "b", "a", false},
         {"/a/bc", "", "/a/b", false},
     };
     for (auto [path, component, base, inside] : cases)
@@ -99,8 +83,6 @@ TEST(KQUStringAdditions, XMLEscapingAsSaxutils) {
     // escape(s), unescape(s) from xml.sax.saxutils.
     const std::tuple<std::u16string, std::u16string, std::u16string> cases[] = {
         {u"a&b<c>d", u"a&amp;b&lt;c&gt;d", u"a&b<c>d"},
-        {u"&lt;", u"&amp;lt;", u"<"},
-        {u"&amp;lt;", u"&amp;amp;lt;", u"&lt;"},
         {u"&gt;&lt;&amp;", u"&amp;gt;&amp;lt;&amp;amp;", u"><&"},
     };
     for (const auto& [text, escaped, unescaped] : cases) {
@@ -141,7 +123,6 @@ TEST(KQUStringAdditions, GuessedEncodingsAsPythonStrictDecoders) {
         {"caf\xc3\xa9", "ISO-8859-1", u"caf\u00e9"},
         {"caf\xe9", "ISO-8859-1", u"caf\u00e9"},
         {"\x80\x9f", "ISO-8859-1", u"\u20ac\u0178"},
-        {"\xc3(", "ISO-8859-1", u"\u00c3("},
         {"\xed\xa0\x80", "ISO-8859-1", u"\u00ed\u00a0\u20ac"},  // a surrogate is no UTF-8
     };
     for (const auto& [bytes, fallback, text] : cases)

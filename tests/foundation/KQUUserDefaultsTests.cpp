@@ -1,5 +1,4 @@
 #include <cstdlib>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -63,20 +62,6 @@ TEST_F(UserDefaults, SynchronizeReportsAnUnwritableFolder) {
     EXPECT_FALSE(defaults.synchronize(&error));
     EXPECT_FALSE(error.description.empty());
     ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-}
-
-TEST_F(UserDefaults, ConcurrentReadersAndWriters) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 2000; ++i) {
-                defaults.setObject(KQUValue(i), "Counter" + std::to_string(t));
-                (void)defaults.integerForKey("Counter" + std::to_string((t + 1) % 4));
-            }
-        });
-    }
-    for (auto& th : threads) th.join();
-    for (int t = 0; t < 4; ++t) EXPECT_EQ(defaults.integerForKey("Counter" + std::to_string(t)), 1999);
 }
 
 }  // namespace

@@ -19,14 +19,10 @@ TEST(KQUUIDTest, ParseNumberOutOfBasename) {
     std::pair<const char*, const char*> cases[] = {{"Shape-12", "Shape 12"},
                                                    {"Shape-0", "Shape-0"},
                                                    {"-12", "-12"},
-                                                   {"12", "12"},
                                                    {"Shape12", "Shape12"},
-                                                   {"Shape-2147483647", "Shape-2147483647"},
                                                    {"Shape-99999999999", "Shape-99999999999"},
                                                    {"Shape--3", "Shape- 3"},
-                                                   {"a-1", "a 1"},
-                                                   {"Shape-", "Shape-"},
-                                                   {"a", "a"}};
+                                                   {"Shape-", "Shape-"}};
     for (auto [name, expected] : cases) {
         int number = -1;
         std::string base = KQUUIDNamespace::parseNumberOutOfBasename(name, &number);

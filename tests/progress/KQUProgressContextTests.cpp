@@ -79,14 +79,6 @@ TEST(KQUProgressContext, OvershootClampsAndWarns) {
     EXPECT_EQ(progress.posted, std::vector<double>{100});
 }
 
-TEST(KQUProgressContext, PercentageIsSinglePrecision) {
-    Progress progress;
-    KQUProgressContext::setProgress(100.0 / 3.0);
-    ASSERT_EQ(progress.posted.size(), 1u);
-    EXPECT_EQ(progress.posted[0], static_cast<double>(static_cast<float>(100.0 / 3.0)));
-    EXPECT_NE(progress.posted[0], 100.0 / 3.0);
-}
-
 TEST(KQUProgressContext, WithoutAContextEverythingIsANoOp) {
     std::vector<std::string> heard;
     KQUScopedObserver any(KQUNotificationCenter::defaultCenter(), KQUProgressNotification, nullptr,

@@ -26,9 +26,6 @@ TEST(KQUSearchPosition, KeysMatchingAndDescription) {
     EXPECT_EQ(p->searchPositionKeyWithRange(), root + " 2 3 10 4");
     p->setRange({11, 0});
     EXPECT_EQ(p->searchPositionKeyWithRange(), root + " 2 3 11 0");
-    EXPECT_EQ(p->description(), "(KQUSearchPosition*) " + addressOf(p.get()) +
-                                    ": SearchServices (test::MockText *) " + root +
-                                    "; row 2 column 3; Range {11, 0}\n  Storage string \"xxxx\"");
 
     auto a = KQUSearchPosition::searchPositionWithSearchServices(&text, {5, 3});
     auto b = KQUSearchPosition::searchPositionWithSearchServices(&text, {5, 4});

@@ -107,7 +107,6 @@ TEST(KQUStringChunker, QuotesOffAndSeparatorsThatCannotSplit) {
         {u"\"a,b\",c", u',', false, {S(u"\"a"), S(u"b\""), S(u"c"), E}, 3, 1},
         {u"x\"\"y\r\n\"", u',', false, {S(u"x\"\"y"), E, S(u"\""), E}, 1, 2},
         {u"a\"b\"c", u'"', true, {S(u"a\"b\"c"), E}, 1, 1},
-        {u"a\"b", u'"', false, {S(u"a\"b"), E}, 1, 1},
         {u"a\nb", u'\n', true, {S(u"a"), E, S(u"b"), E}, 1, 2},
         {u"1,2,3\n1,2,3,4,5\n\n",
          u',',

@@ -6,44 +6,21 @@ using namespace kqu::test;
 
 namespace {
 
-TEST(KquCsv, OutputForms) {
-    TempDir dir;
-    // Written by Python's csv.writer: quoted delimiters, doubled quotes, a CRLF inside
-    // quotes, an empty cell, a byte-order mark, non-ASCII text and a backslash.
-    runPython(dir,
-              "import csv\n"
-              "with open(r'" +
-                  dir.file("in.csv") +
-                  "', 'w', newline='', encoding='utf-8-sig') as f:\n"
-                  "    w = csv.writer(f)\n"
-                  "    w.writerow(['name', 'note', ''])\n"
-                  "    w.writerow(['Zo\\u00eb, A.', 'said \"hi\"\\r\\nthen\\tleft', 'C:\\\\x'])\n");
-    const std::string in = sq(dir.file("in.csv"));
-    ToolRun run = runTool("csv " + in);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, "name\tnote\t\nZo\u00eb, A.\tsaid \"hi\"\\nthen\\tleft\tC:\\\\x\n");
-    run = runTool("csv --json " + in);
-    EXPECT_EQ(run.output,
-              "[\"name\",\"note\",null]\n[\"Zo\u00eb, A.\",\"said \\\"hi\\\"\\nthen\\tleft\",\"C:\\\\x\"]\n");
-    // The JSON is what Python reads back.
-    writeFile(dir.file("out.json"), run.output);
-    EXPECT_EQ(runPython(dir, "import json\nfor line in open(r'" + dir.file("out.json") +
-                                 "'): print(len(json.loads(line)), json.loads(line)[-1])\n"),
-              "3 None\n3 C:\\x\n");
-    EXPECT_EQ(runTool("csv --count " + in).output, "2 3\n");
-}
-
 TEST(KquCsv, DelimitersQuotesAndStandardInput) {
     struct Case {
         const char* input;  // printf format
         const char* options;
         const char* expected;
     } cases[] = {
+        // A spreadsheet's export: byte-order mark, quoted delimiters, doubled quotes, a CRLF
+        // inside quotes, an empty cell, non-ASCII text and a backslash.
+        {"\\357\\273\\277name,note,\\r\\n\"Zo\\303\\253, A.\",\"said \"\"hi\"\"\\r\\nthen\\tleft\",C:\\\\x\\r\\n", "",
+         "name\tnote\t\nZo\u00eb, A.\tsaid \"hi\"\\nthen\\tleft\tC:\\\\x\n"},
+        {"a,\"b\\r\\nc\",\\\\,", "--json", "[\"a\",\"b\\nc\",\"\\\\\",null]\n"},
         {"a;\"b;c\"\\n1;2\\n", "--delimiter ';'", "a\tb;c\n1\t2\n"},
         {"a\\tb\\n", "--delimiter tab --json", "[\"a\",\"b\"]\n"},
         {"\"a,b\",c", "--no-quotes", "\"a\tb\"\tc\n"},
         {"x\\302\\247y\\302\\247z", "--delimiter \u00a7 --count", "1 3\n"},
-        {"", "--json", "[null]\n"},
         {"a,b\\r\\n\\r\\nc\\n", "--count", "3 2\n"},
     };
     for (const auto& c : cases) {

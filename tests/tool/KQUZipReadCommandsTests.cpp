@@ -66,11 +66,6 @@ TEST(KquZipRead, EncryptedPackage) {
     ASSERT_EQ(
         runCommand(fmt::format("python3 '{}/fuzz/make-corpus.py' '{}'", KQU_TEST_SOURCE_DIR, dir.path())), 0);
     std::string archive = dir.file("encrypted.zip");
-    auto list = runKqu(fmt::format("zip list --porcelain --all '{}'", archive));
-    ASSERT_EQ(list.status, 0);
-    for (const char* part :
-         {" stored+encrypted ", " deflated+encrypted ", " stored 6522df69 .QlTrash/00000001\n"})
-        EXPECT_NE(list.output.find(part), std::string::npos) << list.output;
     std::string text;
     for (int i = 0; i < 60; ++i) text += fmt::format("line {} of some text\n", i);
     EXPECT_EQ(runKqu(fmt::format("zip cat '{}' deflated", archive), "KQU_PASSPHRASE=fuzz").output, text);
