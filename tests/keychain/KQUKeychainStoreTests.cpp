@@ -16,7 +16,7 @@
 namespace kqu::test {
 namespace {
 
-std::string quoted(std::string_view text) {
+std::string shellQuoted(std::string_view text) {
     std::string out = "'";
     for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
@@ -211,15 +211,15 @@ TEST_F(FileStore, RefusesWhatOthersCouldReadOrReplace) {
 TEST_F(FileStore, TwoProcessesStoringAtOnceKeepEveryItem) {
     // Without the lock, each writer would rewrite the file from what it read before the
     // other's rename, and items would be lost.
-    std::string environment = "KQU_DEFAULT_KQUKeychainStore=file XDG_DATA_HOME=" + quoted(dir.file("data")) +
-                              " KQU_PASSPHRASE=p " + quoted(KQU_TOOL_PATH);
+    std::string environment = "KQU_DEFAULT_KQUKeychainStore=file XDG_DATA_HOME=" + shellQuoted(dir.file("data")) +
+                              " KQU_PASSPHRASE=p " + shellQuoted(KQU_TOOL_PATH);
     std::string script;
     for (char writer : {'a', 'b'}) {
         script += "(for i in $(seq 10 39); do " + environment + " keychain store hex:" + writer +
                   "0$i || exit 1; done) & ";
     }
     script += "wait %1 && wait %2";
-    ASSERT_EQ(runCommand("bash -c " + quoted(script)), 0);
+    ASSERT_EQ(runCommand("bash -c " + shellQuoted(script)), 0);
     for (char writer : {'a', 'b'})
         for (int i = 10; i < 40; ++i) {
             std::string item = {static_cast<char>((writer - 'a' + 10) << 4),
