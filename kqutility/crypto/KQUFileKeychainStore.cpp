@@ -115,7 +115,9 @@ public:
         return readFile(directory.get(), contents, error);
     }
 
-    bool findItems(std::string_view genericItem, std::vector<KQUKeychainItem>* items, KQUError* error) override {
+    // Everything is in the one file: every scope reads it all.
+    bool findItems(std::string_view genericItem, std::vector<KQUKeychainItem>* items, KQUError* error,
+                   KQUKeychainFindScope) override {
         items->clear();
         Descriptor directory(openDirectory(false, error));
         if (directory.get() < 0) return errno == ENOENT;

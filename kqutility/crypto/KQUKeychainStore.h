@@ -79,6 +79,10 @@ public:
     virtual ~KQUKeychainWriteLock() = default;
 };
 
+// How much of each item findItems fills in: its reference alone (enough to update or
+// remove it), also its secret, or everything.
+enum class KQUKeychainFindScope { References, Secrets, Everything };
+
 class KQUKeychainStore {
 public:
     virtual ~KQUKeychainStore() = default;
@@ -88,9 +92,12 @@ public:
     // True when the store can be used now (reached, not refused); cheap enough to ask
     // before work whose result would be stored.
     [[nodiscard]] virtual bool checkUsable(KQUError* error) = 0;
-    // Every item whose generic item is genericItem, with its secret, in the store's order.
+    // Every item whose generic item is genericItem, filled in as far as scope asks (a store
+    // may fill in more), in the store's order. Locked items are unlocked (the store may ask
+    // the user) or the find fails.
     [[nodiscard]] virtual bool findItems(std::string_view genericItem, std::vector<KQUKeychainItem>* items,
-                                         KQUError* error) = 0;
+                                         KQUError* error,
+                                         KQUKeychainFindScope scope = KQUKeychainFindScope::Everything) = 0;
     [[nodiscard]] virtual bool createItem(const KQUKeychainItem& item, KQUError* error) = 0;
     // Replaces the attributes, label and secret of the item that item.reference names.
     [[nodiscard]] virtual bool updateItem(const KQUKeychainItem& item, KQUError* error) = 0;

@@ -82,7 +82,7 @@ bool KQUKeychainUtils::setPassphrase(KQUKeychainStore& store, std::string_view p
     auto lock = store.lockForWriting(error);
     if (!lock) return false;
     std::vector<KQUKeychainItem> found;
-    if (!store.findItems(genericItem, &found, error)) {
+    if (!store.findItems(genericItem, &found, error, KQUKeychainFindScope::References)) {
         // Storing anyway would add a second item beside one we could not see.
         KQULogError("Got error during lookup when {} keychain item for generic item: {} ({})", "creating",
                     hexOf(genericItem), error ? error->description : std::string());
@@ -114,7 +114,10 @@ bool KQUKeychainUtils::lookupGenericItem(KQUKeychainStore& store, std::string_vi
                                          std::string* account, KQUSecretBuffer* passphrase, KQUError* error) {
     std::lock_guard guard(sKeychainLock);
     std::vector<KQUKeychainItem> found;
-    if (!store.findItems(genericItem, &found, error)) return false;
+    // Accounts cost the Secret Service a call per item: only when asked for.
+    if (!store.findItems(genericItem, &found, error,
+                         account ? KQUKeychainFindScope::Everything : KQUKeychainFindScope::Secrets))
+        return false;
     if (found.empty()) {
         KQUSetKeychainError(error, KQUKeychainItemNotFoundError,
                             fmt::format("No keychain item for generic item {}", hexOf(genericItem)));
@@ -152,7 +155,7 @@ bool KQUKeychainUtils::removeGenericItem(KQUKeychainStore& store, std::string_vi
     auto lock = store.lockForWriting(error);
     if (!lock) return false;
     std::vector<KQUKeychainItem> found;
-    if (!store.findItems(genericItem, &found, error)) return false;
+    if (!store.findItems(genericItem, &found, error, KQUKeychainFindScope::References)) return false;
     for (const auto& item : found)
         if (!store.removeItem(item, error)) return false;
     return true;

@@ -7,6 +7,13 @@
 // them. Items are updated in place, never through secret_password_store, which replaces
 // only an item whose whole attribute set matches and would add a second one when the
 // account changed.
+//
+// Finding works on D-Bus object paths (libsecret's path functions, which it still marks as
+// subject to change) rather than SecretItem proxies: a proxy costs a property round trip
+// per item, which made a look-up take twice as long as libsecret's own
+// secret_password_lookup_sync. A look-up is one search and one GetSecrets call, plus one
+// property call per item when its attributes are wanted.
+#define SECRET_API_SUBJECT_TO_CHANGE 1
 #include <libsecret/secret.h>
 
 #include <fmt/format.h>
@@ -33,9 +40,6 @@ struct SecretValueDeleter {
 struct GFreeDeleter {
     void operator()(gchar* text) const { g_free(text); }
 };
-struct ItemListDeleter {
-    void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
-};
 
 using ErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
 using ServicePtr = std::unique_ptr<SecretService, GObjectDeleter>;
@@ -43,7 +47,14 @@ using CollectionPtr = std::unique_ptr<SecretCollection, GObjectDeleter>;
 using HashTablePtr = std::unique_ptr<GHashTable, GHashTableDeleter>;
 using ValuePtr = std::unique_ptr<SecretValue, SecretValueDeleter>;
 using TextPtr = std::unique_ptr<gchar, GFreeDeleter>;
-using ItemListPtr = std::unique_ptr<GList, ItemListDeleter>;
+struct StrvDeleter {
+    void operator()(gchar** strings) const { g_strfreev(strings); }
+};
+using StrvPtr = std::unique_ptr<gchar*, StrvDeleter>;
+struct VariantDeleter {
+    void operator()(GVariant* variant) const { g_variant_unref(variant); }
+};
+using VariantPtr = std::unique_ptr<GVariant, VariantDeleter>;
 
 const SecretSchema& schema() {
     static const SecretSchema sSchema = [] {
@@ -101,11 +112,8 @@ bool failLocked(KQUError* error, std::string_view what) {
 
 class SecretItemReference : public KQUKeychainItemReference {
 public:
-    explicit SecretItemReference(SecretItem* item) : item(SECRET_ITEM(g_object_ref(item))) {}
-    ~SecretItemReference() override { g_object_unref(item); }
-    SecretItemReference(const SecretItemReference&) = delete;
-    SecretItemReference& operator=(const SecretItemReference&) = delete;
-    SecretItem* item;
+    explicit SecretItemReference(std::string path) : path(std::move(path)) {}
+    std::string path;
 };
 
 class SecretServiceKeychainStore : public KQUKeychainStore {
@@ -114,7 +122,8 @@ public:
 
     bool checkUsable(KQUError* error) override { return defaultCollection(error) != nullptr; }
 
-    bool findItems(std::string_view genericItem, std::vector<KQUKeychainItem>* items, KQUError* error) override {
+    bool findItems(std::string_view genericItem, std::vector<KQUKeychainItem>* items, KQUError* error,
+                   KQUKeychainFindScope scope) override {
         items->clear();
         SecretService* service = connect(error);
         if (!service) return false;
@@ -122,37 +131,56 @@ public:
         HashTablePtr attributes(g_hash_table_new(g_str_hash, g_str_equal));
         g_hash_table_insert(attributes.get(), const_cast<char*>("gena"), gena.data());
         GError* failure = nullptr;
-        auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS |
-                                                    SECRET_SEARCH_UNLOCK);
-        ItemListPtr found(secret_service_search_sync(service, &schema(), attributes.get(), flags, nullptr, &failure));
+        gchar** unlockedPaths = nullptr;
+        gchar** lockedPaths = nullptr;
+        bool searched = secret_service_search_for_dbus_paths_sync(service, &schema(), attributes.get(), nullptr,
+                                                                  &unlockedPaths, &lockedPaths, &failure);
+        StrvPtr unlocked(unlockedPaths), locked(lockedPaths);
         ErrorPtr owned(failure);
-        if (failure) return fail(error, failure, "Could not search the keychain");
-        for (GList* node = found.get(); node; node = node->next) {
-            auto* item = SECRET_ITEM(node->data);
-            if (secret_item_get_locked(item)) return failLocked(error, "Could not read a keychain item");
-            ValuePtr value(secret_item_get_secret(item));
-            if (!value) {
-                KQUSetKeychainError(error, KQUKeychainStoreFailedError,
-                                    "The Secret Service did not hand out a keychain item's secret");
-                return false;
+        if (!searched) return fail(error, failure, "Could not search the keychain");
+
+        std::vector<std::string> paths;
+        for (gchar** path = unlocked.get(); path && *path; ++path) paths.emplace_back(*path);
+        if (locked && *locked) {
+            // Unlocking may show the desktop's prompt; refused or impossible, the find fails.
+            guint count = g_strv_length(locked.get());
+            gchar** newlyUnlocked = nullptr;
+            gint done = secret_service_unlock_dbus_paths_sync(service, const_cast<const gchar**>(locked.get()),
+                                                              nullptr, &newlyUnlocked, &failure);
+            StrvPtr unlockedNow(newlyUnlocked);
+            owned.reset(failure);
+            if (failure) return fail(error, failure, "Could not unlock keychain items");
+            if (done < static_cast<gint>(count)) return failLocked(error, "Could not read a keychain item");
+            for (gchar** path = locked.get(); *path; ++path) paths.emplace_back(*path);
+        }
+
+        HashTablePtr secrets;
+        if (scope != KQUKeychainFindScope::References && !paths.empty()) {
+            std::vector<const gchar*> pathList;
+            for (const auto& path : paths) pathList.push_back(path.c_str());
+            pathList.push_back(nullptr);
+            // The table owns the values and lets go of them (wiped by libsecret) with itself.
+            secrets.reset(secret_service_get_secrets_for_dbus_paths_sync(service, pathList.data(), nullptr, &failure));
+            owned.reset(failure);
+            if (!secrets) return fail(error, failure, "Could not read the keychain items' secrets");
+        }
+        for (const auto& path : paths) {
+            KQUKeychainItem item;
+            item.genericItem = std::string(genericItem);
+            if (secrets) {
+                auto value = static_cast<SecretValue*>(g_hash_table_lookup(secrets.get(), path.c_str()));
+                if (!value) {
+                    KQUSetKeychainError(error, KQUKeychainStoreFailedError,
+                                        "The Secret Service did not hand out a keychain item's secret");
+                    return false;
+                }
+                gsize length = 0;
+                const gchar* bytes = secret_value_get(value, &length);
+                item.secret = KQUSecretBuffer(std::string_view(bytes, length));
             }
-            KQUKeychainItem result;
-            gsize length = 0;
-            const gchar* bytes = secret_value_get(value.get(), &length);
-            result.secret = KQUSecretBuffer(std::string_view(bytes, length));
-            result.genericItem = std::string(genericItem);
-            HashTablePtr itemAttributes(secret_item_get_attributes(item));
-            auto attribute = [&](const char* key) {
-                auto text = static_cast<const char*>(g_hash_table_lookup(itemAttributes.get(), key));
-                return std::string(text ? text : "");
-            };
-            result.service = attribute("service");
-            result.description = attribute("description");
-            result.account = attribute("account");
-            TextPtr label(secret_item_get_label(item));
-            result.label = label ? label.get() : "";
-            result.reference = std::make_shared<SecretItemReference>(item);
-            items->push_back(std::move(result));
+            if (scope == KQUKeychainFindScope::Everything && !loadProperties(service, path, item, error)) return false;
+            item.reference = std::make_shared<SecretItemReference>(path);
+            items->push_back(std::move(item));
         }
         return true;
     }
@@ -172,23 +200,30 @@ public:
     }
 
     bool updateItem(const KQUKeychainItem& item, KQUError* error) override {
-        SecretItem* target = itemOf(item, error);
-        if (!target) return false;
+        const std::string* path = pathOf(item, error);
+        SecretService* service = path ? connect(error) : nullptr;
+        if (!service) return false;
+        GError* failure = nullptr;
+        std::unique_ptr<SecretItem, GObjectDeleter> target(
+            secret_item_new_for_dbus_path_sync(service, path->c_str(), SECRET_ITEM_NONE, nullptr, &failure));
+        ErrorPtr owned(failure);
+        if (!target) return fail(error, failure, "Could not open the keychain item");
         ItemAttributes attributes(item);
         ValuePtr value(secret_value_new(item.secret.data(), static_cast<gssize>(item.secret.size()), "text/plain"));
-        GError* failure = nullptr;
-        bool ok = secret_item_set_attributes_sync(target, &schema(), attributes.table.get(), nullptr, &failure) &&
-                  secret_item_set_label_sync(target, item.label.c_str(), nullptr, &failure) &&
-                  secret_item_set_secret_sync(target, value.get(), nullptr, &failure);
-        ErrorPtr owned(failure);
+        bool ok =
+            secret_item_set_attributes_sync(target.get(), &schema(), attributes.table.get(), nullptr, &failure) &&
+            secret_item_set_label_sync(target.get(), item.label.c_str(), nullptr, &failure) &&
+            secret_item_set_secret_sync(target.get(), value.get(), nullptr, &failure);
+        owned.reset(failure);
         return ok || fail(error, failure, "Could not update the keychain item");
     }
 
     bool removeItem(const KQUKeychainItem& item, KQUError* error) override {
-        SecretItem* target = itemOf(item, error);
-        if (!target) return false;
+        const std::string* path = pathOf(item, error);
+        SecretService* service = path ? connect(error) : nullptr;
+        if (!service) return false;
         GError* failure = nullptr;
-        bool ok = secret_item_delete_sync(target, nullptr, &failure);
+        bool ok = secret_service_delete_item_dbus_path_sync(service, path->c_str(), nullptr, &failure);
         ErrorPtr owned(failure);
         return ok || fail(error, failure, "Could not remove the keychain item");
     }
@@ -213,11 +248,34 @@ private:
         HashTablePtr table;
     };
 
-    static SecretItem* itemOf(const KQUKeychainItem& item, KQUError* error) {
+    static const std::string* pathOf(const KQUKeychainItem& item, KQUError* error) {
         auto reference = dynamic_cast<const SecretItemReference*>(item.reference.get());
         if (!reference)
             KQUSetKeychainError(error, KQUKeychainItemNotFoundError, "The keychain item was not found by this store");
-        return reference ? reference->item : nullptr;
+        return reference ? &reference->path : nullptr;
+    }
+
+    // The item's label and attributes, in one property call.
+    static bool loadProperties(SecretService* service, const std::string& path, KQUKeychainItem& item,
+                               KQUError* error) {
+        GError* failure = nullptr;
+        VariantPtr reply(g_dbus_connection_call_sync(
+            g_dbus_proxy_get_connection(G_DBUS_PROXY(service)), g_dbus_proxy_get_name(G_DBUS_PROXY(service)),
+            path.c_str(), "org.freedesktop.DBus.Properties", "GetAll", g_variant_new("(s)", "org.freedesktop.Secret.Item"),
+            G_VARIANT_TYPE("(a{sv})"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &failure));
+        ErrorPtr owned(failure);
+        if (!reply) return fail(error, failure, "Could not read a keychain item's attributes");
+        VariantPtr properties(g_variant_get_child_value(reply.get(), 0));
+        const gchar* label = nullptr;
+        if (g_variant_lookup(properties.get(), "Label", "&s", &label)) item.label = label;
+        VariantPtr attributes(g_variant_lookup_value(properties.get(), "Attributes", G_VARIANT_TYPE("a{ss}")));
+        if (attributes) {
+            const gchar* text = nullptr;
+            if (g_variant_lookup(attributes.get(), "service", "&s", &text)) item.service = text;
+            if (g_variant_lookup(attributes.get(), "description", "&s", &text)) item.description = text;
+            if (g_variant_lookup(attributes.get(), "account", "&s", &text)) item.account = text;
+        }
+        return true;
     }
 
     SecretService* connect(KQUError* error) {

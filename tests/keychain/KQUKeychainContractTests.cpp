@@ -28,7 +28,7 @@ public:
     FailingFindStore(std::shared_ptr<KQUKeychainStore> inner, int code) : mInner(std::move(inner)), mCode(code) {}
     std::string_view name() const override { return mInner->name(); }
     bool checkUsable(KQUError* error) override { return mInner->checkUsable(error); }
-    bool findItems(std::string_view, std::vector<KQUKeychainItem>*, KQUError* error) override {
+    bool findItems(std::string_view, std::vector<KQUKeychainItem>*, KQUError* error, KQUKeychainFindScope) override {
         KQUSetKeychainError(error, mCode, "find failed on purpose");
         return false;
     }

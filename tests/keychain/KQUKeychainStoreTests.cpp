@@ -215,13 +215,13 @@ TEST_F(FileStore, TwoProcessesStoringAtOnceKeepEveryItem) {
                               " KQU_PASSPHRASE=p " + shellQuoted(KQU_TOOL_PATH);
     std::string script;
     for (char writer : {'a', 'b'}) {
-        script += "(for i in $(seq 10 39); do " + environment + " keychain store hex:" + writer +
-                  "0$i || exit 1; done) & ";
+        script += "(for i in $(seq 10 24); do " + environment + " keychain store hex:" + writer +
+                  "0$i || exit 1; done) & " + writer + "=$!; ";
     }
-    script += "wait %1 && wait %2";
+    script += "wait $a && wait $b";
     ASSERT_EQ(runCommand("bash -c " + shellQuoted(script)), 0);
     for (char writer : {'a', 'b'})
-        for (int i = 10; i < 40; ++i) {
+        for (int i = 10; i < 25; ++i) {
             std::string item = {static_cast<char>((writer - 'a' + 10) << 4),
                                 static_cast<char>((i / 10) << 4 | (i % 10))};
             KQUError error;
