@@ -51,6 +51,7 @@ struct WipedText {
     ~WipedText() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
 };
 
+// Appends in place, so that no unwiped temporary copy of a secret is made.
 void appendHex(std::string& out, std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     for (unsigned char byte : bytes) {

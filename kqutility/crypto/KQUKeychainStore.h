@@ -122,6 +122,9 @@ std::shared_ptr<KQUKeychainStore> KQUMakeFileKeychainStore(std::string path);
 std::string KQUDefaultKeychainFilePath();
 std::shared_ptr<KQUKeychainStore> KQUMakeSecretServiceKeychainStore();
 
+// A generic item as the Secret Service's "gena" attribute holds it: lower-case hex.
+std::string KQUKeychainHexString(std::string_view bytes);
+
 // Fills *error (when non-null) in KQUOSStatusErrorDomain.
 void KQUSetKeychainError(KQUError* error, int code, std::string description);
 

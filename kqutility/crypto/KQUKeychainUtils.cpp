@@ -25,15 +25,20 @@ void requireText(std::string_view text, std::string_view what) {
                            fmt::format("The keychain item's {} is not UTF-8 text without NUL characters", what));
 }
 
-std::string hexOf(std::string_view bytes) {
-    std::string text;
-    for (unsigned char byte : bytes) fmt::format_to(std::back_inserter(text), "{:02x}", byte);
-    return text;
-}
-
 std::shared_ptr<KQUKeychainStore> processStoreOrFail(KQUError* error) { return KQUKeychainStore::processStore(error); }
 
 }  // namespace
+
+std::string KQUKeychainHexString(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (unsigned char byte : bytes) {
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 15]);
+    }
+    return text;
+}
 
 void KQUSetKeychainError(KQUError* error, int code, std::string description) {
     if (!error) return;
@@ -85,7 +90,7 @@ bool KQUKeychainUtils::setPassphrase(KQUKeychainStore& store, std::string_view p
     if (!store.findItems(genericItem, &found, error, KQUKeychainFindScope::References)) {
         // Storing anyway would add a second item beside one we could not see.
         KQULogError("Got error during lookup when {} keychain item for generic item: {} ({})", "creating",
-                    hexOf(genericItem), error ? error->description : std::string());
+                    KQUKeychainHexString(genericItem), error ? error->description : std::string());
         return false;
     }
     KQUKeychainItem item{.genericItem = std::string(genericItem),
@@ -120,7 +125,7 @@ bool KQUKeychainUtils::lookupGenericItem(KQUKeychainStore& store, std::string_vi
         return false;
     if (found.empty()) {
         KQUSetKeychainError(error, KQUKeychainItemNotFoundError,
-                            fmt::format("No keychain item for generic item {}", hexOf(genericItem)));
+                            fmt::format("No keychain item for generic item {}", KQUKeychainHexString(genericItem)));
         return false;
     }
     const KQUKeychainItem& item = found.front();
@@ -129,14 +134,14 @@ bool KQUKeychainUtils::lookupGenericItem(KQUKeychainStore& store, std::string_vi
             KQUSetKeychainError(error, KQUKeychainStoreFailedError,
                                 fmt::format("{} different keychain items for generic item {}: store the passphrase "
                                             "again to keep one",
-                                            found.size(), hexOf(genericItem)));
+                                            found.size(), KQUKeychainHexString(genericItem)));
             return false;
         }
     }
     if (!isUtf8(item.secret.view())) {
         KQUSetKeychainError(error, KQUKeychainUndecodableSecretError,
                             fmt::format("The keychain item for generic item {} holds a secret that is not UTF-8 text",
-                                        hexOf(genericItem)));
+                                        KQUKeychainHexString(genericItem)));
         return false;
     }
     if (account) *account = item.account;

@@ -71,12 +71,6 @@ const SecretSchema& schema() {
     return sSchema;
 }
 
-std::string hexOf(std::string_view bytes) {
-    std::string text;
-    for (unsigned char byte : bytes) fmt::format_to(std::back_inserter(text), "{:02x}", byte);
-    return text;
-}
-
 const std::string kUnavailableAdvice =
     fmt::format("start a keyring daemon, or set the user default {} to \"{}\" to keep passphrases in a plaintext file",
                 KQUKeychainStoreKey, KQUKeychainFileStoreName);
@@ -127,7 +121,7 @@ public:
         items->clear();
         SecretService* service = connect(error);
         if (!service) return false;
-        std::string gena = hexOf(genericItem);
+        std::string gena = KQUKeychainHexString(genericItem);
         HashTablePtr attributes(g_hash_table_new(g_str_hash, g_str_equal));
         g_hash_table_insert(attributes.get(), const_cast<char*>("gena"), gena.data());
         GError* failure = nullptr;
@@ -236,7 +230,7 @@ public:
 private:
     // The attribute table of an item; the strings it points into live as long as it does.
     struct ItemAttributes {
-        explicit ItemAttributes(const KQUKeychainItem& item) : gena(hexOf(item.genericItem)) {
+        explicit ItemAttributes(const KQUKeychainItem& item) : gena(KQUKeychainHexString(item.genericItem)) {
             table.reset(g_hash_table_new(g_str_hash, g_str_equal));
             g_hash_table_insert(table.get(), const_cast<char*>("gena"), gena.data());
             g_hash_table_insert(table.get(), const_cast<char*>("service"), const_cast<char*>(item.service.c_str()));

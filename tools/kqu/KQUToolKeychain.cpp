@@ -18,12 +18,6 @@ namespace {
 
 constexpr size_t kFileItemLength = 16;
 
-std::string hexOf(std::string_view bytes) {
-    std::string text;
-    for (unsigned char byte : bytes) fmt::format_to(std::back_inserter(text), "{:02x}", byte);
-    return text;
-}
-
 KQUKeychainStore& processStore() {
     KQUError error;
     auto store = KQUKeychainStore::processStore(&error);
@@ -64,7 +58,7 @@ KQUSecretBuffer KQUToolKeychainPassphrase(std::string_view genericItem, std::str
         return passphrase;
     if (error.code == KQUKeychainItemNotFoundError)
         throw KQUToolError(fmt::format("{}: the keychain holds no passphrase for it (item {})", what,
-                                       hexOf(genericItem)));
+                                       KQUKeychainHexString(genericItem)));
     throw KQUToolError(fmt::format("keychain: {}", error.description));
 }
 
