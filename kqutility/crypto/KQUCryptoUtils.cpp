@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 #include <fmt/format.h>
@@ -100,6 +101,24 @@ bool KQUCryptoUtils::generateRandomDataInBuffer(void* buffer, size_t length) {
     bool ok = source ? (*source)(bytes, length) : systemRandomBytes(bytes, length);
     if (!ok) KQULogError("Could not generate {} random bytes", length);
     return ok;
+}
+
+std::optional<std::array<uint8_t, 16>> KQUCryptoUtils::generateVersion4Uuid() {
+    std::array<uint8_t, 16> uuid;
+    if (!generateRandomDataInBuffer(uuid.data(), uuid.size())) return std::nullopt;
+    uuid[6] = static_cast<uint8_t>((uuid[6] & 0x0F) | 0x40);
+    uuid[8] = static_cast<uint8_t>((uuid[8] & 0x3F) | 0x80);
+    return uuid;
+}
+
+std::string KQUUuidString(std::span<const uint8_t, 16> uuid) {
+    std::string text;
+    text.reserve(36);
+    for (size_t i = 0; i < uuid.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+        fmt::format_to(std::back_inserter(text), "{:02x}", uuid[i]);
+    }
+    return text;
 }
 
 KQUCryptoUtils::RandomSource KQUCryptoUtilsTesting::setRandomSource(KQUCryptoUtils::RandomSource source) {

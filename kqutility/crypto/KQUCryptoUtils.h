@@ -70,6 +70,11 @@ public:
     using RandomSource = std::function<bool(uint8_t* buffer, size_t length)>;
     [[nodiscard]] static bool generateRandomDataInBuffer(void* buffer, size_t length);
 
+    // A version-4 (random) UUID: 16 random bytes with the version nibble (byte 6, high
+    // half) set to 4 and the variant bits (byte 8, top two) to binary 10. nullopt when the
+    // random source fails.
+    static std::optional<std::array<uint8_t, 16>> generateVersion4Uuid();
+
     // 16 for the AES-128 key type, 0 for any other.
     static uint32_t ivLengthForKey(const KQUCryptoKey& key);
 
@@ -123,6 +128,9 @@ public:
         return sha256HashFromStream(*stream);
     }
 };
+
+// The canonical text of a 16-byte UUID: lower-case hex in groups of 8-4-4-4-12 digits.
+std::string KQUUuidString(std::span<const uint8_t, 16> uuid);
 
 // The SHA-256 digest of the string's bytes as 64 lower-case hexadecimal digits.
 std::string KQUSha256HexHashString(std::string_view utf8);

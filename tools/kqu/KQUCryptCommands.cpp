@@ -22,6 +22,7 @@
 #include "kqutility/streams/KQUMemoryStreams.h"
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
+#include "tools/kqu/KQUToolKeychain.h"
 #include "tools/kqu/KQUToolOutput.h"
 #include "tools/kqu/KQUToolProgress.h"
 
@@ -43,12 +44,20 @@ int runCrypt(Direction direction, const KQUToolArguments& arguments) {
     const std::string& source = arguments.operands[0];
     const std::string& destination = arguments.operands[1];
     uint32_t iterations = KQUToolIterationCount(arguments, KQUCurrentKeyDerivationIterationCount);
+    const bool remember = encrypting && arguments.has(KQURememberOption);
+    const bool fromKeychain = !encrypting && arguments.has(KQUKeychainOption);
+    if ((remember && destination == "-") || (fromKeychain && source == "-"))
+        throw KQUToolError("the keychain names an encrypted file by its first bytes: give a file, not '-'");
+    // Before the passphrase is asked for: it is not worth typing when it cannot be kept.
+    if (remember) KQUToolCheckKeychain();
     auto input = KQUToolOpenInput(source, kChunk);
 
-    auto passphrase = KQUToolPassphrase(
-        arguments, true, encrypting ? KQUPassphrasePurpose::Create : KQUPassphrasePurpose::Open);
+    auto passphrase = fromKeychain
+                          ? std::optional(KQUToolKeychainPassphrase(KQUToolFileKeychainItem(source), source))
+                          : KQUToolPassphrase(arguments, true,
+                                              encrypting ? KQUPassphrasePurpose::Create : KQUPassphrasePurpose::Open);
     auto key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), iterations);
-    passphrase.reset();  // wiped
+    if (!remember) passphrase.reset();  // wiped
     if (!key) throw KQUToolError("could not derive a key from the passphrase");
 
     // Decrypted data is for the user alone until they decide otherwise: 0600 from the
@@ -85,12 +94,21 @@ int runCrypt(Direction direction, const KQUToolArguments& arguments) {
             }
         } catch (const KQUException& e) {
             if (e.name() != NSGenericException) throw;
+            if (fromKeychain)
+                throw KQUToolError(fmt::format("{}: cannot decrypt with the keychain's passphrase (a stale item? "
+                                               "store the right one with 'kqu keychain store'): {}",
+                                               source, e.reason()));
             throw KQUToolError(fmt::format("{}: cannot decrypt: {}", source, e.reason()));
         }
     }
     input->close();
     output.commit();
     progress.finish();
+    if (remember) {
+        KQUToolRememberPassphrase(passphrase->view(), std::string_view(reinterpret_cast<const char*>(iv.data()), iv.size()),
+                                  KQULastPathComponent(destination));
+        passphrase.reset();
+    }
     FILE* report = output.kind() == KQUToolOutput::Kind::File ? stdout : stderr;
     if (arguments.has("--show-key")) fmt::print(report, "key={}\niv={}\n", hex(key->keyBytes()), hex(iv));
     if (!arguments.has("--quiet") && output.kind() == KQUToolOutput::Kind::File)
@@ -101,6 +119,7 @@ int runCrypt(Direction direction, const KQUToolArguments& arguments) {
 
 std::vector<KQUToolOption> cryptOptions(bool encrypting) {
     return {
+        encrypting ? KQURememberToolOption : KQUKeychainToolOption,
         {KQUIterationsOption, "N",
          encrypting
              ? "PBKDF2 iterations (default: the library's current count); decrypt needs the same N"

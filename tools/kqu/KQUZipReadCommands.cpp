@@ -37,6 +37,7 @@
 #include "tools/kqu/KQUTool.h"
 #include "tools/kqu/KQUToolProgress.h"
 #include "tools/kqu/KQUToolOutput.h"
+#include "tools/kqu/KQUToolKeychain.h"
 #include "tools/kqu/KQUZipToolSupport.h"
 
 namespace kqu::tool {
@@ -495,7 +496,7 @@ KQUToolRegistration catCommand({
     .name = "zip cat",
     .operands = "ARCHIVE NAME",
     .summary = "Write one entry's contents to standard output",
-    .options = {KQUPassphraseFileToolOption},
+    .options = {KQUPassphraseFileToolOption, KQUKeychainToolOption},
     .minOperands = 2,
     .maxOperands = 2,
     .example = "kqu zip cat report.zip Report/index.xml",
@@ -507,7 +508,7 @@ KQUToolRegistration extractCommand({
     .name = "zip extract",
     .operands = "ARCHIVE [DIR]",
     .summary = "Extract every entry under DIR (default: the current directory)",
-    .options = {KQUPassphraseFileToolOption,
+    .options = {KQUPassphraseFileToolOption, KQUKeychainToolOption,
                 {"--force", "", "replace existing files"},
                 {"--quiet", "", "print nothing but errors"}},
     .minOperands = 1,
@@ -524,7 +525,7 @@ KQUToolRegistration testCommand({
     .name = "zip test",
     .operands = "ARCHIVE",
     .summary = "Read every entry and report the damaged ones",
-    .options = {KQUPassphraseFileToolOption, {"--quiet", "", "draw no progress bar"}},
+    .options = {KQUPassphraseFileToolOption, KQUKeychainToolOption, {"--quiet", "", "draw no progress bar"}},
     .minOperands = 1,
     .maxOperands = 1,
     .example = "kqu zip test report.zip",

@@ -12,6 +12,7 @@
 #include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/zip/KQUZipFormat.h"
 #include "tools/kqu/KQUPassphrase.h"
+#include "tools/kqu/KQUToolKeychain.h"
 #include "tools/kqu/KQUToolOutput.h"
 
 namespace kqu::tool {
@@ -50,7 +51,9 @@ bool KQUToolArchiveNeedsKey(const KQUZipArchive& archive) {
 
 KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArguments& arguments,
                                      bool required) {
-    auto passphrase = KQUToolPassphrase(arguments, required);
+    const bool fromKeychain = arguments.has(KQUKeychainOption);
+    auto passphrase = fromKeychain ? std::optional(KQUToolKeychainPassphrase(archive))
+                                   : KQUToolPassphrase(arguments, required);
     if (!passphrase) return nullptr;
     KQUCryptoKeyRef key;
     const auto& verifier = archive.passphraseVerifier();
@@ -73,6 +76,9 @@ KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArgume
             case KQUVerifierKeyResult::DerivationFailed:
                 throw KQUToolError("could not derive a key from the passphrase");
             case KQUVerifierKeyResult::WrongPassphrase:
+                if (fromKeychain)
+                    throw KQUToolError("the keychain's passphrase for the package is wrong (a stale item? store the "
+                                       "right one with 'kqu keychain store')");
                 throw KQUToolError("wrong passphrase");
         }
     } else {

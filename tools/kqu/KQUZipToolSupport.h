@@ -24,7 +24,9 @@ bool KQUToolArchiveNeedsKey(const KQUZipArchive& archive);
 
 // Derives the key from the user's passphrase, checks it against the package's verifier
 // and gives it to the archive; returns it. With required false and no passphrase
-// offered, returns nullptr and changes nothing. Throws "wrong passphrase".
+// offered, returns nullptr and changes nothing. Throws "wrong passphrase". With --keychain
+// among the arguments the passphrase is the keychain item's of the package's document UUID
+// (none, or one the verifier refuses: KQUToolError).
 KQUCryptoKeyRef KQUToolUnlockArchive(KQUZipArchive& archive, const KQUToolArguments& arguments,
                                      bool required);
 

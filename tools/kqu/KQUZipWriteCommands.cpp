@@ -1,11 +1,12 @@
 // kqu zip create / add / rm / info: writing document packages and describing them.
 //
-//   kqu zip create [--store] [--encrypt] [--hint TEXT] ARCHIVE PATH...
+//   kqu zip create [--store] [--encrypt] [--remember] [--hint TEXT] ARCHIVE PATH...
 //       packs files and directories (recursively; a relative PATH names its entries as
 //       given, an absolute one by its last component), each entry with its file's time and
 //       Unix mode, deflated unless --store or deflating would not make it smaller. With
 //       --encrypt or --passphrase-file the package is encrypted under the passphrase, with a
-//       fresh verifier and the hint. ARCHIVE appears only when complete; an existing
+//       fresh verifier, the hint and a new document UUID (version 4), under which
+//       --remember stores the passphrase in the keychain. ARCHIVE appears only when complete; an existing
 //       ARCHIVE is replaced only with --force.
 //   kqu zip add ARCHIVE PATH...
 //       adds or replaces entries; the others are copied as stored, and a replaced entry's
@@ -31,8 +32,10 @@
 #include <span>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 
 #include <fmt/format.h>
@@ -49,6 +52,7 @@
 #include "kqutility/zip/KQUZipFormat.h"
 #include "tools/kqu/KQUPassphrase.h"
 #include "tools/kqu/KQUTool.h"
+#include "tools/kqu/KQUToolKeychain.h"
 #include "tools/kqu/KQUToolOutput.h"
 #include "tools/kqu/KQUToolProgress.h"
 #include "tools/kqu/KQUZipToolSupport.h"
@@ -234,15 +238,21 @@ void addItem(KQUZipArchiveOutputStream& zip, const Item& item, bool store, KQUTo
     if (written != size) throw KQUToolError(fmt::format("{}: changed size while it was read", item.path));
 }
 
-KQUCryptoKeyRef keyForNewPackage(const KQUToolArguments& arguments) {
+// The key of a new package (nullptr when it is not to be encrypted); with --remember also
+// the passphrase, kept (wiped when it goes) until the package exists.
+KQUCryptoKeyRef keyForNewPackage(const KQUToolArguments& arguments, std::optional<KQUSecretBuffer>* remembered) {
     bool encrypt = arguments.has("--encrypt") || arguments.value(KQUPassphraseFileOption).has_value();
     if (!encrypt) {
         if (arguments.value("--hint")) throw KQUToolError("--hint needs --encrypt or --passphrase-file");
+        if (arguments.has(KQURememberOption)) throw KQUToolError("--remember needs --encrypt or --passphrase-file");
         return nullptr;
     }
     uint32_t iterations = KQUToolIterationCount(arguments, KQUCurrentKeyDerivationIterationCount);
+    // Before the passphrase is asked for: it is not worth typing when it cannot be kept.
+    if (arguments.has(KQURememberOption)) KQUToolCheckKeychain();
     auto passphrase = KQUToolPassphrase(arguments, true, KQUPassphrasePurpose::Create);
     auto key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase->view(), iterations);
+    if (arguments.has(KQURememberOption)) *remembered = std::move(passphrase);
     passphrase.reset();  // wiped
     if (!key) throw KQUToolError("could not derive a key from the passphrase");
     return key;
@@ -281,7 +291,14 @@ int runCreate(const KQUToolArguments& arguments) {
         items = collectOperands(std::span(arguments.operands).subspan(1));
     }
 
-    auto key = keyForNewPackage(arguments);
+    std::optional<KQUSecretBuffer> remembered;
+    auto key = keyForNewPackage(arguments, &remembered);
+    std::optional<std::array<uint8_t, 16>> documentUuid;
+    if (key) {
+        // Names the package for the keychain (and for applications that remember it).
+        documentUuid = KQUCryptoUtils::generateVersion4Uuid();
+        if (!documentUuid) throw KQUToolError("no random bytes for the document UUID");
+    }
     bool store = arguments.has("--store");
     std::vector<uint64_t> sizes;
     for (const auto& item : items) sizes.push_back(sizeOfFile(item.path));
@@ -290,12 +307,18 @@ int runCreate(const KQUToolArguments& arguments) {
     progress.begin(total);
     writePackage(output, key, arguments.value("--hint"), [&](KQUZipArchiveOutputStream& zip) {
         KQUToolProgress::Phase phase(progress, "write");
+        if (documentUuid) zip.setEncryptedDocumentUuid(KQUData(documentUuid->begin(), documentUuid->end()));
         for (size_t i = 0; i < items.size(); ++i) {
             KQUToolProgress::Item entry(progress, sizes[i]);
             addItem(zip, items[i], store, &progress);
         }
     });
     progress.finish();
+    if (remembered)
+        KQUToolRememberPassphrase(remembered->view(),
+                                  std::string_view(reinterpret_cast<const char*>(documentUuid->data()), 16),
+                                  archivePath == "-" ? std::string("standard output")
+                                                     : KQULastPathComponent(archivePath));
     if (!arguments.has("--quiet") && output.kind() != KQUToolOutput::Kind::StandardOutput)
         fmt::print("created {} with {} entries{}\n", output.name(), items.size(), key ? " (encrypted)" : "");
     return 0;
@@ -484,6 +507,7 @@ KQUToolRegistration createCommand({
     .options = {{"--store", "", "store entries without compressing them"},
                 {"--encrypt", "", "encrypt the package with a passphrase (asked for unless given otherwise)"},
                 KQUPassphraseFileToolOption,
+                KQURememberToolOption,
                 {KQUIterationsOption, "N",
                  "PBKDF2 iterations for the new key (default: the library's current count)"},
                 {"--hint", "TEXT", "a passphrase hint stored in the package (with --encrypt)"},
@@ -504,7 +528,7 @@ KQUToolRegistration removeCommand({
     .name = "zip rm",
     .operands = "ARCHIVE NAME...",
     .summary = "Remove entries from a document package",
-    .options = {KQUPassphraseFileToolOption, {"--quiet", "", "print nothing on success"}},
+    .options = {KQUPassphraseFileToolOption, KQUKeychainToolOption, {"--quiet", "", "print nothing on success"}},
     .minOperands = 2,
     .maxOperands = KQUToolAnyNumber,
     .example = "kqu zip rm report.zip Report/preview.bin",
