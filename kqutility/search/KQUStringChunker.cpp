@@ -1,5 +1,8 @@
 #include "kqutility/search/KQUStringChunker.h"
 
+#include <algorithm>
+#include <cstring>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -97,21 +100,56 @@ private:
     bool mUseBuffer = false;
 };
 
-class CollectingSink final : public KQUStringChunkSink {
+// Fields handed to a sink as they are finished.
+class SinkOutput {
 public:
-    explicit CollectingSink(std::vector<KQUStringChunk>& chunks) : mChunks(chunks) {}
-    void cell(std::u16string_view text) override { mChunks.push_back(KQUStringChunk::cell(text)); }
-    void nullCell() override { mChunks.push_back(KQUStringChunk::null()); }
-    void endOfRow() override { mChunks.push_back(KQUStringChunk::endOfRow()); }
+    explicit SinkOutput(KQUStringChunkSink& sink) : mSink(sink) {}
+    bool fieldEmpty() const { return mField.empty(); }
+    void appendRun(std::u16string_view run) { mField.appendRun(run); }
+    void appendCharacter(char16_t c) { mField.appendCharacter(c); }
+    void finishField() {
+        if (mField.empty())
+            mSink.nullCell();
+        else
+            mSink.cell(mField.text());
+        mField.clear();
+    }
+    void endOfRow() { mSink.endOfRow(); }
 
 private:
-    std::vector<KQUStringChunk>& mChunks;
+    KQUStringChunkSink& mSink;
+    Field mField;
 };
 
-}  // namespace
+// Fields written straight into the array's one text buffer, which the caller sized to the
+// source's length: a cell never holds more code units than the source text it came from
+// (a doubled quote becomes one, CRLF one LF).
+class ArrayOutput {
+public:
+    ArrayOutput(char16_t* text, std::vector<KQUStringChunk>& chunks) : mText(text), mChunks(chunks) {}
+    bool fieldEmpty() const { return mEnd == mStart; }
+    void appendRun(std::u16string_view run) {
+        std::memcpy(mText + mEnd, run.data(), run.size() * sizeof(char16_t));
+        mEnd += run.size();
+    }
+    void appendCharacter(char16_t c) { mText[mEnd++] = c; }
+    void finishField() {
+        mChunks.push_back(mEnd == mStart ? KQUStringChunk::null()
+                                         : KQUStringChunk::cell(std::u16string_view(mText + mStart, mEnd - mStart)));
+        mStart = mEnd;
+    }
+    void endOfRow() { mChunks.push_back(KQUStringChunk::endOfRow()); }
 
-void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool allowQuotedText,
-                            KQUStringChunkSink& sink, uint64_t* columnsRead, uint64_t* rowsRead) {
+private:
+    char16_t* mText;
+    std::vector<KQUStringChunk>& mChunks;
+    size_t mStart = 0;
+    size_t mEnd = 0;
+};
+
+template <class Output>
+void scanInto(std::u16string_view text, char16_t separator, bool allowQuotedText, Output& out,
+              uint64_t* columnsRead, uint64_t* rowsRead) {
     const char16_t* p = text.data();
     const size_t n = text.size();
     // The quote and the line breaks are tested first, so a separator that is one of them
@@ -122,23 +160,18 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
     const char16_t outsideA = separatorSplits ? separator : kLineFeed;
     const char16_t outsideB = allowQuotedText ? kQuote : kLineFeed;
 
-    Field field;
     bool inQuotes = false;
     bool lastWasEndOfRow = false;
     uint64_t rowCount = 0, columnCount = 0, maxColumnCount = 0;
 
     auto finishField = [&] {
-        if (field.empty())
-            sink.nullCell();
-        else
-            sink.cell(field.text());
-        field.clear();
+        out.finishField();
         ++columnCount;
         lastWasEndOfRow = false;
     };
     auto finishRow = [&] {
         finishField();
-        sink.endOfRow();
+        out.endOfRow();
         lastWasEndOfRow = true;
         if (columnCount > maxColumnCount) maxColumnCount = columnCount;
         ++rowCount;
@@ -148,18 +181,18 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
     size_t i = 0;
     while (i < n) {
         size_t end = inQuotes ? findBreak(p, i, n, kQuote, kQuote) : findBreak(p, i, n, outsideA, outsideB);
-        if (end > i) field.appendRun(std::u16string_view(p + i, end - i));
+        if (end > i) out.appendRun(std::u16string_view(p + i, end - i));
         i = end;
         if (i >= n) break;
         const char16_t c = p[i];
         if (c == kQuote && allowQuotedText) {
             if (!inQuotes) {
-                if (field.empty())
+                if (out.fieldEmpty())
                     inQuotes = true;
                 else
-                    field.appendCharacter(kQuote);
+                    out.appendCharacter(kQuote);
             } else if (i + 1 < n && p[i + 1] == kQuote) {
-                field.appendCharacter(kQuote);
+                out.appendCharacter(kQuote);
                 ++i;
             } else {
                 inQuotes = false;
@@ -167,31 +200,44 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
         } else if (c == kLineFeed || c == kCarriageReturn) {
             if (c == kCarriageReturn && i + 1 < n && p[i + 1] == kLineFeed) ++i;
             if (inQuotes)
-                field.appendCharacter(kLineFeed);
+                out.appendCharacter(kLineFeed);
             else
                 finishRow();
         } else if (c == separator && !inQuotes) {
             finishField();
         } else {
             // A quote with quoted text off, or a stand-in character that is ordinary here.
-            field.appendCharacter(c);
+            out.appendCharacter(c);
         }
         ++i;
     }
-    if (!(field.empty() && lastWasEndOfRow)) finishRow();
+    if (!(out.fieldEmpty() && lastWasEndOfRow)) finishRow();
     if (columnsRead) *columnsRead = maxColumnCount;
     if (rowsRead) *rowsRead = rowCount;
 }
 
-std::vector<KQUStringChunk> KQUStringChunker::chunkArrayFromString(std::u16string_view text,
-                                                                   char16_t separator, bool allowQuotedText,
-                                                                   uint64_t* columnsRead,
-                                                                   uint64_t* rowsRead) {
-    std::vector<KQUStringChunk> chunks;
-    chunks.reserve(chunkBound(text.data(), text.size(), separator));
-    CollectingSink sink(chunks);
-    scan(text, separator, allowQuotedText, sink, columnsRead, rowsRead);
-    return chunks;
+}  // namespace
+
+bool KQUStringChunkArray::operator==(std::span<const KQUStringChunk> other) const {
+    return std::equal(mChunks.begin(), mChunks.end(), other.begin(), other.end());
+}
+
+void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool allowQuotedText,
+                            KQUStringChunkSink& sink, uint64_t* columnsRead, uint64_t* rowsRead) {
+    SinkOutput out(sink);
+    scanInto(text, separator, allowQuotedText, out, columnsRead, rowsRead);
+}
+
+KQUStringChunkArray KQUStringChunker::chunkArrayFromString(std::u16string_view text, char16_t separator,
+                                                           bool allowQuotedText, uint64_t* columnsRead,
+                                                           uint64_t* rowsRead) {
+    KQUStringChunkArray array;
+    // Not zero-filled: every code unit a cell covers is written before it is handed out.
+    array.mText = std::make_unique_for_overwrite<char16_t[]>(std::max<size_t>(text.size(), 1));
+    array.mChunks.reserve(chunkBound(text.data(), text.size(), separator));
+    ArrayOutput out(array.mText.get(), array.mChunks);
+    scanInto(text, separator, allowQuotedText, out, columnsRead, rowsRead);
+    return array;
 }
 
 }  // namespace kqu
