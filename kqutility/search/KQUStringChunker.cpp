@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -36,32 +37,6 @@ size_t findBreak(const char16_t* p, size_t i, size_t n, char16_t a, char16_t b) 
         if (c == a || c == b || c == kLineFeed || c == kCarriageReturn) return i;
     }
     return n;
-}
-
-// An upper bound on the chunks of text: every separator ends at most one cell and every
-// line-break code unit at most one cell and one row (plus the last row). Counting first
-// lets the result be allocated once instead of being copied as it grows.
-size_t chunkBound(const char16_t* p, size_t n, char16_t separator) {
-    size_t separators = 0, breaks = 0, i = 0;
-#if defined(__SSE2__)
-    const __m128i vs = _mm_set1_epi16(static_cast<short>(separator));
-    const __m128i vlf = _mm_set1_epi16(kLineFeed);
-    const __m128i vcr = _mm_set1_epi16(kCarriageReturn);
-    for (; i + 8 <= n; i += 8) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        separators += static_cast<size_t>(__builtin_popcount(
-                          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, vs))))) /
-                      2;
-        breaks += static_cast<size_t>(__builtin_popcount(static_cast<unsigned>(
-                      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, vlf), _mm_cmpeq_epi16(v, vcr)))))) /
-                  2;
-    }
-#endif
-    for (; i < n; ++i) {
-        separators += p[i] == separator;
-        breaks += p[i] == kLineFeed || p[i] == kCarriageReturn;
-    }
-    return separators + 2 * breaks + 2;
 }
 
 // The field being read: a view of the source while it is one contiguous run (the common
@@ -106,7 +81,7 @@ public:
     explicit SinkOutput(KQUStringChunkSink& sink) : mSink(sink) {}
     bool fieldEmpty() const { return mField.empty(); }
     void appendRun(std::u16string_view run) { mField.appendRun(run); }
-    void appendCharacter(char16_t c) { mField.appendCharacter(c); }
+    void appendCharacter(char16_t c, size_t) { mField.appendCharacter(c); }
     void finishField() {
         if (mField.empty())
             mSink.nullCell();
@@ -121,28 +96,37 @@ private:
     Field mField;
 };
 
-// Fields written straight into the array's one text buffer, which the caller sized to the
-// source's length: a cell never holds more code units than the source text it came from
-// (a doubled quote becomes one, CRLF one LF).
-class ArrayOutput {
+// Fields unescaped in place in the text being scanned (the array's own copy): each cell
+// starts where its first code unit lies, and what follows a removed quote or the LF of a
+// CRLF moves back within the cell. Writing never passes the code unit being read, so the
+// scan reads only text not yet written over; a cell made of one run is not moved at all.
+class InPlaceOutput {
 public:
-    ArrayOutput(char16_t* text, std::vector<KQUStringChunk>& chunks) : mText(text), mChunks(chunks) {}
+    InPlaceOutput(char16_t* text, std::vector<KQUStringChunkArray::Chunk>& chunks) : mText(text), mChunks(chunks) {}
     bool fieldEmpty() const { return mEnd == mStart; }
     void appendRun(std::u16string_view run) {
-        std::memcpy(mText + mEnd, run.data(), run.size() * sizeof(char16_t));
+        auto from = static_cast<size_t>(run.data() - mText);
+        if (mEnd == mStart) {
+            mStart = from;
+            mEnd = from + run.size();
+            return;
+        }
+        if (from != mEnd) std::memmove(mText + mEnd, run.data(), run.size() * sizeof(char16_t));
         mEnd += run.size();
     }
-    void appendCharacter(char16_t c) { mText[mEnd++] = c; }
-    void finishField() {
-        mChunks.push_back(mEnd == mStart ? KQUStringChunk::null()
-                                         : KQUStringChunk::cell(std::u16string_view(mText + mStart, mEnd - mStart)));
-        mStart = mEnd;
+    void appendCharacter(char16_t c, size_t at) {
+        if (mEnd == mStart) mStart = mEnd = at;
+        mText[mEnd++] = c;
     }
-    void endOfRow() { mChunks.push_back(KQUStringChunk::endOfRow()); }
+    void finishField() {
+        mChunks.push_back({static_cast<uint32_t>(mStart), static_cast<uint32_t>(mEnd - mStart)});
+        mStart = mEnd = 0;
+    }
+    void endOfRow() { mChunks.push_back({KQUStringChunkArray::kEndOfRow, 0}); }
 
 private:
     char16_t* mText;
-    std::vector<KQUStringChunk>& mChunks;
+    std::vector<KQUStringChunkArray::Chunk>& mChunks;
     size_t mStart = 0;
     size_t mEnd = 0;
 };
@@ -190,24 +174,25 @@ void scanInto(std::u16string_view text, char16_t separator, bool allowQuotedText
                 if (out.fieldEmpty())
                     inQuotes = true;
                 else
-                    out.appendCharacter(kQuote);
+                    out.appendCharacter(kQuote, i);
             } else if (i + 1 < n && p[i + 1] == kQuote) {
-                out.appendCharacter(kQuote);
+                out.appendCharacter(kQuote, i);
                 ++i;
             } else {
                 inQuotes = false;
             }
         } else if (c == kLineFeed || c == kCarriageReturn) {
+            const size_t at = i;
             if (c == kCarriageReturn && i + 1 < n && p[i + 1] == kLineFeed) ++i;
             if (inQuotes)
-                out.appendCharacter(kLineFeed);
+                out.appendCharacter(kLineFeed, at);
             else
                 finishRow();
         } else if (c == separator && !inQuotes) {
             finishField();
         } else {
             // A quote with quoted text off, or a stand-in character that is ordinary here.
-            out.appendCharacter(c);
+            out.appendCharacter(c, i);
         }
         ++i;
     }
@@ -219,7 +204,7 @@ void scanInto(std::u16string_view text, char16_t separator, bool allowQuotedText
 }  // namespace
 
 bool KQUStringChunkArray::operator==(std::span<const KQUStringChunk> other) const {
-    return std::equal(mChunks.begin(), mChunks.end(), other.begin(), other.end());
+    return std::equal(begin(), end(), other.begin(), other.end());
 }
 
 void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool allowQuotedText,
@@ -231,12 +216,21 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
 KQUStringChunkArray KQUStringChunker::chunkArrayFromString(std::u16string_view text, char16_t separator,
                                                            bool allowQuotedText, uint64_t* columnsRead,
                                                            uint64_t* rowsRead) {
+    return chunkArrayTakingString(std::u16string(text), separator, allowQuotedText, columnsRead, rowsRead);
+}
+
+KQUStringChunkArray KQUStringChunker::chunkArrayTakingString(std::u16string text, char16_t separator,
+                                                             bool allowQuotedText, uint64_t* columnsRead,
+                                                             uint64_t* rowsRead) {
+    if (text.size() >= KQUStringChunkArray::kEndOfRow)
+        throw std::length_error("KQUStringChunker: text of 4294967295 code units or more");
     KQUStringChunkArray array;
-    // Not zero-filled: every code unit a cell covers is written before it is handed out.
-    array.mText = std::make_unique_for_overwrite<char16_t[]>(std::max<size_t>(text.size(), 1));
-    array.mChunks.reserve(chunkBound(text.data(), text.size(), separator));
-    ArrayOutput out(array.mText.get(), array.mChunks);
-    scanInto(text, separator, allowQuotedText, out, columnsRead, rowsRead);
+    array.mText = std::move(text);
+    // Most cells hold a few code units: a guess that rarely needs to grow (what is not
+    // written to is never touched).
+    array.mChunks.reserve(array.mText.size() / 4 + 16);
+    InPlaceOutput out(array.mText.data(), array.mChunks);
+    scanInto(std::u16string_view(array.mText), separator, allowQuotedText, out, columnsRead, rowsRead);
     return array;
 }
 

@@ -10,16 +10,18 @@
 // that ends in a line break adds no empty row, and the empty text is one row holding one
 // null cell. An unterminated quote runs to the end of the text.
 //
-// chunkArrayFromString() collects the sequence into a KQUStringChunkArray: every cell's
-// text lies in one buffer the array owns (cells are views into it; nothing is allocated
-// per cell), so the cells live as long as the array and no longer. scan() hands the same
-// sequence to a sink instead, for callers that stream the cells (the kqu tool) or only
-// count them. Both borrow the text for the call only. Plain functions: thread-safe; an
-// array is read-only once made and may be read from several threads.
+// chunkArrayFromString() collects the sequence into a KQUStringChunkArray, which keeps one
+// copy of the text and views every cell in it (nothing is allocated per cell), so cells
+// live as long as the array and no longer; chunkArrayTakingString() keeps the caller's text
+// instead of a copy. scan() hands the same sequence to a sink, for callers that stream the
+// cells (the kqu tool) or only count them; it borrows the text for the call only. Plain
+// functions: thread-safe; an array is read-only once made and may be read from several
+// threads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,34 +44,67 @@ struct KQUStringChunk {
     bool operator==(const KQUStringChunk&) const = default;
 };
 
-// The chunks of one text and the buffer holding their texts. Move-only: moving keeps every
-// cell's view valid (the buffer itself never moves).
+// The chunks of one text. The array owns one copy of the text, in which every cell's text
+// lies (quotes and line breaks unescaped in place), and eight bytes per chunk: nothing is
+// allocated per cell. Chunks are made on access; a cell's text stays valid while the array
+// lives and is not assigned to.
 class KQUStringChunkArray {
 public:
-    using value_type = KQUStringChunk;
-    using const_iterator = std::vector<KQUStringChunk>::const_iterator;
-    using iterator = const_iterator;
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = KQUStringChunk;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = KQUStringChunk;
 
-    KQUStringChunkArray() = default;
-    KQUStringChunkArray(KQUStringChunkArray&&) noexcept = default;
-    KQUStringChunkArray& operator=(KQUStringChunkArray&&) noexcept = default;
-    KQUStringChunkArray(const KQUStringChunkArray&) = delete;
-    KQUStringChunkArray& operator=(const KQUStringChunkArray&) = delete;
+        const_iterator() = default;
+        const_iterator(const KQUStringChunkArray* array, size_t index) : mArray(array), mIndex(index) {}
+        KQUStringChunk operator*() const { return (*mArray)[mIndex]; }
+        const_iterator& operator++() {
+            ++mIndex;
+            return *this;
+        }
+        const_iterator operator++(int) {
+            auto old = *this;
+            ++mIndex;
+            return old;
+        }
+        bool operator==(const const_iterator&) const = default;
+
+    private:
+        const KQUStringChunkArray* mArray = nullptr;
+        size_t mIndex = 0;
+    };
+    using iterator = const_iterator;
+    using value_type = KQUStringChunk;
 
     [[nodiscard]] size_t size() const { return mChunks.size(); }
     [[nodiscard]] bool empty() const { return mChunks.empty(); }
-    const KQUStringChunk& operator[](size_t index) const { return mChunks[index]; }
-    const KQUStringChunk& front() const { return mChunks.front(); }
-    const KQUStringChunk& back() const { return mChunks.back(); }
-    const_iterator begin() const { return mChunks.begin(); }
-    const_iterator end() const { return mChunks.end(); }
+    KQUStringChunk operator[](size_t index) const {
+        const Chunk& c = mChunks[index];
+        if (c.length != 0) return KQUStringChunk::cell(std::u16string_view(mText.data() + c.offset, c.length));
+        return c.offset == kEndOfRow ? KQUStringChunk::endOfRow() : KQUStringChunk::null();
+    }
+    KQUStringChunk front() const { return (*this)[0]; }
+    KQUStringChunk back() const { return (*this)[size() - 1]; }
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size()}; }
     // The same chunks in the same order, texts compared by content.
     bool operator==(std::span<const KQUStringChunk> other) const;
 
+    // How a chunk is kept: a cell is [offset, offset + length) of the array's text; length
+    // 0 is the null cell, or the end of a row when offset is kEndOfRow.
+    struct Chunk {
+        uint32_t offset;
+        uint32_t length;
+    };
+    static constexpr uint32_t kEndOfRow = UINT32_MAX;
+
 private:
     friend class KQUStringChunker;
-    std::unique_ptr<char16_t[]> mText;
-    std::vector<KQUStringChunk> mChunks;
+    std::u16string mText;
+    std::vector<Chunk> mChunks;
 };
 
 // Receives the chunks in order. text is valid only during the call.
@@ -86,11 +121,18 @@ public:
     // The cells of text split at separator (one UTF-16 code unit). A separator that is a
     // double quote or a line break acts as such and never splits fields. columnsRead
     // receives the widest row's number of cells, rowsRead the number of rows (either may
-    // be null).
+    // be null). The array keeps a copy of text. Texts of 4,294,967,295 code units or more
+    // throw std::length_error.
     [[nodiscard]] static KQUStringChunkArray chunkArrayFromString(std::u16string_view text, char16_t separator,
                                                                   bool allowQuotedText = true,
                                                                   uint64_t* columnsRead = nullptr,
                                                                   uint64_t* rowsRead = nullptr);
+    // The same, keeping text itself instead of a copy (for large texts the caller no longer
+    // needs: nothing is copied).
+    [[nodiscard]] static KQUStringChunkArray chunkArrayTakingString(std::u16string text, char16_t separator,
+                                                                    bool allowQuotedText = true,
+                                                                    uint64_t* columnsRead = nullptr,
+                                                                    uint64_t* rowsRead = nullptr);
 
     // The same sequence handed to sink.
     static void scan(std::u16string_view text, char16_t separator, bool allowQuotedText,
