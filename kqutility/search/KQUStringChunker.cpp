@@ -1,8 +1,14 @@
 #include "kqutility/search/KQUStringChunker.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <stdexcept>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -11,6 +17,8 @@
 namespace kqu {
 namespace {
 
+constexpr size_t kMappedMinimum = size_t{4} << 20;
+constexpr size_t kHugePage = size_t{2} << 20;
 constexpr char16_t kQuote = u'"';
 constexpr char16_t kLineFeed = u'\n';
 constexpr char16_t kCarriageReturn = u'\r';
@@ -102,7 +110,10 @@ private:
 // scan reads only text not yet written over; a cell made of one run is not moved at all.
 class InPlaceOutput {
 public:
-    InPlaceOutput(char16_t* text, std::vector<KQUStringChunkArray::Chunk>& chunks) : mText(text), mChunks(chunks) {}
+    using Chunk = KQUStringChunkArray::Chunk;
+
+    InPlaceOutput(char16_t* text, size_t expectedChunks)
+        : mText(text), mChunks(expectedChunks * sizeof(Chunk)), mCapacity(expectedChunks) {}
     bool fieldEmpty() const { return mEnd == mStart; }
     void appendRun(std::u16string_view run) {
         auto from = static_cast<size_t>(run.data() - mText);
@@ -119,14 +130,32 @@ public:
         mText[mEnd++] = c;
     }
     void finishField() {
-        mChunks.push_back({static_cast<uint32_t>(mStart), static_cast<uint32_t>(mEnd - mStart)});
+        push({static_cast<uint32_t>(mStart), static_cast<uint32_t>(mEnd - mStart)});
         mStart = mEnd = 0;
     }
-    void endOfRow() { mChunks.push_back({KQUStringChunkArray::kEndOfRow, 0}); }
+    void endOfRow() { push({KQUStringChunkArray::kEndOfRow, 0}); }
+
+    KQUChunkerBlock takeChunks() { return std::move(mChunks); }
+    size_t count() const { return mCount; }
 
 private:
+    void push(Chunk chunk) {
+        if (mCount == mCapacity) grow();
+        static_cast<Chunk*>(mChunks.data())[mCount++] = chunk;
+    }
+    // The guess was short: twice the room, the chunks so far copied over.
+    void grow() {
+        size_t capacity = std::max<size_t>(mCapacity * 2, 16);
+        KQUChunkerBlock larger(capacity * sizeof(Chunk));
+        if (mCount) std::memcpy(larger.data(), mChunks.data(), mCount * sizeof(Chunk));
+        mChunks = std::move(larger);
+        mCapacity = capacity;
+    }
+
     char16_t* mText;
-    std::vector<KQUStringChunkArray::Chunk>& mChunks;
+    KQUChunkerBlock mChunks;
+    size_t mCapacity;
+    size_t mCount = 0;
     size_t mStart = 0;
     size_t mEnd = 0;
 };
@@ -213,10 +242,68 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
     scanInto(text, separator, allowQuotedText, out, columnsRead, rowsRead);
 }
 
+KQUChunkerBlock::KQUChunkerBlock(size_t bytes) {
+    if (bytes >= kMappedMinimum) {
+        // Over-allocated by one huge page so that the block can start on a huge-page
+        // boundary: only whole aligned 2 MiB ranges are given huge pages.
+        size_t length = bytes + kHugePage;
+        void* mapping = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapping != MAP_FAILED) {
+            auto start = (reinterpret_cast<uintptr_t>(mapping) + kHugePage - 1) & ~uintptr_t{kHugePage - 1};
+            mData = reinterpret_cast<void*>(start);
+            ::madvise(mData, bytes, MADV_HUGEPAGE);  // a hint: without it, ordinary pages
+            mMapping = mapping;
+            mMappingBytes = length;
+            mBytes = bytes;
+            return;
+        }
+    }
+    mData = std::malloc(std::max<size_t>(bytes, 1));
+    if (!mData) throw std::bad_alloc();
+    mBytes = bytes;
+}
+
+KQUChunkerBlock::~KQUChunkerBlock() {
+    release();
+}
+
+KQUChunkerBlock::KQUChunkerBlock(KQUChunkerBlock&& other) noexcept
+    : mData(std::exchange(other.mData, nullptr)),
+      mBytes(std::exchange(other.mBytes, 0)),
+      mMapping(std::exchange(other.mMapping, nullptr)),
+      mMappingBytes(std::exchange(other.mMappingBytes, 0)) {}
+
+KQUChunkerBlock& KQUChunkerBlock::operator=(KQUChunkerBlock&& other) noexcept {
+    if (this != &other) {
+        release();
+        mData = std::exchange(other.mData, nullptr);
+        mBytes = std::exchange(other.mBytes, 0);
+        mMapping = std::exchange(other.mMapping, nullptr);
+        mMappingBytes = std::exchange(other.mMappingBytes, 0);
+    }
+    return *this;
+}
+
+void KQUChunkerBlock::release() noexcept {
+    if (mMapping)
+        ::munmap(mMapping, mMappingBytes);
+    else
+        std::free(mData);
+    mData = mMapping = nullptr;
+    mBytes = mMappingBytes = 0;
+}
+
 KQUStringChunkArray KQUStringChunker::chunkArrayFromString(std::u16string_view text, char16_t separator,
                                                            bool allowQuotedText, uint64_t* columnsRead,
                                                            uint64_t* rowsRead) {
-    return chunkArrayTakingString(std::u16string(text), separator, allowQuotedText, columnsRead, rowsRead);
+    if (text.size() >= KQUStringChunkArray::kEndOfRow)
+        throw std::length_error("KQUStringChunker: text of 4294967295 code units or more");
+    KQUStringChunkArray array;
+    array.mCopiedText = KQUChunkerBlock(text.size() * sizeof(char16_t));
+    auto* copy = static_cast<char16_t*>(array.mCopiedText.data());
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size() * sizeof(char16_t));
+    chunkInto(array, copy, text.size(), separator, allowQuotedText, columnsRead, rowsRead);
+    return array;
 }
 
 KQUStringChunkArray KQUStringChunker::chunkArrayTakingString(std::u16string text, char16_t separator,
@@ -225,13 +312,20 @@ KQUStringChunkArray KQUStringChunker::chunkArrayTakingString(std::u16string text
     if (text.size() >= KQUStringChunkArray::kEndOfRow)
         throw std::length_error("KQUStringChunker: text of 4294967295 code units or more");
     KQUStringChunkArray array;
-    array.mText = std::move(text);
+    array.mTakenText = std::move(text);
+    chunkInto(array, array.mTakenText.data(), array.mTakenText.size(), separator, allowQuotedText, columnsRead,
+              rowsRead);
+    return array;
+}
+
+void KQUStringChunker::chunkInto(KQUStringChunkArray& array, char16_t* text, size_t length, char16_t separator,
+                                 bool allowQuotedText, uint64_t* columnsRead, uint64_t* rowsRead) {
     // Most cells hold a few code units: a guess that rarely needs to grow (what is not
     // written to is never touched).
-    array.mChunks.reserve(array.mText.size() / 4 + 16);
-    InPlaceOutput out(array.mText.data(), array.mChunks);
-    scanInto(std::u16string_view(array.mText), separator, allowQuotedText, out, columnsRead, rowsRead);
-    return array;
+    InPlaceOutput out(text, length / 4 + 16);
+    scanInto(std::u16string_view(text, length), separator, allowQuotedText, out, columnsRead, rowsRead);
+    array.mCount = out.count();
+    array.mChunks = out.takeChunks();
 }
 
 }  // namespace kqu
