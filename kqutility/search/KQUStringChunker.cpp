@@ -1,5 +1,15 @@
 #include "kqutility/search/KQUStringChunker.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -7,6 +17,8 @@
 namespace kqu {
 namespace {
 
+constexpr size_t kMappedMinimum = size_t{4} << 20;
+constexpr size_t kHugePage = size_t{2} << 20;
 constexpr char16_t kQuote = u'"';
 constexpr char16_t kLineFeed = u'\n';
 constexpr char16_t kCarriageReturn = u'\r';
@@ -33,32 +45,6 @@ size_t findBreak(const char16_t* p, size_t i, size_t n, char16_t a, char16_t b) 
         if (c == a || c == b || c == kLineFeed || c == kCarriageReturn) return i;
     }
     return n;
-}
-
-// An upper bound on the chunks of text: every separator ends at most one cell and every
-// line-break code unit at most one cell and one row (plus the last row). Counting first
-// lets the result be allocated once instead of being copied as it grows.
-size_t chunkBound(const char16_t* p, size_t n, char16_t separator) {
-    size_t separators = 0, breaks = 0, i = 0;
-#if defined(__SSE2__)
-    const __m128i vs = _mm_set1_epi16(static_cast<short>(separator));
-    const __m128i vlf = _mm_set1_epi16(kLineFeed);
-    const __m128i vcr = _mm_set1_epi16(kCarriageReturn);
-    for (; i + 8 <= n; i += 8) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        separators += static_cast<size_t>(__builtin_popcount(
-                          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, vs))))) /
-                      2;
-        breaks += static_cast<size_t>(__builtin_popcount(static_cast<unsigned>(
-                      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, vlf), _mm_cmpeq_epi16(v, vcr)))))) /
-                  2;
-    }
-#endif
-    for (; i < n; ++i) {
-        separators += p[i] == separator;
-        breaks += p[i] == kLineFeed || p[i] == kCarriageReturn;
-    }
-    return separators + 2 * breaks + 2;
 }
 
 // The field being read: a view of the source while it is one contiguous run (the common
@@ -97,21 +83,86 @@ private:
     bool mUseBuffer = false;
 };
 
-class CollectingSink final : public KQUStringChunkSink {
+// Fields handed to a sink as they are finished.
+class SinkOutput {
 public:
-    explicit CollectingSink(std::vector<KQUStringChunk>& chunks) : mChunks(chunks) {}
-    void cell(std::u16string_view text) override { mChunks.push_back(KQUStringChunk::cell(text)); }
-    void nullCell() override { mChunks.push_back(KQUStringChunk::null()); }
-    void endOfRow() override { mChunks.push_back(KQUStringChunk::endOfRow()); }
+    explicit SinkOutput(KQUStringChunkSink& sink) : mSink(sink) {}
+    bool fieldEmpty() const { return mField.empty(); }
+    void appendRun(std::u16string_view run) { mField.appendRun(run); }
+    void appendCharacter(char16_t c, size_t) { mField.appendCharacter(c); }
+    void finishField() {
+        if (mField.empty())
+            mSink.nullCell();
+        else
+            mSink.cell(mField.text());
+        mField.clear();
+    }
+    void endOfRow() { mSink.endOfRow(); }
 
 private:
-    std::vector<KQUStringChunk>& mChunks;
+    KQUStringChunkSink& mSink;
+    Field mField;
 };
 
-}  // namespace
+// Fields unescaped in place in the text being scanned (the array's own copy): each cell
+// starts where its first code unit lies, and what follows a removed quote or the LF of a
+// CRLF moves back within the cell. Writing never passes the code unit being read, so the
+// scan reads only text not yet written over; a cell made of one run is not moved at all.
+class InPlaceOutput {
+public:
+    using Chunk = KQUStringChunkArray::Chunk;
 
-void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool allowQuotedText,
-                            KQUStringChunkSink& sink, uint64_t* columnsRead, uint64_t* rowsRead) {
+    InPlaceOutput(char16_t* text, size_t expectedChunks)
+        : mText(text), mChunks(expectedChunks * sizeof(Chunk)), mCapacity(expectedChunks) {}
+    bool fieldEmpty() const { return mEnd == mStart; }
+    void appendRun(std::u16string_view run) {
+        auto from = static_cast<size_t>(run.data() - mText);
+        if (mEnd == mStart) {
+            mStart = from;
+            mEnd = from + run.size();
+            return;
+        }
+        if (from != mEnd) std::memmove(mText + mEnd, run.data(), run.size() * sizeof(char16_t));
+        mEnd += run.size();
+    }
+    void appendCharacter(char16_t c, size_t at) {
+        if (mEnd == mStart) mStart = mEnd = at;
+        mText[mEnd++] = c;
+    }
+    void finishField() {
+        push({static_cast<uint32_t>(mStart), static_cast<uint32_t>(mEnd - mStart)});
+        mStart = mEnd = 0;
+    }
+    void endOfRow() { push({KQUStringChunkArray::kEndOfRow, 0}); }
+
+    KQUChunkerBlock takeChunks() { return std::move(mChunks); }
+    size_t count() const { return mCount; }
+
+private:
+    void push(Chunk chunk) {
+        if (mCount == mCapacity) grow();
+        static_cast<Chunk*>(mChunks.data())[mCount++] = chunk;
+    }
+    // The guess was short: twice the room, the chunks so far copied over.
+    void grow() {
+        size_t capacity = std::max<size_t>(mCapacity * 2, 16);
+        KQUChunkerBlock larger(capacity * sizeof(Chunk));
+        if (mCount) std::memcpy(larger.data(), mChunks.data(), mCount * sizeof(Chunk));
+        mChunks = std::move(larger);
+        mCapacity = capacity;
+    }
+
+    char16_t* mText;
+    KQUChunkerBlock mChunks;
+    size_t mCapacity;
+    size_t mCount = 0;
+    size_t mStart = 0;
+    size_t mEnd = 0;
+};
+
+template <class Output>
+void scanInto(std::u16string_view text, char16_t separator, bool allowQuotedText, Output& out,
+              uint64_t* columnsRead, uint64_t* rowsRead) {
     const char16_t* p = text.data();
     const size_t n = text.size();
     // The quote and the line breaks are tested first, so a separator that is one of them
@@ -122,23 +173,18 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
     const char16_t outsideA = separatorSplits ? separator : kLineFeed;
     const char16_t outsideB = allowQuotedText ? kQuote : kLineFeed;
 
-    Field field;
     bool inQuotes = false;
     bool lastWasEndOfRow = false;
     uint64_t rowCount = 0, columnCount = 0, maxColumnCount = 0;
 
     auto finishField = [&] {
-        if (field.empty())
-            sink.nullCell();
-        else
-            sink.cell(field.text());
-        field.clear();
+        out.finishField();
         ++columnCount;
         lastWasEndOfRow = false;
     };
     auto finishRow = [&] {
         finishField();
-        sink.endOfRow();
+        out.endOfRow();
         lastWasEndOfRow = true;
         if (columnCount > maxColumnCount) maxColumnCount = columnCount;
         ++rowCount;
@@ -148,50 +194,138 @@ void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool a
     size_t i = 0;
     while (i < n) {
         size_t end = inQuotes ? findBreak(p, i, n, kQuote, kQuote) : findBreak(p, i, n, outsideA, outsideB);
-        if (end > i) field.appendRun(std::u16string_view(p + i, end - i));
+        if (end > i) out.appendRun(std::u16string_view(p + i, end - i));
         i = end;
         if (i >= n) break;
         const char16_t c = p[i];
         if (c == kQuote && allowQuotedText) {
             if (!inQuotes) {
-                if (field.empty())
+                if (out.fieldEmpty())
                     inQuotes = true;
                 else
-                    field.appendCharacter(kQuote);
+                    out.appendCharacter(kQuote, i);
             } else if (i + 1 < n && p[i + 1] == kQuote) {
-                field.appendCharacter(kQuote);
+                out.appendCharacter(kQuote, i);
                 ++i;
             } else {
                 inQuotes = false;
             }
         } else if (c == kLineFeed || c == kCarriageReturn) {
+            const size_t at = i;
             if (c == kCarriageReturn && i + 1 < n && p[i + 1] == kLineFeed) ++i;
             if (inQuotes)
-                field.appendCharacter(kLineFeed);
+                out.appendCharacter(kLineFeed, at);
             else
                 finishRow();
         } else if (c == separator && !inQuotes) {
             finishField();
         } else {
             // A quote with quoted text off, or a stand-in character that is ordinary here.
-            field.appendCharacter(c);
+            out.appendCharacter(c, i);
         }
         ++i;
     }
-    if (!(field.empty() && lastWasEndOfRow)) finishRow();
+    if (!(out.fieldEmpty() && lastWasEndOfRow)) finishRow();
     if (columnsRead) *columnsRead = maxColumnCount;
     if (rowsRead) *rowsRead = rowCount;
 }
 
-std::vector<KQUStringChunk> KQUStringChunker::chunkArrayFromString(std::u16string_view text,
-                                                                   char16_t separator, bool allowQuotedText,
-                                                                   uint64_t* columnsRead,
-                                                                   uint64_t* rowsRead) {
-    std::vector<KQUStringChunk> chunks;
-    chunks.reserve(chunkBound(text.data(), text.size(), separator));
-    CollectingSink sink(chunks);
-    scan(text, separator, allowQuotedText, sink, columnsRead, rowsRead);
-    return chunks;
+}  // namespace
+
+bool KQUStringChunkArray::operator==(std::span<const KQUStringChunk> other) const {
+    return std::equal(begin(), end(), other.begin(), other.end());
+}
+
+void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool allowQuotedText,
+                            KQUStringChunkSink& sink, uint64_t* columnsRead, uint64_t* rowsRead) {
+    SinkOutput out(sink);
+    scanInto(text, separator, allowQuotedText, out, columnsRead, rowsRead);
+}
+
+KQUChunkerBlock::KQUChunkerBlock(size_t bytes) {
+    if (bytes >= kMappedMinimum) {
+        // Over-allocated by one huge page so that the block can start on a huge-page
+        // boundary: only whole aligned 2 MiB ranges are given huge pages.
+        size_t length = bytes + kHugePage;
+        void* mapping = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapping != MAP_FAILED) {
+            auto start = (reinterpret_cast<uintptr_t>(mapping) + kHugePage - 1) & ~uintptr_t{kHugePage - 1};
+            mData = reinterpret_cast<void*>(start);
+            ::madvise(mData, bytes, MADV_HUGEPAGE);  // a hint: without it, ordinary pages
+            mMapping = mapping;
+            mMappingBytes = length;
+            mBytes = bytes;
+            return;
+        }
+    }
+    mData = std::malloc(std::max<size_t>(bytes, 1));
+    if (!mData) throw std::bad_alloc();
+    mBytes = bytes;
+}
+
+KQUChunkerBlock::~KQUChunkerBlock() {
+    release();
+}
+
+KQUChunkerBlock::KQUChunkerBlock(KQUChunkerBlock&& other) noexcept
+    : mData(std::exchange(other.mData, nullptr)),
+      mBytes(std::exchange(other.mBytes, 0)),
+      mMapping(std::exchange(other.mMapping, nullptr)),
+      mMappingBytes(std::exchange(other.mMappingBytes, 0)) {}
+
+KQUChunkerBlock& KQUChunkerBlock::operator=(KQUChunkerBlock&& other) noexcept {
+    if (this != &other) {
+        release();
+        mData = std::exchange(other.mData, nullptr);
+        mBytes = std::exchange(other.mBytes, 0);
+        mMapping = std::exchange(other.mMapping, nullptr);
+        mMappingBytes = std::exchange(other.mMappingBytes, 0);
+    }
+    return *this;
+}
+
+void KQUChunkerBlock::release() noexcept {
+    if (mMapping)
+        ::munmap(mMapping, mMappingBytes);
+    else
+        std::free(mData);
+    mData = mMapping = nullptr;
+    mBytes = mMappingBytes = 0;
+}
+
+KQUStringChunkArray KQUStringChunker::chunkArrayFromString(std::u16string_view text, char16_t separator,
+                                                           bool allowQuotedText, uint64_t* columnsRead,
+                                                           uint64_t* rowsRead) {
+    if (text.size() >= KQUStringChunkArray::kEndOfRow)
+        throw std::length_error("KQUStringChunker: text of 4294967295 code units or more");
+    KQUStringChunkArray array;
+    array.mCopiedText = KQUChunkerBlock(text.size() * sizeof(char16_t));
+    auto* copy = static_cast<char16_t*>(array.mCopiedText.data());
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size() * sizeof(char16_t));
+    chunkInto(array, copy, text.size(), separator, allowQuotedText, columnsRead, rowsRead);
+    return array;
+}
+
+KQUStringChunkArray KQUStringChunker::chunkArrayTakingString(std::u16string text, char16_t separator,
+                                                             bool allowQuotedText, uint64_t* columnsRead,
+                                                             uint64_t* rowsRead) {
+    if (text.size() >= KQUStringChunkArray::kEndOfRow)
+        throw std::length_error("KQUStringChunker: text of 4294967295 code units or more");
+    KQUStringChunkArray array;
+    array.mTakenText = std::move(text);
+    chunkInto(array, array.mTakenText.data(), array.mTakenText.size(), separator, allowQuotedText, columnsRead,
+              rowsRead);
+    return array;
+}
+
+void KQUStringChunker::chunkInto(KQUStringChunkArray& array, char16_t* text, size_t length, char16_t separator,
+                                 bool allowQuotedText, uint64_t* columnsRead, uint64_t* rowsRead) {
+    // Most cells hold a few code units: a guess that rarely needs to grow (what is not
+    // written to is never touched).
+    InPlaceOutput out(text, length / 4 + 16);
+    scanInto(std::u16string_view(text, length), separator, allowQuotedText, out, columnsRead, rowsRead);
+    array.mCount = out.count();
+    array.mChunks = out.takeChunks();
 }
 
 }  // namespace kqu

@@ -3,7 +3,10 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstring>
+#include <mutex>
 #include <new>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -82,6 +85,13 @@ uint64_t nameHash(std::string_view name) {
     return KQUKeyedHash(name);
 }
 
+// The entry's local header and data end at or before limit (where the next record begins).
+bool fitsBefore(const KQUZipEntry& entry, uint64_t limit) {
+    uint64_t offset = entry.localHeaderOffset();
+    return offset <= limit && limit - offset >= KQUZipLocalFileHeaderFixedSize &&
+           entry.compressedSize() <= limit - offset - KQUZipLocalFileHeaderFixedSize;
+}
+
 [[noreturn]] void throwOverrun() {
     throw KQUZipException(kDirectoryError,
                           "Central directory record runs past the end of the central directory");
@@ -103,20 +113,74 @@ std::optional<std::string> KQUZipDecodeFilename(std::string_view bytes) {
 
 // MARK: - Entry storage
 
+namespace {
+
+// The mapping of the last entry table that went away, kept for the next archive opened (up
+// to kMaxKeptBytes, about 130,000 entries): memory just filled in costs far more to write
+// than memory written before, so reopening a large archive, or opening another, finds its
+// table warm, as the C library's heap keeps freed memory for reuse. (Marking the kept pages
+// MADV_FREE was measured: writing them again then cost as much as new memory.)
+struct Mapping {
+    void* memory = nullptr;
+    size_t bytes = 0;      // the mapping's length
+    size_t populated = 0;  // how much of it was filled in
+};
+
+class KeptMapping {
+public:
+    static constexpr size_t kMaxKeptBytes = size_t{16} << 20;
+
+    // A kept mapping of at least bytes; an empty Mapping when there is none.
+    static Mapping take(size_t bytes) {
+        std::lock_guard guard(sMutex);
+        if (!sKept.memory || sKept.bytes < bytes) return {};
+        return std::exchange(sKept, Mapping{});
+    }
+    // Keeps mapping when it is small enough and larger than the one kept; false when the
+    // caller still owns it.
+    static bool give(const Mapping& mapping) {
+        if (mapping.bytes > kMaxKeptBytes) return false;
+        Mapping dropped;
+        {
+            std::lock_guard guard(sMutex);
+            if (sKept.memory && sKept.bytes >= mapping.bytes) return false;
+            dropped = std::exchange(sKept, mapping);
+        }
+        if (dropped.memory) ::munmap(dropped.memory, dropped.bytes);
+        return true;
+    }
+
+private:
+    static inline std::mutex sMutex;
+    static inline Mapping sKept;
+};
+
+}  // namespace
+
 // The entries of a large archive live in an anonymous mapping that is filled in ahead of
 // use, 1 MiB at a time (MADV_POPULATE_WRITE): one system call per 1 MiB instead of a page
 // fault per 4 KiB, which in a virtual machine costs more than building the entries. Only
-// what is used is ever committed, whatever count the (untrusted) end record claims.
+// what is used is ever committed, whatever count the (untrusted) end record claims. The
+// mapping is handed on to the next table when it goes (KeptMapping).
 struct KQUZipArchive::EntryTable {
     static constexpr size_t kMappedMinimum = size_t{1} << 20;
     static constexpr size_t kPopulateStep = size_t{1} << 20;
 
     explicit EntryTable(size_t capacity) : mCapacity(capacity), mBytes(capacity * sizeof(KQUZipEntry)) {
         if (mBytes >= kMappedMinimum) {
+            Mapping kept = KeptMapping::take(mBytes);
+            if (kept.memory) {
+                mEntries = static_cast<KQUZipEntry*>(kept.memory);
+                mMappedBytes = kept.bytes;
+                mPopulated = kept.populated;
+                mMapped = true;
+                return;
+            }
             void* memory =
                 ::mmap(nullptr, mBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
             if (memory != MAP_FAILED) {
                 mEntries = static_cast<KQUZipEntry*>(memory);
+                mMappedBytes = mBytes;
                 mMapped = true;
                 return;
             }
@@ -127,10 +191,11 @@ struct KQUZipArchive::EntryTable {
     }
     ~EntryTable() {
         for (size_t i = mCount; i-- > 0;) mEntries[i].~KQUZipEntry();
-        if (mMapped)
-            ::munmap(mEntries, mBytes);
-        else
+        if (mMapped) {
+            if (!KeptMapping::give({mEntries, mMappedBytes, mPopulated})) ::munmap(mEntries, mMappedBytes);
+        } else {
             ::operator delete(mEntries, std::align_val_t(alignof(KQUZipEntry)));
+        }
     }
     EntryTable(const EntryTable&) = delete;
     EntryTable& operator=(const EntryTable&) = delete;
@@ -139,7 +204,7 @@ struct KQUZipArchive::EntryTable {
         if (mCount == mCapacity) throw std::length_error("zip entry table is full");
         size_t end = (mCount + 1) * sizeof(KQUZipEntry);
         if (mMapped && end > mPopulated && mPopulateWorks) {
-            size_t length = std::min(kPopulateStep, mBytes - mPopulated);
+            size_t length = std::min(kPopulateStep, mMappedBytes - mPopulated);
             // Failing (an older kernel) only means the pages fault in one by one.
             mPopulateWorks =
                 ::madvise(reinterpret_cast<char*>(mEntries) + mPopulated, length, MADV_POPULATE_WRITE) == 0;
@@ -150,13 +215,38 @@ struct KQUZipArchive::EntryTable {
         return entry;
     }
 
+    // A copy of name in the table's name store, which lives as long as the table. Names go
+    // into blocks that grow from 4 KiB to 1 MiB, one after another: no allocation per
+    // entry, and little left over.
+    std::string_view storeName(std::string_view name) {
+        if (name.size() > mNameSpaceLeft) {
+            size_t block = std::max(name.size(), mNextNameBlock);
+            mNameBlocks.push_back(std::make_unique_for_overwrite<char[]>(block));
+            mNameSpace = mNameBlocks.back().get();
+            mNameSpaceLeft = block;
+            mNextNameBlock = std::min(mNextNameBlock * 2, kMaxNameBlock);
+        }
+        if (name.empty()) return {};
+        std::memcpy(mNameSpace, name.data(), name.size());
+        std::string_view stored(mNameSpace, name.size());
+        mNameSpace += name.size();
+        mNameSpaceLeft -= name.size();
+        return stored;
+    }
+
     KQUZipEntry* mEntries = nullptr;
     size_t mCapacity;
     size_t mBytes;
+    size_t mMappedBytes = 0;
     size_t mCount = 0;
     size_t mPopulated = 0;
     bool mMapped = false;
     bool mPopulateWorks = true;
+    static constexpr size_t kMaxNameBlock = size_t{1} << 20;
+    std::vector<std::unique_ptr<char[]>> mNameBlocks;
+    char* mNameSpace = nullptr;
+    size_t mNameSpaceLeft = 0;
+    size_t mNextNameBlock = 4096;
 };
 
 // MARK: - Opening
@@ -205,6 +295,11 @@ void KQUZipArchive::readEntries() {
         // cache while the next record was parsed.
         KQUZipEntry* pending = nullptr;
         uint64_t pendingHash = 0;
+        // Placement is checked as the records come, while the previous entry is still in
+        // the cache, as long as they come in offset order with distinct names (as archives
+        // are written); anything else is left to the full check at the end.
+        KQUZipEntry* previous = nullptr;
+        bool checkAllPlacements = false;
         for (uint32_t i = 0; i < end.entryCount; ++i) {
             if (directoryEnd - position < KQUZipCentralFileHeaderFixedSize) throwOverrun();
             const uint8_t* header =
@@ -217,7 +312,7 @@ void KQUZipArchive::readEntries() {
             uint32_t commentLength = KQUZipReadUInt16(header + 32);
             position += KQUZipCentralFileHeaderFixedSize;
             if (directoryEnd - position < int64_t{nameLength} + extraLength + commentLength) throwOverrun();
-            std::string name =
+            std::string_view name =
                 readFilename(stream.dataAtOffset(position, nameLength, directoryEnd), nameLength);
             position += nameLength;
             if (extraLength != 0) {
@@ -226,14 +321,26 @@ void KQUZipArchive::readEntries() {
             }
             position += commentLength;
             uint64_t hash = nameHash(name);
-            entry->setName(std::move(name));
+            entry->setBorrowedName(name);
             __builtin_prefetch(&mIndex[hash & (mIndex.size() - 1)]);
-            if (pending) addEntry(pending, pendingHash);
+            if (previous && !checkAllPlacements) {
+                if (entry->localHeaderOffset() > previous->localHeaderOffset() &&
+                    fitsBefore(*previous, entry->localHeaderOffset()))
+                    previous->setDataLimit(entry->localHeaderOffset());
+                else
+                    checkAllPlacements = true;
+            }
+            previous = entry;
+            if (pending && addEntry(pending, pendingHash)) checkAllPlacements = true;
             pending = entry;
             pendingHash = hash;
         }
-        if (pending) addEntry(pending, pendingHash);
-        checkEntryPlacement(end.offset);
+        if (pending && addEntry(pending, pendingHash)) checkAllPlacements = true;
+        auto directoryOffset = static_cast<uint64_t>(end.offset);
+        if (previous && !checkAllPlacements && fitsBefore(*previous, directoryOffset))
+            previous->setDataLimit(directoryOffset);
+        else
+            checkEntryPlacement(end.offset);
     } catch (const KQUException&) {
         // 65535 entries and no locator: read as a plain directory when it parses; when it
         // does not, the missing locator is what is wrong.
@@ -244,14 +351,15 @@ void KQUZipArchive::readEntries() {
     }
 }
 
-void KQUZipArchive::addEntry(KQUZipEntry* entry, uint64_t hash) {
+bool KQUZipArchive::addEntry(KQUZipEntry* entry, uint64_t hash) {
     size_t slot = findSlot(keyOf(*entry), hash);
     if (uint32_t index = static_cast<uint32_t>(mIndex[slot])) {
         mOrder[index - 1] = entry;  // a later record with the same name wins
-        return;
+        return true;
     }
     mIndex[slot] = (hash & ~uint64_t{0xFFFFFFFF}) | (mOrder.size() + 1);
     mOrder.push_back(entry);
+    return false;
 }
 
 size_t KQUZipArchive::findSlot(std::string_view name, uint64_t hash) const {
@@ -372,10 +480,14 @@ KQUZipEndOfCentralDirectory KQUZipArchive::readZip64EndOfCentralDirectory(KQUZip
     return end;
 }
 
-std::string KQUZipArchive::readFilename(const uint8_t* bytes, uint32_t size) {
-    auto name = KQUZipDecodeFilename(std::string_view(reinterpret_cast<const char*>(bytes), size));
+std::string_view KQUZipArchive::readFilename(const uint8_t* bytes, uint32_t size) {
+    std::string_view raw(reinterpret_cast<const char*>(bytes), size);
+    // ASCII without NUL, nearly every name, is stored as it is.
+    if (std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) - 1u < 0x7Fu; }))
+        return mTable->storeName(raw);
+    auto name = KQUZipDecodeFilename(raw);
     if (!name) throw KQUZipException("KQUZipFilenameError", "Could not read filename.");
-    return std::move(*name);
+    return mTable->storeName(*name);
 }
 
 void KQUZipArchive::readExtraField(const uint8_t* bytes, uint32_t size, KQUZipEntry& entry) {
@@ -426,9 +538,7 @@ void KQUZipArchive::checkEntryPlacement(int64_t directoryOffset) {
         uint64_t limit = i + 1 < placements.size() ? placements[i + 1]->localHeaderOffset()
                                                    : static_cast<uint64_t>(directoryOffset);
         KQUZipEntry& entry = *placements[i];
-        uint64_t offset = entry.localHeaderOffset();
-        if (offset > limit || limit - offset < KQUZipLocalFileHeaderFixedSize ||
-            entry.compressedSize() > limit - offset - KQUZipLocalFileHeaderFixedSize)
+        if (!fitsBefore(entry, limit))
             throw KQUZipException(kDirectoryError,
                                   fmt::format("Entry {} overlaps the next record of the archive", entry.name()));
         entry.setDataLimit(limit);

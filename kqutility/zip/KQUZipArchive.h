@@ -90,15 +90,17 @@ private:
     const uint8_t* searchForEndOfCentralDirectory(KQUZipRecordInputStream& stream, int64_t* offset);
     KQUZipEndOfCentralDirectory readZip64EndOfCentralDirectory(KQUZipRecordInputStream& stream,
                                                                int64_t eocdOffset);
-    std::string readFilename(const uint8_t* bytes, uint32_t size);
+    // The decoded name, kept in the entry table's name store.
+    std::string_view readFilename(const uint8_t* bytes, uint32_t size);
     void readExtraField(const uint8_t* bytes, uint32_t size, KQUZipEntry& entry);
     void checkEntryPlacement(int64_t directoryOffset);
     void collapseCommonRootDirectory();
-    void addEntry(KQUZipEntry* entry, uint64_t hash);
+    // Indexes entry; true when it replaced an earlier entry of the same name.
+    bool addEntry(KQUZipEntry* entry, uint64_t hash);
     // The name an entry is found under: its central-directory name without the common
     // root, when that was stripped.
     std::string_view keyOf(const KQUZipEntry& entry) const {
-        return std::string_view(entry.name()).substr(mStripLength);
+        return entry.name().substr(mStripLength);
     }
     std::shared_ptr<KQUZipEntry> share(KQUZipEntry* entry) const { return {mTable, entry}; }
     // Finds the slot of name in mIndex: the one holding its entry, or the empty one where
@@ -107,9 +109,9 @@ private:
     void rebuildIndex();
 
     KQUZipArchiveDataRepresentationRef mDataRepresentation;
-    // Every entry lives in one block (no allocation per entry besides a long name); the
-    // entries handed out share ownership of the whole block, which therefore lives as long
-    // as the archive or any of its entries.
+    // Every entry lives in one block and every name in one store beside it (no allocation
+    // per entry); the entries handed out share ownership of the whole table, which
+    // therefore lives as long as the archive or any of its entries.
     struct EntryTable;
     std::shared_ptr<EntryTable> mTable;
     // The entries in directory order, and an open-addressing index over their names: each

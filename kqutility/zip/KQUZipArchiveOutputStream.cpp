@@ -245,7 +245,8 @@ void KQUZipArchiveOutputStream::beginEntry(std::string_view name, bool isCompres
             crypto = std::make_shared<KQUCryptoOutputStream>(mOutputStream, mCryptoKey, true);
             stream = crypto;
         }
-        if (isCompressed) stream = std::make_shared<KQUZipDeflateOutputStream>(stream);
+        // An entry announced small enough is compressed in one piece when it is finished.
+        if (isCompressed) stream = std::make_shared<KQUZipDeflateOutputStream>(stream, uncompressedSize);
     } catch (...) {
         // Nothing was begun: drop what reached the file and go back to the end.
         try {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -34,7 +35,7 @@ constexpr uint64_t kMaxDeflateRatio = 1032;
 // CRC-32 covers only the stored bytes, so a wrong size would otherwise pass unnoticed.
 class PlaintextLengthCheckedStream final : public KQUInputStream {
 public:
-    PlaintextLengthCheckedStream(std::shared_ptr<KQUInputStream> input, uint64_t length, const std::string& name)
+    PlaintextLengthCheckedStream(std::shared_ptr<KQUInputStream> input, uint64_t length, std::string_view name)
         : mInput(std::move(input)), mLength(length), mName(name) {}
 
     uint32_t readToBuffer(char* buffer, uint32_t size) override {
@@ -68,6 +69,8 @@ private:
 
 }  // namespace
 
+static_assert(sizeof(KQUZipEntry) <= 128, "an archive's entries are meant to fill two cache lines each");
+
 KQUZipEntry::KQUZipEntry(KQUZipArchiveDataRepresentationRef archive, int compressionMethod,
                          uint64_t compressedSize, uint64_t uncompressedSize, uint64_t offset, uint32_t crc)
     : mArchiveDataRepresentation(std::move(archive)),
@@ -75,8 +78,7 @@ KQUZipEntry::KQUZipEntry(KQUZipArchiveDataRepresentationRef archive, int compres
       mUncompressedSize(uncompressedSize),
       mOffset(offset),
       mCrc(crc),
-      mMethodCode(compressionMethod == 1 ? KQUZipCompressionMethodDeflated : KQUZipCompressionMethodStored),
-      mCompressionMethod(static_cast<uint8_t>(compressionMethod)) {}
+      mMethodCode(compressionMethod == 1 ? KQUZipCompressionMethodDeflated : KQUZipCompressionMethodStored) {}
 
 KQUZipEntry::KQUZipEntry(const uint8_t* header, KQUZipArchiveDataRepresentationRef archive)
     : mArchiveDataRepresentation(std::move(archive)) {
@@ -100,12 +102,22 @@ KQUZipEntry::KQUZipEntry(const uint8_t* header, KQUZipArchiveDataRepresentationR
 }
 
 void KQUZipEntry::setCompressionFlags(uint16_t methodCode) {
-    auto method = KQUZipInternalCompressionMethod(methodCode);
-    if (!method) throw KQUZipException("KQUZipCentralFileHeaderError", "Unsupported compression method");
-    mCompressionMethod = static_cast<uint8_t>(*method);
+    if (!KQUZipInternalCompressionMethod(methodCode))
+        throw KQUZipException("KQUZipCentralFileHeaderError", "Unsupported compression method");
     mMethodCode = methodCode;
-    mIsEncryptedMethod = methodCode == KQUZipCompressionMethodStoredEncrypted ||
-                         methodCode == KQUZipCompressionMethodDeflatedEncrypted;
+}
+
+void KQUZipEntry::setName(std::string_view name) {
+    mOwnedName = std::make_unique_for_overwrite<char[]>(std::max<size_t>(name.size(), 1));
+    std::copy(name.begin(), name.end(), mOwnedName.get());
+    mNameData = mOwnedName.get();
+    mNameLength = static_cast<uint32_t>(name.size());
+}
+
+void KQUZipEntry::setBorrowedName(std::string_view name) {
+    mOwnedName.reset();
+    mNameData = name.data();
+    mNameLength = static_cast<uint32_t>(name.size());
 }
 
 void KQUZipEntry::readZip64ExtraField(std::span<const uint8_t> payload) {
@@ -141,9 +153,10 @@ bool KQUZipEntry::isReadable() const {
 }
 
 uint64_t KQUZipEntry::dataOffset() const {
-    if (mHasDataOffset.load(std::memory_order_acquire)) return mDataOffset;
+    auto known = [this]() -> uint64_t { return mLocalHeaderLength ? mOffset + mLocalHeaderLength : 0; };
+    if (mHasDataOffset.load(std::memory_order_acquire)) return known();
     std::lock_guard guard(KQUStripedLock(KQULockTable::KQUValueLocks, this));
-    if (mHasDataOffset.load(std::memory_order_relaxed)) return mDataOffset;
+    if (mHasDataOffset.load(std::memory_order_relaxed)) return known();
     const auto& archive = *mArchiveDataRepresentation;
     if (mOffset > static_cast<uint64_t>(INT64_MAX) ||
         !KQUZipArchiveDataRepresentation::isValidRange(static_cast<int64_t>(mOffset),
@@ -155,16 +168,15 @@ uint64_t KQUZipEntry::dataOffset() const {
     if (n < KQUZipLocalFileHeaderFixedSize)
         throw KQUZipException(kEntryError, "Could not read local header.");
     const auto* header = reinterpret_cast<const uint8_t*>(bytes);
-    uint64_t offset = 0;
     if (KQUZipReadUInt32(header) != KQUZipLocalFileHeaderSignature) {
         KQULogError("Local file header record signature not found");
+        mLocalHeaderLength = 0;
     } else {
-        offset = mOffset + KQUZipLocalFileHeaderFixedSize + KQUZipReadUInt16(header + 26) +
-                 KQUZipReadUInt16(header + 28);
+        mLocalHeaderLength =
+            KQUZipLocalFileHeaderFixedSize + KQUZipReadUInt16(header + 26) + KQUZipReadUInt16(header + 28);
     }
-    mDataOffset = offset;
     mHasDataOffset.store(true, std::memory_order_release);
-    return mDataOffset;
+    return known();
 }
 
 void KQUZipEntry::checkDataRange(uint64_t dataOffset, uint64_t length) const {
@@ -172,7 +184,7 @@ void KQUZipEntry::checkDataRange(uint64_t dataOffset, uint64_t length) const {
         std::min<uint64_t>(mDataLimit, static_cast<uint64_t>(mArchiveDataRepresentation->dataLength()));
     if (dataOffset > limit || length > limit - dataOffset)
         throw KQUZipException(kEntryError,
-                              fmt::format("Data of entry {} lies outside its place in the archive", mName));
+                              fmt::format("Data of entry {} lies outside its place in the archive", name()));
 }
 
 std::optional<uint64_t> KQUZipEntry::storedDataOffset() const {
@@ -188,34 +200,34 @@ std::shared_ptr<KQUInputStream> KQUZipEntry::storedInputStream() const {
     checkDataRange(d, mCompressedSize);
     auto stream = mArchiveDataRepresentation->inputStreamWithOffset(static_cast<int64_t>(d),
                                                                     static_cast<int64_t>(mCompressedSize));
-    if (mIsEncryptedMethod || mCompressionMethod == 0)
+    if (hasEncryptedMethod() || !isCompressed())
         stream = std::make_shared<KQUZipCrcCheckedInputStream>(std::move(stream), mCompressedSize, mCrc);
     return stream;
 }
 
 std::shared_ptr<KQUInputStream> KQUZipEntry::inputStream() const {
-    if (mIsEncryptedMethod && !mCryptoKey)
+    if (hasEncryptedMethod() && !mCryptoKey)
         throw KQUZipException(kEntryError, "The entry is encrypted; a key is needed to read it.");
     uint64_t d = dataOffset();
     if (d == 0) return nullptr;
     checkDataRange(d, mCompressedSize);
     const auto& archive = *mArchiveDataRepresentation;
-    if (mIsEncryptedMethod) {
+    if (hasEncryptedMethod()) {
         // The stored CRC-32 covers the encrypted bytes, as the writer computed it.
         auto stored = std::make_shared<KQUZipCrcCheckedInputStream>(
             archive.inputStreamWithOffset(static_cast<int64_t>(d), static_cast<int64_t>(mCompressedSize)),
             mCompressedSize, mCrc);
         std::shared_ptr<KQUInputStream> plain =
             std::make_shared<KQUCryptoInputStream>(std::move(stored), mCryptoKey);
-        if (mCompressionMethod != 0) plain = std::make_shared<KQUZipInflateInputStream>(std::move(plain));
-        return std::make_shared<PlaintextLengthCheckedStream>(std::move(plain), mUncompressedSize, mName);
+        if (isCompressed()) plain = std::make_shared<KQUZipInflateInputStream>(std::move(plain));
+        return std::make_shared<PlaintextLengthCheckedStream>(std::move(plain), mUncompressedSize, name());
     }
-    if (mCompressionMethod == 0) {
+    if (!isCompressed()) {
         if (mCompressedSize != mUncompressedSize)
             throw KQUZipException(kEntryError,
                                   fmt::format("Stored entry {} has a compressed size of {} bytes and an "
                                               "uncompressed size of {} bytes",
-                                              mName, mCompressedSize, mUncompressedSize));
+                                              name(), mCompressedSize, mUncompressedSize));
         return std::make_shared<KQUZipCrcCheckedInputStream>(
             archive.inputStreamWithOffset(static_cast<int64_t>(d), static_cast<int64_t>(mUncompressedSize)),
             mUncompressedSize, mCrc);
@@ -288,7 +300,7 @@ uint64_t KQUZipEntry::backingFileDataOffset() const {
 }
 
 std::string KQUZipEntry::description() const {
-    return fmt::format("<KQUZipEntry {}: {}>", static_cast<const void*>(this), mName);
+    return fmt::format("<KQUZipEntry {}: {}>", static_cast<const void*>(this), name());
 }
 
 }  // namespace kqu

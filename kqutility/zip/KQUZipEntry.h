@@ -27,6 +27,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "kqutility/crypto/KQUCryptoKey.h"
 #include "kqutility/data/KQUDataRepresentation.h"
@@ -62,10 +63,11 @@ public:
     void setDataLength(int64_t length);
     void setCryptoKey(KQUCryptoKeyRef key) { mCryptoKey = std::move(key); }
     // The entry is stored with an encrypted method and a key is set.
-    bool isEncrypted() const override { return mIsEncryptedMethod && mCryptoKey; }
-    bool isCompressed() const { return mCompressionMethod == 1; }
-    // Stored with one of the library's encrypted methods.
-    bool hasEncryptedMethod() const { return mIsEncryptedMethod; }
+    bool isEncrypted() const override { return hasEncryptedMethod() && mCryptoKey; }
+    // Deflated (method 8 or 0x636C).
+    bool isCompressed() const { return mMethodCode == 8 || mMethodCode == 0x636C; }
+    // Stored with one of the library's encrypted methods (0x636B or 0x636C).
+    bool hasEncryptedMethod() const { return mMethodCode == 0x636B || mMethodCode == 0x636C; }
 
     // A new stream over the entry's plaintext; nullptr when the local header is missing.
     // Throws KQUZipException "KQUZipEntryError" when the entry's data does not lie inside
@@ -115,8 +117,9 @@ public:
         return mArchiveDataRepresentation;
     }
     // The name in the central directory (before any common root was stripped).
-    const std::string& name() const { return mName; }
-    void setName(std::string name) { mName = std::move(name); }
+    std::string_view name() const { return {mNameData, mNameLength}; }
+    // The entry keeps a copy of name.
+    void setName(std::string_view name);
     // Where the next entry (or the central directory) begins: the entry's data must end
     // there. The archive sets it when it has read the whole directory.
     void setDataLimit(uint64_t limit) { mDataLimit = limit; }
@@ -130,25 +133,33 @@ private:
     // Checks that [dataOffset, dataOffset + length) lies before the data limit.
     void checkDataRange(uint64_t dataOffset, uint64_t length) const;
 
-    // Ordered so that an archive of many entries stays small (about 140 bytes an entry).
+    friend class KQUZipArchive;
+    // For the archive's own entries: name lies in the archive's name store, which lives as
+    // long as its entries (no copy, no allocation per entry).
+    void setBorrowedName(std::string_view name);
+
+    // Ordered and sized so that an entry fills exactly two cache lines (128 bytes): opening
+    // a large archive mostly costs writing its entries into fresh memory.
     KQUZipArchiveDataRepresentationRef mArchiveDataRepresentation;
-    std::string mName;
     KQUCryptoKeyRef mCryptoKey;
+    const char* mNameData = "";
+    std::unique_ptr<char[]> mOwnedName;  // when the entry keeps its own copy
     uint64_t mCompressedSize = 0;
     uint64_t mUncompressedSize = 0;
     uint64_t mOffset = 0;
     uint64_t mDataLimit = UINT64_MAX;
-    mutable uint64_t mDataOffset = 0;
+    uint32_t mNameLength = 0;
     uint32_t mCrc = 0;
     uint32_t mDosTime = 0;
     uint32_t mExternalAttributes = 0;
+    // The data offset less the local header offset (the local header's length, at least 30);
+    // 0 when the local header was not found.
+    mutable uint32_t mLocalHeaderLength = 0;
     uint16_t mMethodCode = 0;
     uint16_t mVersionMadeBy = 0;
     uint16_t mVersionNeeded = 20;
     uint16_t mInternalAttributes = 0;
     uint16_t mFlags = 0;
-    uint8_t mCompressionMethod = 0;
-    bool mIsEncryptedMethod = false;
     mutable std::atomic<bool> mHasDataOffset{false};
 };
 

@@ -70,7 +70,7 @@ std::vector<std::string> KQUZipLocalHeaderDisagreements(const KQUZipEntry& entry
         if (!record) return {"its local header cannot be decoded"};
         const auto& local = record->header;
 
-        const std::string& name = entry.name();
+        std::string_view name = entry.name();
         if (record->fileName.size() != name.size() ||
             !std::equal(record->fileName.begin(), record->fileName.end(), name.begin(),
                         [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }))

@@ -12,7 +12,7 @@ namespace {
 
 // Rows as lines, each cell "N" (null) or "S" + the hex of its UTF-8, joined by "|": the
 // form the Python oracle below writes.
-std::vector<std::string> encode(const std::vector<KQUStringChunk>& chunks) {
+std::vector<std::string> encode(const KQUStringChunkArray& chunks) {
     std::vector<std::string> rows(1);
     for (const auto& c : chunks) {
         if (c.isEndOfRow()) {
@@ -123,6 +123,37 @@ TEST(KQUStringChunker, QuotesOffAndSeparatorsThatCannotSplit) {
             << KQUUTF8FromUTF16(c.text);
         EXPECT_EQ(columns, c.columns) << KQUUTF8FromUTF16(c.text);
         EXPECT_EQ(rows, c.rows) << KQUUTF8FromUTF16(c.text);
+    }
+}
+
+// Cells live in the array's own buffer: neither the source text nor the array's old place
+// may hold them once it has moved, whatever the text's length (the last case is long enough
+// for the buffers that ask for huge pages).
+TEST(KQUStringChunker, CellsOutliveTheSourceAndFollowTheArray) {
+    const std::u16string longCell(300, u'q');
+    const auto S = [](std::u16string_view t) { return KQUStringChunk::cell(t); };
+    const auto N = KQUStringChunk::null();
+    const auto E = KQUStringChunk::endOfRow();
+    struct Case {
+        std::u16string source;
+        std::vector<KQUStringChunk> expected;
+    } cases[] = {
+        {u"ab,\"c\"\"d\"\r\n,x", {S(u"ab"), S(u"c\"d"), E, N, S(u"x"), E}},
+        {longCell + u",\"\"\"\"", {S(longCell), S(u"\""), E}},
+        {{}, {}},
+    };
+    for (int i = 0; i < 250000; ++i) {
+        cases[2].source += u"ab,\"c\"\"d\"\r\n,x\n";
+        cases[2].expected.insert(cases[2].expected.end(), {S(u"ab"), S(u"c\"d"), E, N, S(u"x"), E});
+    }
+    for (auto& c : cases) {
+        KQUStringChunkArray kept;
+        {
+            auto chunks = KQUStringChunker::chunkArrayFromString(c.source, u',');
+            kept = std::move(chunks);
+            std::fill(c.source.begin(), c.source.end(), u'#');
+        }
+        EXPECT_EQ(kept, c.expected) << c.expected.size();
     }
 }
 

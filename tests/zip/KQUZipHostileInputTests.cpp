@@ -53,7 +53,7 @@ protected:
         std::vector<std::string> all;
         for (const auto& entry : archive.allEntries())
             for (auto& sentence : KQUZipLocalHeaderDisagreements(*entry))
-                all.push_back(entry->name() + ": " + sentence);
+                all.push_back(std::string(entry->name()) + ": " + sentence);
         return all;
     }
     TempDir dir;

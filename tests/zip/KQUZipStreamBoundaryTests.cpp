@@ -5,6 +5,7 @@
 // Known answers come from elsewhere: Python's zlib makes the raw deflate data that our
 // inflating stream must read and the CRC-32s, and zlib's own inflate must read back what
 // our deflating stream writes.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -113,6 +114,23 @@ KQUData readAll(KQUInputStream& stream, const std::vector<uint32_t>& chunks, boo
     }
 }
 
+// At the largest size compressed whole and one byte beyond it (streamed).
+TEST(KQUZipStreamBoundaryTest, DeflatingStreamCompressesWholeUpToItsLimit) {
+    constexpr uint32_t kLimit = KQUZipDeflateOutputStream::kWholeEntryMaxSize;
+    KQUData plain(kLimit + 1);
+    uint32_t state = 7;
+    for (size_t i = 0; i < plain.size(); ++i)
+        plain[i] = static_cast<uint8_t>(i % 251 < 200 ? 'a' + i % 7 : (state = state * 1103515245u + 12345u) >> 24);
+    for (uint32_t size : {kLimit, kLimit + 1}) {
+        auto memory = std::make_shared<KQUMemoryOutputStream>();
+        KQUZipDeflateOutputStream deflater(memory, size);
+        deflater.writeBuffer(reinterpret_cast<const char*>(plain.data()), size);
+        deflater.closeLocalStream();
+        EXPECT_EQ(deflater.wasCompressedWhole(), size == kLimit);
+        EXPECT_TRUE(zlibInflate(*memory->data(), size) == KQUData(plain.begin(), plain.begin() + size)) << size;
+    }
+}
+
 // The reported failure: random content of 263,300 to 263,400 bytes fills the output
 // buffer exactly when the finish begins (kqu zip create failed with "buffer error").
 TEST(KQUZipStreamBoundaryTest, DeflatingStreamFinishesWhenItsBufferIsFullAtTheEnd) {
@@ -140,17 +158,26 @@ TEST(KQUZipStreamBoundaryTest, DeflateAndInflateStreamsAgreeWithZlibAtEveryBound
                 std::make_shared<KQUZipArchiveMemoryDataRepresentation>(KQUMakeData(sample.deflated));
             auto length = static_cast<int64_t>(sample.deflated.size());
             for (const auto& chunks : kChunkings) {
-                auto memory = std::make_shared<KQUMemoryOutputStream>();
-                KQUZipDeflateOutputStream deflater(memory);
-                for (size_t done = 0, i = 0; done < size; ++i) {
-                    auto n = static_cast<uint32_t>(std::min<size_t>(chunks[i % chunks.size()], size - done));
-                    deflater.writeBuffer(reinterpret_cast<const char*>(sample.plain.data()) + done, n);
-                    done += n;
+                // Announced sizes: unknown (zlib streams), exact (compressed whole by
+                // libdeflate), one byte (collected, then streamed once it no longer fits).
+                constexpr uint64_t kUnknown = KQUZipDeflateOutputStream::kUnknownLength;
+                for (uint64_t announced : {kUnknown, uint64_t{size}, uint64_t{1}}) {
+                    auto memory = std::make_shared<KQUMemoryOutputStream>();
+                    KQUZipDeflateOutputStream deflater(memory, announced);
+                    for (size_t done = 0, i = 0; done < size; ++i) {
+                        auto n =
+                            static_cast<uint32_t>(std::min<size_t>(chunks[i % chunks.size()], size - done));
+                        deflater.writeBuffer(reinterpret_cast<const char*>(sample.plain.data()) + done, n);
+                        done += n;
+                    }
+                    EXPECT_EQ(deflater.closeLocalStream(), memory);
+                    const std::string what = fmt::format("size {} compressible {} announced {} chunks {}", size,
+                                                         compressible, announced, chunks.size());
+                    EXPECT_EQ(deflater.wasCompressedWhole(), announced != kUnknown && size <= announced) << what;
+                    EXPECT_EQ(deflater.offset(), int64_t{size}) << what;
+                    EXPECT_EQ(static_cast<size_t>(deflater.compressedOffset()), memory->data()->size()) << what;
+                    EXPECT_TRUE(zlibInflate(*memory->data(), size) == sample.plain) << what;
                 }
-                EXPECT_EQ(deflater.closeLocalStream(), memory);
-                EXPECT_EQ(static_cast<size_t>(deflater.compressedOffset()), memory->data()->size());
-                EXPECT_TRUE(zlibInflate(*memory->data(), size) == sample.plain)
-                    << "size " << size << " compressible " << compressible << " chunks " << chunks.size();
                 for (bool own : {false, true}) {
                     KQUZipInflateInputStream fromArchive(0, length, size, sample.crc, *archive);
                     EXPECT_TRUE(readAll(fromArchive, chunks, own) == sample.plain)

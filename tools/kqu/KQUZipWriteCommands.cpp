@@ -329,7 +329,7 @@ int runRemove(const KQUToolArguments& arguments) {
     KQUToolProgress progress(arguments, "zip rm");
     auto lock = KQUToolLockPackage(archivePath);  // before reading: no other writer's result is lost
     auto archive = KQUToolOpenArchive(archivePath);
-    std::set<std::string> removed(arguments.operands.begin() + 1, arguments.operands.end());
+    std::set<std::string, std::less<>> removed(arguments.operands.begin() + 1, arguments.operands.end());
     for (const auto& name : removed)
         if (!archive->entryWithName(name))
             throw KQUToolError(fmt::format("{}: no entry named {}", archivePath, KQUEscapedName(name)));
@@ -422,7 +422,7 @@ int runAdd(const KQUToolArguments& arguments) {
             if (existing.count(item.name) && item.name.back() != '/') toFree.insert(item.name);
         std::vector<std::string> holes;
         for (const auto& entry : entries) {
-            const std::string& name = entry->name();
+            std::string name(entry->name());
             bool freed = KQUZipIsFreeSpaceEntryName(name) || toFree.count(name);
             // A hole too small to be covered by a free-space entry is not worth keeping.
             uint64_t footprint = KQUZipArchiveOutputStream::approximateBytesForEntryHeaderWithName(name) +
