@@ -8,6 +8,8 @@
 
 #include <fmt/format.h>
 
+#include "kqutility/foundation/KQUUnicode.h"
+
 namespace kqu {
 namespace {
 
@@ -45,41 +47,14 @@ std::string KQUSvgWriter::number(double value) {
 std::string KQUSvgWriter::xmlSafeText(std::string_view s) {
     std::string out;
     out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            if (isXmlCharacter(c))
-                out += static_cast<char>(c);
-            else
-                out += kReplacement;
-            ++i;
-            continue;
-        }
-        size_t extra;
-        uint32_t minimum, code;
-        if ((c & 0xE0) == 0xC0)
-            extra = 1, minimum = 0x80, code = c & 0x1F;
-        else if ((c & 0xF0) == 0xE0)
-            extra = 2, minimum = 0x800, code = c & 0x0F;
-        else if ((c & 0xF8) == 0xF0)
-            extra = 3, minimum = 0x10000, code = c & 0x07;
-        else
-            extra = 0, minimum = 1, code = 0;  // a byte that starts no character
-        size_t k = 1;
-        for (; extra != 0 && k <= extra && i + k < s.size(); ++k) {
-            auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) break;
-            code = (code << 6) | (d & 0x3F);
-        }
-        bool valid = extra != 0 && k == extra + 1 && code >= minimum && code <= 0x10FFFF &&
-                     !(code >= 0xD800 && code <= 0xDFFF) && isXmlCharacter(code);
-        if (valid)
-            out.append(s.substr(i, k));
+    for (size_t i = 0; i < s.size();) {
+        const size_t start = i;
+        const int32_t code = KQUNextUTF8CodePoint(s, i);
+        // A broken sequence gives one replacement and resumes at the byte that broke it.
+        if (code >= 0 && isXmlCharacter(static_cast<uint32_t>(code)))
+            out.append(s.substr(start, i - start));
         else
             out += kReplacement;
-        // A broken sequence gives one replacement and resumes at the byte that broke it.
-        i += extra == 0 ? 1 : k;
     }
     return out;
 }

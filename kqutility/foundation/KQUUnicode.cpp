@@ -3,6 +3,7 @@
 #include <climits>
 
 #include <unicode/ustring.h>
+#include <unicode/utf8.h>
 
 namespace kqu {
 
@@ -32,6 +33,21 @@ std::string KQUUTF8FromUTF16(std::u16string_view utf16) {
     if (U_FAILURE(status)) return {};
     out.resize(static_cast<size_t>(written));
     return out;
+}
+
+int32_t KQUNextUTF8CodePoint(std::string_view utf8, size_t& at) {
+    UChar32 c;
+    U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), at, utf8.size(), c);
+    return c;
+}
+
+bool KQUIsValidUTF8(std::string_view utf8) {
+    for (size_t at = 0; at < utf8.size();)
+        if (static_cast<unsigned char>(utf8[at]) < 0x80)
+            ++at;
+        else if (KQUNextUTF8CodePoint(utf8, at) < 0)
+            return false;
+    return true;
 }
 
 }  // namespace kqu

@@ -10,6 +10,7 @@
 // Plain functions; thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,5 +21,12 @@ namespace kqu {
 [[nodiscard]] std::optional<std::u16string> KQUUTF16FromUTF8(std::string_view utf8);
 // The UTF-8 form of utf16; lone surrogates become U+FFFD.
 [[nodiscard]] std::string KQUUTF8FromUTF16(std::u16string_view utf16);
+
+// The code point that starts at utf8[at], moving at past it; -1 for an ill-formed sequence,
+// with at moved past its longest ill-formed start (so the caller resumes at the byte that
+// broke it). at must be below utf8.size().
+[[nodiscard]] int32_t KQUNextUTF8CodePoint(std::string_view utf8, size_t& at);
+// Whether utf8 is well-formed UTF-8 throughout.
+[[nodiscard]] bool KQUIsValidUTF8(std::string_view utf8);
 
 }  // namespace kqu

@@ -13,6 +13,7 @@
 #include "kqutility/crypto/KQUCryptoUtils.h"
 #include "kqutility/diagnostics/KQULog.h"
 #include "kqutility/foundation/KQUKeyedHash.h"
+#include "kqutility/foundation/KQUUnicode.h"
 #include "kqutility/zip/KQUZipFormat.h"
 #include "kqutility/zip/KQUZipRecordInputStream.h"
 
@@ -35,36 +36,6 @@ constexpr char16_t kCodePage437[128] = {
     0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
     0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
-
-bool isValidUtf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int extra;
-        uint32_t minimum, code;
-        if ((c & 0xE0) == 0xC0)
-            extra = 1, minimum = 0x80, code = c & 0x1F;
-        else if ((c & 0xF0) == 0xE0)
-            extra = 2, minimum = 0x800, code = c & 0x0F;
-        else if ((c & 0xF8) == 0xF0)
-            extra = 3, minimum = 0x10000, code = c & 0x07;
-        else
-            return false;
-        if (i + static_cast<size_t>(extra) >= s.size()) return false;
-        for (int k = 1; k <= extra; ++k) {
-            auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            code = (code << 6) | (d & 0x3F);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        i += static_cast<size_t>(extra) + 1;
-    }
-    return true;
-}
 
 void appendUtf8(std::string& out, char16_t c) {
     if (c < 0x80) {
@@ -101,7 +72,7 @@ bool fitsBefore(const KQUZipEntry& entry, uint64_t limit) {
 
 std::optional<std::string> KQUZipDecodeFilename(std::string_view bytes) {
     if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
-    if (isValidUtf8(bytes)) return std::string(bytes);
+    if (KQUIsValidUTF8(bytes)) return std::string(bytes);
     std::string out;
     out.reserve(bytes.size() * 2);
     for (char b : bytes) {
