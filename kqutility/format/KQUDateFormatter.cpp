@@ -18,6 +18,7 @@
 #include "kqutility/diagnostics/KQULog.h"
 #include "kqutility/format/KQUDateICU.h"
 #include "kqutility/foundation/KQUBundle.h"
+#include "kqutility/foundation/KQUCivilDate.h"
 #include "kqutility/foundation/KQUClock.h"
 #include "kqutility/foundation/KQUICUSupport.h"
 #include "kqutility/foundation/KQUPropertyList.h"
@@ -108,24 +109,14 @@ int64_t daysFromCivil(int64_t year, int64_t month, int64_t day) {
         month += 12;
         --year;
     }
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yoe = year - era * 400;
-    const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
+    return KQUDaysFromCivil(year, static_cast<int>(month), 0) + day;
 }
 
 void civilFromDays(int64_t days, int64_t& year, int& month, int& day) {
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t doe = days - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = yoe + era * 400 + (month <= 2);
+    const KQUCivilDate date = KQUCivilFromDays(days);
+    year = date.year;
+    month = date.month;
+    day = date.day;
 }
 
 const int64_t kReferenceDay = daysFromCivil(2001, 1, 1);

@@ -17,6 +17,7 @@
 #include <libxml/tree.h>
 
 #include "kqutility/foundation/KQUAtomicOutputFile.h"
+#include "kqutility/foundation/KQUCivilDate.h"
 #include "kqutility/foundation/KQUScopeExit.h"
 #include "kqutility/foundation/KQUUnicode.h"
 
@@ -31,29 +32,6 @@ struct ReadFailure {
 [[noreturn]] void refuse(std::string reason) { throw ReadFailure{std::move(reason)}; }
 
 // ---- dates --------------------------------------------------------------------------
-
-// Days since 1970-01-01 of a proleptic Gregorian civil date.
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y += m <= 2;
-}
 
 unsigned daysInMonth(int64_t y, unsigned m) {
     static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -697,10 +675,9 @@ std::optional<std::string> KQUPropertyListDateString(KQUDate date) {
     int64_t unix = static_cast<int64_t>(seconds) + KQUUnixTimeOfReferenceDate;
     int64_t days = unix >= 0 ? unix / 86400 : -((-unix + 86399) / 86400);
     int64_t rest = unix - days * 86400;
-    int64_t y;
-    unsigned m, d;
-    civilFromDays(days, y, m, d);
-    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", y, m, d, rest / 3600, rest / 60 % 60, rest % 60);
+    const KQUCivilDate civil = KQUCivilFromDays(days);
+    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", civil.year, civil.month, civil.day, rest / 3600,
+                       rest / 60 % 60, rest % 60);
 }
 
 std::optional<KQUDate> KQUPropertyListDateFromString(std::string_view text) {
@@ -733,7 +710,8 @@ std::optional<KQUDate> KQUPropertyListDateFromString(std::string_view text) {
     if (year < 1 || month < 1 || month > 12 || day < 1 || unsigned(day) > daysInMonth(year, month) || hour > 23 ||
         minute > 59 || second > 59)
         return std::nullopt;
-    int64_t unix = daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    int64_t unix = KQUDaysFromCivil(year, static_cast<int>(month), static_cast<int>(day)) * 86400 +
+                   hour * 3600 + minute * 60 + second;
     return KQUDate{static_cast<double>(unix - KQUUnixTimeOfReferenceDate)};
 }
 

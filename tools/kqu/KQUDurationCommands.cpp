@@ -32,6 +32,7 @@
 #include "kqutility/format/KQUDurationFormatter.h"
 #include "kqutility/format/KQUNumberFormatting.h"
 #include "kqutility/format/KQUNumberOrDateOrDurationFormatter.h"
+#include "kqutility/foundation/KQUCivilDate.h"
 #include "kqutility/foundation/KQUClock.h"
 #include "kqutility/foundation/KQULocale.h"
 #include "kqutility/foundation/KQUUnicode.h"
@@ -162,27 +163,6 @@ int runDurationFormat(const std::vector<std::string>& words) {
 
 // ---- parse -----------------------------------------------------------------------------
 
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void civilFromDays(int64_t z, int64_t* y, int* m, int* d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    *y = yoe + era * 400 + (*m <= 2);
-}
-
 // "2024-06-15T12:00:00Z", with ".fff" when the instant has milliseconds.
 std::string iso8601(KQUDate date) {
     const double unix = date.timeIntervalSinceReferenceDate + KQUUnixTimeOfReferenceDate;
@@ -191,11 +171,9 @@ std::string iso8601(KQUDate date) {
     const auto fraction = static_cast<int>(milliseconds - static_cast<double>(total) * 1000);
     const int64_t days = (total >= 0 ? total : total - 86399) / 86400;
     const int64_t seconds = total - days * 86400;
-    int64_t year;
-    int month, day;
-    civilFromDays(days, &year, &month, &day);
-    std::string text = fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}", year, month, day, seconds / 3600,
-                                   seconds / 60 % 60, seconds % 60);
+    const KQUCivilDate civil = KQUCivilFromDays(days);
+    std::string text = fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}", civil.year, civil.month, civil.day,
+                                   seconds / 3600, seconds / 60 % 60, seconds % 60);
     if (fraction) text += fmt::format(".{:03}", fraction);
     return text + "Z";
 }
@@ -225,7 +203,9 @@ std::optional<double> readInstant(const std::string& text) {
             return std::nullopt;
         offset = (zoneHours * 3600 + zoneMinutes * 60) * (zone[0] == '-' ? -1 : 1);
     }
-    return static_cast<double>(daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 - offset) +
+    return static_cast<double>(KQUDaysFromCivil(year, static_cast<int>(month), static_cast<int>(day)) *
+                                   86400 +
+                               hour * 3600 + minute * 60 - offset) +
            second;
 }
 
