@@ -22,6 +22,7 @@
 #include "kqutility/foundation/KQUClock.h"
 #include "kqutility/foundation/KQUICUSupport.h"
 #include "kqutility/foundation/KQUPropertyList.h"
+#include "kqutility/foundation/KQUStringAdditions.h"
 #include "kqutility/foundation/KQUUnicode.h"
 
 namespace kqu {
@@ -273,26 +274,14 @@ size_t timePortionStart(std::u16string_view pattern) {
     });
     return found;
 }
-
-std::u16string replaceAll(std::u16string_view text, std::u16string_view from, std::u16string_view to) {
-    std::u16string result;
-    size_t start = 0;
-    for (size_t at; (at = text.find(from, start)) != std::u16string_view::npos; start = at + from.size()) {
-        result.append(text.substr(start, at - start));
-        result.append(to);
-    }
-    result.append(text.substr(start));
-    return result;
-}
-
 }  // namespace
 
 std::u16string KQUStringByReplacing4DigitYearStringWith2DigitYearString(std::u16string_view pattern) {
-    return replaceAll(pattern, u"yyyy", u"yy");
+    return KQUStringByReplacingOccurrences(pattern, u"yyyy", u"yy");
 }
 
 std::u16string KQUStringByReplacing2DigitYearStringWith4DigitYearString(std::u16string_view pattern) {
-    return replaceAll(pattern, u"yy", u"yyyy");
+    return KQUStringByReplacingOccurrences(pattern, u"yy", u"yyyy");
 }
 
 // ---- Rendering cache ----------------------------------------------------------------------

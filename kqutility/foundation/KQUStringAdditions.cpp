@@ -26,8 +26,10 @@ std::string& systemEncoding() {
 int32_t span(const KQUCharacterSet& set, std::u16string_view text, size_t from, USetSpanCondition condition) {
     return KQUICUSet(set).span(text.data() + from, static_cast<int32_t>(text.size() - from), condition);
 }
+}  // namespace
 
-std::u16string replaceAll(std::u16string_view text, std::u16string_view from, std::u16string_view to) {
+std::u16string KQUStringByReplacingOccurrences(std::u16string_view text, std::u16string_view from,
+                                               std::u16string_view to) {
     std::u16string out;
     out.reserve(text.size());
     size_t start = 0;
@@ -38,8 +40,6 @@ std::u16string replaceAll(std::u16string_view text, std::u16string_view from, st
     out.append(text.substr(start));
     return out;
 }
-
-}  // namespace
 
 const std::u16string& KQUCarriageReturnString() {
     static const std::u16string sString = u"\r";
@@ -135,16 +135,16 @@ std::vector<std::u16string> KQUPortableComponentsSeparatedByCharactersInSet(std:
 }
 
 std::u16string KQUEscapeXML(std::u16string_view text) {
-    return replaceAll(replaceAll(replaceAll(text, u"&", u"&amp;"), u"<", u"&lt;"), u">", u"&gt;");
+    return KQUStringByReplacingOccurrences(KQUStringByReplacingOccurrences(KQUStringByReplacingOccurrences(text, u"&", u"&amp;"), u"<", u"&lt;"), u">", u"&gt;");
 }
 
 std::u16string KQUUnescapeXML(std::u16string_view text) {
-    return replaceAll(replaceAll(replaceAll(text, u"&lt;", u"<"), u"&gt;", u">"), u"&amp;", u"&");
+    return KQUStringByReplacingOccurrences(KQUStringByReplacingOccurrences(KQUStringByReplacingOccurrences(text, u"&lt;", u"<"), u"&gt;", u">"), u"&amp;", u"&");
 }
 
 std::u16string KQUStringQuotedIfContainsCharacterSet(std::u16string_view text, const KQUCharacterSet& set) {
     if (!set.intersects(text)) return std::u16string(text);
-    return u"\"" + replaceAll(text, u"\"", u"\"\"") + u"\"";
+    return u"\"" + KQUStringByReplacingOccurrences(text, u"\"", u"\"\"") + u"\"";
 }
 
 void KQUInsertCharacter(std::u16string& text, char16_t character, uint64_t index) {

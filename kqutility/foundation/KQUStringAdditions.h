@@ -36,6 +36,10 @@ const std::u16string& KQUCarriageReturnString();
 
 [[nodiscard]] std::u16string KQUStringByRemovingCharactersInSet(std::u16string_view text, const KQUCharacterSet& set,
                                                                 unsigned options = KQUStringSearchNone);
+// text with every occurrence of from (searched left to right, not overlapping) replaced
+// by to; from must not be empty.
+[[nodiscard]] std::u16string KQUStringByReplacingOccurrences(std::u16string_view text, std::u16string_view from,
+                                                             std::u16string_view to);
 [[nodiscard]] std::u16string KQUStringByRemovingCharacter(std::u16string_view text, char16_t character);
 
 // The system's single-byte encoding, an ICU converter name: "windows-1252" unless set.
