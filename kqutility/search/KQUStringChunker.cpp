@@ -1,5 +1,7 @@
 #include "kqutility/search/KQUStringChunker.h"
 
+#include "kqutility/search/KQUStringChunkerMasks.h"
+
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -10,9 +12,114 @@
 #include <stdexcept>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
+
+namespace kqu::chunker {
+namespace {
+
+constexpr char16_t kLineFeed = u'\n';
+constexpr char16_t kCarriageReturn = u'\r';
+
+// The chunker looks at the text 64 code units at a time: a mask word has a bit set for each
+// code unit the state machine must see (the separator, the quote, LF or CR), so runs of
+// ordinary text, and separators or line breaks inside quotes, cost one bit test each
+// instead of a branch per code unit. Masks are made for a batch of code units at once
+// (copying them to the destination when the text is being copied, so that the text is read
+// from memory once), by the widest vector instructions the processor has.
+void masksScalar(const char16_t* src, char16_t* dst, size_t words, Stops stops, uint64_t* masks) {
+    if (dst) std::memcpy(dst, src, words * kWord * sizeof(char16_t));
+    for (size_t w = 0; w < words; ++w) masks[w] = maskOfWord(src + w * kWord, kWord, stops);
+}
+
+#if defined(__x86_64__)
+void masksSse2(const char16_t* src, char16_t* dst, size_t words, Stops stops, uint64_t* masks) {
+    const __m128i va = _mm_set1_epi16(static_cast<short>(stops.a));
+    const __m128i vb = _mm_set1_epi16(static_cast<short>(stops.b));
+    const __m128i vlf = _mm_set1_epi16(kLineFeed);
+    const __m128i vcr = _mm_set1_epi16(kCarriageReturn);
+    auto hits = [&](__m128i v) {
+        return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)),
+                            _mm_or_si128(_mm_cmpeq_epi16(v, vlf), _mm_cmpeq_epi16(v, vcr)));
+    };
+    for (size_t w = 0; w < words; ++w) {
+        uint64_t mask = 0;
+        for (size_t q = 0; q < 4; ++q) {
+            size_t at = w * kWord + q * 16;
+            __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at));
+            __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + 8));
+            if (dst) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + at), v0);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + at + 8), v1);
+            }
+            // Each 16-bit hit (0 or -1) packs to one byte, so the byte mask is the unit mask.
+            auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(hits(v0), hits(v1))));
+            mask |= uint64_t{bits} << (q * 16);
+        }
+        masks[w] = mask;
+    }
+}
+
+// Lanes equal to one of the four stops are all ones.
+__attribute__((target("avx2"))) inline __m256i stopsAvx2(__m256i v, const __m256i (&stops)[4]) {
+    return _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(v, stops[0]), _mm256_cmpeq_epi16(v, stops[1])),
+                           _mm256_or_si256(_mm256_cmpeq_epi16(v, stops[2]), _mm256_cmpeq_epi16(v, stops[3])));
+}
+
+__attribute__((target("avx2"))) void masksAvx2(const char16_t* src, char16_t* dst, size_t words, Stops stops,
+                                               uint64_t* masks) {
+    const __m256i vstops[4] = {_mm256_set1_epi16(static_cast<short>(stops.a)),
+                               _mm256_set1_epi16(static_cast<short>(stops.b)), _mm256_set1_epi16(kLineFeed),
+                               _mm256_set1_epi16(kCarriageReturn)};
+    for (size_t w = 0; w < words; ++w) {
+        uint64_t mask = 0;
+        for (size_t h = 0; h < 2; ++h) {
+            size_t at = w * kWord + h * 32;
+            __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + at));
+            __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + at + 16));
+            if (dst) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + at), v0);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + at + 16), v1);
+            }
+            // Packing works within 128-bit lanes (units 0-7, 16-23, 8-15, 24-31); the
+            // permutation puts the four quarters back in order.
+            __m256i packed =
+                _mm256_permute4x64_epi64(_mm256_packs_epi16(stopsAvx2(v0, vstops), stopsAvx2(v1, vstops)), 0xD8);
+            auto bits = static_cast<uint32_t>(_mm256_movemask_epi8(packed));
+            mask |= uint64_t{bits} << (h * 32);
+        }
+        masks[w] = mask;
+    }
+}
+#endif
+
+}  // namespace
+
+uint64_t maskOfWord(const char16_t* p, size_t count, Stops stops) {
+    uint64_t mask = 0;
+    for (size_t k = 0; k < count; ++k) {
+        char16_t c = p[k];
+        if (c == stops.a || c == stops.b || c == kLineFeed || c == kCarriageReturn) mask |= uint64_t{1} << k;
+    }
+    return mask;
+}
+
+MaskFunction bestMaskFunction() {
+    return maskFunctions().back();
+}
+
+std::vector<MaskFunction> maskFunctions() {
+    std::vector<MaskFunction> functions{masksScalar};
+#if defined(__x86_64__)
+    functions.push_back(masksSse2);
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) functions.push_back(masksAvx2);
+#endif
+    return functions;
+}
+
+}  // namespace kqu::chunker
 
 namespace kqu {
 namespace {
@@ -23,29 +130,12 @@ constexpr char16_t kQuote = u'"';
 constexpr char16_t kLineFeed = u'\n';
 constexpr char16_t kCarriageReturn = u'\r';
 
-// The index of the first code unit at or after i that is a, b, LF or CR; n when none.
-// Runs of ordinary text are skipped eight code units at a time where SSE2 exists, so that
-// long cells cost little more than copying them.
-size_t findBreak(const char16_t* p, size_t i, size_t n, char16_t a, char16_t b) {
-#if defined(__SSE2__)
-    const __m128i va = _mm_set1_epi16(static_cast<short>(a));
-    const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
-    const __m128i vlf = _mm_set1_epi16(kLineFeed);
-    const __m128i vcr = _mm_set1_epi16(kCarriageReturn);
-    for (; i + 8 <= n; i += 8) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)),
-                                   _mm_or_si128(_mm_cmpeq_epi16(v, vlf), _mm_cmpeq_epi16(v, vcr)));
-        int mask = _mm_movemask_epi8(hit);
-        if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
-    }
-#endif
-    for (; i < n; ++i) {
-        char16_t c = p[i];
-        if (c == a || c == b || c == kLineFeed || c == kCarriageReturn) return i;
-    }
-    return n;
-}
+using chunker::kWord;
+using chunker::maskOfWord;
+using chunker::Stops;
+
+constexpr size_t kBatch = 1024;  // code units whose masks are made at once
+const chunker::MaskFunction sMasks = chunker::bestMaskFunction();
 
 // The field being read: a view of the source while it is one contiguous run (the common
 // case, copied once into its cell), else an owned buffer.
@@ -83,12 +173,14 @@ private:
     bool mUseBuffer = false;
 };
 
-// Fields handed to a sink as they are finished.
+// Fields handed to a sink as they are finished; runs are views of the text being scanned.
 class SinkOutput {
 public:
-    explicit SinkOutput(KQUStringChunkSink& sink) : mSink(sink) {}
+    SinkOutput(const char16_t* text, KQUStringChunkSink& sink) : mText(text), mSink(sink) {}
     bool fieldEmpty() const { return mField.empty(); }
-    void appendRun(std::u16string_view run) { mField.appendRun(run); }
+    void appendRun(size_t from, size_t length) {
+        if (length) mField.appendRun(std::u16string_view(mText + from, length));
+    }
     void appendCharacter(char16_t c, size_t) { mField.appendCharacter(c); }
     void finishField() {
         if (mField.empty())
@@ -100,14 +192,15 @@ public:
     void endOfRow() { mSink.endOfRow(); }
 
 private:
+    const char16_t* mText;
     KQUStringChunkSink& mSink;
     Field mField;
 };
 
-// Fields unescaped in place in the text being scanned (the array's own copy): each cell
-// starts where its first code unit lies, and what follows a removed quote or the LF of a
-// CRLF moves back within the cell. Writing never passes the code unit being read, so the
-// scan reads only text not yet written over; a cell made of one run is not moved at all.
+// Fields unescaped in place in the array's own text: each cell starts where its first code
+// unit lies, and what follows a removed quote or the LF of a CRLF moves back within the
+// cell. Writing never passes the code unit being read, so the scan reads only text not yet
+// written over; a cell made of one run is not moved at all.
 class InPlaceOutput {
 public:
     using Chunk = KQUStringChunkArray::Chunk;
@@ -115,15 +208,15 @@ public:
     InPlaceOutput(char16_t* text, size_t expectedChunks)
         : mText(text), mChunks(expectedChunks * sizeof(Chunk)), mCapacity(expectedChunks) {}
     bool fieldEmpty() const { return mEnd == mStart; }
-    void appendRun(std::u16string_view run) {
-        auto from = static_cast<size_t>(run.data() - mText);
+    void appendRun(size_t from, size_t length) {
+        if (length == 0) return;
         if (mEnd == mStart) {
             mStart = from;
-            mEnd = from + run.size();
+            mEnd = from + length;
             return;
         }
-        if (from != mEnd) std::memmove(mText + mEnd, run.data(), run.size() * sizeof(char16_t));
-        mEnd += run.size();
+        if (from != mEnd) std::memmove(mText + mEnd, mText + from, length * sizeof(char16_t));
+        mEnd += length;
     }
     void appendCharacter(char16_t c, size_t at) {
         if (mEnd == mStart) mStart = mEnd = at;
@@ -160,22 +253,22 @@ private:
     size_t mEnd = 0;
 };
 
+// Reads src[0, n) and hands its fields to out. When copy is not null, the text is copied
+// there as it is read (out works on the copy). Between two code units the scan stops at,
+// text is one run: out gets it whole.
 template <class Output>
-void scanInto(std::u16string_view text, char16_t separator, bool allowQuotedText, Output& out,
+void scanInto(const char16_t* src, char16_t* copy, size_t n, char16_t separator, bool allowQuotedText, Output& out,
               uint64_t* columnsRead, uint64_t* rowsRead) {
-    const char16_t* p = text.data();
-    const size_t n = text.size();
     // The quote and the line breaks are tested first, so a separator that is one of them
-    // never splits fields (with quotes off, a quote separator is plain text).
-    const bool separatorSplits =
-        separator != kQuote && separator != kLineFeed && separator != kCarriageReturn;
-    // Stand-ins for "no such character" that findBreak may compare against harmlessly.
-    const char16_t outsideA = separatorSplits ? separator : kLineFeed;
-    const char16_t outsideB = allowQuotedText ? kQuote : kLineFeed;
+    // never splits fields (with quotes off, a quote separator is plain text). LF stands in
+    // for a character that is not looked for.
+    const bool separatorSplits = separator != kQuote && separator != kLineFeed && separator != kCarriageReturn;
+    const Stops stops{separatorSplits ? separator : kLineFeed, allowQuotedText ? kQuote : kLineFeed};
 
     bool inQuotes = false;
     bool lastWasEndOfRow = false;
     uint64_t rowCount = 0, columnCount = 0, maxColumnCount = 0;
+    size_t runStart = 0;  // the first code unit not yet handed to out
 
     auto finishField = [&] {
         out.finishField();
@@ -190,41 +283,59 @@ void scanInto(std::u16string_view text, char16_t separator, bool allowQuotedText
         ++rowCount;
         columnCount = 0;
     };
+    auto isNext = [&](size_t i, char16_t c) { return i + 1 < n && src[i + 1] == c; };
 
-    size_t i = 0;
-    while (i < n) {
-        size_t end = inQuotes ? findBreak(p, i, n, kQuote, kQuote) : findBreak(p, i, n, outsideA, outsideB);
-        if (end > i) out.appendRun(std::u16string_view(p + i, end - i));
-        i = end;
-        if (i >= n) break;
-        const char16_t c = p[i];
-        if (c == kQuote && allowQuotedText) {
-            if (!inQuotes) {
-                if (out.fieldEmpty())
-                    inQuotes = true;
-                else
-                    out.appendCharacter(kQuote, i);
-            } else if (i + 1 < n && p[i + 1] == kQuote) {
-                out.appendCharacter(kQuote, i);
-                ++i;
-            } else {
-                inQuotes = false;
-            }
-        } else if (c == kLineFeed || c == kCarriageReturn) {
-            const size_t at = i;
-            if (c == kCarriageReturn && i + 1 < n && p[i + 1] == kLineFeed) ++i;
-            if (inQuotes)
-                out.appendCharacter(kLineFeed, at);
-            else
-                finishRow();
-        } else if (c == separator && !inQuotes) {
-            finishField();
-        } else {
-            // A quote with quoted text off, or a stand-in character that is ordinary here.
-            out.appendCharacter(c, i);
+    uint64_t masks[kBatch / kWord];
+    for (size_t batch = 0; batch < n; batch += kBatch) {
+        const size_t count = std::min(kBatch, n - batch);
+        const size_t fullWords = count / kWord, tail = count % kWord;
+        sMasks(src + batch, copy ? copy + batch : nullptr, fullWords, stops, masks);
+        if (tail) {
+            size_t at = batch + fullWords * kWord;
+            if (copy) std::memcpy(copy + at, src + at, tail * sizeof(char16_t));
+            masks[fullWords] = maskOfWord(src + at, tail, stops);
         }
-        ++i;
+        for (size_t w = 0; w < fullWords + (tail != 0); ++w) {
+            for (uint64_t mask = masks[w]; mask != 0; mask &= mask - 1) {
+                const size_t i = batch + w * kWord + static_cast<size_t>(__builtin_ctzll(mask));
+                if (i < runStart) continue;  // taken with the code unit before it (CRLF, "")
+                const char16_t c = src[i];
+                if (c == kQuote && allowQuotedText) {
+                    if (!inQuotes) {
+                        // Only a field's first code unit opens quoted text; elsewhere a
+                        // quote is text and the run goes on.
+                        if (i == runStart && out.fieldEmpty()) {
+                            inQuotes = true;
+                            runStart = i + 1;
+                        }
+                    } else if (isNext(i, kQuote)) {
+                        out.appendRun(runStart, i + 1 - runStart);  // one of the two quotes
+                        runStart = i + 2;
+                    } else {
+                        out.appendRun(runStart, i - runStart);
+                        inQuotes = false;
+                        runStart = i + 1;
+                    }
+                } else if (c == kLineFeed || c == kCarriageReturn) {
+                    const size_t next = c == kCarriageReturn && isNext(i, kLineFeed) ? i + 2 : i + 1;
+                    if (inQuotes) {
+                        if (c == kLineFeed) continue;  // text as it stands
+                        out.appendRun(runStart, i - runStart);
+                        out.appendCharacter(kLineFeed, i);
+                    } else {
+                        out.appendRun(runStart, i - runStart);
+                        finishRow();
+                    }
+                    runStart = next;
+                } else if (!inQuotes) {  // the separator
+                    out.appendRun(runStart, i - runStart);
+                    finishField();
+                    runStart = i + 1;
+                }
+            }
+        }
     }
+    if (runStart < n) out.appendRun(runStart, n - runStart);
     if (!(out.fieldEmpty() && lastWasEndOfRow)) finishRow();
     if (columnsRead) *columnsRead = maxColumnCount;
     if (rowsRead) *rowsRead = rowCount;
@@ -238,8 +349,8 @@ bool KQUStringChunkArray::operator==(std::span<const KQUStringChunk> other) cons
 
 void KQUStringChunker::scan(std::u16string_view text, char16_t separator, bool allowQuotedText,
                             KQUStringChunkSink& sink, uint64_t* columnsRead, uint64_t* rowsRead) {
-    SinkOutput out(sink);
-    scanInto(text, separator, allowQuotedText, out, columnsRead, rowsRead);
+    SinkOutput out(text.data(), sink);
+    scanInto(text.data(), nullptr, text.size(), separator, allowQuotedText, out, columnsRead, rowsRead);
 }
 
 KQUChunkerBlock::KQUChunkerBlock(size_t bytes) {
@@ -300,9 +411,8 @@ KQUStringChunkArray KQUStringChunker::chunkArrayFromString(std::u16string_view t
         throw std::length_error("KQUStringChunker: text of 4294967295 code units or more");
     KQUStringChunkArray array;
     array.mCopiedText = KQUChunkerBlock(text.size() * sizeof(char16_t));
-    auto* copy = static_cast<char16_t*>(array.mCopiedText.data());
-    if (!text.empty()) std::memcpy(copy, text.data(), text.size() * sizeof(char16_t));
-    chunkInto(array, copy, text.size(), separator, allowQuotedText, columnsRead, rowsRead);
+    chunkInto(array, text.data(), static_cast<char16_t*>(array.mCopiedText.data()), text.size(), separator,
+              allowQuotedText, columnsRead, rowsRead);
     return array;
 }
 
@@ -313,17 +423,18 @@ KQUStringChunkArray KQUStringChunker::chunkArrayTakingString(std::u16string text
         throw std::length_error("KQUStringChunker: text of 4294967295 code units or more");
     KQUStringChunkArray array;
     array.mTakenText = std::move(text);
-    chunkInto(array, array.mTakenText.data(), array.mTakenText.size(), separator, allowQuotedText, columnsRead,
-              rowsRead);
+    chunkInto(array, array.mTakenText.data(), array.mTakenText.data(), array.mTakenText.size(), separator,
+              allowQuotedText, columnsRead, rowsRead);
     return array;
 }
 
-void KQUStringChunker::chunkInto(KQUStringChunkArray& array, char16_t* text, size_t length, char16_t separator,
-                                 bool allowQuotedText, uint64_t* columnsRead, uint64_t* rowsRead) {
+void KQUStringChunker::chunkInto(KQUStringChunkArray& array, const char16_t* source, char16_t* text, size_t length,
+                                 char16_t separator, bool allowQuotedText, uint64_t* columnsRead, uint64_t* rowsRead) {
     // Most cells hold a few code units: a guess that rarely needs to grow (what is not
     // written to is never touched).
     InPlaceOutput out(text, length / 4 + 16);
-    scanInto(std::u16string_view(text, length), separator, allowQuotedText, out, columnsRead, rowsRead);
+    scanInto(source, source == text ? nullptr : text, length, separator, allowQuotedText, out, columnsRead,
+             rowsRead);
     array.mCount = out.count();
     array.mChunks = out.takeChunks();
 }

@@ -175,8 +175,10 @@ public:
                      KQUStringChunkSink& sink, uint64_t* columnsRead = nullptr, uint64_t* rowsRead = nullptr);
 
 private:
-    static void chunkInto(KQUStringChunkArray& array, char16_t* text, size_t length, char16_t separator,
-                          bool allowQuotedText, uint64_t* columnsRead, uint64_t* rowsRead);
+    // Chunks source[0, length) into array, whose text is text: source itself, or a buffer the
+    // source is copied to as it is read.
+    static void chunkInto(KQUStringChunkArray& array, const char16_t* source, char16_t* text, size_t length,
+                          char16_t separator, bool allowQuotedText, uint64_t* columnsRead, uint64_t* rowsRead);
 };
 
 }  // namespace kqu
