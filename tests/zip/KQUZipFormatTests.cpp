@@ -1,8 +1,5 @@
-// Record bytes, extra fields, DOS times and CRC helpers of the zip format.
-//
-// Expected bytes were computed independently with Python's struct, zlib and zipfile
-// (the packing follows the published record layouts), not with this library: one exact
-// record of each kind, the other cases checked by the fields they must carry.
+// Record bytes, extra fields, DOS times and CRC helpers of the zip format. Expected bytes were packed
+// with Python's struct, zlib and zipfile: one exact record of each kind, the rest by their fields.
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
@@ -22,14 +19,12 @@ constexpr uint32_t kTime = 0x386570E4;  // 2008-03-05 14:07:09
 
 KQUZipEntryRecordInfo entry(uint16_t method, uint32_t crc, uint64_t compressed, uint64_t uncompressed,
                             uint64_t offset) {
-    KQUZipEntryRecordInfo e;
-    e.compressionMethod = method;
-    e.dosTime = kTime;
-    e.crc32 = crc;
-    e.compressedSize = compressed;
-    e.uncompressedSize = uncompressed;
-    e.localHeaderOffset = offset;
-    return e;
+    return {.compressionMethod = method,
+            .dosTime = kTime,
+            .crc32 = crc,
+            .compressedSize = compressed,
+            .uncompressedSize = uncompressed,
+            .localHeaderOffset = offset};
 }
 
 KQUData central(const KQUZipEntryRecordInfo& e, std::string_view name, std::span<const uint8_t> lib = {}) {
@@ -59,11 +54,10 @@ TEST(KQUZipFormat, LocalHeaderBytes) {
 
     // The patch written after the data, and the Zip64 payload: only the values that need it.
     EXPECT_EQ(toHex(KQUZipLocalFileHeaderCrcAndSizes(0x0D4A1185, 0xFFFFFFFF, 5)), "85114a0dffffffff05000000");
-    out.clear();
-    EXPECT_EQ(KQUZipAppendZip64LocalPayload(out, 0xFFFFFFFE, 0xFFFFFFFF), 8u);
-    EXPECT_EQ(toHex(out), "ffffffff00000000");
-    out.clear();
-    EXPECT_EQ(KQUZipAppendZip64LocalPayload(out, 5ull << 30, (5ull << 30) + 7), 16u);
+    KQUData small, large;
+    EXPECT_EQ(KQUZipAppendZip64LocalPayload(small, 0xFFFFFFFE, 0xFFFFFFFF), 8u);
+    EXPECT_EQ(toHex(small), "ffffffff00000000");
+    EXPECT_EQ(KQUZipAppendZip64LocalPayload(large, 5ull << 30, (5ull << 30) + 7), 16u);
 }
 
 TEST(KQUZipFormat, CentralHeaderAtZip64Boundaries) {
@@ -104,9 +98,9 @@ TEST(KQUZipFormat, EndOfArchiveAtZip64Boundaries) {
         "504b06062c000000000000003e0014000000000000000000ffff000000000000ffff000000000000ceff310000000000e803"
         "000000000000504b060700000000b60332000000000001000000504b050600000000ffffffffceff3100e80300000000");
     // The same for a directory size or offset at the escape; one below, no Zip64.
-    EXPECT_EQ(endOfArchive(3, 0xFFFFFFFF, 1000).size(), 98u);
-    EXPECT_EQ(endOfArchive(3, 100, 0xFFFFFFFE).size(), 22u);
-    EXPECT_EQ(endOfArchive(3, 100, 0xFFFFFFFF).size(), 98u);
+    EXPECT_EQ(std::tuple(endOfArchive(3, 0xFFFFFFFF, 1000).size(), endOfArchive(3, 100, 0xFFFFFFFE).size(),
+                         endOfArchive(3, 100, 0xFFFFFFFF).size()),
+              std::tuple(98u, 22u, 98u));
 
     // Decoded back: values beyond 32 bits in the Zip64 record and its locator.
     out = endOfArchive(70000, 0x1'0000'0001ull, 0x2'0000'0000ull);
@@ -121,9 +115,7 @@ TEST(KQUZipFormat, DataDescriptors) {
     EXPECT_EQ(toHex(out), "504b0708efbeadde64000000c8000000");
     out.clear();
     EXPECT_EQ(KQUZipAppendDataDescriptor(out, {0xDEADBEEF, 5ull << 30, (5ull << 30) + 7}, true), 24u);
-    auto d = KQUZipDecodeDataDescriptor(out, true);
-    ASSERT_TRUE(d);
-    EXPECT_EQ(d->uncompressedSize, (5ull << 30) + 7);
+    EXPECT_EQ(KQUZipDecodeDataDescriptor(out, true)->uncompressedSize, (5ull << 30) + 7);
     EXPECT_FALSE(KQUZipDecodeDataDescriptor(std::span(out).first(23), true));
     EXPECT_TRUE(KQUZipDecodeDataDescriptor(std::span(out).first(16), false));
 }
@@ -200,11 +192,9 @@ TEST(KQUZipFormat, ExtraFieldWalkAndZip64Values) {
         "6f630600716c75750102"
         "0900ff7f00");
     KQUZipExtraFieldIterator it{block};
-    auto first = it.next();
-    ASSERT_TRUE(first);
+    auto first = it.next(), second = it.next();
+    ASSERT_TRUE(first && second);
     EXPECT_EQ(first->payload.size(), 16u);
-    auto second = it.next();
-    ASSERT_TRUE(second);
     EXPECT_EQ(
         toHex(*KQUZipLibraryExtraFieldData(second->payload, KQUZipEncryptedDocumentUuidExtraFieldSignature)),
         "0102");
@@ -214,15 +204,13 @@ TEST(KQUZipFormat, ExtraFieldWalkAndZip64Values) {
     EXPECT_FALSE(it.next());
     EXPECT_TRUE(it.isMalformed());
     KQUZipExtraFieldIterator tail{std::span(block).first(2)};  // fewer than 4 bytes: simply the end
-    EXPECT_FALSE(tail.next());
-    EXPECT_FALSE(tail.isMalformed());
+    EXPECT_FALSE(tail.next() || tail.isMalformed());
 
     // Only escaped values are taken from the payload, in order.
     KQUZipZip64Values values{0xFFFFFFFF, 7, 0xFFFFFFFF};
     KQUZipApplyZip64ExtraField(first->payload, values);
-    EXPECT_EQ(values.uncompressedSize, 5ull << 30);
-    EXPECT_EQ(values.compressedSize, 7u);
-    EXPECT_EQ(values.localHeaderOffset, (5ull << 30) + 7);
+    EXPECT_EQ(std::tuple(values.uncompressedSize, values.compressedSize, values.localHeaderOffset),
+              std::tuple(5ull << 30, 7u, (5ull << 30) + 7));
     for (auto [length, what] :
          {std::pair{7, "uncompressed size"}, std::pair{15, "compressed size"}, std::pair{16, "offset"}}) {
         KQUZipZip64Values missing{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
@@ -248,15 +236,17 @@ TEST(KQUZipFormat, DosTimes) {
                  {2107, 12, 31, 23, 59, 59, 0xFF9FBF7Du}, {1980, 1, 1, 0, 0, 0, 0x02210000u},
                  {1975, 1, 1, 0, 0, 1, 0x02210000u},      {2200, 12, 31, 23, 59, 59, 0xFF9FBF7Du}};
     for (const auto& c : cases) {
-        std::tm t{};
-        t.tm_year = c.year - 1900, t.tm_mon = c.month - 1, t.tm_mday = c.day;
-        t.tm_hour = c.hour, t.tm_min = c.minute, t.tm_sec = c.second;
+        std::tm t{.tm_sec = c.second,
+                  .tm_min = c.minute,
+                  .tm_hour = c.hour,
+                  .tm_mday = c.day,
+                  .tm_mon = c.month - 1,
+                  .tm_year = c.year - 1900};
         EXPECT_EQ(KQUZipDosTimeFromTm(t), c.dos) << c.year;
     }
     auto t = KQUZipDecodeDosTime(0x585D6DAF);
     EXPECT_EQ(std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second),
-              std::make_tuple(2024, 2, 29, 13, 45, 30));
-
+              std::tuple(2024, 2, 29, 13, 45, 30));
     // The clock: equal to the DOS form of now, broken down locally.
     std::time_t before = std::time(nullptr);
     uint32_t now = KQUZipCurrentDosTime();
@@ -272,10 +262,11 @@ TEST(KQUZipFormat, Crc32Combine) {
                      "Negative length for CRC-32 combination.");
     // Split anywhere in 3 MiB + 5 bytes, the pieces combine to the whole.
     std::string big = kqu::test::patternBytes(3 * 1024 * 1024 + 5, 7);
-    uint32_t crcBig = KQUCrc32Update(0, big.data(), big.size());
     for (size_t split : {size_t{0}, size_t{4095}, big.size() / 2, big.size()}) {
-        uint32_t left = KQUCrc32Update(0, big.data(), split);
-        uint32_t right = KQUCrc32Update(0, big.data() + split, big.size() - split);
-        EXPECT_EQ(KQUCrc32Combine(left, right, static_cast<int64_t>(big.size() - split)), crcBig) << split;
+        uint32_t left = KQUCrc32Update(0, big.data(), split),
+                 right = KQUCrc32Update(0, big.data() + split, big.size() - split);
+        EXPECT_EQ(KQUCrc32Combine(left, right, static_cast<int64_t>(big.size() - split)),
+                  KQUCrc32Update(0, big.data(), big.size()))
+            << split;
     }
 }
