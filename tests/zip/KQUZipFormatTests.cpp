@@ -9,6 +9,8 @@
 #include "kqutility/zip/KQUZipFormat.h"
 #include "tests/support/KQUTestSupport.h"
 
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"  // std::tm built by designated fields
+
 using namespace kqu;
 using kqu::test::fromHex;
 using kqu::test::toHex;
