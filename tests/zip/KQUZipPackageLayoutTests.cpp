@@ -18,9 +18,20 @@ struct Expected {
     std::string entry;  // empty: no entry
 };
 
-std::vector<KQUZipLayoutRange> layoutOf(const std::string& bytes) {
+// The ranges, and that they end at the end of the file.
+void expectLayout(const std::string& bytes, const std::vector<Expected>& expected) {
     KQUZipArchive archive(KQUMakeData(KQUData(bytes.begin(), bytes.end())));
-    return KQUZipPackageLayout(archive);
+    auto ranges = KQUZipPackageLayout(archive);
+    ASSERT_EQ(ranges.size(), expected.size());
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const auto& [offset, length, kind, entry] = expected[i];
+        EXPECT_EQ(
+            std::tuple(ranges[i].offset, ranges[i].length, std::string(KQUZipLayoutKindName(ranges[i].kind)),
+                       ranges[i].entry ? ranges[i].entry->name() : ""),
+            std::tuple(offset, length, std::string(KQUZipLayoutKindName(kind)), entry))
+            << i;
+    }
+    EXPECT_EQ(ranges.back().offset + ranges.back().length, bytes.size());
 }
 
 TEST(KQUZipPackageLayout, RangesCoverEveryRecordInOffsetOrder) {
@@ -29,19 +40,13 @@ TEST(KQUZipPackageLayout, RangesCoverEveryRecordInOffsetOrder) {
 
     // 1: a stored entry, 7 bytes nobody claims, a deflated entry followed by a data
     // descriptor (with signature), a directory, an end record with a 4-byte comment.
-    std::string one;
-    {
-        kqu::test::ZipByteBuilder builder;
-        one += builder.add({.name = "a.txt", .data = "hello"});
-        one += "JUNKJUN";
-        one += builder.add(
-            {.name = "b.txt", .data = std::string(100, 'x'), .deflate = true, .flags = 8, .offset = 47});
-        std::string descriptor;
-        kqu::test::putFields(
-            descriptor, {{0x08074B50, 4}, {kqu::test::zlibCrc(std::string(100, 'x')), 4}, {s, 4}, {100, 4}});
-        one += descriptor;
-        one += builder.finish({.comment = "note", .directoryOffset = static_cast<uint32_t>(98 + s)});
-    }
+    kqu::test::ZipByteBuilder builder;
+    std::string one = builder.add({.name = "a.txt", .data = "hello"}) + "JUNKJUN";
+    one += builder.add(
+        {.name = "b.txt", .data = std::string(100, 'x'), .deflate = true, .flags = 8, .offset = 47});
+    kqu::test::putFields(one,
+                         {{0x08074B50, 4}, {kqu::test::zlibCrc(std::string(100, 'x')), 4}, {s, 4}, {100, 4}});
+    one += builder.finish({.comment = "note", .directoryOffset = static_cast<uint32_t>(98 + s)});
     // 2: an entry with the library's encrypted stored method, a free-space entry, a
     // directory entry with no data, and Zip64 end records.
     std::string two =
@@ -80,16 +85,7 @@ TEST(KQUZipPackageLayout, RangesCoverEveryRecordInOffsetOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        auto ranges = layoutOf(c.bytes);
-        ASSERT_EQ(ranges.size(), c.ranges.size());
-        for (size_t i = 0; i < ranges.size(); ++i) {
-            SCOPED_TRACE(i);
-            EXPECT_EQ(ranges[i].offset, c.ranges[i].offset);
-            EXPECT_EQ(ranges[i].length, c.ranges[i].length);
-            EXPECT_STREQ(KQUZipLayoutKindName(ranges[i].kind), KQUZipLayoutKindName(c.ranges[i].kind));
-            EXPECT_EQ(ranges[i].entry ? ranges[i].entry->name() : "", c.ranges[i].entry);
-        }
-        EXPECT_EQ(ranges.back().offset + ranges.back().length, c.bytes.size());
+        expectLayout(c.bytes, c.ranges);
     }
 }
 
@@ -102,23 +98,14 @@ TEST(KQUZipPackageLayout, DamagedPlacesBecomeUnknownWithoutOverlap) {
     bytes += builder.add({.name = "b", .data = "67890"});
     bytes += builder.add({.name = "c", .data = "abcde", .localSignature = 0x01020304});
     bytes += builder.finish();
-    auto ranges = layoutOf(bytes);
-    std::vector<Expected> expected = {{0, 31, Kind::LocalHeader, "a"},
-                                      {31, 5, Kind::StoredData, "a"},
-                                      {36, 12, Kind::DataDescriptor, "a"},
-                                      {48, 19, Kind::LocalHeader, "b"},
-                                      {67, 5, Kind::StoredData, "b"},
-                                      {72, 36, Kind::Unknown, ""},
-                                      {108, 3 * 47, Kind::CentralDirectory, ""},
-                                      {249, 22, Kind::EndRecord, ""}};
-    ASSERT_EQ(ranges.size(), expected.size());
-    for (size_t i = 0; i < ranges.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(ranges[i].offset, expected[i].offset);
-        EXPECT_EQ(ranges[i].length, expected[i].length);
-        EXPECT_STREQ(KQUZipLayoutKindName(ranges[i].kind), KQUZipLayoutKindName(expected[i].kind));
-    }
-    EXPECT_EQ(bytes.size(), 271u);
+    expectLayout(bytes, {{0, 31, Kind::LocalHeader, "a"},
+                         {31, 5, Kind::StoredData, "a"},
+                         {36, 12, Kind::DataDescriptor, "a"},
+                         {48, 19, Kind::LocalHeader, "b"},
+                         {67, 5, Kind::StoredData, "b"},
+                         {72, 36, Kind::Unknown, ""},
+                         {108, 3 * 47, Kind::CentralDirectory, ""},
+                         {249, 22, Kind::EndRecord, ""}});
 }
 
 }  // namespace
