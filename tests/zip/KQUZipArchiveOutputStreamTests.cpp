@@ -1,6 +1,5 @@
-// The archive writer: layout, Zip64 switching, encryption, free space and its reuse. Archives are
-// read back by the strict walker below, independent of the library's reader; expected record bytes
-// at the Zip64 boundaries were packed with Python's struct.
+// The archive writer: layout, Zip64 switching, encryption, free space and its reuse, raw entry copies.
+// Archives are read back by the strict walker below, independent of the library's reader.
 #include <gtest/gtest.h>
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
@@ -8,6 +7,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -50,42 +50,26 @@ struct ParsedArchive {
     }
 };
 
-[[noreturn]] void fail(const std::string& why) {
-    throw std::runtime_error(why);
-}
-
 std::span<const uint8_t> at(const std::string& s, uint64_t offset) {
-    if (offset > s.size()) fail("offset past the end");
+    if (offset > s.size()) throw std::runtime_error("offset past the end");
     return {reinterpret_cast<const uint8_t*>(s.data()) + offset, s.size() - offset};
 }
 
-// Follows the end records (Zip64 too) and the central directory, checks every entry against its
-// local header, and that the records neither overlap nor leave gaps before the end.
+// Follows the end record (these packages need no Zip64 end records) and the central directory,
+// checks every entry against its local header, and that the records neither overlap nor leave gaps.
 ParsedArchive parseArchive(const std::string& path) {
     ParsedArchive a;
     const std::string b = readFile(path);
-    if (b.size() < 22) fail("too short");
-    const uint64_t endOffset = b.size() - 22;
-    auto end = KQUZipDecodeEndOfCentralDirectory(at(b, endOffset));
-    if (!end) fail("no end record at the end");
-    uint64_t count = end->totalEntries, zip64Length = 0;
+    auto end = KQUZipDecodeEndOfCentralDirectory(at(b, b.size() - std::min<size_t>(b.size(), 22)));
+    if (!end) throw std::runtime_error("no end record at the end");
     a.directorySize = end->centralDirectorySize, a.directoryOffset = end->centralDirectoryOffset;
-    auto locator =
-        KQUZipDecodeZip64EndOfCentralDirectoryLocator(at(b, std::max<uint64_t>(endOffset, 20) - 20));
-    if (locator && endOffset >= 20) {
-        auto zip64 = KQUZipDecodeZip64EndOfCentralDirectory(at(b, locator->zip64RecordOffset));
-        if (!zip64 || locator->zip64RecordOffset + 76 != endOffset)
-            fail("no Zip64 record before the locator");
-        count = zip64->totalEntries, zip64Length = 76;
-        a.directorySize = zip64->centralDirectorySize, a.directoryOffset = zip64->centralDirectoryOffset;
-    }
     const uint64_t directoryEnd = a.directoryOffset + a.directorySize;
-    if (directoryEnd + zip64Length != endOffset) fail("directory does not end at the end records");
+    if (directoryEnd + 22 != b.size()) throw std::runtime_error("directory does not end at the end record");
     uint64_t position = a.directoryOffset;
-    for (uint64_t i = 0; i < count; ++i) {
+    for (uint64_t i = 0; i < end->totalEntries; ++i) {
         auto record = KQUZipDecodeCentralFileHeaderRecord(
             at(b, position).first(std::min<uint64_t>(b.size() - position, directoryEnd - position)));
-        if (!record) fail("bad central header");
+        if (!record) throw std::runtime_error("bad central header");
         ParsedEntry e{.central = record->header, .name = {record->fileName.begin(), record->fileName.end()}};
         e.centralExtra.assign(record->extraField.begin(), record->extraField.end());
         KQUZipZip64Values values{record->header.uncompressedSize, record->header.compressedSize,
@@ -93,7 +77,7 @@ ParsedArchive parseArchive(const std::string& path) {
         KQUZipExtraFieldIterator it(record->extraField);
         while (auto field = it.next())
             if (field->id == KQUZipZip64ExtraFieldID) KQUZipApplyZip64ExtraField(field->payload, values);
-        if (it.isMalformed()) fail("malformed extra field");
+        if (it.isMalformed()) throw std::runtime_error("malformed extra field");
         e.uncompressedSize = values.uncompressedSize, e.compressedSize = values.compressedSize;
         e.offset = values.localHeaderOffset;
         position += record->header.recordSize();
@@ -101,15 +85,16 @@ ParsedArchive parseArchive(const std::string& path) {
         if (!local || std::string(local->fileName.begin(), local->fileName.end()) != e.name ||
             local->header.crc32 != e.central.crc32 ||
             local->header.compressionMethod != e.central.compressionMethod)
-            fail("local header missing or different for " + e.name);
+            throw std::runtime_error("local header missing or different for " + e.name);
         e.local = local->header;
         e.localExtra.assign(local->extraField.begin(), local->extraField.end());
         const uint64_t dataOffset = e.offset + local->header.recordSize();
-        if (dataOffset + e.compressedSize > a.directoryOffset) fail("data runs into the directory");
+        if (dataOffset + e.compressedSize > a.directoryOffset)
+            throw std::runtime_error("data runs into the directory");
         e.stored = b.substr(dataOffset, e.compressedSize);
         a.entries.push_back(std::move(e));
     }
-    if (position != directoryEnd) fail("directory size does not match its headers");
+    if (position != directoryEnd) throw std::runtime_error("directory size does not match its headers");
     return a;
 }
 
@@ -127,7 +112,7 @@ std::string rawInflate(const std::string& compressed) {
         out.append(buffer.data(), buffer.size() - z.avail_out);
     }
     inflateEnd(&z);
-    if (result != Z_STREAM_END) fail("inflate failed");
+    if (result != Z_STREAM_END) throw std::runtime_error("inflate failed");
     return out;
 }
 
@@ -559,4 +544,138 @@ TEST_F(ZipWriter, EntriesAtPathAndTheReaderSeeTheFinishedPackage) {
         EXPECT_EQ(std::string(data->begin(), data->end()), std::string(3000, 'r'));
         std::filesystem::remove(finalPath);
     }
+}
+
+// The writer's entry attributes and raw entry copies, checked with Python's zipfile: what another tool
+// made (old dates, Unix modes, stored and deflated entries) must come out of a raw copy with the same
+// records and the same stored bytes.
+namespace {
+
+// One line per entry as Python's zipfile sees it, the data read (CRCs checked) and the
+// stored bytes hashed: name, date_time, create_system, external_attr >> 16 (octal),
+// compress_type, CRC, compress_size, file_size, sha1 of the stored bytes.
+std::string describe(const std::string& path) {
+    std::string output;
+    int status = runCommand(fmt::format(R"(python3 -c "
+import hashlib, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+raw = open(sys.argv[1], 'rb').read()
+for i in z.infolist():
+    z.read(i)
+    n = int.from_bytes(raw[i.header_offset + 26:i.header_offset + 28], 'little')
+    e = int.from_bytes(raw[i.header_offset + 28:i.header_offset + 30], 'little')
+    start = i.header_offset + 30 + n + e
+    print(i.filename, i.date_time, i.create_system, oct(i.external_attr >> 16), i.compress_type,
+          '%08x' % i.CRC, i.compress_size, i.file_size,
+          hashlib.sha1(raw[start:start + i.compress_size]).hexdigest()[:12])
+" '{}' 2>&1)",
+                                        path),
+                            &output);
+    EXPECT_EQ(status, 0) << output;
+    return output;
+}
+
+// A package as another tool makes it: 2022 dates, Unix modes, stored and deflated entries.
+void makeForeignPackage(const std::string& path) {
+    ASSERT_EQ(runCommand(fmt::format(R"(python3 -c "
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for name, mode, method, data in [
+            ('doc/', 0o40755, zipfile.ZIP_STORED, b''),
+            ('doc/index.xml', 0o100644, zipfile.ZIP_DEFLATED, b'<index>' + b'<item/>' * 500 + b'</index>'),
+            ('doc/run.sh', 0o100755, zipfile.ZIP_STORED, b'#!/bin/sh\necho hi\n'),
+            ('doc/data.bin', 0o100600, zipfile.ZIP_DEFLATED, bytes(range(256)) * 300)]:
+        i = zipfile.ZipInfo(name, (2022, 3, 14, 15, 9, 26))
+        i.create_system = 3
+        i.external_attr = mode << 16
+        i.compress_type = method
+        z.writestr(i, data)
+" '{}')",
+                                     path)),
+              0);
+}
+
+class ZipRawCopy : public ::testing::Test {
+protected:
+    TempDir dir;
+    KQUCryptoKeyRef keyA = KQUCryptoKey::createAes128KeyFromPassphrase("alpha", 10);
+    KQUCryptoKeyRef keyB = KQUCryptoKey::createAes128KeyFromPassphrase("beta", 10);
+};
+
+}  // namespace
+
+TEST_F(ZipRawCopy, CopiesKeepRecordsAndStoredBytesAndFillFreeRanges) {
+    std::string source = dir.file("foreign.zip"), copy = dir.file("copy.zip");
+    makeForeignPackage(source);
+    KQUZipArchive archive(source);
+    {
+        KQUZipArchiveOutputStream zip(copy);
+        for (const auto& entry : archive.allEntries()) zip.copyEntry(*entry);
+        zip.close();
+    }
+    EXPECT_EQ(describe(copy), describe(source));
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}'", copy)), 0);
+
+    // A copy lands in a free range that fits, like a stored entry of known size; a new
+    // name is taken when given.
+    std::string reuse = dir.file("reuse.zip");
+    KQUZipArchiveOutputStream zip(reuse);
+    zip.beginEntry("first", false, 40000);
+    zip.writeData(std::span(reinterpret_cast<const uint8_t*>(patternBytes(40000).data()), 40000));
+    zip.beginEntry("last", false, 3);
+    zip.writeBuffer("end", 3);
+    zip.removeEntry("first");
+    auto script = archive.entryWithName("doc/run.sh");
+    zip.copyEntry(*script, "bin/run.sh");
+    EXPECT_EQ(zip.entries().back()->offset, 0u);
+    zip.close();
+    std::string listing = describe(reuse);
+    EXPECT_NE(listing.find("bin/run.sh (2022, 3, 14, 15, 9, 26) 3 0o100755 0 "), std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find(".QlTrash/00000001"), std::string::npos) << listing;
+}
+
+TEST_F(ZipRawCopy, EncryptedEntriesOnlyMoveBetweenPackagesWithTheSameKey) {
+    std::string source = dir.file("secret.zip");
+    {
+        KQUZipArchiveOutputStream zip(source, keyA);
+        zip.beginEntry("a.xml", true, 13);
+        zip.writeBuffer("<a>secret</a>", 13);
+        zip.close();
+    }
+    KQUZipArchive archive(source);
+    auto entry = archive.entryWithName("a.xml");
+
+    // No key set on the source, another key, or no key in the writer: refused, nothing added.
+    for (auto [sourceKey, writerKey] :
+         {std::pair{KQUCryptoKeyRef{}, keyA}, std::pair{keyA, keyB}, std::pair{keyA, KQUCryptoKeyRef{}}}) {
+        archive.setCryptoKey(sourceKey);
+        KQUZipArchiveOutputStream zip(dir.file("refused.zip"), writerKey);
+        EXPECT_KQU_THROW(zip.copyEntry(*entry), "KQUZipOutputError",
+                         "Entry a.xml is encrypted under another key");
+        EXPECT_TRUE(zip.entries().empty());
+        zip.close();
+    }
+
+    // (Copies under the same key: KquZipAdd, which copies the kept entries of an encrypted package.)
+}
+
+TEST_F(ZipRawCopy, DamagedStoredBytesAreNotCopied) {
+    std::string source = dir.file("foreign.zip");
+    makeForeignPackage(source);
+    std::string bytes = readFile(source);
+    size_t at = bytes.find("echo hi");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = 'E';
+    writeFile(source, bytes);
+    KQUZipArchive archive(source);
+    std::string copy = dir.file("copy.zip");
+    KQUZipArchiveOutputStream zip(copy);
+    zip.copyEntry(*archive.entryWithName("doc/index.xml"));
+    auto sizeBefore = std::filesystem::file_size(copy);
+    EXPECT_KQU_THROW(zip.copyEntry(*archive.entryWithName("doc/run.sh")), "KQUZipOutputError", "");
+    EXPECT_EQ(std::filesystem::file_size(copy), sizeBefore);
+    EXPECT_EQ(zip.entryNames(), std::vector<std::string>{"doc/index.xml"});
+    zip.close();
+    EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}'", copy)), 0);
 }
