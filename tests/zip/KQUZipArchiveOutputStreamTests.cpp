@@ -98,22 +98,18 @@ ParsedArchive parseArchive(const std::string& path) {
     return a;
 }
 
-std::string rawInflate(const std::string& compressed) {
-    z_stream z{};
+// zlib's raw inflate of data that must inflate to size bytes.
+std::string rawInflate(const std::string& compressed, size_t size) {
+    std::string out(size + 1, '\0');
+    z_stream z{.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data())),
+               .avail_in = static_cast<uInt>(compressed.size()),
+               .next_out = reinterpret_cast<Bytef*>(out.data()),
+               .avail_out = static_cast<uInt>(out.size())};
     inflateInit2(&z, -15);
-    std::string buffer(65536, '\0'), out;
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-    z.avail_in = static_cast<uInt>(compressed.size());
-    int result = Z_OK;
-    while (result == Z_OK) {
-        z.next_out = reinterpret_cast<Bytef*>(buffer.data());
-        z.avail_out = static_cast<uInt>(buffer.size());
-        result = inflate(&z, Z_NO_FLUSH);
-        out.append(buffer.data(), buffer.size() - z.avail_out);
-    }
+    const int result = inflate(&z, Z_FINISH);
     inflateEnd(&z);
-    if (result != Z_STREAM_END) throw std::runtime_error("inflate failed");
-    return out;
+    if (result != Z_STREAM_END || z.total_out != size) throw std::runtime_error("inflate failed");
+    return out.substr(0, size);
 }
 
 // The entry's plaintext, undoing encryption (with key) and deflate as its method says.
@@ -129,7 +125,7 @@ std::string entryContents(const ParsedEntry& e, const KQUCryptoKeyRef& key = nul
     }
     const bool deflated =
         method == KQUZipCompressionMethodDeflated || method == KQUZipCompressionMethodDeflatedEncrypted;
-    return deflated ? rawInflate(bytes) : bytes;
+    return deflated ? rawInflate(bytes, e.uncompressedSize) : bytes;
 }
 
 // Writes a whole entry, announcing its size (or the size given, kUnknown among them).
@@ -174,6 +170,60 @@ class ZipWriter : public ::testing::Test {
 protected:
     TempDir dir;
     std::string path = dir.file("out.zip");
+};
+
+// The writer's entry attributes and raw entry copies, checked with Python's zipfile: what another tool
+// made (old dates, Unix modes, stored and deflated entries) must come out of a raw copy with the same
+// records and the same stored bytes.
+// One line per entry as Python's zipfile sees it, the data read (CRCs checked) and the
+// stored bytes hashed: name, date_time, create_system, external_attr >> 16 (octal),
+// compress_type, CRC, compress_size, file_size, sha1 of the stored bytes.
+std::string describe(const std::string& path) {
+    std::string output;
+    int status = runCommand(fmt::format(R"(python3 -c "
+import hashlib, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+raw = open(sys.argv[1], 'rb').read()
+for i in z.infolist():
+    z.read(i)
+    n = int.from_bytes(raw[i.header_offset + 26:i.header_offset + 28], 'little')
+    e = int.from_bytes(raw[i.header_offset + 28:i.header_offset + 30], 'little')
+    start = i.header_offset + 30 + n + e
+    print(i.filename, i.date_time, i.create_system, oct(i.external_attr >> 16), i.compress_type,
+          '%08x' % i.CRC, i.compress_size, i.file_size,
+          hashlib.sha1(raw[start:start + i.compress_size]).hexdigest()[:12])
+" '{}' 2>&1)",
+                                        path),
+                            &output);
+    EXPECT_EQ(status, 0) << output;
+    return output;
+}
+
+// A package as another tool makes it: 2022 dates, Unix modes, stored and deflated entries.
+void makeForeignPackage(const std::string& path) {
+    ASSERT_EQ(runCommand(fmt::format(R"(python3 -c "
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for name, mode, method, data in [
+            ('doc/', 0o40755, zipfile.ZIP_STORED, b''),
+            ('doc/index.xml', 0o100644, zipfile.ZIP_DEFLATED, b'<index>' + b'<item/>' * 500 + b'</index>'),
+            ('doc/run.sh', 0o100755, zipfile.ZIP_STORED, b'#!/bin/sh\necho hi\n'),
+            ('doc/data.bin', 0o100600, zipfile.ZIP_DEFLATED, bytes(range(256)) * 300)]:
+        i = zipfile.ZipInfo(name, (2022, 3, 14, 15, 9, 26))
+        i.create_system = 3
+        i.external_attr = mode << 16
+        i.compress_type = method
+        z.writestr(i, data)
+" '{}')",
+                                     path)),
+              0);
+}
+
+class ZipRawCopy : public ::testing::Test {
+protected:
+    TempDir dir;
+    KQUCryptoKeyRef keyA = KQUCryptoKey::createAes128KeyFromPassphrase("alpha", 10);
+    KQUCryptoKeyRef keyB = KQUCryptoKey::createAes128KeyFromPassphrase("beta", 10);
 };
 
 }  // namespace
@@ -496,7 +546,7 @@ TEST(ZipDeflateStream, FinishesOnceAndRefusesWritesAfterwards) {
     deflater->writeBuffer("abcabcabc", 9);
     EXPECT_EQ(deflater->closeLocalStream(), sink);
     EXPECT_EQ(deflater->closeLocalStream(), sink);
-    EXPECT_EQ(rawInflate(std::string(sink->data()->begin(), sink->data()->end())), "abcabcabc");
+    EXPECT_EQ(rawInflate(std::string(sink->data()->begin(), sink->data()->end()), 9), "abcabcabc");
     LogCapture log;
     EXPECT_ASSERTION_FAILURE(deflater->writeBuffer("x", 1));
     EXPECT_ASSERTION_FAILURE(deflater->seekToOffset(0, SEEK_SET));
@@ -546,64 +596,6 @@ TEST_F(ZipWriter, EntriesAtPathAndTheReaderSeeTheFinishedPackage) {
     }
 }
 
-// The writer's entry attributes and raw entry copies, checked with Python's zipfile: what another tool
-// made (old dates, Unix modes, stored and deflated entries) must come out of a raw copy with the same
-// records and the same stored bytes.
-namespace {
-
-// One line per entry as Python's zipfile sees it, the data read (CRCs checked) and the
-// stored bytes hashed: name, date_time, create_system, external_attr >> 16 (octal),
-// compress_type, CRC, compress_size, file_size, sha1 of the stored bytes.
-std::string describe(const std::string& path) {
-    std::string output;
-    int status = runCommand(fmt::format(R"(python3 -c "
-import hashlib, sys, zipfile
-z = zipfile.ZipFile(sys.argv[1])
-raw = open(sys.argv[1], 'rb').read()
-for i in z.infolist():
-    z.read(i)
-    n = int.from_bytes(raw[i.header_offset + 26:i.header_offset + 28], 'little')
-    e = int.from_bytes(raw[i.header_offset + 28:i.header_offset + 30], 'little')
-    start = i.header_offset + 30 + n + e
-    print(i.filename, i.date_time, i.create_system, oct(i.external_attr >> 16), i.compress_type,
-          '%08x' % i.CRC, i.compress_size, i.file_size,
-          hashlib.sha1(raw[start:start + i.compress_size]).hexdigest()[:12])
-" '{}' 2>&1)",
-                                        path),
-                            &output);
-    EXPECT_EQ(status, 0) << output;
-    return output;
-}
-
-// A package as another tool makes it: 2022 dates, Unix modes, stored and deflated entries.
-void makeForeignPackage(const std::string& path) {
-    ASSERT_EQ(runCommand(fmt::format(R"(python3 -c "
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[1], 'w') as z:
-    for name, mode, method, data in [
-            ('doc/', 0o40755, zipfile.ZIP_STORED, b''),
-            ('doc/index.xml', 0o100644, zipfile.ZIP_DEFLATED, b'<index>' + b'<item/>' * 500 + b'</index>'),
-            ('doc/run.sh', 0o100755, zipfile.ZIP_STORED, b'#!/bin/sh\necho hi\n'),
-            ('doc/data.bin', 0o100600, zipfile.ZIP_DEFLATED, bytes(range(256)) * 300)]:
-        i = zipfile.ZipInfo(name, (2022, 3, 14, 15, 9, 26))
-        i.create_system = 3
-        i.external_attr = mode << 16
-        i.compress_type = method
-        z.writestr(i, data)
-" '{}')",
-                                     path)),
-              0);
-}
-
-class ZipRawCopy : public ::testing::Test {
-protected:
-    TempDir dir;
-    KQUCryptoKeyRef keyA = KQUCryptoKey::createAes128KeyFromPassphrase("alpha", 10);
-    KQUCryptoKeyRef keyB = KQUCryptoKey::createAes128KeyFromPassphrase("beta", 10);
-};
-
-}  // namespace
-
 TEST_F(ZipRawCopy, CopiesKeepRecordsAndStoredBytesAndFillFreeRanges) {
     std::string source = dir.file("foreign.zip"), copy = dir.file("copy.zip");
     makeForeignPackage(source);
@@ -620,13 +612,10 @@ TEST_F(ZipRawCopy, CopiesKeepRecordsAndStoredBytesAndFillFreeRanges) {
     // name is taken when given.
     std::string reuse = dir.file("reuse.zip");
     KQUZipArchiveOutputStream zip(reuse);
-    zip.beginEntry("first", false, 40000);
-    zip.writeData(std::span(reinterpret_cast<const uint8_t*>(patternBytes(40000).data()), 40000));
-    zip.beginEntry("last", false, 3);
-    zip.writeBuffer("end", 3);
+    put(zip, "first", patternBytes(40000));
+    put(zip, "last", "end");
     zip.removeEntry("first");
-    auto script = archive.entryWithName("doc/run.sh");
-    zip.copyEntry(*script, "bin/run.sh");
+    zip.copyEntry(*archive.entryWithName("doc/run.sh"), "bin/run.sh");
     EXPECT_EQ(zip.entries().back()->offset, 0u);
     zip.close();
     std::string listing = describe(reuse);
@@ -639,8 +628,7 @@ TEST_F(ZipRawCopy, EncryptedEntriesOnlyMoveBetweenPackagesWithTheSameKey) {
     std::string source = dir.file("secret.zip");
     {
         KQUZipArchiveOutputStream zip(source, keyA);
-        zip.beginEntry("a.xml", true, 13);
-        zip.writeBuffer("<a>secret</a>", 13);
+        put(zip, "a.xml", "<a>secret</a>", true);
         zip.close();
     }
     KQUZipArchive archive(source);
