@@ -48,12 +48,11 @@ Sample sampleOf(bool compressible, uint32_t size) {
 // zlib's raw inflate of data; nothing may follow the end of the deflate stream.
 KQUData zlibInflate(const KQUData& data, size_t expectedSize) {
     KQUData out(expectedSize + 1);
-    z_stream z{};
+    z_stream z{.next_in = const_cast<Bytef*>(data.data()),
+               .avail_in = static_cast<uInt>(data.size()),
+               .next_out = out.data(),
+               .avail_out = static_cast<uInt>(out.size())};
     inflateInit2(&z, -15);
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
     EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
     EXPECT_EQ(z.avail_in, 0u);
     out.resize(z.total_out);
@@ -82,6 +81,23 @@ KQUData readAll(KQUInputStream& stream, const std::vector<uint32_t>& chunks, boo
     }
 }
 
+// Deflates the first size bytes of plain through our stream, announcing their size as given, and
+// checks that zlib inflates them back; answers whether they were compressed whole.
+bool deflateAndCheck(const KQUData& plain, uint32_t size,
+                     uint64_t announced = KQUZipDeflateOutputStream::kUnknownLength,
+                     const std::vector<uint32_t>& chunks = {UINT32_MAX}) {
+    auto memory = std::make_shared<KQUMemoryOutputStream>();
+    KQUZipDeflateOutputStream deflater(memory, announced);
+    for (size_t done = 0, i = 0; done < size; done += chunks[i++ % chunks.size()])
+        deflater.writeBuffer(reinterpret_cast<const char*>(plain.data()) + done,
+                             static_cast<uint32_t>(std::min<size_t>(chunks[i % chunks.size()], size - done)));
+    EXPECT_EQ(deflater.closeLocalStream(), memory) << size;
+    EXPECT_EQ(std::tuple(deflater.offset(), static_cast<size_t>(deflater.compressedOffset())),
+              std::tuple(int64_t{size}, memory->data()->size()));
+    EXPECT_TRUE(zlibInflate(*memory->data(), size) == KQUData(plain.begin(), plain.begin() + size)) << size;
+    return deflater.wasCompressedWhole();
+}
+
 // At the largest size compressed whole and one byte beyond it (streamed).
 TEST(KQUZipStreamBoundaryTest, DeflatingStreamCompressesWholeUpToItsLimit) {
     constexpr uint32_t kLimit = KQUZipDeflateOutputStream::kWholeEntryMaxSize;
@@ -90,15 +106,8 @@ TEST(KQUZipStreamBoundaryTest, DeflatingStreamCompressesWholeUpToItsLimit) {
     for (size_t i = 0; i < plain.size(); ++i)
         plain[i] =
             static_cast<uint8_t>(i % 251 < 200 ? 'a' + i % 7 : (state = state * 1103515245u + 12345u) >> 24);
-    for (uint32_t size : {kLimit, kLimit + 1}) {
-        auto memory = std::make_shared<KQUMemoryOutputStream>();
-        KQUZipDeflateOutputStream deflater(memory, size);
-        deflater.writeBuffer(reinterpret_cast<const char*>(plain.data()), size);
-        deflater.closeLocalStream();
-        EXPECT_EQ(deflater.wasCompressedWhole(), size == kLimit);
-        EXPECT_TRUE(zlibInflate(*memory->data(), size) == KQUData(plain.begin(), plain.begin() + size))
-            << size;
-    }
+    for (uint32_t size : {kLimit, kLimit + 1})
+        EXPECT_EQ(deflateAndCheck(plain, size, size), size == kLimit) << size;
 }
 
 // The reported failure: random content of 263,300 to 263,400 bytes fills the output
@@ -107,14 +116,7 @@ TEST(KQUZipStreamBoundaryTest, DeflatingStreamFinishesWhenItsBufferIsFullAtTheEn
     KQUData random(263400);
     uint32_t state = 12345;
     for (auto& byte : random) byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 23);
-    for (uint32_t size = 263300; size <= 263400; size += 5) {
-        KQUData plain(random.begin(), random.begin() + size);
-        auto memory = std::make_shared<KQUMemoryOutputStream>();
-        KQUZipDeflateOutputStream deflater(memory);
-        deflater.writeBuffer(reinterpret_cast<const char*>(plain.data()), size);
-        ASSERT_NO_THROW(deflater.closeLocalStream()) << size;
-        EXPECT_TRUE(zlibInflate(*memory->data(), size) == plain) << size;
-    }
+    for (uint32_t size = 263300; size <= 263400; size += 5) deflateAndCheck(random, size);
 }
 
 // The deflating stream (zlib must inflate what it writes), the inflating stream over an
@@ -133,23 +135,10 @@ TEST(KQUZipStreamBoundaryTest, DeflateAndInflateStreamsAgreeWithZlibAtEveryBound
                 // Announced sizes: unknown (zlib streams), exact (compressed whole by
                 // libdeflate), one byte (collected, then streamed once it no longer fits).
                 constexpr uint64_t kUnknown = KQUZipDeflateOutputStream::kUnknownLength;
-                for (uint64_t announced : {kUnknown, uint64_t{size}, uint64_t{1}}) {
-                    auto memory = std::make_shared<KQUMemoryOutputStream>();
-                    KQUZipDeflateOutputStream deflater(memory, announced);
-                    for (size_t done = 0, i = 0; done < size; ++i) {
-                        auto n =
-                            static_cast<uint32_t>(std::min<size_t>(chunks[i % chunks.size()], size - done));
-                        deflater.writeBuffer(reinterpret_cast<const char*>(sample.plain.data()) + done, n);
-                        done += n;
-                    }
-                    EXPECT_EQ(deflater.closeLocalStream(), memory);
-                    EXPECT_EQ(std::tuple(deflater.wasCompressedWhole(), deflater.offset(),
-                                         static_cast<size_t>(deflater.compressedOffset())),
-                              std::tuple(announced != kUnknown && size <= announced, int64_t{size},
-                                         memory->data()->size()))
+                for (uint64_t announced : {kUnknown, uint64_t{size}, uint64_t{1}})
+                    EXPECT_EQ(deflateAndCheck(sample.plain, size, announced, chunks),
+                              announced != kUnknown && size <= announced)
                         << announced;
-                    EXPECT_TRUE(zlibInflate(*memory->data(), size) == sample.plain) << announced;
-                }
                 for (bool own : {false, true}) {
                     KQUZipInflateInputStream fromArchive(0, length, size, sample.crc, *archive);
                     EXPECT_TRUE(readAll(fromArchive, chunks, own) == sample.plain);
