@@ -15,16 +15,14 @@
 #include "kqutility/zip/KQUZipCrc32.h"
 #include "kqutility/zip/KQUZipException.h"
 #include "kqutility/zip/KQUZipHeaderCheck.h"
+#include "kqutility/zip/KQUZipPackageLayout.h"
 #include "tests/support/KQUTestSupport.h"
 #include "tests/support/KQUZipTestBuilder.h"
 
 namespace kqu {
 namespace {
 
-using test::buildArchive;
-using test::runCommand;
-using test::TempDir;
-using test::TestEntry;
+using namespace test;
 
 KQUZipArchive open(const std::string& bytes, bool collapse = false) {
     return KQUZipArchive(KQUMakeData(bytes), collapse);
@@ -52,7 +50,7 @@ void expectRefused(const std::vector<Refusal>& cases) {
 
 // Written by Python's zipfile: "hello.txt" stored, "dir/data.bin" deflated ("abcdefgh" * 100).
 const std::string kPythonArchive = [] {
-    KQUData bytes = test::fromHex(
+    KQUData bytes = fromHex(
         "504b03041400000000008318225018a7557b0e0000000e0000000900000068656c6c6f2e74787448656c6c6f2c20776f726c"
         "64210a504b03041400000008008318225010d8faf012000000200300000c0000006469722f646174612e62696e4b4c4a4e49"
         "4d4bcf481ca547e9511a830600504b010214031400000000008318225018a7557b0e0000000e000000090000000000000000"
@@ -123,7 +121,7 @@ TEST(ZipReaderOpen, ExactlyFFFFEntriesWithoutLocator) {
 
 TEST(ZipReaderOpen, CentralHeaderChecks) {
     std::string shortZip64;  // a Zip64 field without room for the escaped uncompressed size
-    test::putFields(shortZip64, {{1, 2}, {0, 2}});
+    putFields(shortZip64, {{1, 2}, {0, 2}});
     const char* header = "KQUZipCentralFileHeaderError";
     expectRefused({
         {buildArchive({{.name = "a", .data = "x", .flags = 1}}), header, "Encrypted files are not supported"},
@@ -139,10 +137,10 @@ TEST(ZipReaderOpen, CentralHeaderChecks) {
 TEST(ZipReaderOpen, ExtraFieldsAndNames) {
     auto field = [](uint32_t id, uint32_t length, const std::string& payload) {
         std::string f;
-        test::putFields(f, {{id, 2}, {length, 2}});
+        putFields(f, {{id, 2}, {length, 2}});
         return f + payload;
     };
-    test::LogCapture log;
+    LogCapture log;
     auto archive =
         open(buildArchive({{.name = "caf\xe9",
                             .data = "1",
@@ -174,7 +172,7 @@ TEST(ZipReaderOpen, CollapsesCommonRoot) {
 }
 
 TEST(ZipReaderEntry, DeflatedMegabyteInOneRead) {
-    std::string big = test::patternBytes(700'000, 4) + std::string(348'576, 'z');
+    std::string big = patternBytes(700'000, 4) + std::string(348'576, 'z');
     auto archive = open(buildArchive({{.name = "big", .data = big, .deflate = true}}));
     auto entry = archive.entryWithName("big");
     std::string out(big.size(), '\0');
@@ -192,13 +190,13 @@ TEST(ZipReaderEntry, CrcMismatchIsDetected) {
     std::string damaged = buildArchive({{.name = "stored", .data = text}});
     damaged[30 + 6 + 100] ^= 0x01;
     EXPECT_KQU_THROW(open(damaged).entryWithName("stored")->data(), "KQUZipEntryError",
-                     (fmt::format("CRC-32 mismatch (expected {:08x}, found {:08x})", test::zlibCrc(text),
-                                  test::zlibCrc(damaged.substr(36, 5000)))));
+                     (fmt::format("CRC-32 mismatch (expected {:08x}, found {:08x})", zlibCrc(text),
+                                  zlibCrc(damaged.substr(36, 5000)))));
     // A wrong CRC in the directory for intact deflated data.
     auto wrongCrc = open(buildArchive({{.name = "d", .data = text, .deflate = true, .crc = 0x12345678}}));
     EXPECT_KQU_THROW(contents(wrongCrc.entryWithName("d")), "KQUZipEntryError", "");
     // Corrupt deflate data is either refused by zlib or caught by the CRC.
-    std::string deflated = test::rawDeflate(text + "!");
+    std::string deflated = rawDeflate(text + "!");
     deflated[deflated.size() / 2] ^= 0x10;
     auto corrupt =
         open(buildArchive({{.name = "d", .data = text + "!", .deflate = true, .stored = deflated}}));
@@ -207,7 +205,7 @@ TEST(ZipReaderEntry, CrcMismatchIsDetected) {
 
 TEST(ZipReaderEntry, SizesThatLieAreRefused) {
     const std::string text = "some text that compresses some text that compresses";
-    const std::string random = test::patternBytes(3000, 2);
+    const std::string random = patternBytes(3000, 2);
     const struct {
         TestEntry entry;
         const char *error, *message;
@@ -219,7 +217,7 @@ TEST(ZipReaderEntry, SizesThatLieAreRefused) {
          "KQUZipEntryError",
          "Couldn't read data with size: 4026531840"},
         // Compressed data that ends inside the deflate stream.
-        {{.name = "d", .data = random, .deflate = true, .stored = test::rawDeflate(random).substr(0, 100)},
+        {{.name = "d", .data = random, .deflate = true, .stored = rawDeflate(random).substr(0, 100)},
          "KQUZipInflateError",
          "inflate() failed: -5"},
         // A stored entry whose two sizes differ.
@@ -235,7 +233,7 @@ TEST(ZipReaderEntry, LocalHeaders) {
         open(buildArchive({{.name = "a", .data = "payload", .localExtra = std::string(12, '\x07')}}));
     EXPECT_EQ(contents(longer.entryWithName("a")), "payload");
 
-    test::LogCapture log;
+    LogCapture log;
     auto wrong = open(buildArchive({{.name = "a", .data = "payload", .localSignature = 0x04034B51}}));
     auto entry = wrong.entryWithName("a");
     EXPECT_EQ(entry->inputStream(), nullptr);
@@ -261,7 +259,7 @@ TEST(ZipReaderEntry, ZeroByteRequestIsNotTheEnd) {
 // entry (never encrypted).
 struct EncryptedArchive {
     KQUCryptoKeyRef key = KQUCryptoKey::createAes128KeyFromPassphrase("passphrase", 1000);
-    std::string plaintext = test::patternBytes(70'000, 8) + std::string(30'000, 'e');
+    std::string plaintext = patternBytes(70'000, 8) + std::string(30'000, 'e');
     std::string bytes;
     EncryptedArchive() {
         TempDir dir;
@@ -274,7 +272,7 @@ struct EncryptedArchive {
         }
         zip.removeEntry("gap");
         zip.close();
-        bytes = test::readFile(dir.file("e.zip"));
+        bytes = readFile(dir.file("e.zip"));
     }
 };
 
@@ -309,14 +307,14 @@ TEST(ZipReaderEntry, EncryptedEntryCrcCoversStoredBytes) {
 
 TEST(ZipReaderEntry, CopyToFile) {
     TempDir dir;
-    std::string text = test::patternBytes(400'000, 6);
+    std::string text = patternBytes(400'000, 6);
     auto archive = open(
         buildArchive({{.name = "a", .data = text, .deflate = true}, {.name = "bad", .data = "x", .crc = 1}}));
     archive.entryWithName("a")->copyToFile(dir.file("a"));
-    EXPECT_EQ(test::readFile(dir.file("a")), text);
-    test::writeFile(dir.file("bad"), "previous");
+    EXPECT_EQ(readFile(dir.file("a")), text);
+    writeFile(dir.file("bad"), "previous");
     EXPECT_KQU_THROW(archive.entryWithName("bad")->copyToFile(dir.file("bad")), "KQUZipEntryError", "");
-    EXPECT_EQ(test::readFile(dir.file("bad")), "previous");
+    EXPECT_EQ(readFile(dir.file("bad")), "previous");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);  // no temporary left
 }
 
@@ -324,10 +322,9 @@ TEST(ZipReaderEntry, ReadsFromSeveralThreads) {
     TempDir dir;
     std::vector<TestEntry> entries;
     for (int i = 0; i < 8; ++i)
-        entries.push_back({.name = fmt::format("e{}", i),
-                           .data = test::patternBytes(100'000 + i, i),
-                           .deflate = i % 2 == 0});
-    test::writeFile(dir.file("a.zip"), buildArchive(entries));
+        entries.push_back(
+            {.name = fmt::format("e{}", i), .data = patternBytes(100'000 + i, i), .deflate = i % 2 == 0});
+    writeFile(dir.file("a.zip"), buildArchive(entries));
     KQUZipArchive archive(dir.file("a.zip"));
     std::atomic<int> good{0};
     std::vector<std::thread> threads;
@@ -344,13 +341,13 @@ TEST(ZipReaderEntry, ReadsFromSeveralThreads) {
 // lengths around its folding steps and at an odd start.
 TEST(ZipReaderCrc, MatchesZlibForAllLengthsAndAlignments) {
     EXPECT_EQ(KQUZipCrc32(0, "123456789", 9), 0xCBF43926u);  // the standard check value
-    std::string big = test::patternBytes(70'000, 13);
+    std::string big = patternBytes(70'000, 13);
     uint32_t crc = KQUZipCrc32(0, big.data(), 1000);
-    EXPECT_EQ(KQUZipCrc32(crc, big.data() + 1000, big.size() - 1000), test::zlibCrc(big));  // continued
+    EXPECT_EQ(KQUZipCrc32(crc, big.data() + 1000, big.size() - 1000), zlibCrc(big));  // continued
     for (const char* implementation : {"vpclmulqdq", "pclmulqdq", "zlib"}) {
         uint32_t result = 0;
         if (!KQUZipCrc32Using(implementation, 0, big.data(), big.size(), &result)) continue;
-        EXPECT_EQ(result, test::zlibCrc(big)) << implementation;
+        EXPECT_EQ(result, zlibCrc(big)) << implementation;
         for (size_t length : {0, 15, 16, 63, 64, 255, 256, 257, 511, 512, 4111}) {
             ASSERT_TRUE(KQUZipCrc32Using(implementation, 7, big.data() + 3, length, &result));
             EXPECT_EQ(result,
@@ -379,7 +376,7 @@ std::string makeArchive(const TempDir& dir) {
                                      "zip -q -0 ../a.zip random.bin",
                                      dir.path())),
               0);
-    return test::readFile(dir.file("a.zip"));
+    return readFile(dir.file("a.zip"));
 }
 
 TEST(ZipReaderDamage, TruncatedArchivesAreRefused) {
@@ -393,8 +390,7 @@ TEST(ZipReaderDamage, TruncatedArchivesAreRefused) {
 TEST(ZipReaderDamage, FlippedBitsNeverReadAsGoodData) {
     TempDir dir;
     std::string bytes = makeArchive(dir);
-    std::string text = test::readFile(dir.file("src/text.txt")),
-                random = test::readFile(dir.file("src/random.bin"));
+    std::string text = readFile(dir.file("src/text.txt")), random = readFile(dir.file("src/random.bin"));
     std::mt19937 generator(7);
     int refused = 0;
     for (int round = 0; round < 3000; ++round) {
@@ -440,7 +436,7 @@ TEST(KQUZipWriterNames, FreeSpaceNamesAreRefusedBeforeAnythingChanges) {
         writer.close();
     }
     EXPECT_EQ(KQUZipArchive(path).allEntries().size(), 2u);
-    EXPECT_EQ(test::readFile(path).find(".QlTrash/0000ABCD"), std::string::npos);
+    EXPECT_EQ(readFile(path).find(".QlTrash/0000ABCD"), std::string::npos);
 }
 
 // Python's zipfile writes the package; the test then damages one copy of a field.
@@ -453,7 +449,7 @@ TEST(KQUZipLocalHeaderCheck, EachDamagedCentralFieldIsNamed) {
                          " z.writestr('b.txt', 'beta')\" " +
                          path),
               0);
-    const std::string original = test::readFile(path);
+    const std::string original = readFile(path);
     const size_t central = original.find("PK\x01\x02"), second = original.find("PK\x01\x02", central + 4);
     const struct {
         size_t at;
@@ -471,7 +467,7 @@ TEST(KQUZipLocalHeaderCheck, EachDamagedCentralFieldIsNamed) {
     for (const auto& c : cases) {
         std::string bytes = original;
         bytes[c.at] = static_cast<char>(bytes[c.at] + c.change);
-        test::writeFile(path, bytes);
+        writeFile(path, bytes);
         std::vector<std::string> found;
         for (const auto& entry : KQUZipArchive(path).allEntries())
             for (auto& sentence : KQUZipLocalHeaderDisagreements(*entry))
@@ -487,7 +483,7 @@ TEST(KQUZipEncryptedEntrySize, APlaintextOfAnotherLengthThanRecordedIsDamage) {
     std::string path = dir.file("p.zip");
     uint8_t raw[16] = {7};
     auto key = KQUCryptoKey::createWithKeyBytes(raw, 4000);
-    std::string text = test::patternBytes(3000, 5);
+    std::string text = patternBytes(3000, 5);
     for (bool compressed : {false, true}) {
         {
             KQUZipArchiveOutputStream writer(path, key);
@@ -495,12 +491,12 @@ TEST(KQUZipEncryptedEntrySize, APlaintextOfAnotherLengthThanRecordedIsDamage) {
             writer.writeBuffer(text.data(), static_cast<uint32_t>(text.size()));
             writer.close();
         }
-        std::string bytes = test::readFile(path);
+        std::string bytes = readFile(path);
         size_t central = bytes.find("PK\x01\x02");
         ASSERT_NE(central, std::string::npos);
         for (uint32_t recorded : {1000u, 3001u, 3000u}) {
             for (int i = 0; i < 4; ++i) bytes[central + 24 + i] = static_cast<char>(recorded >> (8 * i));
-            test::writeFile(path, bytes);
+            writeFile(path, bytes);
             KQUZipArchive archive(path);
             archive.setCryptoKey(key);
             auto stream = archive.allEntries().at(0)->inputStream();
@@ -510,6 +506,105 @@ TEST(KQUZipEncryptedEntrySize, APlaintextOfAnotherLengthThanRecordedIsDamage) {
                 EXPECT_THROW(readAll(*stream), KQUZipException) << compressed << " " << recorded;
         }
     }
+}
+
+// The package layout over archives built byte by byte, with every range's place computed by hand from
+// the record sizes: headers 30 + name, the central record 46 + name (+ its Zip64 field), the end
+// record 22 + comment, Zip64 record 56, locator 20.
+using Kind = KQUZipLayoutKind;
+
+struct Expected {
+    uint64_t offset, length;
+    Kind kind;
+    std::string entry;  // empty: no entry
+};
+
+// The ranges, and that they end at the end of the file.
+void expectLayout(const std::string& bytes, const std::vector<Expected>& expected) {
+    KQUZipArchive archive(KQUMakeData(KQUData(bytes.begin(), bytes.end())));
+    auto ranges = KQUZipPackageLayout(archive);
+    ASSERT_EQ(ranges.size(), expected.size());
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const auto& [offset, length, kind, entry] = expected[i];
+        EXPECT_EQ(
+            std::tuple(ranges[i].offset, ranges[i].length, std::string(KQUZipLayoutKindName(ranges[i].kind)),
+                       ranges[i].entry ? ranges[i].entry->name() : ""),
+            std::tuple(offset, length, std::string(KQUZipLayoutKindName(kind)), entry))
+            << i;
+    }
+    EXPECT_EQ(ranges.back().offset + ranges.back().length, bytes.size());
+}
+
+TEST(KQUZipPackageLayout, RangesCoverEveryRecordInOffsetOrder) {
+    const std::string deflated = rawDeflate(std::string(100, 'x'));
+    const uint64_t s = deflated.size();
+
+    // 1: a stored entry, 7 bytes nobody claims, a deflated entry followed by a data
+    // descriptor (with signature), a directory, an end record with a 4-byte comment.
+    ZipByteBuilder builder;
+    std::string one = builder.add({.name = "a.txt", .data = "hello"}) + "JUNKJUN";
+    one += builder.add(
+        {.name = "b.txt", .data = std::string(100, 'x'), .deflate = true, .flags = 8, .offset = 47});
+    putFields(one, {{0x08074B50, 4}, {zlibCrc(std::string(100, 'x')), 4}, {s, 4}, {100, 4}});
+    one += builder.finish({.comment = "note", .directoryOffset = static_cast<uint32_t>(98 + s)});
+    // 2: an entry with the library's encrypted stored method, a free-space entry, a
+    // directory entry with no data, and Zip64 end records.
+    std::string two = buildArchive({{.name = "c.bin", .data = "0123456789abcdef", .method = 0x636B},
+                                    {.name = ".QlTrash/00000001", .data = std::string(10, '\0')},
+                                    {.name = "dir/", .data = ""}},
+                                   {.zip64End = true});
+    const uint64_t directoryTwo = 35 + 16 + 57 + 34;
+    const uint64_t directoryTwoSize = (46 + 5) + (46 + 17) + (46 + 4);
+
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::vector<Expected> ranges;
+    } cases[] = {
+        {"gap, descriptor, comment",
+         one,
+         {{0, 35, Kind::LocalHeader, "a.txt"},
+          {35, 5, Kind::StoredData, "a.txt"},
+          {40, 7, Kind::Unknown, ""},
+          {47, 35, Kind::LocalHeader, "b.txt"},
+          {82, s, Kind::DeflatedData, "b.txt"},
+          {82 + s, 16, Kind::DataDescriptor, "b.txt"},
+          {98 + s, 102, Kind::CentralDirectory, ""},
+          {200 + s, 26, Kind::EndRecord, ""}}},
+        {"encrypted, free space, empty entry, Zip64 end",
+         two,
+         {{0, 35, Kind::LocalHeader, "c.bin"},
+          {35, 16, Kind::EncryptedData, "c.bin"},
+          {51, 57, Kind::FreeSpace, ".QlTrash/00000001"},
+          {108, 34, Kind::LocalHeader, "dir/"},
+          {directoryTwo, directoryTwoSize, Kind::CentralDirectory, ""},
+          {directoryTwo + directoryTwoSize, 56, Kind::Zip64EndRecord, ""},
+          {directoryTwo + directoryTwoSize + 56, 20, Kind::Zip64EndLocator, ""},
+          {directoryTwo + directoryTwoSize + 76, 22, Kind::EndRecord, ""}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expectLayout(c.bytes, c.ranges);
+    }
+}
+
+TEST(KQUZipPackageLayout, DamagedPlacesBecomeUnknownWithoutOverlap) {
+    // "a" says a descriptor follows its data, but "b" starts there: the descriptor's 12
+    // bytes come first and b's header is cut to start after them, never counted twice.
+    // "c" has a broken local header signature: its bytes are claimed by nothing.
+    ZipByteBuilder builder;
+    std::string bytes = builder.add({.name = "a", .data = "12345", .flags = 8});
+    bytes += builder.add({.name = "b", .data = "67890"});
+    bytes += builder.add({.name = "c", .data = "abcde", .localSignature = 0x01020304});
+    bytes += builder.finish();
+    expectLayout(bytes, {{0, 31, Kind::LocalHeader, "a"},
+                         {31, 5, Kind::StoredData, "a"},
+                         {36, 12, Kind::DataDescriptor, "a"},
+                         {48, 19, Kind::LocalHeader, "b"},
+                         {67, 5, Kind::StoredData, "b"},
+                         {72, 36, Kind::Unknown, ""},
+                         {108, 3 * 47, Kind::CentralDirectory, ""},
+                         {249, 22, Kind::EndRecord, ""}});
 }
 
 }  // namespace
