@@ -172,30 +172,25 @@ protected:
     std::string path = dir.file("out.zip");
 };
 
-// The writer's entry attributes and raw entry copies, checked with Python's zipfile: what another tool
-// made (old dates, Unix modes, stored and deflated entries) must come out of a raw copy with the same
-// records and the same stored bytes.
-// One line per entry as Python's zipfile sees it, the data read (CRCs checked) and the
-// stored bytes hashed: name, date_time, create_system, external_attr >> 16 (octal),
+// Raw copies are checked with Python's zipfile: one line per entry as it sees it, the data read (CRCs
+// checked) and the stored bytes hashed: name, date_time, create_system, external_attr >> 16 (octal),
 // compress_type, CRC, compress_size, file_size, sha1 of the stored bytes.
 std::string describe(const std::string& path) {
     std::string output;
-    int status = runCommand(fmt::format(R"(python3 -c "
-import hashlib, sys, zipfile
-z = zipfile.ZipFile(sys.argv[1])
-raw = open(sys.argv[1], 'rb').read()
+    EXPECT_EQ(runCommand(fmt::format(R"(python3 -c "
+import hashlib, struct, sys, zipfile
+z, raw = zipfile.ZipFile(sys.argv[1]), open(sys.argv[1], 'rb').read()
 for i in z.infolist():
     z.read(i)
-    n = int.from_bytes(raw[i.header_offset + 26:i.header_offset + 28], 'little')
-    e = int.from_bytes(raw[i.header_offset + 28:i.header_offset + 30], 'little')
-    start = i.header_offset + 30 + n + e
+    start = i.header_offset + 30 + sum(struct.unpack('<HH', raw[i.header_offset + 26:i.header_offset + 30]))
     print(i.filename, i.date_time, i.create_system, oct(i.external_attr >> 16), i.compress_type,
           '%08x' % i.CRC, i.compress_size, i.file_size,
           hashlib.sha1(raw[start:start + i.compress_size]).hexdigest()[:12])
 " '{}' 2>&1)",
-                                        path),
-                            &output);
-    EXPECT_EQ(status, 0) << output;
+                                     path),
+                         &output),
+              0)
+        << output;
     return output;
 }
 
@@ -210,9 +205,7 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
             ('doc/run.sh', 0o100755, zipfile.ZIP_STORED, b'#!/bin/sh\necho hi\n'),
             ('doc/data.bin', 0o100600, zipfile.ZIP_DEFLATED, bytes(range(256)) * 300)]:
         i = zipfile.ZipInfo(name, (2022, 3, 14, 15, 9, 26))
-        i.create_system = 3
-        i.external_attr = mode << 16
-        i.compress_type = method
+        i.create_system, i.external_attr, i.compress_type = 3, mode << 16, method
         z.writestr(i, data)
 " '{}')",
                                      path)),
