@@ -120,8 +120,7 @@ TEST(ZipReaderOpen, ExactlyFFFFEntriesWithoutLocator) {
 }
 
 TEST(ZipReaderOpen, CentralHeaderChecks) {
-    std::string shortZip64;  // a Zip64 field without room for the escaped uncompressed size
-    putFields(shortZip64, {{1, 2}, {0, 2}});
+    const std::string shortZip64("\1\0\0\0", 4);  // a Zip64 field without room for the escaped size
     const char* header = "KQUZipCentralFileHeaderError";
     expectRefused({
         {buildArchive({{.name = "a", .data = "x", .flags = 1}}), header, "Encrypted files are not supported"},
@@ -135,18 +134,12 @@ TEST(ZipReaderOpen, CentralHeaderChecks) {
 }
 
 TEST(ZipReaderOpen, ExtraFieldsAndNames) {
-    auto field = [](uint32_t id, uint32_t length, const std::string& payload) {
-        std::string f;
-        putFields(f, {{id, 2}, {length, 2}});
-        return f + payload;
-    };
     LogCapture log;
-    auto archive =
-        open(buildArchive({{.name = "caf\xe9",
-                            .data = "1",
-                            .centralExtra = field(0x636D, 7, "qlpvVVV") + field(0x636E, 9, "qlphhint!") +
-                                            field(0x636F, 6, "qluuUU")},
-                           {.name = "b", .data = "2", .centralExtra = field(0x9999, 200, "")}}));
+    // Verifier, hint and UUID fields (ids 0x636D-0x636F, "ql" signatures), then a field longer than its
+    // block.
+    const std::string library("mc\7\0qlpvVVVnc\11\0qlphhint!oc\6\0qluuUU", 34), tooLong("\x99\x99\xc8\0", 4);
+    auto archive = open(buildArchive({{.name = "caf\xe9", .data = "1", .centralExtra = library},
+                                      {.name = "b", .data = "2", .centralExtra = tooLong}}));
     EXPECT_TRUE(archive.isEncrypted());
     auto text = [](const KQUDataRef& d) { return std::string(d->begin(), d->end()); };
     EXPECT_EQ(std::tuple(text(archive.passphraseVerifier()), *archive.passphraseHint(),
