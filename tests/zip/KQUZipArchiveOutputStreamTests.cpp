@@ -55,8 +55,8 @@ std::span<const uint8_t> at(const std::string& s, uint64_t offset) {
     return {reinterpret_cast<const uint8_t*>(s.data()) + offset, s.size() - offset};
 }
 
-// Follows the end record (these packages need no Zip64 end records) and the central directory,
-// checks every entry against its local header, and that the records neither overlap nor leave gaps.
+// Follows the end record and the central directory, checking every entry against its local header
+// and that the records neither overlap nor leave gaps.
 ParsedArchive parseArchive(const std::string& path) {
     ParsedArchive a;
     const std::string b = readFile(path);
@@ -98,7 +98,6 @@ ParsedArchive parseArchive(const std::string& path) {
     return a;
 }
 
-// zlib's raw inflate of data that must inflate to size bytes.
 std::string rawInflate(const std::string& compressed, size_t size) {
     std::string out(size + 1, '\0');
     z_stream z{.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data())),
@@ -128,7 +127,6 @@ std::string entryContents(const ParsedEntry& e, const KQUCryptoKeyRef& key = nul
     return deflated ? rawInflate(bytes, e.uncompressedSize) : bytes;
 }
 
-// Writes a whole entry, announcing its size (or the size given, kUnknown among them).
 void put(KQUZipArchiveOutputStream& zip, const std::string& name, const std::string& data,
          bool compressed = false, std::optional<uint64_t> announced = {}) {
     zip.beginEntry(name, compressed, announced.value_or(data.size()));
@@ -172,9 +170,8 @@ protected:
     std::string path = dir.file("out.zip");
 };
 
-// Raw copies are checked with Python's zipfile: one line per entry as it sees it, the data read (CRCs
-// checked) and the stored bytes hashed: name, date_time, create_system, external_attr >> 16 (octal),
-// compress_type, CRC, compress_size, file_size, sha1 of the stored bytes.
+// Python's zipfile on each entry (data read, CRCs checked): name, date_time, create_system, mode,
+// compress_type, CRC, sizes, sha1 of the stored bytes.
 std::string describe(const std::string& path) {
     std::string output;
     EXPECT_EQ(runCommand(fmt::format(R"(python3 -c "
@@ -234,8 +231,7 @@ TEST_F(ZipWriter, OneStoredEntryIsExactly105Bytes) {
     EXPECT_EQ(std::tuple(a.directoryOffset, a.directorySize), std::tuple(36u, 47u));
 }
 
-// Contents of every kind of entry are read back by the other tools (ZipWriterInterop); here the
-// header fields that only the records show.
+// The header fields that only the records show (contents: ZipWriterInterop).
 TEST_F(ZipWriter, StoredDeflatedAndEmptyEntriesReadBack) {
     KQUZipArchiveOutputStream zip(path);
     put(zip, "empty-deflated", "", true);
@@ -299,10 +295,8 @@ TEST_F(ZipWriter, TooLongNameIsRefusedBeforeAnythingChanges) {
     EXPECT_EQ(entryContents(a.entries[0]) + entryContents(a.entries[1]), "12345678z");
 }
 
-// Removal: the last entry is cut off the file, any other leaves a free range that close covers
-// with a free-space entry (zeros); adjacent ranges merge, a range that comes to end the file is
-// cut before the next entry is placed, free-space entries are numbered in offset order, and
-// removing a repeated name removes the current entry.
+// The last entry is cut off the file, others leave free ranges covered by numbered free-space entries
+// at close; adjacent ranges merge; removing a repeated name removes the current entry.
 TEST_F(ZipWriter, RemovingTheLastEntryCutsTheFile) {
     const struct {
         const char* script;
@@ -468,8 +462,7 @@ TEST_F(ZipWriter, DirectlyWrittenEntries) {
     EXPECT_EQ(a.find("given-crc")->central.crc32, 0x352441C2u);
 }
 
-// With a key, the direct stream is encrypted once: the entry reads back through one
-// decryption, with the plaintext length as its size and the stored bytes' CRC.
+// With a key, the direct stream is encrypted once (plaintext length as size, stored bytes' CRC).
 TEST_F(ZipWriter, DirectlyWrittenEntriesOfAnEncryptedArchive) {
     std::string data = patternBytes(100000, 6);
     {
@@ -508,7 +501,6 @@ TEST_F(ZipWriter, EncryptedStoredEntriesReuseFreedSpace) {
     zip.close();
     ParsedArchive a = parseArchive(path);
     EXPECT_EQ(entryContents(*a.find("d"), testKey()), std::string(400, 'd'));
-    // The free-space entry is unencrypted and stored.
     EXPECT_EQ(std::tuple(a.entries[1].name, a.entries[1].central.compressionMethod),
               std::tuple(".QlTrash/00000001", 0));
 }
@@ -532,7 +524,6 @@ TEST_F(ZipWriter, MoveResetAndDescription) {
     EXPECT_EQ(parseArchive(again).names(), std::vector<std::string>{"kept"});
 }
 
-// (What it writes is checked against zlib in KQUZipStreamBoundaryTest.)
 TEST(ZipDeflateStream, FinishesOnceAndRefusesWritesAfterwards) {
     auto sink = std::make_shared<KQUMemoryOutputStream>();
     auto deflater = std::make_shared<KQUZipDeflateOutputStream>(sink);
@@ -562,8 +553,7 @@ TEST_F(ZipWriter, XmlIsSerializedIntoTheCurrentEntry) {
     EXPECT_EQ(KQUZipXmlOutputWriteCallback(&zip, "x", 1), -1);  // no exception through libxml2
 }
 
-// The library's reader over what the writer made, and entriesAtPath (which reads the finished
-// file without parsing it). (Every tool reads the plain kinds in ZipWriterInterop.)
+// The library's reader over what the writer made, and entriesAtPath (reading without parsing).
 TEST_F(ZipWriter, EntriesAtPathAndTheReaderSeeTheFinishedPackage) {
     std::string text, finalPath = dir.file("final.zip");
     for (int i = 0; i < 3000; ++i) text += "row " + std::to_string(i) + "\n";
@@ -601,8 +591,7 @@ TEST_F(ZipRawCopy, CopiesKeepRecordsAndStoredBytesAndFillFreeRanges) {
     EXPECT_EQ(describe(copy), describe(source));
     EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}'", copy)), 0);
 
-    // A copy lands in a free range that fits, like a stored entry of known size; a new
-    // name is taken when given.
+    // A copy lands in a free range that fits, under a new name when given.
     std::string reuse = dir.file("reuse.zip");
     KQUZipArchiveOutputStream zip(reuse);
     put(zip, "first", patternBytes(40000));
@@ -637,8 +626,6 @@ TEST_F(ZipRawCopy, EncryptedEntriesOnlyMoveBetweenPackagesWithTheSameKey) {
         EXPECT_TRUE(zip.entries().empty());
         zip.close();
     }
-
-    // (Copies under the same key: KquZipAdd, which copies the kept entries of an encrypted package.)
 }
 
 TEST_F(ZipRawCopy, DamagedStoredBytesAreNotCopied) {

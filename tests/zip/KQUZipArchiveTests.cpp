@@ -39,7 +39,6 @@ std::string readAll(KQUInputStream& stream, uint32_t chunk = 4096) {
     return all;
 }
 
-// Opens each crafted archive and expects the error it names.
 struct Refusal {
     std::string bytes;
     const char *error, *message;
@@ -86,8 +85,8 @@ TEST(ZipReaderOpen, Zip64EndRecords) {
     EXPECT_EQ(archive.entryCount(), 2u);
     EXPECT_EQ(contents(archive.entryWithName("b")), "de");
 
-    // Bogus Zip64 fields, one byte changed: at the locator (its signature, the record's
-    // offset, the disk count) and in the Zip64 record (entry count, directory size).
+    // One byte changed: the locator's signature, record offset and disk count; the record's entry count
+    // and directory size.
     const std::string bytes = buildArchive({{.name = "a", .data = "abc"}}, {.zip64End = true});
     const size_t locator = bytes.size() - 22 - 20, record = locator - 56;
     auto damaged = [&](size_t at, char value) { return bytes.substr(0, at) + value + bytes.substr(at + 1); };
@@ -104,8 +103,7 @@ TEST(ZipReaderOpen, Zip64EndRecords) {
 }
 
 TEST(ZipReaderOpen, ExactlyFFFFEntriesWithoutLocator) {
-    // What common tools write for exactly 65535 entries: the count field holds 0xFFFF and
-    // no Zip64 records follow.
+    // What common tools write for exactly 65535 entries: a count of 0xFFFF and no Zip64 records.
     std::vector<TestEntry> entries;
     for (int i = 0; i < 65535; ++i)
         entries.push_back({.name = fmt::format("f{}", i), .data = i % 7 ? "" : "seven"});
@@ -135,8 +133,7 @@ TEST(ZipReaderOpen, CentralHeaderChecks) {
 
 TEST(ZipReaderOpen, ExtraFieldsAndNames) {
     LogCapture log;
-    // Verifier, hint and UUID fields (ids 0x636D-0x636F, "ql" signatures), then a field longer than its
-    // block.
+    // Verifier, hint and UUID fields (0x636D-0x636F, "ql" signatures), then one longer than its block.
     const std::string library("mc\7\0qlpvVVVnc\11\0qlphhint!oc\6\0qluuUU", 34), tooLong("\x99\x99\xc8\0", 4);
     auto archive = open(buildArchive({{.name = "caf\xe9", .data = "1", .centralExtra = library},
                                       {.name = "b", .data = "2", .centralExtra = tooLong}}));
@@ -239,7 +236,6 @@ TEST(ZipReaderEntry, LocalHeaders) {
     EXPECT_KQU_THROW(open(bytes).entryWithName("a")->inputStream(), "KQUZipEntryError", "");
 }
 
-// (Empty entries, stored and deflated, are read in ZipReaderInterop.)
 TEST(ZipReaderEntry, ZeroByteRequestIsNotTheEnd) {
     char byte;
     auto text = open(buildArchive({{.name = "t", .data = "text", .deflate = true}}));
@@ -248,8 +244,7 @@ TEST(ZipReaderEntry, ZeroByteRequestIsNotTheEnd) {
     EXPECT_EQ(readAll(*reading), "text");
 }
 
-// The same plaintext encrypted stored and deflated-then-encrypted, after a free-space
-// entry (never encrypted).
+// The same plaintext encrypted stored and deflated-then-encrypted, after a free-space entry.
 struct EncryptedArchive {
     KQUCryptoKeyRef key = KQUCryptoKey::createAes128KeyFromPassphrase("passphrase", 1000);
     std::string plaintext = patternBytes(70'000, 8) + std::string(30'000, 'e');
@@ -288,8 +283,8 @@ TEST(ZipReaderEntry, EncryptedEntries) {
 
 TEST(ZipReaderEntry, EncryptedEntryCrcCoversStoredBytes) {
     EncryptedArchive fixture;
-    // A ciphertext byte in the middle of the stored entry damaged: the CRC of the stored bytes
-    // no longer matches (the padding at the end may well still decode).
+    // A ciphertext byte damaged mid-entry: the stored bytes' CRC no longer matches (the padding may
+    // well still decode).
     fixture.bytes[fixture.bytes.find("stored") + 6 + 5000] ^= 0x20;
     auto archive = open(fixture.bytes);
     archive.setCryptoKey(fixture.key);
@@ -330,8 +325,7 @@ TEST(ZipReaderEntry, ReadsFromSeveralThreads) {
     EXPECT_EQ(good.load(), 4 * 32);
 }
 
-// Every implementation this processor can run, not only the one chosen for it, at the
-// lengths around its folding steps and at an odd start.
+// Every implementation this processor can run, around its folding steps and at an odd start.
 TEST(ZipReaderCrc, MatchesZlibForAllLengthsAndAlignments) {
     EXPECT_EQ(KQUZipCrc32(0, "123456789", 9), 0xCBF43926u);  // the standard check value
     std::string big = patternBytes(70'000, 13);
@@ -351,8 +345,7 @@ TEST(ZipReaderCrc, MatchesZlibForAllLengthsAndAlignments) {
     EXPECT_FALSE(KQUZipCrc32Using("no such thing", 0, big.data(), 1, &crc));
 }
 
-// Opens bytes as an archive and reads every entry; true when all of it reads as sound,
-// false when a KQUException reports damage. Any other exception fails the test.
+// True when every entry reads as sound, false on a KQUException; any other exception fails the test.
 bool readsAsSound(const std::string& bytes) {
     try {
         for (const auto& entry : open(bytes).allEntries()) entry->data();
@@ -432,7 +425,6 @@ TEST(KQUZipWriterNames, FreeSpaceNamesAreRefusedBeforeAnythingChanges) {
     EXPECT_EQ(readFile(path).find(".QlTrash/0000ABCD"), std::string::npos);
 }
 
-// Python's zipfile writes the package; the test then damages one copy of a field.
 TEST(KQUZipLocalHeaderCheck, EachDamagedCentralFieldIsNamed) {
     TempDir dir;
     const std::string path = dir.file("p.zip");
@@ -469,8 +461,7 @@ TEST(KQUZipLocalHeaderCheck, EachDamagedCentralFieldIsNamed) {
     }
 }
 
-// An encrypted entry's CRC-32 covers its stored bytes only: the plaintext length is
-// checked against the directory record on its own.
+// An encrypted entry's CRC-32 covers its stored bytes only: its plaintext length is checked on its own.
 TEST(KQUZipEncryptedEntrySize, APlaintextOfAnotherLengthThanRecordedIsDamage) {
     TempDir dir;
     std::string path = dir.file("p.zip");
@@ -501,9 +492,8 @@ TEST(KQUZipEncryptedEntrySize, APlaintextOfAnotherLengthThanRecordedIsDamage) {
     }
 }
 
-// The package layout over archives built byte by byte, with every range's place computed by hand from
-// the record sizes: headers 30 + name, the central record 46 + name (+ its Zip64 field), the end
-// record 22 + comment, Zip64 record 56, locator 20.
+// The package layout over archives built byte by byte, every range's place computed by hand: headers
+// 30 + name, central records 46 + name (+ Zip64 field), end record 22 + comment, Zip64 56, locator 20.
 using Kind = KQUZipLayoutKind;
 
 struct Expected {
@@ -512,7 +502,6 @@ struct Expected {
     std::string entry;  // empty: no entry
 };
 
-// The ranges, and that they end at the end of the file.
 void expectLayout(const std::string& bytes, const std::vector<Expected>& expected) {
     KQUZipArchive archive(KQUMakeData(KQUData(bytes.begin(), bytes.end())));
     auto ranges = KQUZipPackageLayout(archive);
@@ -532,16 +521,15 @@ TEST(KQUZipPackageLayout, RangesCoverEveryRecordInOffsetOrder) {
     const std::string deflated = rawDeflate(std::string(100, 'x'));
     const uint64_t s = deflated.size();
 
-    // 1: a stored entry, 7 bytes nobody claims, a deflated entry followed by a data
-    // descriptor (with signature), a directory, an end record with a 4-byte comment.
+    // 1: a stored entry, 7 bytes nobody claims, a deflated entry with a signed data descriptor, a
+    // directory, an end record with a 4-byte comment.
     ZipByteBuilder builder;
     std::string one = builder.add({.name = "a.txt", .data = "hello"}) + "JUNKJUN";
     one += builder.add(
         {.name = "b.txt", .data = std::string(100, 'x'), .deflate = true, .flags = 8, .offset = 47});
     putFields(one, {{0x08074B50, 4}, {zlibCrc(std::string(100, 'x')), 4}, {s, 4}, {100, 4}});
     one += builder.finish({.comment = "note", .directoryOffset = static_cast<uint32_t>(98 + s)});
-    // 2: an entry with the library's encrypted stored method, a free-space entry, a
-    // directory entry with no data, and Zip64 end records.
+    // 2: an encrypted stored entry, a free-space entry, an empty directory entry, Zip64 end records.
     std::string two = buildArchive({{.name = "c.bin", .data = "0123456789abcdef", .method = 0x636B},
                                     {.name = ".QlTrash/00000001", .data = std::string(10, '\0')},
                                     {.name = "dir/", .data = ""}},
