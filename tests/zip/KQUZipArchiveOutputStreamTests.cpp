@@ -1,8 +1,10 @@
-// The archive writer: layout, Zip64 switching, encryption, free space and its reuse, raw entry copies.
+// The archive writer (layout, Zip64 switching, encryption, free space and its reuse, raw entry copies)
+// and document bundles over directory and zip packages.
 // Archives are read back by the strict walker below, independent of the library's reader.
 #include <gtest/gtest.h>
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
+#include <unistd.h>
 
 #include <fmt/format.h>
 
@@ -15,6 +17,7 @@
 #include "kqutility/crypto/KQUCryptoStreams.h"
 #include "kqutility/crypto/KQUCryptoUtils.h"
 #include "kqutility/streams/KQUMemoryStreams.h"
+#include "kqutility/zip/KQUDocumentBundle.h"
 #include "kqutility/zip/KQUZipArchive.h"
 #include "kqutility/zip/KQUZipArchiveOutputStream.h"
 #include "kqutility/zip/KQUZipDeflateOutputStream.h"
@@ -25,6 +28,7 @@
 
 using namespace kqu;
 using namespace kqu::test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -216,13 +220,37 @@ protected:
     KQUCryptoKeyRef keyB = KQUCryptoKey::createAes128KeyFromPassphrase("beta", 10);
 };
 
+// Document bundles over directory packages and zip packages.
+struct Document : KQUHasFileName {
+    std::string path;
+    explicit Document(std::string p) : path(std::move(p)) {}
+    std::string fileName() const override { return path; }
+};
+
+std::string text(const KQUDataRef& data) {
+    return data ? std::string(data->begin(), data->end()) : "<null>";
+}
+
+void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string temporary = path + ".tmp";
+    KQUZipArchiveOutputStream zip(temporary);
+    for (const auto& [name, data] : entries) {
+        zip.beginEntry(name, data.size() > 20, data.size());
+        zip.writeBuffer(data.data(), static_cast<uint32_t>(data.size()));
+    }
+    zip.close();
+    fs::rename(temporary, path);  // replaced in one step, as a save does
+}
+
+using Names = std::optional<std::vector<std::string>>;
+
 }  // namespace
 
 TEST_F(ZipWriter, OneStoredEntryIsExactly105Bytes) {
     KQUZipArchiveOutputStream zip(path);
     put(zip, "a", "hello");
     zip.close();
-    ASSERT_EQ(std::filesystem::file_size(path), 105u);
+    ASSERT_EQ(fs::file_size(path), 105u);
     ParsedArchive a = parseArchive(path);
     const ParsedEntry& e = a.entries.at(0);
     // zlib.crc32(b"hello"), no flags, made by version 62, one time in both headers.
@@ -420,7 +448,7 @@ TEST_F(ZipWriter, HintAndUuidAreBoundedBeforeAnythingIsWritten) {
     // 28 (Zip64) + 112 (verifier) + 8 + hint must fit 65535.
     EXPECT_KQU_THROW(KQUZipArchiveOutputStream(path, testKey(), std::string(65388, 'h')), "KQUZipOutputError",
                      "Passphrase hint is too long");
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(fs::exists(path));
     {
         KQUZipArchiveOutputStream zip(path, testKey(), std::string(65387, 'h'));
         EXPECT_KQU_THROW(zip.setEncryptedDocumentUuid(KQUData(1, 0)), "KQUZipOutputError",
@@ -510,7 +538,7 @@ TEST_F(ZipWriter, MoveResetAndDescription) {
     KQUZipArchiveOutputStream zip(path);
     put(zip, "one", "1");
     zip.moveToPath(moved);
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(fs::exists(path));
     writeFile(path, "occupied");
     EXPECT_KQU_THROW(zip.moveToPath(path), "KQUZipOutputError",
                      fmt::format("Could not move output stream from {} to {}", moved, path));
@@ -518,7 +546,7 @@ TEST_F(ZipWriter, MoveResetAndDescription) {
     KQUZipArchiveOutputStream other(again);
     put(other, "gone", "gone");
     other.reset();
-    EXPECT_EQ(std::filesystem::file_size(again), 0u);
+    EXPECT_EQ(fs::file_size(again), 0u);
     put(other, "kept", "kept");
     other.close();
     EXPECT_EQ(parseArchive(again).names(), std::vector<std::string>{"kept"});
@@ -575,7 +603,7 @@ TEST_F(ZipWriter, EntriesAtPathAndTheReaderSeeTheFinishedPackage) {
         archive.setCryptoKey(key);
         data = archive.entryWithName("reused.bin")->data();
         EXPECT_EQ(std::string(data->begin(), data->end()), std::string(3000, 'r'));
-        std::filesystem::remove(finalPath);
+        fs::remove(finalPath);
     }
 }
 
@@ -640,10 +668,89 @@ TEST_F(ZipRawCopy, DamagedStoredBytesAreNotCopied) {
     std::string copy = dir.file("copy.zip");
     KQUZipArchiveOutputStream zip(copy);
     zip.copyEntry(*archive.entryWithName("doc/index.xml"));
-    auto sizeBefore = std::filesystem::file_size(copy);
+    auto sizeBefore = fs::file_size(copy);
     EXPECT_KQU_THROW(zip.copyEntry(*archive.entryWithName("doc/run.sh")), "KQUZipOutputError", "");
-    EXPECT_EQ(std::filesystem::file_size(copy), sizeBefore);
+    EXPECT_EQ(fs::file_size(copy), sizeBefore);
     EXPECT_EQ(zip.entryNames(), std::vector<std::string>{"doc/index.xml"});
     zip.close();
     EXPECT_EQ(runCommand(fmt::format("unzip -tqq '{}'", copy)), 0);
+}
+
+TEST(KQUDocumentBundle, DirectoryPackage) {
+    TempDir dir;
+    std::string package = dir.file("Doc.pkg");
+    fs::create_directories(package + "/Data/Deep");
+    writeFile(package + "/Index.xml", "<index/>");
+    writeFile(package + "/Data/b.png", "png");
+    writeFile(dir.file("outside.txt"), "secret");
+    fs::create_symlink(dir.file("outside.txt"), package + "/link-out");
+    fs::create_symlink("Index.xml", package + "/link-in");
+
+    Document document(package);
+    KQUDocumentBundle bundle(&document);
+    EXPECT_EQ(bundle.packageType(), KQUDocumentBundle::DirectoryPackage);
+    EXPECT_EQ(text(bundle.dataForPath("Index.xml")) + text(bundle.dataForPath("link-in")),
+              "<index/><index/>");
+    EXPECT_TRUE(bundle.hasDataForPath("Data/b.png") && !bundle.hasDataForPath("Data"));
+    EXPECT_EQ(bundle.directoryContentsAtPath(""), Names({"Data", "Index.xml", "link-in", "link-out"}));
+    EXPECT_EQ(bundle.directoryContentsAtPath("Data"), Names({"Deep", "b.png"}));
+
+    // Nothing outside the package is read.
+    for (const char* escape : {"../outside.txt", "Data/../../outside.txt", "/etc/passwd", "link-out"})
+        EXPECT_FALSE(bundle.dataForPath(escape) || bundle.hasDataForPath(escape)) << escape;
+    EXPECT_EQ(bundle.directoryContentsAtPath(".."), std::nullopt);
+}
+
+TEST(KQUDocumentBundle, ZipPackageWithItsRootDirectoryStripped) {
+    TempDir dir;
+    std::string package = dir.file("Doc.zip");
+    writeZip(package, {{"Doc/", ""},
+                       {"Doc/a.xml", "<a/>"},
+                       {"Doc/Data/", ""},
+                       {"Doc/Data/b.png", "png bytes"},
+                       {"Doc/Data/Sub/c.txt", "c"}});
+    Document document(package);
+    KQUDocumentBundle bundle(&document);
+    EXPECT_EQ(text(bundle.dataForPath("a.xml")) + text(bundle.dataForPath("Data/b.png")), "<a/>png bytes");
+    // Data needs the exact name.
+    EXPECT_FALSE(bundle.dataForPath("DATA/b.png") || bundle.hasDataForPath("Doc/a.xml"));
+    // Listings: files and directories with entries of their own, compared without case.
+    EXPECT_EQ(bundle.directoryContentsAtPath(""), Names({"a.xml", "Data"}));
+    EXPECT_EQ(bundle.directoryContentsAtPath("data"), Names({"b.png"}));  // Sub/ has no entry
+    EXPECT_EQ(bundle.directoryContentsAtPath("DATA/sub/"), Names({"c.txt"}));
+
+    // Without the directory entry "Data/" only a.xml is listed at the top.
+    writeZip(package, {{"a.xml", "<a/>"}, {"Data/b.png", "png"}});
+    EXPECT_EQ(bundle.directoryContentsAtPath(""), Names({"a.xml"}));
+}
+
+TEST(KQUDocumentBundle, DamagedOrForeignFilesReadAsNothing) {
+    TempDir dir;
+    LogCapture log;
+    // A file that is not a zip archive, a missing one, and a zip whose directory is cut off.
+    writeFile(dir.file("plain.txt"), "just text");
+    writeZip(dir.file("cut.zip"), {{"a.xml", "<a/>"}});
+    fs::resize_file(dir.file("cut.zip"), fs::file_size(dir.file("cut.zip")) - 10);
+    for (auto [name, type] : {std::pair{"plain.txt", KQUDocumentBundle::NoPackage},
+                              std::pair{"missing.zip", KQUDocumentBundle::NoPackage},
+                              std::pair{"cut.zip", KQUDocumentBundle::ZipFilePackage}}) {
+        Document document(dir.file(name));
+        KQUDocumentBundle bundle(&document);
+        EXPECT_EQ(bundle.packageType(), type) << name;
+        EXPECT_EQ(bundle.dataForPath("a.xml"), nullptr) << name;
+    }
+
+    // A damaged entry: its stored bytes changed, so the CRC (or inflate) fails.
+    std::string damaged = dir.file("damaged.zip");
+    writeZip(damaged, {{"good.txt", "good"}, {"bad.txt", patternBytes(3000, 4)}});
+    std::string bytes = readFile(damaged);
+    bytes[bytes.find("bad.txt") + 7 + 100] ^= 0x55;
+    writeFile(damaged, bytes);
+    Document damagedDocument(damaged);
+    KQUDocumentBundle damagedBundle(&damagedDocument), nobody(nullptr);
+    EXPECT_EQ(text(damagedBundle.dataForPath("good.txt")) + text(damagedBundle.dataForPath("bad.txt")),
+              "good<null>");
+    EXPECT_TRUE(damagedBundle.hasDataForPath("bad.txt"));
+    EXPECT_EQ(std::tuple(nobody.packageType(), nobody.dataForPath("a")),
+              std::tuple(KQUDocumentBundle::NoPackage, nullptr));
 }
