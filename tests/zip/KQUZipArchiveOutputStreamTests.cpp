@@ -87,7 +87,7 @@ ParsedArchive parseArchive(const std::string& path) {
         position += record->header.recordSize();
         auto local = KQUZipDecodeLocalFileHeaderRecord(at(b, e.offset));
         if (!local || std::string(local->fileName.begin(), local->fileName.end()) != e.name ||
-            local->header.crc32 != e.central.crc32 ||
+            local->header.crc32 != e.central.crc32 || local->header.dosTime != e.central.dosTime ||
             local->header.compressionMethod != e.central.compressionMethod)
             throw std::runtime_error("local header missing or different for " + e.name);
         e.local = local->header;
@@ -245,19 +245,6 @@ void writeZip(const std::string& path, const std::vector<std::pair<std::string, 
 using Names = std::optional<std::vector<std::string>>;
 
 }  // namespace
-
-TEST_F(ZipWriter, OneStoredEntryIsExactly105Bytes) {
-    KQUZipArchiveOutputStream zip(path);
-    put(zip, "a", "hello");
-    zip.close();
-    ASSERT_EQ(fs::file_size(path), 105u);
-    ParsedArchive a = parseArchive(path);
-    const ParsedEntry& e = a.entries.at(0);
-    // zlib.crc32(b"hello"), no flags, made by version 62, one time in both headers.
-    EXPECT_EQ(std::tuple(e.local.crc32, e.local.flags, e.central.versionMadeBy, e.central.dosTime, e.stored),
-              std::tuple(0x3610A686u, 0, 62, e.local.dosTime, "hello"));
-    EXPECT_EQ(std::tuple(a.directoryOffset, a.directorySize), std::tuple(36u, 47u));
-}
 
 // The header fields that only the records show (contents: ZipWriterInterop).
 TEST_F(ZipWriter, StoredDeflatedAndEmptyEntriesReadBack) {
