@@ -570,26 +570,24 @@ TEST_F(ZipWriter, XmlIsSerializedIntoTheCurrentEntry) {
 
 // The library's reader over what the writer made, and entriesAtPath (reading without parsing).
 TEST_F(ZipWriter, EntriesAtPathAndTheReaderSeeTheFinishedPackage) {
-    std::string text, finalPath = dir.file("final.zip");
-    for (int i = 0; i < 3000; ++i) text += "row " + std::to_string(i) + "\n";
+    std::string rows, finalPath = dir.file("final.zip");
+    for (int i = 0; i < 3000; ++i) rows += "row " + std::to_string(i) + "\n";
     for (KQUCryptoKeyRef key : {KQUCryptoKeyRef(), testKey()}) {
         KQUZipArchiveOutputStream zip(path, key, std::string("hint"));
         put(zip, "old.bin", std::string(5000, 'o'));
-        put(zip, "deflated.xml", text, true);
+        put(zip, "deflated.xml", rows, true);
         zip.removeEntry("old.bin");
         put(zip, "reused.bin", std::string(3000, 'r'));  // into old.bin's place
         zip.moveToPath(finalPath);
         zip.close();
         auto atPath = zip.entriesAtPath(finalPath);
         EXPECT_EQ(atPath.size(), 3u);  // the free-space entry included
-        KQUDataRef data = atPath["deflated.xml"]->data();
-        EXPECT_EQ(std::string(data->begin(), data->end()), text);
+        EXPECT_EQ(text(atPath["deflated.xml"]->data()), rows);
         EXPECT_EQ(atPath["reused.bin"]->isEncrypted(), key != nullptr);
         KQUZipArchive archive(finalPath);
         EXPECT_EQ(archive.passphraseHint(), key ? std::optional<std::string>("hint") : std::nullopt);
         archive.setCryptoKey(key);
-        data = archive.entryWithName("reused.bin")->data();
-        EXPECT_EQ(std::string(data->begin(), data->end()), std::string(3000, 'r'));
+        EXPECT_EQ(text(archive.entryWithName("reused.bin")->data()), std::string(3000, 'r'));
         fs::remove(finalPath);
     }
 }

@@ -710,8 +710,7 @@ TEST(KQUMemoryRepresentationOwnership, CallerChangingItsBufferChangesNothing) {
     EXPECT_EQ(representation.dataLength(), 5000);
     EXPECT_TRUE(representation.isEqual(KQUMemoryDataRepresentation(KQUMakeData(text))));
     EXPECT_EQ(representation.hash(), hashBefore);
-    auto data = archive.entryWithName("doc.xml")->data();  // inflates and checks the CRC
-    EXPECT_EQ(std::string(data->begin(), data->end()), text);
+    EXPECT_EQ(contents(archive.entryWithName("doc.xml")), text);  // inflates and checks the CRC
     // A sealed block is shared, not copied.
     auto sealed = KQUMakeData(text);
     EXPECT_TRUE(KQUMemoryDataRepresentation(sealed).hasSameLocationAs(KQUMemoryDataRepresentation(sealed)));
