@@ -234,10 +234,7 @@ std::string text(const KQUDataRef& data) {
 void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
     std::string temporary = path + ".tmp";
     KQUZipArchiveOutputStream zip(temporary);
-    for (const auto& [name, data] : entries) {
-        zip.beginEntry(name, data.size() > 20, data.size());
-        zip.writeBuffer(data.data(), static_cast<uint32_t>(data.size()));
-    }
+    for (const auto& [name, data] : entries) put(zip, name, data, data.size() > 20);
     zip.close();
     fs::rename(temporary, path);  // replaced in one step, as a save does
 }
