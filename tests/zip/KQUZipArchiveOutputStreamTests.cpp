@@ -265,12 +265,10 @@ TEST_F(ZipWriter, StoredDeflatedAndEmptyEntriesReadBack) {
 TEST_F(ZipWriter, Zip64LocalFieldFollowsTheAnnouncedSize) {
     for (auto [key, below] :
          {std::pair{KQUCryptoKeyRef(), 4290967295ull}, std::pair{testKey(), 4290967295ull - 48}}) {
-        {
-            KQUZipArchiveOutputStream zip(path, key);
-            put(zip, "below", "abc", false, below);
-            put(zip, "above", "abc", false, below + 1);
-            zip.close();
-        }
+        KQUZipArchiveOutputStream zip(path, key);
+        put(zip, "below", "abc", false, below);
+        put(zip, "above", "abc", false, below + 1);
+        zip.close();
         ParsedArchive a = parseArchive(path);
         EXPECT_EQ(std::tuple(a.find("below")->localExtra.size(), a.find("above")->localExtra.size()),
                   std::tuple(0u, 20u));
@@ -402,13 +400,11 @@ TEST_F(ZipWriter, RemovalLeavingTooSmallAHoleIsReported) {
 TEST_F(ZipWriter, EncryptedArchiveCarriesLibraryFieldsInTheFirstHeaderOnly) {
     std::string text;
     for (int i = 0; i < 5000; ++i) text += "secret line\n";
-    {
-        KQUZipArchiveOutputStream zip(path, testKey(), std::string("my hint"));
-        put(zip, "stored", "plain bytes");
-        put(zip, "deflated", text, true);
-        zip.setEncryptedDocumentUuid({0xAA, 0xBB, 0xCC});
-        zip.close();
-    }
+    KQUZipArchiveOutputStream zip(path, testKey(), std::string("my hint"));
+    put(zip, "stored", "plain bytes");
+    put(zip, "deflated", text, true);
+    zip.setEncryptedDocumentUuid({0xAA, 0xBB, 0xCC});
+    zip.close();
     ParsedArchive a = parseArchive(path);
     const ParsedEntry &first = a.entries.at(0), &second = a.entries.at(1);
     EXPECT_EQ(
@@ -433,21 +429,17 @@ TEST_F(ZipWriter, HintAndUuidAreBoundedBeforeAnythingIsWritten) {
     EXPECT_KQU_THROW(KQUZipArchiveOutputStream(path, testKey(), std::string(65388, 'h')), "KQUZipOutputError",
                      "Passphrase hint is too long");
     EXPECT_FALSE(fs::exists(path));
-    {
-        KQUZipArchiveOutputStream zip(path, testKey(), std::string(65387, 'h'));
-        EXPECT_KQU_THROW(zip.setEncryptedDocumentUuid(KQUData(1, 0)), "KQUZipOutputError",
-                         "Encrypted document UUID is too long");
-        zip.close();
-    }
+    KQUZipArchiveOutputStream zip(path, testKey(), std::string(65387, 'h'));
+    EXPECT_KQU_THROW(zip.setEncryptedDocumentUuid(KQUData(1, 0)), "KQUZipOutputError",
+                     "Encrypted document UUID is too long");
+    zip.close();
     EXPECT_EQ(parseArchive(path).entries.size(), 0u);  // no entry: nowhere to store the fields
-    {
-        KQUZipArchiveOutputStream zip(path, testKey());
-        EXPECT_KQU_THROW(zip.setEncryptedDocumentUuid(KQUData(65535 - 28 - 112 - 7, 0)), "KQUZipOutputError",
-                         "Encrypted document UUID is too long");
-        zip.setEncryptedDocumentUuid(KQUData(65535 - 28 - 112 - 8, 7));
-        put(zip, "x", "y");
-        zip.close();
-    }
+    KQUZipArchiveOutputStream bounded(path, testKey());
+    EXPECT_KQU_THROW(bounded.setEncryptedDocumentUuid(KQUData(65535 - 28 - 112 - 7, 0)), "KQUZipOutputError",
+                     "Encrypted document UUID is too long");
+    bounded.setEncryptedDocumentUuid(KQUData(65535 - 28 - 112 - 8, 7));
+    put(bounded, "x", "y");
+    bounded.close();
     EXPECT_EQ(parseArchive(path).entries[0].centralExtra.size(), 112u + 65535 - 28 - 112);
 }
 
@@ -618,11 +610,9 @@ TEST_F(ZipRawCopy, CopiesKeepRecordsAndStoredBytesAndFillFreeRanges) {
 
 TEST_F(ZipRawCopy, EncryptedEntriesOnlyMoveBetweenPackagesWithTheSameKey) {
     std::string source = dir.file("secret.zip");
-    {
-        KQUZipArchiveOutputStream zip(source, keyA);
-        put(zip, "a.xml", "<a>secret</a>", true);
-        zip.close();
-    }
+    KQUZipArchiveOutputStream zip(source, keyA);
+    put(zip, "a.xml", "<a>secret</a>", true);
+    zip.close();
     KQUZipArchive archive(source);
     auto entry = archive.entryWithName("a.xml");
 

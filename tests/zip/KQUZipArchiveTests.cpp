@@ -416,16 +416,14 @@ TEST(ZipReaderDamage, OverlappingEntriesAreRefused) {
 TEST(KQUZipWriterNames, FreeSpaceNamesAreRefusedBeforeAnythingChanges) {
     TempDir dir;
     std::string path = dir.file("p.zip");
-    {
-        KQUZipArchiveOutputStream writer(path);
-        writer.beginEntry("kept.txt", false, 2);
-        writer.writeBuffer("ok", 2);
-        EXPECT_KQU_THROW(writer.beginEntry(".QlTrash/0000ABCD", false, 1), "KQUZipOutputError",
-                         "File name .QlTrash/0000ABCD is reserved for free space");
-        writer.beginEntry(".QlTrash/0000abcd", false, 1);  // only looks alike: an ordinary name
-        writer.writeBuffer("x", 1);
-        writer.close();
-    }
+    KQUZipArchiveOutputStream writer(path);
+    writer.beginEntry("kept.txt", false, 2);
+    writer.writeBuffer("ok", 2);
+    EXPECT_KQU_THROW(writer.beginEntry(".QlTrash/0000ABCD", false, 1), "KQUZipOutputError",
+                     "File name .QlTrash/0000ABCD is reserved for free space");
+    writer.beginEntry(".QlTrash/0000abcd", false, 1);  // only looks alike: an ordinary name
+    writer.writeBuffer("x", 1);
+    writer.close();
     EXPECT_EQ(KQUZipArchive(path).allEntries().size(), 2u);
     EXPECT_EQ(readFile(path).find(".QlTrash/0000ABCD"), std::string::npos);
 }
@@ -470,12 +468,10 @@ TEST(KQUZipEncryptedEntrySize, APlaintextOfAnotherLengthThanRecordedIsDamage) {
     auto key = KQUCryptoKey::createWithKeyBytes(raw, 4000);
     std::string text = patternBytes(3000, 5);
     for (bool compressed : {false, true}) {
-        {
-            KQUZipArchiveOutputStream writer(path, key);
-            writer.beginEntry("part", compressed, text.size());
-            writer.writeBuffer(text.data(), static_cast<uint32_t>(text.size()));
-            writer.close();
-        }
+        KQUZipArchiveOutputStream writer(path, key);
+        writer.beginEntry("part", compressed, text.size());
+        writer.writeBuffer(text.data(), static_cast<uint32_t>(text.size()));
+        writer.close();
         std::string bytes = readFile(path);
         size_t central = bytes.find("PK\x01\x02");
         ASSERT_NE(central, std::string::npos);
@@ -658,14 +654,12 @@ TEST(ZipReaderSharing, StreamsShareOneDescriptorThatOutlivesTheArchive) {
     auto part = [](int i) {
         return fmt::format("entry {} ", i) + std::string(static_cast<size_t>(i) * 100, 'x');
     };
-    {
-        KQUZipArchiveOutputStream zip(path);
-        for (int i = 0; i < 20; ++i) {
-            zip.beginEntry(fmt::format("Doc/part{:02}.xml", i), i % 2 == 0, part(i).size());
-            zip.writeBuffer(part(i).data(), static_cast<uint32_t>(part(i).size()));
-        }
-        zip.close();
+    KQUZipArchiveOutputStream zip(path);
+    for (int i = 0; i < 20; ++i) {
+        zip.beginEntry(fmt::format("Doc/part{:02}.xml", i), i % 2 == 0, part(i).size());
+        zip.writeBuffer(part(i).data(), static_cast<uint32_t>(part(i).size()));
     }
+    zip.close();
     std::vector<std::shared_ptr<KQUInputStream>> streams;
     std::shared_ptr<KQUZipEntry> kept;
     int before = 0;
