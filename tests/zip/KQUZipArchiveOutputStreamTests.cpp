@@ -445,23 +445,21 @@ TEST_F(ZipWriter, HintAndUuidAreBoundedBeforeAnythingIsWritten) {
 
 TEST_F(ZipWriter, DirectlyWrittenEntries) {
     std::string data = patternBytes(300000, 5);
-    {
-        KQUZipArchiveOutputStream zip(path);
-        put(zip, "before", "b");
-        auto direct = zip.beginUncompressedUnknownSizeEntry("direct");
-        direct->writeBuffer(data.data(), static_cast<uint32_t>(data.size()));
-        direct->seekToOffset(0, SEEK_SET);  // a seek within the entry overwrites its own bytes only
-        direct->writeBuffer("XY", 2);
-        direct->seekToOffset(0, SEEK_END);
-        zip.beginUncompressedUnknownSizeEntry("given-crc")->writeBuffer("abc", 3);
-        zip.setCrc32ForCurrentEntry(0x352441C2);  // zlib.crc32(b"abc")
-        zip.close();
-    }
+    KQUZipArchiveOutputStream zip(path);
+    put(zip, "before", "b");
+    auto direct = zip.beginUncompressedUnknownSizeEntry("direct");
+    direct->writeBuffer(data.data(), static_cast<uint32_t>(data.size()));
+    direct->seekToOffset(0, SEEK_SET);  // a seek within the entry overwrites its own bytes only
+    direct->writeBuffer("XY", 2);
+    direct->seekToOffset(0, SEEK_END);
+    zip.beginUncompressedUnknownSizeEntry("given-crc")->writeBuffer("abc", 3);
+    zip.setCrc32ForCurrentEntry(0x352441C2);  // zlib.crc32(b"abc")
+    zip.close();
     data[0] = 'X', data[1] = 'Y';
     ParsedArchive a = parseArchive(path);
-    const ParsedEntry* direct = a.find("direct");
-    EXPECT_EQ(direct->stored, data);  // the CRC read back from the file:
-    EXPECT_EQ(std::tuple(direct->central.crc32, direct->uncompressedSize, direct->localExtra.size()),
+    const ParsedEntry* written = a.find("direct");
+    EXPECT_EQ(written->stored, data);  // the CRC read back from the file:
+    EXPECT_EQ(std::tuple(written->central.crc32, written->uncompressedSize, written->localExtra.size()),
               std::tuple(zlibCrc(data), data.size(), 20u));
     EXPECT_EQ(a.find("given-crc")->central.crc32, 0x352441C2u);
 }
@@ -469,25 +467,23 @@ TEST_F(ZipWriter, DirectlyWrittenEntries) {
 // With a key, the direct stream is encrypted once (plaintext length as size, stored bytes' CRC).
 TEST_F(ZipWriter, DirectlyWrittenEntriesOfAnEncryptedArchive) {
     std::string data = patternBytes(100000, 6);
-    {
-        KQUZipArchiveOutputStream zip(path, testKey());
-        auto direct = zip.beginUncompressedUnknownSizeEntry("direct");
-        EXPECT_FALSE(direct->canSeek());
-        direct->writeBuffer(data.data(), 777);
-        direct->writeBuffer(data.data() + 777, static_cast<uint32_t>(data.size() - 777));
-        EXPECT_EQ(direct->offset(), static_cast<int64_t>(data.size()));
-        zip.setCrc32ForCurrentEntry(1234);  // ignored: the CRC is the stored bytes'
-        direct->close();                    // does not close the archive
-        put(zip, "after", "after");
-        zip.close();
-    }
+    KQUZipArchiveOutputStream zip(path, testKey());
+    auto direct = zip.beginUncompressedUnknownSizeEntry("direct");
+    EXPECT_FALSE(direct->canSeek());
+    direct->writeBuffer(data.data(), 777);
+    direct->writeBuffer(data.data() + 777, static_cast<uint32_t>(data.size() - 777));
+    EXPECT_EQ(direct->offset(), static_cast<int64_t>(data.size()));
+    zip.setCrc32ForCurrentEntry(1234);  // ignored: the CRC is the stored bytes'
+    direct->close();                    // does not close the archive
+    put(zip, "after", "after");
+    zip.close();
     ParsedArchive a = parseArchive(path);
-    const ParsedEntry* direct = a.find("direct");
+    const ParsedEntry* written = a.find("direct");
     EXPECT_EQ(
-        std::tuple(direct->uncompressedSize, direct->compressedSize, direct->central.crc32),
+        std::tuple(written->uncompressedSize, written->compressedSize, written->central.crc32),
         std::tuple(data.size(), KQUCryptoOutputStream::encodedLengthForDataLength(data.size(), *testKey()),
-                   zlibCrc(direct->stored)));
-    EXPECT_EQ(entryContents(*direct, testKey()), data);
+                   zlibCrc(written->stored)));
+    EXPECT_EQ(entryContents(*written, testKey()), data);
     EXPECT_EQ(entryContents(*a.find("after"), testKey()), "after");
 }
 
