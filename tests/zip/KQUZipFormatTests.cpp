@@ -323,18 +323,15 @@ KQUData zlibInflate(const KQUData& data, size_t expectedSize) {
 KQUData readAll(KQUInputStream& stream, const std::vector<uint32_t>& chunks, bool own) {
     KQUData out;
     std::vector<char> buffer;
-    auto* buffered = dynamic_cast<KQUBufferedInputStreamProtocol*>(&stream);
+    auto* buffered = own ? dynamic_cast<KQUBufferedInputStreamProtocol*>(&stream) : nullptr;
     for (size_t i = 0;; ++i) {
-        uint32_t want = chunks[i % chunks.size()], n;
-        if (own && buffered) {
-            const char* lent = nullptr;
-            n = buffered->readToOwnBuffer(&lent, want);
-            out.insert(out.end(), lent, lent + n);
-        } else {
-            buffer.resize(std::min<uint32_t>(want, 5u << 20));
-            n = stream.readToBuffer(buffer.data(), static_cast<uint32_t>(buffer.size()));
-            out.insert(out.end(), buffer.begin(), buffer.begin() + n);
-        }
+        const uint32_t want = chunks[i % chunks.size()];
+        buffer.resize(std::min<uint32_t>(want, 5u << 20));
+        const char* from = buffer.data();
+        const uint32_t n = buffered
+                               ? buffered->readToOwnBuffer(&from, want)
+                               : stream.readToBuffer(buffer.data(), static_cast<uint32_t>(buffer.size()));
+        out.insert(out.end(), from, from + n);
         if (n == 0) return out;
     }
 }
