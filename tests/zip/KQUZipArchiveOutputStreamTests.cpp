@@ -213,12 +213,7 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
               0);
 }
 
-class ZipRawCopy : public ::testing::Test {
-protected:
-    TempDir dir;
-    KQUCryptoKeyRef keyA = KQUCryptoKey::createAes128KeyFromPassphrase("alpha", 10);
-    KQUCryptoKeyRef keyB = KQUCryptoKey::createAes128KeyFromPassphrase("beta", 10);
-};
+using ZipRawCopy = ZipWriter;
 
 // Document bundles over directory packages and zip packages.
 struct Document : KQUHasFileName {
@@ -605,6 +600,8 @@ TEST_F(ZipRawCopy, CopiesKeepRecordsAndStoredBytesAndFillFreeRanges) {
 }
 
 TEST_F(ZipRawCopy, EncryptedEntriesOnlyMoveBetweenPackagesWithTheSameKey) {
+    auto keyA = KQUCryptoKey::createAes128KeyFromPassphrase("alpha", 10);
+    auto keyB = KQUCryptoKey::createAes128KeyFromPassphrase("beta", 10);
     std::string source = dir.file("secret.zip");
     KQUZipArchiveOutputStream zip(source, keyA);
     put(zip, "a.xml", "<a>secret</a>", true);
