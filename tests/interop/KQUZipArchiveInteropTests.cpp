@@ -174,22 +174,20 @@ TEST(ZipWriterInterop, StoredAndDeflatedPackagesReadBackInEveryTool) {
     TempDir dir;
     std::string path = dir.file("package.zip");
     std::map<std::string, std::string> expected;
-    {
-        KQUZipArchiveOutputStream zip(path);
-        put(zip, "mimetype", "application/x-document", false, expected);
-        put(zip, "Index.xml", paragraphs(20000, 1), true, expected);
-        put(zip, "Data/picture.bin", test::patternBytes(1500000, 2), false, expected);
-        put(zip, "Data/empty", "", true, expected);
-        put(zip, "Ünïcode/名前.xml", paragraphs(10, 3), true, expected);
-        zip.beginUnknownSizeEntry("unknown.xml", true);
-        std::string unknown = paragraphs(3000, 4), bytes = test::patternBytes(70000, 5);
-        zip.writeBuffer(unknown.data(), static_cast<uint32_t>(unknown.size()));
-        zip.beginUncompressedUnknownSizeEntry("direct.bin")
-            ->writeBuffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-        expected["unknown.xml"] = fmt::format("{} {}", unknown.size(), KQUSha256HexHashString(unknown));
-        expected["direct.bin"] = fmt::format("{} {}", bytes.size(), KQUSha256HexHashString(bytes));
-        zip.close();
-    }
+    KQUZipArchiveOutputStream zip(path);
+    put(zip, "mimetype", "application/x-document", false, expected);
+    put(zip, "Index.xml", paragraphs(20000, 1), true, expected);
+    put(zip, "Data/picture.bin", test::patternBytes(1500000, 2), false, expected);
+    put(zip, "Data/empty", "", true, expected);
+    put(zip, "Ünïcode/名前.xml", paragraphs(10, 3), true, expected);
+    zip.beginUnknownSizeEntry("unknown.xml", true);
+    std::string unknown = paragraphs(3000, 4), bytes = test::patternBytes(70000, 5);
+    zip.writeBuffer(unknown.data(), static_cast<uint32_t>(unknown.size()));
+    zip.beginUncompressedUnknownSizeEntry("direct.bin")
+        ->writeBuffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    expected["unknown.xml"] = fmt::format("{} {}", unknown.size(), KQUSha256HexHashString(unknown));
+    expected["direct.bin"] = fmt::format("{} {}", bytes.size(), KQUSha256HexHashString(bytes));
+    zip.close();
     for (const char* check : {"unzip -tqq '{}' 2>&1", "python3 -m zipfile -t '{}' 2>&1", "7z t '{}' 2>&1"}) {
         std::string output;
         EXPECT_EQ(runCommand(fmt::format(fmt::runtime(check), path), &output), 0) << output;
