@@ -534,36 +534,23 @@ TEST(KQUZipPackageLayout, RangesCoverEveryRecordInOffsetOrder) {
     const uint64_t directoryTwo = 35 + 16 + 57 + 34;
     const uint64_t directoryTwoSize = (46 + 5) + (46 + 17) + (46 + 4);
 
-    struct Case {
-        const char* what;
-        std::string bytes;
-        std::vector<Expected> ranges;
-    } cases[] = {
-        {"gap, descriptor, comment",
-         one,
-         {{0, 35, Kind::LocalHeader, "a.txt"},
-          {35, 5, Kind::StoredData, "a.txt"},
-          {40, 7, Kind::Unknown, ""},
-          {47, 35, Kind::LocalHeader, "b.txt"},
-          {82, s, Kind::DeflatedData, "b.txt"},
-          {82 + s, 16, Kind::DataDescriptor, "b.txt"},
-          {98 + s, 102, Kind::CentralDirectory, ""},
-          {200 + s, 26, Kind::EndRecord, ""}}},
-        {"encrypted, free space, empty entry, Zip64 end",
-         two,
-         {{0, 35, Kind::LocalHeader, "c.bin"},
-          {35, 16, Kind::EncryptedData, "c.bin"},
-          {51, 57, Kind::FreeSpace, ".QlTrash/00000001"},
-          {108, 34, Kind::LocalHeader, "dir/"},
-          {directoryTwo, directoryTwoSize, Kind::CentralDirectory, ""},
-          {directoryTwo + directoryTwoSize, 56, Kind::Zip64EndRecord, ""},
-          {directoryTwo + directoryTwoSize + 56, 20, Kind::Zip64EndLocator, ""},
-          {directoryTwo + directoryTwoSize + 76, 22, Kind::EndRecord, ""}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        expectLayout(c.bytes, c.ranges);
-    }
+    expectLayout(one, {{0, 35, Kind::LocalHeader, "a.txt"},
+                       {35, 5, Kind::StoredData, "a.txt"},
+                       {40, 7, Kind::Unknown, ""},
+                       {47, 35, Kind::LocalHeader, "b.txt"},
+                       {82, s, Kind::DeflatedData, "b.txt"},
+                       {82 + s, 16, Kind::DataDescriptor, "b.txt"},
+                       {98 + s, 102, Kind::CentralDirectory, ""},
+                       {200 + s, 26, Kind::EndRecord, ""}});
+    const uint64_t end = directoryTwo + directoryTwoSize;
+    expectLayout(two, {{0, 35, Kind::LocalHeader, "c.bin"},
+                       {35, 16, Kind::EncryptedData, "c.bin"},
+                       {51, 57, Kind::FreeSpace, ".QlTrash/00000001"},
+                       {108, 34, Kind::LocalHeader, "dir/"},
+                       {directoryTwo, directoryTwoSize, Kind::CentralDirectory, ""},
+                       {end, 56, Kind::Zip64EndRecord, ""},
+                       {end + 56, 20, Kind::Zip64EndLocator, ""},
+                       {end + 76, 22, Kind::EndRecord, ""}});
 }
 
 TEST(KQUZipPackageLayout, DamagedPlacesBecomeUnknownWithoutOverlap) {
