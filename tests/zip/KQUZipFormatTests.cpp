@@ -1,16 +1,24 @@
-// Record bytes, extra fields, DOS times and CRC helpers of the zip format.
-//
-// Expected bytes were computed independently with Python's struct, zlib and zipfile
-// (the packing follows the published record layouts), not with this library: one exact
-// record of each kind, the other cases checked by the fields they must carry.
+// Record bytes, extra fields, DOS times and CRC helpers of the zip format (expected bytes packed with
+// Python's struct, zlib and zipfile), and the zip layer's streams at their buffer boundaries (below).
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
+#include "kqutility/streams/KQUBufferedInputStream.h"
+#include "kqutility/streams/KQUMemoryStreams.h"
+#include "kqutility/zip/KQUZipArchiveDataRepresentation.h"
+#include "kqutility/zip/KQUZipDeflateOutputStream.h"
 #include "kqutility/zip/KQUZipFormat.h"
+#include "kqutility/zip/KQUZipInflateInputStream.h"
 #include "tests/support/KQUTestSupport.h"
+#include "tests/support/KQUZipTestBuilder.h"
+
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"  // records and times built field by field
 
 using namespace kqu;
 using kqu::test::fromHex;
@@ -22,14 +30,7 @@ constexpr uint32_t kTime = 0x386570E4;  // 2008-03-05 14:07:09
 
 KQUZipEntryRecordInfo entry(uint16_t method, uint32_t crc, uint64_t compressed, uint64_t uncompressed,
                             uint64_t offset) {
-    KQUZipEntryRecordInfo e;
-    e.compressionMethod = method;
-    e.dosTime = kTime;
-    e.crc32 = crc;
-    e.compressedSize = compressed;
-    e.uncompressedSize = uncompressed;
-    e.localHeaderOffset = offset;
-    return e;
+    return {0, method, kTime, crc, compressed, uncompressed, offset};  // flags 0
 }
 
 KQUData central(const KQUZipEntryRecordInfo& e, std::string_view name, std::span<const uint8_t> lib = {}) {
@@ -59,11 +60,10 @@ TEST(KQUZipFormat, LocalHeaderBytes) {
 
     // The patch written after the data, and the Zip64 payload: only the values that need it.
     EXPECT_EQ(toHex(KQUZipLocalFileHeaderCrcAndSizes(0x0D4A1185, 0xFFFFFFFF, 5)), "85114a0dffffffff05000000");
-    out.clear();
-    EXPECT_EQ(KQUZipAppendZip64LocalPayload(out, 0xFFFFFFFE, 0xFFFFFFFF), 8u);
-    EXPECT_EQ(toHex(out), "ffffffff00000000");
-    out.clear();
-    EXPECT_EQ(KQUZipAppendZip64LocalPayload(out, 5ull << 30, (5ull << 30) + 7), 16u);
+    KQUData small, large;
+    EXPECT_EQ(KQUZipAppendZip64LocalPayload(small, 0xFFFFFFFE, 0xFFFFFFFF), 8u);
+    EXPECT_EQ(toHex(small), "ffffffff00000000");
+    EXPECT_EQ(KQUZipAppendZip64LocalPayload(large, 5ull << 30, (5ull << 30) + 7), 16u);
 }
 
 TEST(KQUZipFormat, CentralHeaderAtZip64Boundaries) {
@@ -104,9 +104,9 @@ TEST(KQUZipFormat, EndOfArchiveAtZip64Boundaries) {
         "504b06062c000000000000003e0014000000000000000000ffff000000000000ffff000000000000ceff310000000000e803"
         "000000000000504b060700000000b60332000000000001000000504b050600000000ffffffffceff3100e80300000000");
     // The same for a directory size or offset at the escape; one below, no Zip64.
-    EXPECT_EQ(endOfArchive(3, 0xFFFFFFFF, 1000).size(), 98u);
-    EXPECT_EQ(endOfArchive(3, 100, 0xFFFFFFFE).size(), 22u);
-    EXPECT_EQ(endOfArchive(3, 100, 0xFFFFFFFF).size(), 98u);
+    EXPECT_EQ(std::tuple(endOfArchive(3, 0xFFFFFFFF, 1000).size(), endOfArchive(3, 100, 0xFFFFFFFE).size(),
+                         endOfArchive(3, 100, 0xFFFFFFFF).size()),
+              std::tuple(98u, 22u, 98u));
 
     // Decoded back: values beyond 32 bits in the Zip64 record and its locator.
     out = endOfArchive(70000, 0x1'0000'0001ull, 0x2'0000'0000ull);
@@ -121,9 +121,7 @@ TEST(KQUZipFormat, DataDescriptors) {
     EXPECT_EQ(toHex(out), "504b0708efbeadde64000000c8000000");
     out.clear();
     EXPECT_EQ(KQUZipAppendDataDescriptor(out, {0xDEADBEEF, 5ull << 30, (5ull << 30) + 7}, true), 24u);
-    auto d = KQUZipDecodeDataDescriptor(out, true);
-    ASSERT_TRUE(d);
-    EXPECT_EQ(d->uncompressedSize, (5ull << 30) + 7);
+    EXPECT_EQ(KQUZipDecodeDataDescriptor(out, true)->uncompressedSize, (5ull << 30) + 7);
     EXPECT_FALSE(KQUZipDecodeDataDescriptor(std::span(out).first(23), true));
     EXPECT_TRUE(KQUZipDecodeDataDescriptor(std::span(out).first(16), false));
 }
@@ -200,11 +198,9 @@ TEST(KQUZipFormat, ExtraFieldWalkAndZip64Values) {
         "6f630600716c75750102"
         "0900ff7f00");
     KQUZipExtraFieldIterator it{block};
-    auto first = it.next();
-    ASSERT_TRUE(first);
+    auto first = it.next(), second = it.next();
+    ASSERT_TRUE(first && second);
     EXPECT_EQ(first->payload.size(), 16u);
-    auto second = it.next();
-    ASSERT_TRUE(second);
     EXPECT_EQ(
         toHex(*KQUZipLibraryExtraFieldData(second->payload, KQUZipEncryptedDocumentUuidExtraFieldSignature)),
         "0102");
@@ -214,15 +210,13 @@ TEST(KQUZipFormat, ExtraFieldWalkAndZip64Values) {
     EXPECT_FALSE(it.next());
     EXPECT_TRUE(it.isMalformed());
     KQUZipExtraFieldIterator tail{std::span(block).first(2)};  // fewer than 4 bytes: simply the end
-    EXPECT_FALSE(tail.next());
-    EXPECT_FALSE(tail.isMalformed());
+    EXPECT_FALSE(tail.next() || tail.isMalformed());
 
     // Only escaped values are taken from the payload, in order.
     KQUZipZip64Values values{0xFFFFFFFF, 7, 0xFFFFFFFF};
     KQUZipApplyZip64ExtraField(first->payload, values);
-    EXPECT_EQ(values.uncompressedSize, 5ull << 30);
-    EXPECT_EQ(values.compressedSize, 7u);
-    EXPECT_EQ(values.localHeaderOffset, (5ull << 30) + 7);
+    EXPECT_EQ(std::tuple(values.uncompressedSize, values.compressedSize, values.localHeaderOffset),
+              std::tuple(5ull << 30, 7u, (5ull << 30) + 7));
     for (auto [length, what] :
          {std::pair{7, "uncompressed size"}, std::pair{15, "compressed size"}, std::pair{16, "offset"}}) {
         KQUZipZip64Values missing{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
@@ -248,15 +242,12 @@ TEST(KQUZipFormat, DosTimes) {
                  {2107, 12, 31, 23, 59, 59, 0xFF9FBF7Du}, {1980, 1, 1, 0, 0, 0, 0x02210000u},
                  {1975, 1, 1, 0, 0, 1, 0x02210000u},      {2200, 12, 31, 23, 59, 59, 0xFF9FBF7Du}};
     for (const auto& c : cases) {
-        std::tm t{};
-        t.tm_year = c.year - 1900, t.tm_mon = c.month - 1, t.tm_mday = c.day;
-        t.tm_hour = c.hour, t.tm_min = c.minute, t.tm_sec = c.second;
+        std::tm t{c.second, c.minute, c.hour, c.day, c.month - 1, c.year - 1900};  // glibc's field order
         EXPECT_EQ(KQUZipDosTimeFromTm(t), c.dos) << c.year;
     }
     auto t = KQUZipDecodeDosTime(0x585D6DAF);
     EXPECT_EQ(std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second),
-              std::make_tuple(2024, 2, 29, 13, 45, 30));
-
+              std::tuple(2024, 2, 29, 13, 45, 30));
     // The clock: equal to the DOS form of now, broken down locally.
     std::time_t before = std::time(nullptr);
     uint32_t now = KQUZipCurrentDosTime();
@@ -272,10 +263,188 @@ TEST(KQUZipFormat, Crc32Combine) {
                      "Negative length for CRC-32 combination.");
     // Split anywhere in 3 MiB + 5 bytes, the pieces combine to the whole.
     std::string big = kqu::test::patternBytes(3 * 1024 * 1024 + 5, 7);
-    uint32_t crcBig = KQUCrc32Update(0, big.data(), big.size());
     for (size_t split : {size_t{0}, size_t{4095}, big.size() / 2, big.size()}) {
-        uint32_t left = KQUCrc32Update(0, big.data(), split);
-        uint32_t right = KQUCrc32Update(0, big.data() + split, big.size() - split);
-        EXPECT_EQ(KQUCrc32Combine(left, right, static_cast<int64_t>(big.size() - split)), crcBig) << split;
+        uint32_t left = KQUCrc32Update(0, big.data(), split),
+                 right = KQUCrc32Update(0, big.data() + split, big.size() - split);
+        EXPECT_EQ(KQUCrc32Combine(left, right, static_cast<int64_t>(big.size() - split)),
+                  KQUCrc32Update(0, big.data(), big.size()))
+            << split;
     }
 }
+
+// Boundary sweeps of the zip layer's buffering streams: the sizes 0, 1, B - 1, B, B + 1 and 2 B + 1
+// for each internal buffer size B, with incompressible and compressible content, transferred in one
+// call and in odd chunks. zlib itself gives the known answers: the raw deflate data our inflating
+// stream must read, the CRC-32s, and the inflate of what our deflating stream writes.
+namespace kqu::test {
+namespace {
+
+constexpr uint32_t kBuffer = 262144;  // the deflate, inflate and buffered streams' buffer
+
+std::vector<uint32_t> boundarySizes(uint32_t buffer) {
+    return {0, 1, buffer - 1, buffer, buffer + 1, 2 * buffer + 1};
+}
+
+// Transfer patterns: everything in one call, or odd chunk sizes in turn.
+const std::vector<std::vector<uint32_t>> kChunkings = {{UINT32_MAX}, {65537, 7, 4093, 1, 262145}};
+
+struct Sample {
+    KQUData plain, deflated;  // deflated: zlib's raw deflate at level 6
+    uint32_t crc = 0;
+};
+
+// Random bytes (incompressible) or numbered CSV-like lines (compressible).
+Sample sampleOf(bool compressible, uint32_t size) {
+    std::string plain = compressible ? "" : patternBytes(size, size);
+    for (uint32_t i = 0; compressible && plain.size() < size; ++i)
+        plain += fmt::format("{},item {},{}.{:02},\"note {}\"\n", i, i % 97, i * 7, i % 100, i % 13);
+    plain.resize(size);
+    const std::string deflated = rawDeflate(plain, 6);
+    return {KQUData(plain.begin(), plain.end()), KQUData(deflated.begin(), deflated.end()), zlibCrc(plain)};
+}
+
+// zlib's raw inflate of data; nothing may follow the end of the deflate stream.
+KQUData zlibInflate(const KQUData& data, size_t expectedSize) {
+    KQUData out(expectedSize + 1);
+    z_stream z{.next_in = const_cast<Bytef*>(data.data()),
+               .avail_in = static_cast<uInt>(data.size()),
+               .next_out = out.data(),
+               .avail_out = static_cast<uInt>(out.size())};
+    inflateInit2(&z, -15);
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+    EXPECT_EQ(z.avail_in, 0u);
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return out;
+}
+
+// Reads a stream to its end in the given chunk sizes (in turn), through readToBuffer or,
+// for buffered streams, readToOwnBuffer.
+KQUData readAll(KQUInputStream& stream, const std::vector<uint32_t>& chunks, bool own) {
+    KQUData out;
+    std::vector<char> buffer;
+    auto* buffered = own ? dynamic_cast<KQUBufferedInputStreamProtocol*>(&stream) : nullptr;
+    for (size_t i = 0;; ++i) {
+        const uint32_t want = chunks[i % chunks.size()];
+        buffer.resize(std::min<uint32_t>(want, 5u << 20));
+        const char* from = buffer.data();
+        const uint32_t n = buffered
+                               ? buffered->readToOwnBuffer(&from, want)
+                               : stream.readToBuffer(buffer.data(), static_cast<uint32_t>(buffer.size()));
+        out.insert(out.end(), from, from + n);
+        if (n == 0) return out;
+    }
+}
+
+// Deflates the first size bytes of plain through our stream, announcing their size as given, and
+// checks that zlib inflates them back; answers whether they were compressed whole.
+bool deflateAndCheck(const KQUData& plain, uint32_t size,
+                     uint64_t announced = KQUZipDeflateOutputStream::kUnknownLength,
+                     const std::vector<uint32_t>& chunks = {UINT32_MAX}) {
+    auto memory = std::make_shared<KQUMemoryOutputStream>();
+    KQUZipDeflateOutputStream deflater(memory, announced);
+    for (size_t done = 0, i = 0; done < size; done += chunks[i++ % chunks.size()])
+        deflater.writeBuffer(reinterpret_cast<const char*>(plain.data()) + done,
+                             static_cast<uint32_t>(std::min<size_t>(chunks[i % chunks.size()], size - done)));
+    EXPECT_EQ(deflater.closeLocalStream(), memory) << size;
+    EXPECT_EQ(std::tuple(deflater.offset(), static_cast<size_t>(deflater.compressedOffset())),
+              std::tuple(int64_t{size}, memory->data()->size()));
+    EXPECT_TRUE(zlibInflate(*memory->data(), size) == KQUData(plain.begin(), plain.begin() + size)) << size;
+    return deflater.wasCompressedWhole();
+}
+
+// At the largest size compressed whole and one byte beyond it (streamed).
+TEST(KQUZipStreamBoundaryTest, DeflatingStreamCompressesWholeUpToItsLimit) {
+    constexpr uint32_t kLimit = KQUZipDeflateOutputStream::kWholeEntryMaxSize;
+    KQUData plain(kLimit + 1);
+    uint32_t state = 7;
+    for (size_t i = 0; i < plain.size(); ++i)
+        plain[i] =
+            static_cast<uint8_t>(i % 251 < 200 ? 'a' + i % 7 : (state = state * 1103515245u + 12345u) >> 24);
+    for (uint32_t size : {kLimit, kLimit + 1})
+        EXPECT_EQ(deflateAndCheck(plain, size, size), size == kLimit) << size;
+}
+
+// The reported failure: random content of 263,300 to 263,400 bytes fills the output
+// buffer exactly when the finish begins (kqu zip create failed with "buffer error").
+TEST(KQUZipStreamBoundaryTest, DeflatingStreamFinishesWhenItsBufferIsFullAtTheEnd) {
+    KQUData random(263400);
+    uint32_t state = 12345;
+    for (auto& byte : random) byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 23);
+    for (uint32_t size = 263300; size <= 263400; size += 5) deflateAndCheck(random, size);
+}
+
+// The deflating stream (zlib must inflate what it writes), the inflating stream over an
+// archive range and over any stream, and the CRC-checking stream; one byte too many
+// announced, a wrong CRC or a flipped byte is caught at the end.
+TEST(KQUZipStreamBoundaryTest, DeflateAndInflateStreamsAgreeWithZlibAtEveryBoundary) {
+    for (bool compressible : {false, true}) {
+        for (uint32_t size : boundarySizes(kBuffer)) {
+            const Sample sample = sampleOf(compressible, size);
+            auto archive =
+                std::make_shared<KQUZipArchiveMemoryDataRepresentation>(KQUMakeData(sample.deflated));
+            auto length = static_cast<int64_t>(sample.deflated.size());
+            for (const auto& chunks : kChunkings) {
+                SCOPED_TRACE(
+                    fmt::format("size {} compressible {} chunks {}", size, compressible, chunks.size()));
+                // Announced sizes: unknown (zlib streams), exact (compressed whole by
+                // libdeflate), one byte (collected, then streamed once it no longer fits).
+                constexpr uint64_t kUnknown = KQUZipDeflateOutputStream::kUnknownLength;
+                for (uint64_t announced : {kUnknown, uint64_t{size}, uint64_t{1}})
+                    EXPECT_EQ(deflateAndCheck(sample.plain, size, announced, chunks),
+                              announced != kUnknown && size <= announced)
+                        << announced;
+                for (bool own : {false, true}) {
+                    KQUZipInflateInputStream fromArchive(0, length, size, sample.crc, *archive);
+                    EXPECT_TRUE(readAll(fromArchive, chunks, own) == sample.plain);
+                    EXPECT_EQ(fromArchive.compressedOffset(), length);
+                    KQUZipInflateInputStream onStream(
+                        KQUMemoryInputStream::create(KQUMakeData(sample.deflated)));
+                    EXPECT_TRUE(readAll(onStream, chunks, own) == sample.plain);
+                }
+                // The CRC-checking stream: good, one byte flipped, one byte more announced.
+                KQUData damaged = sample.plain;
+                if (size) damaged[size - 1] ^= 0x40;
+                for (auto [bytes, announced] : {std::pair{sample.plain, size}, std::pair{damaged, size},
+                                                std::pair{sample.plain, size + 1}}) {
+                    KQUZipCrcCheckedInputStream checked(KQUMemoryInputStream::create(KQUMakeData(bytes)),
+                                                        announced, sample.crc);
+                    if (announced == size && bytes == sample.plain)
+                        EXPECT_TRUE(readAll(checked, chunks, false) == sample.plain);
+                    else if (size)
+                        EXPECT_KQU_THROW(readAll(checked, chunks, false), "KQUZipEntryError", "");
+                }
+            }
+            if (size == 0) {
+                KQUZipInflateInputStream onStream(KQUMemoryInputStream::create(KQUMakeData(sample.deflated)));
+                EXPECT_FALSE(onStream.canSeek());
+                EXPECT_ASSERTION_FAILURE(onStream.seekToOffset(0));
+                continue;
+            }
+            KQUZipInflateInputStream tooLong(0, length, size + 1, sample.crc, *archive);
+            EXPECT_KQU_THROW(readAll(tooLong, {UINT32_MAX}, false), "KQUZipEntryError", "");
+            KQUZipInflateInputStream wrongCrc(0, length, size, sample.crc ^ 1, *archive);
+            EXPECT_KQU_THROW(readAll(wrongCrc, kChunkings[1], true), "KQUZipEntryError", "");
+        }
+    }
+}
+
+TEST(KQUZipStreamBoundaryTest, BufferedStreamLendsEveryByteOnceAtEveryBoundary) {
+    const Sample largest = sampleOf(false, 2 * kBuffer + 1);
+    for (uint32_t buffer : {kBuffer, 4096u}) {  // the default buffer and a small one
+        for (uint32_t size : boundarySizes(buffer)) {
+            KQUData plain(largest.plain.begin(), largest.plain.begin() + size);
+            for (const auto& chunks : kChunkings) {
+                for (bool own : {false, true}) {
+                    KQUBufferedInputStream stream(KQUMemoryInputStream::create(KQUMakeData(plain)), buffer);
+                    EXPECT_TRUE(readAll(stream, chunks, own) == plain)
+                        << "buffer " << buffer << " size " << size;
+                    EXPECT_EQ(stream.offset(), static_cast<int64_t>(plain.size()));
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kqu::test
