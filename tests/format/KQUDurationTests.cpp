@@ -112,8 +112,7 @@ TEST_F(DurationTest, FormatInfoReadsUnitsAndStyleOfTheLastField) {
         KQUDurationUnits units = 99;
         int style = 99;
         KQUDurationFormatterGetFormatInfo(c.pattern, &units, &style);
-        EXPECT_EQ(units, c.units) << KQUUTF8FromUTF16(c.pattern);
-        EXPECT_EQ(style, c.style) << KQUUTF8FromUTF16(c.pattern);
+        EXPECT_EQ(std::pair(units, style), std::pair(c.units, c.style)) << KQUUTF8FromUTF16(c.pattern);
     }
 }
 
@@ -155,22 +154,17 @@ TEST_F(DurationTest, EveryBuiltPatternReportsItsUnitsAndStyle) {
         int largest = 0, smallest = 5;
         while (!(units & (1u << largest))) ++largest;
         while (!(units & (1u << smallest))) --smallest;
-        for (int style = 0; style <= 2; ++style) {
+        for (int style = 0; style <= 2; ++style)
             for (bool fill : {false, true}) {
-                KQUDurationUnits expected = 0;
+                KQUDurationUnits expected = units & F, reported = 0;
                 const int last = (fill || style == 0) ? std::max(smallest, 4) : smallest;
                 for (int i = largest; i <= last; ++i) expected |= 1u << i;
-                if (units & F) expected |= F;
-
-                const std::u16string pattern =
-                    KQUDurationFormatterFormatFromDurationUnits(units, style, fill);
-                KQUDurationUnits reported = 0;
+                const auto pattern = KQUDurationFormatterFormatFromDurationUnits(units, style, fill);
                 int reportedStyle = -1;
                 KQUDurationFormatterGetFormatInfo(pattern, &reported, &reportedStyle);
-                EXPECT_EQ(reported, expected) << units << " " << style << " " << fill;
-                EXPECT_EQ(reportedStyle, style) << KQUUTF8FromUTF16(pattern);
+                EXPECT_EQ(std::pair(reported, reportedStyle), std::pair(expected, style))
+                    << KQUUTF8FromUTF16(pattern);
             }
-        }
     }
 }
 
@@ -201,9 +195,8 @@ TEST_F(DurationTest, UnitNamesAndWords) {
                           {u"ms", F, 1},    {u"Day", D, 2}, {u"furlong", 0, -1}, {u"hourss", 0, -1}};
     for (const auto& w : words) {
         int style = -1;
-        EXPECT_EQ(KQUDurationFormatterDurationUnitFromString(w.word, &style), w.unit)
-            << KQUUTF8FromUTF16(w.word);
-        EXPECT_EQ(style, w.style) << KQUUTF8FromUTF16(w.word);
+        const KQUDurationUnits unit = KQUDurationFormatterDurationUnitFromString(w.word, &style);
+        EXPECT_EQ(std::pair(unit, style), std::pair(w.unit, w.style)) << KQUUTF8FromUTF16(w.word);
     }
     EXPECT_EQ(KQTDurationFormatterUnitString(1, H, 2), u"hour");
     EXPECT_EQ(KQTDurationFormatterUnitString(1.0000001, H, 2), u"hours");
@@ -239,8 +232,7 @@ TEST_F(DurationTest, ReadsTypedDurations) {
             c.text, &interval, &units, &style, c.startUnit))
             << KQUUTF8FromUTF16(c.text);
         EXPECT_NEAR(interval, c.interval, 1e-9) << KQUUTF8FromUTF16(c.text);
-        EXPECT_EQ(units, c.units) << KQUUTF8FromUTF16(c.text);
-        EXPECT_EQ(style, c.style) << KQUUTF8FromUTF16(c.text);
+        EXPECT_EQ(std::pair(units, style), std::pair(c.units, c.style)) << KQUUTF8FromUTF16(c.text);
     }
 }
 
@@ -262,27 +254,19 @@ TEST_F(DurationTest, CompactFractionOfFourOrMoreDigitsIsDigitsOverPowerOfTen) {
 TEST_F(DurationTest, RefusesWhatIsNoDuration) {
     // A fractional number with a colon, two numbers in a row, a word first, words among
     // compact numbers, six compact numbers, a dot without a colon, a misplaced minus.
-    const std::u16string texts[] = {u"1.5:30",      u"5 5",
-                                    u"hours 5",     u"",
-                                    u"   ",         u"1:",
-                                    u":5",          u"5 furlongs",
-                                    u"1:30 min",    u"5 min 1:30",
-                                    u"1:2:3:4:5:6", u"1.5",
-                                    u"1:30.",       u"2:30.5.5",
-                                    u"1.5.5 hours", u"- 5",
-                                    u"-",           u"5 hours -3 min",
-                                    u"--5 s",       u"-s",
-                                    u"5 hours 3",   u"5 hours minutes",
-                                    u"5+3",         u"2.5:1.5"};
+    // clang-format off
+    const std::u16string texts[] = {u"1.5:30", u"5 5", u"hours 5", u"", u"   ", u"1:", u":5", u"5 furlongs",
+        u"1:30 min", u"5 min 1:30", u"1:2:3:4:5:6", u"1.5", u"1:30.", u"2:30.5.5", u"1.5.5 hours", u"- 5", u"-",
+        u"5 hours -3 min", u"--5 s", u"-s", u"5 hours 3", u"5 hours minutes", u"5+3", u"2.5:1.5"};
+    // clang-format on
     for (const auto& text : texts) {
         double interval = 12345;
         KQUDurationUnits units = 777;
         int style = 77;
         EXPECT_FALSE(KQUDurationFormatterTimeIntervalFromString(text, &interval, &units, &style))
             << KQUUTF8FromUTF16(text);
-        EXPECT_EQ(interval, 12345) << KQUUTF8FromUTF16(text);  // nothing written on failure
-        EXPECT_EQ(units, 777u);
-        EXPECT_EQ(style, 77);
+        EXPECT_EQ(std::tuple(interval, units, style), std::tuple(12345.0, 777u, 77))  // nothing written
+            << KQUUTF8FromUTF16(text);
     }
 }
 
@@ -305,18 +289,18 @@ TEST_F(DurationTest, TokenizerKeepsNumbersWithTheirText) {
 
 // The decimal and grouping separators follow the current locale, also after it changes.
 TEST_F(DurationTest, NumberSeparatorsFollowTheCurrentLocale) {
-    double interval = 0;
+    auto read = [](std::u16string_view text) {
+        double interval = 0;
+        return KQUDurationFormatterTimeIntervalFromString(text, &interval, nullptr, nullptr) ? interval : -1;
+    };
     {
         KQUScopedLocaleOverride french("fr_FR");
-        ASSERT_TRUE(KQUDurationFormatterTimeIntervalFromString(u"1,5 hours", &interval, nullptr, nullptr));
-        EXPECT_EQ(interval, 5400);
-        EXPECT_FALSE(KQUDurationFormatterTimeIntervalFromString(u".5 hours", &interval, nullptr, nullptr));
+        EXPECT_EQ(read(u"1,5 hours"), 5400);
+        EXPECT_EQ(read(u".5 hours"), -1);
     }
-    ASSERT_TRUE(KQUDurationFormatterTimeIntervalFromString(u".5 hours", &interval, nullptr, nullptr));
-    EXPECT_EQ(interval, 1800);
+    EXPECT_EQ(read(u".5 hours"), 1800);
     KQUScopedLocaleOverride german("de_DE");
-    ASSERT_TRUE(KQUDurationFormatterTimeIntervalFromString(u"1.000,5 s", &interval, nullptr, nullptr));
-    EXPECT_EQ(interval, 1000.5);
+    EXPECT_EQ(read(u"1.000,5 s"), 1000.5);
 }
 
 // Whole milliseconds shown in compact or long style down to milliseconds read back as
