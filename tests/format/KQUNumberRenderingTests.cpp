@@ -185,42 +185,28 @@ TEST_F(KQUNumberRenderingTest, CustomLayoutsWorkedOutByHand) {
         std::u16string expected;
     };
     const std::u16string fraction(1, KQUCustomNumberFormatFractionReplacementCharacter);
+    const KQUNumberFormatSettings twoDigits{
+        .formatString = u"00", .minimumIntegerWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 1};
+    // clang-format off
     const Case cases[] = {
         // Optional decimals padded with spaces: "0.0??".
-        {{.formatString = u"0.000", .decimalWidth = 3, .numberOfNonSpaceDecimalPlaceholderDigits = 1},
-         1.5,
-         u"1.5  "},
-        // Mended fault: 9.6 rounds to "10"; counting digits of the unrounded value
-        // blanked the "1".
-        {{.formatString = u"00", .minimumIntegerWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
-         9.6,
-         u"10"},
-        {{.formatString = u"00", .minimumIntegerWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
-         7,
-         u" 7"},
+        {{.formatString = u"0.000", .decimalWidth = 3, .numberOfNonSpaceDecimalPlaceholderDigits = 1}, 1.5, u"1.5  "},
+        // Mended fault: 9.6 rounds to "10"; counting digits of the unrounded value blanked the "1".
+        {twoDigits, 9.6, u"10"}, {twoDigits, 7, u" 7"},
         // "%" in the pattern: the digits are those of 5, not of 0.05.
         {{.formatString = u"000.0%", .minimumIntegerWidth = 3, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
-         0.05,
-         u"  5.0%"},
+         0.05, u"  5.0%"},
         // Interstitial texts, one past the last digit.
-        {{.formatString = u"0000000",
-          .interstitialStrings = {u"-", u"("},
-          .interstitialStringInsertionIndexes = {4, 9}},
-         5551234,
-         u"(555-1234"},
+        {{.formatString = u"0000000", .interstitialStrings = {u"-", u"("},
+          .interstitialStringInsertionIndexes = {4, 9}}, 5551234, u"(555-1234"},
         {{.formatString = u"0.00", .interstitialStrings = {u"|"}, .interstitialStringInsertionIndexes = {0}},
-         -12.5,
-         u"-12|.50"},
-        // A whole number and a fraction: "1 1/2".
-        {{.formatString = u"0 " + fraction}, 1.5, u"1 1/2"},
-        // Mended fault: the whole part of -0.5 was normalised to "0", losing the sign.
-        {{.formatString = u"0 " + fraction}, -0.5, u"-0 1/2"},
+         -12.5, u"-12|.50"},
+        // A whole number and a fraction; mended fault: the whole part of -0.5 lost its sign.
+        {{.formatString = u"0 " + fraction}, 1.5, u"1 1/2"}, {{.formatString = u"0 " + fraction}, -0.5, u"-0 1/2"},
         {{.formatString = u"¤" + fraction, .currencyCode = "USD"}, 0.5, u"$1/2"},
-        // Pure literal text shows no value.
-        {{.formatString = u"'n/a'"}, 5, u"n/a"},
-    };
+        {{.formatString = u"'n/a'"}, 5, u"n/a"}};  // pure literal text shows no value
+    // clang-format on
     for (const auto& c : cases) EXPECT_EQ(custom(c.settings, c.value), c.expected) << c.value;
-
     {  // Secondary grouping: the separator between blanked zeros and kept digits goes too.
         KQUScopedLocaleOverride india("en_IN");
         EXPECT_EQ(custom({.formatString = u"00,00,000",
@@ -229,27 +215,22 @@ TEST_F(KQUNumberRenderingTest, CustomLayoutsWorkedOutByHand) {
                          12345),
                   u"   12,345");
     }
-    {  // Arabic-Indic digits are digits.
-        KQUScopedLocaleOverride egypt("ar_EG");
-        EXPECT_EQ(custom({.formatString = u"000",
-                          .minimumIntegerWidth = 3,
-                          .numberOfNonSpaceIntegerPlaceholderDigits = 1},
-                         7),
-                  u"  \u0667");
-    }
+    KQUScopedLocaleOverride egypt("ar_EG");  // Arabic-Indic digits are digits
+    EXPECT_EQ(
+        custom(
+            {.formatString = u"000", .minimumIntegerWidth = 3, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
+            7),
+        u"  \u0667");
 }
 
 // Mended fault: first and last came from the layout facts, so non-finite values and
 // facts that disagree with the pattern indexed outside the text.
 TEST_F(KQUNumberRenderingTest, PaddingStaysInsideTheText) {
-    KQUNumberFormatSettings settings{.formatString = u"0.0",
-                                     .indexFromRightOfLastDigitPlaceholder = 40,
-                                     .minimumIntegerWidth = 30,
-                                     .decimalWidth = 20,
-                                     .numberOfNonSpaceIntegerPlaceholderDigits = 0,
-                                     .numberOfNonSpaceDecimalPlaceholderDigits = 0};
-    settings.interstitialStrings = {u"x"};
-    settings.interstitialStringInsertionIndexes = {3};
+    // clang-format off
+    const KQUNumberFormatSettings settings{.formatString = u"0.0", .interstitialStrings = {u"x"},
+        .interstitialStringInsertionIndexes = {3}, .indexFromRightOfLastDigitPlaceholder = 40,
+        .minimumIntegerWidth = 30, .decimalWidth = 20};
+    // clang-format on
     for (double value : {kNaN, kInf, -kInf})
         EXPECT_EQ(custom(settings, value).find(u'x'), std::u16string::npos);
     EXPECT_EQ(custom(settings, kNaN), u"NaN");
@@ -264,18 +245,15 @@ TEST_F(KQUNumberRenderingTest, ResultsDependOnlyOnTheArguments) {
         return KQUNumberFormatterStringFromDoubleWithFormat(1234.5678, 0, pattern, apply, 1, 1, true, code,
                                                             false);
     };
-    const std::u16string first[] = {run(u"0.00", true, {}), run(u"0.###", false, {}),
-                                    run(u"¤0.00", false, "EUR"), run(u"¤0.00", false, {}),
-                                    run(u"'unterminated", false, {})};
-    EXPECT_EQ(first[0], u"1234.6");
-    EXPECT_EQ(first[1], u"1234.568");
-    EXPECT_EQ(first[2], u"€1234.57");
-    EXPECT_EQ(first[3], u"$1234.57");
-    EXPECT_EQ(first[4], u"1,234.568");  // the locale's decimal pattern
-    const std::u16string again[] = {run(u"0.00", true, {}), run(u"0.###", false, {}),
-                                    run(u"¤0.00", false, "EUR"), run(u"¤0.00", false, {}),
-                                    run(u"'unterminated", false, {})};
-    for (int i = 4; i >= 0; --i) EXPECT_EQ(again[i], first[i]);
+    const std::u16string expected[] = {u"1234.6", u"1234.568", u"€1234.57", u"$1234.57",
+                                       u"1,234.568"};  // the last: the locale's decimal pattern
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(run(u"0.00", true, {}), expected[0]);
+        EXPECT_EQ(run(u"0.###", false, {}), expected[1]);
+        EXPECT_EQ(run(u"¤0.00", false, "EUR"), expected[2]);
+        EXPECT_EQ(run(u"¤0.00", false, {}), expected[3]);
+        EXPECT_EQ(run(u"'unterminated", false, {}), expected[4]);
+    }
     // One formatter per distinct configuration.
     const uint64_t built = KQUDecimalFormatCache::formattersBuilt();
     for (int i = 0; i < 100; ++i) run(i % 2 ? u"0.00" : u"0.###", i % 3 == 0, "EUR");
@@ -301,7 +279,8 @@ TEST_F(KQUNumberRenderingTest, ChartLabelsTextFormatsAndPlaceCounts) {
         double value;
         unsigned inValue, fullPrecision;
     };
-    for (auto c : {Places{3.0, 0, 0}, Places{1234.5, 1, 4}, Places{1e-20, 20, 0}, Places{0.1 + 0.2, 17, 16}}) {
+    for (auto c :
+         {Places{3.0, 0, 0}, Places{1234.5, 1, 4}, Places{1e-20, 20, 0}, Places{0.1 + 0.2, 17, 16}}) {
         EXPECT_EQ(KQUNumberOfDecimalPlacesInValue(c.value), c.inValue) << c.value;
         EXPECT_EQ(KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(c.value),
                   c.fullPrecision)
