@@ -23,13 +23,12 @@ protected:
 
 TEST_F(KQUConditionalNumberFormatTest, FirstHoldingConditionChoosesAndDropsTheMinus) {
     auto format = KQUConditionalNumberFormat::create({{1, 0}, {0, 0}}, {mA, mB}, mDefault, u"mine");
-    struct Case {
-        double value;
-        std::u16string expected;
-    };
-    for (const auto& c : {Case{-5, u"5.0"}, Case{0, u"0%"}, Case{5, u"$5.00"}, Case{-0.0, u"0%"},
-                          Case{std::numeric_limits<double>::quiet_NaN(), u"NaN"}})
-        EXPECT_EQ(format->stringFromDouble(c.value), c.expected) << c.value;
+    for (const auto& [value, expected] : {std::pair{-5.0, u"5.0"},
+                                          {0.0, u"0%"},
+                                          {5.0, u"$5.00"},
+                                          {-0.0, u"0%"},
+                                          {std::numeric_limits<double>::quiet_NaN(), u"NaN"}})
+        EXPECT_EQ(format->stringFromDouble(value), expected) << value;
     EXPECT_EQ(format->stringFromDoubleWithDecimalPlaces(-5, 3, 3), u"5.000");
     EXPECT_EQ(format->stringFromDoubleWithMinimumDecimalPlaces(-5.25, 0), u"5.3");
     EXPECT_EQ(format->chartLabelStringFromDouble(-5), u"5.0");

@@ -1,9 +1,9 @@
 // Pattern utilities and the negative-style transformation, worked out by hand.
 #include <gtest/gtest.h>
 
-#include "kqutility/foundation/KQUUnicode.h"
 #include "kqutility/format/KQUFormatStringUtilities.h"
 #include "kqutility/format/KQUNumberFormatter.h"
+#include "kqutility/foundation/KQUUnicode.h"
 #include "support/KQUTestSupport.h"
 
 namespace kqu {
@@ -57,35 +57,32 @@ TEST(KQUFormatPattern, SubpatternWithoutNumberSymbolsIsAllPrefix) {
 }
 
 TEST(KQUFormatPattern, NegativeStyleTransform) {
-    struct Case {
-        std::u16string pattern;
-        int style;
-        std::u16string expected;
-    };
-    const Case cases[] = {
+    const std::tuple<std::u16string, int, std::u16string> cases[] = {
         {u"#,##0.00", 0, u"#,##0.00;-#,##0.00"},
         {u"#,##0.00", 1, u"#,##0.00;#,##0.00"},
         {u"#,##0.00", 2, u"#,##0.00;(#,##0.00)"},
         {u"#,##0.00", 4, u"#,##0.00"},
-        {u"#,##0;#,##0-", 0, u"#,##0;#,##0-"},           // minus after the number stays there
+        {u"#,##0;#,##0-", 0, u"#,##0;#,##0-"},                  // minus after the number stays there
         {u"¤#,##0.00;¤-#,##0.00", 0, u"¤#,##0.00;-¤#,##0.00"},  // prefix minus moves to the front
-        {u"#,##0 ¤-;x", 2, u"#,##0 ¤-;(#,##0 ¤)"},       // a bare minus of the positive part goes
-        {u"'-'#,##0", 0, u"'-'#,##0;-'-'#,##0"},         // a quoted minus is text
-        {u"'a;b'#,##0", 2, u"'a;b'#,##0;('a;b'#,##0)"},  // a quoted ";" separates nothing
+        {u"#,##0 ¤-;x", 2, u"#,##0 ¤-;(#,##0 ¤)"},              // a bare minus of the positive part goes
+        {u"'-'#,##0", 0, u"'-'#,##0;-'-'#,##0"},                // a quoted minus is text
+        {u"'a;b'#,##0", 2, u"'a;b'#,##0;('a;b'#,##0)"},         // a quoted ";" separates nothing
         {u"#,##0;'x-'#,##0", 0, u"#,##0;-#,##0"},
         {u"¤#,##0.00;(¤#,##0.00)", 1, u"¤#,##0.00;¤#,##0.00"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(u8(c.pattern) + " style " + std::to_string(c.style));
-        EXPECT_EQ(u8(KQUNumberFormatter::formatStringTransformedForNegativeStyle(c.pattern, c.style)), u8(c.expected));
-    }
+    for (const auto& [pattern, style, expected] : cases)
+        EXPECT_EQ(u8(KQUNumberFormatter::formatStringTransformedForNegativeStyle(pattern, style)),
+                  u8(expected))
+            << u8(pattern) << " style " << style;
 }
 
 TEST(KQUFormatPattern, TypedTextNormalisation) {
-    EXPECT_EQ(u8(KQUHalfWidthString(u"\uFF01\uFF5E\u3000\uFFE0\uFFE1\uFFE2\uFFE3\uFFE4\uFFE5\uFFE6\uFF00\uFF5F")),
-              u8(u"!~ \u00A2\u00A3\u00AC\u00AF\u00A6\u00A5\u20A9\uFF00\uFF5F"));
-    EXPECT_EQ(KQUStringBySubstitutingCharactersNumberFormatterDoesntUnderstand(u"\u2212\uFE63\uFF0D\uFE62\uFF0B"),
-              u"---++");
+    EXPECT_EQ(
+        u8(KQUHalfWidthString(u"\uFF01\uFF5E\u3000\uFFE0\uFFE1\uFFE2\uFFE3\uFFE4\uFFE5\uFFE6\uFF00\uFF5F")),
+        u8(u"!~ \u00A2\u00A3\u00AC\u00AF\u00A6\u00A5\u20A9\uFF00\uFF5F"));
+    EXPECT_EQ(
+        KQUStringBySubstitutingCharactersNumberFormatterDoesntUnderstand(u"\u2212\uFE63\uFF0D\uFE62\uFF0B"),
+        u"---++");
     auto commas = KQUSearchCharacterSetForSeparatorCharacter(u'\uFF0C');
     EXPECT_TRUE(commas.contains(u','));
     EXPECT_FALSE(commas.contains(u'.'));

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "kqutility/foundation/KQULocale.h"
 #include "kqutility/format/KQUNumberFormat.h"
 #include "kqutility/format/KQUNumberFormatter.h"
+#include "kqutility/foundation/KQULocale.h"
 #include "support/KQUTestSupport.h"
 
 namespace kqu {
@@ -24,12 +24,7 @@ KQUNumberFormat& as(const KQUNumberFormatting::Ref& ref) {
 }
 
 TEST_F(KQUNumberFormatTest, PatternsFollowTheNegativeStyleAndValueType) {
-    struct Case {
-        KQUNumberFormatSettings settings;
-        std::u16string pattern;
-        bool suppressMinus;
-    };
-    const Case cases[] = {
+    const std::tuple<KQUNumberFormatSettings, std::u16string, bool> cases[] = {
         {{}, u"#,##0.###;-#,##0.###", false},
         {{.valueType = 1, .negativeStyle = 1}, u"¤#,##0.00;¤#,##0.00", true},
         {{.valueType = 1, .useAccountingStyle = true, .negativeStyle = 0}, u"¤#,##0.00;(¤#,##0.00)", false},
@@ -39,11 +34,11 @@ TEST_F(KQUNumberFormatTest, PatternsFollowTheNegativeStyleAndValueType) {
         // Mended fault: an empty pattern became ";-"; it is no pattern.
         {{.formatString = u""}, u"#,##0.###;-#,##0.###", false},
     };
-    for (const auto& c : cases) {
-        auto format = KQUNumberFormat::create(c.settings);
-        EXPECT_EQ(format->formatString(), c.pattern);
-        EXPECT_EQ(format->formatStringRequiresSuppressionOfMinusSign(), c.suppressMinus);
-        EXPECT_EQ(format->currencyCode(), "USD");
+    for (const auto& [settings, pattern, suppressMinus] : cases) {
+        auto format = KQUNumberFormat::create(settings);
+        EXPECT_EQ(std::tuple(format->formatString(), format->formatStringRequiresSuppressionOfMinusSign(),
+                             format->currencyCode()),
+                  std::tuple(pattern, suppressMinus, "USD"));
     }
     EXPECT_EQ(KQUNumberFormat::create({.currencyCode = "EUR"})->currencyCode(), "EUR");
 }
@@ -52,24 +47,25 @@ TEST_F(KQUNumberFormatTest, DecimalPlacesSentinelsAndIncrementClamping) {
     auto invalid = KQUNumberFormat::create({.decimalPlaces = kKQUNumberFormatInvalidDecimalPlaces});
     EXPECT_EQ(invalid->decimalPlaces(), 0);
     EXPECT_FALSE(invalid->hasValidDecimalPlaces());
-    struct Case {
-        uint16_t places;
-        int16_t delta;
-        uint16_t expected;
-    };
-    for (auto c : {Case{3, -5, 0}, Case{0, 40, 30}, Case{3, -3, 0}, Case{3, -2, 1}, Case{29, 1, 30},
-                   Case{kKQUNumberFormatInvalidDecimalPlaces, 2, 2}, Case{100, 0, 30}}) {
-        auto derived = KQUNumberFormat::create({.decimalPlaces = c.places, .suffixString = u"x", .scaleFactor = 2})
-                           ->numberFormatByIncrementingDecimalPlaces(c.delta);
-        EXPECT_EQ(derived->decimalPlaces(), c.expected) << c.places << " " << c.delta;
+    using Case = std::tuple<uint16_t, int16_t, uint16_t>;  // places, delta, expected
+    for (auto [places, delta, expected] :
+         {Case{3, -5, 0}, Case{0, 40, 30}, Case{3, -3, 0}, Case{3, -2, 1}, Case{29, 1, 30},
+          Case{kKQUNumberFormatInvalidDecimalPlaces, 2, 2}, Case{100, 0, 30}}) {
+        auto derived =
+            KQUNumberFormat::create({.decimalPlaces = places, .suffixString = u"x", .scaleFactor = 2})
+                ->numberFormatByIncrementingDecimalPlaces(delta);
+        EXPECT_EQ(derived->decimalPlaces(), expected) << places << " " << delta;
         EXPECT_FALSE(derived->suffixString());
         EXPECT_EQ(derived->scaleFactor(), 1.0);
     }
 }
 
 TEST_F(KQUNumberFormatTest, ValueTypeChanges) {
-    auto percent = KQUNumberFormat::create({.valueType = 2, .decimalPlaces = 5, .showThousandsSeparator = false,
-                                            .suffixString = u"s", .formatName = u"mine"});
+    auto percent = KQUNumberFormat::create({.valueType = 2,
+                                            .decimalPlaces = 5,
+                                            .showThousandsSeparator = false,
+                                            .suffixString = u"s",
+                                            .formatName = u"mine"});
     auto currency = percent->numberFormatBySettingValueType(1);
     EXPECT_EQ(currency->valueType(), 1);
     EXPECT_TRUE(currency->showThousandsSeparator());
@@ -92,36 +88,27 @@ TEST_F(KQUNumberFormatTest, ValueTypeChanges) {
 }
 
 TEST_F(KQUNumberFormatTest, EveryComparedFieldBreaksEqualityAndEqualFormatsHashEqually) {
-    KQUNumberFormatSettings base{.formatString = u"#,##0.00", .isCustom = true,
-                                 .interstitialStrings = {u"-"}, .interstitialStringInsertionIndexes = {3}};
+    KQUNumberFormatSettings base{.formatString = u"#,##0.00",
+                                 .isCustom = true,
+                                 .interstitialStrings = {u"-"},
+                                 .interstitialStringInsertionIndexes = {3}};
     using Change = std::function<void(KQUNumberFormatSettings&)>;
+    // clang-format off
+#define CHANGE(field, value) {#field " = " #value, [](auto& s) { s.field = value; }}
     const std::pair<const char*, Change> changes[] = {
-        {"value type", [](auto& s) { s.valueType = 3; }},
-        {"pattern", [](auto& s) { s.formatString = u"#,##0.0"; }},
-        {"tab in pattern", [](auto& s) { s.formatString = u"#,##0.00\t"; }},
-        {"fraction mark", [](auto& s) { s.formatString = u"#,##0.00\uE420"; }},
-        {"places", [](auto& s) { s.decimalPlaces = 3; }},
-        {"currency", [](auto& s) { s.currencyCode = "EUR"; }},
-        {"accounting", [](auto& s) { s.useAccountingStyle = true; }},
-        {"negative style", [](auto& s) { s.negativeStyle = 2; }},
-        {"thousands", [](auto& s) { s.showThousandsSeparator = false; }},
-        {"fraction accuracy", [](auto& s) { s.fractionAccuracy = 8; }},
-        {"suffix", [](auto& s) { s.suffixString = u"m"; }},
-        {"scale", [](auto& s) { s.scaleFactor = 100; }},
-        {"base", [](auto& s) { s.base = 16; }},
-        {"base places", [](auto& s) { s.basePlaces = 4; }},
-        {"base minus", [](auto& s) { s.baseUseMinusSign = false; }},
-        {"custom", [](auto& s) { s.isCustom = false; }},
-        {"interstitials", [](auto& s) { s.interstitialStrings = {u"+"}; }},
-        {"insertion indexes", [](auto& s) { s.interstitialStringInsertionIndexes = {2}; }},
-        {"index from right", [](auto& s) { s.indexFromRightOfLastDigitPlaceholder = 3; }},
-        {"integer width", [](auto& s) { s.minimumIntegerWidth = 4; }},
-        {"decimal width", [](auto& s) { s.decimalWidth = 2; }},
-        {"non-space integer", [](auto& s) { s.numberOfNonSpaceIntegerPlaceholderDigits = 1; }},
-        {"non-space decimal", [](auto& s) { s.numberOfNonSpaceDecimalPlaceholderDigits = 1; }},
-        {"text format", [](auto& s) { s.isTextFormat = true; }},
-        {"name", [](auto& s) { s.formatName = u"n"; }},
+        CHANGE(valueType, 3), CHANGE(formatString, u"#,##0.0"), CHANGE(formatString, u"#,##0.00\t"),
+        CHANGE(formatString, u"#,##0.00\uE420"), CHANGE(decimalPlaces, 3), CHANGE(currencyCode, "EUR"),
+        CHANGE(useAccountingStyle, true), CHANGE(negativeStyle, 2), CHANGE(showThousandsSeparator, false),
+        CHANGE(fractionAccuracy, 8), CHANGE(suffixString, u"m"), CHANGE(scaleFactor, 100), CHANGE(base, 16),
+        CHANGE(basePlaces, 4), CHANGE(baseUseMinusSign, false), CHANGE(isCustom, false),
+        CHANGE(interstitialStrings, {u"+"}), CHANGE(interstitialStringInsertionIndexes, {2}),
+        CHANGE(indexFromRightOfLastDigitPlaceholder, 3), CHANGE(minimumIntegerWidth, 4),
+        CHANGE(decimalWidth, 2), CHANGE(numberOfNonSpaceIntegerPlaceholderDigits, 1),
+        CHANGE(numberOfNonSpaceDecimalPlaceholderDigits, 1), CHANGE(isTextFormat, true),
+        CHANGE(formatName, u"n"),
     };
+    // clang-format on
+#undef CHANGE
     auto original = KQUNumberFormat::create(base);
     auto copy = std::dynamic_pointer_cast<KQUNumberFormat>(original->copyFormat());
     original->setUseScientificFormattingAutomatically(true);
@@ -141,7 +128,9 @@ TEST_F(KQUNumberFormatTest, EveryComparedFieldBreaksEqualityAndEqualFormatsHashE
 // infinities and |scale| >= 2^31.
 TEST_F(KQUNumberFormatTest, HashIsDefinedForEveryScale) {
     const double inf = std::numeric_limits<double>::infinity();
-    auto hashOf = [](double scale) { return KQUNumberFormat::create({.valueType = 1, .scaleFactor = scale})->hash(); };
+    auto hashOf = [](double scale) {
+        return KQUNumberFormat::create({.valueType = 1, .scaleFactor = scale})->hash();
+    };
     EXPECT_EQ(hashOf(std::nan("")), hashOf(0.5));  // both count as 0
     EXPECT_EQ(hashOf(inf), hashOf(-inf));
     EXPECT_EQ(hashOf(1e300), hashOf(4294967296.0));  // saturated alike
@@ -186,8 +175,10 @@ TEST_F(KQUNumberFormatTest, SmallQuestions) {
     EXPECT_TRUE(KQUNumberFormat::createCustom({.formatString = u"0\t%"})->usesTabs());
     EXPECT_TRUE(KQUNumberFormat::createCustom({.formatString = u"0", .scaleFactor = 100})
                     ->customFormatShouldAutoInsertPercentSymbol());
-    EXPECT_TRUE(KQUNumberFormat::createCustom({.formatString = u"0%"})->customFormatShouldAutoInsertPercentSymbol());
-    EXPECT_FALSE(KQUNumberFormat::createCustom({.formatString = u"0'%'"})->customFormatShouldAutoInsertPercentSymbol());
+    EXPECT_TRUE(
+        KQUNumberFormat::createCustom({.formatString = u"0%"})->customFormatShouldAutoInsertPercentSymbol());
+    EXPECT_FALSE(KQUNumberFormat::createCustom({.formatString = u"0'%'"})
+                     ->customFormatShouldAutoInsertPercentSymbol());
     EXPECT_ASSERTION_FAILURE(KQUNumberFormat::create()->customFormatShouldAutoInsertPercentSymbol());
     EXPECT_ASSERTION_FAILURE(KQUNumberFormat::createCustom({}));
     EXPECT_EQ(KQUNumberFormatterStringFromFractionAccuracy(16), "1/16");

@@ -2,6 +2,7 @@
 // fractions against a brute-force search, base N against Python's int formatting,
 // custom layouts worked out by hand, and the mended faults. The answers come from
 // make_rendering_answers.py.
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -35,11 +36,7 @@ std::u16string custom(KQUNumberFormatSettings settings, double value) {
 }
 
 TEST_F(KQUNumberRenderingTest, DecimalsRoundTheShortestDecimalHalfUp) {
-    struct Case {
-        double value;
-        uint16_t places;
-        std::u16string expected;
-    };
+    using Case = std::tuple<double, uint16_t, std::u16string>;  // value, places, expected
     const Case decimals[] = {{2.675, 2, u"2.68"},
                              {1.005, 2, u"1.01"},
                              {1234567.891, 2, u"1,234,567.89"},
@@ -54,12 +51,12 @@ TEST_F(KQUNumberRenderingTest, DecimalsRoundTheShortestDecimalHalfUp) {
                              {kNaN, 2, u"NaN"},
                              {kInf, 2, u"∞"},
                              {-kInf, 2, u"-∞"}};
-    for (const auto& c : decimals)
-        EXPECT_EQ(render({.decimalPlaces = c.places}, c.value), c.expected) << c.value;
+    for (const auto& [value, places, expected] : decimals)
+        EXPECT_EQ(render({.decimalPlaces = places}, value), expected) << value;
     const Case percentages[] = {
         {0.123456, 2, u"12.35%"}, {0.001235, 3, u"0.124%"}, {-0.5, 0, u"-50%"}, {1.005, 0, u"101%"}};
-    for (const auto& c : percentages)
-        EXPECT_EQ(render({.valueType = 2, .decimalPlaces = c.places}, c.value), c.expected) << c.value;
+    for (const auto& [value, places, expected] : percentages)
+        EXPECT_EQ(render({.valueType = 2, .decimalPlaces = places}, value), expected) << value;
     EXPECT_EQ(KQUNumberFormatterStringFromDoubleWithFormat(2.675, 0, u"0.00", false, 0, 0, false, {}, false),
               u"2.68");
     EXPECT_EQ(render({.decimalPlaces = kKQUNumberFormatterDecimalPlacesAsManyAsNecessary}, 0.1 + 0.2),
@@ -67,16 +64,13 @@ TEST_F(KQUNumberRenderingTest, DecimalsRoundTheShortestDecimalHalfUp) {
 }
 
 TEST_F(KQUNumberRenderingTest, CurrenciesTakeTheirPlacesAndAccountingKeepsItsTab) {
-    struct Case {
-        std::string code;
-        double value;
-        std::u16string expected;
-    };
-    for (const auto& c : {Case{"USD", 1234.565, u"$1,234.57"}, Case{"JPY", 1234.5, u"¥1,235"},
-                          Case{"CHF", 1234.575, u"CHF\u00A01,234.58"}, Case{"USD", -0.005, u"-$0.01"}}) {
-        KQUNumberFormatSettings settings{.valueType = 1, .currencyCode = c.code};
-        settings.decimalPlaces = KQUNumberFormatter::defaultDecimalPlacesForCurrencyCode(c.code);
-        EXPECT_EQ(render(settings, c.value), c.expected) << c.code;
+    using Case = std::tuple<std::string, double, std::u16string>;
+    for (const auto& [code, value, expected] :
+         {Case{"USD", 1234.565, u"$1,234.57"}, Case{"JPY", 1234.5, u"¥1,235"},
+          Case{"CHF", 1234.575, u"CHF\u00A01,234.58"}, Case{"USD", -0.005, u"-$0.01"}}) {
+        const uint16_t places = KQUNumberFormatter::defaultDecimalPlacesForCurrencyCode(code);
+        EXPECT_EQ(render({.valueType = 1, .decimalPlaces = places, .currencyCode = code}, value), expected)
+            << code;
     }
     EXPECT_EQ(render({.valueType = 1, .useAccountingStyle = true}, -5), u"$\t(5.00)");
     EXPECT_EQ(render({.valueType = 1, .negativeStyle = 1}, -5), u"$5.00");
@@ -84,11 +78,8 @@ TEST_F(KQUNumberRenderingTest, CurrenciesTakeTheirPlacesAndAccountingKeepsItsTab
 }
 
 TEST_F(KQUNumberRenderingTest, FractionsMatchTheBruteForceSearch) {
-    struct Case {
-        double value;
-        std::u16string expected[6];  // accuracies -1, -2, -3, 4, 16, and 0 (acts as -1)
-    };
-    const Case cases[] = {
+    // Accuracies -1, -2, -3, 4, 16, and 0 (acts as -1).
+    const std::pair<double, std::array<std::u16string, 6>> cases[] = {
         {0.333, {u"1/3", u"1/3", u"332/997", u"1/4", u"5/16", u"1/3"}},
         {2.999, {u"3", u"3", u"2 998/999", u"3", u"3", u"3"}},
         {-0.5, {u"-1/2", u"-1/2", u"-1/2", u"-2/4", u"-8/16", u"-1/2"}},
@@ -99,10 +90,10 @@ TEST_F(KQUNumberRenderingTest, FractionsMatchTheBruteForceSearch) {
         {-7.0625, {u"-7 1/9", u"-7 1/16", u"-7 1/16", u"-7", u"-7 1/16", u"-7 1/9"}},
     };
     const int accuracies[] = {-1, -2, -3, 4, 16, 0};
-    for (const auto& c : cases)
+    for (const auto& [value, expected] : cases)
         for (int i = 0; i < 6; ++i)
-            EXPECT_EQ(render({.valueType = 4, .fractionAccuracy = accuracies[i]}, c.value), c.expected[i])
-                << c.value << " accuracy " << accuracies[i];
+            EXPECT_EQ(render({.valueType = 4, .fractionAccuracy = accuracies[i]}, value), expected[i])
+                << value << " accuracy " << accuracies[i];
     // Mended fault: non-finite values left numerator and denominator unset; they take
     // the general rendering. Accuracies below -3 act as -1.
     EXPECT_EQ(render({.valueType = 4}, kNaN), u"NaN");
@@ -111,12 +102,7 @@ TEST_F(KQUNumberRenderingTest, FractionsMatchTheBruteForceSearch) {
 }
 
 TEST_F(KQUNumberRenderingTest, BaseNMatchesPythonsIntegerTexts) {
-    struct Case {
-        double value;
-        uint16_t base, places;
-        bool minus;
-        std::u16string expected;
-    };
+    using Case = std::tuple<double, uint16_t, uint16_t, bool, std::u16string>;  // value, radix, places, minus
     const Case cases[] = {{255, 16, 0, true, u"FF"},
                           {-255, 16, 0, true, u"-FF"},
                           {-255, 16, 0, false, u"FFFFFF01"},
@@ -129,12 +115,11 @@ TEST_F(KQUNumberRenderingTest, BaseNMatchesPythonsIntegerTexts) {
                           {-2.5, 10, 3, true, u"-002"},  // llrint rounds half to even
                           // The two's-complement modulus would pass 1e15: the decimal fallback.
                           {-1, 16, 16, false, u"-1"}};
-    for (const auto& c : cases)
+    for (const auto& [value, base, places, minus, expected] : cases)
         EXPECT_EQ(
-            render({.valueType = 5, .base = c.base, .basePlaces = c.places, .baseUseMinusSign = c.minus},
-                   c.value),
-            c.expected)
-            << c.value << " radix " << c.base;
+            render({.valueType = 5, .base = base, .basePlaces = places, .baseUseMinusSign = minus}, value),
+            expected)
+            << value << " radix " << base;
 }
 
 // Mended faults: an illegal radix went on rendering after the report (radix 0 divided by
@@ -143,31 +128,24 @@ TEST_F(KQUNumberRenderingTest, BaseNMatchesPythonsIntegerTexts) {
 TEST_F(KQUNumberRenderingTest, BaseOutOfRangeFallsBackToDecimal) {
     EXPECT_THROW(render({.valueType = 5, .base = 0}, 1), std::exception);  // the report itself
     test::ContinueAfterAssertions continueAfterAssertions;
-    struct Case {
-        double value;
-        uint16_t base;
-        std::u16string expected;
-    };
-    for (const auto& c :
+    using Case = std::tuple<double, uint16_t, std::u16string>;
+    for (const auto& [value, base, expected] :
          {Case{255, 0, u"255"}, Case{255, 37, u"255"}, Case{2000, 1, u"2,000"},
           Case{1024, 1, std::u16string(1024, u'1')}, Case{9223372036854775808.0, 16, u"9.22337E18"},
           Case{-9223372036854775808.0, 16, u"-9.22337E18"}, Case{kNaN, 16, u"NaN"}})
-        EXPECT_EQ(render({.valueType = 5, .base = c.base}, c.value), c.expected)
-            << c.value << " radix " << c.base;
+        EXPECT_EQ(render({.valueType = 5, .base = base}, value), expected) << value << " radix " << base;
 }
 
 TEST_F(KQUNumberRenderingTest, ScientificSwitchAndItsMinusSign) {
-    struct Case {
-        double value;
-        std::u16string expected;
-    };
-    for (const auto& c :
-         {Case{999999999999.0, u"999,999,999,999.00"}, Case{999999999999.5, u"1E12"}, Case{1e-7, u"0.00"},
-          Case{9.9e-8, u"9.9E-8"}, Case{1e13, u"1E13"}, Case{0, u"0.00"}}) {
-        auto format = KQUNumberFormat::create({});
-        format->setUseScientificFormattingAutomatically(true);
-        EXPECT_EQ(format->stringFromDouble(c.value), c.expected) << c.value;
-    }
+    auto format = KQUNumberFormat::create({});
+    format->setUseScientificFormattingAutomatically(true);
+    for (const auto& [value, expected] : {std::pair{999999999999.0, u"999,999,999,999.00"},
+                                          {999999999999.5, u"1E12"},
+                                          {1e-7, u"0.00"},
+                                          {9.9e-8, u"9.9E-8"},
+                                          {1e13, u"1E13"},
+                                          {0.0, u"0.00"}})
+        EXPECT_EQ(format->stringFromDouble(value), expected) << value;
     // Mended fault: the switch dropped the suppression of red-only formats.
     auto red = KQUNumberFormat::create({.negativeStyle = 1});
     red->setUseScientificFormattingAutomatically(true);
@@ -275,17 +253,13 @@ TEST_F(KQUNumberRenderingTest, ChartLabelsTextFormatsAndPlaceCounts) {
     auto invalid = KQUNumberFormat::create({.decimalPlaces = kKQUNumberFormatInvalidDecimalPlaces});
     EXPECT_EQ(invalid->stringFromDouble(2.125), u"2.125");
 
-    struct Places {
-        double value;
-        unsigned inValue, fullPrecision;
-    };
-    for (auto c :
-         {Places{3.0, 0, 0}, Places{1234.5, 1, 4}, Places{1e-20, 20, 0}, Places{0.1 + 0.2, 17, 16}}) {
-        EXPECT_EQ(KQUNumberOfDecimalPlacesInValue(c.value), c.inValue) << c.value;
-        EXPECT_EQ(KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(c.value),
-                  c.fullPrecision)
-            << c.value;
-    }
+    for (auto [value, inValue, fullPrecision] :
+         {std::tuple{3.0, 0u, 0u}, {1234.5, 1u, 4u}, {1e-20, 20u, 0u}, {0.1 + 0.2, 17u, 16u}})
+        EXPECT_EQ(
+            std::pair(KQUNumberOfDecimalPlacesInValue(value),
+                      KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(value)),
+            std::pair(inValue, fullPrecision))
+            << value;
     EXPECT_EQ(KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1.5, 3), 2u);
     EXPECT_EQ(KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1234, 3), 0u);
     EXPECT_EQ(KQUNumberFormatterStringByUnescapingFormatString(u"'a''b'c''d'e"), u"a'bc'de");
