@@ -24,63 +24,51 @@ std::string utf8(std::u16string_view text) {
     return KQUUTF8FromUTF16(text);
 }
 
-struct ParseCase {
-    const char* locale;
-    std::u16string_view text;
-    double expected;  // seconds since 2001; NAN: no date
-    std::u16string_view format;
-};
+// The instant read, or kNoDate.
+constexpr double kNoDate = -1e300;
+double seconds(const std::optional<KQUDate>& date) {
+    return date ? date->timeIntervalSinceReferenceDate : kNoDate;
+}
 
 TEST(KQUDateParser, ReadsTypedDatesOfFourLocales) {
     KQUManualWallClock clock(kNow2024);
-    const ParseCase cases[] = {
-        {"en_US", u"3/14/24", 732067200, u"M/d/y"},
-        {"en_US", u"3/14/2024", 732067200, u"M/d/y"},
+    struct Case {
+        const char* locale;
+        std::u16string_view text;
+        double expected;
+        std::u16string_view format;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"en_US", u"3/14/24", 732067200, u"M/d/y"}, {"en_US", u"3/14/2024", 732067200, u"M/d/y"},
         {"en_US", u"3/14/45", -1761004800, u"M/d/y"},  // the window starts 80 years back
-        {"en_US", u"3/14/43", 1331596800, u"M/d/y"},
-        {"en_US", u"March 14, 2024", 732067200, u"MMMM d, y"},
+        {"en_US", u"3/14/43", 1331596800, u"M/d/y"}, {"en_US", u"March 14, 2024", 732067200, u"MMMM d, y"},
         {"en_US", u"Mar 14, 2024", 732067200, u"MMM d, y"},
         {"en_US", u"Thursday, March 14, 2024", 732067200, u"EEEE, MMMM d, y"},
         {"en_US", u"3/14/24 3:30 PM", 732123000, u"M/d/y h:mm a"},
-        {"en_US", u"3:30 PM 3/14/24", 732123000, u"h:mm a M/d/y"},
-        {"en_US", u"3:30 PM", 740158200, u"h:mm a"},
-        {"en_US", u"3:30\u202fPM", 740158200, u"h:mm a"},
-        {"en_US", u"3:30\u00a0PM", 740158200, u"h:mm a"},
-        {"en_US", u"15:30:05", 740158205, u"HH:mm:ss"},
-        {"en_US", u"Mar 14", 732067200, u"MMM d"},
-        {"en_US", u"\uff13/\uff11\uff14/\uff12\uff14", 732067200, u"M/d/y"},
-        {"en_US", u"2/30/24", NAN, u""},
-        {"en_US", u"3.14", NAN, u""},  // numbers stay numbers
-        {"en_US", u"12", NAN, u""},
-        {"en_US", u"13/1/24", NAN, u""},
-        {"en_GB", u"14/03/2024", 732067200, u"dd/MM/y"},
-        {"en_GB", u"14/03/24", 732067200, u"dd/MM/y"},
-        {"en_GB", u"14 March 2024", 732067200, u"d MMMM y"},
-        {"en_GB", u"14/03/2024 15:30", 732123000, u"dd/MM/y HH:mm"},
-        {"de_DE", u"14.03.2024", 732067200, u"d.M.y"},
+        {"en_US", u"3:30 PM 3/14/24", 732123000, u"h:mm a M/d/y"}, {"en_US", u"3:30 PM", 740158200, u"h:mm a"},
+        {"en_US", u"3:30\u202fPM", 740158200, u"h:mm a"}, {"en_US", u"3:30\u00a0PM", 740158200, u"h:mm a"},
+        {"en_US", u"15:30:05", 740158205, u"HH:mm:ss"}, {"en_US", u"Mar 14", 732067200, u"MMM d"},
+        {"en_US", u"\uff13/\uff11\uff14/\uff12\uff14", 732067200, u"M/d/y"}, {"en_US", u"2/30/24", kNoDate, u""},
+        {"en_US", u"3.14", kNoDate, u""} /* numbers stay numbers */, {"en_US", u"12", kNoDate, u""},
+        {"en_US", u"13/1/24", kNoDate, u""}, {"en_GB", u"14/03/2024", 732067200, u"dd/MM/y"},
+        {"en_GB", u"14/03/24", 732067200, u"dd/MM/y"}, {"en_GB", u"14 March 2024", 732067200, u"d MMMM y"},
+        {"en_GB", u"14/03/2024 15:30", 732123000, u"dd/MM/y HH:mm"}, {"de_DE", u"14.03.2024", 732067200, u"d.M.y"},
         {"de_DE", u"14.3.24", 732067200, u"d.M.y"},
         {"de_DE", u"14. M\u00e4rz 2024", 732067200, u"d. MMM y"} /* "M\u00e4rz" is also the short name */,
-        {"de_DE", u"14.03.2024 15:30", 732123000, u"d.M.y HH:mm"},
-        {"de_DE", u"14.3.", 732067200, u"d.M."},
+        {"de_DE", u"14.03.2024 15:30", 732123000, u"d.M.y HH:mm"}, {"de_DE", u"14.3.", 732067200, u"d.M."},
         {"ja_JP", u"2024/03/14", 732067200, u"y/M/d"},
         {"ja_JP", u"2024\u5e743\u670814\u65e5", 732067200, u"y\u5e74M\u6708d\u65e5"},
-        {"ja_JP", u"2024/3/14 15:30", 732123000, u"y/M/d H:mm"},
-        {"ja_JP", u"\u5348\u5f8c3:30", 740158200, u"aK:mm"},
-        {"ja_JP", u"PM3:30", 740158200, u"aK:mm"},  // Latin AM/PM in a Japanese locale
-        {"ja_JP", u"AM3:30", 740115000, u"aK:mm"},
-    };
+        {"ja_JP", u"2024/3/14 15:30", 732123000, u"y/M/d H:mm"}, {"ja_JP", u"\u5348\u5f8c3:30", 740158200, u"aK:mm"},
+        {"ja_JP", u"PM3:30", 740158200, u"aK:mm"} /* Latin AM/PM in a Japanese locale */,
+        {"ja_JP", u"AM3:30", 740115000, u"aK:mm"}};
+    // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.locale) + " " + utf8(c.text));
         KQULocale locale(c.locale);
         std::u16string format;
-        auto date = KQUCreateDateFromString(c.text, &locale, &format);
-        if (std::isnan(c.expected)) {
-            EXPECT_FALSE(date.has_value()) << date->timeIntervalSinceReferenceDate;
-            continue;
-        }
-        ASSERT_TRUE(date.has_value());
-        EXPECT_EQ(date->timeIntervalSinceReferenceDate, c.expected);
-        EXPECT_EQ(utf8(format), utf8(c.format));
+        EXPECT_EQ(seconds(KQUCreateDateFromString(c.text, &locale, &format)), c.expected)
+            << c.locale << " " << utf8(c.text);
+        EXPECT_EQ(c.format.empty() ? "" : utf8(format), utf8(c.format)) << c.locale << " " << utf8(c.text);
     }
 }
 
@@ -108,34 +96,28 @@ TEST(KQUDateParser, TwentyNinthOfFebruaryWithoutYearFollowsThisYear) {
     KQULocale us("en_US"), gb("en_GB");
     {
         KQUManualWallClock clock(kNow2024);
-        EXPECT_EQ(KQUCreateDateFromString(u"2/29", &us)->timeIntervalSinceReferenceDate, 730857600);
-        EXPECT_EQ(KQUCreateDateFromString(u"29/02", &gb)->timeIntervalSinceReferenceDate, 730857600);
+        EXPECT_EQ(seconds(KQUCreateDateFromString(u"2/29", &us)), 730857600);
+        EXPECT_EQ(seconds(KQUCreateDateFromString(u"29/02", &gb)), 730857600);
     }
     KQUManualWallClock clock(kNow2023);
     EXPECT_FALSE(KQUCreateDateFromString(u"2/29", &us).has_value());
     EXPECT_FALSE(KQUCreateDateFromString(u"Feb 29", &us).has_value());
-    EXPECT_EQ(KQUCreateDateFromString(u"2/29/24", &us)->timeIntervalSinceReferenceDate, 730857600);
-    EXPECT_EQ(KQUCreateDateFromString(u"3:30 PM", &us)->timeIntervalSinceReferenceDate, 708535800);
+    EXPECT_EQ(seconds(KQUCreateDateFromString(u"2/29/24", &us)), 730857600);
+    EXPECT_EQ(seconds(KQUCreateDateFromString(u"3:30 PM", &us)), 708535800);
 }
 
 TEST(KQUDateParser, PreferredFormatAndAggressiveYear) {
     KQUManualWallClock clock(kNow2024);
     KQUDateParser parser(KQULocale("en_US"));
     std::u16string format;
-    // The preferred pattern wins over the locale's reading (day first here).
-    auto date = parser.createDateFromString(u"3/4/24", u"d/M/yy", &format, false);
-    ASSERT_TRUE(date);
-    EXPECT_EQ(date->timeIntervalSinceReferenceDate, 733795200);  // 2024-04-03
+    // The preferred pattern wins over the locale's reading (day first here): 2024-04-03.
+    EXPECT_EQ(seconds(parser.createDateFromString(u"3/4/24", u"d/M/yy", &format, false)), 733795200);
     // Its time portion alone.
-    date = parser.createDateFromString(u"15:30", u"d/M/yy HH:mm", &format, false);
-    ASSERT_TRUE(date);
+    EXPECT_EQ(seconds(parser.createDateFromString(u"15:30", u"d/M/yy HH:mm", &format, false)), 740158200);
     EXPECT_EQ(utf8(format), "HH:mm");
-    EXPECT_EQ(date->timeIntervalSinceReferenceDate, 740158200);
-    // A lone two-digit year only when asked for.
+    // A lone two-digit year only when asked for: 2024-01-01.
     EXPECT_FALSE(parser.createDateFromString(u"24", {}, nullptr, false));
-    date = parser.createDateFromString(u"24", {}, &format, true);
-    ASSERT_TRUE(date);
-    EXPECT_EQ(date->timeIntervalSinceReferenceDate, 725760000);  // 2024-01-01
+    EXPECT_EQ(seconds(parser.createDateFromString(u"24", {}, &format, true)), 725760000);
     EXPECT_FALSE(parser.createDateFromString(u"", {}, nullptr, true));
 }
 
@@ -154,16 +136,15 @@ TEST(KQUDateParser, CompletionWithNoUnitKeepsTheParsedDate) {
 // Quoted text is no unit: a date-only pattern with a quoted "m" gains no time, and a time
 // pattern with a quoted "d" completes to today, not to 1 January.
 TEST(KQUDateParser, QuotedTextIsNoUnit) {
-    EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(u"y 'm'. MMMM d 'd'."), 7u);
-    EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(u"HH:mm 'd'"), 24u);
-    EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(u"HH:mm"), 24u);
-    EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(u"MMM yyyy"), 3u);
-    EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(u"h 'o''clock' a"), 8u);
+    for (auto [pattern, units] : {std::pair{u"y 'm'. MMMM d 'd'.", 7u},
+                                  {u"HH:mm 'd'", 24u},
+                                  {u"HH:mm", 24u},
+                                  {u"MMM yyyy", 3u},
+                                  {u"h 'o''clock' a", 8u}})
+        EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(pattern), units) << utf8(pattern);
     KQUManualWallClock clock(kNow2024);
     KQULocale locale("en_US");
-    auto date = KQUCreateDateFromStringTryingFormats(u"15:30 d", &locale, {u"HH:mm 'd'"});
-    ASSERT_TRUE(date);
-    EXPECT_EQ(date->timeIntervalSinceReferenceDate, 740158200);
+    EXPECT_EQ(seconds(KQUCreateDateFromStringTryingFormats(u"15:30 d", &locale, {u"HH:mm 'd'"})), 740158200);
 }
 
 // After warm-up a parse makes no formatter: each is made the first time it is tried.
@@ -243,9 +224,8 @@ TEST(KQUDateParser, AcceptedPatternsReadBackWhatTheyRender) {
         for (const auto& pattern : patterns) {
             auto shown = formatter.stringFromDate(instant, pattern);
             auto read = parser.createDateFromString(shown);
-            auto expected = KQUCreateDateWithGregorianUnitsSetToDefaultValue(instant, pattern);
-            ASSERT_TRUE(read) << name << " " << utf8(pattern) << " " << utf8(shown);
-            EXPECT_EQ(read->timeIntervalSinceReferenceDate, expected->timeIntervalSinceReferenceDate)
+            EXPECT_EQ(seconds(read),
+                      seconds(KQUCreateDateWithGregorianUnitsSetToDefaultValue(instant, pattern)))
                 << name << " " << utf8(pattern) << " " << utf8(shown);
         }
     }
