@@ -40,11 +40,8 @@ TEST(KQUSearchPosition, KeysMatchingAndDescription) {
     EXPECT_EQ(a->indexOfMatchInSearchPositionArray({p}, true, true), KQUNotFound);
 
     auto none = KQUSearchPosition::searchPositionWithSearchServices(nullptr, {0, 0});
-    EXPECT_FALSE(none->matches(*none, false, false));
-    EXPECT_FALSE(none->searchPositionKey());
-    EXPECT_FALSE(none->searchPositionKeyWithRange());
-    EXPECT_EQ(none->length(), 0u);
-    EXPECT_FALSE(none->string());
+    EXPECT_FALSE(none->matches(*none, false, false) || none->searchPositionKey() ||
+                 none->searchPositionKeyWithRange() || none->length() || none->string());
 }
 
 TEST(KQUSearchPosition, ScopesReachTheHostOncePerOutermostPair) {
@@ -55,8 +52,7 @@ TEST(KQUSearchPosition, ScopesReachTheHostOncePerOutermostPair) {
     ASSERT_TRUE(p->beginSearchingWithReplace(false));
     p->endSearchingWithCommit(true);
     p->endSearchingWithCommit(true);
-    EXPECT_EQ(doc.beginCount, 1);
-    EXPECT_EQ(doc.endCount, 1);
+    EXPECT_EQ(std::pair(doc.beginCount, doc.endCount), std::pair(1, 1));
     EXPECT_ASSERTION_FAILURE(p->endSearchingWithCommit(false));  // "Mismatched calls to begin and end."
     EXPECT_EQ(doc.endCount, 1);
 
@@ -143,22 +139,17 @@ struct GroupFixture {
 
 TEST(KQUSearchPosition, GroupStepsFirstLastNextPrevious) {
     GroupFixture f;
-    struct Case {
-        int from, criteria;
-        const char* expected;  // nullptr: answers false
-    } cases[] = {
-        {1, 0, "page.1"}, {1, 1, "page.3"}, {0, 2, "page.2"}, {1, 2, "page.3"},
-        {2, 2, nullptr},  {2, 3, "page.2"}, {0, 3, nullptr},
-    };
-    for (const auto& c : cases) {
-        auto p = f.on(c.from);
-        EXPECT_EQ(p->groupIndex(), static_cast<uint64_t>(c.from));
-        EXPECT_EQ(p->groupCount(), 3u);
-        bool moved = p->incrementSearchPositionWithCriteria(c.criteria, 0);
-        EXPECT_EQ(moved, c.expected != nullptr) << c.from << " " << c.criteria;
-        if (moved) {
-            EXPECT_EQ(f.doc.nameOf(p->searchServices()), c.expected) << c.from << " " << c.criteria;
-        }
+    for (auto [from, criteria, expected] : {std::tuple{1, 0, "page.1"},
+                                            {1, 1, "page.3"},
+                                            {0, 2, "page.2"},
+                                            {1, 2, "page.3"},
+                                            {2, 2, "(none)"},
+                                            {2, 3, "page.2"},
+                                            {0, 3, "(none)"}}) {
+        auto p = f.on(from);
+        EXPECT_EQ(std::pair(p->groupIndex(), p->groupCount()), std::pair(uint64_t(from), uint64_t(3)));
+        const bool moved = p->incrementSearchPositionWithCriteria(criteria, 0);
+        EXPECT_EQ(moved ? f.doc.nameOf(p->searchServices()) : "(none)", expected) << from << " " << criteria;
     }
 }
 
@@ -167,8 +158,7 @@ TEST(KQUSearchPosition, GroupIndexAndCacheCountTheSameDrawables) {
     MockShape rootless;  // answers hasSearchPosition, but its position has no services
     f.group.members = {&f.shapes[0], &rootless, &f.shapes[1]};
     auto p = f.on(1);
-    EXPECT_EQ(p->groupIndex(), 1u);
-    EXPECT_EQ(p->groupCount(), 2u);
+    EXPECT_EQ(std::pair(p->groupIndex(), p->groupCount()), std::pair(uint64_t(1), uint64_t(2)));
     EXPECT_EQ(p->searchPositionForGroupIndex(p->groupIndex())->searchServices(), f.shapes[1].text);
     auto first = f.on(0);
     ASSERT_TRUE(first->incrementSearchPositionWithCriteria(2, 0));

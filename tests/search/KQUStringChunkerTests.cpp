@@ -86,43 +86,35 @@ TEST(KQUStringChunker, AgreesWithPythonCsvReader) {
                                                              &columnsRead, &rowsRead);
         std::string got;
         for (const auto& line : encode(chunks)) got += line + "\n";
-        EXPECT_EQ(got, expected.substr(firstLine + 1)) << "case " << seed;
-        EXPECT_EQ(rowsRead, rows) << "case " << seed;
-        EXPECT_EQ(columnsRead, columns) << "case " << seed;
+        EXPECT_EQ(std::tuple(got, rowsRead, columnsRead),
+                  std::tuple(expected.substr(firstLine + 1), rows, columns))
+            << "case " << seed;
     }
 }
 
+const auto S = [](std::u16string_view t) { return KQUStringChunk::cell(t); };
+const auto N = KQUStringChunk::null();
+const auto E = KQUStringChunk::endOfRow();
+
 // Where Python cannot answer: quotes off, separators that cannot split.
 TEST(KQUStringChunker, QuotesOffAndSeparatorsThatCannotSplit) {
-    const auto S = [](std::u16string_view t) { return KQUStringChunk::cell(t); };
-    const auto N = KQUStringChunk::null();
-    const auto E = KQUStringChunk::endOfRow();
-    struct Case {
-        std::u16string text;
-        char16_t separator;
-        bool quotes;
-        std::vector<KQUStringChunk> expected;
-        uint64_t columns, rows;
-    } cases[] = {
+    // Text, separator, quotes, chunks, columns, rows.
+    // clang-format off
+    const std::tuple<std::u16string, char16_t, bool, std::vector<KQUStringChunk>, uint64_t, uint64_t> cases[] = {
         {u"\"a,b\",c", u',', false, {S(u"\"a"), S(u"b\""), S(u"c"), E}, 3, 1},
         {u"x\"\"y\r\n\"", u',', false, {S(u"x\"\"y"), E, S(u"\""), E}, 1, 2},
         {u"a\"b\"c", u'"', true, {S(u"a\"b\"c"), E}, 1, 1},
         {u"a\nb", u'\n', true, {S(u"a"), E, S(u"b"), E}, 1, 2},
-        {u"1,2,3\n1,2,3,4,5\n\n",
-         u',',
-         true,
-         {S(u"1"), S(u"2"), S(u"3"), E, S(u"1"), S(u"2"), S(u"3"), S(u"4"), S(u"5"), E, N, E},
-         5,
-         3},
+        {u"1,2,3\n1,2,3,4,5\n\n", u',', true,
+         {S(u"1"), S(u"2"), S(u"3"), E, S(u"1"), S(u"2"), S(u"3"), S(u"4"), S(u"5"), E, N, E}, 5, 3},
         {u"\"open, never closed\nstill", u',', true, {S(u"open, never closed\nstill"), E}, 1, 1},
     };
-    for (const auto& c : cases) {
+    // clang-format on
+    for (const auto& [text, separator, quotes, expected, expectedColumns, expectedRows] : cases) {
         uint64_t columns = 0, rows = 0;
-        EXPECT_EQ(KQUStringChunker::chunkArrayFromString(c.text, c.separator, c.quotes, &columns, &rows),
-                  c.expected)
-            << KQUUTF8FromUTF16(c.text);
-        EXPECT_EQ(columns, c.columns) << KQUUTF8FromUTF16(c.text);
-        EXPECT_EQ(rows, c.rows) << KQUUTF8FromUTF16(c.text);
+        auto chunks = KQUStringChunker::chunkArrayFromString(text, separator, quotes, &columns, &rows);
+        EXPECT_EQ(std::tie(chunks, columns, rows), std::tie(expected, expectedColumns, expectedRows))
+            << KQUUTF8FromUTF16(text);
     }
 }
 
@@ -131,29 +123,23 @@ TEST(KQUStringChunker, QuotesOffAndSeparatorsThatCannotSplit) {
 // for the buffers that ask for huge pages).
 TEST(KQUStringChunker, CellsOutliveTheSourceAndFollowTheArray) {
     const std::u16string longCell(300, u'q');
-    const auto S = [](std::u16string_view t) { return KQUStringChunk::cell(t); };
-    const auto N = KQUStringChunk::null();
-    const auto E = KQUStringChunk::endOfRow();
-    struct Case {
-        std::u16string source;
-        std::vector<KQUStringChunk> expected;
-    } cases[] = {
+    std::pair<std::u16string, std::vector<KQUStringChunk>> cases[] = {
         {u"ab,\"c\"\"d\"\r\n,x", {S(u"ab"), S(u"c\"d"), E, N, S(u"x"), E}},
         {longCell + u",\"\"\"\"", {S(longCell), S(u"\""), E}},
         {{}, {}},
     };
     for (int i = 0; i < 250000; ++i) {
-        cases[2].source += u"ab,\"c\"\"d\"\r\n,x\n";
-        cases[2].expected.insert(cases[2].expected.end(), {S(u"ab"), S(u"c\"d"), E, N, S(u"x"), E});
+        cases[2].first += u"ab,\"c\"\"d\"\r\n,x\n";
+        cases[2].second.insert(cases[2].second.end(), {S(u"ab"), S(u"c\"d"), E, N, S(u"x"), E});
     }
-    for (auto& c : cases) {
+    for (auto& [source, expected] : cases) {
         KQUStringChunkArray kept;
         {
-            auto chunks = KQUStringChunker::chunkArrayFromString(c.source, u',');
+            auto chunks = KQUStringChunker::chunkArrayFromString(source, u',');
             kept = std::move(chunks);
-            std::fill(c.source.begin(), c.source.end(), u'#');
+            std::fill(source.begin(), source.end(), u'#');
         }
-        EXPECT_EQ(kept, c.expected) << c.expected.size();
+        EXPECT_EQ(kept, expected) << expected.size();
     }
 }
 

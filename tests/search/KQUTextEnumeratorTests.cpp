@@ -66,23 +66,14 @@ TEST(KQUTextEnumerator, ForwardAndBackwardWithDescendAndSegments) {
 TEST(KQUTextEnumerator, RepeatsFilteredAndSingleLoop) {
     Document d;
     auto atTail = KQUSearchPosition::searchPositionWithSearchServices(d.tail, {5, 0});
-    struct Case {
-        int flags;
-        KQUSearchPositionRef initial;
-        Sequence expected;
-    } cases[] = {
-        {KQUTextEnumeratorDescendFlag,
-         nullptr,
-         {"body (0, 0)", "body.1 (0, 0)", "body.2 (0, 0)", "table r0c0 (0, 0)", "table r0c1 (0, 0)",
-          "table r1c0 (0, 0)", "table r1c1 (0, 0)", "tail (0, 0)"}},
-        {0,
-         atTail,
-         {"tail (5, 0)", "body (0, 0)", "table r0c0 (0, 0)", "table r0c1 (0, 0)", "table r1c0 (0, 0)",
-          "table r1c1 (0, 0)"}},
-        {KQUTextEnumeratorSingleLoopFlag, atTail, {"tail (5, 0)"}},
-        {KQUTextEnumeratorNoSiblingsFlag, nullptr, {"body (0, 0)", "table r0c0 (0, 0)", "tail (0, 0)"}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(d.run(c.flags, c.initial), c.expected) << c.flags;
+    EXPECT_EQ(d.run(KQUTextEnumeratorDescendFlag),
+              (Sequence{"body (0, 0)", "body.1 (0, 0)", "body.2 (0, 0)", "table r0c0 (0, 0)",
+                        "table r0c1 (0, 0)", "table r1c0 (0, 0)", "table r1c1 (0, 0)", "tail (0, 0)"}));
+    EXPECT_EQ(d.run(0, atTail), (Sequence{"tail (5, 0)", "body (0, 0)", "table r0c0 (0, 0)",
+                                          "table r0c1 (0, 0)", "table r1c0 (0, 0)", "table r1c1 (0, 0)"}));
+    EXPECT_EQ(d.run(KQUTextEnumeratorSingleLoopFlag, atTail), (Sequence{"tail (5, 0)"}));
+    EXPECT_EQ(d.run(KQUTextEnumeratorNoSiblingsFlag),
+              (Sequence{"body (0, 0)", "table r0c0 (0, 0)", "tail (0, 0)"}));
 }
 
 TEST(KQUTextEnumerator, SegmentsWrapAroundTheInitialLocation) {
@@ -128,8 +119,7 @@ TEST(KQUTextEnumerator, SelectionStartAsksOnlyWithAStorageAndClosesOnlyItsScope)
     // No storage, text active: the scope opened here is closed here.
     d.doc.active->setTextIsActive(true);
     { KQUTextEnumerator e(KQUTextEnumeratorSelectionFlag, &d.doc); }
-    EXPECT_EQ(d.doc.beginCount, 1);
-    EXPECT_EQ(d.doc.endCount, 1);
+    EXPECT_EQ(std::pair(d.doc.beginCount, d.doc.endCount), std::pair(1, 1));
     // A scope the host opened stays open.
     d.body->answersStorage = true;
     d.doc.active = KQUSearchPosition::searchPositionWithSearchServices(d.body, {0, 0});
@@ -164,8 +154,7 @@ TEST(KQUTextEnumerator, HostFailureClosesTheChildScope) {
     d.body->throwOnIncrement = true;
     KQUTextEnumerator e(KQUTextEnumeratorDescendFlag | KQUTextEnumeratorSegmentsFlag, &d.doc);
     EXPECT_THROW((void)e.nextSearchPosition(), std::runtime_error);
-    EXPECT_EQ(d.doc.beginCount, 1);
-    EXPECT_EQ(d.doc.endCount, 1);
+    EXPECT_EQ(std::pair(d.doc.beginCount, d.doc.endCount), std::pair(1, 1));
 }
 
 TEST(KQUTextEnumerator, CacheLivesAsLongAsAnEnumerator) {
@@ -191,19 +180,10 @@ TEST(KQUTextEnumerator, TextAndTableIteratorListsControllers) {
 TEST(KQUTextEnumerator, RangeOfCharactersFromSet) {
     const auto& ws = KQUCharacterSet::whitespace();
     auto smile = KQUCharacterSet::withCharacters(u"\U0001F600");
-    struct Case {
-        std::u16string text;
-        const KQUCharacterSet* set;
-        uint64_t index;
-        KQURange expected;
-    } cases[] = {
-        {u"ab  cd", &ws, 0, {2, 2}},
-        {u"ab  cd", &ws, 4, {KQUNotFound, 0}},
-        {u"ab  cd", &ws, 99, {KQUNotFound, 0}},
-        {u"a\U0001F600\U0001F600b", &smile, 0, {1, 4}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(KQURangeOfCharactersFromSet(c.text, *c.set, c.index), c.expected) << c.index;
+    EXPECT_EQ(KQURangeOfCharactersFromSet(u"ab  cd", ws, 0), (KQURange{2, 2}));
+    EXPECT_EQ(KQURangeOfCharactersFromSet(u"ab  cd", ws, 4), (KQURange{KQUNotFound, 0}));
+    EXPECT_EQ(KQURangeOfCharactersFromSet(u"ab  cd", ws, 99), (KQURange{KQUNotFound, 0}));
+    EXPECT_EQ(KQURangeOfCharactersFromSet(u"a\U0001F600\U0001F600b", smile, 0), (KQURange{1, 4}));
 }
 
 }  // namespace
