@@ -72,15 +72,17 @@ std::vector<Obj> makePool() {
     return pool;
 }
 
-template <typename Cell>
-void runOneDimensionalModel() {
-    constexpr uint16_t kColumns = 6, kRows = 9;
+// Random edits of a 1D matrix (every edit) or a 2D one (stores, removals) against the model.
+template <typename Cell, typename Matrix>
+void runModel(Matrix& m, uint16_t kColumns, uint16_t kRows, unsigned seed) {
+    constexpr bool kOneDimensional = requires {
+        m.swapRow(0, 0);
+    };
     std::vector<Obj> pool = makePool();
-    std::mt19937 random(5);
+    std::mt19937 random(seed);
     auto pick = [&](uint32_t n) { return uint16_t(random() % n); };
     test::ContinueAfterAssertions goOn;  // column insertions that push every cell out report, then go on
     test::LogCapture quiet;
-    KQUMatrix1DOf<Cell> m(4, kRows, kColumns, false);
     Model model;
     for (int step = 0; step < 3000; ++step) {
         uint16_t n = uint16_t(1 + pick(3)), row = pick(kRows), column = pick(kColumns), from = pick(9),
@@ -97,47 +99,59 @@ void runOneDimensionalModel() {
                 break;
             case 5:
             case 6:  // insertion before at, across from..to of the other axis
-                columns ? m.insertColumnsBeforeColumnIndex(n, at, from, to)
-                        : m.insertRowsBeforeRowIndex(n, at, from, to);
-                if (at < (columns ? populated.columns : populated.rows))
-                    shift(
-                        model, columns,
-                        [&](uint32_t c, uint32_t r) {
-                            return onAxis(c, r) >= at && onAxis(r, c) >= from && onAxis(r, c) <= to;
-                        },
-                        n, columns ? kColumns : kRows);
+                if constexpr (kOneDimensional) {
+                    columns ? m.insertColumnsBeforeColumnIndex(n, at, from, to)
+                            : m.insertRowsBeforeRowIndex(n, at, from, to);
+                    if (at < (columns ? populated.columns : populated.rows))
+                        shift(
+                            model, columns,
+                            [&](uint32_t c, uint32_t r) {
+                                return onAxis(c, r) >= at && onAxis(r, c) >= from && onAxis(r, c) <= to;
+                            },
+                            n, columns ? kColumns : kRows);
+                } else if (pick(10) == 0) {
+                    m.removeAllObjects(), model.clear();
+                }
                 break;
             case 7:
-            case 8: {
-                auto answer = columns ? m.removeColumnsAtColumnIndex(n, at) : m.removeRowsAtRowIndex(n, at);
-                ASSERT_EQ(answer.has_value(), at < (columns ? populated.columns : populated.rows));
-                if (!answer) break;
-                std::set<int*> expected;
-                for (const auto& [where, object] : model)
-                    if (onAxis(where.first, where.second) >= at && onAxis(where.first, where.second) < at + n)
-                        expected.insert(object.get());
-                ASSERT_EQ(answer->count(), expected.size());
-                for (int* e : expected) ASSERT_TRUE(answer->containsObject(e));
-                std::erase_if(model, [&](auto& e) {
-                    uint32_t k = onAxis(e.first.first, e.first.second);
-                    return k >= at && k < at + n;
-                });
-                shift(
-                    model, columns, [&](uint32_t c, uint32_t r) { return onAxis(c, r) >= at + n; }, -n,
-                    0xFFFF);
+            case 8:
+                if constexpr (kOneDimensional) {
+                    auto answer =
+                        columns ? m.removeColumnsAtColumnIndex(n, at) : m.removeRowsAtRowIndex(n, at);
+                    ASSERT_EQ(answer.has_value(), at < (columns ? populated.columns : populated.rows));
+                    if (!answer) break;
+                    std::set<int*> expected;
+                    for (const auto& [where, object] : model)
+                        if (onAxis(where.first, where.second) >= at &&
+                            onAxis(where.first, where.second) < at + n)
+                            expected.insert(object.get());
+                    ASSERT_EQ(answer->count(), expected.size());
+                    for (int* e : expected) ASSERT_TRUE(answer->containsObject(e));
+                    std::erase_if(model, [&](auto& e) {
+                        uint32_t k = onAxis(e.first.first, e.first.second);
+                        return k >= at && k < at + n;
+                    });
+                    shift(
+                        model, columns, [&](uint32_t c, uint32_t r) { return onAxis(c, r) >= at + n; }, -n,
+                        0xFFFF);
+                } else {
+                    m.setObject(nullptr, {column, row});
+                    model.erase({column, row});
+                }
                 break;
-            }
-            case 9: {
-                m.swapRow(row, column);  // column < kRows serves as the other row
-                if (std::min(row, column) >= populated.rows) break;
-                Model next;
-                for (auto& [where, object] : model)
-                    next[{where.first, where.second == row      ? column
-                                       : where.second == column ? row
-                                                                : where.second}] = object;
-                model = std::move(next);
-                break;
-            }
+            case 9:
+                if constexpr (kOneDimensional) {
+                    m.swapRow(row, column);  // column < kRows serves as the other row
+                    if (std::min(row, column) >= populated.rows) break;
+                    Model next;
+                    for (auto& [where, object] : model)
+                        next[{where.first, where.second == row      ? column
+                                           : where.second == column ? row
+                                                                    : where.second}] = object;
+                    model = std::move(next);
+                    break;
+                }
+                [[fallthrough]];
             default: {
                 Obj stored = pick(5) == 0 ? nullptr : o;
                 auto it = model.find({column, row});
@@ -147,52 +161,29 @@ void runOneDimensionalModel() {
                 stored ? void(model[{column, row}] = stored) : void(model.erase({column, row}));
             }
         }
-        ASSERT_NO_FATAL_FAILURE(expectMatches<Cell>(m, model, kColumns, kRows, pool)) << "step " << step;
+        if constexpr (kOneDimensional) {
+            ASSERT_NO_FATAL_FAILURE(expectMatches<Cell>(m, model, kColumns, kRows, pool)) << "step " << step;
+        } else {
+            KQUMatrixSize allocated = m.allocatedSize();
+            ASSERT_EQ(allocated.columns % 4 + allocated.rows % 4, 0u);
+            ASSERT_NO_FATAL_FAILURE(
+                expectMatches<Cell>(m, model, allocated.columns + 2, allocated.rows + 2, pool));
+        }
     }
 }
 
 TEST(Matrix1D, RandomEditsAgainstAModel) {
-    runOneDimensionalModel<int*>();
-    runOneDimensionalModel<Obj>();
-}
-
-template <typename Cell>
-void runTwoDimensionalModel() {
-    std::vector<Obj> pool = makePool();
-    std::mt19937 random(9);
-    KQUMatrix2DOf<Cell> m(4);
-    Model model;
-    for (int step = 0; step < 2000; ++step) {
-        uint16_t column = uint16_t(random() % 21), row = uint16_t(random() % 21);
-        const Obj& o = pool[random() % pool.size()];
-        switch (random() % 12) {
-            case 0:
-                m.removeObject(o.get());
-                std::erase_if(model, [&](auto& e) { return e.second == o; });
-                break;
-            case 1:
-                if (random() % 10 == 0) m.removeAllObjects(), model.clear();
-                break;
-            case 2:
-            case 3:
-            case 4:
-                m.setObject(nullptr, {column, row});
-                model.erase({column, row});
-                break;
-            default:
-                m.setObject(cellOf<Cell>(o), {column, row});
-                model[{column, row}] = o;
-        }
-        KQUMatrixSize allocated = m.allocatedSize();
-        ASSERT_EQ(allocated.columns % 4 + allocated.rows % 4, 0u);
-        ASSERT_NO_FATAL_FAILURE(
-            expectMatches<Cell>(m, model, allocated.columns + 2, allocated.rows + 2, pool));
-    }
+    KQUMatrix1DOf<int*> plain(4, 9, 6, false);
+    runModel<int*>(plain, 6, 9, 5);
+    KQUMatrix1DOf<Obj> retained(4, 9, 6, false);
+    runModel<Obj>(retained, 6, 9, 5);
 }
 
 TEST(Matrix2D, RandomEditsAgainstAModel) {
-    runTwoDimensionalModel<int*>();
-    runTwoDimensionalModel<Obj>();
+    KQUMatrix2DOf<int*> plain(4);
+    runModel<int*>(plain, 21, 21, 9);
+    KQUMatrix2DOf<Obj> retained(4);
+    runModel<Obj>(retained, 21, 21, 9);
 }
 
 TEST(Matrix1D, KnownSizesAndBounds) {
