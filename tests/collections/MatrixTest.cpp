@@ -1,6 +1,4 @@
-// Object matrices: random edits against a std::map model (cells, bounding box, object
-// count, use_count of retained objects), the documented sizes, stores at the 16-bit
-// limit, enumerators across growth, sub-matrices, and the mended faults.
+// Object matrices: random edits against a std::map model, sizes, the 16-bit limit, enumerators.
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -66,19 +64,16 @@ void expectMatches(const KQUMatrix<Cell>& m, const Model& model, uint32_t column
     }
 }
 
-std::vector<Obj> makePool() {
-    std::vector<Obj> pool;
-    for (int v : {1, 2, 3, 3, 4, 5}) pool.push_back(std::make_shared<int>(v));  // two equal but distinct
-    return pool;
-}
-
 // Random edits of a 1D matrix (every edit) or a 2D one (stores, removals) against the model.
 template <typename Cell, typename Matrix>
 void runModel(Matrix& m, uint16_t kColumns, uint16_t kRows, unsigned seed) {
     constexpr bool kOneDimensional = requires {
         m.swapRow(0, 0);
     };
-    std::vector<Obj> pool = makePool();
+    const std::vector<Obj> pool{
+        std::make_shared<int>(1), std::make_shared<int>(2),
+        std::make_shared<int>(3), std::make_shared<int>(3),
+        std::make_shared<int>(4), std::make_shared<int>(5)};  // two equal but distinct
     std::mt19937 random(seed);
     auto pick = [&](uint32_t n) { return uint16_t(random() % n); };
     test::ContinueAfterAssertions goOn;  // column insertions that push every cell out report, then go on
@@ -193,8 +188,7 @@ TEST(Matrix1D, KnownSizesAndBounds) {
     m.setObject(&x, {3, 300});
     EXPECT_EQ(m.bufferSize(), 3840u);
     EXPECT_EQ(m.KQUMatrix1DIndexAsCoordinates(25), (KQUMatrixCoordinates{5, 2}));
-    KQUNonretainedMatrix1D<int> zeroTile(0, 1000, 10,
-                                         false);  // rows per tile 0: the default, not a division by 0
+    KQUNonretainedMatrix1D<int> zeroTile(0, 1000, 10, false);  // 0 rows a tile: the default, no division by 0
     zeroTile.setObject(&x, {0, 300});
     EXPECT_EQ(zeroTile.bufferSize(), 3840u);
 
@@ -218,10 +212,9 @@ TEST(Matrix2D, TilesAndTheSixteenBitLimit) {
     EXPECT_EQ(wide.allocatedSize(), (KQUMatrixSize{65600, 100}));
     wide.setObject(&y, {3, 150});  // grows every column, the last ones included
     EXPECT_EQ(wide.allocatedSize(), (KQUMatrixSize{65600, 200}));
-    EXPECT_EQ(wide.objectAt({65535, 0}), &x);
-    EXPECT_EQ(wide.objectAt({3, 150}), &y);
-    EXPECT_EQ(wide.objectCount(), 2u);
-    EXPECT_EQ(wide.populatedSize(), (KQUMatrixSize{65536, 151}));
+    EXPECT_EQ(std::tuple(wide.objectAt({65535, 0}), wide.objectAt({3, 150}), wide.objectCount(),
+                         wide.populatedSize()),
+              std::tuple(&x, &y, size_t(2), KQUMatrixSize{65536, 151}));
 
     KQUNonretainedMatrix2D<int> tall;
     tall.setObject(&x, {0, 65535});
@@ -235,11 +228,9 @@ TEST(Matrix, EnumeratorsAndVisitingOrder) {
     m.setObject(&a, {1, 1});
     auto e = m.positionEnumerator();
     m.setObject(&b, {2, 900});  // reallocates the buffer the enumerator started on
-    auto [at, object] = e.nextObjectWithPositionAsCoordinates();
-    EXPECT_EQ(object, &a);
-    EXPECT_EQ(at, (KQUMatrixCoordinates{1, 1}));
+    EXPECT_EQ(e.nextObjectWithPositionAsCoordinates(), std::pair(KQUMatrixCoordinates{1, 1}, &a));
     EXPECT_EQ(e.nextObjectWithPosition(),
-              (std::pair<size_t, int*>{0, nullptr}));  // growth after creation is not walked
+              (std::pair<size_t, int*>{0, nullptr}));  // growth after creation: not walked
 
     KQUNonretainedMatrix2D<int> grid(2);
     grid.setObject(&a, {1, 0});
@@ -261,17 +252,14 @@ TEST(Matrix1D, SubMatricesReadTheSourceThroughItsOwnBounds) {
     source.setObject(o2, {2, 1});
     source.setObject(o3, {3, 0});
     auto sub = source.nonretainedSubMatrixForMatrixRect({{1, 0}, {3, 6}});  // rows 2..5 lie past its storage
-    EXPECT_EQ(sub.objectAt({0, 1}), o1.get());
-    EXPECT_EQ(sub.objectAt({1, 1}), o2.get());
-    EXPECT_EQ(sub.objectAt({2, 0}), o3.get());
-    EXPECT_EQ(sub.objectCount(), 3u);
+    EXPECT_EQ(std::tuple(sub.objectAt({0, 1}), sub.objectAt({1, 1}), sub.objectAt({2, 0}), sub.objectCount()),
+              std::tuple(o1.get(), o2.get(), o3.get(), size_t(3)));
     {
         auto retained = source.subMatrixForMatrixRect({{1, 1}, {2, 1}});
         EXPECT_EQ(o1.use_count(), 3);
         KQUMatrix1D<int> narrow(source, {{1, 1}, {2, 5}}, {2, 1});  // another maximum size, another stride
-        EXPECT_EQ(narrow.objectAt({0, 0}), o1);
-        EXPECT_EQ(narrow.objectAt({1, 0}), o2);
-        EXPECT_EQ(narrow.populatedSize(), (KQUMatrixSize{2, 1}));
+        EXPECT_EQ(std::tuple(narrow.objectAt({0, 0}), narrow.objectAt({1, 0}), narrow.populatedSize()),
+                  std::tuple(o1, o2, KQUMatrixSize{2, 1}));
     }
     EXPECT_EQ(o1.use_count(), 2);
     EXPECT_THROW((void)source.subMatrixForMatrixRect({{2, 0}, {3, 1}}), KQUException);
@@ -283,18 +271,16 @@ TEST(Matrix1D, ColumnInsertionDropsAndReleasesCellsPushedOut) {
     m.setObject(o, {3, 0});
     m.setObject(p, {0, 0});
     m.insertColumnsBeforeColumnIndex(1, 0);
-    EXPECT_EQ(m.objectCount(), 1u);
-    EXPECT_EQ(o.use_count(), 1);
-    EXPECT_EQ(m.populatedSize(), (KQUMatrixSize{2, 1}));
+    EXPECT_EQ(std::tuple(m.objectCount(), o.use_count(), m.populatedSize()),
+              std::tuple(size_t(1), 1L, KQUMatrixSize{2, 1}));
     EXPECT_THROW(m.insertColumnsBeforeColumnIndex(3, 1),
-                 KQUException);  // every cell from column 1 is pushed out
+                 KQUException);  // pushes every cell from column 1 out
     test::ContinueAfterAssertions goOn;
     test::LogCapture log;
     m.insertColumnsBeforeColumnIndex(4, 1);
     EXPECT_TRUE(log.contains("Trying to memmove a 0-length region."));
-    EXPECT_EQ(m.objectCount(), 0u);
-    EXPECT_EQ(p.use_count(), 1);
-    EXPECT_EQ(m.populatedSize(), (KQUMatrixSize{0, 0}));
+    EXPECT_EQ(std::tuple(m.objectCount(), p.use_count(), m.populatedSize()),
+              std::tuple(size_t(0), 1L, KQUMatrixSize{0, 0}));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Identity sets and dictionaries, and pairs: membership by identity or by value,
-// ownership per family (use_count), the refusals, and the pair faults.
+// Identity sets and dictionaries, and pairs: membership, ownership per family, refusals, faults.
 #include <memory>
 #include <string>
 #include <unordered_set>
