@@ -1,6 +1,5 @@
-// A small host document for the search tests: top-level texts, a table whose cells are
-// texts, attachments holding nested texts, and groups of shapes holding texts. Each text is
-// its own storage and controller; the document counts begin and end calls.
+// A small host document for the search tests: texts, a table, attachments with nested texts,
+// groups of shapes; each text is its own storage and controller; begin and end are counted.
 #pragma once
 
 #include <memory>

@@ -119,7 +119,7 @@ TEST(KQUTextEnumerator, SelectionStartAsksOnlyWithAStorageAndClosesOnlyItsScope)
     // No storage, text active: the scope opened here is closed here.
     d.doc.active->setTextIsActive(true);
     { KQUTextEnumerator e(KQUTextEnumeratorSelectionFlag, &d.doc); }
-    EXPECT_EQ(std::pair(d.doc.beginCount, d.doc.endCount), std::pair(1, 1));
+    EXPECT_EQ(std::tuple(d.doc.beginCount, d.doc.endCount), std::tuple(1, 1));
     // A scope the host opened stays open.
     d.body->answersStorage = true;
     d.doc.active = KQUSearchPosition::searchPositionWithSearchServices(d.body, {0, 0});
@@ -154,7 +154,7 @@ TEST(KQUTextEnumerator, HostFailureClosesTheChildScope) {
     d.body->throwOnIncrement = true;
     KQUTextEnumerator e(KQUTextEnumeratorDescendFlag | KQUTextEnumeratorSegmentsFlag, &d.doc);
     EXPECT_THROW((void)e.nextSearchPosition(), std::runtime_error);
-    EXPECT_EQ(std::pair(d.doc.beginCount, d.doc.endCount), std::pair(1, 1));
+    EXPECT_EQ(std::tuple(d.doc.beginCount, d.doc.endCount), std::tuple(1, 1));
 }
 
 TEST(KQUTextEnumerator, CacheLivesAsLongAsAnEnumerator) {
