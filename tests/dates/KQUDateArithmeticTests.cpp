@@ -1,6 +1,4 @@
-// Calendar arithmetic and the calendar-date writer against Python (datetime, strftime in
-// the C locale), the two-digit-year window from the injected clock, and where a
-// locale's lists come from.
+// Calendar arithmetic and the calendar-date writer against Python, the two-digit-year window, lists.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,7 +1,5 @@
-// Showing dates, the ISO 8601 and RFC 1123 texts and calendar dates. Known answers come
-// from Python (datetime, email.utils.formatdate) and from ICU asked directly at test time
-// for what its data decides; "now" is 2024-06-15 07:00 GMT, one calendar day in every TZ
-// the suite runs under.
+// Showing dates, ISO 8601 / RFC 1123 against Python, ICU asked at test time for its data; "now" is
+// 2024-06-15 07:00 GMT, one calendar day in every TZ the suite runs under.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -152,19 +150,19 @@ TEST(KQUDateFormatter, DateAndTimePortionsSkipQuotedText) {
           {u"d MMM y", u"d MMM y", u""},
           {u"HH:mm", u"", u"HH:mm"},
           {u"y 'm'. MMMM d 'd'.  ", u"y 'm'. MMMM d 'd'.", u""}})
-        EXPECT_EQ(std::pair(utf8(KQUDateFormatter::datePortionOfDateTimeFormatString(pattern)),
-                            utf8(KQUDateFormatter::timePortionOfDateTimeFormatString(pattern))),
-                  std::pair(utf8(date), utf8(time)));
+        EXPECT_EQ(std::tuple(utf8(KQUDateFormatter::datePortionOfDateTimeFormatString(pattern)),
+                             utf8(KQUDateFormatter::timePortionOfDateTimeFormatString(pattern))),
+                  std::tuple(utf8(date), utf8(time)));
 }
 
 TEST(KQUDateFormatter, MissingUnitsAndOrderings) {
     KQUManualWallClock clock(kNow2024);
     const KQUDate parsed{-31412370};  // 2000-01-03 10:20:30
-    // 2024-01-03, today 10:20, 2000-01-01, unchanged.
-    for (auto [pattern, expected] : {std::pair{u"d MMM", 725932800.0},
-                                     {u"HH:mm", 740139600.0},
-                                     {u"MMM y", -31622400.0},
-                                     {u"y-MM-dd HH:mm:ss", -31412370.0}})
+                                      // 2024-01-03, today 10:20, 2000-01-01, unchanged.
+                                      // clang-format off
+    for (auto [pattern, expected] : {std::pair{u"d MMM", 725932800.0}, {u"HH:mm", 740139600.0},
+                                     {u"MMM y", -31622400.0}, {u"y-MM-dd HH:mm:ss", -31412370.0}})
+        // clang-format on
         EXPECT_EQ(seconds(KQUCreateDateWithGregorianUnitsSetToDefaultValue(parsed, pattern)), expected)
             << utf8(pattern);
     EXPECT_EQ(KQUDateComponentOrderingForLocale(KQULocale("en_US")), KQUDateComponentOrderingMDY);
@@ -203,9 +201,9 @@ TEST(KQUDateFormatter, LocaleChangeRebuildsSharedObjects) {
 }
 
 TEST(KQUCalendarDate, ReadsItsFormatsStrictly) {
-    const std::pair<double, int> none{-1e300, 0}, gmt{-194195423, 0}, india{-194195423, 19800};
+    const std::tuple<double, int> none{-1e300, 0}, gmt{-194195423, 0}, india{-194195423, 19800};
     // clang-format off
-    const std::pair<std::string_view, std::pair<double, int>> cases[] = {
+    const std::pair<std::string_view, std::tuple<double, int>> cases[] = {
         {"Sunday, 06-Nov-94 08:49:37 GMT", gmt}, {"Sun Nov  6 08:49:37 1994", none},  // no asctime layout
         {"sun, 06 nov 1994 08:49:37 gmt", gmt}, {"Sun, 06 Nov 1994 03:49:37 EST", gmt},
         {"1994-11-06T14:19:37+0530", india}, {"1994-11-06T14:19:37 +05:30", india}, {"1994-11-06T08:49:37", gmt},
@@ -214,7 +212,7 @@ TEST(KQUCalendarDate, ReadsItsFormatsStrictly) {
     // clang-format on
     for (const auto& [text, expected] : cases) {
         auto date = KQUCalendarDate::iso8601DateWithString(text);
-        EXPECT_EQ(date ? std::pair(date->date().timeIntervalSinceReferenceDate, date->zoneOffset()) : none,
+        EXPECT_EQ(date ? std::tuple(date->date().timeIntervalSinceReferenceDate, date->zoneOffset()) : none,
                   expected)
             << text;
     }
@@ -226,12 +224,11 @@ TEST(KQUCalendarDate, ReadsItsFormatsStrictly) {
 
 TEST(KQUCalendarDate, ShortDateTimeNamesByAge) {
     KQUManualWallClock clock(kNow2024);
-    for (auto [date, name] : {std::pair{740158200.0, "TodayFmt"},
-                              {740048400.0, "YesterdayFmt"},
-                              {739789200.0, "ThisWeekFmt"},
-                              {725878800.0, "ThisYearFmt"},
-                              {725706000.0, "PastYearFmt"},
-                              {740221200.0, "ThisYearFmt"}})
+    // clang-format off
+    for (auto [date, name] : {std::pair{740158200.0, "TodayFmt"}, {740048400.0, "YesterdayFmt"},
+                              {739789200.0, "ThisWeekFmt"}, {725878800.0, "ThisYearFmt"},
+                              {725706000.0, "PastYearFmt"}, {740221200.0, "ThisYearFmt"}})
+        // clang-format on
         EXPECT_EQ(KQUCalendarDate::rfc1123DateWithDate(KQUDate{date}).shortDateTimeFormatName(), name)
             << date;
     KQUScopedLocaleOverride us("en_US");

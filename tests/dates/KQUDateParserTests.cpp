@@ -1,6 +1,5 @@
-// Typed dates, read as a date cell reads them. Expected instants come from Python's
-// datetime (seconds since 2001-01-01 GMT); "now" is fixed at 07:00 GMT, when GMT, New York
-// and Kiritimati share the same calendar day, so every TZ gives the same answers.
+// Typed dates against Python's datetime; "now" is 07:00 GMT, one calendar day in GMT, New York
+// and Kiritimati, so every TZ gives the same answers.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -136,11 +135,10 @@ TEST(KQUDateParser, CompletionWithNoUnitKeepsTheParsedDate) {
 // Quoted text is no unit: a date-only pattern with a quoted "m" gains no time, and a time
 // pattern with a quoted "d" completes to today, not to 1 January.
 TEST(KQUDateParser, QuotedTextIsNoUnit) {
-    for (auto [pattern, units] : {std::pair{u"y 'm'. MMMM d 'd'.", 7u},
-                                  {u"HH:mm 'd'", 24u},
-                                  {u"HH:mm", 24u},
-                                  {u"MMM yyyy", 3u},
-                                  {u"h 'o''clock' a", 8u}})
+    // clang-format off
+    for (auto [pattern, units] : {std::pair{u"y 'm'. MMMM d 'd'.", 7u}, {u"HH:mm 'd'", 24u}, {u"HH:mm", 24u},
+                                  {u"MMM yyyy", 3u}, {u"h 'o''clock' a", 8u}})
+        // clang-format on
         EXPECT_EQ(KQUGregorianUnitsPresentInFormatString(pattern), units) << utf8(pattern);
     KQUManualWallClock clock(kNow2024);
     KQULocale locale("en_US");
