@@ -1,5 +1,4 @@
-// Conditional number formats: choosing a format per value, minus suppression, what the
-// default format answers, and the repairs of malformed lists.
+// Conditional number formats: choice per value, minus suppression, default answers, repaired lists.
 #include <cmath>
 #include <limits>
 
@@ -23,11 +22,10 @@ protected:
 
 TEST_F(KQUConditionalNumberFormatTest, FirstHoldingConditionChoosesAndDropsTheMinus) {
     auto format = KQUConditionalNumberFormat::create({{1, 0}, {0, 0}}, {mA, mB}, mDefault, u"mine");
-    for (const auto& [value, expected] : {std::pair{-5.0, u"5.0"},
-                                          {0.0, u"0%"},
-                                          {5.0, u"$5.00"},
-                                          {-0.0, u"0%"},
+    // clang-format off
+    for (const auto& [value, expected] : {std::pair{-5.0, u"5.0"}, {0.0, u"0%"}, {5.0, u"$5.00"}, {-0.0, u"0%"},
                                           {std::numeric_limits<double>::quiet_NaN(), u"NaN"}})
+        // clang-format on
         EXPECT_EQ(format->stringFromDouble(value), expected) << value;
     EXPECT_EQ(format->stringFromDoubleWithDecimalPlaces(-5, 3, 3), u"5.000");
     EXPECT_EQ(format->stringFromDoubleWithMinimumDecimalPlaces(-5.25, 0), u"5.3");

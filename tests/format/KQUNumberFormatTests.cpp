@@ -1,5 +1,4 @@
-// The number format model: construction defaults, derivation, equality, equivalence
-// and hashing.
+// The number format model: defaults, derivation, equality, equivalence and hashing.
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -61,30 +60,24 @@ TEST_F(KQUNumberFormatTest, DecimalPlacesSentinelsAndIncrementClamping) {
 }
 
 TEST_F(KQUNumberFormatTest, ValueTypeChanges) {
-    auto percent = KQUNumberFormat::create({.valueType = 2,
-                                            .decimalPlaces = 5,
-                                            .showThousandsSeparator = false,
-                                            .suffixString = u"s",
-                                            .formatName = u"mine"});
-    auto currency = percent->numberFormatBySettingValueType(1);
-    EXPECT_EQ(currency->valueType(), 1);
-    EXPECT_TRUE(currency->showThousandsSeparator());
-    EXPECT_EQ(currency->decimalPlaces(), 2);  // USD's
-    EXPECT_EQ(currency->suffixString(), u"s");
-    EXPECT_FALSE(currency->formatName());
-    EXPECT_EQ(currency->formatString(), u"¤#,##0.00;-¤#,##0.00");
+    // clang-format off
+    auto percent = KQUNumberFormat::create({.valueType = 2, .decimalPlaces = 5, .showThousandsSeparator = false,
+                                            .suffixString = u"s", .formatName = u"mine"});
+    // clang-format on
+    auto currency = percent->numberFormatBySettingValueType(1);  // USD's places, the suffix, no name
+    EXPECT_EQ(std::tuple(currency->valueType(), currency->showThousandsSeparator(), currency->decimalPlaces(),
+                         currency->suffixString(), currency->formatName(), currency->formatString()),
+              std::tuple(1, true, 2, std::optional<std::u16string>(u"s"), std::optional<std::u16string>(),
+                         std::u16string(u"¤#,##0.00;-¤#,##0.00")));
     {
         KQUScopedLocaleOverride japan("ja_JP");
         auto yen = percent->numberFormatBySettingValueType(1);
-        EXPECT_EQ(yen->decimalPlaces(), 0);
-        EXPECT_EQ(yen->currencyCode(), "JPY");
+        EXPECT_EQ(std::tuple(yen->decimalPlaces(), yen->currencyCode()), std::tuple(0, std::string("JPY")));
     }
     auto same = percent->numberFormatBySettingValueType(2);
-    EXPECT_TRUE(same->isEqual(*percent));
-    EXPECT_NE(same.get(), percent.get());
+    EXPECT_TRUE(same->isEqual(*percent) && same.get() != percent.get());
     auto decimal = percent->numberFormatBySettingValueType(0);
-    EXPECT_FALSE(decimal->showThousandsSeparator());
-    EXPECT_EQ(decimal->decimalPlaces(), 5);
+    EXPECT_EQ(std::tuple(decimal->showThousandsSeparator(), decimal->decimalPlaces()), std::tuple(false, 5));
 }
 
 TEST_F(KQUNumberFormatTest, EveryComparedFieldBreaksEqualityAndEqualFormatsHashEqually) {
@@ -149,21 +142,22 @@ TEST_F(KQUNumberFormatTest, RadixIsKeptWhole) {
 TEST_F(KQUNumberFormatTest, EquivalenceComparesWhatTheUserSees) {
     auto custom1 = KQUNumberFormat::createCustom({.formatString = u"#,##0"});
     auto custom2 = KQUNumberFormat::createCustom({.formatString = u"0.000"});
-    EXPECT_TRUE(custom1->isEquivalent(*custom2));
-    EXPECT_FALSE(custom1->isEqual(*custom2));
-    auto currency = KQUNumberFormat::create({.valueType = 1});
-    EXPECT_FALSE(currency->isEquivalent(*currency->numberFormatBySettingUseAccountingStyle(true)));
-    EXPECT_FALSE(currency->isEquivalent(*currency->numberFormatBySettingCurrencyCode("EUR")));
-    EXPECT_TRUE(currency->isEquivalent(*currency->numberFormatBySettingSuffixString(u"x")));
-    auto scientific = KQUNumberFormat::create({.valueType = 3});
-    EXPECT_TRUE(scientific->isEquivalent(*scientific->numberFormatBySettingNegativeStyle(2)));
-    EXPECT_FALSE(scientific->isEquivalent(*scientific->numberFormatBySettingDecimalPlaces(4)));
-    auto fraction = KQUNumberFormat::create({.valueType = 4});
-    EXPECT_TRUE(fraction->isEquivalent(*fraction->numberFormatBySettingDecimalPlaces(4)));
-    EXPECT_FALSE(fraction->isEquivalent(*fraction->numberFormatBySettingFractionAccuracy(-2)));
-    EXPECT_FALSE(fraction->isEquivalent(*scientific));
-    auto based = KQUNumberFormat::create({.valueType = 5, .base = 2});
-    EXPECT_FALSE(based->isEquivalent(*based->numberFormatBySettingBasePlaces(8)));
+    EXPECT_TRUE(custom1->isEquivalent(*custom2) && !custom1->isEqual(*custom2));
+    auto currency = KQUNumberFormat::create({.valueType = 1}),
+         scientific = KQUNumberFormat::create({.valueType = 3});
+    auto fraction = KQUNumberFormat::create({.valueType = 4}),
+         based = KQUNumberFormat::create({.valueType = 5, .base = 2});
+    EXPECT_EQ(
+        (std::vector<bool>{currency->isEquivalent(*currency->numberFormatBySettingUseAccountingStyle(true)),
+                           currency->isEquivalent(*currency->numberFormatBySettingCurrencyCode("EUR")),
+                           currency->isEquivalent(*currency->numberFormatBySettingSuffixString(u"x")),
+                           scientific->isEquivalent(*scientific->numberFormatBySettingNegativeStyle(2)),
+                           scientific->isEquivalent(*scientific->numberFormatBySettingDecimalPlaces(4)),
+                           fraction->isEquivalent(*fraction->numberFormatBySettingDecimalPlaces(4)),
+                           fraction->isEquivalent(*fraction->numberFormatBySettingFractionAccuracy(-2)),
+                           fraction->isEquivalent(*scientific),
+                           based->isEquivalent(*based->numberFormatBySettingBasePlaces(8))}),
+        (std::vector<bool>{false, false, true, true, false, true, false, false, false}));
 }
 
 TEST_F(KQUNumberFormatTest, SmallQuestions) {

@@ -1,6 +1,4 @@
-// The number-or-date-or-duration field formatter: its fixed renderings and the order in
-// which typed text is tried. Date texts are made by ICU directly (its data may change
-// between versions); numbers and durations are worked out by hand.
+// The number-or-date-or-duration field formatter; date texts from ICU itself, the rest by hand.
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -71,11 +69,10 @@ TEST(NumberOrDateOrDurationFormatter, ShowsDatesAsShortDateAndMediumTimeUnlessMi
 
 TEST(NumberOrDateOrDurationFormatter, ShowsDurationsInShortStyleFromDays) {
     KQUScopedLocaleOverride locale("en_US");
-    for (const auto& [seconds, expected] : {std::pair{93784.0, "1d 2h 3m 4s"},
-                                            {86400.0, "1d"},
-                                            {0.0, "0d"},
-                                            {-90.0, "-0d 0h 1m 30s"},
-                                            {1.5, "0d 0h 0m 1s 500ms"}})
+    // clang-format off
+    for (const auto& [seconds, expected] : {std::pair{93784.0, "1d 2h 3m 4s"}, {86400.0, "1d"}, {0.0, "0d"},
+                                            {-90.0, "-0d 0h 1m 30s"}, {1.5, "0d 0h 0m 1s 500ms"}})
+        // clang-format on
         EXPECT_EQ(shown(duration(seconds)), expected) << seconds;
 }
 
@@ -86,12 +83,12 @@ TEST(NumberOrDateOrDurationFormatter, ReadsDateThenNumberThenDuration) {
     using Kind = KQUNumberOrDateOrDurationFormatter::Kind;
     auto date = formatter.read(u"3/14/24");
     ASSERT_TRUE(date);
-    EXPECT_EQ(std::pair(date->kind, *date->value.date()), std::pair(Kind::Date, KQUDate{kMarch14}));
+    EXPECT_EQ(std::tuple(date->kind, *date->value.date()), std::tuple(Kind::Date, KQUDate{kMarch14}));
     EXPECT_FALSE(date->datePattern.empty());
     auto number = formatter.read(u"1,234.5"), percentage = formatter.read(u"15%");
     ASSERT_TRUE(number && percentage);
-    EXPECT_EQ(std::pair(number->kind, *number->value.real()), std::pair(Kind::Number, 1234.5));
-    EXPECT_EQ(std::pair(percentage->numberValueType, *percentage->value.real()), std::pair(2, 0.15));
+    EXPECT_EQ(std::tuple(number->kind, *number->value.real()), std::tuple(Kind::Number, 1234.5));
+    EXPECT_EQ(std::tuple(percentage->numberValueType, *percentage->value.real()), std::tuple(2, 0.15));
     auto typed = formatter.read(u"2 hrs 5 min");
     ASSERT_TRUE(typed);
     EXPECT_EQ(std::tuple(typed->kind, typed->value.object<KQUDuration>()->timeInterval(),

@@ -1,5 +1,4 @@
-// Typed numbers per locale: values worked out by hand; characters that differ between
-// ICU releases (grouping separators, currency signs) are taken from ICU at test time.
+// Typed numbers per locale, by hand; characters that differ between ICU releases come from ICU.
 #include <cmath>
 #include <string>
 #include <vector>
@@ -108,7 +107,7 @@ TEST(KQUNumberParse, AdditionalCurrencyIsTriedAfterTheUsualOnes) {
     EXPECT_FALSE(KQUGetNumberValueAndTypeFromString(franc + u" 5", &locale, &value, &type, nullptr, &code));
     ASSERT_TRUE(KQUGetNumberValueAndTypeFromStringWithCurrencyCode(franc + u" 5", "CHF", &locale, &value,
                                                                    &type, nullptr, &code));
-    EXPECT_EQ(std::pair(value, code), std::pair(5.0, std::string("CHF")));
+    EXPECT_EQ(std::tuple(value, code), std::tuple(5.0, std::string("CHF")));
 }
 
 // Mended fault: the whole part of a fraction was floored after being accepted within

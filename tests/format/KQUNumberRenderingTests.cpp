@@ -1,7 +1,4 @@
-// Number rendering: rounding against Python's decimal (half up on the shortest decimal),
-// fractions against a brute-force search, base N against Python's int formatting,
-// custom layouts worked out by hand, and the mended faults. The answers come from
-// make_rendering_answers.py.
+// Number rendering; rounding, fractions and base N answers come from make_rendering_answers.py.
 #include <array>
 #include <cmath>
 #include <limits>
@@ -139,12 +136,10 @@ TEST_F(KQUNumberRenderingTest, BaseOutOfRangeFallsBackToDecimal) {
 TEST_F(KQUNumberRenderingTest, ScientificSwitchAndItsMinusSign) {
     auto format = KQUNumberFormat::create({});
     format->setUseScientificFormattingAutomatically(true);
-    for (const auto& [value, expected] : {std::pair{999999999999.0, u"999,999,999,999.00"},
-                                          {999999999999.5, u"1E12"},
-                                          {1e-7, u"0.00"},
-                                          {9.9e-8, u"9.9E-8"},
-                                          {1e13, u"1E13"},
-                                          {0.0, u"0.00"}})
+    // clang-format off
+    for (const auto& [value, expected] : {std::pair{999999999999.0, u"999,999,999,999.00"}, {999999999999.5, u"1E12"},
+                                          {1e-7, u"0.00"}, {9.9e-8, u"9.9E-8"}, {1e13, u"1E13"}, {0.0, u"0.00"}})
+        // clang-format on
         EXPECT_EQ(format->stringFromDouble(value), expected) << value;
     // Mended fault: the switch dropped the suppression of red-only formats.
     auto red = KQUNumberFormat::create({.negativeStyle = 1});
@@ -256,9 +251,9 @@ TEST_F(KQUNumberRenderingTest, ChartLabelsTextFormatsAndPlaceCounts) {
     for (auto [value, inValue, fullPrecision] :
          {std::tuple{3.0, 0u, 0u}, {1234.5, 1u, 4u}, {1e-20, 20u, 0u}, {0.1 + 0.2, 17u, 16u}})
         EXPECT_EQ(
-            std::pair(KQUNumberOfDecimalPlacesInValue(value),
-                      KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(value)),
-            std::pair(inValue, fullPrecision))
+            std::tuple(KQUNumberOfDecimalPlacesInValue(value),
+                       KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(value)),
+            std::tuple(inValue, fullPrecision))
             << value;
     EXPECT_EQ(KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1.5, 3), 2u);
     EXPECT_EQ(KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1234, 3), 0u);
