@@ -30,17 +30,15 @@ Str str(const char* s) {
 TEST(PointerCollections, EqualStringsAreTwoPointerMembersAndOneNoCopyKey) {
     Str a = str("key"), b = str("key");
     KQUMutablePointerSet<std::string> set{a.get(), b.get(), a.get()};
-    EXPECT_EQ(set.count(), 2u);
-    EXPECT_FALSE(set.containsObject(str("key").get()));
+    EXPECT_TRUE(set.count() == 2 && !set.containsObject(str("key").get()));
 
     KQUNoCopyDictionary<std::string, int> dict;
     dict.setObject(std::make_shared<int>(1), a);
     dict.setObject(std::make_shared<int>(2), b);
     ASSERT_EQ(dict.count(), 1u);
-    EXPECT_EQ(*dict.objectForKey("key"), 2);
-    EXPECT_EQ(dict.keys()[0], a);  // the very object, not a copy, held by the dictionary
-    EXPECT_EQ(a.use_count(), 2);
-    EXPECT_EQ(b.use_count(), 1);
+    // The value last set, under the very key object first set (not a copy), held by the dictionary.
+    EXPECT_EQ(std::tuple(a.use_count(), b.use_count()), std::tuple(2L, 1L));
+    EXPECT_EQ(std::tuple(*dict.objectForKey("key"), dict.keys()[0]), std::tuple(2, a));
 }
 
 TEST(PointerCollections, RetentionPerFamily) {
@@ -51,18 +49,16 @@ TEST(PointerCollections, RetentionPerFamily) {
         counted.addObject(o.get());
         KQUPointerKeyDictionary<std::string, std::string> byAddress;
         byAddress.setObject(v, o.get());
-        EXPECT_EQ(o.use_count(), 1);
-        EXPECT_EQ(v.use_count(), 2);  // values are held
+        EXPECT_EQ(std::tuple(o.use_count(), v.use_count()), std::tuple(1L, 2L));  // values are held
     }
     KQUMutableRetainedPointerSet<std::string> retained;
     KQUCountedRetainedPointerSet<std::string> counted;
     for (int i = 0; i < 2; ++i) retained.addObject(o), counted.addObject(o);
-    EXPECT_EQ(o.use_count(), 3);  // one reference per set, however often added
-    EXPECT_EQ(counted.countForObject(o.get()), 2u);
+    // One reference per set, however often added.
+    EXPECT_EQ(std::tuple(o.use_count(), counted.countForObject(o.get())), std::tuple(3L, size_t(2)));
     retained.removeObject(o.get());
     counted.removeObject(o.get());
-    EXPECT_TRUE(counted.containsObject(o.get()));
-    EXPECT_EQ(o.use_count(), 2);
+    EXPECT_TRUE(counted.containsObject(o.get()) && o.use_count() == 2);
     counted.removeObject(o.get());
     EXPECT_EQ(o.use_count(), 1);
 }
@@ -93,12 +89,11 @@ TEST(PointerCollections, Refusals) {
 
 TEST(Pairs, EmptySlotsAndIdenticalObjectsAreEqual) {
     KQUPair<std::string> empty, halfEmpty(str("a"), nullptr);
-    EXPECT_TRUE(empty == empty);
-    EXPECT_TRUE(halfEmpty == KQUMutablePair<std::string>(str("a"), nullptr));
+    EXPECT_TRUE(empty == empty && halfEmpty == KQUMutablePair<std::string>(str("a"), nullptr));
     EXPECT_FALSE(halfEmpty == empty);
     std::unordered_set<KQUPair<std::string>> set{empty, halfEmpty};
-    EXPECT_EQ(set.count(KQUPair<std::string>()), 1u);
-    EXPECT_EQ(set.count(KQUPair<std::string>(str("a"), nullptr)), 1u);
+    EXPECT_TRUE(set.count(KQUPair<std::string>()) == 1 &&
+                set.count(KQUPair<std::string>(str("a"), nullptr)) == 1);
 
     auto never = std::make_shared<Never>();
     KQUPair<Never> same(never, never);
@@ -107,10 +102,8 @@ TEST(Pairs, EmptySlotsAndIdenticalObjectsAreEqual) {
 
     KQUPair<std::string> ab(str("a"), str("b"));
     KQUMutablePair<std::string> ab2(str("a"), str("b"));
-    EXPECT_TRUE(ab == ab2);
-    EXPECT_EQ(ab.hash(), ab2.hash());
-    EXPECT_EQ(ab.description(), "a, b");
-    EXPECT_EQ(halfEmpty.description(), "a, (null)");
+    EXPECT_TRUE(ab == ab2 && ab.hash() == ab2.hash());
+    EXPECT_EQ(std::tuple(ab.description(), halfEmpty.description()), std::tuple("a, b", "a, (null)"));
 }
 
 TEST(Pairs, CopiesOwnWhatTheyCopy) {
@@ -118,14 +111,10 @@ TEST(Pairs, CopiesOwnWhatTheyCopy) {
     KQUPairNonRetainedSecond<std::string> pair(str("first"), &second);
     auto copy = pair.copy();
     EXPECT_EQ(copy.second(), &second);  // the same non-owned object, not a fresh orphan
-    EXPECT_NE(copy.first(), pair.first());
-    EXPECT_EQ(*copy.first(), "first");
-    EXPECT_TRUE(copy == pair);
-
+    EXPECT_TRUE(copy.first() != pair.first() && *copy.first() == "first" && copy == pair);
     auto mutableCopy = pair.mutableCopy();
-    EXPECT_NE(mutableCopy.second().get(), &second);
-    EXPECT_EQ(mutableCopy.second().use_count(), 1);
-    EXPECT_TRUE(mutableCopy == pair);
+    EXPECT_TRUE(mutableCopy.second().get() != &second && mutableCopy.second().use_count() == 1 &&
+                mutableCopy == pair);
 
     KQUPair<std::string> shared(str("x"), str("y"));
     EXPECT_NE(shared.copy().first(), shared.first());
