@@ -14,14 +14,11 @@ namespace {
 // table (cells 10, 11, 12, 13 long), tail (20).
 struct Document {
     MockDocument doc;
-    MockText* body;
-    MockAttachment* attachment;
-    MockText* tail;
+    MockText* body = &doc.addText("body", 100);
+    MockAttachment* attachment = &doc.attach(*body, 30, {5, 7});
+    MockText* tail = &doc.addText("tail", 20);
     Document() {
-        body = &doc.addText("body", 100);
-        attachment = &doc.attach(*body, 30, {5, 7});
         doc.table = std::make_unique<MockTable>(doc, 2, 2);
-        tail = &doc.addText("tail", 20);
         doc.topLevel = {body, doc.table.get(), tail};
     }
     // Every position handed out, as "name (location, length)"; a cap turns a loop into a failure.
@@ -82,13 +79,10 @@ TEST(KQUTextEnumerator, SegmentsWrapAroundTheInitialLocation) {
     doc.topLevel = {&only};
     KQUTextEnumerator e(KQUTextEnumeratorSegmentsFlag, &doc,
                         KQUSearchPosition::searchPositionWithSearchServices(&only, {57, 0}));
-    auto first = e.nextSearchPosition();
-    auto second = e.nextSearchPosition();
+    auto first = e.nextSearchPosition(), second = e.nextSearchPosition();
     ASSERT_TRUE(first && second);
-    EXPECT_EQ(first->range(), (KQURange{57, 43}));
-    EXPECT_EQ(second->range(), (KQURange{0, 57}));
-    EXPECT_FALSE(e.nextSearchPosition());
-    EXPECT_FALSE(e.nextSearchPosition());
+    EXPECT_EQ(std::tuple(first->range(), second->range()), std::tuple(KQURange{57, 43}, KQURange{0, 57}));
+    EXPECT_FALSE(e.nextSearchPosition() || e.nextSearchPosition());
 
     KQUTextEnumerator plain(0, &doc);  // one text, no start: one position
     EXPECT_TRUE(plain.nextSearchPosition());
@@ -125,8 +119,7 @@ TEST(KQUTextEnumerator, SelectionStartAsksOnlyWithAStorageAndClosesOnlyItsScope)
     d.doc.active = KQUSearchPosition::searchPositionWithSearchServices(d.body, {0, 0});
     ASSERT_TRUE(d.doc.active->beginSearchingWithReplace(true));
     { KQUTextEnumerator e(KQUTextEnumeratorSelectionFlag, &d.doc); }
-    EXPECT_EQ(d.doc.active->searchLevel(), 1u);
-    EXPECT_EQ(d.doc.endCount, 1);
+    EXPECT_EQ(std::tuple(d.doc.active->searchLevel(), d.doc.endCount), std::tuple(1u, 1));
 }
 
 TEST(KQUTextEnumerator, BadChildLocationAndBogusRangesStayInsideTheText) {
@@ -137,15 +130,12 @@ TEST(KQUTextEnumerator, BadChildLocationAndBogusRangesStayInsideTheText) {
     d.attachment->reportedIndex = 10;  // found at 30, reported at 10: behind a start at 20
     const int flags = KQUTextEnumeratorDescendFlag | KQUTextEnumeratorSegmentsFlag;
     auto seq = d.run(flags, KQUSearchPosition::searchPositionWithSearchServices(d.body, {20, 0}));
-    ASSERT_FALSE(seq.empty());
-    EXPECT_EQ(seq[0], "body (20, 80)");
+    EXPECT_EQ(seq.empty() ? "" : seq[0], "body (20, 80)");
     EXPECT_TRUE(log.contains("Bad child location."));
-
     Document e;
     auto beyond = KQUSearchPosition::searchPositionWithSearchServices(e.tail, {150, 0});
     seq = e.run(KQUTextEnumeratorSegmentsFlag | KQUTextEnumeratorBackwardFlag, beyond);
-    ASSERT_FALSE(seq.empty());
-    EXPECT_EQ(seq[0], "tail (0, 20)");
+    EXPECT_EQ(seq.empty() ? "" : seq[0], "tail (0, 20)");
     EXPECT_TRUE(log.contains("Bogus data sent to KQUTextEnumerator."));
 }
 
