@@ -91,25 +91,23 @@ TEST(KQUDateFormatter, ISO8601ParseIsStrict) {
 // ICU shows a NaN date as year 5877521; a date that is not finite shows as nothing and
 // is no Gregorian date.
 TEST(KQUDateFormatter, NonFiniteDatesShowAsNothing) {
-    const double nonFinite[] = {std::nan(""), std::numeric_limits<double>::infinity(),
-                                -std::numeric_limits<double>::infinity()};
     KQUDateFormatter formatter(KQULocale("en_US"));
-    for (double value : nonFinite) {
+    for (double value : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
         KQUDate date{value};
-        EXPECT_EQ(formatter.stringFromDate(date, u"y-MM-dd"), u"");
-        EXPECT_EQ(formatter.fullDateString(date), u"");
-        EXPECT_EQ(KQUDateFormatterCreateStringFromDateWithISO8601Format(date), u"");
+        EXPECT_EQ(formatter.stringFromDate(date, u"y-MM-dd") + formatter.fullDateString(date) +
+                      KQUDateFormatterCreateStringFromDateWithISO8601Format(date),
+                  u"");
         EXPECT_EQ(KQUCalendarDate::rfc1123DateWithDate(date).description(), "");
-        EXPECT_FALSE(KQUIsValidGregorianDate(date));
-        EXPECT_FALSE(KQUGregorianComponentsInGMT(date));
+        EXPECT_FALSE(KQUIsValidGregorianDate(date) || KQUGregorianComponentsInGMT(date));
     }
 }
 
 TEST(KQUDateFormatter, GregorianCalendarStartsOn16October1582) {
-    EXPECT_TRUE(KQUIsValidGregorianDate(KQUDate{-13197513600}));
-    EXPECT_TRUE(KQUIsValidGregorianDate(KQUDate{-13197513599}));
-    EXPECT_FALSE(KQUIsValidGregorianDate(KQUDate{-13197513601}));
-    EXPECT_FALSE(KQUIsValidGregorianDate(KQUDate{-13197556800}));  // 1582-10-15 12:00
+    // clang-format off
+    for (auto [seconds, valid] : {std::pair{-13197513600.0, true}, {-13197513599.0, true}, {-13197513601.0, false},
+                                  {-13197556800.0 /* 1582-10-15 12:00 */, false}})
+        // clang-format on
+        EXPECT_EQ(KQUIsValidGregorianDate(KQUDate{seconds}), valid) << seconds;
 }
 
 TEST(KQUDateFormatter, RendersInGMTWithTheLocalesNames) {
@@ -232,17 +230,17 @@ TEST(KQUCalendarDate, ShortDateTimeNamesByAge) {
         EXPECT_EQ(KQUCalendarDate::rfc1123DateWithDate(KQUDate{date}).shortDateTimeFormatName(), name)
             << date;
     KQUScopedLocaleOverride us("en_US");
-    EXPECT_EQ(utf8(*KQUCalendarDate::rfc1123DateWithDate(KQUDate{740158200}).shortDateTimeString()),
-              "Today 3:30 PM");
-    EXPECT_EQ(utf8(*KQUCalendarDate::rfc1123DateWithDate(KQUDate{725706000}).shortDateTimeString()),
-              "Dec 31, 2023");
+    auto shortText = [](double date) {
+        return utf8(*KQUCalendarDate::rfc1123DateWithDate(KQUDate{date}).shortDateTimeString());
+    };
+    EXPECT_EQ(std::tuple(shortText(740158200), shortText(725706000)),
+              std::tuple("Today 3:30 PM", "Dec 31, 2023"));
 }
 
 TEST(KQUDateFormat, EqualityNeedsPatternAndName) {
     KQUDateFormat plain(u"d MMM y", std::nullopt), named(u"d MMM y", u"Day");
     EXPECT_TRUE(plain.isEqual(*plain.copyFormat()));
-    EXPECT_FALSE(plain.isEqual(named));
-    EXPECT_FALSE(named.isEqual(KQUDateFormat(u"d MMM yy", u"Day")));
+    EXPECT_FALSE(plain.isEqual(named) || named.isEqual(KQUDateFormat(u"d MMM yy", u"Day")));
     EXPECT_NE(plain.description().find("Format String: d MMM y Name: (null)"), std::string::npos);
 }
 
