@@ -50,11 +50,8 @@ void check(const char* localeName, const std::vector<Case>& cases) {
         std::u16string pattern = u"stale";
         std::string code = "stale";
         bool ok = KQUGetNumberValueAndTypeFromString(c.text, &locale, &value, &type, &pattern, &code);
-        EXPECT_EQ(ok, c.parses);
-        EXPECT_EQ(type, c.type);
-        EXPECT_EQ(value, c.value);
+        EXPECT_EQ(std::tuple(ok, type, value, code), std::tuple(c.parses, c.type, c.value, c.code));
         EXPECT_FALSE(std::signbit(value) && value == 0) << "zero is stored as +0";
-        EXPECT_EQ(code, c.code);
         EXPECT_EQ(KQUUTF8FromUTF16(c.pattern.empty() ? c.pattern : pattern), KQUUTF8FromUTF16(c.pattern));
         EXPECT_TRUE(ok || pattern.empty());
     }

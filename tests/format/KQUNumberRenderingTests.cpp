@@ -234,9 +234,10 @@ TEST_F(KQUNumberRenderingTest, ResultsDependOnlyOnTheArguments) {
 }
 
 TEST_F(KQUNumberRenderingTest, ChartLabelsTextFormatsAndPlaceCounts) {
-    auto necessary = KQUNumberFormat::create(
-        {.decimalPlaces = kKQUNumberFormatterDecimalPlacesAsManyAsNecessary, .suffixString = u" kg"});
-    EXPECT_EQ(necessary->chartLabelStringFromDouble(3.14159), u"3.142 kg");
+    const auto necessary = kKQUNumberFormatterDecimalPlacesAsManyAsNecessary;
+    EXPECT_EQ(KQUNumberFormat::create({.decimalPlaces = necessary, .suffixString = u" kg"})
+                  ->chartLabelStringFromDouble(3.14159),
+              u"3.142 kg");
     EXPECT_EQ(
         KQUNumberFormat::create({.valueType = 2, .suffixString = u" kg"})->chartLabelStringFromDouble(0.5),
         u"50.00%");
@@ -245,18 +246,19 @@ TEST_F(KQUNumberRenderingTest, ChartLabelsTextFormatsAndPlaceCounts) {
     EXPECT_EQ(text->stringFromString(u"abc"), u"<abc>");
     EXPECT_EQ(text->stringFromDouble(1234.5), u"1,234.50");
     EXPECT_THROW(KQUNumberFormat::create({})->stringFromString(u"abc"), std::exception);
-    auto invalid = KQUNumberFormat::create({.decimalPlaces = kKQUNumberFormatInvalidDecimalPlaces});
-    EXPECT_EQ(invalid->stringFromDouble(2.125), u"2.125");
+    EXPECT_EQ(KQUNumberFormat::create({.decimalPlaces = kKQUNumberFormatInvalidDecimalPlaces})
+                  ->stringFromDouble(2.125),
+              u"2.125");
 
     for (auto [value, inValue, fullPrecision] :
-         {std::tuple{3.0, 0u, 0u}, {1234.5, 1u, 4u}, {1e-20, 20u, 0u}, {0.1 + 0.2, 17u, 16u}})
-        EXPECT_EQ(
-            std::tuple(KQUNumberOfDecimalPlacesInValue(value),
-                       KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(value)),
-            std::tuple(inValue, fullPrecision))
-            << value;
-    EXPECT_EQ(KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1.5, 3), 2u);
-    EXPECT_EQ(KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1234, 3), 0u);
+         {std::tuple{3.0, 0u, 0u}, {1234.5, 1u, 4u}, {1e-20, 20u, 0u}, {0.1 + 0.2, 17u, 16u}}) {
+        EXPECT_EQ(KQUNumberOfDecimalPlacesInValue(value), inValue) << value;
+        EXPECT_EQ(KQUNumberOfDecimalPlacesNecessaryToDisplayFullPrecisionInScientificNotation(value),
+                  fullPrecision);
+    }
+    EXPECT_EQ(std::tuple(KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1.5, 3),
+                         KQUNumberOfTrailingZerosInMantissaWhenFormattedAsScientific(1234, 3)),
+              std::tuple(2u, 0u));
     EXPECT_EQ(KQUNumberFormatterStringByUnescapingFormatString(u"'a''b'c''d'e"), u"a'bc'de");
 }
 
