@@ -10,7 +10,8 @@
 #include "kqutility/collections/KQUArrayOrdering.h"
 #include "tests/support/KQUTestSupport.h"
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 using Obj = std::shared_ptr<std::string>;
@@ -159,4 +160,3 @@ TEST(ArrayOrdering, ClusteringOwnsItsKeys) {
 }
 
 }  // namespace
-}  // namespace kqu

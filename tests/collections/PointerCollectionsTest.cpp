@@ -19,7 +19,8 @@ struct std::hash<kqu::Never> {
     size_t operator()(const kqu::Never&) const { return 1; }
 };
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 using Str = std::shared_ptr<std::string>;
@@ -122,4 +123,3 @@ TEST(Pairs, CopiesOwnWhatTheyCopy) {
 }
 
 }  // namespace
-}  // namespace kqu

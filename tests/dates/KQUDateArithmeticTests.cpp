@@ -14,7 +14,8 @@
 #include "kqutility/foundation/KQUUnicode.h"
 #include "support/KQUTestSupport.h"
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 constexpr double kNow2024 = 1718434800;  // 2024-06-15 07:00 GMT
@@ -100,4 +101,3 @@ TEST(KQUDateArithmetic, ListsComeFromTheLocaleItsParentOrTheFallback) {
 }
 
 }  // namespace
-}  // namespace kqu

@@ -18,7 +18,8 @@
 #include "kqutility/foundation/KQUUnicode.h"
 #include "support/KQUTestSupport.h"
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 constexpr double kNow2024 = 1718434800;  // 2024-06-15 07:00 GMT
@@ -245,4 +246,3 @@ TEST(KQUDateFormat, EqualityNeedsPatternAndName) {
 }
 
 }  // namespace
-}  // namespace kqu

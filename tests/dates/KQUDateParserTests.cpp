@@ -13,7 +13,8 @@
 #include "kqutility/foundation/KQUUnicode.h"
 #include "support/KQUTestSupport.h"
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 constexpr double kNow2024 = 1718434800;  // 2024-06-15 07:00 GMT (a leap year)
@@ -230,4 +231,3 @@ TEST(KQUDateParser, AcceptedPatternsReadBackWhatTheyRender) {
 }
 
 }  // namespace
-}  // namespace kqu

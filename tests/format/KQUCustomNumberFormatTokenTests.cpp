@@ -7,7 +7,8 @@
 #include "kqutility/foundation/KQUUnicode.h"
 #include "support/KQUTestSupport.h"
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 using Tokens = std::vector<std::u16string>;
@@ -169,4 +170,3 @@ TEST_F(KQUCustomTokensTest, GroupingSeparatorsFollowTheLocale) {
 }
 
 }  // namespace
-}  // namespace kqu

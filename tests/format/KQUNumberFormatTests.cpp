@@ -10,7 +10,8 @@
 #include "kqutility/foundation/KQULocale.h"
 #include "support/KQUTestSupport.h"
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 class KQUNumberFormatTest : public ::testing::Test {
@@ -183,4 +184,3 @@ TEST_F(KQUNumberFormatTest, SmallQuestions) {
 }
 
 }  // namespace
-}  // namespace kqu

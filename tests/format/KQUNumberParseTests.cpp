@@ -11,7 +11,8 @@
 #include "kqutility/foundation/KQUDecimalFormatCache.h"
 #include "kqutility/foundation/KQUUnicode.h"
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 std::u16string symbol(const char* locale, icu::DecimalFormatSymbols::ENumberFormatSymbol which) {
@@ -172,4 +173,3 @@ TEST(KQUNumberParse, OneLocaleChangeRefreshesEveryCache) {
 }
 
 }  // namespace
-}  // namespace kqu

@@ -13,7 +13,8 @@
 #include "kqutility/foundation/KQULocale.h"
 #include "support/KQUTestSupport.h"
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -263,4 +264,3 @@ TEST_F(KQUNumberRenderingTest, ChartLabelsTextFormatsAndPlaceCounts) {
 }
 
 }  // namespace
-}  // namespace kqu
