@@ -48,7 +48,6 @@ TEST(KQUSearchPosition, ScopesReachTheHostOncePerOutermostPair) {
     EXPECT_EQ(std::tuple(doc.beginCount, doc.endCount), std::tuple(1, 1));
     EXPECT_ASSERTION_FAILURE(p->endSearchingWithCommit(false));  // "Mismatched calls to begin and end."
     EXPECT_EQ(doc.endCount, 1);
-
     {
         // A read-only scope ended with commit: reported, and the commit still passed on.
         ContinueAfterAssertions keepGoing;
@@ -59,8 +58,7 @@ TEST(KQUSearchPosition, ScopesReachTheHostOncePerOutermostPair) {
         EXPECT_EQ(doc.commits, (std::vector<bool>{true, true}));
     }
     doc.beginAnswer = false;
-    EXPECT_FALSE(p->beginSearchingWithReplace(false));
-    EXPECT_EQ(p->searchLevel(), 0u);
+    EXPECT_FALSE(p->beginSearchingWithReplace(false) || p->searchLevel());
 }
 
 TEST(KQUSearchPosition, BorrowingNeedsAStorageAndEndsWithoutTheHost) {
@@ -74,15 +72,14 @@ TEST(KQUSearchPosition, BorrowingNeedsAStorageAndEndsWithoutTheHost) {
     {
         ContinueAfterAssertions keepGoing;
         LogCapture log;
-        EXPECT_FALSE(borrower->beginUsingStorageFromSearchPosition(*noStorage));
+        EXPECT_FALSE(borrower->beginUsingStorageFromSearchPosition(*noStorage) || borrower->searchLevel() ||
+                     borrower->hasStorage());
         EXPECT_TRUE(log.contains("No storage."));
-        EXPECT_EQ(borrower->searchLevel(), 0u);
-        EXPECT_FALSE(borrower->hasStorage());
     }
     ASSERT_TRUE(lender->beginSearchingWithReplace(true));
     ASSERT_TRUE(borrower->beginUsingStorageFromSearchPosition(*lender));
-    EXPECT_EQ(borrower->storageIfAny(), static_cast<KQUTextStorage*>(&text));
-    EXPECT_EQ(borrower->range(), (KQURange{2, 1}));
+    EXPECT_EQ(std::tuple(borrower->storageIfAny(), borrower->range()),
+              std::tuple(static_cast<KQUTextStorage*>(&text), KQURange{2, 1}));
     borrower->endSearchingWithCommit(false);
     EXPECT_EQ(doc.endCount, 0);  // the lender's editing stays open
     lender->endSearchingWithCommit(true);
@@ -105,8 +102,7 @@ TEST(KQUSearchPosition, CopyKeepsTheClassAndFieldsButNoScope) {
     ASSERT_TRUE(p->beginSearchingWithReplace(false));
     auto c = std::dynamic_pointer_cast<HostPosition>(p->copy());
     ASSERT_TRUE(c);
-    EXPECT_TRUE(c->matches(*p, true, true));
-    EXPECT_EQ(c->searchLevel(), 0u);
+    EXPECT_TRUE(c->matches(*p, true, true) && c->searchLevel() == 0);
     EXPECT_ASSERTION_FAILURE(KQUSearchPosition().activatePage());
 }
 
