@@ -32,44 +32,39 @@ double seconds(const std::optional<KQUDate>& date) {
 
 TEST(KQUDateParser, ReadsTypedDatesOfFourLocales) {
     KQUManualWallClock clock(kNow2024);
-    struct Case {
-        const char* locale;
-        std::u16string_view text;
-        double expected;
-        std::u16string_view format;
-    };
+    const double march14 = 732067200, at1530 = 732123000, today1530 = 740158200;
+    using Cases =
+        std::vector<std::tuple<std::u16string_view, double, std::u16string_view>>;  // text, date, pattern
     // clang-format off
-    const Case cases[] = {
-        {"en_US", u"3/14/24", 732067200, u"M/d/y"}, {"en_US", u"3/14/2024", 732067200, u"M/d/y"},
-        {"en_US", u"3/14/45", -1761004800, u"M/d/y"},  // the window starts 80 years back
-        {"en_US", u"3/14/43", 1331596800, u"M/d/y"}, {"en_US", u"March 14, 2024", 732067200, u"MMMM d, y"},
-        {"en_US", u"Mar 14, 2024", 732067200, u"MMM d, y"},
-        {"en_US", u"Thursday, March 14, 2024", 732067200, u"EEEE, MMMM d, y"},
-        {"en_US", u"3/14/24 3:30 PM", 732123000, u"M/d/y h:mm a"},
-        {"en_US", u"3:30 PM 3/14/24", 732123000, u"h:mm a M/d/y"}, {"en_US", u"3:30 PM", 740158200, u"h:mm a"},
-        {"en_US", u"3:30\u202fPM", 740158200, u"h:mm a"}, {"en_US", u"3:30\u00a0PM", 740158200, u"h:mm a"},
-        {"en_US", u"15:30:05", 740158205, u"HH:mm:ss"}, {"en_US", u"Mar 14", 732067200, u"MMM d"},
-        {"en_US", u"\uff13/\uff11\uff14/\uff12\uff14", 732067200, u"M/d/y"}, {"en_US", u"2/30/24", kNoDate, u""},
-        {"en_US", u"3.14", kNoDate, u""} /* numbers stay numbers */, {"en_US", u"12", kNoDate, u""},
-        {"en_US", u"13/1/24", kNoDate, u""}, {"en_GB", u"14/03/2024", 732067200, u"dd/MM/y"},
-        {"en_GB", u"14/03/24", 732067200, u"dd/MM/y"}, {"en_GB", u"14 March 2024", 732067200, u"d MMMM y"},
-        {"en_GB", u"14/03/2024 15:30", 732123000, u"dd/MM/y HH:mm"}, {"de_DE", u"14.03.2024", 732067200, u"d.M.y"},
-        {"de_DE", u"14.3.24", 732067200, u"d.M.y"},
-        {"de_DE", u"14. M\u00e4rz 2024", 732067200, u"d. MMM y"} /* "M\u00e4rz" is also the short name */,
-        {"de_DE", u"14.03.2024 15:30", 732123000, u"d.M.y HH:mm"}, {"de_DE", u"14.3.", 732067200, u"d.M."},
-        {"ja_JP", u"2024/03/14", 732067200, u"y/M/d"},
-        {"ja_JP", u"2024\u5e743\u670814\u65e5", 732067200, u"y\u5e74M\u6708d\u65e5"},
-        {"ja_JP", u"2024/3/14 15:30", 732123000, u"y/M/d H:mm"}, {"ja_JP", u"\u5348\u5f8c3:30", 740158200, u"aK:mm"},
-        {"ja_JP", u"PM3:30", 740158200, u"aK:mm"} /* Latin AM/PM in a Japanese locale */,
-        {"ja_JP", u"AM3:30", 740115000, u"aK:mm"}};
+    const std::pair<const char*, Cases> locales[] = {
+        {"en_US", {{u"3/14/24", march14, u"M/d/y"}, {u"3/14/2024", march14, u"M/d/y"},
+                   {u"3/14/45", -1761004800, u"M/d/y"} /* the window starts 80 years back */,
+                   {u"3/14/43", 1331596800, u"M/d/y"}, {u"March 14, 2024", march14, u"MMMM d, y"},
+                   {u"Mar 14, 2024", march14, u"MMM d, y"}, {u"Thursday, March 14, 2024", march14, u"EEEE, MMMM d, y"},
+                   {u"3/14/24 3:30 PM", at1530, u"M/d/y h:mm a"}, {u"3:30 PM 3/14/24", at1530, u"h:mm a M/d/y"},
+                   {u"3:30 PM", today1530, u"h:mm a"}, {u"3:30\u202fPM", today1530, u"h:mm a"},
+                   {u"3:30\u00a0PM", today1530, u"h:mm a"}, {u"15:30:05", 740158205, u"HH:mm:ss"},
+                   {u"Mar 14", march14, u"MMM d"}, {u"\uff13/\uff11\uff14/\uff12\uff14", march14, u"M/d/y"},
+                   {u"2/30/24", kNoDate, u""}, {u"3.14", kNoDate, u""} /* numbers stay numbers */,
+                   {u"12", kNoDate, u""}, {u"13/1/24", kNoDate, u""}}},
+        {"en_GB", {{u"14/03/2024", march14, u"dd/MM/y"}, {u"14/03/24", march14, u"dd/MM/y"},
+                   {u"14 March 2024", march14, u"d MMMM y"}, {u"14/03/2024 15:30", at1530, u"dd/MM/y HH:mm"}}},
+        {"de_DE", {{u"14.03.2024", march14, u"d.M.y"}, {u"14.3.24", march14, u"d.M.y"},
+                   {u"14. M\u00e4rz 2024", march14, u"d. MMM y"} /* "M\u00e4rz" is also the short name */,
+                   {u"14.03.2024 15:30", at1530, u"d.M.y HH:mm"}, {u"14.3.", march14, u"d.M."}}},
+        {"ja_JP", {{u"2024/03/14", march14, u"y/M/d"},
+                   {u"2024\u5e743\u670814\u65e5", march14, u"y\u5e74M\u6708d\u65e5"},
+                   {u"2024/3/14 15:30", at1530, u"y/M/d H:mm"}, {u"\u5348\u5f8c3:30", today1530, u"aK:mm"},
+                   {u"PM3:30", today1530, u"aK:mm"} /* Latin AM/PM */, {u"AM3:30", 740115000, u"aK:mm"}}}};
     // clang-format on
-    for (const auto& c : cases) {
-        KQULocale locale(c.locale);
-        std::u16string format;
-        EXPECT_EQ(seconds(KQUCreateDateFromString(c.text, &locale, &format)), c.expected)
-            << c.locale << " " << utf8(c.text);
-        EXPECT_EQ(c.format.empty() ? "" : utf8(format), utf8(c.format)) << c.locale << " " << utf8(c.text);
-    }
+    for (const auto& [name, cases] : locales)
+        for (const auto& [text, expected, pattern] : cases) {
+            KQULocale locale(name);
+            std::u16string format;
+            EXPECT_EQ(seconds(KQUCreateDateFromString(text, &locale, &format)), expected)
+                << name << " " << utf8(text);
+            EXPECT_EQ(pattern.empty() ? "" : utf8(format), utf8(pattern)) << name << " " << utf8(text);
+        }
 }
 
 // Typed numbers are no dates, so that a cell reading dates first still gets its numbers.
