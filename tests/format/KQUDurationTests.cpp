@@ -65,19 +65,15 @@ TEST_F(DurationTest, SkippedUnitCarriesAtTheTrueRatio) {
 // NaN and the infinities are never converted to integers: each field shows the value as
 // the number renderer writes it.
 TEST_F(DurationTest, NonFiniteIntervalsRenderAsTheNumberRendererWritesThem) {
-    EXPECT_EQ(render(kNaN, u"h:mm:ss"), "NaN:NaN:NaN");
-    EXPECT_EQ(render(kInf, u"h:mm"), "∞:∞");
-    EXPECT_EQ(render(-kInf, u"dddd"), "-∞ days");
-    EXPECT_EQ(render(kNaN, u"sss"), "NaNs");
-
-    EXPECT_EQ(KQUDuration(kNaN).hash(), 0u);
+    EXPECT_EQ((std::vector{render(kNaN, u"h:mm:ss"), render(kInf, u"h:mm"), render(-kInf, u"dddd"),
+                           render(kNaN, u"sss")}),
+              (std::vector<std::string>{"NaN:NaN:NaN", "∞:∞", "-∞ days", "NaNs"}));
     // clang-format off
-    for (auto [t, hash] : {std::pair{7.9, 7u}, {-5.0, 0u}, {1e10, 4294967295u}, {kInf, 4294967295u}, {-kInf, 0u},
-                           {4294967295.5, 4294967295u}})
+    for (auto [t, hash] : {std::pair{kNaN, 0u}, {7.9, 7u}, {-5.0, 0u}, {1e10, 4294967295u}, {kInf, 4294967295u},
+                           {-kInf, 0u}, {4294967295.5, 4294967295u}})
         // clang-format on
         EXPECT_EQ(KQUDuration(t).hash(), hash) << t;
-    EXPECT_FALSE(KQUDuration(kNaN).isEqual(KQUDuration(kNaN)));
-    EXPECT_TRUE(KQUDuration(-0.0).isEqual(KQUDuration(0.0)));
+    EXPECT_TRUE(!KQUDuration(kNaN).isEqual(KQUDuration(kNaN)) && KQUDuration(-0.0).isEqual(KQUDuration(0.0)));
 }
 
 TEST_F(DurationTest, PatternWithoutPlaceholdersIsReported) {
@@ -123,8 +119,9 @@ TEST_F(DurationTest, BuildsPatternsFromUnits) {
 TEST_F(DurationTest, NoUnitsBuildTheEmptyPattern) {
     EXPECT_THROW((void)KQUDurationFormatterFormatFromDurationUnits(0, 1, false), KQUException);
     test::ContinueAfterAssertions continueAfter;
-    EXPECT_EQ(KQUDurationFormatterFormatFromDurationUnits(0, 0, true), u"");
-    EXPECT_EQ(KQUDurationFormatterFormatFromDurationUnits(64, 2, false), u"");  // no known unit bit
+    EXPECT_EQ(KQUDurationFormatterFormatFromDurationUnits(0, 0, true) +
+                  KQUDurationFormatterFormatFromDurationUnits(64, 2, false),  // no known unit bit
+              u"");
 }
 
 TEST_F(DurationTest, UnitsNecessaryToShowAValueFully) {
@@ -148,9 +145,10 @@ TEST_F(DurationTest, UnitNamesAndWords) {
         const KQUDurationUnits unit = KQUDurationFormatterDurationUnitFromString(word, &style);
         EXPECT_EQ(std::tuple(unit, style), std::tuple(expectedUnit, expectedStyle)) << KQUUTF8FromUTF16(word);
     }
-    EXPECT_EQ(KQTDurationFormatterUnitString(1, H, 2), u"hour");
-    EXPECT_EQ(KQTDurationFormatterUnitString(1.0000001, H, 2), u"hours");
-    EXPECT_EQ(KQTDurationFormatterUnitString(1, M, 0), u"");
+    EXPECT_EQ(
+        std::tuple(KQTDurationFormatterUnitString(1, H, 2), KQTDurationFormatterUnitString(1.0000001, H, 2),
+                   KQTDurationFormatterUnitString(1, M, 0)),
+        std::tuple(u"hour", u"hours", u""));
 }
 
 TEST_F(DurationTest, ReadsTypedDurations) {
@@ -230,8 +228,8 @@ TEST_F(DurationTest, NumberSeparatorsFollowTheCurrentLocale) {
 TEST(DurationFormat, EqualityAndDescription) {
     KQUDurationFormat a(u"h:mm", std::nullopt), named(u"h:mm", u"Clock");
     EXPECT_TRUE(a.isEqual(KQUDurationFormat(u"h:mm", std::nullopt)));
-    EXPECT_FALSE(a.isEqual(named));
-    EXPECT_FALSE(a.isEqual(KQUDateFormat(u"h:mm", std::nullopt)));  // same text, another kind of format
+    EXPECT_FALSE(a.isEqual(named) ||
+                 a.isEqual(KQUDateFormat(u"h:mm", std::nullopt)));  // another kind of format
     EXPECT_THAT(
         a.description(),
         ::testing::MatchesRegex("KQTDurationFormat\\[0x[0-9a-f]+\\]: Format String: h:mm Name: \\(null\\)"));

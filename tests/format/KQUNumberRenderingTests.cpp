@@ -153,23 +153,20 @@ TEST_F(KQUNumberRenderingTest, ScientificSwitchAndItsMinusSign) {
 }
 
 TEST_F(KQUNumberRenderingTest, CustomLayoutsWorkedOutByHand) {
-    struct Case {
-        KQUNumberFormatSettings settings;
-        double value;
-        std::u16string expected;
-    };
     const std::u16string fraction(1, KQUCustomNumberFormatFractionReplacementCharacter);
-    const KQUNumberFormatSettings twoDigits{
-        .formatString = u"00", .minimumIntegerWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 1};
+    // Integer digits padded with spaces down to one kept digit: "??0" and the like.
+    auto padded = [](std::u16string pattern, uint8_t width) {
+        return KQUNumberFormatSettings{.formatString = pattern,
+                                       .minimumIntegerWidth = width,
+                                       .numberOfNonSpaceIntegerPlaceholderDigits = 1};
+    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<KQUNumberFormatSettings, double, std::u16string> cases[] = {
         // Optional decimals padded with spaces: "0.0??".
         {{.formatString = u"0.000", .decimalWidth = 3, .numberOfNonSpaceDecimalPlaceholderDigits = 1}, 1.5, u"1.5  "},
         // Mended fault: 9.6 rounds to "10"; counting digits of the unrounded value blanked the "1".
-        {twoDigits, 9.6, u"10"}, {twoDigits, 7, u" 7"},
-        // "%" in the pattern: the digits are those of 5, not of 0.05.
-        {{.formatString = u"000.0%", .minimumIntegerWidth = 3, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
-         0.05, u"  5.0%"},
+        {padded(u"00", 2), 9.6, u"10"}, {padded(u"00", 2), 7, u" 7"},
+        {padded(u"000.0%", 3), 0.05, u"  5.0%"},  // "%" in the pattern: the digits of 5, not of 0.05
         // Interstitial texts, one past the last digit.
         {{.formatString = u"0000000", .interstitialStrings = {u"-", u"("},
           .interstitialStringInsertionIndexes = {4, 9}}, 5551234, u"(555-1234"},
@@ -180,21 +177,14 @@ TEST_F(KQUNumberRenderingTest, CustomLayoutsWorkedOutByHand) {
         {{.formatString = u"¤" + fraction, .currencyCode = "USD"}, 0.5, u"$1/2"},
         {{.formatString = u"'n/a'"}, 5, u"n/a"}};  // pure literal text shows no value
     // clang-format on
-    for (const auto& c : cases) EXPECT_EQ(custom(c.settings, c.value), c.expected) << c.value;
+    for (const auto& [settings, value, expected] : cases)
+        EXPECT_EQ(custom(settings, value), expected) << value;
     {  // Secondary grouping: the separator between blanked zeros and kept digits goes too.
         KQUScopedLocaleOverride india("en_IN");
-        EXPECT_EQ(custom({.formatString = u"00,00,000",
-                          .minimumIntegerWidth = 7,
-                          .numberOfNonSpaceIntegerPlaceholderDigits = 1},
-                         12345),
-                  u"   12,345");
+        EXPECT_EQ(custom(padded(u"00,00,000", 7), 12345), u"   12,345");
     }
     KQUScopedLocaleOverride egypt("ar_EG");  // Arabic-Indic digits are digits
-    EXPECT_EQ(
-        custom(
-            {.formatString = u"000", .minimumIntegerWidth = 3, .numberOfNonSpaceIntegerPlaceholderDigits = 1},
-            7),
-        u"  \u0667");
+    EXPECT_EQ(custom(padded(u"000", 3), 7), u"  \u0667");
 }
 
 // Mended fault: first and last came from the layout facts, so non-finite values and
