@@ -105,22 +105,21 @@ public:
     int columns, last;
 };
 
-class MockShape : public KQUDrawable {
+// A shape holding a text (nullptr: a position without services, no root), or a group of
+// members when it has any.
+class MockDrawable : public KQUDrawable {
 public:
+    std::optional<std::vector<KQUDrawable*>> flattenedDrawables() override {
+        if (members.empty()) return std::nullopt;
+        if (++flattenCount == throwOnCall) throw std::runtime_error("host failure");
+        return members;
+    }
+    bool hasSearchPosition() override { return members.empty(); }
     KQUSearchPositionRef searchPosition() override {
         return text ? KQUSearchPosition::searchPositionWithSearchServices(text, {0, 0})
                     : std::make_shared<KQUSearchPosition>();
     }
-    bool hasSearchPosition() override { return true; }
-    MockText* text = nullptr;  // nullptr: a position without services (no root)
-};
-
-class MockGroup : public KQUDrawable {
-public:
-    std::optional<std::vector<KQUDrawable*>> flattenedDrawables() override {
-        if (++flattenCount == throwOnCall) throw std::runtime_error("host failure");
-        return members;
-    }
+    MockText* text = nullptr;
     std::vector<KQUDrawable*> members;
     int flattenCount = 0, throwOnCall = -1;
 };

@@ -108,9 +108,9 @@ TEST(KQUSearchPosition, CopyKeepsTheClassAndFieldsButNoScope) {
 
 struct GroupFixture {
     MockDocument doc;
-    MockGroup group;
+    MockDrawable group;
     MockAttachment* attachment;
-    MockShape shapes[4];
+    MockDrawable shapes[4];
     GroupFixture() {
         attachment = &doc.attach(doc.addText("page", 50), 0, {5, 6, 7});
         attachment->outer = nullptr;  // a group floats on the page
@@ -138,7 +138,7 @@ TEST(KQUSearchPosition, GroupStepsFirstLastNextPrevious) {
 
 TEST(KQUSearchPosition, GroupIndexAndCacheCountTheSameDrawables) {
     GroupFixture f;
-    MockShape rootless;  // answers hasSearchPosition, but its position has no services
+    MockDrawable rootless;  // answers hasSearchPosition, but its position has no services
     f.group.members = {&f.shapes[0], &rootless, &f.shapes[1]};
     auto p = f.on(1);
     EXPECT_EQ(std::tuple(p->groupIndex(), p->groupCount()), std::tuple(uint64_t(1), uint64_t(2)));
