@@ -105,8 +105,6 @@ public:
     int columns, last;
 };
 
-// A shape holding a text (nullptr: a position without services, no root), or a group of
-// members when it has any.
 class MockDrawable : public KQUDrawable {
 public:
     std::optional<std::vector<KQUDrawable*>> flattenedDrawables() override {
@@ -119,8 +117,8 @@ public:
         return text ? KQUSearchPosition::searchPositionWithSearchServices(text, {0, 0})
                     : std::make_shared<KQUSearchPosition>();
     }
-    MockText* text = nullptr;
-    std::vector<KQUDrawable*> members;
+    MockText* text = nullptr;           // a shape's text; nullptr: a position without services (no root)
+    std::vector<KQUDrawable*> members;  // a group's
     int flattenCount = 0, throwOnCall = -1;
 };
 
