@@ -90,10 +90,9 @@ TEST(KQUDateArithmetic, TwoDigitYearWindowFollowsTheClock) {
 TEST(KQUDateArithmetic, ListsComeFromTheLocaleItsParentOrTheFallback) {
     KQULocale variant("de_AT_XYZ"), parent("de_AT"), unknown("xx");
     auto own = KQUDateFormatterCopyDateTimeFormatInfoDictionaryForLocale(&parent);
-    ASSERT_TRUE(own);
-    EXPECT_EQ(KQUDateFormatterCopyDateTimeFormatInfoDictionaryForLocale(&variant), own);
     auto fallback = KQUDateFormatterCopyDateTimeFormatInfoDictionaryForLocale(&unknown);
-    ASSERT_TRUE(fallback);
+    ASSERT_TRUE(own && fallback);
+    EXPECT_EQ(KQUDateFormatterCopyDateTimeFormatInfoDictionaryForLocale(&variant), own);
     const auto ordering = KQUDateComponentOrderingForLocale(unknown);
     const char* firstPattern[] = {"d/M/y", "d/y/M", "M/d/y", "M/y/d", "y/d/M", "y-M-d"};
     EXPECT_EQ(KQUUTF8FromUTF16(fallback->acceptedDateFormats.front()), firstPattern[ordering]);
