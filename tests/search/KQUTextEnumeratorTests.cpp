@@ -24,19 +24,17 @@ struct Document {
     // Every position handed out, as "name (location, length)"; a cap turns a loop into a failure.
     std::vector<std::string> collect(KQUTextEnumerator& enumerator) {
         std::vector<std::string> out;
-        while (auto p = enumerator.nextSearchPosition()) {
+        for (auto p = enumerator.nextSearchPosition(); p && out.size() <= 100;
+             p = enumerator.nextSearchPosition()) {
             std::string cell = p->searchServices() == doc.table.get()
                                    ? fmt::format(" r{}c{}", p->coordinates().row, p->coordinates().column)
                                    : "";
             out.push_back(fmt::format("{}{} ({}, {})", doc.nameOf(p->searchServices()), cell,
                                       p->range().location, p->range().length));
-            if (p->range().location + p->range().length > p->length())
-                ADD_FAILURE() << out.back() << " passes the text";
-            if (out.size() > 100) {
-                ADD_FAILURE() << "the enumeration does not end";
-                break;
-            }
+            EXPECT_LE(p->range().location + p->range().length, p->length())
+                << out.back() << " passes the text";
         }
+        EXPECT_LE(out.size(), 100u) << "the enumeration does not end";
         return out;
     }
     std::vector<std::string> run(int flags, KQUSearchPositionRef initial = nullptr) {
