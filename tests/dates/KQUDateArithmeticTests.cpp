@@ -20,8 +20,7 @@ namespace {
 
 constexpr double kNow2024 = 1718434800;  // 2024-06-15 07:00 GMT
 
-// Random instants from year 1 to 9999 (with fractions of a second), broken down and
-// written with every %-code, against Python; each written text reads back.
+// Random instants of years 1-9999 broken down and written with every %-code against Python; texts read back.
 TEST(KQUDateArithmetic, ComponentsAndCalendarFormatsAgreeWithPython) {
     test::TempDir dir;
     test::writeFile(dir.file("instants.py"), R"(

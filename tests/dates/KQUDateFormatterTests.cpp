@@ -42,8 +42,7 @@ std::string icuStylePattern(const char* locale, icu::DateFormat::EStyle date, ic
     return pattern.toUTF8String(out);
 }
 
-// A few hundred instants from 1600 to 2400 against Python: ISO 8601 both ways, RFC 1123
-// both ways, and the calendar-date readers of either text.
+// Instants from 1600 to 2400 against Python: ISO 8601 and RFC 1123 both ways, calendar-date readers.
 TEST(KQUDateFormatter, ISO8601AndRFC1123AgreeWithPython) {
     test::TempDir dir;
     test::writeFile(dir.file("instants.py"), R"(
@@ -89,8 +88,7 @@ TEST(KQUDateFormatter, ISO8601ParseIsStrict) {
               kThursday);
 }
 
-// ICU shows a NaN date as year 5877521; a date that is not finite shows as nothing and
-// is no Gregorian date.
+// ICU shows a NaN date as year 5877521; a non-finite date shows as nothing and is no Gregorian date.
 TEST(KQUDateFormatter, NonFiniteDatesShowAsNothing) {
     KQUDateFormatter formatter(KQULocale("en_US"));
     for (double value : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
@@ -125,8 +123,7 @@ TEST(KQUDateFormatter, RendersInGMTWithTheLocalesNames) {
     EXPECT_EQ(KQUDateFormatterCopyFormatStringForDateAndTimeStyles(KQULocale("en_US"), 0, 0), u"");
 }
 
-// The rendering cache is bounded: past its capacity the least recently used formatter
-// goes (and is built again when asked for), the most recent one stays.
+// Past its capacity the least recently used formatter goes (built again when asked); the latest stays.
 TEST(KQUDateFormatter, RenderingCacheIsBounded) {
     KQUDateFormatter formatter(KQULocale("en_US"));
     const KQUDate date{kThursday};
@@ -169,8 +166,7 @@ TEST(KQUDateFormatter, MissingUnitsAndOrderings) {
     EXPECT_EQ(KQUDateComponentOrderingForLocale(KQULocale("ja_JP")), KQUDateComponentOrderingYMD);
 }
 
-// The menus' lists: the short and medium time styles replace their h/hh variants and come
-// last; date styles are added only when not listed already.
+// Short and medium time styles replace their h/hh variants, last; date styles only when not listed.
 TEST(KQUDateFormatter, SupportedFormatsOfEnglish) {
     KQUScopedLocaleOverride us("en_US");
     const KQULocale locale("en_US");
@@ -185,7 +181,6 @@ TEST(KQUDateFormatter, SupportedFormatsOfEnglish) {
     EXPECT_EQ(KQUDateFormatter::supportedDateFormats(), dates);
 }
 
-// A change of the current locale rebuilds the shared formatter and parser.
 TEST(KQUDateFormatter, LocaleChangeRebuildsSharedObjects) {
     KQUManualWallClock clock(kNow2024);
     std::u16string usDate;

@@ -85,8 +85,7 @@ TEST(KQUDateParser, NumbersStayNumbers) {
     }
 }
 
-// A yearless 29 February is read in a leap year and then moved into this year: kept in
-// 2024, refused in 2023 (never rolled over to 1 March), while a typed year always counts.
+// A yearless 29 February is kept in 2024, refused in 2023 (never 1 March); a typed year always counts.
 TEST(KQUDateParser, TwentyNinthOfFebruaryWithoutYearFollowsThisYear) {
     KQULocale us("en_US"), gb("en_GB");
     {
@@ -116,8 +115,7 @@ TEST(KQUDateParser, PreferredFormatAndAggressiveYear) {
     EXPECT_FALSE(parser.createDateFromString(u"", {}, nullptr, true));
 }
 
-// A pattern with no unit cannot be completed: reported, and the parsed date is kept
-// rather than an undefined year, month and day.
+// A pattern with no unit cannot be completed: reported, and the parsed date is kept as it is.
 TEST(KQUDateParser, CompletionWithNoUnitKeepsTheParsedDate) {
     KQUManualWallClock clock(kNow2024);
     KQULocale locale("en_US");
@@ -128,8 +126,7 @@ TEST(KQUDateParser, CompletionWithNoUnitKeepsTheParsedDate) {
     EXPECT_EQ(KQUGregorianComponentsInGMT(*date)->weekday, 2);
 }
 
-// Quoted text is no unit: a date-only pattern with a quoted "m" gains no time, and a time
-// pattern with a quoted "d" completes to today, not to 1 January.
+// A quoted "m" adds no time to a date pattern; a time pattern with a quoted "d" completes to today.
 TEST(KQUDateParser, QuotedTextIsNoUnit) {
     // clang-format off
     for (auto [pattern, units] : {std::pair{u"y 'm'. MMMM d 'd'.", 7u}, {u"HH:mm 'd'", 24u}, {u"HH:mm", 24u},

@@ -55,8 +55,7 @@ TEST_F(KQUConditionalNumberFormatTest, DefaultAnswersAndDerivations) {
     EXPECT_THROW(format->formatAtIndex(1), KQUException);
 }
 
-// Mended faults: lists of different lengths let a matching condition read past the
-// formats, and a missing default format was dereferenced on every delegated call.
+// Mended faults: unequal lists read past the formats; a missing default was dereferenced.
 TEST_F(KQUConditionalNumberFormatTest, MalformedListsAreRepaired) {
     EXPECT_THROW(KQUConditionalNumberFormat::create({{1, 0}, {0, 0}}, {mA}, mDefault), std::exception);
     EXPECT_THROW(KQUConditionalNumberFormat::create({}, {}, nullptr), std::exception);

@@ -142,8 +142,7 @@ TEST_F(KQUCustomTokensTest, BuildingAndReadingTokens) {
     EXPECT_ASSERTION_FAILURE(KQUNumberOfDigitsInCustomNumberFormatIntegerToken(decimal));
 }
 
-// Mended fault: tokens from the pasteboard may be short. A two-character decimal token
-// had -1 digits, and the index-2 and index-3 readers read past the end.
+// Mended fault: short pasteboard tokens gave -1 decimal digits and reads past the end.
 TEST_F(KQUCustomTokensTest, ShortPasteboardTokens) {
     EXPECT_EQ(KQUNumberOfDigitsInCustomNumberFormatDecimalToken(u"\uF8FFD"), 0u);
     EXPECT_EQ(KQUNumberOfDigitsInCustomNumberFormatDecimalToken(u"\uF8FFD0"), 0u);

@@ -62,8 +62,7 @@ TEST_F(DurationTest, SkippedUnitCarriesAtTheTrueRatio) {
         EXPECT_EQ(render(t, pattern), expected) << KQUUTF8FromUTF16(pattern) << " " << t;
 }
 
-// NaN and the infinities are never converted to integers: each field shows the value as
-// the number renderer writes it.
+// NaN and the infinities are never converted to integers; each field shows the number renderer's text.
 TEST_F(DurationTest, NonFiniteIntervalsRenderAsTheNumberRendererWritesThem) {
     EXPECT_EQ((std::vector{render(kNaN, u"h:mm:ss"), render(kInf, u"h:mm"), render(-kInf, u"dddd"),
                            render(kNaN, u"sss")}),
@@ -209,7 +208,6 @@ TEST_F(DurationTest, RefusesWhatIsNoDuration) {
     }
 }
 
-// The decimal and grouping separators follow the current locale, also after it changes.
 TEST_F(DurationTest, NumberSeparatorsFollowTheCurrentLocale) {
     auto read = [](std::u16string_view text) {
         double interval = 0;

@@ -41,8 +41,7 @@ TEST(KQUFormatPattern, SubpatternsPrefixesAndSuffixesOutsideQuotes) {
     EXPECT_EQ(u8(p), "minus#'-'minus;'--'");
 }
 
-// Mended fault: a subpattern without number symbols made prefix, suffix and number
-// portion take a substring at index -1.
+// Mended fault: without number symbols, prefix, suffix and number portion took a substring at -1.
 TEST(KQUFormatPattern, SubpatternWithoutNumberSymbolsIsAllPrefix) {
     for (const char16_t* sub : {u"abc", u"'0'x", u""})
         EXPECT_EQ(std::tuple(KQUPrefixOfNumberFormatSubpattern(sub), KQUSuffixOfNumberFormatSubpattern(sub),

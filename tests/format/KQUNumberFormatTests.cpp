@@ -118,8 +118,7 @@ TEST_F(KQUNumberFormatTest, EveryComparedFieldBreaksEqualityAndEqualFormatsHashE
     EXPECT_FALSE(nan->isEqual(*nan));
 }
 
-// Mended fault: the hash truncated the scale factor to an integer, undefined for NaN,
-// infinities and |scale| >= 2^31.
+// Mended fault: the hash truncated the scale to an integer, undefined for NaN, ±∞ and |scale| >= 2^31.
 TEST_F(KQUNumberFormatTest, HashIsDefinedForEveryScale) {
     const double inf = std::numeric_limits<double>::infinity();
     auto hashOf = [](double scale) {

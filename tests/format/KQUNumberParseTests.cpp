@@ -74,8 +74,7 @@ TEST(KQUNumberParse, EnglishUnitedStates) {
     // clang-format on
 }
 
-// One locale per distinct path: "." grouping with a decimal comma, a space-like grouping
-// separator, a full-width currency sign, secondary grouping.
+// One locale per path: decimal comma, space-like grouping, full-width currency, secondary grouping.
 TEST(KQUNumberParse, GermanFrenchJapaneseIndian) {
     const std::u16string deG = symbol("de_DE", icu::DecimalFormatSymbols::kGroupingSeparatorSymbol);
     const std::u16string deD = symbol("de_DE", icu::DecimalFormatSymbols::kDecimalSeparatorSymbol);
@@ -108,8 +107,7 @@ TEST(KQUNumberParse, AdditionalCurrencyIsTriedAfterTheUsualOnes) {
     EXPECT_EQ(std::tuple(value, code), std::tuple(5.0, std::string("CHF")));
 }
 
-// Mended fault: the whole part of a fraction was floored after being accepted within
-// 1e-5 of an integer, and lost the sign of "-0".
+// Mended fault: a fraction's whole part near an integer was floored, and "-0" lost its sign.
 TEST(KQUNumberParse, FractionWholePartIsRoundedAndKeepsTheTypedSign) {
     check("en_US", {{u"0.999999 1/2", true, 1.5, kFra},
                     {u"-1.000001 1/2", true, -1.5, kFra},
@@ -117,8 +115,7 @@ TEST(KQUNumberParse, FractionWholePartIsRoundedAndKeepsTheTypedSign) {
                     {u"2.00002 1/2", false}});
 }
 
-// Judgement: NaN, infinity and out-of-range exponents were accepted by the decimal and
-// scientific steps but refused by the fraction step; no step accepts them now.
+// Judgement: NaN, infinity and out-of-range exponents were accepted by some steps; by none now.
 TEST(KQUNumberParse, NonFiniteValuesAreNoNumbers) {
     const std::u16string inf = symbol("en_US", icu::DecimalFormatSymbols::kInfinitySymbol);
     check("en_US", {{symbol("en_US", icu::DecimalFormatSymbols::kNaNSymbol), false},
@@ -151,9 +148,7 @@ TEST(KQUNumberParse, NumericStringHelpersAndCurrencyData) {
     EXPECT_EQ(ja->halfWidthCurrencySymbolForCurrencyCode("JPY"), u"\u00A5");
 }
 
-// Judgement: a locale change rebuilt the default formatter only; the shared locale,
-// the grouping size and the rendering formatters kept the old locale. One generation
-// now refreshes them all.
+// Judgement: a locale change rebuilt the default formatter only; one generation now refreshes all.
 TEST(KQUNumberParse, OneLocaleChangeRefreshesEveryCache) {
     KQUScopedLocaleOverride american("en_US");
     auto before = KQUNumberFormatter::formatterForLocale();

@@ -120,9 +120,8 @@ TEST_F(KQUNumberRenderingTest, BaseNMatchesPythonsIntegerTexts) {
             << value << " radix " << base;
 }
 
-// Mended faults: an illegal radix went on rendering after the report (radix 0 divided by
-// zero, above 36 read past "Z", radix 1 wrote a "1" per unit); +-2^63 and NaN reached
-// llrint. Each now falls back to the decimal rendering.
+// Mended faults: illegal radices (0 divided by zero, >36 read past "Z", 1 wrote a "1" per unit) and
+// ±2^63 and NaN (reached llrint) now fall back to the decimal rendering.
 TEST_F(KQUNumberRenderingTest, BaseOutOfRangeFallsBackToDecimal) {
     EXPECT_THROW(render({.valueType = 5, .base = 0}, 1), std::exception);  // the report itself
     test::ContinueAfterAssertions continueAfterAssertions;
@@ -187,8 +186,7 @@ TEST_F(KQUNumberRenderingTest, CustomLayoutsWorkedOutByHand) {
     EXPECT_EQ(custom(padded(u"000", 3), 7), u"  \u0667");
 }
 
-// Mended fault: first and last came from the layout facts, so non-finite values and
-// facts that disagree with the pattern indexed outside the text.
+// Mended fault: non-finite values and layout facts disagreeing with the pattern indexed past the text.
 TEST_F(KQUNumberRenderingTest, PaddingStaysInsideTheText) {
     // clang-format off
     const KQUNumberFormatSettings settings{.formatString = u"0.0", .interstitialStrings = {u"x"},
@@ -202,8 +200,7 @@ TEST_F(KQUNumberRenderingTest, PaddingStaysInsideTheText) {
     EXPECT_EQ(custom(settings, 0.0), u"x . ");  // a text past the digits stands in front
 }
 
-// Mended faults: a refused pattern left the previous one in force, no currency kept the
-// previous code, and an unchanged pattern kept earlier fraction limits.
+// Mended faults: a refused pattern, no currency or an unchanged pattern kept the previous call's state.
 TEST_F(KQUNumberRenderingTest, ResultsDependOnlyOnTheArguments) {
     auto run = [](std::u16string_view pattern, bool apply, std::optional<std::string_view> code) {
         return KQUNumberFormatterStringFromDoubleWithFormat(1234.5678, 0, pattern, apply, 1, 1, true, code,
