@@ -97,9 +97,8 @@ TEST(ArrayOrdering, MovesByPositionAndMisuse) {
     EXPECT_TRUE(log.contains("Missing the layer separator"));
 }
 
-// Every operation on random arrays: can-perform says exactly whether the array changes,
-// every element stays (by identity), unselected ones keep their order, and elements stay
-// in their layer except the ones moved across on purpose.
+// Random arrays: can-perform says exactly whether the array changes, every element stays (by identity),
+// unselected ones keep their order, and elements stay in their layer but those moved across on purpose.
 TEST(ArrayOrdering, PropertiesOverRandomArrays) {
     std::mt19937 random(17);
     Array pool;

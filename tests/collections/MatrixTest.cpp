@@ -182,7 +182,6 @@ TEST(Matrix1D, KnownSizesAndBounds) {
     EXPECT_EQ(std::tuple(m.bufferSize(), zeroTile.bufferSize()), std::tuple(3840u, 3840u));
     EXPECT_EQ(m.KQUMatrix1DIndexAsCoordinates(25), (KQUMatrixCoordinates{5, 2}));
 
-    // (Cell contents and populated sizes are the random edits'.)
     EXPECT_EQ(m.objectAt({9, 999}), nullptr);  // inside the maximum: no report
     EXPECT_THROW((void)m.objectAt({10, 0}), KQUException);
     EXPECT_THROW((void)m.objectAccessorFunction()(m, {0, 1000}), KQUException);

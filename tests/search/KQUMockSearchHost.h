@@ -78,8 +78,7 @@ public:
     KQUDrawable* group = nullptr;
 };
 
-// A table: one services object, cells told apart by coordinates, 10, 11, ... long, moved in
-// row order: 0/1 first or last cell; 2, 9, 11, 13 next; 3, 10, 12, 14 previous.
+// A table of cells 10, 11, ... long in row order: 0/1 first or last; 2, 9, 11, 13 next; 3, 10, 12, 14 back.
 class MockTable : public MockServices {
 public:
     MockTable(MockHostState& host, uint16_t rows, uint16_t columns) : MockServices(host), columns(columns) {
@@ -157,8 +156,7 @@ inline uint64_t MockText::charIndexFromAttachment(KQUAttachment* attachment) {
     return KQUNotFound;
 }
 
-// 0/1: this text's start or end; 5/7: the first nested text of the first attachment at or
-// after the location; 6/8: the last nested text of the last attachment before it.
+// 0/1: start or end; 5/7: first nested text of the first attachment from the location; 6/8: last before.
 inline bool MockText::incrementSearchPosition(KQUSearchPosition& position, int criteria, unsigned) {
     if (throwOnIncrement) throw std::runtime_error("host failure");
     auto moveTo = [&](MockText* text, bool atEnd) {

@@ -10,8 +10,7 @@ using namespace kqu::test;
 
 namespace {
 
-// Rows as lines, each cell "N" (null) or "S" + the hex of its UTF-8, joined by "|": the
-// form the Python oracle below writes.
+// Rows as lines of cells "N" (null) or "S" + hex of the UTF-8, joined by "|", as the oracle writes.
 std::string encode(const KQUStringChunkArray& chunks) {
     std::string out, row;
     for (const auto& c : chunks) {
@@ -108,9 +107,8 @@ TEST(KQUStringChunker, QuotesOffAndSeparatorsThatCannotSplit) {
     }
 }
 
-// Cells live in the array's own buffer: neither the source text nor the array's old place
-// may hold them once it has moved, whatever the text's length (the last case is long enough
-// for the buffers that ask for huge pages).
+// Cells live in the array's own buffer, not in the source or the array's old place, at any length
+// (the last case is long enough for buffers that ask for huge pages).
 TEST(KQUStringChunker, CellsOutliveTheSourceAndFollowTheArray) {
     const std::u16string longCell(300, u'q');
     std::pair<std::u16string, std::vector<KQUStringChunk>> cases[] = {

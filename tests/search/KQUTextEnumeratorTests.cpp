@@ -10,8 +10,7 @@ using namespace kqu::test;
 
 namespace {
 
-// body (100 characters, an attachment at 30 holding body.1 of 5 and body.2 of 7), a 2 x 2
-// table (cells 10, 11, 12, 13 long), tail (20).
+// body (100, an attachment at 30 holding body.1 of 5 and body.2 of 7), a 2 x 2 table, tail (20).
 struct Document {
     MockDocument doc;
     MockText* body = &doc.addText("body", 100);
