@@ -56,19 +56,18 @@ TEST(KQUFormatPattern, SubpatternWithoutNumberSymbolsIsAllPrefix) {
 }
 
 TEST(KQUFormatPattern, NegativeStyleTransform) {
+    // clang-format off
     const std::tuple<std::u16string, int, std::u16string> cases[] = {
-        {u"#,##0.00", 0, u"#,##0.00;-#,##0.00"},
-        {u"#,##0.00", 1, u"#,##0.00;#,##0.00"},
-        {u"#,##0.00", 2, u"#,##0.00;(#,##0.00)"},
-        {u"#,##0.00", 4, u"#,##0.00"},
+        {u"#,##0.00", 0, u"#,##0.00;-#,##0.00"}, {u"#,##0.00", 1, u"#,##0.00;#,##0.00"},
+        {u"#,##0.00", 2, u"#,##0.00;(#,##0.00)"}, {u"#,##0.00", 4, u"#,##0.00"},
         {u"#,##0;#,##0-", 0, u"#,##0;#,##0-"},                  // minus after the number stays there
         {u"¤#,##0.00;¤-#,##0.00", 0, u"¤#,##0.00;-¤#,##0.00"},  // prefix minus moves to the front
         {u"#,##0 ¤-;x", 2, u"#,##0 ¤-;(#,##0 ¤)"},              // a bare minus of the positive part goes
         {u"'-'#,##0", 0, u"'-'#,##0;-'-'#,##0"},                // a quoted minus is text
         {u"'a;b'#,##0", 2, u"'a;b'#,##0;('a;b'#,##0)"},         // a quoted ";" separates nothing
-        {u"#,##0;'x-'#,##0", 0, u"#,##0;-#,##0"},
-        {u"¤#,##0.00;(¤#,##0.00)", 1, u"¤#,##0.00;¤#,##0.00"},
+        {u"#,##0;'x-'#,##0", 0, u"#,##0;-#,##0"}, {u"¤#,##0.00;(¤#,##0.00)", 1, u"¤#,##0.00;¤#,##0.00"},
     };
+    // clang-format on
     for (const auto& [pattern, style, expected] : cases)
         EXPECT_EQ(u8(KQUNumberFormatter::formatStringTransformedForNegativeStyle(pattern, style)),
                   u8(expected))

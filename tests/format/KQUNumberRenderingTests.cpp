@@ -35,20 +35,14 @@ std::u16string custom(KQUNumberFormatSettings settings, double value) {
 
 TEST_F(KQUNumberRenderingTest, DecimalsRoundTheShortestDecimalHalfUp) {
     using Case = std::tuple<double, uint16_t, std::u16string>;  // value, places, expected
-    const Case decimals[] = {{2.675, 2, u"2.68"},
-                             {1.005, 2, u"1.01"},
-                             {1234567.891, 2, u"1,234,567.89"},
-                             {2.5, 0, u"3"},
-                             {-2.5, 0, u"-3"},
-                             {0.30000000000000004, 17, u"0.30000000000000004"},
-                             {9007199254740992.0, 0, u"9,007,199,254,740,992"},
-                             {-0.001, 2, u"-0.00"},
-                             {999.9995, 3, u"1,000.000"},
-                             // An exact -0 is normalised; the non-finite values have fixed texts.
-                             {-0.0, 2, u"0.00"},
-                             {kNaN, 2, u"NaN"},
-                             {kInf, 2, u"∞"},
-                             {-kInf, 2, u"-∞"}};
+    // clang-format off
+    const Case decimals[] = {
+        {2.675, 2, u"2.68"}, {1.005, 2, u"1.01"}, {1234567.891, 2, u"1,234,567.89"}, {2.5, 0, u"3"}, {-2.5, 0, u"-3"},
+        {0.30000000000000004, 17, u"0.30000000000000004"}, {9007199254740992.0, 0, u"9,007,199,254,740,992"},
+        {-0.001, 2, u"-0.00"}, {999.9995, 3, u"1,000.000"},
+        // An exact -0 is normalised; the non-finite values have fixed texts.
+        {-0.0, 2, u"0.00"}, {kNaN, 2, u"NaN"}, {kInf, 2, u"∞"}, {-kInf, 2, u"-∞"}};
+    // clang-format on
     for (const auto& [value, places, expected] : decimals)
         EXPECT_EQ(render({.decimalPlaces = places}, value), expected) << value;
     const Case percentages[] = {
@@ -101,18 +95,14 @@ TEST_F(KQUNumberRenderingTest, FractionsMatchTheBruteForceSearch) {
 
 TEST_F(KQUNumberRenderingTest, BaseNMatchesPythonsIntegerTexts) {
     using Case = std::tuple<double, uint16_t, uint16_t, bool, std::u16string>;  // value, radix, places, minus
-    const Case cases[] = {{255, 16, 0, true, u"FF"},
-                          {-255, 16, 0, true, u"-FF"},
-                          {-255, 16, 0, false, u"FFFFFF01"},
-                          {-1, 16, 10, false, u"FFFFFFFFFF"},
-                          {2147483648.0, 16, 0, false, u"080000000"},
-                          {5, 2, 8, true, u"00000101"},
-                          {0, 26, 0, true, u"A"},
-                          {123456789, 36, 0, true, u"21I3V9"},
-                          {3, 1, 0, true, u"111"},
-                          {-2.5, 10, 3, true, u"-002"},  // llrint rounds half to even
-                          // The two's-complement modulus would pass 1e15: the decimal fallback.
-                          {-1, 16, 16, false, u"-1"}};
+    // clang-format off
+    const Case cases[] = {
+        {255, 16, 0, true, u"FF"}, {-255, 16, 0, true, u"-FF"}, {-255, 16, 0, false, u"FFFFFF01"},
+        {-1, 16, 10, false, u"FFFFFFFFFF"}, {2147483648.0, 16, 0, false, u"080000000"}, {5, 2, 8, true, u"00000101"},
+        {0, 26, 0, true, u"A"}, {123456789, 36, 0, true, u"21I3V9"}, {3, 1, 0, true, u"111"},
+        {-2.5, 10, 3, true, u"-002"},  // llrint rounds half to even
+        {-1, 16, 16, false, u"-1"}};   // the two's-complement modulus would pass 1e15: the decimal fallback
+    // clang-format on
     for (const auto& [value, base, places, minus, expected] : cases)
         EXPECT_EQ(
             render({.valueType = 5, .base = base, .basePlaces = places, .baseUseMinusSign = minus}, value),
