@@ -1,6 +1,4 @@
-// Object matrices: random edits against a std::map model (cells, bounding box, object
-// count, use_count of retained objects), the documented sizes, stores at the 16-bit
-// limit, enumerators across growth, sub-matrices, and the mended faults.
+// Object matrices: random edits against a std::map model, sizes, the 16-bit limit, enumerators.
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -13,7 +11,8 @@
 #include "kqutility/collections/KQUMatrix2D.h"
 #include "tests/support/KQUTestSupport.h"
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 using Obj = std::shared_ptr<int>;
@@ -66,21 +65,15 @@ void expectMatches(const KQUMatrix<Cell>& m, const Model& model, uint32_t column
     }
 }
 
-std::vector<Obj> makePool() {
+// Random edits of a 1D matrix (every edit) or a 2D one (stores, removals) against the model.
+template <typename Cell, bool kOneDimensional, typename Matrix>
+void runModel(Matrix& m, uint16_t kColumns, uint16_t kRows, unsigned seed) {
     std::vector<Obj> pool;
     for (int v : {1, 2, 3, 3, 4, 5}) pool.push_back(std::make_shared<int>(v));  // two equal but distinct
-    return pool;
-}
-
-template <typename Cell>
-void runOneDimensionalModel() {
-    constexpr uint16_t kColumns = 6, kRows = 9;
-    std::vector<Obj> pool = makePool();
-    std::mt19937 random(5);
+    std::mt19937 random(seed);
     auto pick = [&](uint32_t n) { return uint16_t(random() % n); };
     test::ContinueAfterAssertions goOn;  // column insertions that push every cell out report, then go on
     test::LogCapture quiet;
-    KQUMatrix1DOf<Cell> m(4, kRows, kColumns, false);
     Model model;
     for (int step = 0; step < 3000; ++step) {
         uint16_t n = uint16_t(1 + pick(3)), row = pick(kRows), column = pick(kColumns), from = pick(9),
@@ -97,47 +90,55 @@ void runOneDimensionalModel() {
                 break;
             case 5:
             case 6:  // insertion before at, across from..to of the other axis
-                columns ? m.insertColumnsBeforeColumnIndex(n, at, from, to)
-                        : m.insertRowsBeforeRowIndex(n, at, from, to);
-                if (at < (columns ? populated.columns : populated.rows))
-                    shift(
-                        model, columns,
-                        [&](uint32_t c, uint32_t r) {
-                            return onAxis(c, r) >= at && onAxis(r, c) >= from && onAxis(r, c) <= to;
-                        },
-                        n, columns ? kColumns : kRows);
+                if constexpr (kOneDimensional) {
+                    columns ? m.insertColumnsBeforeColumnIndex(n, at, from, to)
+                            : m.insertRowsBeforeRowIndex(n, at, from, to);
+                    if (at < (columns ? populated.columns : populated.rows))
+                        shift(
+                            model, columns,
+                            [&](uint32_t c, uint32_t r) {
+                                return onAxis(c, r) >= at && onAxis(r, c) >= from && onAxis(r, c) <= to;
+                            },
+                            n, columns ? kColumns : kRows);
+                } else if (pick(10) == 0) {
+                    m.removeAllObjects(), model.clear();
+                }
                 break;
             case 7:
-            case 8: {
-                auto answer = columns ? m.removeColumnsAtColumnIndex(n, at) : m.removeRowsAtRowIndex(n, at);
-                ASSERT_EQ(answer.has_value(), at < (columns ? populated.columns : populated.rows));
-                if (!answer) break;
-                std::set<int*> expected;
-                for (const auto& [where, object] : model)
-                    if (onAxis(where.first, where.second) >= at && onAxis(where.first, where.second) < at + n)
-                        expected.insert(object.get());
-                ASSERT_EQ(answer->count(), expected.size());
-                for (int* e : expected) ASSERT_TRUE(answer->containsObject(e));
-                std::erase_if(model, [&](auto& e) {
-                    uint32_t k = onAxis(e.first.first, e.first.second);
-                    return k >= at && k < at + n;
-                });
-                shift(
-                    model, columns, [&](uint32_t c, uint32_t r) { return onAxis(c, r) >= at + n; }, -n,
-                    0xFFFF);
+            case 8:
+                if constexpr (kOneDimensional) {
+                    auto answer =
+                        columns ? m.removeColumnsAtColumnIndex(n, at) : m.removeRowsAtRowIndex(n, at);
+                    ASSERT_EQ(answer.has_value(), at < (columns ? populated.columns : populated.rows));
+                    if (!answer) break;
+                    std::set<int*> removed;
+                    std::erase_if(model, [&](auto& e) {
+                        uint32_t k = onAxis(e.first.first, e.first.second);
+                        return k >= at && k < at + n && (removed.insert(e.second.get()), true);
+                    });
+                    ASSERT_EQ(answer->count(), removed.size());
+                    for (int* e : removed) ASSERT_TRUE(answer->containsObject(e));
+                    shift(
+                        model, columns, [&](uint32_t c, uint32_t r) { return onAxis(c, r) >= at + n; }, -n,
+                        0xFFFF);
+                } else {
+                    m.setObject(nullptr, {column, row});
+                    model.erase({column, row});
+                }
                 break;
-            }
-            case 9: {
-                m.swapRow(row, column);  // column < kRows serves as the other row
-                if (std::min(row, column) >= populated.rows) break;
-                Model next;
-                for (auto& [where, object] : model)
-                    next[{where.first, where.second == row      ? column
-                                       : where.second == column ? row
-                                                                : where.second}] = object;
-                model = std::move(next);
-                break;
-            }
+            case 9:
+                if constexpr (kOneDimensional) {
+                    m.swapRow(row, column);  // column < kRows serves as the other row
+                    if (std::min(row, column) >= populated.rows) break;
+                    Model next;
+                    auto swapped = [&](uint32_t r) -> uint32_t {
+                        return r == row ? column : r == column ? row : r;
+                    };
+                    for (auto& [where, object] : model) next[{where.first, swapped(where.second)}] = object;
+                    model = std::move(next);
+                    break;
+                }
+                [[fallthrough]];
             default: {
                 Obj stored = pick(5) == 0 ? nullptr : o;
                 auto it = model.find({column, row});
@@ -147,67 +148,40 @@ void runOneDimensionalModel() {
                 stored ? void(model[{column, row}] = stored) : void(model.erase({column, row}));
             }
         }
-        ASSERT_NO_FATAL_FAILURE(expectMatches<Cell>(m, model, kColumns, kRows, pool)) << "step " << step;
+        KQUMatrixSize area{kColumns, kRows};
+        if constexpr (!kOneDimensional) {
+            area = {m.allocatedSize().columns + 2u, m.allocatedSize().rows + 2u};  // past the allocated tiles
+            ASSERT_EQ(std::tuple(area.columns % 4, area.rows % 4), std::tuple(2u, 2u));
+        }
+        ASSERT_NO_FATAL_FAILURE(expectMatches<Cell>(m, model, area.columns, area.rows, pool))
+            << "step " << step;
     }
 }
 
 TEST(Matrix1D, RandomEditsAgainstAModel) {
-    runOneDimensionalModel<int*>();
-    runOneDimensionalModel<Obj>();
-}
-
-template <typename Cell>
-void runTwoDimensionalModel() {
-    std::vector<Obj> pool = makePool();
-    std::mt19937 random(9);
-    KQUMatrix2DOf<Cell> m(4);
-    Model model;
-    for (int step = 0; step < 2000; ++step) {
-        uint16_t column = uint16_t(random() % 21), row = uint16_t(random() % 21);
-        const Obj& o = pool[random() % pool.size()];
-        switch (random() % 12) {
-            case 0:
-                m.removeObject(o.get());
-                std::erase_if(model, [&](auto& e) { return e.second == o; });
-                break;
-            case 1:
-                if (random() % 10 == 0) m.removeAllObjects(), model.clear();
-                break;
-            case 2:
-            case 3:
-            case 4:
-                m.setObject(nullptr, {column, row});
-                model.erase({column, row});
-                break;
-            default:
-                m.setObject(cellOf<Cell>(o), {column, row});
-                model[{column, row}] = o;
-        }
-        KQUMatrixSize allocated = m.allocatedSize();
-        ASSERT_EQ(allocated.columns % 4 + allocated.rows % 4, 0u);
-        ASSERT_NO_FATAL_FAILURE(
-            expectMatches<Cell>(m, model, allocated.columns + 2, allocated.rows + 2, pool));
-    }
+    KQUMatrix1DOf<int*> plain(4, 9, 6, false);
+    runModel<int*, true>(plain, 6, 9, 5);
+    KQUMatrix1DOf<Obj> retained(4, 9, 6, false);
+    runModel<Obj, true>(retained, 6, 9, 5);
 }
 
 TEST(Matrix2D, RandomEditsAgainstAModel) {
-    runTwoDimensionalModel<int*>();
-    runTwoDimensionalModel<Obj>();
+    KQUMatrix2DOf<int*> plain(4);
+    runModel<int*, false>(plain, 21, 21, 9);
+    KQUMatrix2DOf<Obj> retained(4);
+    runModel<Obj, false>(retained, 21, 21, 9);
 }
 
 TEST(Matrix1D, KnownSizesAndBounds) {
     int x = 0, y = 1;
     KQUNonretainedMatrix1D<int> m(1000, 10);
     EXPECT_EQ(m.bufferSize(), 0u);
+    KQUNonretainedMatrix1D<int> zeroTile(0, 1000, 10, false);  // 0 rows a tile: the default, no division by 0
     m.setObject(&x, {3, 300});
-    EXPECT_EQ(m.bufferSize(), 3840u);
-    EXPECT_EQ(m.KQUMatrix1DIndexAsCoordinates(25), (KQUMatrixCoordinates{5, 2}));
-    KQUNonretainedMatrix1D<int> zeroTile(0, 1000, 10,
-                                         false);  // rows per tile 0: the default, not a division by 0
     zeroTile.setObject(&x, {0, 300});
-    EXPECT_EQ(zeroTile.bufferSize(), 3840u);
+    EXPECT_EQ(std::tuple(m.bufferSize(), zeroTile.bufferSize()), std::tuple(3840u, 3840u));
+    EXPECT_EQ(m.KQUMatrix1DIndexAsCoordinates(25), (KQUMatrixCoordinates{5, 2}));
 
-    // (Cell contents and populated sizes are the random edits'.)
     EXPECT_EQ(m.objectAt({9, 999}), nullptr);  // inside the maximum: no report
     EXPECT_THROW((void)m.objectAt({10, 0}), KQUException);
     EXPECT_THROW((void)m.objectAccessorFunction()(m, {0, 1000}), KQUException);
@@ -218,24 +192,23 @@ TEST(Matrix2D, TilesAndTheSixteenBitLimit) {
     int x = 0, y = 1;
     KQUNonretainedMatrix2D<int> m, zeroTile(0);
     m.setObject(&x, {200, 5});
-    EXPECT_EQ(m.allocatedSize(), (KQUMatrixSize{256, 128}));
     zeroTile.setObject(&x, {0, 0});
-    EXPECT_EQ(zeroTile.allocatedSize(), (KQUMatrixSize{128, 128}));
+    EXPECT_EQ(std::tuple(m.allocatedSize(), zeroTile.allocatedSize()),
+              std::tuple(KQUMatrixSize{256, 128}, KQUMatrixSize{128, 128}));
 
     KQUNonretainedMatrix2D<int> wide(100);
     wide.setObject(&x, {65535, 0});
     EXPECT_EQ(wide.allocatedSize(), (KQUMatrixSize{65600, 100}));
     wide.setObject(&y, {3, 150});  // grows every column, the last ones included
     EXPECT_EQ(wide.allocatedSize(), (KQUMatrixSize{65600, 200}));
-    EXPECT_EQ(wide.objectAt({65535, 0}), &x);
-    EXPECT_EQ(wide.objectAt({3, 150}), &y);
-    EXPECT_EQ(wide.objectCount(), 2u);
-    EXPECT_EQ(wide.populatedSize(), (KQUMatrixSize{65536, 151}));
+    EXPECT_EQ(std::tuple(wide.objectAt({65535, 0}), wide.objectAt({3, 150}), wide.objectCount(),
+                         wide.populatedSize()),
+              std::tuple(&x, &y, size_t(2), KQUMatrixSize{65536, 151}));
 
     KQUNonretainedMatrix2D<int> tall;
     tall.setObject(&x, {0, 65535});
-    EXPECT_EQ(tall.allocatedSize(), (KQUMatrixSize{128, 65536}));
-    EXPECT_EQ(tall.objectAccessorFunction()(tall, {0, 65535}), &x);
+    EXPECT_EQ(std::tuple(tall.allocatedSize(), tall.objectAccessorFunction()(tall, {0, 65535})),
+              std::tuple(KQUMatrixSize{128, 65536}, &x));
 }
 
 TEST(Matrix, EnumeratorsAndVisitingOrder) {
@@ -244,11 +217,9 @@ TEST(Matrix, EnumeratorsAndVisitingOrder) {
     m.setObject(&a, {1, 1});
     auto e = m.positionEnumerator();
     m.setObject(&b, {2, 900});  // reallocates the buffer the enumerator started on
-    auto [at, object] = e.nextObjectWithPositionAsCoordinates();
-    EXPECT_EQ(object, &a);
-    EXPECT_EQ(at, (KQUMatrixCoordinates{1, 1}));
+    EXPECT_EQ(e.nextObjectWithPositionAsCoordinates(), std::pair(KQUMatrixCoordinates{1, 1}, &a));
     EXPECT_EQ(e.nextObjectWithPosition(),
-              (std::pair<size_t, int*>{0, nullptr}));  // growth after creation is not walked
+              (std::pair<size_t, int*>{0, nullptr}));  // growth after creation: not walked
 
     KQUNonretainedMatrix2D<int> grid(2);
     grid.setObject(&a, {1, 0});
@@ -270,17 +241,14 @@ TEST(Matrix1D, SubMatricesReadTheSourceThroughItsOwnBounds) {
     source.setObject(o2, {2, 1});
     source.setObject(o3, {3, 0});
     auto sub = source.nonretainedSubMatrixForMatrixRect({{1, 0}, {3, 6}});  // rows 2..5 lie past its storage
-    EXPECT_EQ(sub.objectAt({0, 1}), o1.get());
-    EXPECT_EQ(sub.objectAt({1, 1}), o2.get());
-    EXPECT_EQ(sub.objectAt({2, 0}), o3.get());
-    EXPECT_EQ(sub.objectCount(), 3u);
+    EXPECT_EQ(std::tuple(sub.objectAt({0, 1}), sub.objectAt({1, 1}), sub.objectAt({2, 0}), sub.objectCount()),
+              std::tuple(o1.get(), o2.get(), o3.get(), size_t(3)));
     {
         auto retained = source.subMatrixForMatrixRect({{1, 1}, {2, 1}});
         EXPECT_EQ(o1.use_count(), 3);
         KQUMatrix1D<int> narrow(source, {{1, 1}, {2, 5}}, {2, 1});  // another maximum size, another stride
-        EXPECT_EQ(narrow.objectAt({0, 0}), o1);
-        EXPECT_EQ(narrow.objectAt({1, 0}), o2);
-        EXPECT_EQ(narrow.populatedSize(), (KQUMatrixSize{2, 1}));
+        EXPECT_EQ(std::tuple(narrow.objectAt({0, 0}), narrow.objectAt({1, 0}), narrow.populatedSize()),
+                  std::tuple(o1, o2, KQUMatrixSize{2, 1}));
     }
     EXPECT_EQ(o1.use_count(), 2);
     EXPECT_THROW((void)source.subMatrixForMatrixRect({{2, 0}, {3, 1}}), KQUException);
@@ -292,19 +260,16 @@ TEST(Matrix1D, ColumnInsertionDropsAndReleasesCellsPushedOut) {
     m.setObject(o, {3, 0});
     m.setObject(p, {0, 0});
     m.insertColumnsBeforeColumnIndex(1, 0);
-    EXPECT_EQ(m.objectCount(), 1u);
-    EXPECT_EQ(o.use_count(), 1);
-    EXPECT_EQ(m.populatedSize(), (KQUMatrixSize{2, 1}));
+    EXPECT_EQ(std::tuple(m.objectCount(), o.use_count(), m.populatedSize()),
+              std::tuple(size_t(1), 1L, KQUMatrixSize{2, 1}));
     EXPECT_THROW(m.insertColumnsBeforeColumnIndex(3, 1),
-                 KQUException);  // every cell from column 1 is pushed out
+                 KQUException);  // pushes every cell from column 1 out
     test::ContinueAfterAssertions goOn;
     test::LogCapture log;
     m.insertColumnsBeforeColumnIndex(4, 1);
     EXPECT_TRUE(log.contains("Trying to memmove a 0-length region."));
-    EXPECT_EQ(m.objectCount(), 0u);
-    EXPECT_EQ(p.use_count(), 1);
-    EXPECT_EQ(m.populatedSize(), (KQUMatrixSize{0, 0}));
+    EXPECT_EQ(std::tuple(m.objectCount(), p.use_count(), m.populatedSize()),
+              std::tuple(size_t(0), 1L, KQUMatrixSize{0, 0}));
 }
 
 }  // namespace
-}  // namespace kqu

@@ -1,5 +1,4 @@
-// Identity sets and dictionaries, and pairs: membership by identity or by value,
-// ownership per family (use_count), the refusals, and the pair faults.
+// Identity sets and dictionaries, and pairs: membership, ownership per family, refusals, faults.
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -10,6 +9,18 @@
 #include "tests/support/KQUTestSupport.h"
 
 namespace kqu {
+// Equal to nothing, itself included, like a NaN.
+struct Never {
+    bool operator==(const Never&) const { return false; }
+};
+}  // namespace kqu
+template <>
+struct std::hash<kqu::Never> {
+    size_t operator()(const kqu::Never&) const { return 1; }
+};
+
+using namespace kqu;
+
 namespace {
 
 using Str = std::shared_ptr<std::string>;
@@ -20,17 +31,15 @@ Str str(const char* s) {
 TEST(PointerCollections, EqualStringsAreTwoPointerMembersAndOneNoCopyKey) {
     Str a = str("key"), b = str("key");
     KQUMutablePointerSet<std::string> set{a.get(), b.get(), a.get()};
-    EXPECT_EQ(set.count(), 2u);
-    EXPECT_FALSE(set.containsObject(str("key").get()));
+    EXPECT_TRUE(set.count() == 2 && !set.containsObject(str("key").get()));
 
     KQUNoCopyDictionary<std::string, int> dict;
     dict.setObject(std::make_shared<int>(1), a);
     dict.setObject(std::make_shared<int>(2), b);
     ASSERT_EQ(dict.count(), 1u);
-    EXPECT_EQ(*dict.objectForKey("key"), 2);
-    EXPECT_EQ(dict.keys()[0], a);  // the very object, not a copy, held by the dictionary
-    EXPECT_EQ(a.use_count(), 2);
-    EXPECT_EQ(b.use_count(), 1);
+    // The value last set, under the very key object first set (not a copy), held by the dictionary.
+    EXPECT_EQ(std::tuple(a.use_count(), b.use_count()), std::tuple(2L, 1L));
+    EXPECT_EQ(std::tuple(*dict.objectForKey("key"), dict.keys()[0]), std::tuple(2, a));
 }
 
 TEST(PointerCollections, RetentionPerFamily) {
@@ -41,23 +50,16 @@ TEST(PointerCollections, RetentionPerFamily) {
         counted.addObject(o.get());
         KQUPointerKeyDictionary<std::string, std::string> byAddress;
         byAddress.setObject(v, o.get());
-        EXPECT_EQ(o.use_count(), 1);
-        EXPECT_EQ(v.use_count(), 2);  // values are held
+        EXPECT_EQ(std::tuple(o.use_count(), v.use_count()), std::tuple(1L, 2L));  // values are held
     }
     KQUMutableRetainedPointerSet<std::string> retained;
-    retained.addObject(o);
-    retained.addObject(o);
-    EXPECT_EQ(o.use_count(), 2);
-    retained.removeObject(o.get());
-    EXPECT_EQ(o.use_count(), 1);
-
     KQUCountedRetainedPointerSet<std::string> counted;
-    counted.addObject(o);
-    counted.addObject(o);
-    EXPECT_EQ(counted.countForObject(o.get()), 2u);
-    EXPECT_EQ(o.use_count(), 2);
+    for (int i = 0; i < 2; ++i) retained.addObject(o), counted.addObject(o);
+    // One reference per set, however often added.
+    EXPECT_EQ(std::tuple(o.use_count(), counted.countForObject(o.get())), std::tuple(3L, size_t(2)));
+    retained.removeObject(o.get());
     counted.removeObject(o.get());
-    EXPECT_TRUE(counted.containsObject(o.get()));
+    EXPECT_TRUE(counted.containsObject(o.get()) && o.use_count() == 2);
     counted.removeObject(o.get());
     EXPECT_EQ(o.use_count(), 1);
 }
@@ -82,33 +84,17 @@ TEST(PointerCollections, Refusals) {
     EXPECT_KQU_THROW((void)KQUCountedRetainedPointerSet<std::string>(0x10000000), NSInvalidArgumentException,
                      "invalid capacity: 268435456");
     EXPECT_KQU_THROW((KQUPointerKeyDictionary<std::string, std::string>().setObject(nullptr, a.get())),
-                     NSInvalidArgumentException, "-[KQUPointerKeyDictionary setObject:forKey:]: attempt to insert nil");
+                     NSInvalidArgumentException,
+                     "-[KQUPointerKeyDictionary setObject:forKey:]: attempt to insert nil");
 }
-
-// Equal to nothing, itself included, like a NaN.
-struct Never {
-    bool operator==(const Never&) const { return false; }
-};
-
-}  // namespace
-}  // namespace kqu
-
-template <>
-struct std::hash<kqu::Never> {
-    size_t operator()(const kqu::Never&) const { return 1; }
-};
-
-namespace kqu {
-namespace {
 
 TEST(Pairs, EmptySlotsAndIdenticalObjectsAreEqual) {
     KQUPair<std::string> empty, halfEmpty(str("a"), nullptr);
-    EXPECT_TRUE(empty == empty);
-    EXPECT_TRUE(halfEmpty == KQUMutablePair<std::string>(str("a"), nullptr));
+    EXPECT_TRUE(empty == empty && halfEmpty == KQUMutablePair<std::string>(str("a"), nullptr));
     EXPECT_FALSE(halfEmpty == empty);
     std::unordered_set<KQUPair<std::string>> set{empty, halfEmpty};
-    EXPECT_EQ(set.count(KQUPair<std::string>()), 1u);
-    EXPECT_EQ(set.count(KQUPair<std::string>(str("a"), nullptr)), 1u);
+    EXPECT_TRUE(set.count(KQUPair<std::string>()) == 1 &&
+                set.count(KQUPair<std::string>(str("a"), nullptr)) == 1);
 
     auto never = std::make_shared<Never>();
     KQUPair<Never> same(never, never);
@@ -117,10 +103,8 @@ TEST(Pairs, EmptySlotsAndIdenticalObjectsAreEqual) {
 
     KQUPair<std::string> ab(str("a"), str("b"));
     KQUMutablePair<std::string> ab2(str("a"), str("b"));
-    EXPECT_TRUE(ab == ab2);
-    EXPECT_EQ(ab.hash(), ab2.hash());
-    EXPECT_EQ(ab.description(), "a, b");
-    EXPECT_EQ(halfEmpty.description(), "a, (null)");
+    EXPECT_TRUE(ab == ab2 && ab.hash() == ab2.hash());
+    EXPECT_EQ(std::tuple(ab.description(), halfEmpty.description()), std::tuple("a, b", "a, (null)"));
 }
 
 TEST(Pairs, CopiesOwnWhatTheyCopy) {
@@ -128,14 +112,10 @@ TEST(Pairs, CopiesOwnWhatTheyCopy) {
     KQUPairNonRetainedSecond<std::string> pair(str("first"), &second);
     auto copy = pair.copy();
     EXPECT_EQ(copy.second(), &second);  // the same non-owned object, not a fresh orphan
-    EXPECT_NE(copy.first(), pair.first());
-    EXPECT_EQ(*copy.first(), "first");
-    EXPECT_TRUE(copy == pair);
-
+    EXPECT_TRUE(copy.first() != pair.first() && *copy.first() == "first" && copy == pair);
     auto mutableCopy = pair.mutableCopy();
-    EXPECT_NE(mutableCopy.second().get(), &second);
-    EXPECT_EQ(mutableCopy.second().use_count(), 1);
-    EXPECT_TRUE(mutableCopy == pair);
+    EXPECT_TRUE(mutableCopy.second().get() != &second && mutableCopy.second().use_count() == 1 &&
+                mutableCopy == pair);
 
     KQUPair<std::string> shared(str("x"), str("y"));
     EXPECT_NE(shared.copy().first(), shared.first());
@@ -143,4 +123,3 @@ TEST(Pairs, CopiesOwnWhatTheyCopy) {
 }
 
 }  // namespace
-}  // namespace kqu

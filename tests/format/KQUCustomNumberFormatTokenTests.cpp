@@ -1,13 +1,14 @@
 // Custom number format tokens and the read-back of custom patterns into tokens.
 #include <gtest/gtest.h>
 
-#include "kqutility/foundation/KQULocale.h"
-#include "kqutility/foundation/KQUUnicode.h"
 #include "kqutility/format/KQUCustomNumberFormatTokens.h"
 #include "kqutility/format/KQUNumberFormat.h"
+#include "kqutility/foundation/KQULocale.h"
+#include "kqutility/foundation/KQUUnicode.h"
 #include "support/KQUTestSupport.h"
 
-namespace kqu {
+using namespace kqu;
+
 namespace {
 
 using Tokens = std::vector<std::u16string>;
@@ -48,13 +49,16 @@ TEST_F(KQUCustomTokensTest, ReadBack) {
         KQUNumberFormatSettings settings;
         Tokens expected;
     };
+    const auto T = [](int type, std::u16string_view content) {
+        return KQUCustomNumberFormatTokenString(type, content);
+    };
+    // clang-format off
     const Case cases[] = {
-        {"thousands scale written in the pattern", {.formatString = u"#,##0.00K", .scaleFactor = 0.001},
+        {"thousands scale in the pattern", {.formatString = u"#,##0.00K", .scaleFactor = 0.001},
          {I(u"####,"), D(u"###"), S(u"KK")}},
         {"implied percent", {.formatString = u"0", .scaleFactor = 100}, {I(u"#,"), S(u"%")}},
         {"unknown implied scale", {.formatString = u"0", .scaleFactor = 7}, {I(u"#,"), S(std::u16string(1, u'\0'))}},
-        {"scientific",
-         {.formatString = u"0.00E+00", .showThousandsSeparator = false,
+        {"scientific", {.formatString = u"0.00E+00", .showThousandsSeparator = false,
           .numberOfNonSpaceIntegerPlaceholderDigits = 1, .numberOfNonSpaceDecimalPlaceholderDigits = 2},
          {I(u"0"), D(u"000"), S(u"E")}},
         {"quotes inside quotes", {.formatString = u"''0 'it''s'''", .showThousandsSeparator = false},
@@ -62,40 +66,34 @@ TEST_F(KQUCustomTokensTest, ReadBack) {
         {"empty quotes and spaces", {.formatString = u"''\u2003\u2006\t'' ", .showThousandsSeparator = false},
          {u"'", P(u"\u2003"), P(u"\u2006"), P(u"\t"), u"'", P(u" ")}},
         {"text format", {.formatString = u"x\uE421yz\uE421", .isTextFormat = true},
-         {u"x", KQUCustomNumberFormatTokenString(KQUCustomNumberFormatTokenTypeText, u"@"), u"yz",
-          KQUCustomNumberFormatTokenString(KQUCustomNumberFormatTokenTypeText, u"@")}},
-        {"width splits",
-         {.formatString = u"######.0000#", .showThousandsSeparator = false, .minimumIntegerWidth = 4, .decimalWidth = 4,
-          .numberOfNonSpaceIntegerPlaceholderDigits = 2, .numberOfNonSpaceDecimalPlaceholderDigits = 3},
+         {u"x", T(KQUCustomNumberFormatTokenTypeText, u"@"), u"yz", T(KQUCustomNumberFormatTokenTypeText, u"@")}},
+        {"width splits", {.formatString = u"######.0000#", .showThousandsSeparator = false,
+          .minimumIntegerWidth = 4, .decimalWidth = 4, .numberOfNonSpaceIntegerPlaceholderDigits = 2,
+          .numberOfNonSpaceDecimalPlaceholderDigits = 3},
          {I(u"##"), I(u"??"), I(u"00"), D(u"0000"), D(u"??"), D(u"##")}},
-        {"interstitial cuts",
-         {.formatString = u"000000", .showThousandsSeparator = false, .interstitialStrings = {u"-", u"/"},
-          .interstitialStringInsertionIndexes = {2, 4}, .numberOfNonSpaceIntegerPlaceholderDigits = 6},
-         {I(u"00"), u"/", I(u"00"), u"-", I(u"00")}},
-        {"cut across groups",
-         {.formatString = u"0000", .showThousandsSeparator = false, .interstitialStrings = {u"|"},
+        {"interstitial cuts", {.formatString = u"000000", .showThousandsSeparator = false,
+          .interstitialStrings = {u"-", u"/"}, .interstitialStringInsertionIndexes = {2, 4},
+          .numberOfNonSpaceIntegerPlaceholderDigits = 6}, {I(u"00"), u"/", I(u"00"), u"-", I(u"00")}},
+        {"cut across groups", {.formatString = u"0000", .showThousandsSeparator = false, .interstitialStrings = {u"|"},
           .interstitialStringInsertionIndexes = {3}, .numberOfNonSpaceIntegerPlaceholderDigits = 2},
          {I(u"#"), u"|", I(u"#"), I(u"00")}},
         // Mended fault: index 0 gave an integer token without placeholders.
-        {"insertion index 0",
-         {.formatString = u"00", .showThousandsSeparator = false, .interstitialStrings = {u"x"},
-          .interstitialStringInsertionIndexes = {0}, .numberOfNonSpaceIntegerPlaceholderDigits = 2},
-         {I(u"00"), u"x"}},
+        {"insertion index 0", {.formatString = u"00", .showThousandsSeparator = false, .interstitialStrings = {u"x"},
+          .interstitialStringInsertionIndexes = {0}, .numberOfNonSpaceIntegerPlaceholderDigits = 2}, {I(u"00"), u"x"}},
         // Judgement: strings beyond the integer digits were rendered but dropped here.
-        {"interstitials beyond the digits",
-         {.formatString = u"00", .showThousandsSeparator = false, .interstitialStrings = {u"a", u"b", u"c"},
-          .interstitialStringInsertionIndexes = {1, 5, 9}, .numberOfNonSpaceIntegerPlaceholderDigits = 2},
-         {u"c", u"b", I(u"0"), u"a", I(u"0")}},
+        {"interstitials beyond the digits", {.formatString = u"00", .showThousandsSeparator = false,
+          .interstitialStrings = {u"a", u"b", u"c"}, .interstitialStringInsertionIndexes = {1, 5, 9},
+          .numberOfNonSpaceIntegerPlaceholderDigits = 2}, {u"c", u"b", I(u"0"), u"a", I(u"0")}},
         // Mended fault: inconsistent layout facts gave negative (huge unsigned) counts.
-        {"inconsistent layout facts",
-         {.formatString = u"00.0", .showThousandsSeparator = false, .minimumIntegerWidth = 1, .decimalWidth = 2,
-          .numberOfNonSpaceIntegerPlaceholderDigits = 3, .numberOfNonSpaceDecimalPlaceholderDigits = 3},
-         {I(u"#"), I(u"000"), D(u"0000")}},
+        {"inconsistent layout facts", {.formatString = u"00.0", .showThousandsSeparator = false,
+          .minimumIntegerWidth = 1, .decimalWidth = 2, .numberOfNonSpaceIntegerPlaceholderDigits = 3,
+          .numberOfNonSpaceDecimalPlaceholderDigits = 3}, {I(u"#"), I(u"000"), D(u"0000")}},
         {"currency, fraction and stray text",
          {.formatString = u"\u00A40 \uE420x", .currencyCode = "EUR", .fractionAccuracy = -2},
-         {KQUCustomNumberFormatTokenString(KQUCustomNumberFormatTokenTypeCurrency, u"EUR"), I(u"#,"), P(u" "),
-          KQUCustomNumberFormatTokenString(KQUCustomNumberFormatTokenTypeFraction, u"-2"), u"x"}},
+         {T(KQUCustomNumberFormatTokenTypeCurrency, u"EUR"), I(u"#,"), P(u" "),
+          T(KQUCustomNumberFormatTokenTypeFraction, u"-2"), u"x"}},
     };
+    // clang-format on
     test::ScopedDefault warnings("KQULogLevel", "10");
     test::LogCapture log;
     for (const auto& c : cases) {
@@ -144,8 +142,7 @@ TEST_F(KQUCustomTokensTest, BuildingAndReadingTokens) {
     EXPECT_ASSERTION_FAILURE(KQUNumberOfDigitsInCustomNumberFormatIntegerToken(decimal));
 }
 
-// Mended fault: tokens from the pasteboard may be short. A two-character decimal token
-// had -1 digits, and the index-2 and index-3 readers read past the end.
+// Mended fault: short pasteboard tokens gave -1 decimal digits and reads past the end.
 TEST_F(KQUCustomTokensTest, ShortPasteboardTokens) {
     EXPECT_EQ(KQUNumberOfDigitsInCustomNumberFormatDecimalToken(u"\uF8FFD"), 0u);
     EXPECT_EQ(KQUNumberOfDigitsInCustomNumberFormatDecimalToken(u"\uF8FFD0"), 0u);
@@ -172,4 +169,3 @@ TEST_F(KQUCustomTokensTest, GroupingSeparatorsFollowTheLocale) {
 }
 
 }  // namespace
-}  // namespace kqu

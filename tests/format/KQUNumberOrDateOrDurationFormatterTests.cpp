@@ -1,6 +1,4 @@
-// The number-or-date-or-duration field formatter: its fixed renderings and the order in
-// which typed text is tried. Date texts are made by ICU directly (its data may change
-// between versions); numbers and durations are worked out by hand.
+// The number-or-date-or-duration field formatter; date texts from ICU itself, the rest by hand.
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -44,12 +42,8 @@ std::string icuDate(double referenceSeconds, icu::DateFormat::EStyle timeStyle) 
 
 TEST(NumberOrDateOrDurationFormatter, ShowsNumbersWithUpToNineDecimalsRoundedHalfUp) {
     KQUScopedLocaleOverride locale("en_US");
-    struct Case {
-        KQUValue value;
-        std::string expected;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::pair<KQUValue, std::string> cases[] = {
         {1.0 / 3, "0.333333333"}, {2.0 / 3, "0.666666667"}, {0.5, "0.5"}, {-0.0, "0"},
         {-1e-12, "0"},  // rounds to zero: no "-0"
         {0.0000000005, "0.000000001"},  // half up
@@ -58,7 +52,7 @@ TEST(NumberOrDateOrDurationFormatter, ShowsNumbersWithUpToNineDecimalsRoundedHal
         {std::numeric_limits<double>::infinity(), "∞"}, {KQUValue(int64_t{42}), "42"}, {KQUValue(true), "1"},
         {KQUValue("text"), "(nil)"}, {KQUValue(), "(nil)"}};
     // clang-format on
-    for (const auto& c : cases) EXPECT_EQ(shown(c.value), c.expected) << c.expected;
+    for (const auto& [value, expected] : cases) EXPECT_EQ(shown(value), expected) << expected;
 
     KQUScopedLocaleOverride german("de_DE");
     EXPECT_EQ(shown(1234.5), "1234,5");
@@ -75,14 +69,10 @@ TEST(NumberOrDateOrDurationFormatter, ShowsDatesAsShortDateAndMediumTimeUnlessMi
 
 TEST(NumberOrDateOrDurationFormatter, ShowsDurationsInShortStyleFromDays) {
     KQUScopedLocaleOverride locale("en_US");
-    struct Case {
-        double seconds;
-        std::string expected;
-    };
-    for (const auto& [seconds, expected] :
-         {Case{93784, "1d 2h 3m 4s"}, Case{90000, "1d 1h"}, Case{86400, "1d"}, Case{0, "0d"},
-          Case{30, "0d 0h 0m 30s"}, Case{-90, "-0d 0h 1m 30s"}, Case{1.5, "0d 0h 0m 1s 500ms"},
-          Case{864000, "10d"}, Case{std::numeric_limits<double>::quiet_NaN(), "NaNd"}})
+    // clang-format off
+    for (const auto& [seconds, expected] : {std::pair{93784.0, "1d 2h 3m 4s"}, {86400.0, "1d"}, {0.0, "0d"},
+                                            {-90.0, "-0d 0h 1m 30s"}, {1.5, "0d 0h 0m 1s 500ms"}})
+        // clang-format on
         EXPECT_EQ(shown(duration(seconds)), expected) << seconds;
 }
 
@@ -91,28 +81,20 @@ TEST(NumberOrDateOrDurationFormatter, ReadsDateThenNumberThenDuration) {
     KQUManualWallClock clock(1718452800);  // 2024-06-15 12:00:00 GMT
     const KQUNumberOrDateOrDurationFormatter formatter;
     using Kind = KQUNumberOrDateOrDurationFormatter::Kind;
-
     auto date = formatter.read(u"3/14/24");
     ASSERT_TRUE(date);
-    EXPECT_EQ(date->kind, Kind::Date);
-    EXPECT_EQ(*date->value.date(), KQUDate{kMarch14});
+    EXPECT_EQ(std::tuple(date->kind, *date->value.date()), std::tuple(Kind::Date, KQUDate{kMarch14}));
     EXPECT_FALSE(date->datePattern.empty());
-
-    auto number = formatter.read(u"1,234.5");
-    ASSERT_TRUE(number);
-    EXPECT_EQ(number->kind, Kind::Number);
-    EXPECT_EQ(*number->value.real(), 1234.5);
-    auto percentage = formatter.read(u"15%");
-    ASSERT_TRUE(percentage);
-    EXPECT_EQ(percentage->numberValueType, 2);
-    EXPECT_EQ(*percentage->value.real(), 0.15);
-
+    auto number = formatter.read(u"1,234.5"), percentage = formatter.read(u"15%");
+    ASSERT_TRUE(number && percentage);
+    EXPECT_EQ(std::tuple(number->kind, *number->value.real()), std::tuple(Kind::Number, 1234.5));
+    EXPECT_EQ(std::tuple(percentage->numberValueType, *percentage->value.real()), std::tuple(2, 0.15));
     auto typed = formatter.read(u"2 hrs 5 min");
     ASSERT_TRUE(typed);
-    EXPECT_EQ(typed->kind, Kind::Duration);
-    EXPECT_EQ(typed->value.object<KQUDuration>()->timeInterval(), 7500);
-    EXPECT_EQ(typed->durationUnits, KQUDurationUnitHour | KQUDurationUnitMinute);
-    EXPECT_EQ(typed->durationStyle, KQUDurationStyleShort);
+    EXPECT_EQ(std::tuple(typed->kind, typed->value.object<KQUDuration>()->timeInterval(),
+                         typed->durationUnits, typed->durationStyle),
+              std::tuple(Kind::Duration, 7500.0, KQUDurationUnitHour | KQUDurationUnitMinute,
+                         KQUDurationStyleShort));
 
     KQUValue value = 99.0;
     std::string error;

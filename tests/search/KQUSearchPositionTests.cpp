@@ -1,5 +1,4 @@
-#include <cstdio>
-
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "search/KQUMockSearchHost.h"
@@ -10,18 +9,13 @@ using namespace kqu::test;
 
 namespace {
 
-std::string addressOf(const void* p) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%p", p);
-    return buffer;
-}
-
 TEST(KQUSearchPosition, KeysMatchingAndDescription) {
     MockDocument doc;
     MockText& text = doc.addText("T", 4);
     MockText& other = doc.addText("U", 4);
     auto p = KQUSearchPosition::searchPositionWithSearchServices(&text, {3, 2}, {10, 4});
-    const std::string root = addressOf(static_cast<KQUSearchServices*>(&text));
+    const std::string root =
+        fmt::format("{}", static_cast<const void*>(static_cast<KQUSearchServices*>(&text)));
     EXPECT_EQ(p->searchPositionKey(), root + " 2 3");
     EXPECT_EQ(p->searchPositionKeyWithRange(), root + " 2 3 10 4");
     p->setRange({11, 0});
@@ -29,22 +23,18 @@ TEST(KQUSearchPosition, KeysMatchingAndDescription) {
 
     auto a = KQUSearchPosition::searchPositionWithSearchServices(&text, {5, 3});
     auto b = KQUSearchPosition::searchPositionWithSearchServices(&text, {5, 4});
-    EXPECT_TRUE(a->matches(*b, true, false));
-    EXPECT_TRUE(a->matchesWithLocations(*b, true));
-    EXPECT_FALSE(a->matches(*b, true, true));
-    EXPECT_FALSE(a->matches(*p, true, false));  // other cell
-    EXPECT_TRUE(a->matches(*p, false, false));
-    EXPECT_FALSE(
-        a->matches(*KQUSearchPosition::searchPositionWithSearchServices(&other, {5, 3}), false, false));
+    auto elsewhere = KQUSearchPosition::searchPositionWithSearchServices(&other, {5, 3});
+    // Same cell, with locations, with ranges, another cell, ignoring cells, another text.
+    EXPECT_EQ((std::vector<bool>{a->matches(*b, true, false), a->matchesWithLocations(*b, true),
+                                 a->matches(*b, true, true), a->matches(*p, true, false),
+                                 a->matches(*p, false, false), a->matches(*elsewhere, false, false)}),
+              (std::vector<bool>{true, true, false, false, true, false}));
     EXPECT_EQ(a->indexOfMatchInSearchPositionArray({p, b}, true, false), 1u);
     EXPECT_EQ(a->indexOfMatchInSearchPositionArray({p}, true, true), KQUNotFound);
 
     auto none = KQUSearchPosition::searchPositionWithSearchServices(nullptr, {0, 0});
-    EXPECT_FALSE(none->matches(*none, false, false));
-    EXPECT_FALSE(none->searchPositionKey());
-    EXPECT_FALSE(none->searchPositionKeyWithRange());
-    EXPECT_EQ(none->length(), 0u);
-    EXPECT_FALSE(none->string());
+    EXPECT_FALSE(none->matches(*none, false, false) || none->searchPositionKey() ||
+                 none->searchPositionKeyWithRange() || none->length() || none->string());
 }
 
 TEST(KQUSearchPosition, ScopesReachTheHostOncePerOutermostPair) {
@@ -55,11 +45,9 @@ TEST(KQUSearchPosition, ScopesReachTheHostOncePerOutermostPair) {
     ASSERT_TRUE(p->beginSearchingWithReplace(false));
     p->endSearchingWithCommit(true);
     p->endSearchingWithCommit(true);
-    EXPECT_EQ(doc.beginCount, 1);
-    EXPECT_EQ(doc.endCount, 1);
+    EXPECT_EQ(std::tuple(doc.beginCount, doc.endCount), std::tuple(1, 1));
     EXPECT_ASSERTION_FAILURE(p->endSearchingWithCommit(false));  // "Mismatched calls to begin and end."
     EXPECT_EQ(doc.endCount, 1);
-
     {
         // A read-only scope ended with commit: reported, and the commit still passed on.
         ContinueAfterAssertions keepGoing;
@@ -70,8 +58,7 @@ TEST(KQUSearchPosition, ScopesReachTheHostOncePerOutermostPair) {
         EXPECT_EQ(doc.commits, (std::vector<bool>{true, true}));
     }
     doc.beginAnswer = false;
-    EXPECT_FALSE(p->beginSearchingWithReplace(false));
-    EXPECT_EQ(p->searchLevel(), 0u);
+    EXPECT_FALSE(p->beginSearchingWithReplace(false) || p->searchLevel());
 }
 
 TEST(KQUSearchPosition, BorrowingNeedsAStorageAndEndsWithoutTheHost) {
@@ -85,15 +72,14 @@ TEST(KQUSearchPosition, BorrowingNeedsAStorageAndEndsWithoutTheHost) {
     {
         ContinueAfterAssertions keepGoing;
         LogCapture log;
-        EXPECT_FALSE(borrower->beginUsingStorageFromSearchPosition(*noStorage));
+        EXPECT_FALSE(borrower->beginUsingStorageFromSearchPosition(*noStorage) || borrower->searchLevel() ||
+                     borrower->hasStorage());
         EXPECT_TRUE(log.contains("No storage."));
-        EXPECT_EQ(borrower->searchLevel(), 0u);
-        EXPECT_FALSE(borrower->hasStorage());
     }
     ASSERT_TRUE(lender->beginSearchingWithReplace(true));
     ASSERT_TRUE(borrower->beginUsingStorageFromSearchPosition(*lender));
-    EXPECT_EQ(borrower->storageIfAny(), static_cast<KQUTextStorage*>(&text));
-    EXPECT_EQ(borrower->range(), (KQURange{2, 1}));
+    EXPECT_EQ(std::tuple(borrower->storageIfAny(), borrower->range()),
+              std::tuple(static_cast<KQUTextStorage*>(&text), KQURange{2, 1}));
     borrower->endSearchingWithCommit(false);
     EXPECT_EQ(doc.endCount, 0);  // the lender's editing stays open
     lender->endSearchingWithCommit(true);
@@ -116,24 +102,20 @@ TEST(KQUSearchPosition, CopyKeepsTheClassAndFieldsButNoScope) {
     ASSERT_TRUE(p->beginSearchingWithReplace(false));
     auto c = std::dynamic_pointer_cast<HostPosition>(p->copy());
     ASSERT_TRUE(c);
-    EXPECT_TRUE(c->matches(*p, true, true));
-    EXPECT_EQ(c->searchLevel(), 0u);
+    EXPECT_TRUE(c->matches(*p, true, true) && c->searchLevel() == 0);
     EXPECT_ASSERTION_FAILURE(KQUSearchPosition().activatePage());
 }
 
 struct GroupFixture {
     MockDocument doc;
-    MockGroup group;
+    MockDrawable group;
     MockAttachment* attachment;
-    MockShape shapes[4];
+    MockDrawable shapes[4];
     GroupFixture() {
         attachment = &doc.attach(doc.addText("page", 50), 0, {5, 6, 7});
         attachment->outer = nullptr;  // a group floats on the page
         attachment->group = &group;
-        for (int i = 0; i < 3; ++i) {
-            shapes[i].text = attachment->nested[static_cast<size_t>(i)];
-            shapes[i].text->answersStorage = true;
-        }
+        for (int i = 0; i < 3; ++i) shapes[i].text = attachment->nested[static_cast<size_t>(i)];
         group.members = {&shapes[0], &shapes[1], &shapes[2]};
     }
     KQUSearchPositionRef on(int i) {
@@ -143,32 +125,23 @@ struct GroupFixture {
 
 TEST(KQUSearchPosition, GroupStepsFirstLastNextPrevious) {
     GroupFixture f;
-    struct Case {
-        int from, criteria;
-        const char* expected;  // nullptr: answers false
-    } cases[] = {
-        {1, 0, "page.1"}, {1, 1, "page.3"}, {0, 2, "page.2"}, {1, 2, "page.3"},
-        {2, 2, nullptr},  {2, 3, "page.2"}, {0, 3, nullptr},
-    };
-    for (const auto& c : cases) {
-        auto p = f.on(c.from);
-        EXPECT_EQ(p->groupIndex(), static_cast<uint64_t>(c.from));
-        EXPECT_EQ(p->groupCount(), 3u);
-        bool moved = p->incrementSearchPositionWithCriteria(c.criteria, 0);
-        EXPECT_EQ(moved, c.expected != nullptr) << c.from << " " << c.criteria;
-        if (moved) {
-            EXPECT_EQ(f.doc.nameOf(p->searchServices()), c.expected) << c.from << " " << c.criteria;
-        }
+    // clang-format off
+    for (auto [from, criteria, expected] : {std::tuple{1, 0, "page.1"}, {1, 1, "page.3"}, {0, 2, "page.2"},
+                                            {1, 2, "page.3"}, {2, 2, "(none)"}, {2, 3, "page.2"}, {0, 3, "(none)"}}) {
+        // clang-format on
+        auto p = f.on(from);
+        EXPECT_EQ(std::tuple(p->groupIndex(), p->groupCount()), std::tuple(uint64_t(from), uint64_t(3)));
+        const bool moved = p->incrementSearchPositionWithCriteria(criteria, 0);
+        EXPECT_EQ(moved ? f.doc.nameOf(p->searchServices()) : "(none)", expected) << from << " " << criteria;
     }
 }
 
 TEST(KQUSearchPosition, GroupIndexAndCacheCountTheSameDrawables) {
     GroupFixture f;
-    MockShape rootless;  // answers hasSearchPosition, but its position has no services
+    MockDrawable rootless;  // answers hasSearchPosition, but its position has no services
     f.group.members = {&f.shapes[0], &rootless, &f.shapes[1]};
     auto p = f.on(1);
-    EXPECT_EQ(p->groupIndex(), 1u);
-    EXPECT_EQ(p->groupCount(), 2u);
+    EXPECT_EQ(std::tuple(p->groupIndex(), p->groupCount()), std::tuple(uint64_t(1), uint64_t(2)));
     EXPECT_EQ(p->searchPositionForGroupIndex(p->groupIndex())->searchServices(), f.shapes[1].text);
     auto first = f.on(0);
     ASSERT_TRUE(first->incrementSearchPositionWithCriteria(2, 0));

@@ -10,21 +10,17 @@ using namespace kqu::test;
 
 namespace {
 
-// Rows as lines, each cell "N" (null) or "S" + the hex of its UTF-8, joined by "|": the
-// form the Python oracle below writes.
-std::vector<std::string> encode(const KQUStringChunkArray& chunks) {
-    std::vector<std::string> rows(1);
+// Rows as lines of cells "N" (null) or "S" + hex of the UTF-8, joined by "|", as the oracle writes.
+std::string encode(const KQUStringChunkArray& chunks) {
+    std::string out, row;
     for (const auto& c : chunks) {
-        if (c.isEndOfRow()) {
-            rows.emplace_back();
-            continue;
-        }
-        if (!rows.back().empty()) rows.back() += "|";
-        rows.back() += c.isNull() ? "N" : "S" + toHex(KQUUTF8FromUTF16(c.text));
+        if (c.isEndOfRow())
+            out += row + "\n", row.clear();
+        else
+            row += (row.empty() ? "" : "|") + (c.isNull() ? "N" : "S" + toHex(KQUUTF8FromUTF16(c.text)));
     }
-    EXPECT_TRUE(rows.back().empty()) << "the last row has no end-of-row marker";
-    rows.pop_back();
-    return rows;
+    EXPECT_TRUE(row.empty()) << "the last row has no end-of-row marker";
+    return out;
 }
 
 // Generated files read by Python's csv.reader, with this chunker's deliberate differences
@@ -69,91 +65,69 @@ TEST(KQUStringChunker, AgreesWithPythonCsvReader) {
     TempDir dir;
     writeFile(dir.file("oracle.py"), kOracle);
     std::string output;
-    ASSERT_EQ(runCommand(fmt::format("/usr/bin/python3 '{}' '{}' 2>&1", dir.file("oracle.py"), dir.path()),
-                         &output),
-              0)
-        << output;
+    const std::string command =
+        fmt::format("/usr/bin/python3 '{}' '{}' 2>&1", dir.file("oracle.py"), dir.path());
+    ASSERT_EQ(runCommand(command, &output), 0) << output;
     for (int seed = 0; seed < 150; ++seed) {
         auto text = KQUUTF16FromUTF8(readFile(dir.file(fmt::format("case{}.csv", seed))));
         ASSERT_TRUE(text);
-        std::string expected = readFile(dir.file(fmt::format("case{}.expected", seed)));
-        unsigned delimiter = 0;
-        uint64_t rows = 0, columns = 0, rowsRead = 0, columnsRead = 0;
-        size_t firstLine = expected.find('\n');
-        ASSERT_EQ(
-            std::sscanf(expected.substr(0, firstLine).c_str(), "%u %lu %lu", &delimiter, &rows, &columns), 3);
-        auto chunks = KQUStringChunker::chunkArrayFromString(*text, static_cast<char16_t>(delimiter), true,
-                                                             &columnsRead, &rowsRead);
-        std::string got;
-        for (const auto& line : encode(chunks)) got += line + "\n";
-        EXPECT_EQ(got, expected.substr(firstLine + 1)) << "case " << seed;
-        EXPECT_EQ(rowsRead, rows) << "case " << seed;
-        EXPECT_EQ(columnsRead, columns) << "case " << seed;
+        const std::string expected = readFile(dir.file(fmt::format("case{}.expected", seed)));
+        const unsigned delimiter = static_cast<unsigned>(std::stoul(expected));  // the first number
+        uint64_t rows = 0, columns = 0;
+        auto chunks =
+            KQUStringChunker::chunkArrayFromString(*text, char16_t(delimiter), true, &columns, &rows);
+        EXPECT_EQ(fmt::format("{} {} {}\n", delimiter, rows, columns) + encode(chunks), expected)
+            << "case " << seed;
     }
 }
 
+const auto S = [](std::u16string_view t) { return KQUStringChunk::cell(t); };
+const auto N = KQUStringChunk::null();
+const auto E = KQUStringChunk::endOfRow();
+
 // Where Python cannot answer: quotes off, separators that cannot split.
 TEST(KQUStringChunker, QuotesOffAndSeparatorsThatCannotSplit) {
-    const auto S = [](std::u16string_view t) { return KQUStringChunk::cell(t); };
-    const auto N = KQUStringChunk::null();
-    const auto E = KQUStringChunk::endOfRow();
-    struct Case {
-        std::u16string text;
-        char16_t separator;
-        bool quotes;
-        std::vector<KQUStringChunk> expected;
-        uint64_t columns, rows;
-    } cases[] = {
+    // Text, separator, quotes, chunks, columns, rows.
+    // clang-format off
+    const std::tuple<std::u16string, char16_t, bool, std::vector<KQUStringChunk>, uint64_t, uint64_t> cases[] = {
         {u"\"a,b\",c", u',', false, {S(u"\"a"), S(u"b\""), S(u"c"), E}, 3, 1},
         {u"x\"\"y\r\n\"", u',', false, {S(u"x\"\"y"), E, S(u"\""), E}, 1, 2},
         {u"a\"b\"c", u'"', true, {S(u"a\"b\"c"), E}, 1, 1},
         {u"a\nb", u'\n', true, {S(u"a"), E, S(u"b"), E}, 1, 2},
-        {u"1,2,3\n1,2,3,4,5\n\n",
-         u',',
-         true,
-         {S(u"1"), S(u"2"), S(u"3"), E, S(u"1"), S(u"2"), S(u"3"), S(u"4"), S(u"5"), E, N, E},
-         5,
-         3},
+        {u"1,2,3\n1,2,3,4,5\n\n", u',', true,
+         {S(u"1"), S(u"2"), S(u"3"), E, S(u"1"), S(u"2"), S(u"3"), S(u"4"), S(u"5"), E, N, E}, 5, 3},
         {u"\"open, never closed\nstill", u',', true, {S(u"open, never closed\nstill"), E}, 1, 1},
     };
-    for (const auto& c : cases) {
+    // clang-format on
+    for (const auto& [text, separator, quotes, expected, expectedColumns, expectedRows] : cases) {
         uint64_t columns = 0, rows = 0;
-        EXPECT_EQ(KQUStringChunker::chunkArrayFromString(c.text, c.separator, c.quotes, &columns, &rows),
-                  c.expected)
-            << KQUUTF8FromUTF16(c.text);
-        EXPECT_EQ(columns, c.columns) << KQUUTF8FromUTF16(c.text);
-        EXPECT_EQ(rows, c.rows) << KQUUTF8FromUTF16(c.text);
+        auto chunks = KQUStringChunker::chunkArrayFromString(text, separator, quotes, &columns, &rows);
+        EXPECT_EQ(std::tie(chunks, columns, rows), std::tie(expected, expectedColumns, expectedRows))
+            << KQUUTF8FromUTF16(text);
     }
 }
 
-// Cells live in the array's own buffer: neither the source text nor the array's old place
-// may hold them once it has moved, whatever the text's length (the last case is long enough
-// for the buffers that ask for huge pages).
+// Cells live in the array's own buffer, not in the source or the array's old place, at any length
+// (the last case is long enough for buffers that ask for huge pages).
 TEST(KQUStringChunker, CellsOutliveTheSourceAndFollowTheArray) {
     const std::u16string longCell(300, u'q');
-    const auto S = [](std::u16string_view t) { return KQUStringChunk::cell(t); };
-    const auto N = KQUStringChunk::null();
-    const auto E = KQUStringChunk::endOfRow();
-    struct Case {
-        std::u16string source;
-        std::vector<KQUStringChunk> expected;
-    } cases[] = {
+    std::pair<std::u16string, std::vector<KQUStringChunk>> cases[] = {
         {u"ab,\"c\"\"d\"\r\n,x", {S(u"ab"), S(u"c\"d"), E, N, S(u"x"), E}},
         {longCell + u",\"\"\"\"", {S(longCell), S(u"\""), E}},
         {{}, {}},
     };
     for (int i = 0; i < 250000; ++i) {
-        cases[2].source += u"ab,\"c\"\"d\"\r\n,x\n";
-        cases[2].expected.insert(cases[2].expected.end(), {S(u"ab"), S(u"c\"d"), E, N, S(u"x"), E});
+        cases[2].first += u"ab,\"c\"\"d\"\r\n,x\n";
+        cases[2].second.insert(cases[2].second.end(), {S(u"ab"), S(u"c\"d"), E, N, S(u"x"), E});
     }
-    for (auto& c : cases) {
+    for (auto& [source, expected] : cases) {
         KQUStringChunkArray kept;
         {
-            auto chunks = KQUStringChunker::chunkArrayFromString(c.source, u',');
+            auto chunks = KQUStringChunker::chunkArrayFromString(source, u',');
             kept = std::move(chunks);
-            std::fill(c.source.begin(), c.source.end(), u'#');
+            std::fill(source.begin(), source.end(), u'#');
         }
-        EXPECT_EQ(kept, c.expected) << c.expected.size();
+        EXPECT_EQ(kept, expected) << expected.size();
     }
 }
 
