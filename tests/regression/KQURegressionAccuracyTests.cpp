@@ -30,11 +30,9 @@ double relativeError(std::span<const double> got, std::span<const double> want) 
 double relativeError(double got, double want) {
     return std::fabs(got - want) / std::fabs(want);
 }
-
 double bound(const KQURegressionKnownAnswer& c) {
     return 100 * c.cond * std::ldexp(1.0, -52);
 }
-
 bool exactFit(const KQURegressionKnownAnswer& c) {
     return c.sse < 1e-20 * c.sst;
 }
@@ -43,34 +41,29 @@ TEST(KQURegressionAccuracy, CoefficientsAndStatisticsMatchExactAnswers) {
     for (const auto& c : kKQURegressionKnownAnswers) {
         SCOPED_TRACE(c.name);
         const double tolerance = bound(c);
-        std::vector<double> coefficients;
-        double rSquared;
+        std::unique_ptr<kqu::KQUFittedRegressionModel> model;
         if (c.polynomial) {
-            kqu::KQUPolynomialRegressionModel model(c.xs, c.ys, c.kOrOrder, c.affine, c.intercept);
-            ASSERT_TRUE(model.isModelValid()) << model.errorType();
-            coefficients.assign(model.coefficients().begin(), model.coefficients().end());
-            rSquared = model.rSquared();
+            model = std::make_unique<kqu::KQUPolynomialRegressionModel>(c.xs, c.ys, c.kOrOrder, c.affine,
+                                                                        c.intercept);
         } else {
-            kqu::KQULinearRegressionModel model(c.xs, c.ys, c.kOrOrder, c.affine, c.intercept);
-            ASSERT_TRUE(model.isModelValid()) << model.errorType();
-            coefficients.assign(model.coefficients().begin(), model.coefficients().end());
-            rSquared = model.rSquared();
-            EXPECT_GE(model.errorSumSquares(), 0);
+            auto linear = std::make_unique<kqu::KQULinearRegressionModel>(c.xs, c.ys, c.kOrOrder, c.affine,
+                                                                          c.intercept);
+            EXPECT_GE(linear->errorSumSquares(), 0);
             if (!exactFit(c)) {
-                EXPECT_LE(relativeError(model.errorSumSquares(), c.sse), tolerance);
-                EXPECT_LE(relativeError(model.standardError(), c.standardError), tolerance);
-                EXPECT_LE(relativeError(model.fStatistic(), c.fStatistic), tolerance);
-                EXPECT_LE(relativeError(model.coefficientStandardErrors(), c.standardErrors), tolerance);
-            } else {
-                // The perfect line: the exact SSE is ~1e-31 from the inputs' rounding; what
-                // matters is that nothing turns negative or NaN.
-                for (double e : model.coefficientStandardErrors()) EXPECT_TRUE(std::isfinite(e));
+                EXPECT_LE(relativeError(linear->errorSumSquares(), c.sse), tolerance);
+                EXPECT_LE(relativeError(linear->standardError(), c.standardError), tolerance);
+                EXPECT_LE(relativeError(linear->fStatistic(), c.fStatistic), tolerance);
+                EXPECT_LE(relativeError(linear->coefficientStandardErrors(), c.standardErrors), tolerance);
+            } else {  // the exact SSE is ~1e-31 from rounding: nothing may turn negative or NaN
+                for (double e : linear->coefficientStandardErrors()) EXPECT_TRUE(std::isfinite(e));
             }
+            model = std::move(linear);
         }
-        ASSERT_EQ(coefficients.size(), c.coefficients.size());
-        EXPECT_LE(relativeError(coefficients, c.coefficients), tolerance);
-        EXPECT_LE(rSquared, 1.0);
-        EXPECT_LE(std::fabs(rSquared - c.rSquared), tolerance);
+        ASSERT_TRUE(model->isModelValid()) << model->errorType();
+        ASSERT_EQ(model->coefficients().size(), c.coefficients.size());
+        EXPECT_LE(relativeError(model->coefficients(), c.coefficients), tolerance);
+        EXPECT_LE(model->rSquared(), 1.0);
+        EXPECT_LE(std::fabs(model->rSquared() - c.rSquared), tolerance);
     }
 }
 
