@@ -24,12 +24,11 @@ TEST(KQUPathAdditions, NormalisesAsPythonNormpath) {
 }
 
 TEST(KQUPathAdditions, RelativePathsAsPythonRelpath) {
-    struct Case {
+    const struct {
         const char* path;
         const char* base;
         std::optional<std::string> backtracking, plain;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"/a/b/c", "/a", "b/c", "b/c"},
         {"/a/x", "/a/b/c", "../../x", std::nullopt},
         {"a/b", "/a", std::nullopt, std::nullopt},  // relative against absolute: no answer
@@ -42,10 +41,10 @@ TEST(KQUPathAdditions, RelativePathsAsPythonRelpath) {
         {"", "../../d/b/", std::nullopt, std::nullopt},
         {"a/..", "a/.", "..", std::nullopt},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(KQUPathRelativeTo(c.path, c.base, true), c.backtracking) << c.path << " from " << c.base;
-        EXPECT_EQ(KQUPathRelativeTo(c.path, c.base), c.plain) << c.path << " from " << c.base;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(std::pair(KQUPathRelativeTo(c.path, c.base, true), KQUPathRelativeTo(c.path, c.base)),
+                  std::pair(c.backtracking, c.plain))
+            << c.path << " from " << c.base;
 }
 
 TEST(KQUPathAdditions, InsideBasePathUsesTheLexicalNormaliser) {
@@ -137,11 +136,7 @@ TEST(KQUStringAdditions, GuessedEncodingsAsPythonStrictDecoders) {
 
 TEST(KQUStringAdditions, UUIDsAreVersion4AsPythonParsesThem) {
     std::string args;
-    for (int i = 0; i < 4; ++i) {
-        auto uuid = KQUStringFromCFUUID();
-        ASSERT_TRUE(uuid);
-        args += " " + *uuid;
-    }
+    for (int i = 0; i < 4; ++i) args += " " + KQUStringFromCFUUID().value_or("missing");
     std::string out;
     EXPECT_EQ(test::runCommand("/usr/bin/python3 -c \"import sys, uuid\n"
                                "for a in sys.argv[1:]:\n"

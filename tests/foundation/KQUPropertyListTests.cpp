@@ -24,48 +24,18 @@ constexpr const char* kPlistlibBinary =
     "3d4145494e505355575c5e6061626b6f7879828b949da3a40000000000000101000000000000001f0000000000000000"
     "00000000000000b3";
 
-constexpr const char* kPlistlibXML = R"(<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//X//DTD PLIST 1.0//EN" "http://127.0.0.1:9/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>arr</key>
-	<array>
-		<integer>1</integer>
-		<string>x</string>
-		<array/>
-		<dict/>
-	</array>
-	<key>big</key>
-	<integer>1099511627776</integer>
-	<key>data</key>
-	<data>
-	AAH/
-	</data>
-	<key>date</key>
-	<date>2001-01-02T03:04:05Z</date>
-	<key>f</key>
-	<false/>
-	<key>int</key>
-	<integer>1</integer>
-	<key>max</key>
-	<integer>9223372036854775807</integer>
-	<key>min</key>
-	<integer>-9223372036854775808</integer>
-	<key>neg</key>
-	<integer>-5</integer>
-	<key>real</key>
-	<real>1.5</real>
-	<key>s</key>
-	<string>hello</string>
-	<key>sh</key>
-	<string>hello</string>
-	<key>t</key>
-	<true/>
-	<key>u</key>
-	<string>café 😀</string>
-</dict>
-</plist>
-)";
+// plistlib.dumps of the same dictionary, XML form, with the line breaks between elements taken out.
+constexpr const char* kPlistlibXML =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//X//DTD PLIST 1.0//EN\" "
+    "\"http://127.0.0.1:9/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n<dict>"
+    "<key>arr</key><array><integer>1</integer><string>x</string><array/><dict/></array>"
+    "<key>big</key><integer>1099511627776</integer><key>data</key><data>\n\tAAH/\n\t</data>"
+    "<key>date</key><date>2001-01-02T03:04:05Z</date><key>f</key><false/><key>int</key><integer>1</integer>"
+    "<key>max</key><integer>9223372036854775807</integer>"
+    "<key>min</key><integer>-9223372036854775808</integer><key>neg</key><integer>-5</integer>"
+    "<key>real</key><real>1.5</real><key>s</key><string>hello</string>"
+    "<key>sh</key><string>hello</string><key>t</key><true/><key>u</key><string>caf\u00e9 \U0001F600</string>"
+    "</dict>\n</plist>\n";
 
 KQUValue expectedValue() {
     return KQUValue(KQUValueDictionary{
@@ -83,8 +53,7 @@ KQUValue expectedValue() {
         {"s", KQUValue("hello")},
         {"sh", KQUValue("hello")},
         {"t", KQUValue(true)},
-        {"u", KQUValue("caf\u00e9 \U0001F600")},
-    });
+        {"u", KQUValue("caf\u00e9 \U0001F600")}});
 }
 
 TEST(KQUPropertyList, ReadsWhatPlistlibWroteInBothForms) {
@@ -99,8 +68,7 @@ TEST(KQUPropertyList, ReadsWhatPlistlibWroteInBothForms) {
     }
 }
 
-// A binary list assembled from objects (each a byte string); references are one byte,
-// offsets two.
+// A binary list assembled from objects (each a byte string); references are one byte, offsets two.
 std::string binaryList(const std::vector<std::string>& objects, uint64_t top = 0, uint64_t countOverride = 0) {
     std::string out = "bplist00";
     std::vector<uint64_t> offsets;
@@ -109,10 +77,7 @@ std::string binaryList(const std::vector<std::string>& objects, uint64_t top = 0
         out += o;
     }
     uint64_t table = out.size();
-    for (uint64_t o : offsets) {
-        out += static_cast<char>(o >> 8);
-        out += static_cast<char>(o & 0xff);
-    }
+    for (uint64_t o : offsets) out += {static_cast<char>(o >> 8), static_cast<char>(o & 0xff)};
     std::string trailer(32, '\0');
     trailer[6] = 2;
     trailer[7] = 1;
@@ -127,11 +92,6 @@ std::string binaryList(const std::vector<std::string>& objects, uint64_t top = 0
 
 TEST(KQUPropertyList, RefusesHostileBinaryLists) {
     using S = std::string;
-    struct Case {
-        const char* what;
-        std::string bytes;
-        const char* reason;
-    };
     std::vector<std::string> nested;  // 200 arrays, each holding the next
     for (int i = 0; i < 200; ++i) nested.push_back(S("\xa1") + static_cast<char>(i + 1));
     nested.push_back(S("\x10\x07"));
@@ -139,7 +99,11 @@ TEST(KQUPropertyList, RefusesHostileBinaryLists) {
     std::vector<std::string> laughs;
     for (int i = 0; i < 9; ++i) laughs.push_back(S("\xaf\x10\x10") + S(16, static_cast<char>(i + 1)));
     laughs.push_back(S("\x10\x01"));
-    const Case cases[] = {
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* reason;
+    } cases[] = {
         {"too short", "bplist00", "too short"},
         {"reference past the objects", binaryList({S("\xa1\x05")}), "refers to object 5 of 1"},
         {"object count past the table", binaryList({S("\x10\x01")}, 0, 1000), "offset table lies outside"},
@@ -158,7 +122,7 @@ TEST(KQUPropertyList, RefusesHostileBinaryLists) {
         {"other version", "bplist15" + S(40, '\0'), "unsupported binary"},
     };
     KQUPropertyListLimits limits{.maxDepth = 128, .maxValues = 100000};
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::string error;
         EXPECT_FALSE(KQUPropertyListFromBytes(c.bytes, &error, nullptr, limits)) << c.what;
         EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
@@ -194,8 +158,7 @@ TEST(KQUPropertyList, RefusesMalformedXML) {
         EXPECT_NE(error.find(reason), std::string::npos) << text << ": " << error;
     }
     std::string deep;
-    for (int i = 0; i < 20; ++i) deep += "<array>";
-    for (int i = 0; i < 20; ++i) deep += "</array>";
+    for (int i = 0; i < 20; ++i) deep = "<array>" + deep + "</array>";
     std::string error;
     EXPECT_FALSE(KQUPropertyListFromBytes(deep, &error, nullptr, {.maxDepth = 10}));
     EXPECT_NE(error.find("nested deeper"), std::string::npos) << error;

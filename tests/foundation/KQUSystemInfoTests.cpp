@@ -76,20 +76,17 @@ TEST(KQUSystemInfo, UsableMemoryIsTheSmallestOfHardwareCgroupAndAddressSpace) {
     writeFile(dir.file("proc/meminfo"), "MemTotal:        8388608 kB\nMemFree: 1 kB\n");
 
     KQUSystemProbe probe{.pageSize = 4096, .root = dir.path()};
-    auto memory = KQUProbePhysicalMemory(probe);  // hardware from the fake meminfo
-    EXPECT_EQ(memory.hardwareBytes, 8589934592u);
-    EXPECT_EQ(memory.usableBytes, 2147483648u);
-    EXPECT_EQ(memory.limitedBy, KQUMemoryLimitSource::Cgroup);
-
+    auto probed = [&] {
+        auto memory = KQUProbePhysicalMemory(probe);
+        return std::tuple(memory.hardwareBytes, memory.usableBytes, memory.limitedBy);
+    };
+    // Hardware from the fake meminfo.
+    EXPECT_EQ(probed(), std::tuple(uint64_t{8589934592}, uint64_t{2147483648}, KQUMemoryLimitSource::Cgroup));
     probe.addressSpaceLimit = 1u << 30;
-    memory = KQUProbePhysicalMemory(probe);
-    EXPECT_EQ(memory.usableBytes, 1u << 30);
-    EXPECT_EQ(memory.limitedBy, KQUMemoryLimitSource::AddressSpace);
-
+    EXPECT_EQ(probed(),
+              std::tuple(uint64_t{8589934592}, uint64_t{1} << 30, KQUMemoryLimitSource::AddressSpace));
     probe = {.pageSize = 4096, .physicalBytes = 1u << 20, .root = dir.path()};
-    memory = KQUProbePhysicalMemory(probe);
-    EXPECT_EQ(memory.usableBytes, 1u << 20);
-    EXPECT_EQ(memory.limitedBy, KQUMemoryLimitSource::Hardware);
+    EXPECT_EQ(probed(), std::tuple(uint64_t{1} << 20, uint64_t{1} << 20, KQUMemoryLimitSource::Hardware));
 
     std::filesystem::remove(dir.file("proc/meminfo"));
     EXPECT_FALSE(KQUProbePhysicalMemory({.pageSize = 4096, .root = dir.path()}).known());
@@ -99,27 +96,18 @@ TEST(KQUNotificationSwitch, OffDropsPostsOnEveryThreadUntilOn) {
     KQUNotificationCenter center;
     std::atomic<int> heard{0};
     center.addObserver(nullptr, "N", nullptr, [&](const KQUNotification&) { ++heard; });
-    struct Step {
-        const char* name;
-        std::vector<char> actions;  // 'f' off, 'n' on, 'p' post, 't' post from another thread
-        int expected;
-    };
-    const std::vector<Step> steps = {
-        {"off, post, on, post", {'f', 'p', 'n', 'p'}, 1},
-        {"off, off, on, post", {'f', 'f', 'n', 'p'}, 1},
-        {"off, post from another thread", {'f', 't', 'n'}, 0},
-        {"on, post from another thread", {'t'}, 1},
-    };
-    for (const auto& step : steps) {
+    // Actions: 'f' off, 'n' on, 'p' post, 't' post from another thread.
+    const std::pair<std::string_view, int> steps[] = {{"fpnp", 1}, {"ffnp", 1}, {"ftn", 0}, {"t", 1}};
+    for (auto [actions, expected] : steps) {
         heard = 0;
-        for (char action : step.actions) {
+        for (char action : actions) {
             if (action == 'f') KQUNotificationCenter::turnOffNotifications();
             if (action == 'n') KQUNotificationCenter::turnOnNotifications();
             if (action == 'p') center.postNotification({"N", nullptr, {}});
             if (action == 't') std::thread([&] { center.postNotificationName("N", nullptr); }).join();
         }
         KQUNotificationCenter::turnOnNotifications();
-        EXPECT_EQ(heard, step.expected) << step.name;
+        EXPECT_EQ(heard, expected) << actions;
     }
 }
 

@@ -25,20 +25,17 @@ std::vector<uint8_t> picture(size_t size, size_t offset, const std::string& crea
 }
 
 TEST(KQUEquationPicture, FindsTheSignatureAndReadsCreatorAndDescent) {
-    // struct.unpack('>I', b'MTHU')[0] and b'CWEE'
     std::string mthuValue;
     ASSERT_EQ(test::runCommand("python3 -c \"import struct; print(struct.unpack('>I', b'MTHU')[0])\"", &mthuValue), 0);
     ASSERT_EQ(std::stoul(mthuValue), KQUMathTypeCreator);
-
-    struct Case {
+    const struct {
         const char* name;
         std::vector<uint8_t> bytes;
         uint64_t offset;
         uint32_t creator;
         float descent;
         bool equation;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"at 14: creator from bytes 0-3", picture(40, 14, "MTHU", 0x0005), 14,
          KQUMathTypeCreator, 5.0f, true},
         {"CWEE, descent 0x0102", picture(300, 200, "CWEE", 0x0102), 200, KQUCWEECreator, 258.0f, true},
@@ -48,7 +45,7 @@ TEST(KQUEquationPicture, FindsTheSignatureAndReadsCreatorAndDescent) {
         {"cut off by the end", picture(30, 25, "MTHU", 0x0009), KQUEgoSignatureNotFound, 0, 0, false},
         {"empty", {}, KQUEgoSignatureNotFound, 0, 0, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(KQUPictDataGetEgoSignatureOffset(c.bytes), c.offset) << c.name;
         EXPECT_EQ(KQUEgoPictGetCreator(c.bytes), c.creator) << c.name;
         EXPECT_EQ(KQUEgoPictGetDescent(c.bytes), c.descent) << c.name;

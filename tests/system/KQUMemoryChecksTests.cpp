@@ -12,11 +12,10 @@ namespace {
 
 constexpr uint64_t MB = 1u << 20;
 
-KQUPhysicalMemory machine(uint64_t megabytes, uint64_t limitMegabytes = 0) {
+KQUPhysicalMemory machine(uint64_t megabytes) {
     KQUPhysicalMemory memory;
     memory.pageSize = 4096;
-    memory.hardwareBytes = megabytes * MB;
-    memory.usableBytes = (limitMegabytes ? limitMegabytes : megabytes) * MB;
+    memory.hardwareBytes = memory.usableBytes = megabytes * MB;
     return memory;
 }
 
@@ -26,13 +25,12 @@ protected:
 };
 
 TEST_F(KQUMemoryChecksTest, OpeningChecks) {
-    struct Case {
+    const struct {
         uint64_t megabytes;
         uint32_t cells;
         double bytesPerCell;
         bool admitted;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {256, 100000, 600, true},   // 14648 of 16384 pages
         {256, 100000, 700, false},  // 17089 pages
         {768, 1000001, 1, false},
@@ -42,7 +40,7 @@ TEST_F(KQUMemoryChecksTest, OpeningChecks) {
         {8192, 4000000, 200, true},   // 195313 of 838861 pages
         {8192, 4000000, 900, false},  // 878907 pages
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         KQUMemoryResetForTesting(machine(c.megabytes));
         EXPECT_EQ(isThereEnoughMemory(c.cells, c.bytesPerCell), c.admitted)
             << c.megabytes << " MB, " << c.cells << " cells of " << c.bytesPerCell;
@@ -50,20 +48,18 @@ TEST_F(KQUMemoryChecksTest, OpeningChecks) {
 }
 
 TEST_F(KQUMemoryChecksTest, ImportSharesAndEstimates) {
-    struct Case {
+    const struct {
         uint64_t megabytes;
-        uint64_t limitMegabytes;
         double availablePages;  // hand-computed: capped pages minus overhead, times the share
         uint64_t estimatedMegabytes;
+    } cases[] = {
+        {256, 7372, 64},       // 65536 - 49152 = 16384; 45 % = 7372.8
+        {1024, 58982, 512},    // 262144 - 131072; 45 % = 58982.4
+        {2048, 293601, 1433},  // 524288 - 157286 = 367002; 80 % = 293601.6
+        {8192, 838861, 3276},  // capped at 4096 MB: 1048576 - 209715
     };
-    const std::vector<Case> cases = {
-        {256, 0, 7372, 64},           // 65536 - 49152 = 16384; 45 % = 7372.8
-        {1024, 0, 58982, 512},        // 262144 - 131072; 45 % = 58982.4
-        {2048, 0, 293601, 1433},      // 524288 - 157286 = 367002; 80 % = 293601.6
-        {8192, 0, 838861, 3276},      // capped at 4096 MB: 1048576 - 209715
-    };
-    for (const Case& c : cases) {
-        KQUMemoryResetForTesting(machine(c.megabytes, c.limitMegabytes));
+    for (const auto& c : cases) {
+        KQUMemoryResetForTesting(machine(c.megabytes));
         EXPECT_TRUE(isThereEnoughMemoryToImport(4096, c.availablePages)) << c.megabytes;
         EXPECT_FALSE(isThereEnoughMemoryToImport(4096, c.availablePages + 1)) << c.megabytes;
         EXPECT_EQ(KQUMemoryEstimatedMemoryInMegabytes(), c.estimatedMegabytes) << c.megabytes;
@@ -82,7 +78,6 @@ TEST_F(KQUMemoryChecksTest, RefusalIsLoggedAndUnknownOrIgnoredMemoryAdmits) {
     EXPECT_EQ(KQUMemoryTotalPageCount(), 0u);
     EXPECT_TRUE(isThereEnoughMemory(4000000000u, 1e9));
     EXPECT_TRUE(isThereEnoughMemoryToImport(4000000000u, 1e9));
-
     test::ScopedDefault ignore(KQUIgnoreMemoryChecksKey, "YES");
     KQUMemoryResetForTesting(machine(256));
     EXPECT_TRUE(isThereEnoughMemory(4000000000u, 1e9));
