@@ -89,24 +89,24 @@ TEST(Json, ReadsAndWritesAsPythonDoes) {
 }
 
 TEST(Json, AcceptsWhatPythonRefusesByDesign) {
-    struct Case {
-        std::string text, compact;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"[]", "[]"},
         {"{ }", "{}"},
         {"[\"a\\u0041\"]", "[\"aA\"]"},
         {"[-0]", "[0]"},
         {"[007, 0.0100]", "[7,0.01]"},  // leading zeros
-        {"\xe3\x80\x80[\xc2\xa0" "1\xe2\x80\xa8]", "[1]"},  // Unicode white space
-        {"[1] trailing {", "[1]"},                            // text after the end
+        {"\xe3\x80\x80[\xc2\xa0"
+         "1\xe2\x80\xa8]",
+         "[1]"},                    // Unicode white space
+        {"[1] trailing {", "[1]"},  // text after the end
         {"[1e-200, 5e-129, 1e164]", "[0,0." + std::string(127, '0') + "1,1" + std::string(164, '0') + "]"},
         {"[99999999999999999999999999999999999999.5]", "[1" + std::string(38, '0') + "]"},
         {"[\"\\ud800\"]", "[\"\xef\xbf\xbd\"]"},  // a lone surrogate becomes U+FFFD
     };
-    for (const auto& c : cases) {
-        auto value = KQUJson::parse(c.text);
-        ASSERT_TRUE(value) << c.text;
-        EXPECT_EQ(KQUJson::stringFromObject(*value), c.compact) << c.text;
+    for (const auto& [text, compact] : cases) {
+        auto value = KQUJson::parse(text);
+        ASSERT_TRUE(value) << text;
+        EXPECT_EQ(KQUJson::stringFromObject(*value), compact) << text;
     }
     EXPECT_TRUE(KQUJson::arrayFromString(u"[1]"));
     EXPECT_FALSE(KQUJson::arrayFromString(u"{}"));
@@ -115,11 +115,7 @@ TEST(Json, AcceptsWhatPythonRefusesByDesign) {
 }
 
 TEST(Json, RefusesMalformedTextSayingWhereAndWhy) {
-    struct Case {
-        std::string text;
-        size_t offset;
-        std::string reason;
-    } cases[] = {
+    const std::tuple<std::string, size_t, std::string> cases[] = {
         {"1", 0, "expected '[' or '{'"},
         {"[1,]", 3, "expected a value"},
         {"[1 2]", 3, "expected ',' or ']'"},
@@ -137,14 +133,12 @@ TEST(Json, RefusesMalformedTextSayingWhereAndWhy) {
         {"[1e165]", 1, "number out of range"},
         {"[\"abc", 5, "unexpected end of text"},
     };
-    for (const auto& c : cases) {
-        KQUJsonError error;
-        EXPECT_FALSE(KQUJson::parse(c.text, &error)) << c.text;
-        EXPECT_EQ(error.offset, c.offset) << c.text;
-        EXPECT_EQ(error.reason, c.reason) << c.text;
-        KQUJsonError checked;
-        EXPECT_FALSE(KQUJson::validate(c.text, &checked));
-        EXPECT_EQ(checked.offset, error.offset) << c.text;
+    for (const auto& [text, offset, reason] : cases) {
+        KQUJsonError error, checked;
+        EXPECT_FALSE(KQUJson::parse(text, &error)) << text;
+        EXPECT_EQ(std::pair(error.offset, error.reason), std::pair(offset, reason)) << text;
+        EXPECT_FALSE(KQUJson::validate(text, &checked));
+        EXPECT_EQ(checked.offset, error.offset) << text;
     }
     // Offsets of the UTF-16 reader count UTF-16 units.
     KQUJsonError error;
@@ -157,11 +151,9 @@ TEST(Json, NestingBeyondTheLimitFails) {
         std::string text = std::string(depth, '[') + std::string(depth, ']');
         KQUJsonError error;
         auto value = KQUJson::parse(text, &error);
-        EXPECT_EQ(value.has_value(), depth <= 512) << depth;
-        if (!value) {
-            EXPECT_EQ(error.reason, "nesting deeper than 512 levels");
-            EXPECT_EQ(error.offset, 512u);
-        }
+        EXPECT_EQ(value ? "parsed" : fmt::format("{} at {}", error.reason, error.offset),
+                  depth <= 512 ? "parsed" : "nesting deeper than 512 levels at 512")
+            << depth;
     }
 }
 
@@ -189,16 +181,15 @@ TEST(Json, WriterEscapesEveryControlCharacterAndNeverWritesInvalidText) {
 }
 
 TEST(Decimal, KeepsThirtyEightDigitsRoundingHalfUp) {
-    struct Case {
-        std::string text, value;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"123456789012345678901234567890123456785", "123456789012345678901234567890123456790"},
         {"-1.234567890123456789012345678901234567849", "-1.2345678901234567890123456789012345678"},
         {"-0.5e+3", "-500"},
         {"-0.000", "0"},
         {"1.50E1", "15"},
     };
-    for (const auto& c : cases) EXPECT_EQ(KQUDecimal::fromString(c.text)->toString(), c.value) << c.text;
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(KQUDecimal::fromString(text)->toString(), value) << text;
     EXPECT_EQ(KQUDecimal::fromString("0.1")->doubleValue(), 0.1);
     EXPECT_EQ(KQUDecimal(INT64_MIN).toString(), "-9223372036854775808");
     for (const char* bad : {"", "-", "1.", ".1", "1e", "+1", "1e999999999999999999999", "0x1"})
