@@ -90,17 +90,17 @@ TEST(KQYChangeTest, BubbleOrder) {
     top.group = {{0, 100}, {50, 50}};
     loner.container.origin = {0, 50};
     loner.bounds = {{300, 300}, {10, 10}};
-    EXPECT_EQ(top.bubbleOrderCompare(leaf), -1);  // an ancestor first
-    EXPECT_EQ(leaf.bubbleOrderCompare(top), 1);
+    auto both = [](const Change& x, const Change& y) {
+        return std::pair(x.bubbleOrderCompare(y), y.bubbleOrderCompare(x));
+    };
+    EXPECT_EQ(both(top, leaf), std::pair(-1, 1));  // an ancestor first
     // The deeper change's parent stands in for it, from both sides, down to the top.
-    EXPECT_EQ(leaf.bubbleOrderCompare(loner), 1);
-    EXPECT_EQ(loner.bubbleOrderCompare(leaf), -1);
+    EXPECT_EQ(both(leaf, loner), std::pair(1, -1));
     // The group-box step: a loner inside the group box comes first, even placed lower.
     loner.container.origin = {0, 900};
     EXPECT_EQ(loner.bubbleOrderCompare(top), 1);
     loner.bounds = {{20, 120}, {0, 0}};  // a zero size counts as 1
-    EXPECT_EQ(loner.bubbleOrderCompare(top), -1);
-    EXPECT_EQ(top.bubbleOrderCompare(loner), 1);
+    EXPECT_EQ(both(loner, top), std::pair(-1, 1));
     EXPECT_EQ(leaf.bubbleOrderCompare(loner), 1);
 }
 
@@ -122,8 +122,7 @@ TEST(KQYChangeTest, ToolTipAndMixedAuthors) {
     const KQUValue* font = tip.attribute(KQUFontAttributeName, boldStart, &range);
     ASSERT_NE(font, nullptr);
     EXPECT_EQ(*font, KQUFontAttributeValue(KQUBoldSystemFontName, KQUSystemFontSize));
-    EXPECT_EQ(range.location, boldStart);
-    EXPECT_EQ(range.length, 9u);  // "Inserted:"
+    EXPECT_EQ(range, (KQURange{boldStart, 9}));  // "Inserted:"
     EXPECT_EQ(*tip.attribute(KQUFontAttributeName, 0),
               KQUFontAttributeValue(KQUSystemFontName, KQUSystemFontSize));
 
