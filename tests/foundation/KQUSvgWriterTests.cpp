@@ -46,14 +46,13 @@ TEST(KQUSvgWriter, NumbersAndUnsafeText) {
         {"x\xC3", "x" + r},   // truncated at the end
         {"\xE2\x82"
          "A",
-         r + "A"},                // broken off; resumes at the breaking byte
-        // Ill-formed sequences give one replacement per maximal subpart, as Python's
-        // decode(errors="replace") does.
-        {"\xC0\x80", r + r},              // overlong
-        {"\xED\xA0\x80", r + r + r},      // a surrogate
-        {"\xEF\xBF\xBE", r},             // U+FFFE
+         r + "A"},  // broken off; resumes at the breaking byte
+        // Ill-formed sequences: one replacement per maximal subpart, as Python's decode(errors="replace").
+        {"\xC0\x80", r + r},                  // overlong
+        {"\xED\xA0\x80", r + r + r},          // a surrogate
+        {"\xEF\xBF\xBE", r},                  // U+FFFE
         {"\xF4\x90\x80\x80", r + r + r + r},  // beyond U+10FFFF
-        {"\x80z", r + "z"},       // a lone continuation byte
+        {"\x80z", r + "z"},                   // a lone continuation byte
     };
     for (const auto& t : texts) EXPECT_EQ(KQUSvgWriter::xmlSafeText(t.in), t.out) << t.in;
 }

@@ -24,22 +24,19 @@ TEST(KQUUnicode, IllFormedUTF8IsRefused) {
 
 TEST(KQUCharacterSet, ListedCharactersAndProperties) {
     auto listed = KQUCharacterSet::withCharacters(u"a\U0001F600");
-    EXPECT_TRUE(listed.contains(U'\U0001F600'));
-    EXPECT_FALSE(listed.contains(0xD83D));  // the pair is one character, not two halves
-    EXPECT_TRUE(listed.intersects(u"xyza"));
-    EXPECT_FALSE(listed.intersects(u"xyz"));
+    EXPECT_TRUE(listed.contains(U'\U0001F600') && listed.intersects(u"xyza"));
+    EXPECT_FALSE(listed.contains(0xD83D) ||
+                 listed.intersects(u"xyz"));  // the pair is one character, not two halves
     EXPECT_TRUE(KQUCharacterSet::whitespace().contains(U'\u3000'));
     EXPECT_FALSE(KQUCharacterSet::whitespace().contains(U'\u200B'));  // zero width space is no white space
     EXPECT_TRUE(KQUCharacterSet::decimalDigits().contains(U'\u0663'));
     EXPECT_FALSE(KQUCharacterSet::decimalDigits().contains(U'\u00B2'));  // superscript two is No, not Nd
-    EXPECT_TRUE(KQUCharacterSet().isEmpty());
-    EXPECT_FALSE(KQUCharacterSet::withPattern(u"[a-"));
+    EXPECT_TRUE(KQUCharacterSet().isEmpty() && !KQUCharacterSet::withPattern(u"[a-"));
     EXPECT_TRUE(KQUCharacterSet::withPattern(u"[a-c]")->contains(U'b'));
 }
 
 TEST(KQULocale, OverrideGenerationAndNotification) {
-    int heard = 0;
-    int token = 0;
+    int heard = 0, token = 0;
     KQURegisterLocaleChangeObserver(&token, [&] { ++heard; });
     uint64_t before = KQULocaleGeneration();
     {
@@ -53,8 +50,7 @@ TEST(KQULocale, OverrideGenerationAndNotification) {
     KQUSetCurrentLocaleOverride("ja_JP");
     KQUSetCurrentLocaleOverride(std::nullopt);
     EXPECT_EQ(heard, 2);
-    EXPECT_TRUE(KQULocale("fr_FR").isAvailable());
-    EXPECT_FALSE(KQULocale("qq_ZZ").isAvailable());
+    EXPECT_TRUE(KQULocale("fr_FR").isAvailable() && !KQULocale("qq_ZZ").isAvailable());
 }
 
 TEST(KQULocale, PosixEnvironmentMeansUnitedStatesEnglish) {

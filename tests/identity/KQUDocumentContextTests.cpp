@@ -18,7 +18,7 @@ std::string answers(const KQUAddedToDocumentContext& c) {
 
 TEST(KQUDocumentContextTest, AnswerTable) {
     using A = KQUAddedToDocumentContext;
-    struct Row {
+    const struct {
         A::Ref context;
         const char* answers;
         const char* description;
@@ -28,7 +28,7 @@ TEST(KQUDocumentContextTest, AnswerTable) {
         {A::dragMoveContext(), "-Y-YYYYY--Y", "Pasted/Drag-Move"},
         {A::ungroupingContext(), "--------Y-Y", "Ungrouping"},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         EXPECT_EQ(answers(*row.context), row.answers) << row.description;
         EXPECT_EQ(row.context->description(), row.description);
         EXPECT_FALSE(row.context->importerID());
