@@ -39,8 +39,7 @@ TEST_F(LogLevel, NamesInAnyCaseNumbersAndTheEnvironment) {
     }
     ::setenv("KQU_DEFAULT_KQULogLevel", "warning", 1);
     KQUResetCachedLogLevel();
-    EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning));
-    EXPECT_FALSE(KQUShouldLog_Fn(KQULogLevelInformational));
+    EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning) && !KQUShouldLog_Fn(KQULogLevelInformational));
 }
 
 TEST_F(LogLevel, FileNamePrefixAndTopicKeys) {
