@@ -1,5 +1,4 @@
-// Data representations over files and memory: hashing, equality, path resolution,
-// copying into files, loading into memory and XML parsing.
+// Data representations over files and memory: hash, equality, paths, copies, loading and XML.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

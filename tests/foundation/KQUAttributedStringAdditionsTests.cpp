@@ -1,6 +1,4 @@
-// Styled-text additions: tables found and removed by the identity of the table their
-// paragraphs' first text blocks name, attachments removed by run, and the range answered
-// when no table follows.
+// Styled-text additions: tables found by the identity of their table, attachments removed by run.
 #include "kqutility/foundation/KQUAttributedStringAdditions.h"
 
 #include <gtest/gtest.h>

@@ -59,19 +59,16 @@ TEST(KQUAttributedString, EqualityIgnoresHowRunsWereBuilt) {
 
 TEST(KQUAttributedString, RangesPastTheEndAreRefused) {
     KQUAttributedString s(u"abc");
-    struct {
-        KQURange range;
-        bool ok;
-    } cases[] = {
+    const std::pair<KQURange, bool> cases[] = {
         {{0, 3}, true},  {{3, 0}, true},           {{2, 2}, false},
         {{4, 0}, false}, {{1, UINT64_MAX}, false}, {{UINT64_MAX, 2}, false},
     };
-    for (const auto& c : cases) {
-        if (c.ok) {
-            EXPECT_NO_THROW(s.addAttribute(kSup, KQUValue(1), c.range));
+    for (const auto& [range, ok] : cases) {
+        if (ok) {
+            EXPECT_NO_THROW(s.addAttribute(kSup, KQUValue(1), range));
         } else {
-            EXPECT_KQU_THROW(s.addAttribute(kSup, KQUValue(1), c.range), kqu::NSRangeException, "");
-            EXPECT_KQU_THROW(s.removeAttribute(kSup, c.range), kqu::NSRangeException, "");
+            EXPECT_KQU_THROW(s.addAttribute(kSup, KQUValue(1), range), kqu::NSRangeException, "");
+            EXPECT_KQU_THROW(s.removeAttribute(kSup, range), kqu::NSRangeException, "");
         }
     }
     EXPECT_KQU_THROW(s.attribute(kSup, 3), kqu::NSRangeException, "");

@@ -1,5 +1,4 @@
-// Property lists: known answers written by Python's plistlib (binary and XML), hostile
-// binary lists assembled byte by byte, and the writer's output read back by plistlib.
+// Property lists: plistlib's known answers (binary, XML), hostile binary lists, the writer read by plistlib.
 #include "kqutility/foundation/KQUPropertyList.h"
 
 #include <cmath>
@@ -99,11 +98,8 @@ TEST(KQUPropertyList, RefusesHostileBinaryLists) {
     std::vector<std::string> laughs;
     for (int i = 0; i < 9; ++i) laughs.push_back(S("\xaf\x10\x10") + S(16, static_cast<char>(i + 1)));
     laughs.push_back(S("\x10\x01"));
-    const struct {
-        const char* what;
-        std::string bytes;
-        const char* reason;
-    } cases[] = {
+    const std::tuple<const char*, std::string, const char*> cases[] = {
+        // what, bytes, reason
         {"too short", "bplist00", "too short"},
         {"reference past the objects", binaryList({S("\xa1\x05")}), "refers to object 5 of 1"},
         {"object count past the table", binaryList({S("\x10\x01")}, 0, 1000), "offset table lies outside"},
@@ -122,10 +118,10 @@ TEST(KQUPropertyList, RefusesHostileBinaryLists) {
         {"other version", "bplist15" + S(40, '\0'), "unsupported binary"},
     };
     KQUPropertyListLimits limits{.maxDepth = 128, .maxValues = 100000};
-    for (const auto& c : cases) {
+    for (const auto& [what, bytes, reason] : cases) {
         std::string error;
-        EXPECT_FALSE(KQUPropertyListFromBytes(c.bytes, &error, nullptr, limits)) << c.what;
-        EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
+        EXPECT_FALSE(KQUPropertyListFromBytes(bytes, &error, nullptr, limits)) << what;
+        EXPECT_NE(error.find(reason), std::string::npos) << what << ": " << error;
     }
     // Sharing within the budget decodes, each use counted: 1 + 16 * (1 + 16) = 273 values.
     std::string twoLevels = binaryList({S("\xaf\x10\x10") + S(16, '\x01'), S("\xaf\x10\x10") + S(16, '\x02'), S("\x10\x01")});

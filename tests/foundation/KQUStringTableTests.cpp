@@ -30,10 +30,7 @@ TEST(KQUStringTable, DecodesEscapesIntoUTF8) {
 }
 
 TEST(KQUStringTable, RejectsMalformedTablesWithTheLine) {
-    struct Case {
-        const char* text;
-        const char* error;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"\"a\" = \"b\"", "line 1: expected ';' after an entry"},
         {"\"a\" = \"b\";\n\"c\" = \"d", "line 2: unterminated string"},
         {"\"a\" = ;", "line 1: expected a quoted string"},
@@ -43,10 +40,10 @@ TEST(KQUStringTable, RejectsMalformedTablesWithTheLine) {
         {"\"a\" = \"\\u12G4\";", "line 1: bad hex digit in \\u escape"},
         {"\xFF\xFE\"\0a\0\"\0", "line 1: UTF-16 string table has an odd number of bytes"},
     };
-    for (const auto& c : cases) {
+    for (auto [text, expected] : cases) {
         std::string error;
-        EXPECT_FALSE(KQUParseStringTable(c.text, &error)) << c.text;
-        EXPECT_EQ(error, c.error) << c.text;
+        EXPECT_FALSE(KQUParseStringTable(text, &error)) << text;
+        EXPECT_EQ(error, expected) << text;
     }
 }
 

@@ -1,5 +1,4 @@
-// The SVG writer: the exact bytes of a small document, numbers, and text that XML could
-// not carry made safe (each expected form worked out by hand from the UTF-8 rules).
+// The SVG writer: exact bytes of a small document, numbers, and unsafe text (expected forms by hand).
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -28,16 +27,12 @@ TEST(KQUSvgWriter, WritesEscapedElementsOneToALine) {
 }
 
 TEST(KQUSvgWriter, NumbersAndUnsafeText) {
-    struct {
-        double value;
-        const char* text;
-    } numbers[] = {{3, "3"}, {2.5, "2.5"}, {-7.1, "-7.1"}, {1234.567, "1234.57"}, {-0.001, "0"}, {NAN, "0"}};
-    for (const auto& n : numbers) EXPECT_EQ(KQUSvgWriter::number(n.value), n.text) << n.value;
+    const std::pair<double, const char*> numbers[] = {
+        {3, "3"}, {2.5, "2.5"}, {-7.1, "-7.1"}, {1234.567, "1234.57"}, {-0.001, "0"}, {NAN, "0"}};
+    for (auto [value, text] : numbers) EXPECT_EQ(KQUSvgWriter::number(value), text) << value;
 
     const std::string r = "\xEF\xBF\xBD";  // U+FFFD
-    struct {
-        std::string in, out;
-    } texts[] = {
+    const std::pair<std::string, std::string> texts[] = {
         {"plain <&> \t\n\r text", "plain <&> \t\n\r text"},
         {"\xC3\xA4\xE6\x9D\xB1\xF0\x9F\x98\x80", "\xC3\xA4\xE6\x9D\xB1\xF0\x9F\x98\x80"},  // ä 東 😀
         {"a\x01"
@@ -54,7 +49,7 @@ TEST(KQUSvgWriter, NumbersAndUnsafeText) {
         {"\xF4\x90\x80\x80", r + r + r + r},  // beyond U+10FFFF
         {"\x80z", r + "z"},                   // a lone continuation byte
     };
-    for (const auto& t : texts) EXPECT_EQ(KQUSvgWriter::xmlSafeText(t.in), t.out) << t.in;
+    for (const auto& [in, out] : texts) EXPECT_EQ(KQUSvgWriter::xmlSafeText(in), out) << in;
 }
 
 }  // namespace

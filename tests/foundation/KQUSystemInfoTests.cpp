@@ -21,11 +21,7 @@ void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
 }
 
-struct FakeTree {
-    const char* name;
-    std::vector<std::pair<std::string, std::string>> files;
-    std::optional<uint64_t> limit;
-};
+using Files = std::vector<std::pair<std::string, std::string>>;  // path under the root, contents
 
 TEST(KQUSystemInfo, ReadsCgroupLimitsOfFakeTrees) {
     const std::string v2Mounts = "30 22 0:27 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n";
@@ -33,7 +29,8 @@ TEST(KQUSystemInfo, ReadsCgroupLimitsOfFakeTrees) {
         "30 22 0:27 / /sys/fs/cgroup rw - tmpfs tmpfs rw\n"
         "34 30 0:31 / /sys/fs/cgroup/memory rw - cgroup cgroup rw,memory\n"
         "40 30 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n";
-    const std::vector<FakeTree> trees = {
+    const std::tuple<const char*, Files, std::optional<uint64_t>> trees[] = {
+        // name, files, limit
         {"v2 nested: smallest ancestor wins",
          {{"proc/self/mountinfo", v2Mounts},
           {"proc/self/cgroup", "0::/app/job\n"},
@@ -61,10 +58,10 @@ TEST(KQUSystemInfo, ReadsCgroupLimitsOfFakeTrees) {
         {"no cgroup mounts", {{"proc/self/mountinfo", "1 0 8:1 / / rw - ext4 /dev/sda rw\n"}}, std::nullopt},
         {"nothing at all", {}, std::nullopt},
     };
-    for (const auto& tree : trees) {
+    for (const auto& [name, files, limit] : trees) {
         test::TempDir dir;
-        for (const auto& [path, text] : tree.files) writeFile(dir.file(path), text);
-        EXPECT_EQ(KQUCgroupMemoryLimit(dir.path()), tree.limit) << tree.name;
+        for (const auto& [path, text] : files) writeFile(dir.file(path), text);
+        EXPECT_EQ(KQUCgroupMemoryLimit(dir.path()), limit) << name;
     }
 }
 

@@ -1,5 +1,4 @@
-// The text layer: strict UTF-8, character sets, the current locale and the per-thread
-// cache of configured ICU formatters.
+// The text layer: strict UTF-8, character sets, the current locale and the per-thread ICU formatter cache.
 #include <cstdlib>
 #include <thread>
 

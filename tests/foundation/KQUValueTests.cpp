@@ -1,5 +1,4 @@
-// What a value reads as when asked for another type: numbers and truth from strings,
-// as the defaults system reads them.
+// Values read as another type: numbers and truth from strings, as the defaults system reads them.
 #include <cstdint>
 
 #include <gtest/gtest.h>

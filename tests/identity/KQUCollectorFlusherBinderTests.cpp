@@ -105,14 +105,12 @@ struct Cached : KQUFlushable {
 
 TEST(KQUObjectFlusherTest, Budget) {
     const uint64_t gib = uint64_t{1} << 30;
-    struct Case {
-        std::optional<double> percentage;
-        uint64_t bytes;
-    } cases[] = {{0.005, gib / 100},      {3.0, gib}, {std::nullopt, gib / 4}, {0.0, gib / 4},
-                 {std::nan(""), gib / 4},  // fault mended: NaN passed the clamp
-                 {0.5, gib / 2}};
-    for (const Case& c : cases)
-        EXPECT_EQ(KQUObjectFlusher::budgetForMemory(gib, c.percentage), c.bytes) << c.percentage.value_or(-1);
+    const std::pair<std::optional<double>, uint64_t> cases[] = {
+        {0.005, gib / 100},      {3.0, gib}, {std::nullopt, gib / 4}, {0.0, gib / 4},
+        {std::nan(""), gib / 4},  // fault mended: NaN passed the clamp
+        {0.5, gib / 2}};
+    for (const auto& [percentage, bytes] : cases)
+        EXPECT_EQ(KQUObjectFlusher::budgetForMemory(gib, percentage), bytes) << percentage.value_or(-1);
     // Judgement: a 64 GiB machine keeps its 16 GiB budget (32 bits capped it at 4 GiB - 1).
     EXPECT_EQ(KQUObjectFlusher::budgetForMemory(64 * gib, std::nullopt), 16 * gib);
 

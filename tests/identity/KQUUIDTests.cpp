@@ -95,8 +95,7 @@ TEST(KQUUIDTest, UnregisteringAndReregistering) {
     EXPECT_EQ(KQUUIDManager::objectForUID(uid), nullptr);
     EXPECT_EQ(KQUUIDManager::uidForObject(live.get(), ns), nullptr);
 
-    // Fault mended: the cleared identifier used to land in the global map, keeping the
-    // object alive for good while no namespace knew of it.
+    // Fault mended: the cleared identifier landed in the global map, keeping the object alive for good.
     size_t before = KQUUIDManager::registeredCount();
     EXPECT_KQU_THROW(KQUUIDManager::registerUID(uid, live), NSInvalidArgumentException,
                      KQUUIDWithoutNamespaceExceptionString);

@@ -1,5 +1,4 @@
-// JSON reading and writing against Python's json module (decimals rounded half-up to 38
-// digits, written without exponent), plus the cases where this reader is meant to differ.
+// JSON against Python's json module (38-digit half-up decimals), plus where this reader means to differ.
 #include <cmath>
 #include <sstream>
 
@@ -56,10 +55,8 @@ TEST(Json, AcceptsWhatPythonRefusesByDesign) {
         ASSERT_TRUE(value) << text;
         EXPECT_EQ(KQUJson::stringFromObject(*value), compact) << text;
     }
-    EXPECT_TRUE(KQUJson::arrayFromString(u"[1]"));
-    EXPECT_FALSE(KQUJson::arrayFromString(u"{}"));
-    EXPECT_TRUE(KQUJson::dictionaryFromString("{\"a\":1}"));
-    EXPECT_FALSE(KQUJson::dictionaryFromString("[1]"));
+    EXPECT_TRUE(KQUJson::arrayFromString(u"[1]") && !KQUJson::arrayFromString(u"{}"));
+    EXPECT_TRUE(KQUJson::dictionaryFromString("{\"a\":1}") && !KQUJson::dictionaryFromString("[1]"));
 }
 
 TEST(Json, RefusesMalformedTextSayingWhereAndWhy) {

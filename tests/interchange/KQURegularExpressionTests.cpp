@@ -1,7 +1,4 @@
-// POSIX regular expressions: group ranges against Python's re on ASCII subjects (patterns
-// without alternation, where leftmost-longest and leftmost-first agree), ranges as
-// subjects, options; e-mail addresses against RFC 5322 appendix A and Python's
-// email.utils.parseaddr.
+// POSIX regular expressions (groups against Python's re), ranges, options; e-mail addresses (RFC 5322).
 #include <fmt/format.h>
 
 #include "kqutility/foundation/KQUUnicode.h"
@@ -58,8 +55,7 @@ TEST(RegularExpression, GroupRangesAgreeWithPythonRe) {
 TEST(RegularExpression, RangesAreSubjectsAndStringIndices) {
     auto anchored = KQURegularExpression::create(u"^ab(c)$");
     KQURange group[3] = {{7, 7}, {7, 7}, {7, 7}};
-    // "^" and "$" match at the ends of the range; ranges come back as whole-string indices,
-    // a surrogate pair counting two.
+    // "^" and "$" match at the range's ends; ranges are whole-string indices, a surrogate pair counting two.
     EXPECT_EQ(anchored->matchedRangeForString(u"\U0001F600xabcx", {3, 3}, group, 3), (KQURange{3, 3}));
     EXPECT_EQ(std::vector<KQURange>(group, group + 3), (std::vector<KQURange>{{5, 1}, kNone, kNone}));
     // Without a match the output is left alone; fewer slots than groups fill only those.
@@ -75,12 +71,7 @@ TEST(RegularExpression, RangesAreSubjectsAndStringIndices) {
 }
 
 TEST(RegularExpression, OptionsLongPatternsAndErrors) {
-    struct Case {
-        const char16_t* pattern;
-        unsigned options;
-        const char16_t* subject;
-        KQURange match;
-    } cases[] = {
+    const std::tuple<const char16_t*, unsigned, const char16_t*, KQURange> cases[] = {
         {u"ABC", kKQURegularExpressionCaseInsensitive, u"xabc", {1, 3}},
         {u"a.b", kKQURegularExpressionDotMatchesNewlines, u"a\nb", {0, 3}},
         {u"^b", 0, u"a\nb", {2, 1}},
@@ -88,13 +79,12 @@ TEST(RegularExpression, OptionsLongPatternsAndErrors) {
         {u"a(b)+", kKQURegularExpressionBasicSyntax, u"abbxa(b)+", {4, 5}},  // "(" and "+" are literal
         {u"\u00e9t\u00e9", 0, u"x\u00e9t\u00e9", kNone},  // non-ASCII pattern characters compile as blanks
     };
-    for (const auto& c : cases) {
-        auto re = KQURegularExpression::create(c.pattern, c.options);
+    for (const auto& [pattern, options, subject, match] : cases) {
+        auto re = KQURegularExpression::create(pattern, options);
         ASSERT_TRUE(re);
-        EXPECT_EQ(re->matchedRangeForString(c.subject, {KQUNotFound, 0}, nullptr, 0), c.match);
+        EXPECT_EQ(re->matchedRangeForString(subject, {KQUNotFound, 0}, nullptr, 0), match);
     }
-    std::u16string longPattern = u"(x)" + std::u16string(70, u'a');
-    auto re = KQURegularExpression::create(longPattern);
+    auto re = KQURegularExpression::create(u"(x)" + std::u16string(70, u'a'));
     ASSERT_TRUE(re);
     EXPECT_EQ(re->matchedRangeForString(u"zx" + std::u16string(70, u'a'), {KQUNotFound, 0}, nullptr, 0),
               (KQURange{1, 71}));
@@ -115,11 +105,8 @@ TEST(RegularExpression, CopiesKeepOptionsAndEqualityTakesThem) {
 }
 
 TEST(EmailAddress, UncommentsAndJudgesLikeTheReferences) {
-    struct Case {
-        const char* address;
-        const char* uncommented;  // parseaddr's address where it defines one
-        bool legal;
-    } cases[] = {
+    // Address, uncommented (parseaddr's address where it defines one), legal.
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"John Doe <jdoe@machine.example>", "jdoe@machine.example", true},
         {"Who? <one@y.test>", "one@y.test", true},
         {"\"Giant; \\\"Big\\\" Box\" <sysservices@example.net>", "sysservices@example.net", true},
@@ -131,10 +118,10 @@ TEST(EmailAddress, UncommentsAndJudgesLikeTheReferences) {
         {"b@x.y z", "b@x.y z", false},
         {"caf\xc3\xa9@x.fr", "caf\xc3\xa9@x.fr", false},
     };
-    for (const auto& c : cases) {
-        std::u16string address = u16(c.address);
-        EXPECT_EQ(KQUUTF8FromUTF16(KQUUncommentedAddressRespectingGroups(address)), c.uncommented) << c.address;
-        EXPECT_EQ(KQUIsLegalEmailAddress(address), c.legal) << c.address;
+    for (const auto& [text, uncommented, legal] : cases) {
+        std::u16string address = u16(text);
+        EXPECT_EQ(KQUUTF8FromUTF16(KQUUncommentedAddressRespectingGroups(address)), uncommented) << text;
+        EXPECT_EQ(KQUIsLegalEmailAddress(address), legal) << text;
     }
     EXPECT_EQ(KQUUncommentedAddress(u"  a   b  "), u"a b");
 }

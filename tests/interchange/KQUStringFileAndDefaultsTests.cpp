@@ -1,5 +1,4 @@
-// String-table files (bytes against Python's UTF-16 encoder, escapes read back by the
-// foundation's reader), localizable property lists, and defaults registered from bundles.
+// String-table files (bytes against Python's UTF-16), localizable property lists, defaults from bundles.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

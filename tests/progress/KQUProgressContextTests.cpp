@@ -105,8 +105,7 @@ TEST(KQUProgressContext, ThreadsReportIndependently) {
     EXPECT_FALSE(KQUProgressContext::contextExistsForCurrentThread());
 }
 
-// Mended: ending the root used to leave no current stage (a crash on the next call) and
-// made later stages parentless, reporting their own steps as percentages.
+// Mended: ending the root left no current stage (a crash next) and later stages parentless.
 TEST(KQUProgressContext, EndingTheRootIsIgnored) {
     KQUManualClock clock;
     Progress progress;

@@ -1,6 +1,4 @@
-// Fits against exact answers (tests/regression/make_known_answers.py): every statistic
-// within 100·cond(X)·2⁻⁵² of the exact value, and the normal equations shown to miss
-// that bound, so it is tight enough to tell the two methods apart.
+// Fits against exact answers (make_known_answers.py) within 100·cond(X)·2⁻⁵², which normal equations miss.
 #include <cblas.h>
 #include <lapacke.h>
 
@@ -42,8 +40,7 @@ TEST(KQURegressionAccuracy, CoefficientsAndStatisticsMatchExactAnswers) {
         SCOPED_TRACE(c.name);
         const double tolerance = bound(c);
         std::unique_ptr<kqu::KQUFittedRegressionModel> model;
-        // The polynomial model keeps no standard errors: its matrix (powers as variables) also goes
-        // through the linear model, which checks them on the noisy, badly conditioned cases.
+        // The polynomial model keeps no standard errors: the linear model checks them on the powers.
         std::vector<double> powers;
         for (int q = 1; c.polynomial && q <= c.kOrOrder; ++q)
             for (double x : c.xs) powers.push_back(std::pow(x, q));

@@ -1,5 +1,4 @@
-// The models' behaviour at their edges: equation text and its superscript runs, the
-// degenerate statistics, the refusals (error types), and each mended fault.
+// The models at their edges: equation text and superscripts, degenerate statistics, refusals, mended faults.
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -8,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "kqutility/foundation/KQULocale.h"
+#include "kqutility/foundation/KQUUnicode.h"
 #include "kqutility/regression/KQUCurveRegressionModels.h"
 #include "kqutility/regression/KQULeastSquares.h"
 #include "kqutility/regression/KQULinearRegressionModel.h"
@@ -20,11 +20,7 @@ using namespace kqu;
 
 using ScopedLocale = KQUScopedLocaleOverride;  // coefficients render in the library's current locale
 
-std::string utf8(const std::u16string& s) {
-    std::string out;
-    for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
-    return out;
-}
+const auto utf8 = [](std::u16string_view s) { return KQUUTF8FromUTF16(s); };
 
 // The superscript runs of an equation ("location,length,value" each), walked through the effective ranges.
 std::string superscripts(const KQUAttributedString& s) {
@@ -39,11 +35,7 @@ std::string superscripts(const KQUAttributedString& s) {
 }
 
 TEST(KQURegressionModel, CoefficientTextFollowsMagnitudeAndLocale) {
-    struct Case {
-        const char* locale;
-        double value;
-        const char16_t* text;
-    } cases[] = {
+    const std::tuple<const char*, double, const char16_t*> cases[] = {
         {"en_US", 1234567, u"1.235E+6"},  {"en_US", 12345.6, u"12346"},
         {"en_US", 123.456, u"123.46"},    {"en_US", 0.00001234, u"1.234E-5"},
         {"en_US", -2.5, u"-2.5"},         {"en_US", 1234.56, u"1234.6"},
@@ -51,10 +43,10 @@ TEST(KQURegressionModel, CoefficientTextFollowsMagnitudeAndLocale) {
         {"en_US", 0.00012345, u"0.0001"}, {"de_DE", 123.456, u"123,46"},
         {"de_DE", 1234567, u"1,235E+6"},  {"en_US", 12345678.5, u"1.235E+7"},
     };
-    for (const auto& c : cases) {
-        ScopedLocale locale(c.locale);
-        EXPECT_EQ(utf8(KQURegressionModel::formattedStringWithCoefficient(c.value)), utf8(c.text))
-            << c.locale << " " << c.value;
+    for (const auto& [name, value, text] : cases) {
+        ScopedLocale locale(name);
+        EXPECT_EQ(utf8(KQURegressionModel::formattedStringWithCoefficient(value)), utf8(text))
+            << name << " " << value;
     }
 }
 
@@ -87,15 +79,8 @@ TEST(KQURegressionModel, EquationsAndTheirSuperscripts) {
                1 + 2 * std::log(8.0) + 3 * std::log(5.0)};
     const V ye{2, 2 * std::exp(2.5), 2 * std::exp(3.5), 2 * std::exp(3.0)};
     const char16_t *logEquation = u"y = 3ln(x2) + 2ln(x) + 1", *expEquation = u"y = 2exp(1x)exp(1.5x2)";
-    const struct {
-        Kind kind;
-        V xs, ys;
-        int k;
-        bool affine;
-        double c;
-        const char16_t *plain, *attributed;
-        const char* runs;
-    } cases[] = {
+    // Model, xs, ys, k, affine, constant, plain and attributed equation, superscript runs.
+    const std::tuple<Kind, V, V, int, bool, double, const char16_t*, const char16_t*, const char*> cases[] = {
         {Linear, x4, {4, 5, 6, 7}, 1, true, 0, u"y = 1x + 3", u"y = x + 3", ""},
         {Linear, x4, {3, 2, 1, 0}, 1, true, 0, u"y = -1x + 4", u"y = -x + 4", ""},
         {Linear, x12, {9, 8, 22, 18}, 2, false, 1, u"y = 3x2 + 2x + 1", u"y = 3x2 + 2x + 1", "6,1,-1"},
@@ -114,14 +99,14 @@ TEST(KQURegressionModel, EquationsAndTheirSuperscripts) {
         // A constant below 1e-16 is written as 0.
         {Exponential, x3, {e, e * std::exp(1.0), e * std::exp(2.0)}, 1, true, 1, u"y = 0", u"y = 0", ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(utf8(c.plain));
-        auto model = make(c.kind, c.xs, c.ys, c.k, c.affine, c.c);
+    for (const auto& [kind, xs, ys, k, affine, constant, plain, attributedText, runs] : cases) {
+        SCOPED_TRACE(utf8(plain));
+        auto model = make(kind, xs, ys, k, affine, constant);
         ASSERT_TRUE(model->isModelValid()) << model->errorType();
-        EXPECT_EQ(utf8(model->simpleEquationString()), utf8(c.plain));
+        EXPECT_EQ(utf8(model->simpleEquationString()), utf8(plain));
         KQUAttributedString attributed = model->equationString();
-        EXPECT_EQ(utf8(attributed.string()), utf8(c.attributed));
-        EXPECT_EQ(superscripts(attributed), c.runs);
+        EXPECT_EQ(utf8(attributed.string()), utf8(attributedText));
+        EXPECT_EQ(superscripts(attributed), runs);
     }
 }
 
@@ -160,26 +145,21 @@ TEST(KQURegressionModel, DegenerateStatisticsFollowIeeeArithmetic) {
 TEST(KQURegressionModel, ValuesToBeLogTransformedMustBePositive) {
     kqu::test::ContinueAfterAssertions continuing;
     const V x{1, 2, 3};
-    const struct {
-        const char* name;
-        Kind kind;
-        V xs, ys;
-        bool affine;
-        double constant;
-        int error;
-    } cases[] = {{"power, y = 0", Power, x, {1, 0, 3}, true, 1, 2},
-                 {"power, y < 0", Power, x, {1, -2, 3}, true, 1, 2},
-                 {"power, x = 0", Power, {0, 1, 2}, x, true, 1, 2},
-                 {"power, c = -1", Power, x, x, false, -1, 2},
-                 {"exponential, y = 0", Exponential, x, {0, 1, 2}, true, 1, 2},
-                 {"exponential, c = 0", Exponential, x, x, false, 0, 2},
-                 {"exponential, x <= 0 is fine", Exponential, {-1, 0, 1}, x, true, 1, 0},
-                 {"logarithmic, x = 0", Logarithmic, {0, 1, 2}, x, true, 0, 2},
-                 {"logarithmic, y <= 0 is fine", Logarithmic, x, {-1, 0, 1}, true, 0, 0}};
-    for (const auto& c : cases) {
-        auto model = make(c.kind, c.xs, c.ys, 1, c.affine, c.constant);
-        EXPECT_EQ(model->errorType(), c.error) << c.name;
-        EXPECT_EQ(model->numCoefficients() == 0, c.error != 0) << c.name;
+    // Name, model, xs, ys, affine, constant, error.
+    const std::tuple<const char*, Kind, V, V, bool, double, int> cases[] = {
+        {"power, y = 0", Power, x, {1, 0, 3}, true, 1, 2},
+        {"power, y < 0", Power, x, {1, -2, 3}, true, 1, 2},
+        {"power, x = 0", Power, {0, 1, 2}, x, true, 1, 2},
+        {"power, c = -1", Power, x, x, false, -1, 2},
+        {"exponential, y = 0", Exponential, x, {0, 1, 2}, true, 1, 2},
+        {"exponential, c = 0", Exponential, x, x, false, 0, 2},
+        {"exponential, x <= 0 is fine", Exponential, {-1, 0, 1}, x, true, 1, 0},
+        {"logarithmic, x = 0", Logarithmic, {0, 1, 2}, x, true, 0, 2},
+        {"logarithmic, y <= 0 is fine", Logarithmic, x, {-1, 0, 1}, true, 0, 0}};
+    for (const auto& [name, kind, xs, ys, affine, constant, error] : cases) {
+        auto model = make(kind, xs, ys, 1, affine, constant);
+        EXPECT_EQ(model->errorType(), error) << name;
+        EXPECT_EQ(model->numCoefficients() == 0, error != 0) << name;
     }
 }
 
@@ -225,9 +205,7 @@ TEST(KQURegressionModel, MovingAverageRefusals) {
     EXPECT_TRUE(log.contains("Moving average trend line does not have r-squared value."));
 }
 
-// Fault: buffers that cannot be had stop the moving average with error 1. The span's
-// length is never read through: the allocation alone fails. AddressSanitizer's operator
-// new ends the process on such a request instead of throwing, so it is skipped there.
+// Fault: buffers that cannot be had give error 1 (the allocation alone fails); ASan's new aborts instead.
 TEST(KQURegressionModel, MovingAverageWithoutMemoryIsErrorOne) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer aborts on an impossible allocation";
@@ -247,52 +225,44 @@ TEST(KQURegressionModel, BadShapesAreRefusedBeforeAnySolverCall) {
     kqu::test::ContinueAfterAssertions continuing;
     kqu::test::LogCapture log;
     const V one{1}, two{1, 2};
-    const struct {
-        const char* name;
-        Kind kind;
-        V xs, ys;
-        int k;
-        bool affine;
-        double constant;
-    } cases[] = {{"m = 0", Linear, {}, {}, 1, true, 0},
-                 {"m < n", Linear, one, one, 1, true, 0},
-                 {"k = 0, fixed constant", Linear, {}, two, 0, false, 1},
-                 {"xs too short", Linear, two, {1, 2, 3}, 1, true, 0},
-                 {"negative k", Linear, two, two, -1, true, 0},
-                 {"order 0, fixed constant", Polynomial, two, two, 0, false, 1},
-                 {"order beyond the points", Polynomial, two, two, 2, true, 0},
-                 {"power, m = 0", Power, {}, {}, 1, true, 1},
-                 {"exponential, m < n", Exponential, one, one, 1, true, 1},
-                 {"logarithmic, xs too long", Logarithmic, {1, 2, 3}, two, 1, true, 0}};
-    for (const auto& c : cases) {
-        auto model = make(c.kind, c.xs, c.ys, c.k, c.affine, c.constant);
-        EXPECT_EQ(model->errorType(), KQURegressionErrorSolver) << c.name;
+    // Name, model, xs, ys, k, affine, constant.
+    const std::tuple<const char*, Kind, V, V, int, bool, double> cases[] = {
+        {"m = 0", Linear, {}, {}, 1, true, 0},
+        {"m < n", Linear, one, one, 1, true, 0},
+        {"k = 0, fixed constant", Linear, {}, two, 0, false, 1},
+        {"xs too short", Linear, two, {1, 2, 3}, 1, true, 0},
+        {"negative k", Linear, two, two, -1, true, 0},
+        {"order 0, fixed constant", Polynomial, two, two, 0, false, 1},
+        {"order beyond the points", Polynomial, two, two, 2, true, 0},
+        {"power, m = 0", Power, {}, {}, 1, true, 1},
+        {"exponential, m < n", Exponential, one, one, 1, true, 1},
+        {"logarithmic, xs too long", Logarithmic, {1, 2, 3}, two, 1, true, 0}};
+    for (const auto& [name, kind, xs, ys, k, affine, constant] : cases) {
+        auto model = make(kind, xs, ys, k, affine, constant);
+        EXPECT_EQ(model->errorType(), KQURegressionErrorSolver) << name;
         EXPECT_TRUE(log.contains(
-            c.k == 0 && c.kind == Polynomial
+            k == 0 && kind == Polynomial
                 ? std::string("Order 0 and intercept is being set in the KQUPolynomialRegressionModel.")
-                : fmt::format("dels_ in {} failed.", kModelNames[c.kind])))
-            << c.name;
+                : fmt::format("dels_ in {} failed.", kModelNames[kind])))
+            << name;
         // Fault: the getters read arrays that were never made.
-        EXPECT_TRUE(std::isnan(model->coefficientAtIndex(0))) << c.name;
+        EXPECT_TRUE(std::isnan(model->coefficientAtIndex(0))) << name;
     }
-    struct Shape {
-        size_t m;
-        int64_t n, columns;
-        size_t xsSize;
-        bool valid;
-    } shapes[] = {{3, 2, 1, 3, true},
-                  {3, 3, 3, 9, true},
-                  {0, 1, 1, 0, false},
-                  {2, 3, 3, 6, false},
-                  {3, 0, 0, 0, false},
-                  {3, 2, 1, 4, false},
-                  {size_t(1) << 31, 1, 1, size_t(1) << 31, false},
-                  {4, int64_t(1) << 31, 1, 4, false},
-                  {size_t(1) << 30, 2, 2, size_t(1) << 31, true},
-                  {3, 2, 1, (size_t(1) << 63) + 3, false}};
-    for (const auto& s : shapes)
-        EXPECT_EQ(detail::KQUValidLeastSquaresShape(s.m, s.n, s.columns, s.xsSize), s.valid)
-            << s.m << "x" << s.n << " with " << s.xsSize;
+    // m, n, columns, size of xs, valid.
+    const std::tuple<size_t, int64_t, int64_t, size_t, bool> shapes[] = {
+        {3, 2, 1, 3, true},
+        {3, 3, 3, 9, true},
+        {0, 1, 1, 0, false},
+        {2, 3, 3, 6, false},
+        {3, 0, 0, 0, false},
+        {3, 2, 1, 4, false},
+        {size_t(1) << 31, 1, 1, size_t(1) << 31, false},
+        {4, int64_t(1) << 31, 1, 4, false},
+        {size_t(1) << 30, 2, 2, size_t(1) << 31, true},
+        {3, 2, 1, (size_t(1) << 63) + 3, false}};
+    for (const auto& [m, n, columns, xsSize, valid] : shapes)
+        EXPECT_EQ(detail::KQUValidLeastSquaresShape(m, n, columns, xsSize), valid)
+            << m << "x" << n << " with " << xsSize;
 }
 
 TEST(KQURegressionModel, GettersOutsideTheCoefficientsAnswerNaN) {
@@ -303,8 +273,7 @@ TEST(KQURegressionModel, GettersOutsideTheCoefficientsAnswerNaN) {
     }
 }
 
-// Fault: SSE as S − ŷ·b came out −1.4e-14 for this perfect fit, and √ of it made every
-// standard error NaN; the one-pass KQUStandardError of constant data likewise.
+// Fault: SSE as S − ŷ·b came out −1.4e-14 here, making every standard error NaN; likewise KQUStandardError.
 TEST(KQURegressionModel, SumsOfSquaresNeverTurnNegative) {
     V x, y;
     for (double v : {0.3, 0.6, 0.9, 1.2, 1.5, 1.8}) x.push_back(v), y.push_back(3 * v + 0.7);
@@ -337,8 +306,7 @@ TEST(KQURegressionModel, StandardDeviationOfLargeValuesKeepsItsDigits) {
     EXPECT_TRUE(std::isnan(KQUStandardError(V{})));
 }
 
-// Fault: the power and logarithmic models checked XᵀX of the untransformed xs, which is
-// singular here (x2 = 2·x1) although ln x1 and ln x2 are independent.
+// Fault: power and log models judged XᵀX of the untransformed xs, singular here (x2 = 2·x1) unlike ln x.
 TEST(KQURegressionModel, SingularityIsJudgedOnTheFittedMatrix) {
     const V xs{1, 2, 4, 2, 4, 8}, ys{3, 5, 9};
     EXPECT_EQ(KQUPowerRegressionModel::nonAffine(xs, ys, 2, 1.5).errorType(), 0);

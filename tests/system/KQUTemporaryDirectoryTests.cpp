@@ -1,5 +1,4 @@
-// Temporary directories: where they go, their names and modes, and a removal that never
-// follows a link, even one swapped in during the walk.
+// Temporary directories: place, names and modes, and a removal that never follows a link, even a swapped one.
 #include "kqutility/system/KQUTemporaryDirectory.h"
 
 #include <fcntl.h>
