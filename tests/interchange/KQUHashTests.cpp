@@ -1,5 +1,4 @@
 // Known answers from a few lines of Python implementing the documented recurrence, not from the library.
-#include <string>
 
 #include "kqutility/interchange/KQUHash.h"
 #include "tests/support/KQUTestSupport.h"

@@ -98,25 +98,20 @@ TEST(KQULocalizedPList, ResolvesMarkersInInsertionOrder) {
 }
 
 TEST(KQULocalizedPList, WrongKindsAreAssertionFailures) {
-    const char* cases[] = {
-        "<dict><key>_LOCALIZABLE_</key><dict/><key>x</key><array/></dict>",
-        "<dict><key>_LOCALIZABLE_</key><array/><key>x</key><string>s</string></dict>",
-        "<dict><key>_LOCALIZABLE_</key><integer>1</integer><key>x</key><array/></dict>",
+    const std::pair<const char*, const char*> cases[] = {
+        {"<dict><key>_LOCALIZABLE_</key><dict/><key>x</key><array/></dict>", "expected dictionary"},
+        {"<dict><key>_LOCALIZABLE_</key><array/><key>x</key><string>s</string></dict>", "expected array"},
+        {"<dict><key>_LOCALIZABLE_</key><integer>1</integer><key>x</key><array/></dict>", "unexpected type"},
     };
-    const char* messages[] = {"expected dictionary", "expected array", "unexpected type"};
-    for (size_t i = 0; i < 3; ++i) {
-        try {
-            (void)KQULocalizedPList(plist(cases[i]));
-            ADD_FAILURE() << cases[i];
-        } catch (const KQUException& e) {
-            EXPECT_EQ(e.name(), "AssertionFailure");
-            EXPECT_NE(e.reason().find(std::string("KQULocalizedPList() - ") + messages[i]), std::string::npos)
-                << e.reason();
-        }
-    }
-    // Continuing, the wrong part is left out and the rest is merged.
+    for (auto [text, message] : cases) EXPECT_ASSERTION_FAILURE((void)KQULocalizedPList(plist(text)));
+    // Continuing, the failure is logged, the wrong part is left out and the rest is merged.
     test::ContinueAfterAssertions go;
-    EXPECT_EQ(KQULocalizedPList(plist(cases[0])), KQUValue(KQUValueDictionary{}));
+    for (auto [text, message] : cases) {
+        test::LogCapture log;
+        (void)KQULocalizedPList(plist(text));
+        EXPECT_TRUE(log.contains(std::string("KQULocalizedPList() - ") + message)) << text;
+    }
+    EXPECT_EQ(KQULocalizedPList(plist(cases[0].first)), KQUValue(KQUValueDictionary{}));
 }
 
 class RegisteredDefaults : public ::testing::Test {

@@ -1,5 +1,4 @@
 // Range arithmetic against models (integer sets, edits of a labelled array), examples, ends near 2^64.
-#include <algorithm>
 #include <limits>
 #include <set>
 #include <vector>

@@ -1,6 +1,5 @@
 #include "kqutility/progress/KQUProgressContext.h"
 
-#include <cmath>
 #include <limits>
 #include <thread>
 #include <vector>

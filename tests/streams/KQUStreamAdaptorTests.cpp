@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/streams/KQUBufferedInputStream.h"

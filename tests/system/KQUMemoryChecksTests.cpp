@@ -1,7 +1,5 @@
 #include "kqutility/system/KQUMemoryChecks.h"
 
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
