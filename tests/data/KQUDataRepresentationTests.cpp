@@ -61,12 +61,10 @@ TEST(DataRepresentationEquality, FileEqualsMemoryAndEmptyEqualsEmpty) {
     std::string changed = contents;
     changed.back() ^= 1;
     EXPECT_EQ(memory->hash(), memoryOf(changed)->hash());
-    EXPECT_FALSE(file.isEqual(*memoryOf(changed)));
-    EXPECT_FALSE(memory->isEqual(*memoryOf(contents.substr(1))));
+    EXPECT_FALSE(file.isEqual(*memoryOf(changed)) || memory->isEqual(*memoryOf(contents.substr(1))));
     // The same block needs no read.
     KQUMemoryDataRepresentation same(memory->data());
-    EXPECT_TRUE(memory->hasSameLocationAs(same));
-    EXPECT_FALSE(memory->hasSameLocationAs(*memoryOf(contents)));
+    EXPECT_TRUE(memory->hasSameLocationAs(same) && !memory->hasSameLocationAs(*memoryOf(contents)));
 }
 
 // Renamed, removed and recreated, shortened and aliased files.
@@ -82,8 +80,7 @@ TEST(DataRepresentationFile, ResolvesItsPath) {
     EXPECT_EQ(file.path(), dir.file("renamed"));
     ::unlink(dir.file("renamed").c_str());
     ::unlink(dir.file("moved").c_str());
-    EXPECT_FALSE(file.isReadable());
-    EXPECT_EQ(file.inputStream(), nullptr);
+    EXPECT_TRUE(!file.isReadable() && file.inputStream() == nullptr);
     test::writeFile(dir.file("renamed"), "back");
     EXPECT_TRUE(file.isReadable());
     std::string longName(40, 'n');

@@ -125,14 +125,12 @@ TEST(KQUObjectFlusherTest, LeastRecentlyUsedAreFlushed) {
     flusher.objectAddedData(a);  // again: counted once
     EXPECT_EQ(flusher.totalMemoryUsed(), 60u);
     flusher.objectAddedData(b);
-    EXPECT_EQ(a->flushes, 1);  // flushed to 0 bytes: forgotten
-    EXPECT_FALSE(flusher.isTrackedAsFlushable(a.get()));
+    EXPECT_TRUE(a->flushes == 1 && !flusher.isTrackedAsFlushable(a.get()));  // flushed to 0 bytes: forgotten
     EXPECT_EQ(flusher.totalMemoryUsed(), 60u);
     b->bytesAfterFlush = 10;  // keeps some data, and can flush no more
     b->onFlush = [](Cached& self) { self.flushable = false; };
     flusher.objectAddedData(c);
-    EXPECT_EQ(b->flushes, 1);
-    EXPECT_TRUE(flusher.isTrackedAsNonFlushable(b.get()));
+    EXPECT_TRUE(b->flushes == 1 && flusher.isTrackedAsNonFlushable(b.get()));
     EXPECT_EQ(flusher.totalMemoryUsed(), 70u);
 
     // An object that has gone is forgotten, never called.

@@ -58,9 +58,7 @@ TEST_F(FileStreams, SeekOutsideTheRangeIsRefusedAndDoesNotMove) {
     EXPECT_ASSERTION_FAILURE(s->seekToOffset(-4));
     test::ContinueAfterAssertions continuing;
     test::LogCapture log;
-    s->seekToOffset(5);
-    s->seekToOffset(21);
-    s->seekToOffset(-4);
+    for (int64_t offset : {5, 21, -4}) s->seekToOffset(offset);
     EXPECT_EQ(s->offset(), 5);
     EXPECT_EQ(read(*s, 100), contents.substr(15, 15));  // never outside [10, 30)
     EXPECT_TRUE(log.contains("Offset is too large."));
@@ -69,7 +67,6 @@ TEST_F(FileStreams, SeekOutsideTheRangeIsRefusedAndDoesNotMove) {
 TEST_F(FileStreams, OutputReplacesAnExistingFile) {
     {
         KQUFileOutputStream out(dir.file("hundred"));
-        EXPECT_EQ(out.offset(), 0);
         out.writeBuffer("abc", 3);
         EXPECT_EQ(out.offset(), 3);
         out.seekToOffset(1, SEEK_SET);
