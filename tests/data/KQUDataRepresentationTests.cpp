@@ -97,8 +97,7 @@ TEST(DataRepresentationFile, EmptyPathAsserts) {
     test::ContinueAfterAssertions keepGoing;
     test::LogCapture log;
     KQUFileDataRepresentation file("");
-    EXPECT_TRUE(log.contains("Invalid parameter not satisfying: path != nil"));
-    EXPECT_FALSE(file.isReadable());
+    EXPECT_TRUE(log.contains("Invalid parameter not satisfying: path != nil") && !file.isReadable());
 }
 
 TEST(DataRepresentationFile, SharedDescriptorKeepsReadingAfterRemoval) {

@@ -26,10 +26,11 @@ TEST(KQUCharacterSet, ListedCharactersAndProperties) {
     EXPECT_TRUE(listed.contains(U'\U0001F600') && listed.intersects(u"xyza"));
     EXPECT_FALSE(listed.contains(0xD83D) ||
                  listed.intersects(u"xyz"));  // the pair is one character, not two halves
-    EXPECT_TRUE(KQUCharacterSet::whitespace().contains(U'\u3000'));
-    EXPECT_FALSE(KQUCharacterSet::whitespace().contains(U'\u200B'));  // zero width space is no white space
-    EXPECT_TRUE(KQUCharacterSet::decimalDigits().contains(U'\u0663'));
-    EXPECT_FALSE(KQUCharacterSet::decimalDigits().contains(U'\u00B2'));  // superscript two is No, not Nd
+    // Zero width space is no white space; superscript two is No, not Nd.
+    EXPECT_TRUE(KQUCharacterSet::whitespace().contains(U'\u3000') &&
+                !KQUCharacterSet::whitespace().contains(U'\u200B'));
+    EXPECT_TRUE(KQUCharacterSet::decimalDigits().contains(U'\u0663') &&
+                !KQUCharacterSet::decimalDigits().contains(U'\u00B2'));
     EXPECT_TRUE(KQUCharacterSet().isEmpty() && !KQUCharacterSet::withPattern(u"[a-"));
     EXPECT_TRUE(KQUCharacterSet::withPattern(u"[a-c]")->contains(U'b'));
 }

@@ -115,8 +115,8 @@ TEST(RangeAdditions, EndsNear2To64DoNotWrap) {
     EXPECT_EQ(KQUMaxRange(huge), kMax);
     EXPECT_TRUE(NSIntersectsRangeExclusive(huge, {6, 1}));
     EXPECT_EQ(KQUIntersectionRange(huge, {6, 1}), (KQURange{6, 1}));
-    EXPECT_TRUE(KQULocationInRanges(6, std::vector<KQURange>{huge}));
-    EXPECT_FALSE(KQULocationInRanges(4, std::vector<KQURange>{huge}));
+    EXPECT_TRUE(KQULocationInRanges(6, std::vector<KQURange>{huge}) &&
+                !KQULocationInRanges(4, std::vector<KQURange>{huge}));
     EXPECT_FALSE(KQULocationInRanges(0, {}));
     EXPECT_EQ(NSAdjustRangeForReplace({kMax - 1, 1}, {0, 1}, 5), (KQURange{kMax, 1}));  // held, not wrapped
 }

@@ -132,10 +132,6 @@ TEST(KQURegressionModel, DegenerateStatisticsFollowIeeeArithmetic) {
     EXPECT_EQ(two.degreesFreedom(), 0);
     for (double v : {two.standardError(), two.fStatistic(), two.coefficientStandardErrorAtIndex(0)})
         EXPECT_FALSE(std::isfinite(v));
-    // Equal targets: SST exactly 0, SSE forced to 0, R² = 0/0.
-    auto flat = KQULinearRegressionModel::affine(V{1, 2, 3, 4}, V{2, 2, 2, 2}, 1);
-    EXPECT_EQ(V({flat.errorSumSquares(), flat.standardError(), flat.regressionSumSquares()}), V(3, 0.0));
-    EXPECT_TRUE(std::isnan(flat.rSquared()));
     // A fixed constant is taken off before the fit and added back by the estimate.
     auto five = KQULinearRegressionModel::nonAffine(V{1, 2, 3, 4}, V{7.5, 9, 11.5, 13}, 1, 5.0);
     EXPECT_NEAR(five.estimateForX(V{10}), 5 + 10 * five.coefficientAtIndex(0), 1e-12);
@@ -279,8 +275,8 @@ TEST(KQURegressionModel, SumsOfSquaresNeverTurnNegative) {
     for (double v : {0.3, 0.6, 0.9, 1.2, 1.5, 1.8}) x.push_back(v), y.push_back(3 * v + 0.7);
     auto model = KQULinearRegressionModel::affine(x, y, 1);
     EXPECT_GE(model.errorSumSquares(), 0);
-    EXPECT_FALSE(std::isnan(model.coefficientStandardErrorAtIndex(0)));
-    EXPECT_FALSE(std::isnan(model.coefficientStandardErrorAtIndex(1)));
+    EXPECT_FALSE(std::isnan(model.coefficientStandardErrorAtIndex(0)) ||
+                 std::isnan(model.coefficientStandardErrorAtIndex(1)));
     for (double value : {0.1, 1e9 + 0.3, -7.7}) EXPECT_EQ(KQUStandardError(V(7, value)), 0) << value;
 }
 
@@ -288,7 +284,8 @@ TEST(KQURegressionModel, SumsOfSquaresNeverTurnNegative) {
 TEST(KQURegressionModel, EqualTargetsGiveExactlyZeroTotalSumOfSquares) {
     const V x{1, 2, 3, 4, 5, 6, 7}, y(7, 0.1);
     auto model = KQULinearRegressionModel::affine(x, y, 1);
-    EXPECT_EQ(model.regressionSumSquares() + model.errorSumSquares(), 0);
+    // SST exactly 0, SSE forced to 0, R² = 0/0.
+    EXPECT_EQ(V({model.regressionSumSquares(), model.errorSumSquares(), model.standardError()}), V(3, 0.0));
     EXPECT_TRUE(std::isnan(model.rSquared()));
     auto poly = KQUPolynomialRegressionModel::affine(x, y, 2);
     EXPECT_TRUE(std::isnan(poly.rSquared()));

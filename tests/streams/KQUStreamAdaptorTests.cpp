@@ -33,8 +33,7 @@ TEST(BufferedInputStream, SeeksWithinHeldBytesWithoutReadingAgain) {
     EXPECT_TRUE(s.seekWithinBufferToOffset(0));
     EXPECT_EQ(std::string(buf, s.readToBuffer(buf, 10)), forty().substr(0, 10));
     EXPECT_EQ(beneath->reads, 1);
-    EXPECT_TRUE(s.seekWithinBufferToOffset(16));
-    EXPECT_FALSE(s.seekWithinBufferToOffset(17));
+    EXPECT_TRUE(s.seekWithinBufferToOffset(16) && !s.seekWithinBufferToOffset(17));
     // Outside: the stream beneath is repositioned at the next read, not before.
     s.seekToOffset(30);
     EXPECT_EQ(beneath->seeks, 0);

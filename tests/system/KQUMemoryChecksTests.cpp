@@ -67,8 +67,7 @@ TEST_F(KQUMemoryChecksTest, RefusalIsLoggedAndUnknownOrIgnoredMemoryAdmits) {
     }
     KQUMemoryResetForTesting(KQUPhysicalMemory{});
     EXPECT_EQ(KQUMemoryTotalPageCount(), 0u);
-    EXPECT_TRUE(isThereEnoughMemory(4000000000u, 1e9));
-    EXPECT_TRUE(isThereEnoughMemoryToImport(4000000000u, 1e9));
+    EXPECT_TRUE(isThereEnoughMemory(4000000000u, 1e9) && isThereEnoughMemoryToImport(4000000000u, 1e9));
     test::ScopedDefault ignore(KQUIgnoreMemoryChecksKey, "YES");
     KQUMemoryResetForTesting(machine(256));
     EXPECT_TRUE(isThereEnoughMemory(4000000000u, 1e9));
