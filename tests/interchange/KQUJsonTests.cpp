@@ -13,9 +13,9 @@ namespace {
 
 TEST(Json, ReadsAndWritesAsPythonDoes) {
     std::string output;
-    ASSERT_EQ(test::runCommand(
-                  fmt::format("/usr/bin/python3 '{}/tests/interchange/make_json_cases.py' 7", KQU_TEST_SOURCE_DIR),
-                  &output),
+    ASSERT_EQ(test::runCommand(fmt::format("/usr/bin/python3 '{}/tests/interchange/make_json_cases.py' 7",
+                                           KQU_TEST_SOURCE_DIR),
+                               &output),
               0);
     std::istringstream lines(output);
     std::string textHex, expectedHex;

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/streams/KQUBufferedInputStream.h"
 #include "kqutility/streams/KQUFileStreams.h"

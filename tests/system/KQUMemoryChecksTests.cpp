@@ -1,6 +1,5 @@
 #include "kqutility/system/KQUMemoryChecks.h"
 
-
 #include <gtest/gtest.h>
 
 #include "support/KQUTestSupport.h"
