@@ -77,16 +77,10 @@ std::string binaryList(const std::vector<std::string>& objects, uint64_t top = 0
     }
     uint64_t table = out.size();
     for (uint64_t o : offsets) out += {static_cast<char>(o >> 8), static_cast<char>(o & 0xff)};
-    std::string trailer(32, '\0');
-    trailer[6] = 2;
-    trailer[7] = 1;
-    auto put = [&](int at, uint64_t v) {
-        for (int i = 7; i >= 0; --i, v >>= 8) trailer[at + i] = static_cast<char>(v & 0xff);
-    };
-    put(8, countOverride ? countOverride : objects.size());
-    put(16, top);
-    put(24, table);
-    return out + trailer;
+    out += std::string("\0\0\0\0\0\0\2\1", 8);  // offsets of two bytes, references of one
+    for (uint64_t v : {countOverride ? countOverride : objects.size(), top, table})
+        for (int shift = 56; shift >= 0; shift -= 8) out += static_cast<char>(v >> shift);  // big-endian
+    return out;
 }
 
 TEST(KQUPropertyList, RefusesHostileBinaryLists) {

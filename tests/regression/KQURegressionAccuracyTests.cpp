@@ -28,12 +28,8 @@ double relativeError(std::span<const double> got, std::span<const double> want) 
 double relativeError(double got, double want) {
     return std::fabs(got - want) / std::fabs(want);
 }
-double bound(const KQURegressionKnownAnswer& c) {
-    return 100 * c.cond * std::ldexp(1.0, -52);
-}
-bool exactFit(const KQURegressionKnownAnswer& c) {
-    return c.sse < 1e-20 * c.sst;
-}
+const auto bound = [](const KQURegressionKnownAnswer& c) { return 100 * c.cond * std::ldexp(1.0, -52); };
+const auto exactFit = [](const KQURegressionKnownAnswer& c) { return c.sse < 1e-20 * c.sst; };
 
 TEST(KQURegressionAccuracy, CoefficientsAndStatisticsMatchExactAnswers) {
     for (const auto& c : kKQURegressionKnownAnswers) {
