@@ -224,8 +224,7 @@ TEST(DataRepresentationXml, ReaderReportsStreamFailureAsError) {
     FailingRepresentation failing("<a><b>", 1000);
     reader = failing.xmlReader();
     if (reader) {
-        while ((result = xmlTextReaderRead(reader)) == 1) {
-        }
+        while ((result = xmlTextReaderRead(reader)) == 1) continue;
         EXPECT_EQ(result, -1);
         xmlFreeTextReader(reader);
     }

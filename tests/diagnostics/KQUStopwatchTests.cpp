@@ -60,8 +60,7 @@ Captured report(ProfileManager& manager) {
 
 // The same report from Python's %-formatting of the same figures, in the order given.
 std::string pythonReport(const std::vector<TaskInfo>& sorted) {
-    std::string rows;
-    std::string total = "0";
+    std::string rows, total = "0";
     for (const auto& t : sorted) total += fmt::format("+{:.17g}", t.exclusiveTime());
     for (const auto& t : sorted)
         rows += fmt::format("('{}',{:.17g},{:.17g},{}),", t.name(), t.exclusiveTime(), t.inclusiveTime(), t.calls());

@@ -1,5 +1,6 @@
 // The text layer: strict UTF-8, character sets, the current locale and the per-thread ICU formatter cache.
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -54,24 +55,20 @@ TEST(KQULocale, OverrideGenerationAndNotification) {
 }
 
 TEST(KQULocale, PosixEnvironmentMeansUnitedStatesEnglish) {
-    struct Env {
-        const char* name;
-        std::string saved;
-        bool had;
-    } vars[] = {{"LC_ALL", "", false}, {"LC_NUMERIC", "", false}, {"LANG", "", false}};
-    for (auto& v : vars)
-        if (const char* value = std::getenv(v.name)) v.saved = value, v.had = true;
-    auto check = [&](const char* lang, const char* expected) {
+    std::pair<const char*, std::optional<std::string>> vars[] = {
+        {"LC_ALL", {}}, {"LC_NUMERIC", {}}, {"LANG", {}}};
+    for (auto& [name, saved] : vars)
+        if (const char* value = std::getenv(name)) saved = value;
+    const std::pair<const char*, const char*> cases[] = {
+        {"C", "en_US"}, {"POSIX", "en_US"}, {"de_CH.UTF-8", "de_CH"}};
+    for (auto [lang, expected] : cases) {
         ::unsetenv("LC_NUMERIC");
         ::setenv("LC_ALL", lang, 1);
         ::setenv("LANG", lang, 1);
         KQUCurrentLocaleEnvironmentDidChange();
         EXPECT_EQ(KQULocale::current().identifier(), expected) << lang;
-    };
-    check("C", "en_US");
-    check("POSIX", "en_US");
-    check("de_CH.UTF-8", "de_CH");
-    for (auto& v : vars) v.had ? (void)::setenv(v.name, v.saved.c_str(), 1) : (void)::unsetenv(v.name);
+    }
+    for (auto& [name, saved] : vars) saved ? (void)::setenv(name, saved->c_str(), 1) : (void)::unsetenv(name);
     KQUCurrentLocaleEnvironmentDidChange();
 }
 
