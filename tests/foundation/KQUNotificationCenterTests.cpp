@@ -62,8 +62,7 @@ TEST(KQUNotificationCenter, ScopedObserverStopsListeningWhenDestroyedOrMoved) {
         center.postNotificationName("N", nullptr);
     }
     center.postNotificationName("N", nullptr);
-    EXPECT_EQ(count, 2);
-    EXPECT_EQ(center.observerCount(), 0u);
+    EXPECT_EQ(std::pair(count, center.observerCount()), std::pair(2, size_t{0}));
 }
 
 TEST(KQUNotificationCenter, RemovesByObserverNameAndObject) {
@@ -82,8 +81,7 @@ TEST(KQUNotificationCenter, RemovesByObserverNameAndObject) {
     count = 0;
     center.postNotificationName("A", &objectB);
     center.postNotificationName("B", nullptr);
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(center.observerCount(), 1u);
+    EXPECT_EQ(std::pair(count, center.observerCount()), std::pair(1, size_t{1}));
     center.removeObserver(&other);
     EXPECT_EQ(center.observerCount(), 0u);
 }

@@ -15,11 +15,9 @@ TEST(KQUStringTable, ParsesQuotedBareAndShorthandEntriesWithComments) {
         "\"dup\" = \"first\"; \"dup\" = \"second\";\n",
         &error);
     ASSERT_TRUE(table) << error;
-    EXPECT_EQ(table->size(), 4u);
-    EXPECT_EQ(table->at("&Undo %@"), "Undo %@");
-    EXPECT_EQ(table->at("Bare.key_1"), "value-2");
-    EXPECT_EQ(table->at("Same"), "Same");
-    EXPECT_EQ(table->at("dup"), "second");
+    EXPECT_EQ(*table,
+              (KQUStringTable{
+                  {"&Undo %@", "Undo %@"}, {"Bare.key_1", "value-2"}, {"Same", "Same"}, {"dup", "second"}}));
 }
 
 TEST(KQUStringTable, DecodesEscapesIntoUTF8) {

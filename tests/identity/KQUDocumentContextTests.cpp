@@ -44,8 +44,8 @@ TEST(KQUDocumentContextTest, AnswerTable) {
 
     EXPECT_EQ(A::pastingContext()->undoContext(), nullptr);
     EXPECT_EQ(grouping->undoContext(), A::ungroupingContext());
-    EXPECT_EQ(grouping->undoContext()->undoContext(), grouping);
-    EXPECT_EQ(hiding->undoContext()->undoContext(), hiding);
+    EXPECT_TRUE(grouping->undoContext()->undoContext() == grouping &&
+                hiding->undoContext()->undoContext() == hiding);
 }
 
 }  // namespace

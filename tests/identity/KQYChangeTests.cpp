@@ -136,8 +136,7 @@ TEST(KQYChangeTest, ToolTipAndMixedAuthors) {
     EXPECT_TRUE(group.hasMixedAuthors(ann.get(), &colorSets));
     EXPECT_EQ(colorSets, (std::vector<KQYColorSetRef>{ann->colorSet(), bobColors}));
     EXPECT_FALSE(a.hasMixedAuthors(ann.get(), nullptr));
-    EXPECT_EQ(group.firstChildLeaf(), &a);
-    EXPECT_EQ(a.rootChange(), &group);
+    EXPECT_TRUE(group.firstChildLeaf() == &a && a.rootChange() == &group);
 }
 
 }  // namespace

@@ -27,8 +27,7 @@ TEST(Hash, EmptyInputAssertsAndFallsBack) {
     EXPECT_ASSERTION_FAILURE(KQUHashWithSeed("", 0, 7));
     test::ContinueAfterAssertions keepGoing;
     test::LogCapture log;
-    EXPECT_EQ(KQUHashWithSeed("", 0, 7), 7u);
-    EXPECT_EQ(KQUHashWithSeed("x", -5, 7), 7u);
+    EXPECT_EQ(std::pair(KQUHashWithSeed("", 0, 7), KQUHashWithSeed("x", -5, 7)), std::pair(7u, 7u));
     EXPECT_TRUE(log.contains("KQUHash must have at least one byte of input."));
     // The scrambled variant mixes the seed as if no byte had been read.
     EXPECT_EQ(KQUScrambledHashWithSeed("", 0, 7), KQUScrambledHashWithSeed("", -1, 7));

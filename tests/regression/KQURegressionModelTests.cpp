@@ -188,8 +188,8 @@ TEST(KQURegressionModel, MovingAverageRefusals) {
     EXPECT_TRUE(log.contains("Invalid period number in moving average mode."));
     // Fault: unequal lengths were read past the shorter array.
     KQUMovingAverageRegressionModel unequal(five, std::vector<O>{1, 2, 3}, 2);
-    EXPECT_EQ(unequal.errorType(), KQURegressionErrorPeriod);
-    EXPECT_EQ(unequal.numTrendPoint(), 0);
+    EXPECT_EQ(std::pair(unequal.errorType(), unequal.numTrendPoint()),
+              std::pair(int(KQURegressionErrorPeriod), 0));
     // Fault: trend points outside the list read memory that was never stored.
     KQUMovingAverageRegressionModel model(five, five, 2);
     for (int index : {-1, 4, 1000}) {
@@ -296,8 +296,7 @@ TEST(KQURegressionModel, StandardDeviationOfLargeValuesKeepsItsDigits) {
     const V v{1e9, 1e9 + 1, 1e9 + 2, 1e9 + 3, 1e9 + 4};
     double sd = 0, mean = 0;
     KQUStandardDeviationAndMean(v, &sd, &mean);
-    EXPECT_EQ(mean, 1e9 + 2);
-    EXPECT_EQ(sd, std::sqrt(2.5));
+    EXPECT_EQ(std::pair(mean, sd), std::pair(1e9 + 2, std::sqrt(2.5)));
     EXPECT_DOUBLE_EQ(KQUStandardError(v), std::sqrt(2.5) / std::sqrt(5.0));
     KQUStandardDeviationAndMean(v, nullptr, &mean);  // either pointer may be null
     EXPECT_TRUE(std::isnan(KQUStandardError(V{})));

@@ -109,8 +109,8 @@ TEST_F(FileStreams, CreatedFromAnOffsetToTheEnd) {
     EXPECT_EQ(read(*s, 1000), contents.substr(30));
     EXPECT_EQ(s->offset(), 70);
     EXPECT_EQ(read(*KQUFileInputStream::create(dir.file("hundred"), 100), 10), "");
-    EXPECT_EQ(KQUFileInputStream::create(dir.file("hundred"), 101), nullptr);
-    EXPECT_EQ(KQUFileInputStream::create(dir.file("missing")), nullptr);
+    EXPECT_FALSE(KQUFileInputStream::create(dir.file("hundred"), 101) ||
+                 KQUFileInputStream::create(dir.file("missing")));
     EXPECT_EQ(KQUFileInputStream::create("", 0, 0), nullptr);
 }
 

@@ -93,8 +93,8 @@ TEST_F(TemporaryDirectory, FallsBackAndLogsEachFailure) {
         KQUTemporaryDirectoryTesting::Roots{{}, {dir.file("none")}, dir.file("cache/kqutility/tmp")});
     auto cached = KQUTemporaryDirectory::create(dir.path());
     ASSERT_TRUE(cached);
-    EXPECT_EQ(cached->fileName().rfind(dir.file("cache/kqutility/tmp/"), 0), 0u);
-    EXPECT_EQ(modeOf(dir.file("cache/kqutility/tmp")), 0700u);
+    EXPECT_TRUE(cached->fileName().starts_with(dir.file("cache/kqutility/tmp/")) &&
+                modeOf(dir.file("cache/kqutility/tmp")) == 0700u);
     EXPECT_TRUE(log.contains("KQUTemporaryDirectory: Error 18 from FSFindFolder(1952804208) for the volume for "));
     // Nothing usable at all, or a folder type this system has no folder for: nullptr.
     KQUTemporaryDirectoryTesting::setRoots(KQUTemporaryDirectoryTesting::Roots{{}, {dir.file("none")}, ""});
