@@ -84,8 +84,7 @@ TEST_F(TemporaryDirectory, FallsBackAndLogsEachFailure) {
     test::ScopedDefault everything("KQULogLevel", "100");
     test::LogCapture log;
     // A missing path: the user-domain folder.
-    auto missing = KQUTemporaryDirectory::create(dir.file("no/such/file"));
-    ASSERT_TRUE(missing);
+    ASSERT_TRUE(KQUTemporaryDirectory::create(dir.file("no/such/file")));
     EXPECT_TRUE(log.contains("KQUTemporaryDirectory: Error 2 trying to get FSRef to " + dir.file("no/such/file")));
     EXPECT_TRUE(log.contains("KQUTemporaryDirectory: Found user-domain temp directory"));
     // No user-domain folder either: the cache folder, made private.
