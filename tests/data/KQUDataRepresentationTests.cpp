@@ -1,10 +1,8 @@
-// Data representations over files and memory: hashing, equality, path resolution,
-// copying into files, loading into memory and XML parsing.
+// Data representations over files and memory: hash, equality, paths, copies, loading and XML.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 
 #include "kqutility/crypto/KQUCryptoKey.h"
@@ -19,37 +17,33 @@ namespace {
 
 using test::TempDir;
 
-KQUDataRef bytesOf(const std::string& s) {
-    return KQUMakeData(s);
-}
-
 std::shared_ptr<KQUMemoryDataRepresentation> memoryOf(const std::string& s) {
-    return std::make_shared<KQUMemoryDataRepresentation>(bytesOf(s));
+    return std::make_shared<KQUMemoryDataRepresentation>(KQUMakeData(s));
 }
 
-// Claims a length whose bytes its stream fails to deliver.
+// Claims a length whose bytes its stream fails (or, not failing, ends before) to deliver.
 class FailingRepresentation final : public KQUDataRepresentation {
 public:
-    FailingRepresentation(std::string prefix, int64_t length) : mPrefix(std::move(prefix)), mLength(length) {}
+    FailingRepresentation(std::string prefix, int64_t length, bool fail = true)
+        : mPrefix(std::move(prefix)), mLength(length), mFail(fail) {}
     int64_t dataLength() const override { return mLength; }
     std::shared_ptr<KQUInputStream> inputStream() const override {
         return std::make_shared<test::ScriptedInputStream>(
-            mPrefix, test::ScriptedInputStream::Script{.failAtEnd = true});
+            mPrefix, test::ScriptedInputStream::Script{.failAtEnd = mFail});
     }
 
 private:
     std::string mPrefix;
     int64_t mLength;
+    bool mFail;
 };
 
 TEST(DataRepresentationHash, CoversPrefixAndLength) {
-    // Known answers: the signed-byte FNV hash of the first 4096 bytes followed by the
-    // length as 8 little-endian bytes, computed in Python.
+    // Python: signed-byte FNV hash of the first 4096 bytes, then the length as 8 little-endian bytes.
     EXPECT_EQ(memoryOf("abc")->hash(), 0x0B6F4AA6u);
     std::string bytes(10000, '\0');
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7 + 3) & 0xff);
-    EXPECT_EQ(memoryOf(bytes)->hash(), 0x57D208EAu);
-    EXPECT_EQ(memoryOf("")->hash(), 0x9BE17165u);
+    EXPECT_EQ(std::pair(memoryOf(bytes)->hash(), memoryOf("")->hash()), std::pair(0x57D208EAu, 0x9BE17165u));
 }
 
 TEST(DataRepresentationEquality, FileEqualsMemoryAndEmptyEqualsEmpty) {
@@ -59,21 +53,17 @@ TEST(DataRepresentationEquality, FileEqualsMemoryAndEmptyEqualsEmpty) {
     test::writeFile(dir.file("empty"), "");
     KQUFileDataRepresentation file(dir.file("a"));
     auto memory = memoryOf(contents);
-    EXPECT_TRUE(file.isEqual(*memory));
-    EXPECT_TRUE(memory->isEqual(file));
+    EXPECT_TRUE(file.isEqual(*memory) && memory->isEqual(file));
     EXPECT_EQ(file.hash(), memory->hash());
     EXPECT_TRUE(KQUFileDataRepresentation(dir.file("empty")).isEqual(*memoryOf("")));
-    // Only the first 4096 bytes and the length are hashed: a change at the end is found
-    // by comparing the bytes.
+    // Only the first 4096 bytes and the length are hashed: a change at the end is found by comparing.
     std::string changed = contents;
     changed.back() ^= 1;
     EXPECT_EQ(memory->hash(), memoryOf(changed)->hash());
-    EXPECT_FALSE(file.isEqual(*memoryOf(changed)));
-    EXPECT_FALSE(memory->isEqual(*memoryOf(contents.substr(1))));
+    EXPECT_FALSE(file.isEqual(*memoryOf(changed)) || memory->isEqual(*memoryOf(contents.substr(1))));
     // The same block needs no read.
     KQUMemoryDataRepresentation same(memory->data());
-    EXPECT_TRUE(memory->hasSameLocationAs(same));
-    EXPECT_FALSE(memory->hasSameLocationAs(*memoryOf(contents)));
+    EXPECT_TRUE(memory->hasSameLocationAs(same) && !memory->hasSameLocationAs(*memoryOf(contents)));
 }
 
 // Renamed, removed and recreated, shortened and aliased files.
@@ -89,11 +79,9 @@ TEST(DataRepresentationFile, ResolvesItsPath) {
     EXPECT_EQ(file.path(), dir.file("renamed"));
     ::unlink(dir.file("renamed").c_str());
     ::unlink(dir.file("moved").c_str());
-    EXPECT_FALSE(file.isReadable());
-    EXPECT_EQ(file.inputStream(), nullptr);
+    EXPECT_TRUE(!file.isReadable() && file.inputStream() == nullptr);
     test::writeFile(dir.file("renamed"), "back");
     EXPECT_TRUE(file.isReadable());
-
     std::string longName(40, 'n');
     test::writeFile(dir.file(longName.substr(0, 31)), "short");
     EXPECT_EQ(KQUFileDataRepresentation(dir.file(longName)).path(), dir.file(longName.substr(0, 31)));
@@ -108,8 +96,7 @@ TEST(DataRepresentationFile, EmptyPathAsserts) {
     test::ContinueAfterAssertions keepGoing;
     test::LogCapture log;
     KQUFileDataRepresentation file("");
-    EXPECT_TRUE(log.contains("Invalid parameter not satisfying: path != nil"));
-    EXPECT_FALSE(file.isReadable());
+    EXPECT_TRUE(log.contains("Invalid parameter not satisfying: path != nil") && !file.isReadable());
 }
 
 TEST(DataRepresentationFile, SharedDescriptorKeepsReadingAfterRemoval) {
@@ -124,8 +111,7 @@ TEST(DataRepresentationFile, SharedDescriptorKeepsReadingAfterRemoval) {
         auto stream = file.inputStream();
         ASSERT_NE(stream, nullptr);
         char buffer[32];
-        EXPECT_EQ(stream->readToBuffer(buffer, sizeof buffer), 12u);
-        EXPECT_EQ(std::string(buffer, 12), "shared bytes");
+        EXPECT_EQ(std::string(buffer, stream->readToBuffer(buffer, sizeof buffer)), "shared bytes");
     }
     EXPECT_EQ(::close(fd), 0);  // never closed by the representation
 }
@@ -139,8 +125,8 @@ TEST(DataRepresentationCopy, CopiesAndEncrypts) {
     auto encrypted =
         KQUFileDataRepresentation::createWithCopyOfData(memoryOf(contents), dir.file("enc"), key);
     ASSERT_NE(encrypted, nullptr);
-    EXPECT_EQ(encrypted->dataLength(), 300'000);
-    EXPECT_EQ(encrypted->encodedLength(), 300'000 + 48 - 300'000 % 16);
+    EXPECT_EQ(std::pair(encrypted->dataLength(), encrypted->encodedLength()),
+              std::pair(int64_t{300'000}, int64_t{300'000 + 48 - 300'000 % 16}));
     EXPECT_EQ(static_cast<int64_t>(test::readFile(dir.file("enc")).size()), encrypted->encodedLength());
     EXPECT_TRUE(encrypted->isEqual(*memoryOf(contents)));
     auto loaded = KQUMemoryDataRepresentation::createWithDataRepresentation(encrypted);
@@ -150,11 +136,10 @@ TEST(DataRepresentationCopy, CopiesAndEncrypts) {
 TEST(DataRepresentationCopy, SameFileAndKeyCopiesNothing) {
     TempDir dir;
     test::writeFile(dir.file("doc"), "unchanged");
-    struct stat before;
+    struct stat before, after;
     ::stat(dir.file("doc").c_str(), &before);
     auto source = std::make_shared<KQUFileDataRepresentation>(dir.file("doc"));
     auto copy = KQUFileDataRepresentation::createWithCopyOfData(source, dir.file("doc"));
-    struct stat after;
     ::stat(dir.file("doc").c_str(), &after);
     EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(copy->dataLength(), 9);
@@ -199,17 +184,9 @@ TEST(DataRepresentationMemory, LoadingChecksLengthAndReads) {
     ASSERT_NE(loaded, nullptr);
     EXPECT_EQ(loaded->dataLength(), 12);
     EXPECT_EQ(KQUMemoryDataRepresentation::createWithDataRepresentation(nullptr), nullptr);
-
-    class ShortRepresentation final : public KQUDataRepresentation {
-    public:
-        int64_t dataLength() const override { return 10; }
-        std::shared_ptr<KQUInputStream> inputStream() const override {
-            return KQUMemoryInputStream::create(KQUMakeData("abc"));
-        }
-    };
-    EXPECT_KQU_THROW(
-        KQUMemoryDataRepresentation::createWithDataRepresentation(std::make_shared<ShortRepresentation>()),
-        "KQUMemoryDataRepresentationError", "Couldn't read enough data");
+    EXPECT_KQU_THROW(KQUMemoryDataRepresentation::createWithDataRepresentation(
+                         std::make_shared<FailingRepresentation>("abc", 10, false)),
+                     "KQUMemoryDataRepresentationError", "Couldn't read enough data");
     EXPECT_KQU_THROW(KQUMemoryDataRepresentation::createWithDataRepresentation(
                          std::make_shared<FailingRepresentation>("", int64_t{1} << 32)),
                      "KQUMemoryDataRepresentationError", "Attempted to load a storage that is too big");
@@ -239,18 +216,14 @@ TEST(DataRepresentationXml, ReaderReportsStreamFailureAsError) {
     int elements = 0, result;
     while ((result = xmlTextReaderRead(reader)) == 1)
         if (xmlTextReaderNodeType(reader) == XML_READER_TYPE_ELEMENT) ++elements;
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(elements, 3);
+    EXPECT_EQ(std::pair(result, elements), std::pair(0, 3));
     xmlFreeTextReader(reader);
-
-    // The stream throws after its first bytes: libxml2 sees an I/O error, nothing unwinds
-    // through it, and the failure is logged.
+    // The stream throws after its first bytes: libxml2 sees an I/O error, nothing unwinds through it.
     test::LogCapture log;
     FailingRepresentation failing("<a><b>", 1000);
     reader = failing.xmlReader();
     if (reader) {
-        while ((result = xmlTextReaderRead(reader)) == 1) {
-        }
+        while ((result = xmlTextReaderRead(reader)) == 1) continue;
         EXPECT_EQ(result, -1);
         xmlFreeTextReader(reader);
     }
@@ -265,12 +238,9 @@ TEST(DataRepresentationConsumer, AppendsAndWritesInPlace) {
         EXPECT_EQ(consumer->putBytes("de", 2), 2u);
     }
     EXPECT_EQ(std::string(data->begin(), data->end()), "abcde");
-    {
-        test::LogCapture log;
-        EXPECT_EQ(KQUCreateNSMutableDataDataConsumer(nullptr), nullptr);
-        EXPECT_TRUE(log.contains("KQUCreateNSMutableDataDataConsumer() given nil NSMutableData"));
-    }
-
+    test::LogCapture log;
+    EXPECT_EQ(KQUCreateNSMutableDataDataConsumer(nullptr), nullptr);
+    EXPECT_TRUE(log.contains("KQUCreateNSMutableDataDataConsumer() given nil NSMutableData"));
     TempDir dir;
     test::writeFile(dir.file("out"), "0123456789");
     {
@@ -280,7 +250,6 @@ TEST(DataRepresentationConsumer, AppendsAndWritesInPlace) {
     EXPECT_EQ(test::readFile(dir.file("out")), "abc3456789");
     KQUCreateDirectToFileDataConsumer(dir.file("new"))->putBytes("fresh", 5);
     EXPECT_EQ(test::readFile(dir.file("new")), "fresh");
-    test::LogCapture log;
     EXPECT_EQ(KQUCreateDirectToFileDataConsumer(dir.file("no/such/dir/file")), nullptr);
     EXPECT_TRUE(log.contains("Couldn't create file handle for writing to path: "));
 }

@@ -87,31 +87,27 @@ protected:
 
 TEST_F(AssertPolicy, EachLevelLogsStopsAsksOrExits) {
     fail();  // default 10 without a debugger: only logs
-    EXPECT_EQ(stops + alerts, 0);
     EXPECT_EQ(log.messages(), std::vector<std::string>{"Assertion failure: boom"});
-    debugger = true;
-    fail();
-    EXPECT_EQ(stops, 1);
-    {
-        ScopedDefault level(KQUAssertLevel, "9");
+    // Each step: debugger attached, level, the alert's answer; then stops, alerts and exits so far.
+    const struct {
+        bool debugger;
+        const char* level;
+        KQUAlertResponse response;
+        int stops, alerts, exits;
+    } steps[] = {
+        {true, "10", KQUAlertResponse::Continue, 1, 0, 0},  {true, "9", KQUAlertResponse::Continue, 1, 0, 0},
+        {false, "50", KQUAlertResponse::Continue, 1, 1, 0}, {false, "50", KQUAlertResponse::Quit, 1, 2, 1},
+        {true, "50", KQUAlertResponse::Quit, 2, 2, 1},  // a debugger stops instead of asking
+        {false, "100", KQUAlertResponse::Quit, 2, 2, 2},
+    };
+    for (const auto& s : steps) {
+        ScopedDefault level(KQUAssertLevel, s.level);
+        debugger = s.debugger;
+        response = s.response;
         fail();
-        EXPECT_EQ(stops, 1);
+        EXPECT_EQ(std::tuple(stops, alerts, exits.size()), std::tuple(s.stops, s.alerts, size_t(s.exits)))
+            << s.level;
     }
-    debugger = false;
-    ScopedDefault level(KQUAssertLevel, "50");
-    fail();
-    EXPECT_EQ(alerts, 1);
-    EXPECT_TRUE(exits.empty());
-    response = KQUAlertResponse::Quit;
-    fail();
-    EXPECT_EQ(exits, std::vector<int>{-2});
-    debugger = true;  // a debugger stops instead of asking
-    fail();
-    EXPECT_EQ(alerts, 2);
-    EXPECT_EQ(stops, 2);
-    debugger = false;
-    ScopedDefault high(KQUAssertLevel, "100");
-    fail();
     EXPECT_EQ(exits, (std::vector<int>{-2, -2}));
     EXPECT_TRUE(log.contains("Exiting due to assertion failure and KQUAssertLevel being set to 100"));
 }
@@ -120,8 +116,7 @@ TEST_F(AssertPolicy, FailureDuringAnAlertOnlyLogs) {
     ScopedDefault level(KQUAssertLevel, "60");
     nestedFailure = true;
     fail();
-    EXPECT_EQ(alerts, 1);
-    EXPECT_EQ(log.messages().size(), 2u);
+    EXPECT_EQ(std::pair(alerts, log.messages().size()), std::pair(1, size_t{2}));
     nestedFailure = false;
     fail();  // the guard was released
     EXPECT_EQ(alerts, 2);

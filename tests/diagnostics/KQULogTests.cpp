@@ -34,13 +34,11 @@ TEST_F(LogLevel, NamesInAnyCaseNumbersAndTheEnvironment) {
     const std::pair<const char*, int> cases[] = {{"KQUWarning", 10}, {"kquINFORMATIONAL", 100}, {"5", 5}};
     for (auto [name, level] : cases) {
         ScopedDefault d(KQULOG_LEVEL, name);
-        EXPECT_TRUE(KQUShouldLog_Fn(level)) << name;
-        EXPECT_FALSE(KQUShouldLog_Fn(level + 1)) << name;
+        EXPECT_TRUE(KQUShouldLog_Fn(level) && !KQUShouldLog_Fn(level + 1)) << name;
     }
     ::setenv("KQU_DEFAULT_KQULogLevel", "warning", 1);
     KQUResetCachedLogLevel();
-    EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning));
-    EXPECT_FALSE(KQUShouldLog_Fn(KQULogLevelInformational));
+    EXPECT_TRUE(KQUShouldLog_Fn(KQULogLevelWarning) && !KQUShouldLog_Fn(KQULogLevelInformational));
 }
 
 TEST_F(LogLevel, FileNamePrefixAndTopicKeys) {

@@ -15,7 +15,7 @@ namespace {
 class KQUPerformanceLogTest : public ::testing::Test {
 protected:
     void SetUp() override { KQUPerformanceLog::resetPerformanceLoggingEnabled(); }
-    void TearDown() override { KQUPerformanceLog::resetPerformanceLoggingEnabled(); }
+    void TearDown() override { SetUp(); }
 };
 
 TEST_F(KQUPerformanceLogTest, NestedStartsStopWithoutStartAndNotifications) {
@@ -49,29 +49,24 @@ TEST_F(KQUPerformanceLogTest, NestedStartsStopWithoutStartAndNotifications) {
     clock.advanceSeconds(1);
     log.stopTestForCategory("open", "parse");
     EXPECT_EQ(parse->numberOfTimings(), 2);
-    EXPECT_DOUBLE_EQ(parse->totalDuration(), 4.0);
-    EXPECT_DOUBLE_EQ(parse->aveDuration(), 2.0);
-    EXPECT_DOUBLE_EQ(parse->minDuration(), 1.0);
-    EXPECT_DOUBLE_EQ(parse->maxDuration(), 3.0);
+    EXPECT_EQ(std::vector<double>(
+                  {parse->totalDuration(), parse->aveDuration(), parse->minDuration(), parse->maxDuration()}),
+              std::vector<double>({4.0, 2.0, 1.0, 3.0}));
 }
 
 TEST_F(KQUPerformanceLogTest, SummaryLinesPerCategory) {
     test::ScopedDefault enabled(kKQUPerformanceLogEnabled, "YES");
     KQUManualClock clock;
     KQUPerformanceLog log;
-    struct Timing {
-        const char* category;
-        const char* name;
-        double seconds;
-    };
-    for (Timing t : std::vector<Timing>{{"zip", "write", 1.5},
-                                        {"Open", "tiny", 0.004},
-                                        {"Open", "Read 100%", 0.25},
-                                        {"Open", "", 0.5},
-                                        {"Open", "inflate", 0.01}}) {
-        log.startTestForCategory(t.category, t.name);
-        clock.advanceNanoseconds(static_cast<int64_t>(t.seconds * 1e9));
-        log.stopTestForCategory(t.category, t.name);
+    const std::tuple<const char*, const char*, int64_t> timings[] = {{"zip", "write", 1'500'000'000},
+                                                                     {"Open", "tiny", 4'000'000},
+                                                                     {"Open", "Read 100%", 250'000'000},
+                                                                     {"Open", "", 500'000'000},
+                                                                     {"Open", "inflate", 10'000'000}};
+    for (auto [category, name, nanoseconds] : timings) {
+        log.startTestForCategory(category, name);
+        clock.advanceNanoseconds(nanoseconds);
+        log.stopTestForCategory(category, name);
     }
     test::LogCapture messages;
     log.dumpToConsole();
@@ -94,9 +89,7 @@ TEST_F(KQUPerformanceLogTest, DisabledLogDoesNothing) {
 }
 
 TEST(KQUUptime, AgreesWithProcUptime) {
-    std::string text = test::readFile("/proc/uptime");
-    double procUptime = std::stod(text);
-    double uptime = KQUUptime();
+    double procUptime = std::stod(test::readFile("/proc/uptime")), uptime = KQUUptime();
     EXPECT_GE(uptime, procUptime);
     EXPECT_LT(uptime, procUptime + 5);
 }

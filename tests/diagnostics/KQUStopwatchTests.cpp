@@ -22,52 +22,38 @@ TEST(KQUStopwatch, LapsElapsedTimeAndBounds) {
     watch.Stop();  // not running: ignored
     EXPECT_EQ(watch.StopTime(), -1.0);
     watch.Start();
-    clock.advanceMicroseconds(10);
-    watch.Lap();
-    clock.advanceMicroseconds(15);
-    watch.Lap();
+    for (int micro : {10, 15}) {
+        clock.advanceMicroseconds(micro);
+        watch.Lap();
+    }
     EXPECT_EQ(watch.ElapsedTime(), 0.0) << "never stopped";
     watch.Start();  // already running: the start time stays
     clock.advanceMicroseconds(5);
     watch.Stop();
-    EXPECT_EQ(watch.StartTime(), 1000.0);
-    EXPECT_EQ(watch.StopTime(), 1030.0);
+    EXPECT_EQ(std::pair(watch.StartTime(), watch.StopTime()), std::pair(1000.0, 1030.0));
     EXPECT_DOUBLE_EQ(watch.ElapsedTime(), 30.0 - overhead);
     ASSERT_EQ(watch.Laps(), 2u);
-    struct Lap {
-        size_t index;
-        double time;
-    };
-    for (Lap lap : std::vector<Lap>{{0, -1.0}, {1, 1010.0}, {2, 1025.0}, {3, -1.0}})
-        EXPECT_EQ(watch.LapTime(lap.index), lap.time) << lap.index;
+    EXPECT_EQ(std::vector<double>({watch.LapTime(0), watch.LapTime(1), watch.LapTime(2), watch.LapTime(3)}),
+              std::vector<double>({-1.0, 1010.0, 1025.0, -1.0}));
     watch.Reset();
-    EXPECT_EQ(watch.StopTime(), -1.0);
-    EXPECT_EQ(watch.Laps(), 2u);
+    EXPECT_EQ(std::pair(watch.StopTime(), watch.Laps()), std::pair(-1.0, size_t{2}));
 }
 
-struct Captured {
-    std::string text;
-    std::vector<TaskInfo> tasks;
-};
-
-// Runs the report into a memory stream, keeping the task figures it printed.
-Captured report(ProfileManager& manager) {
-    Captured captured;
-    captured.tasks = manager.tasks();
+// Runs the report into a memory stream (the report empties the task list: take it first).
+std::string report(ProfileManager& manager) {
     char* buffer = nullptr;
     size_t size = 0;
     FILE* stream = open_memstream(&buffer, &size);
     manager.writeProfilingInfo(stream);
     std::fclose(stream);
-    captured.text.assign(buffer, size);
+    std::string text(buffer, size);
     std::free(buffer);
-    return captured;
+    return text;
 }
 
 // The same report from Python's %-formatting of the same figures, in the order given.
 std::string pythonReport(const std::vector<TaskInfo>& sorted) {
-    std::string rows;
-    std::string total = "0";
+    std::string rows, total = "0";
     for (const auto& t : sorted) total += fmt::format("+{:.17g}", t.exclusiveTime());
     for (const auto& t : sorted)
         rows += fmt::format("('{}',{:.17g},{:.17g},{}),", t.name(), t.exclusiveTime(), t.inclusiveTime(), t.calls());
@@ -106,20 +92,16 @@ TEST(KQUProfileManager, NestedTasksAndReportMatchPython) {
         clock.advanceMicroseconds(1000);
     }
     ASSERT_EQ(manager.tasks().size(), 3u);
-    // Kept in byte order: upper case first.
-    EXPECT_EQ(manager.tasks()[0].name(), "Zeta");
-    const TaskInfo& inner = manager.tasks()[1];
-    const TaskInfo& outer = manager.tasks()[2];
-    EXPECT_EQ(inner.calls(), 2);
+    EXPECT_EQ(manager.tasks()[0].name(), "Zeta");  // kept in byte order: upper case first
+    const TaskInfo &inner = manager.tasks()[1], &outer = manager.tasks()[2];
+    EXPECT_EQ(std::pair(inner.calls(), manager.stackTop()), std::pair(2, 0));
     EXPECT_NEAR(outer.inclusiveTime(), 1000, 0.01);
     EXPECT_NEAR(outer.exclusiveTime(), 900, 0.02);
     EXPECT_NEAR(inner.inclusiveTime(), 100, 0.01);
-    EXPECT_EQ(manager.stackTop(), 0);
-
-    auto captured = report(manager);
-    auto sorted = captured.tasks;
+    auto sorted = manager.tasks();
+    std::string text = report(manager);
     std::stable_sort(sorted.begin(), sorted.end(), TaskInfo::comparator);
-    EXPECT_EQ(captured.text, pythonReport(sorted));
+    EXPECT_EQ(text, pythonReport(sorted));
     EXPECT_TRUE(manager.tasks().empty());
 }
 
@@ -134,9 +116,10 @@ TEST(KQUProfileManager, ZeroTotalPrintsZeroSharesAndLevelZeroChargesNothing) {
     }
     EXPECT_EQ(manager.stackTop(), 0);
     ASSERT_EQ(manager.tasks().size(), 1u);
-    auto captured = report(manager);
-    EXPECT_EQ(captured.text.find("nan"), std::string::npos) << captured.text;
-    EXPECT_EQ(captured.text, pythonReport(captured.tasks));
+    auto tasks = manager.tasks();
+    std::string text = report(manager);
+    EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+    EXPECT_EQ(text, pythonReport(tasks));
 }
 
 TEST(KQUProfileManager, StackMisuseIsReportedNeverThrownFromADestructor) {
@@ -149,7 +132,6 @@ TEST(KQUProfileManager, StackMisuseIsReportedNeverThrownFromADestructor) {
     }
     EXPECT_TRUE(log.contains("Too many pops in profiling code"));
     EXPECT_EQ(manager.stackTop(), 0);
-
     test::ContinueAfterAssertions keepGoing;
     EXPECT_EQ(manager.popDescendantsTime(), 0.0);
     for (int i = 0; i < ProfileManager::kStackSize - 1; ++i) ASSERT_TRUE(manager.pushDescendantsTime());
@@ -165,21 +147,16 @@ TEST(KQUProfileManager, StackMisuseIsReportedNeverThrownFromADestructor) {
 TEST(KQUStopwatch, LogElapsedTimePicksTheUnit) {
     KQUManualClock clock;
     const double overhead = Stopwatch::MethodCallOverhead();
-    struct Case {
-        double microseconds;
-        std::string value;
-        const char* unit;
-    };
-    for (const Case& c : std::vector<Case>{{500, fmt::format("{:f}", 500 - overhead), "microseconds"},
-                                           {2'500'000, fmt::format("{:f}", (2'500'000 - overhead) / 1e6), "seconds"}}) {
+    for (auto [microseconds, unit] : {std::pair(500.0, "microseconds"), std::pair(2'500'000.0, "seconds")}) {
         test::LogCapture log;
         Stopwatch watch("load", true);
-        clock.advanceMicroseconds(c.microseconds);
+        clock.advanceMicroseconds(microseconds);
         watch.Stop();
         watch.LogElapsedTime();
-        ASSERT_EQ(log.messages().size(), 1u);
-        EXPECT_EQ(log.messages()[0],
-                  fmt::format("load: {:#x} [ {} {} ]", reinterpret_cast<uintptr_t>(&watch), c.value, c.unit));
+        const double value = (microseconds - overhead) / (microseconds < 1e6 ? 1 : 1e6);
+        EXPECT_EQ(log.messages(),
+                  std::vector<std::string>{fmt::format("load: {:#x} [ {:f} {} ]",
+                                                       reinterpret_cast<uintptr_t>(&watch), value, unit)});
     }
 }
 

@@ -35,10 +35,9 @@ TEST(KQUFileLock, AWaiterFollowsTheFileThatReplacedTheOneItWaitedFor) {
     test::writeFile(dir.file("new"), "new");
     ASSERT_EQ(std::rename(dir.file("new").c_str(), path.c_str()), 0);
     first.reset();
-    auto second = KQUFileLock::lockForRewriting(path, 0ms);
-    ASSERT_TRUE(second);
     // The lock now stands on the new file: a third writer is kept out.
-    EXPECT_FALSE(KQUFileLock::lockForRewriting(path, 0ms));
+    auto second = KQUFileLock::lockForRewriting(path, 0ms);
+    EXPECT_TRUE(second && !KQUFileLock::lockForRewriting(path, 0ms));
 }
 
 TEST(KQUFileLock, APathThatDoesNotExistIsLockedThroughItsDirectory) {
@@ -46,8 +45,7 @@ TEST(KQUFileLock, APathThatDoesNotExistIsLockedThroughItsDirectory) {
     std::string path = dir.file("new.zip");
     auto first = KQUFileLock::lockForRewriting(path, 0ms);
     ASSERT_TRUE(first);
-    EXPECT_FALSE(first->locksExistingFile());
-    EXPECT_FALSE(KQUFileLock::lockForRewriting(path, 0ms));
+    EXPECT_FALSE(first->locksExistingFile() || KQUFileLock::lockForRewriting(path, 0ms));
     KQUError error;
     EXPECT_FALSE(KQUFileLock::lockForRewriting(dir.file("missing/x.zip"), 0ms, &error));
     EXPECT_EQ(error.code, ENOENT);

@@ -1,5 +1,4 @@
-// The keyed hash: SipHash-1-3 checked against Python's own (PYTHONHASHSEED=0 makes
-// Python's str/bytes hash SipHash-1-3 under the all-zero key), and a per-process key.
+// SipHash-1-3 against Python's hash() under PYTHONHASHSEED=0 (the all-zero key), and a per-process key.
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>

@@ -18,14 +18,14 @@ TEST(KQUNotificationCenter, FiltersByNameAndObjectAndKeepsRegistrationOrder) {
     center.addObserver(nullptr, "", nullptr,
                        [&](const KQUNotification& n) { heard.push_back("all:" + n.name); });
 
-    center.postNotificationName("Saved", &a);
-    EXPECT_EQ(heard, (std::vector<std::string>{"any:Saved", "a-only", "all:Saved"}));
-    heard.clear();
-    center.postNotificationName("Saved", &b);
-    EXPECT_EQ(heard, (std::vector<std::string>{"any:Saved", "all:Saved"}));
-    heard.clear();
-    center.postNotificationName("Closed", nullptr);
-    EXPECT_EQ(heard, (std::vector<std::string>{"all:Closed"}));
+    auto post = [&](const char* name, const void* object) {
+        heard.clear();
+        center.postNotificationName(name, object);
+        return heard;
+    };
+    EXPECT_EQ(post("Saved", &a), (std::vector<std::string>{"any:Saved", "a-only", "all:Saved"}));
+    EXPECT_EQ(post("Saved", &b), (std::vector<std::string>{"any:Saved", "all:Saved"}));
+    EXPECT_EQ(post("Closed", nullptr), (std::vector<std::string>{"all:Closed"}));
 }
 
 TEST(KQUNotificationCenter, ObserversMayRemoveThemselvesAndOthersDuringDelivery) {
@@ -62,14 +62,12 @@ TEST(KQUNotificationCenter, ScopedObserverStopsListeningWhenDestroyedOrMoved) {
         center.postNotificationName("N", nullptr);
     }
     center.postNotificationName("N", nullptr);
-    EXPECT_EQ(count, 2);
-    EXPECT_EQ(center.observerCount(), 0u);
+    EXPECT_EQ(std::pair(count, center.observerCount()), std::pair(2, size_t{0}));
 }
 
 TEST(KQUNotificationCenter, RemovesByObserverNameAndObject) {
     KQUNotificationCenter center;
-    int observer = 0, other = 0, objectA = 0, objectB = 0;
-    int count = 0;
+    int observer = 0, other = 0, objectA = 0, objectB = 0, count = 0;
     auto bump = [&](const KQUNotification&) { ++count; };
     center.addObserver(&observer, "A", &objectA, bump);
     center.addObserver(&observer, "A", &objectB, bump);
@@ -83,8 +81,7 @@ TEST(KQUNotificationCenter, RemovesByObserverNameAndObject) {
     count = 0;
     center.postNotificationName("A", &objectB);
     center.postNotificationName("B", nullptr);
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(center.observerCount(), 1u);
+    EXPECT_EQ(std::pair(count, center.observerCount()), std::pair(1, size_t{1}));
     center.removeObserver(&other);
     EXPECT_EQ(center.observerCount(), 0u);
 }

@@ -15,11 +15,9 @@ TEST(KQUStringTable, ParsesQuotedBareAndShorthandEntriesWithComments) {
         "\"dup\" = \"first\"; \"dup\" = \"second\";\n",
         &error);
     ASSERT_TRUE(table) << error;
-    EXPECT_EQ(table->size(), 4u);
-    EXPECT_EQ(table->at("&Undo %@"), "Undo %@");
-    EXPECT_EQ(table->at("Bare.key_1"), "value-2");
-    EXPECT_EQ(table->at("Same"), "Same");
-    EXPECT_EQ(table->at("dup"), "second");
+    EXPECT_EQ(*table,
+              (KQUStringTable{
+                  {"&Undo %@", "Undo %@"}, {"Bare.key_1", "value-2"}, {"Same", "Same"}, {"dup", "second"}}));
 }
 
 TEST(KQUStringTable, DecodesEscapesIntoUTF8) {
@@ -30,10 +28,7 @@ TEST(KQUStringTable, DecodesEscapesIntoUTF8) {
 }
 
 TEST(KQUStringTable, RejectsMalformedTablesWithTheLine) {
-    struct Case {
-        const char* text;
-        const char* error;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"\"a\" = \"b\"", "line 1: expected ';' after an entry"},
         {"\"a\" = \"b\";\n\"c\" = \"d", "line 2: unterminated string"},
         {"\"a\" = ;", "line 1: expected a quoted string"},
@@ -43,10 +38,10 @@ TEST(KQUStringTable, RejectsMalformedTablesWithTheLine) {
         {"\"a\" = \"\\u12G4\";", "line 1: bad hex digit in \\u escape"},
         {"\xFF\xFE\"\0a\0\"\0", "line 1: UTF-16 string table has an odd number of bytes"},
     };
-    for (const auto& c : cases) {
+    for (auto [text, expected] : cases) {
         std::string error;
-        EXPECT_FALSE(KQUParseStringTable(c.text, &error)) << c.text;
-        EXPECT_EQ(error, c.error) << c.text;
+        EXPECT_FALSE(KQUParseStringTable(text, &error)) << text;
+        EXPECT_EQ(error, expected) << text;
     }
 }
 

@@ -1,5 +1,4 @@
-// The SVG writer: the exact bytes of a small document, numbers, and text that XML could
-// not carry made safe (each expected form worked out by hand from the UTF-8 rules).
+// The SVG writer: exact bytes of a small document, numbers, and unsafe text (expected forms by hand).
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -28,16 +27,12 @@ TEST(KQUSvgWriter, WritesEscapedElementsOneToALine) {
 }
 
 TEST(KQUSvgWriter, NumbersAndUnsafeText) {
-    struct {
-        double value;
-        const char* text;
-    } numbers[] = {{3, "3"}, {2.5, "2.5"}, {-7.1, "-7.1"}, {1234.567, "1234.57"}, {-0.001, "0"}, {NAN, "0"}};
-    for (const auto& n : numbers) EXPECT_EQ(KQUSvgWriter::number(n.value), n.text) << n.value;
+    const std::pair<double, const char*> numbers[] = {
+        {3, "3"}, {2.5, "2.5"}, {-7.1, "-7.1"}, {1234.567, "1234.57"}, {-0.001, "0"}, {NAN, "0"}};
+    for (auto [value, text] : numbers) EXPECT_EQ(KQUSvgWriter::number(value), text) << value;
 
     const std::string r = "\xEF\xBF\xBD";  // U+FFFD
-    struct {
-        std::string in, out;
-    } texts[] = {
+    const std::pair<std::string, std::string> texts[] = {
         {"plain <&> \t\n\r text", "plain <&> \t\n\r text"},
         {"\xC3\xA4\xE6\x9D\xB1\xF0\x9F\x98\x80", "\xC3\xA4\xE6\x9D\xB1\xF0\x9F\x98\x80"},  // ä 東 😀
         {"a\x01"
@@ -46,16 +41,15 @@ TEST(KQUSvgWriter, NumbersAndUnsafeText) {
         {"x\xC3", "x" + r},   // truncated at the end
         {"\xE2\x82"
          "A",
-         r + "A"},                // broken off; resumes at the breaking byte
-        // Ill-formed sequences give one replacement per maximal subpart, as Python's
-        // decode(errors="replace") does.
-        {"\xC0\x80", r + r},              // overlong
-        {"\xED\xA0\x80", r + r + r},      // a surrogate
-        {"\xEF\xBF\xBE", r},             // U+FFFE
+         r + "A"},  // broken off; resumes at the breaking byte
+        // Ill-formed sequences: one replacement per maximal subpart, as Python's decode(errors="replace").
+        {"\xC0\x80", r + r},                  // overlong
+        {"\xED\xA0\x80", r + r + r},          // a surrogate
+        {"\xEF\xBF\xBE", r},                  // U+FFFE
         {"\xF4\x90\x80\x80", r + r + r + r},  // beyond U+10FFFF
-        {"\x80z", r + "z"},       // a lone continuation byte
+        {"\x80z", r + "z"},                   // a lone continuation byte
     };
-    for (const auto& t : texts) EXPECT_EQ(KQUSvgWriter::xmlSafeText(t.in), t.out) << t.in;
+    for (const auto& [in, out] : texts) EXPECT_EQ(KQUSvgWriter::xmlSafeText(in), out) << in;
 }
 
 }  // namespace

@@ -21,11 +21,7 @@ void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
 }
 
-struct FakeTree {
-    const char* name;
-    std::vector<std::pair<std::string, std::string>> files;
-    std::optional<uint64_t> limit;
-};
+using Files = std::vector<std::pair<std::string, std::string>>;  // path under the root, contents
 
 TEST(KQUSystemInfo, ReadsCgroupLimitsOfFakeTrees) {
     const std::string v2Mounts = "30 22 0:27 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n";
@@ -33,7 +29,8 @@ TEST(KQUSystemInfo, ReadsCgroupLimitsOfFakeTrees) {
         "30 22 0:27 / /sys/fs/cgroup rw - tmpfs tmpfs rw\n"
         "34 30 0:31 / /sys/fs/cgroup/memory rw - cgroup cgroup rw,memory\n"
         "40 30 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n";
-    const std::vector<FakeTree> trees = {
+    const std::tuple<const char*, Files, std::optional<uint64_t>> trees[] = {
+        // name, files, limit
         {"v2 nested: smallest ancestor wins",
          {{"proc/self/mountinfo", v2Mounts},
           {"proc/self/cgroup", "0::/app/job\n"},
@@ -61,10 +58,10 @@ TEST(KQUSystemInfo, ReadsCgroupLimitsOfFakeTrees) {
         {"no cgroup mounts", {{"proc/self/mountinfo", "1 0 8:1 / / rw - ext4 /dev/sda rw\n"}}, std::nullopt},
         {"nothing at all", {}, std::nullopt},
     };
-    for (const auto& tree : trees) {
+    for (const auto& [name, files, limit] : trees) {
         test::TempDir dir;
-        for (const auto& [path, text] : tree.files) writeFile(dir.file(path), text);
-        EXPECT_EQ(KQUCgroupMemoryLimit(dir.path()), tree.limit) << tree.name;
+        for (const auto& [path, text] : files) writeFile(dir.file(path), text);
+        EXPECT_EQ(KQUCgroupMemoryLimit(dir.path()), limit) << name;
     }
 }
 
@@ -76,20 +73,17 @@ TEST(KQUSystemInfo, UsableMemoryIsTheSmallestOfHardwareCgroupAndAddressSpace) {
     writeFile(dir.file("proc/meminfo"), "MemTotal:        8388608 kB\nMemFree: 1 kB\n");
 
     KQUSystemProbe probe{.pageSize = 4096, .root = dir.path()};
-    auto memory = KQUProbePhysicalMemory(probe);  // hardware from the fake meminfo
-    EXPECT_EQ(memory.hardwareBytes, 8589934592u);
-    EXPECT_EQ(memory.usableBytes, 2147483648u);
-    EXPECT_EQ(memory.limitedBy, KQUMemoryLimitSource::Cgroup);
-
+    auto probed = [&] {
+        auto memory = KQUProbePhysicalMemory(probe);
+        return std::tuple(memory.hardwareBytes, memory.usableBytes, memory.limitedBy);
+    };
+    // Hardware from the fake meminfo.
+    EXPECT_EQ(probed(), std::tuple(uint64_t{8589934592}, uint64_t{2147483648}, KQUMemoryLimitSource::Cgroup));
     probe.addressSpaceLimit = 1u << 30;
-    memory = KQUProbePhysicalMemory(probe);
-    EXPECT_EQ(memory.usableBytes, 1u << 30);
-    EXPECT_EQ(memory.limitedBy, KQUMemoryLimitSource::AddressSpace);
-
+    EXPECT_EQ(probed(),
+              std::tuple(uint64_t{8589934592}, uint64_t{1} << 30, KQUMemoryLimitSource::AddressSpace));
     probe = {.pageSize = 4096, .physicalBytes = 1u << 20, .root = dir.path()};
-    memory = KQUProbePhysicalMemory(probe);
-    EXPECT_EQ(memory.usableBytes, 1u << 20);
-    EXPECT_EQ(memory.limitedBy, KQUMemoryLimitSource::Hardware);
+    EXPECT_EQ(probed(), std::tuple(uint64_t{1} << 20, uint64_t{1} << 20, KQUMemoryLimitSource::Hardware));
 
     std::filesystem::remove(dir.file("proc/meminfo"));
     EXPECT_FALSE(KQUProbePhysicalMemory({.pageSize = 4096, .root = dir.path()}).known());
@@ -99,27 +93,18 @@ TEST(KQUNotificationSwitch, OffDropsPostsOnEveryThreadUntilOn) {
     KQUNotificationCenter center;
     std::atomic<int> heard{0};
     center.addObserver(nullptr, "N", nullptr, [&](const KQUNotification&) { ++heard; });
-    struct Step {
-        const char* name;
-        std::vector<char> actions;  // 'f' off, 'n' on, 'p' post, 't' post from another thread
-        int expected;
-    };
-    const std::vector<Step> steps = {
-        {"off, post, on, post", {'f', 'p', 'n', 'p'}, 1},
-        {"off, off, on, post", {'f', 'f', 'n', 'p'}, 1},
-        {"off, post from another thread", {'f', 't', 'n'}, 0},
-        {"on, post from another thread", {'t'}, 1},
-    };
-    for (const auto& step : steps) {
+    // Actions: 'f' off, 'n' on, 'p' post, 't' post from another thread.
+    const std::pair<std::string_view, int> steps[] = {{"fpnp", 1}, {"ffnp", 1}, {"ftn", 0}, {"t", 1}};
+    for (auto [actions, expected] : steps) {
         heard = 0;
-        for (char action : step.actions) {
+        for (char action : actions) {
             if (action == 'f') KQUNotificationCenter::turnOffNotifications();
             if (action == 'n') KQUNotificationCenter::turnOnNotifications();
             if (action == 'p') center.postNotification({"N", nullptr, {}});
             if (action == 't') std::thread([&] { center.postNotificationName("N", nullptr); }).join();
         }
         KQUNotificationCenter::turnOnNotifications();
-        EXPECT_EQ(heard, step.expected) << step.name;
+        EXPECT_EQ(heard, expected) << actions;
     }
 }
 

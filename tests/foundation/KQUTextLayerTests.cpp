@@ -1,6 +1,6 @@
-// The text layer: strict UTF-8, character sets, the current locale and the per-thread
-// cache of configured ICU formatters.
+// The text layer: strict UTF-8, character sets, the current locale and the per-thread ICU formatter cache.
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -24,28 +24,25 @@ TEST(KQUUnicode, IllFormedUTF8IsRefused) {
 
 TEST(KQUCharacterSet, ListedCharactersAndProperties) {
     auto listed = KQUCharacterSet::withCharacters(u"a\U0001F600");
-    EXPECT_TRUE(listed.contains(U'\U0001F600'));
-    EXPECT_FALSE(listed.contains(0xD83D));  // the pair is one character, not two halves
-    EXPECT_TRUE(listed.intersects(u"xyza"));
-    EXPECT_FALSE(listed.intersects(u"xyz"));
-    EXPECT_TRUE(KQUCharacterSet::whitespace().contains(U'\u3000'));
-    EXPECT_FALSE(KQUCharacterSet::whitespace().contains(U'\u200B'));  // zero width space is no white space
-    EXPECT_TRUE(KQUCharacterSet::decimalDigits().contains(U'\u0663'));
-    EXPECT_FALSE(KQUCharacterSet::decimalDigits().contains(U'\u00B2'));  // superscript two is No, not Nd
-    EXPECT_TRUE(KQUCharacterSet().isEmpty());
-    EXPECT_FALSE(KQUCharacterSet::withPattern(u"[a-"));
+    EXPECT_TRUE(listed.contains(U'\U0001F600') && listed.intersects(u"xyza"));
+    EXPECT_FALSE(listed.contains(0xD83D) ||
+                 listed.intersects(u"xyz"));  // the pair is one character, not two halves
+    // Zero width space is no white space; superscript two is No, not Nd.
+    EXPECT_TRUE(KQUCharacterSet::whitespace().contains(U'\u3000') &&
+                !KQUCharacterSet::whitespace().contains(U'\u200B'));
+    EXPECT_TRUE(KQUCharacterSet::decimalDigits().contains(U'\u0663') &&
+                !KQUCharacterSet::decimalDigits().contains(U'\u00B2'));
+    EXPECT_TRUE(KQUCharacterSet().isEmpty() && !KQUCharacterSet::withPattern(u"[a-"));
     EXPECT_TRUE(KQUCharacterSet::withPattern(u"[a-c]")->contains(U'b'));
 }
 
 TEST(KQULocale, OverrideGenerationAndNotification) {
-    int heard = 0;
-    int token = 0;
+    int heard = 0, token = 0;
     KQURegisterLocaleChangeObserver(&token, [&] { ++heard; });
     uint64_t before = KQULocaleGeneration();
     {
         KQUScopedLocaleOverride german("de-DE");
-        EXPECT_EQ(KQULocale::current().identifier(), "de_DE");
-        EXPECT_EQ(heard, 1);
+        EXPECT_TRUE(KQULocale::current().identifier() == "de_DE" && heard == 1);
         EXPECT_GT(KQULocaleGeneration(), before);
     }
     EXPECT_EQ(heard, 2);
@@ -53,29 +50,24 @@ TEST(KQULocale, OverrideGenerationAndNotification) {
     KQUSetCurrentLocaleOverride("ja_JP");
     KQUSetCurrentLocaleOverride(std::nullopt);
     EXPECT_EQ(heard, 2);
-    EXPECT_TRUE(KQULocale("fr_FR").isAvailable());
-    EXPECT_FALSE(KQULocale("qq_ZZ").isAvailable());
+    EXPECT_TRUE(KQULocale("fr_FR").isAvailable() && !KQULocale("qq_ZZ").isAvailable());
 }
 
 TEST(KQULocale, PosixEnvironmentMeansUnitedStatesEnglish) {
-    struct Env {
-        const char* name;
-        std::string saved;
-        bool had;
-    } vars[] = {{"LC_ALL", "", false}, {"LC_NUMERIC", "", false}, {"LANG", "", false}};
-    for (auto& v : vars)
-        if (const char* value = std::getenv(v.name)) v.saved = value, v.had = true;
-    auto check = [&](const char* lang, const char* expected) {
+    std::pair<const char*, std::optional<std::string>> vars[] = {
+        {"LC_ALL", {}}, {"LC_NUMERIC", {}}, {"LANG", {}}};
+    for (auto& [name, saved] : vars)
+        if (const char* value = std::getenv(name)) saved = value;
+    const std::pair<const char*, const char*> cases[] = {
+        {"C", "en_US"}, {"POSIX", "en_US"}, {"de_CH.UTF-8", "de_CH"}};
+    for (auto [lang, expected] : cases) {
         ::unsetenv("LC_NUMERIC");
         ::setenv("LC_ALL", lang, 1);
         ::setenv("LANG", lang, 1);
         KQUCurrentLocaleEnvironmentDidChange();
         EXPECT_EQ(KQULocale::current().identifier(), expected) << lang;
-    };
-    check("C", "en_US");
-    check("POSIX", "en_US");
-    check("de_CH.UTF-8", "de_CH");
-    for (auto& v : vars) v.had ? (void)::setenv(v.name, v.saved.c_str(), 1) : (void)::unsetenv(v.name);
+    }
+    for (auto& [name, saved] : vars) saved ? (void)::setenv(name, saved->c_str(), 1) : (void)::unsetenv(name);
     KQUCurrentLocaleEnvironmentDidChange();
 }
 

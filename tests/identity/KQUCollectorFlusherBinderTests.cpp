@@ -53,7 +53,6 @@ TEST_F(CollectorFixture, CollectsOnlyWhileCollectingAndUndoReplaysInReverse) {
     std::vector<std::string> names;
     for (const auto& n : collector.notifications()) names.push_back(n->name);
     EXPECT_EQ(names, (std::vector<std::string>{"A", "B"}));
-
     EXPECT_KQU_THROW(collector.endCollecting(), "NSInternalInconsistencyException",
                      "Can't end collecting while not collecting.");
     posted.clear();
@@ -65,8 +64,7 @@ TEST_F(CollectorFixture, CollectsOnlyWhileCollectingAndUndoReplaysInReverse) {
     EXPECT_EQ(collector.notifications()[0]->name, "C");
     host->undo.undo();  // the begin: not collecting
     host->undo.redo();
-    EXPECT_TRUE(collector.isCollecting());
-    EXPECT_TRUE(collector.notifications().empty());
+    EXPECT_TRUE(collector.isCollecting() && collector.notifications().empty());
     EXPECT_EQ(posted, (std::vector<std::string>{KQUCollectionsBeginningNotification, "C",
                                                 KQUCollectionsEndingNotification,
                                                 KQUCollectionsBeginningNotification}));
@@ -82,8 +80,7 @@ TEST_F(CollectorFixture, UndoAfterTheCollectorHasGoneDoesNothing) {
     }
     // Fault mended: the records called the freed collector.
     posted.clear();
-    host->undo.undo();
-    host->undo.undo();
+    for (int i = 0; i < 2; ++i) host->undo.undo();
     EXPECT_TRUE(posted.empty());
     EXPECT_FALSE(host->undo.canUndo());
 }
@@ -108,14 +105,12 @@ struct Cached : KQUFlushable {
 
 TEST(KQUObjectFlusherTest, Budget) {
     const uint64_t gib = uint64_t{1} << 30;
-    struct Case {
-        std::optional<double> percentage;
-        uint64_t bytes;
-    } cases[] = {{0.005, gib / 100},      {3.0, gib}, {std::nullopt, gib / 4}, {0.0, gib / 4},
-                 {std::nan(""), gib / 4},  // fault mended: NaN passed the clamp
-                 {0.5, gib / 2}};
-    for (const Case& c : cases)
-        EXPECT_EQ(KQUObjectFlusher::budgetForMemory(gib, c.percentage), c.bytes) << c.percentage.value_or(-1);
+    const std::pair<std::optional<double>, uint64_t> cases[] = {
+        {0.005, gib / 100},      {3.0, gib}, {std::nullopt, gib / 4}, {0.0, gib / 4},
+        {std::nan(""), gib / 4},  // fault mended: NaN passed the clamp
+        {0.5, gib / 2}};
+    for (const auto& [percentage, bytes] : cases)
+        EXPECT_EQ(KQUObjectFlusher::budgetForMemory(gib, percentage), bytes) << percentage.value_or(-1);
     // Judgement: a 64 GiB machine keeps its 16 GiB budget (32 bits capped it at 4 GiB - 1).
     EXPECT_EQ(KQUObjectFlusher::budgetForMemory(64 * gib, std::nullopt), 16 * gib);
 
@@ -130,15 +125,12 @@ TEST(KQUObjectFlusherTest, LeastRecentlyUsedAreFlushed) {
     flusher.objectAddedData(a);  // again: counted once
     EXPECT_EQ(flusher.totalMemoryUsed(), 60u);
     flusher.objectAddedData(b);
-    EXPECT_EQ(a->flushes, 1);  // flushed to 0 bytes: forgotten
-    EXPECT_FALSE(flusher.isTrackedAsFlushable(a.get()));
+    EXPECT_TRUE(a->flushes == 1 && !flusher.isTrackedAsFlushable(a.get()));  // flushed to 0 bytes: forgotten
     EXPECT_EQ(flusher.totalMemoryUsed(), 60u);
-
     b->bytesAfterFlush = 10;  // keeps some data, and can flush no more
     b->onFlush = [](Cached& self) { self.flushable = false; };
     flusher.objectAddedData(c);
-    EXPECT_EQ(b->flushes, 1);
-    EXPECT_TRUE(flusher.isTrackedAsNonFlushable(b.get()));
+    EXPECT_TRUE(b->flushes == 1 && flusher.isTrackedAsNonFlushable(b.get()));
     EXPECT_EQ(flusher.totalMemoryUsed(), 70u);
 
     // An object that has gone is forgotten, never called.
@@ -177,12 +169,12 @@ TEST(KQUBinderTest, PrecedenceAndTypeOrder) {
         {"B", {"public.png"}, {"jpg"}, {}, [](const std::string& p) { return p.ends_with("~"); }, {}});
     auto c = binder.bindClass({"C", {}, {}, {}, [](const std::string& p) { return p.ends_with("~"); }, {}});
     using Types = std::vector<std::string>;
-    EXPECT_EQ(binder.classForPasteboard(Types{"public.rtf", "public.tiff", "public.png"}), a);
-    EXPECT_EQ(binder.classForPasteboard(Types{"public.png", "public.tiff"}), b);
-    EXPECT_EQ(binder.classForPasteboard(Types{"x"}), nullptr);
-    EXPECT_EQ(binder.classForFile("/x/photo.JPG"), b);   // B bound jpg after A
-    EXPECT_EQ(binder.classForFile("/x/photo.jpg~"), c);  // canOpenFile, most recent first
-    EXPECT_EQ(binder.classForMIMEType("image/jpeg"), a);
+    // B bound jpg after A; canOpenFile asks the most recent first.
+    EXPECT_EQ(std::vector({binder.classForPasteboard(Types{"public.rtf", "public.tiff", "public.png"}),
+                           binder.classForPasteboard(Types{"public.png", "public.tiff"}),
+                           binder.classForPasteboard(Types{"x"}), binder.classForFile("/x/photo.JPG"),
+                           binder.classForFile("/x/photo.jpg~"), binder.classForMIMEType("image/jpeg")}),
+              std::vector({a, b, decltype(a){}, b, c, a}));
     EXPECT_EQ(binder.fileTypes(), (std::vector<std::string>{"JPG", "TEXT", "jpg"}));
 
     // Judgement: a type declared in capitals matches the lower-cased extension.

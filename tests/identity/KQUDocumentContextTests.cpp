@@ -18,20 +18,17 @@ std::string answers(const KQUAddedToDocumentContext& c) {
 
 TEST(KQUDocumentContextTest, AnswerTable) {
     using A = KQUAddedToDocumentContext;
-    struct Row {
-        A::Ref context;
-        const char* answers;
-        const char* description;
-    } rows[] = {
+    const std::tuple<A::Ref, const char*, const char*> rows[] = {
+        // context, answers, description
         {A::unarchivingContext(), "Y---------Y", "Unarchived"},
         {A::pastingContext(), "-Y---YYY--Y", "Pasted"},
         {A::dragMoveContext(), "-Y-YYYYY--Y", "Pasted/Drag-Move"},
         {A::ungroupingContext(), "--------Y-Y", "Ungrouping"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(answers(*row.context), row.answers) << row.description;
-        EXPECT_EQ(row.context->description(), row.description);
-        EXPECT_FALSE(row.context->importerID());
+    for (const auto& [context, expected, description] : rows) {
+        EXPECT_EQ(answers(*context), expected) << description;
+        EXPECT_EQ(context->description(), description);
+        EXPECT_FALSE(context->importerID());
     }
     auto grouping = KQURemovedFromDocumentContext::groupingContext();
     auto hiding = KQURemovedFromDocumentContext::hidingContext();
@@ -47,8 +44,8 @@ TEST(KQUDocumentContextTest, AnswerTable) {
 
     EXPECT_EQ(A::pastingContext()->undoContext(), nullptr);
     EXPECT_EQ(grouping->undoContext(), A::ungroupingContext());
-    EXPECT_EQ(grouping->undoContext()->undoContext(), grouping);
-    EXPECT_EQ(hiding->undoContext()->undoContext(), hiding);
+    EXPECT_TRUE(grouping->undoContext()->undoContext() == grouping &&
+                hiding->undoContext()->undoContext() == hiding);
 }
 
 }  // namespace

@@ -1,7 +1,4 @@
-// POSIX regular expressions: group ranges against Python's re on ASCII subjects (patterns
-// without alternation, where leftmost-longest and leftmost-first agree), ranges as
-// subjects, options; e-mail addresses against RFC 5322 appendix A and Python's
-// email.utils.parseaddr.
+// POSIX regular expressions (groups against Python's re), ranges, options; e-mail addresses (RFC 5322).
 #include <fmt/format.h>
 
 #include "kqutility/foundation/KQUUnicode.h"
@@ -16,10 +13,7 @@ constexpr KQURange kNone{KQUNotFound, 0};
 std::u16string u16(std::string_view s) { return *KQUUTF16FromUTF8(s); }
 
 TEST(RegularExpression, GroupRangesAgreeWithPythonRe) {
-    struct Case {
-        const char* pattern;
-        const char* subject;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"([a-z]+)@([a-z]+)\\.com", "mail bob@example.com now"},
         {"(x+)(y*)z", "aaxxxzz"},
         {"([0-9]+)-([0-9]+)?-", "tel 12--3"},
@@ -28,20 +22,21 @@ TEST(RegularExpression, GroupRangesAgreeWithPythonRe) {
         {"no", "match"},
     };
     std::string script = "import re\n";
-    for (const auto& c : cases)
-        script += fmt::format("m = re.search(r'{}', '{}')\nprint(' '.join('{{}},{{}}'.format(*m.span(i)) for i in "
-                              "range(m.re.groups + 1)) if m else '-')\n",
-                              c.pattern, c.subject);
+    for (auto [pattern, subject] : cases)
+        script += fmt::format(
+            "m = re.search(r'{}', '{}')\nprint(' '.join('{{}},{{}}'.format(*m.span(i)) for i in "
+            "range(m.re.groups + 1)) if m else '-')\n",
+            pattern, subject);
     test::TempDir dir;
     test::writeFile(dir.file("match.py"), script);
     std::string expected;
     ASSERT_EQ(test::runCommand("/usr/bin/python3 " + dir.file("match.py"), &expected), 0);
     std::string ours;
-    for (const auto& c : cases) {
-        auto re = KQURegularExpression::create(u16(c.pattern));
-        ASSERT_TRUE(re) << c.pattern;
+    for (auto [pattern, subject] : cases) {
+        auto re = KQURegularExpression::create(u16(pattern));
+        ASSERT_TRUE(re) << pattern;
         KQURange groups[8];
-        KQURange whole = re->matchedRangeForString(u16(c.subject), {KQUNotFound, 0}, groups, 8);
+        KQURange whole = re->matchedRangeForString(u16(subject), {KQUNotFound, 0}, groups, 8);
         if (whole == kNone) {
             ours += "-\n";
             continue;
@@ -52,7 +47,7 @@ TEST(RegularExpression, GroupRangesAgreeWithPythonRe) {
         ours += span(whole);
         for (size_t i = 0; i < re->numberOfSubexpressions(); ++i) ours += " " + span(groups[i]);
         ours += "\n";
-        for (size_t i = re->numberOfSubexpressions(); i < 8; ++i) EXPECT_EQ(groups[i], kNone) << c.pattern;
+        for (size_t i = re->numberOfSubexpressions(); i < 8; ++i) EXPECT_EQ(groups[i], kNone) << pattern;
     }
     EXPECT_EQ(ours, expected);
 }
@@ -60,12 +55,9 @@ TEST(RegularExpression, GroupRangesAgreeWithPythonRe) {
 TEST(RegularExpression, RangesAreSubjectsAndStringIndices) {
     auto anchored = KQURegularExpression::create(u"^ab(c)$");
     KQURange group[3] = {{7, 7}, {7, 7}, {7, 7}};
-    // "^" and "$" match at the ends of the range; ranges come back as whole-string indices,
-    // a surrogate pair counting two.
+    // "^" and "$" match at the range's ends; ranges are whole-string indices, a surrogate pair counting two.
     EXPECT_EQ(anchored->matchedRangeForString(u"\U0001F600xabcx", {3, 3}, group, 3), (KQURange{3, 3}));
-    EXPECT_EQ(group[0], (KQURange{5, 1}));
-    EXPECT_EQ(group[1], kNone);
-    EXPECT_EQ(group[2], kNone);
+    EXPECT_EQ(std::vector<KQURange>(group, group + 3), (std::vector<KQURange>{{5, 1}, kNone, kNone}));
     // Without a match the output is left alone; fewer slots than groups fill only those.
     KQURange untouched[1] = {{7, 7}};
     EXPECT_EQ(anchored->matchedRangeForString(u"xabcx", {0, 5}, untouched, 1), kNone);
@@ -79,12 +71,7 @@ TEST(RegularExpression, RangesAreSubjectsAndStringIndices) {
 }
 
 TEST(RegularExpression, OptionsLongPatternsAndErrors) {
-    struct Case {
-        const char16_t* pattern;
-        unsigned options;
-        const char16_t* subject;
-        KQURange match;
-    } cases[] = {
+    const std::tuple<const char16_t*, unsigned, const char16_t*, KQURange> cases[] = {
         {u"ABC", kKQURegularExpressionCaseInsensitive, u"xabc", {1, 3}},
         {u"a.b", kKQURegularExpressionDotMatchesNewlines, u"a\nb", {0, 3}},
         {u"^b", 0, u"a\nb", {2, 1}},
@@ -92,13 +79,12 @@ TEST(RegularExpression, OptionsLongPatternsAndErrors) {
         {u"a(b)+", kKQURegularExpressionBasicSyntax, u"abbxa(b)+", {4, 5}},  // "(" and "+" are literal
         {u"\u00e9t\u00e9", 0, u"x\u00e9t\u00e9", kNone},  // non-ASCII pattern characters compile as blanks
     };
-    for (const auto& c : cases) {
-        auto re = KQURegularExpression::create(c.pattern, c.options);
+    for (const auto& [pattern, options, subject, match] : cases) {
+        auto re = KQURegularExpression::create(pattern, options);
         ASSERT_TRUE(re);
-        EXPECT_EQ(re->matchedRangeForString(c.subject, {KQUNotFound, 0}, nullptr, 0), c.match);
+        EXPECT_EQ(re->matchedRangeForString(subject, {KQUNotFound, 0}, nullptr, 0), match);
     }
-    std::u16string longPattern = u"(x)" + std::u16string(70, u'a');
-    auto re = KQURegularExpression::create(longPattern);
+    auto re = KQURegularExpression::create(u"(x)" + std::u16string(70, u'a'));
     ASSERT_TRUE(re);
     EXPECT_EQ(re->matchedRangeForString(u"zx" + std::u16string(70, u'a'), {KQUNotFound, 0}, nullptr, 0),
               (KQURange{1, 71}));
@@ -114,18 +100,13 @@ TEST(RegularExpression, CopiesKeepOptionsAndEqualityTakesThem) {
     KQURegularExpression copy = folded;
     EXPECT_EQ(copy.matchedRangeForString(u"ABC", {0, 3}, nullptr, 0), (KQURange{0, 3}));
     auto plain = *KQURegularExpression::create(u"abc");
-    EXPECT_FALSE(plain == folded);
-    EXPECT_NE(plain.hash(), folded.hash());
-    EXPECT_TRUE(copy == folded);
-    EXPECT_EQ(copy.hash(), folded.hash());
+    EXPECT_TRUE(!(plain == folded) && plain.hash() != folded.hash());
+    EXPECT_TRUE(copy == folded && copy.hash() == folded.hash());
 }
 
 TEST(EmailAddress, UncommentsAndJudgesLikeTheReferences) {
-    struct Case {
-        const char* address;
-        const char* uncommented;  // parseaddr's address where it defines one
-        bool legal;
-    } cases[] = {
+    // Address, uncommented (parseaddr's address where it defines one), legal.
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"John Doe <jdoe@machine.example>", "jdoe@machine.example", true},
         {"Who? <one@y.test>", "one@y.test", true},
         {"\"Giant; \\\"Big\\\" Box\" <sysservices@example.net>", "sysservices@example.net", true},
@@ -137,10 +118,10 @@ TEST(EmailAddress, UncommentsAndJudgesLikeTheReferences) {
         {"b@x.y z", "b@x.y z", false},
         {"caf\xc3\xa9@x.fr", "caf\xc3\xa9@x.fr", false},
     };
-    for (const auto& c : cases) {
-        std::u16string address = u16(c.address);
-        EXPECT_EQ(KQUUTF8FromUTF16(KQUUncommentedAddressRespectingGroups(address)), c.uncommented) << c.address;
-        EXPECT_EQ(KQUIsLegalEmailAddress(address), c.legal) << c.address;
+    for (const auto& [text, uncommented, legal] : cases) {
+        std::u16string address = u16(text);
+        EXPECT_EQ(KQUUTF8FromUTF16(KQUUncommentedAddressRespectingGroups(address)), uncommented) << text;
+        EXPECT_EQ(KQUIsLegalEmailAddress(address), legal) << text;
     }
     EXPECT_EQ(KQUUncommentedAddress(u"  a   b  "), u"a b");
 }

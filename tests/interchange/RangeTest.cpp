@@ -1,6 +1,4 @@
-// Range arithmetic against independent models: ranges as sets of integers, edits of a
-// labelled character array, plus the documented examples and ranges near 2^64.
-#include <algorithm>
+// Range arithmetic against models (integer sets, edits of a labelled array), examples, ends near 2^64.
 #include <limits>
 #include <set>
 #include <vector>
@@ -40,8 +38,7 @@ TEST(RangeAdditions, IntersectionsAgainstIntegerSets) {
             }
             EXPECT_EQ(KQUIntersectionRange(a, b), expected);
             EXPECT_EQ(NSRangeIntersectsRange(a, b), !common.empty());
-            // Exclusive: the open interiors overlap on a half-step grid, an empty range standing
-            // for its point; two empty ranges never do.
+            // Exclusive: open interiors overlap on a half-step grid; an empty range is its point.
             auto interior = [](KQURange r, uint64_t t) {
                 return r.length ? 2 * r.location < t && t < 2 * (r.location + r.length) : t == 2 * r.location;
             };
@@ -65,9 +62,8 @@ TEST(RangeAdditions, IntersectionsAgainstIntegerSets) {
 }
 
 TEST(RangeAdditions, EdgesAndPins) {
-    struct Case {
-        KQURange a, b, edge, noEdge, pinned;
-    } cases[] = {
+    // a, b, intersection with edge, without, pinned.
+    const std::tuple<KQURange, KQURange, KQURange, KQURange, KQURange> cases[] = {
         // clang-format off
         {{0, 5}, {5, 3}, {5, 0}, {KQUNotFound, 0}, {4, 0}},
         {{5, 3}, {0, 5}, {5, 0}, {KQUNotFound, 0}, {7, 0}},  // B touches A's start: pinned at A's last character
@@ -76,11 +72,10 @@ TEST(RangeAdditions, EdgesAndPins) {
         {{2, 4}, {3, 1}, {3, 1}, {3, 1}, {3, 1}},
         // clang-format on
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(NSIntersectionRangeWithEdge(c.a, c.b, true), c.edge);
-        EXPECT_EQ(NSIntersectionRangeWithEdge(c.a, c.b, false), c.noEdge);
-        EXPECT_EQ(NSIntersectionRangePinned(c.a, c.b), c.pinned);
-    }
+    for (const auto& [a, b, edge, noEdge, pinned] : cases)
+        EXPECT_EQ(std::tuple(NSIntersectionRangeWithEdge(a, b, true),
+                             NSIntersectionRangeWithEdge(a, b, false), NSIntersectionRangePinned(a, b)),
+                  std::tuple(edge, noEdge, pinned));
 }
 
 TEST(RangeAdditions, AdjustForReplaceAgainstAnEdit) {
@@ -120,18 +115,15 @@ TEST(RangeAdditions, EndsNear2To64DoNotWrap) {
     EXPECT_EQ(KQUMaxRange(huge), kMax);
     EXPECT_TRUE(NSIntersectsRangeExclusive(huge, {6, 1}));
     EXPECT_EQ(KQUIntersectionRange(huge, {6, 1}), (KQURange{6, 1}));
-    EXPECT_TRUE(KQULocationInRanges(6, std::vector<KQURange>{huge}));
-    EXPECT_FALSE(KQULocationInRanges(4, std::vector<KQURange>{huge}));
+    EXPECT_TRUE(KQULocationInRanges(6, std::vector<KQURange>{huge}) &&
+                !KQULocationInRanges(4, std::vector<KQURange>{huge}));
     EXPECT_FALSE(KQULocationInRanges(0, {}));
     EXPECT_EQ(NSAdjustRangeForReplace({kMax - 1, 1}, {0, 1}, 5), (KQURange{kMax, 1}));  // held, not wrapped
 }
 
 TEST(RangeAdditions, CleanupRanges) {
-    struct Case {
-        std::vector<KQURange> in;
-        uint64_t max;
-        std::vector<KQURange> out;
-    } cases[] = {
+    const std::tuple<std::vector<KQURange>, uint64_t, std::vector<KQURange>> cases[] = {
+        // in, max, out
         // clang-format off
         {{{0, 2}, {1, 3}, {5, 10}}, 8, {{0, 2}, {5, 3}}}, {{{2, 3}}, 10, {{2, 3}}}, {{{12, 3}}, 10, {{10, 0}}},
         {{{5, kMax}}, 10, {{5, 5}}}, {{{5, kMax}, {7, 1}}, 10, {{7, 1}}},  // far past the text, not ending at 4
@@ -140,9 +132,9 @@ TEST(RangeAdditions, CleanupRanges) {
         {{{1, 2}, {KQUNotFound, 0}}, 10, {{1, 2}}}, {{{1, 2}, {6, KQUNotFound}}, 10, {{1, 2}, {6, 4}}},
         // clang-format on
     };
-    for (auto& c : cases) {
-        cleanupRangesWithMaxRange(c.in, c.max);
-        EXPECT_EQ(c.in, c.out);
+    for (auto [ranges, max, out] : cases) {
+        cleanupRangesWithMaxRange(ranges, max);
+        EXPECT_EQ(ranges, out);
     }
 }
 

@@ -1,6 +1,5 @@
 #include "kqutility/progress/KQUProgressContext.h"
 
-#include <cmath>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -33,13 +32,11 @@ public:
 TEST(KQUProgressContext, RootReportsAreRateLimited) {
     KQUManualClock clock;
     Progress progress;
-    struct Step {
-        double advanceSeconds;
-        double position;
-    };
-    for (Step s : std::vector<Step>{{0, 50}, {0.05, 52}, {0.01, 55}, {0.01, 56}, {0.2, 57}, {0, 100}}) {
-        clock.advanceSeconds(s.advanceSeconds);
-        KQUProgressContext::setProgress(s.position);
+    const std::pair<double, double> steps[] = {{0, 50},    {0.05, 52}, {0.01, 55},
+                                               {0.01, 56}, {0.2, 57},  {0, 100}};
+    for (auto [seconds, position] : steps) {
+        clock.advanceSeconds(seconds);
+        KQUProgressContext::setProgress(position);
     }
     EXPECT_EQ(progress.posted, (std::vector<double>{50, 55, 57, 100}));
 }
@@ -103,13 +100,11 @@ TEST(KQUProgressContext, ThreadsReportIndependently) {
     std::thread second(work, 100.0, &b);
     first.join();
     second.join();
-    EXPECT_EQ(a.back(), 50);
-    EXPECT_EQ(b.back(), 100);
+    EXPECT_EQ(std::pair(a.back(), b.back()), std::pair(50.0, 100.0));
     EXPECT_FALSE(KQUProgressContext::contextExistsForCurrentThread());
 }
 
-// Mended: ending the root used to leave no current stage (a crash on the next call) and
-// made later stages parentless, reporting their own steps as percentages.
+// Mended: ending the root left no current stage (a crash next) and later stages parentless.
 TEST(KQUProgressContext, EndingTheRootIsIgnored) {
     KQUManualClock clock;
     Progress progress;

@@ -112,26 +112,16 @@ def poly_values(coefficients, xs):
 
 
 # Small fits with hand-checkable sizes.
-case("line", "linear", 1, True, 0.0, [1.0, 2, 3, 4, 5, 6], [2.1, 3.9, 6.2, 7.8, 10.1, 12.2])
 case("two variables, fixed constant 5", "linear", 2, False, 5.0,
      [1.0, 2, 3, 4, 5, 6, 7, 0.5, 0.25, 2, 1, 3, 1.5, 4], [9.1, 11.8, 16.2, 17.9, 22.5, 23.4, 28.8])
-case("three variables", "linear", 3, True, 0.0,
-     [float(i) for i in range(1, 11)] + [float((i * i) % 7) for i in range(10)] + [math.sin(i) for i in range(10)],
-     [3.0 + 2 * i + 0.5 * ((i * i) % 7) - math.sin(i) + 0.1 * noise(i) for i in range(1, 11)])
 case("perfect line 3x + 0.7", "linear", 1, True, 0.0, [0.3, 0.6, 0.9, 1.2, 1.5, 1.8],
      [3 * x + 0.7 for x in [0.3, 0.6, 0.9, 1.2, 1.5, 1.8]])
 case("quadratic, fixed constant 1", "poly", 2, False, 1.0, [0.5, 1, 1.5, 2, 2.5, 3, 4],
      [1.9, 4.1, 6.6, 10.2, 13.4, 18.1, 29.7])
 
 # Accuracy: data exactly on integer polynomials, and noisy data, with cond(X) 1e7..1e12.
-x2000 = [float(x) for x in range(2000, 2021)]
-case("degree 2 on 2000..2020", "poly", 2, True, 0.0, x2000, poly_values([7, -5, 3], x2000))
 x20 = [float(x) for x in range(1, 21)]
-x100 = [float(x) for x in range(1, 101)]
 case("degree 8 on 1..20", "poly", 8, True, 0.0, x20, poly_values([3, -1, 2, 1, -1, 2, 1, -1, 1], x20))
-case("degree 5 on 1..100", "poly", 5, True, 0.0, x100, poly_values([5, 4, -3, 2, -1, 1], x100))
-case("noisy degree 5 on 1..20", "poly", 5, True, 0.0, x20,
-     [v + 100 * noise(i) for i, v in enumerate(poly_values([2, -3, 1, 4, -1, 1], x20))])
 xwide = [0.01 * 1.6 ** i for i in range(21)]  # 0.01 .. ~1209
 case("noisy quartic over 0.01..1000", "poly", 4, True, 0.0, xwide,
      [1 + 2 * x - 0.01 * x * x + 1e-5 * x ** 3 - 1e-9 * x ** 4 + noise(i) for i, x in enumerate(xwide)])

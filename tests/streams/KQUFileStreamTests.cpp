@@ -58,9 +58,7 @@ TEST_F(FileStreams, SeekOutsideTheRangeIsRefusedAndDoesNotMove) {
     EXPECT_ASSERTION_FAILURE(s->seekToOffset(-4));
     test::ContinueAfterAssertions continuing;
     test::LogCapture log;
-    s->seekToOffset(5);
-    s->seekToOffset(21);
-    s->seekToOffset(-4);
+    for (int64_t offset : {5, 21, -4}) s->seekToOffset(offset);
     EXPECT_EQ(s->offset(), 5);
     EXPECT_EQ(read(*s, 100), contents.substr(15, 15));  // never outside [10, 30)
     EXPECT_TRUE(log.contains("Offset is too large."));
@@ -69,7 +67,6 @@ TEST_F(FileStreams, SeekOutsideTheRangeIsRefusedAndDoesNotMove) {
 TEST_F(FileStreams, OutputReplacesAnExistingFile) {
     {
         KQUFileOutputStream out(dir.file("hundred"));
-        EXPECT_EQ(out.offset(), 0);
         out.writeBuffer("abc", 3);
         EXPECT_EQ(out.offset(), 3);
         out.seekToOffset(1, SEEK_SET);
@@ -82,14 +79,12 @@ TEST_F(FileStreams, OutputReplacesAnExistingFile) {
     EXPECT_KQU_THROW(KQUFileOutputStream(dir.file("no/such/dir")), "KQUFileOpenError", "");
 }
 
-// Bytes that cannot be written when the buffer is flushed at close must not be
-// reported as success.
+// Bytes that cannot be written when the buffer is flushed at close must not be reported as success.
 TEST_F(FileStreams, CloseReportsBytesLostAtTheLastFlush) {
     struct rlimit saved;
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 1000;
+    struct rlimit small = {1000, saved.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     KQUFileOutputStream out(dir.file("limited"));
     std::string bytes(2000, 'z');
@@ -113,11 +108,9 @@ TEST_F(FileStreams, CreatedFromAnOffsetToTheEnd) {
     EXPECT_EQ(s->length(), 70);
     EXPECT_EQ(read(*s, 1000), contents.substr(30));
     EXPECT_EQ(s->offset(), 70);
-    auto atEnd = KQUFileInputStream::create(dir.file("hundred"), 100);
-    ASSERT_TRUE(atEnd);
-    EXPECT_EQ(read(*atEnd, 10), "");
-    EXPECT_EQ(KQUFileInputStream::create(dir.file("hundred"), 101), nullptr);
-    EXPECT_EQ(KQUFileInputStream::create(dir.file("missing")), nullptr);
+    EXPECT_EQ(read(*KQUFileInputStream::create(dir.file("hundred"), 100), 10), "");
+    EXPECT_FALSE(KQUFileInputStream::create(dir.file("hundred"), 101) ||
+                 KQUFileInputStream::create(dir.file("missing")));
     EXPECT_EQ(KQUFileInputStream::create("", 0, 0), nullptr);
 }
 
@@ -134,12 +127,10 @@ TEST_F(FileStreams, ClosedStreamsRefuseUseAndCloseTwiceHarmlessly) {
 
 TEST_F(FileStreams, DescriptorsAreCloseOnExec) {
     int fd = KQUOpen(dir.file("hundred"), O_RDONLY, 0);
-    EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
     int copy = KQUDup(fd);
-    EXPECT_NE(copy, fd);
-    EXPECT_TRUE(::fcntl(copy, F_GETFD) & FD_CLOEXEC);
     FILE* file = KQUFileOpen(dir.file("hundred"), "r");
-    EXPECT_TRUE(::fcntl(fileno(file), F_GETFD) & FD_CLOEXEC);
+    EXPECT_NE(copy, fd);
+    for (int descriptor : {fd, copy, fileno(file)}) EXPECT_TRUE(::fcntl(descriptor, F_GETFD) & FD_CLOEXEC);
     std::fclose(file);
     ::close(fd);
     ::close(copy);

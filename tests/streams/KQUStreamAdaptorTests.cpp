@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "kqutility/foundation/KQUFileManager.h"
 #include "kqutility/streams/KQUBufferedInputStream.h"
 #include "kqutility/streams/KQUFileStreams.h"
@@ -32,17 +30,14 @@ TEST(BufferedInputStream, SeeksWithinHeldBytesWithoutReadingAgain) {
     char buf[10];
     ASSERT_EQ(s.readToBuffer(buf, 10), 10u);
     EXPECT_TRUE(s.seekWithinBufferToOffset(0));
-    ASSERT_EQ(s.readToBuffer(buf, 10), 10u);
-    EXPECT_EQ(std::string(buf, 10), forty().substr(0, 10));
+    EXPECT_EQ(std::string(buf, s.readToBuffer(buf, 10)), forty().substr(0, 10));
     EXPECT_EQ(beneath->reads, 1);
-    EXPECT_TRUE(s.seekWithinBufferToOffset(16));
-    EXPECT_FALSE(s.seekWithinBufferToOffset(17));
+    EXPECT_TRUE(s.seekWithinBufferToOffset(16) && !s.seekWithinBufferToOffset(17));
     // Outside: the stream beneath is repositioned at the next read, not before.
     s.seekToOffset(30);
     EXPECT_EQ(beneath->seeks, 0);
-    ASSERT_EQ(s.readToBuffer(buf, 4), 4u);
+    EXPECT_EQ(std::string(buf, s.readToBuffer(buf, 4)), forty().substr(30, 4));
     EXPECT_EQ(beneath->seeks, 1);
-    EXPECT_EQ(std::string(buf, 4), forty().substr(30, 4));
 }
 
 TEST(BufferedInputStream, UnseekableStreamBeneath) {
@@ -120,10 +115,9 @@ TEST_F(MoveableFile, TruncatesBeyondFourGiBExactly) {
     s.writeBuffer("x", 1);
     const int64_t cut = (4LL << 30) + 7;
     s.truncateToLength(cut);
-    EXPECT_EQ(s.offset(), cut);
     auto attributes = KQUAttributesOfItem(dir.file("big"));
     ASSERT_TRUE(attributes);
-    EXPECT_EQ(attributes->size, cut);
+    EXPECT_EQ(std::pair(s.offset(), attributes->size), std::pair(cut, cut));
 }
 
 TEST_F(MoveableFile, InputStreamSeesWhatWasWrittenAndKeepsThePosition) {
@@ -146,8 +140,7 @@ TEST_F(MoveableFile, FailedMoveLeavesTheStreamClosedAndTheTargetAlone) {
     EXPECT_FALSE(s.moveToPath(dir.file("taken"), &error));
     EXPECT_EQ(error.code, EEXIST);
     EXPECT_FALSE(s.isOpen());
-    EXPECT_EQ(test::readFile(dir.file("taken")), "keep me");
-    EXPECT_EQ(test::readFile(dir.file("mine")), "abc");
+    EXPECT_EQ(test::readFile(dir.file("taken")) + "|" + test::readFile(dir.file("mine")), "keep me|abc");
     EXPECT_KQU_THROW(s.writeBuffer("d", 1), "KQUWriteError", "Could not write: Bad file descriptor");
 }
 

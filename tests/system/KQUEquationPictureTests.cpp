@@ -25,22 +25,13 @@ std::vector<uint8_t> picture(size_t size, size_t offset, const std::string& crea
 }
 
 TEST(KQUEquationPicture, FindsTheSignatureAndReadsCreatorAndDescent) {
-    // struct.unpack('>I', b'MTHU')[0] and b'CWEE'
     std::string mthuValue;
     ASSERT_EQ(test::runCommand("python3 -c \"import struct; print(struct.unpack('>I', b'MTHU')[0])\"", &mthuValue), 0);
     ASSERT_EQ(std::stoul(mthuValue), KQUMathTypeCreator);
-
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        uint64_t offset;
-        uint32_t creator;
-        float descent;
-        bool equation;
-    };
-    const std::vector<Case> cases = {
-        {"at 14: creator from bytes 0-3", picture(40, 14, "MTHU", 0x0005), 14,
-         KQUMathTypeCreator, 5.0f, true},
+    // Name, picture, signature offset, creator, descent, is an equation.
+    const std::tuple<const char*, std::vector<uint8_t>, uint64_t, uint32_t, float, bool> cases[] = {
+        {"at 14: creator from bytes 0-3", picture(40, 14, "MTHU", 0x0005), 14, KQUMathTypeCreator, 5.0f,
+         true},
         {"CWEE, descent 0x0102", picture(300, 200, "CWEE", 0x0102), 200, KQUCWEECreator, 258.0f, true},
         {"other creator", picture(300, 100, "ABCD", 0x0007), 100, 0x41424344, 7.0f, false},
         {"straddling 1024", picture(2000, 1020, "MTHU", 0x0009), 1020, KQUMathTypeCreator, 9.0f, true},
@@ -48,12 +39,11 @@ TEST(KQUEquationPicture, FindsTheSignatureAndReadsCreatorAndDescent) {
         {"cut off by the end", picture(30, 25, "MTHU", 0x0009), KQUEgoSignatureNotFound, 0, 0, false},
         {"empty", {}, KQUEgoSignatureNotFound, 0, 0, false},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(KQUPictDataGetEgoSignatureOffset(c.bytes), c.offset) << c.name;
-        EXPECT_EQ(KQUEgoPictGetCreator(c.bytes), c.creator) << c.name;
-        EXPECT_EQ(KQUEgoPictGetDescent(c.bytes), c.descent) << c.name;
-        EXPECT_EQ(KQUPictDataIsEgoEquation(c.bytes), c.equation) << c.name;
-    }
+    for (const auto& [name, bytes, offset, creator, descent, equation] : cases)
+        EXPECT_EQ(std::tuple(KQUPictDataGetEgoSignatureOffset(bytes), KQUEgoPictGetCreator(bytes),
+                             KQUEgoPictGetDescent(bytes), KQUPictDataIsEgoEquation(bytes)),
+                  std::tuple(offset, creator, descent, equation))
+            << name;
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 #include "kqutility/system/KQUMemoryChecks.h"
 
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
 
 #include "support/KQUTestSupport.h"
@@ -12,11 +9,10 @@ namespace {
 
 constexpr uint64_t MB = 1u << 20;
 
-KQUPhysicalMemory machine(uint64_t megabytes, uint64_t limitMegabytes = 0) {
+KQUPhysicalMemory machine(uint64_t megabytes) {
     KQUPhysicalMemory memory;
     memory.pageSize = 4096;
-    memory.hardwareBytes = megabytes * MB;
-    memory.usableBytes = (limitMegabytes ? limitMegabytes : megabytes) * MB;
+    memory.hardwareBytes = memory.usableBytes = megabytes * MB;
     return memory;
 }
 
@@ -26,13 +22,8 @@ protected:
 };
 
 TEST_F(KQUMemoryChecksTest, OpeningChecks) {
-    struct Case {
-        uint64_t megabytes;
-        uint32_t cells;
-        double bytesPerCell;
-        bool admitted;
-    };
-    const std::vector<Case> cases = {
+    // Megabytes, cells, bytes per cell, admitted.
+    const std::tuple<uint64_t, uint32_t, double, bool> cases[] = {
         {256, 100000, 600, true},   // 14648 of 16384 pages
         {256, 100000, 700, false},  // 17089 pages
         {768, 1000001, 1, false},
@@ -42,31 +33,26 @@ TEST_F(KQUMemoryChecksTest, OpeningChecks) {
         {8192, 4000000, 200, true},   // 195313 of 838861 pages
         {8192, 4000000, 900, false},  // 878907 pages
     };
-    for (const Case& c : cases) {
-        KQUMemoryResetForTesting(machine(c.megabytes));
-        EXPECT_EQ(isThereEnoughMemory(c.cells, c.bytesPerCell), c.admitted)
-            << c.megabytes << " MB, " << c.cells << " cells of " << c.bytesPerCell;
+    for (const auto& [megabytes, cells, bytesPerCell, admitted] : cases) {
+        KQUMemoryResetForTesting(machine(megabytes));
+        EXPECT_EQ(isThereEnoughMemory(cells, bytesPerCell), admitted)
+            << megabytes << " MB, " << cells << " cells";
     }
 }
 
 TEST_F(KQUMemoryChecksTest, ImportSharesAndEstimates) {
-    struct Case {
-        uint64_t megabytes;
-        uint64_t limitMegabytes;
-        double availablePages;  // hand-computed: capped pages minus overhead, times the share
-        uint64_t estimatedMegabytes;
+    // Megabytes, available pages (hand-computed: capped pages minus overhead, times the share), estimate.
+    const std::tuple<uint64_t, double, uint64_t> cases[] = {
+        {256, 7372, 64},       // 65536 - 49152 = 16384; 45 % = 7372.8
+        {1024, 58982, 512},    // 262144 - 131072; 45 % = 58982.4
+        {2048, 293601, 1433},  // 524288 - 157286 = 367002; 80 % = 293601.6
+        {8192, 838861, 3276},  // capped at 4096 MB: 1048576 - 209715
     };
-    const std::vector<Case> cases = {
-        {256, 0, 7372, 64},           // 65536 - 49152 = 16384; 45 % = 7372.8
-        {1024, 0, 58982, 512},        // 262144 - 131072; 45 % = 58982.4
-        {2048, 0, 293601, 1433},      // 524288 - 157286 = 367002; 80 % = 293601.6
-        {8192, 0, 838861, 3276},      // capped at 4096 MB: 1048576 - 209715
-    };
-    for (const Case& c : cases) {
-        KQUMemoryResetForTesting(machine(c.megabytes, c.limitMegabytes));
-        EXPECT_TRUE(isThereEnoughMemoryToImport(4096, c.availablePages)) << c.megabytes;
-        EXPECT_FALSE(isThereEnoughMemoryToImport(4096, c.availablePages + 1)) << c.megabytes;
-        EXPECT_EQ(KQUMemoryEstimatedMemoryInMegabytes(), c.estimatedMegabytes) << c.megabytes;
+    for (const auto& [megabytes, availablePages, estimatedMegabytes] : cases) {
+        KQUMemoryResetForTesting(machine(megabytes));
+        EXPECT_TRUE(isThereEnoughMemoryToImport(4096, availablePages)) << megabytes;
+        EXPECT_FALSE(isThereEnoughMemoryToImport(4096, availablePages + 1)) << megabytes;
+        EXPECT_EQ(KQUMemoryEstimatedMemoryInMegabytes(), estimatedMegabytes) << megabytes;
     }
 }
 
@@ -80,9 +66,7 @@ TEST_F(KQUMemoryChecksTest, RefusalIsLoggedAndUnknownOrIgnoredMemoryAdmits) {
     }
     KQUMemoryResetForTesting(KQUPhysicalMemory{});
     EXPECT_EQ(KQUMemoryTotalPageCount(), 0u);
-    EXPECT_TRUE(isThereEnoughMemory(4000000000u, 1e9));
-    EXPECT_TRUE(isThereEnoughMemoryToImport(4000000000u, 1e9));
-
+    EXPECT_TRUE(isThereEnoughMemory(4000000000u, 1e9) && isThereEnoughMemoryToImport(4000000000u, 1e9));
     test::ScopedDefault ignore(KQUIgnoreMemoryChecksKey, "YES");
     KQUMemoryResetForTesting(machine(256));
     EXPECT_TRUE(isThereEnoughMemory(4000000000u, 1e9));

@@ -1,5 +1,4 @@
-// Temporary directories: where they go, their names and modes, and a removal that never
-// follows a link, even one swapped in during the walk.
+// Temporary directories: place, names and modes, and a removal that never follows a link, even a swapped one.
 #include "kqutility/system/KQUTemporaryDirectory.h"
 
 #include <fcntl.h>
@@ -19,6 +18,10 @@ namespace {
 bool exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
+}
+unsigned modeOf(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : ~0u;
 }
 
 std::string lastComponent(const std::string& path) { return path.substr(path.rfind('/') + 1); }
@@ -42,9 +45,7 @@ TEST_F(TemporaryDirectory, PrivateUniqueAndRemovedWithItsContents) {
     auto first = KQUTemporaryDirectory::create(dir.path());
     auto second = KQUTemporaryDirectory::create(dir.path());
     ASSERT_TRUE(first && second);
-    struct stat st;
-    ASSERT_EQ(::stat(first->fileName().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(modeOf(first->fileName()), 0700u);
     EXPECT_EQ(first->fileName().rfind(dir.file("tmp/"), 0), 0u) << first->fileName();
     // Made in the same second: only the counter differs.
     EXPECT_EQ(counterOf(second->fileName()), counterOf(first->fileName()) + 1);
@@ -56,7 +57,7 @@ TEST_F(TemporaryDirectory, PrivateUniqueAndRemovedWithItsContents) {
     first.reset();
     EXPECT_FALSE(exists(path));
     // A leaked directory survives its object and is no longer reported.
-    std::string kept = second->fileName();
+    const std::string kept = second->fileName();
     second->leakTemporaryDirectory();
     EXPECT_EQ(second->fileName(), "");
     EXPECT_NE(second->description().find(", (null)}"), std::string::npos) << second->description();
@@ -70,8 +71,7 @@ TEST_F(TemporaryDirectory, NamesAreCutToWholeCharactersAndCannotLeaveTheParent) 
     auto longOne = KQUTemporaryDirectory::create(std::nullopt, longSignature + "z");
     ASSERT_TRUE(longOne);
     std::string name = lastComponent(longOne->fileName());
-    EXPECT_LE(name.size(), 255u);
-    EXPECT_GE(name.size(), 250u);
+    EXPECT_TRUE(name.size() >= 250u && name.size() <= 255u) << name.size();
     EXPECT_TRUE(KQUUTF16FromUTF8(name)) << "cut inside a character";
     EXPECT_GT(counterOf(name), 0);
     auto sneaky = KQUTemporaryDirectory::create(std::nullopt, std::string("../../x/\0y", 10));
@@ -84,8 +84,7 @@ TEST_F(TemporaryDirectory, FallsBackAndLogsEachFailure) {
     test::ScopedDefault everything("KQULogLevel", "100");
     test::LogCapture log;
     // A missing path: the user-domain folder.
-    auto missing = KQUTemporaryDirectory::create(dir.file("no/such/file"));
-    ASSERT_TRUE(missing);
+    ASSERT_TRUE(KQUTemporaryDirectory::create(dir.file("no/such/file")));
     EXPECT_TRUE(log.contains("KQUTemporaryDirectory: Error 2 trying to get FSRef to " + dir.file("no/such/file")));
     EXPECT_TRUE(log.contains("KQUTemporaryDirectory: Found user-domain temp directory"));
     // No user-domain folder either: the cache folder, made private.
@@ -93,10 +92,8 @@ TEST_F(TemporaryDirectory, FallsBackAndLogsEachFailure) {
         KQUTemporaryDirectoryTesting::Roots{{}, {dir.file("none")}, dir.file("cache/kqutility/tmp")});
     auto cached = KQUTemporaryDirectory::create(dir.path());
     ASSERT_TRUE(cached);
-    EXPECT_EQ(cached->fileName().rfind(dir.file("cache/kqutility/tmp/"), 0), 0u);
-    struct stat st;
-    ASSERT_EQ(::stat(dir.file("cache/kqutility/tmp").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(cached->fileName().starts_with(dir.file("cache/kqutility/tmp/")) &&
+                modeOf(dir.file("cache/kqutility/tmp")) == 0700u);
     EXPECT_TRUE(log.contains("KQUTemporaryDirectory: Error 18 from FSFindFolder(1952804208) for the volume for "));
     // Nothing usable at all, or a folder type this system has no folder for: nullptr.
     KQUTemporaryDirectoryTesting::setRoots(KQUTemporaryDirectoryTesting::Roots{{}, {dir.file("none")}, ""});
