@@ -194,4 +194,33 @@ TEST(KQUDateParser, EveryEmbeddedListObeysTheDataRules) {
     }
 }
 
+// What each accepted pattern renders, the locale's parser reads back (completed for the
+// units the pattern lacks), in a spread of locales (es_ES: "p. m." holds a no-break space).
+TEST(KQUDateParser, AcceptedPatternsReadBackWhatTheyRender) {
+    KQUManualWallClock clock(kNow2024);
+    const KQUDate instant{732123000};  // 2024-03-14 15:30:00 GMT
+    std::vector<std::string> names = {"en_US", "en_GB", "de_DE", "ja_JP", "es_ES", "zh_Hans_CN", "ko_KR",
+                                      "ar_EG", "hi_IN", "lt_LT", "de_CH", "yrl",   "x_unknown"};
+    int32_t count = 0;
+    const icu::Locale* locales = icu::DateFormat::getAvailableLocales(count);
+    for (int32_t i = 0; i < count; i += 16) names.push_back(locales[i].getName());
+    for (const auto& name : names) {
+        KQULocale locale(name);
+        KQUDateParser parser(locale);
+        KQUDateFormatter formatter(locale);
+        auto info = KQUDateFormatterCopyDateTimeFormatInfoDictionaryForLocale(&locale);
+        ASSERT_TRUE(info) << name;
+        std::vector<std::u16string> patterns = info->acceptedDateFormats;
+        patterns.insert(patterns.end(), info->acceptedTimeFormats.begin(), info->acceptedTimeFormats.end());
+        for (const auto& pattern : patterns) {
+            auto shown = formatter.stringFromDate(instant, pattern);
+            auto read = parser.createDateFromString(shown);
+            auto expected = KQUCreateDateWithGregorianUnitsSetToDefaultValue(instant, pattern);
+            const std::string trace = name + " " + utf8(pattern) + " " + utf8(shown);
+            ASSERT_TRUE(read) << trace;
+            EXPECT_EQ(read->timeIntervalSinceReferenceDate, expected->timeIntervalSinceReferenceDate) << trace;
+        }
+    }
+}
+
 }  // namespace
