@@ -39,14 +39,17 @@ inline void build(KQUUndoStack& stack, std::string_view script, const std::share
     for (size_t at = 0, end; at < script.size(); at = end + 1) {
         end = std::min(script.find(' ', at), script.size());
         std::string word(script.substr(at, end - at));
-        if (word == "[") stack.markBegin();
-        else if (word == "]") stack.markEnd();
-        else stack.push(journalRecord(word[0] == '~' ? other : journal, word));
+        if (word == "[")
+            stack.markBegin();
+        else if (word == "]")
+            stack.markEnd();
+        else
+            stack.push(journalRecord(word[0] == '~' ? other : journal, word));
     }
 }
 
-// The stack oldest first in the words of build(): "[" (with the group's name, if any) and "]" for marks, the word
-// of a journal record, "." for any other record; "-" in front of a deactivated one.
+// The stack oldest first in the words of build(): "[" (with the group's name, if any) and "]" for marks, the
+// word of a journal record, "." for any other record; "-" in front of a deactivated one.
 inline std::string shape(const KQUUndoStack& stack) {
     std::string out;
     for (KQUUndoObject* r = stack.topUndoObject(); r; r = r->next()) {
