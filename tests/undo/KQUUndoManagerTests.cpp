@@ -17,16 +17,12 @@ using test::Number;
 using test::stacksAreConsistent;
 using Names = std::vector<std::string>;
 
-std::string address(const void* p) {
-    return fmt::format("0x{:x}", reinterpret_cast<uintptr_t>(p));
-}
+using test::address;
 
 class KQUUndoManagerTest : public test::UndoTest {
 protected:
-    // "<method>: KQUUndoManager <address> is in invalid state, <problem>\n"
     std::string invalidState(std::string_view method, std::string_view problem) {
-        return fmt::format("{}: KQUUndoManager {} is in invalid state, {}\n", method, address(&manager),
-                           problem);
+        return test::invalidState(method, "KQUUndoManager", &manager, problem);
     }
 
     // Plays a script of words: a number sets the number, "E" ends the event, "U"/"R" undo and redo, "[" and

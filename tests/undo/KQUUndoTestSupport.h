@@ -106,6 +106,16 @@ private:
     KQUScopedObserver mObserver;
 };
 
+inline std::string address(const void* p) {
+    return fmt::format("0x{:x}", reinterpret_cast<uintptr_t>(p));
+}
+
+// "<method>: <class> <address> is in invalid state, <problem>\n"
+inline std::string invalidState(std::string_view method, std::string_view className, const void* object,
+                                std::string_view problem) {
+    return fmt::format("{}: {} {} is in invalid state, {}\n", method, className, address(object), problem);
+}
+
 inline ::testing::AssertionResult stackIsConsistent(const KQUUndoStack& stack) {
     std::string problem;
     if (stack.checkInvariant(&problem)) return ::testing::AssertionSuccess();
