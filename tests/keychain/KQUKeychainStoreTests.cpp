@@ -48,8 +48,8 @@ protected:
 TEST_F(SecretServiceStore, WhatTheLibraryStoresSecretToolFinds) {
     const std::string passphrase = "s\xc3\xa9same \xf0\x9f\x94\x91";
     KQUError error;
-    ASSERT_TRUE(KQUKeychainUtils::setPassphrase(*store, passphrase, item, "kqu", "document passphrase", "kqu: a.zip",
-                                                "alice", &error))
+    ASSERT_TRUE(KQUKeychainUtils::setPassphrase(*store, passphrase, item, "kqu", "document passphrase",
+                                                "kqu: a.zip", "alice", &error))
         << error.description;
     std::string output;
     ASSERT_EQ(runCommand("secret-tool lookup gena " + hex, &output), 0);
@@ -64,7 +64,8 @@ TEST_F(SecretServiceStore, WhatTheLibraryStoresSecretToolFinds) {
 TEST_F(SecretServiceStore, DuplicatesMadeBySecretToolAreCleanedAndItsItemWithoutAccountReads) {
     // Different accounts: secret-tool keeps both, each with this gena.
     for (const char* account : {"one", "two"})
-        ASSERT_EQ(runCommand("printf old | secret-tool store --label=dup gena " + hex + " account " + account), 0);
+        ASSERT_EQ(
+            runCommand("printf old | secret-tool store --label=dup gena " + hex + " account " + account), 0);
     ASSERT_EQ(countWithSecretTool(), 2);
     KQUError error;
     ASSERT_TRUE(KQUKeychainUtils::setPassphrase(*store, "new", item, "kqu", "d", "l", "three", &error))
@@ -82,7 +83,8 @@ TEST_F(SecretServiceStore, DuplicatesMadeBySecretToolAreCleanedAndItsItemWithout
     ASSERT_EQ(runCommand("printf bare | secret-tool store --label=bare gena " + hex), 0);
     std::string account = "before";
     KQUSecretBuffer passphrase;
-    ASSERT_TRUE(KQUKeychainUtils::lookupGenericItem(*store, item, &account, &passphrase, &error)) << error.description;
+    ASSERT_TRUE(KQUKeychainUtils::lookupGenericItem(*store, item, &account, &passphrase, &error))
+        << error.description;
     EXPECT_EQ(account, "");
     EXPECT_EQ(passphrase.view(), "bare");
 }
@@ -100,15 +102,18 @@ TEST_F(SecretServiceStore, LockedCollectionFailsWithItsCodeWithoutWaitingForAPro
     ASSERT_TRUE(KQUKeychainUtils::setPassphrase(*store, "p", item, "kqu", "d", "l", "a", &error));
     // Locked as a screen lock or a restarted daemon would leave it; no prompter is on the
     // test's bus, so unlocking is refused.
-    ASSERT_EQ(runCommand("dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets "
-                         "org.freedesktop.Secret.Service.Lock array:objpath:/org/freedesktop/secrets/collection/login "
-                         ">/dev/null"),
-              0);
+    ASSERT_EQ(
+        runCommand(
+            "dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets "
+            "org.freedesktop.Secret.Service.Lock array:objpath:/org/freedesktop/secrets/collection/login "
+            ">/dev/null"),
+        0);
     EXPECT_FALSE(KQUKeychainUtils::lookupGenericItem(*store, item, nullptr, nullptr, &error));
     EXPECT_EQ(error.code, KQUKeychainInteractionNotAllowedError);
     EXPECT_NE(error.description.find("locked"), std::string::npos) << error.description;
     error = {};
-    EXPECT_FALSE(KQUKeychainUtils::setPassphrase(*store, "q", uniqueGenericItem(), "kqu", "d", "l", "a", &error));
+    EXPECT_FALSE(
+        KQUKeychainUtils::setPassphrase(*store, "q", uniqueGenericItem(), "kqu", "d", "l", "a", &error));
     EXPECT_EQ(error.code, KQUKeychainInteractionNotAllowedError) << error.description;
     EXPECT_FALSE(store->checkUsable(&error));
 }
@@ -148,7 +153,8 @@ TEST_F(FileStore, FileAndDirectoryArePrivateWhateverTheUmask) {
     bool ok = set("x", &error);
     ::umask(old);
     ASSERT_TRUE(ok) << error.description;
-    struct stat file {}, folder {};
+    struct stat file {
+    }, folder{};
     ASSERT_EQ(::lstat(path().c_str(), &file), 0);
     ASSERT_EQ(::lstat(directory().c_str(), &folder), 0);
     EXPECT_EQ(file.st_mode & 07777, 0600u);
@@ -185,8 +191,9 @@ TEST_F(FileStore, RefusesWhatOthersCouldReadOrReplace) {
              ::unlink(path().c_str());
              ::rename(dir.file("saved").c_str(), path().c_str());
          }},
-        {"another user's file", [&] { return ::geteuid() == 0 && ::chown(path().c_str(), 65534, 65534) == 0; },
-         "another user", [&] { (void)::chown(path().c_str(), 0, 0); }},
+        {"another user's file",
+         [&] { return ::geteuid() == 0 && ::chown(path().c_str(), 65534, 65534) == 0; }, "another user",
+         [&] { (void)::chown(path().c_str(), 0, 0); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -205,14 +212,16 @@ TEST_F(FileStore, RefusesWhatOthersCouldReadOrReplace) {
         c.mend();
         EXPECT_EQ(readFile(path()), original);
     }
-    EXPECT_TRUE(KQUKeychainUtils::lookupGenericItem(*store, "x", nullptr, nullptr, &error)) << error.description;
+    EXPECT_TRUE(KQUKeychainUtils::lookupGenericItem(*store, "x", nullptr, nullptr, &error))
+        << error.description;
 }
 
 TEST_F(FileStore, TwoProcessesStoringAtOnceKeepEveryItem) {
     // Without the lock, each writer would rewrite the file from what it read before the
     // other's rename, and items would be lost.
-    std::string environment = "KQU_DEFAULT_KQUKeychainStore=file XDG_DATA_HOME=" + shellQuoted(dir.file("data")) +
-                              " KQU_PASSPHRASE=p " + shellQuoted(KQU_TOOL_PATH);
+    std::string environment =
+        "KQU_DEFAULT_KQUKeychainStore=file XDG_DATA_HOME=" + shellQuoted(dir.file("data")) +
+        " KQU_PASSPHRASE=p " + shellQuoted(KQU_TOOL_PATH);
     std::string script;
     for (char writer : {'a', 'b'}) {
         script += "(for i in $(seq 10 24); do " + environment + " keychain store hex:" + writer +

@@ -29,12 +29,14 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Stores, KeychainTool, ::testing::Values("file", "secret-service"),
-                         [](const auto& info) { return info.param == "file" ? "FileStore" : "SecretService"; });
+                         [](const auto& info) {
+                             return info.param == "file" ? "FileStore" : "SecretService";
+                         });
 
 TEST_P(KeychainTool, ZipCreateRemembersAndReadersTakeTheKeychainsPassphrase) {
     std::string package = dir.file("doc.zip");
-    auto run = kqu("zip create --quiet --remember --passphrase-file " + dir.file("pass") + " " + package + " " +
-                   dir.file("notes.txt"));
+    auto run = kqu("zip create --quiet --remember --passphrase-file " + dir.file("pass") + " " + package +
+                   " " + dir.file("notes.txt"));
     ASSERT_EQ(run.status, 0) << run.output;
     run = kqu("zip test --keychain " + package);
     EXPECT_EQ(run.status, 0) << run.output;
@@ -52,7 +54,8 @@ TEST_P(KeychainTool, ZipCreateRemembersAndReadersTakeTheKeychainsPassphrase) {
     ASSERT_EQ(kqu("keychain store --passphrase-file " + dir.file("wrong") + " " + package).status, 0);
     run = kqu("zip extract --keychain " + package + " " + dir.file("out2"));
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.output.starts_with("kqu: ") && run.output.find('\n') == run.output.size() - 1) << run.output;
+    EXPECT_TRUE(run.output.starts_with("kqu: ") && run.output.find('\n') == run.output.size() - 1)
+        << run.output;
     EXPECT_NE(run.output.find("stale"), std::string::npos) << run.output;
 
     // Deleted: nothing to find, deleting again is fine.
@@ -66,8 +69,8 @@ TEST_P(KeychainTool, ZipCreateRemembersAndReadersTakeTheKeychainsPassphrase) {
 
 TEST_P(KeychainTool, EncryptRemembersByTheFilesIvAndDecryptTakesIt) {
     std::string sealed = dir.file("notes.enc");
-    auto run = kqu("encrypt --quiet --remember --passphrase-file " + dir.file("pass") + " " + dir.file("notes.txt") +
-                   " " + sealed);
+    auto run = kqu("encrypt --quiet --remember --passphrase-file " + dir.file("pass") + " " +
+                   dir.file("notes.txt") + " " + sealed);
     ASSERT_EQ(run.status, 0) << run.output;
     run = kqu("decrypt --quiet --keychain " + sealed + " " + dir.file("plain.txt"));
     ASSERT_EQ(run.status, 0) << run.output;
