@@ -28,7 +28,7 @@ TEST(KQUCryptoKey, DerivesPbkdf2HmacSha1WithTheFixedSaltOrRefuses) {
     for (const auto& c : cases) {
         auto key = KQUCryptoKey::createAes128KeyFromPassphrase(c.passphrase, c.iterations);
         EXPECT_EQ(key ? toHex(key->keyBytes()) : "refused", c.key) << c.passphrase << " / " << c.iterations;
-        if (key) EXPECT_EQ(key->iterationCount(), c.iterations);
+        EXPECT_EQ(key ? key->iterationCount() : c.iterations, c.iterations);
     }
     // Without a count, the current one.
     EXPECT_EQ(toHex(KQUCryptoKey::createAes128KeyFromPassphrase("password")->keyBytes()), cases[0].key);
