@@ -118,9 +118,8 @@ TEST_F(KQUUndoManagerTest, NestingMisuseRaisesWithTheManagersTexts) {
 }
 
 TEST_F(KQUUndoManagerTest, DisabledRegistrationDropsRecordsGroupsAndNames) {
-    play({{"1 - E",
-           "v1 L0 U1 R0 Undo|Redo"},  // the automatic group closes even while registration is disabled
-          {"- [ 2 N:Ignored ] +", "v2 L0 U1 R0 Undo|Redo"}});
+    // The automatic group closes even while registration is disabled.
+    play({{"1 - E", "v1 L0 U1 R0 Undo|Redo"}, {"- [ 2 N:Ignored ] +", "v2 L0 U1 R0 Undo|Redo"}});
     EXPECT_FALSE(manager.isUndoRegistrationEnabled());
     // Undo goes back before the recorded change; the other had no record.
     play({{"+", "v2 L0 U1 R0 Undo|Redo"}, {"U", "v0 L0 U0 R1 Undo|Redo"}, {"2 E", "v2 L0 U1 R0 Undo|Redo"}});
@@ -147,18 +146,15 @@ TEST_F(KQUUndoManagerTest, TheRunLoopClosesGroupsInItsModesWhenAskedTo) {
     EXPECT_EQ(number->value(), 1);
 }
 
-TEST_F(KQUUndoManagerTest, ActionNamesTravelWithTheirGroupsAndMakeTheMenuTitles) {
-    // Named inside an explicit group, the name goes to the event's group.
-    play({{"[ 1 N:Typing ] E", "v1 L0 U1 R0 Undo Typing|Redo"}, {"U", "v0 L0 U0 R1 Undo|Redo Typing"}});
-    EXPECT_EQ(manager.undoMenuTitleForUndoActionName("{} %@"), "Undo {} %@");
-}
-
 TEST_F(KQUUndoManagerTest, APendingActionNameNamesTheEventsGroupAndComesBackOnUndoAndRedo) {
     play({{"1 P:Nudge E", "v1 L0 U1 R0 Undo Nudge|Redo"}, {"U", "v0 L0 U0 R1 Undo|Redo Nudge"}});
     EXPECT_EQ(KQUUndoManager::pendingActionName(), std::nullopt);
     play({{"R U R", "v1 L0 U1 R0 Undo Nudge|Redo"}});  // still there after a second round
     // Outside undo and redo, the replay hook is misuse.
     EXPECT_ASSERTION_FAILURE(manager.setPendingActionNameForUndo("x"));
+    // Named inside an explicit group, the name goes to the event's group.
+    play({{"[ 2 N:Typing ] E", "v2 L0 U2 R0 Undo Typing|Redo"}, {"U", "v1 L0 U1 R1 Undo Nudge|Redo Typing"}});
+    EXPECT_EQ(manager.undoMenuTitleForUndoActionName("{} %@"), "Undo {} %@");
 }
 
 TEST_F(KQUUndoManagerTest, CollapsingMergesAnEventsGroupIntoThePreviousEventsGroup) {

@@ -136,8 +136,7 @@ protected:
         KQUUndoManager::setEndsTopLevelGroupingsAfterRunLoopIterations(false);
     }
     void TearDown() override {
-        KQUUndoManager::setPendingActionName(std::nullopt);
-        KQUUndoManager::setEndsTopLevelGroupingsAfterRunLoopIterations(false);
+        SetUp();
         KQUEndOfEvent();
     }
 };
