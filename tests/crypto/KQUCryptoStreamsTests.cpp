@@ -74,9 +74,8 @@ TEST_F(KQUCryptoStreamsTest, TruncatedOrDamagedDataNeverEndsCleanly) {
     std::string buffer(64, '\0');
     for (ptrdiff_t cut : {1, 15, 16, 17}) {
         KQUCryptoInputStream stream(prefix(std::ssize(encoded) - cut), key);
-        // Requests that end exactly where the full plaintext would end. A cut at a block
-        // boundary could only pass if the new last block ended in valid padding; with
-        // this data it does not.
+        // Requests end where the full plaintext would; a cut at a block boundary could only
+        // pass if the new last block ended in valid padding, which with this data it does not.
         EXPECT_KQU_THROW(while (stream.readToBuffer(buffer.data(), 50)){}, "NSGenericException", "");
         EXPECT_THROW((void)stream.readToBuffer(buffer.data(), 50), KQUException) << cut;
     }

@@ -64,8 +64,7 @@ TEST_F(KQUCryptorTest, EveryRequestSizeAndSourcePieceGivesTheSamePlaintext) {
     }
 }
 
-// Fault: a zero-byte request ran the final step, overrunning the leftover buffer or
-// "checking the padding" of a data block in the middle of the ciphertext.
+// Fault: a zero-byte request ran the final step (overran leftovers or "checked padding" mid-ciphertext).
 TEST_F(KQUCryptorTest, ZeroByteRequestsTouchNothing) {
     auto cryptor = make(KQUCryptorOperation::Decrypt);
     ScriptedInputStream source(fromHex(kForty), {.piece = 48});
@@ -104,8 +103,7 @@ TEST_F(KQUCryptorTest, EveryPaddingValueIsCheckedAndStripped) {
     EXPECT_EQ(decryptedLength(encryptRaw(block)), std::nullopt);
 }
 
-// Fault: a call in the wrong direction reported the assertion and went on, producing
-// garbage as success.
+// Fault: a call in the wrong direction reported the assertion and went on, garbage as success.
 TEST_F(KQUCryptorTest, WrongDirectionIsAnAssertionAndAFailure) {
     auto decryptor = make(KQUCryptorOperation::Decrypt);
     auto encryptor = make(KQUCryptorOperation::Encrypt);
@@ -141,8 +139,7 @@ TEST_F(KQUCryptorTest, CreationNeedsAKeyAndABlockOfIv) {
     EXPECT_TRUE(log.contains("trying to create crypt handle."));
 }
 
-// Fault: the decrypting cryptor marked itself finished before the padding check, so the
-// request after a failure returned a clean end of data.
+// Fault: finished was set before the padding check, so the request after a failure saw a clean end.
 TEST_F(KQUCryptorTest, FailuresAreFinal) {
     auto wrong = KQUCryptoKey::createAes128KeyFromPassphrase("passw0rd", 4000);
     auto cryptor = make(KQUCryptorOperation::Decrypt, wrong);

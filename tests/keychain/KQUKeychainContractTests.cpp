@@ -1,6 +1,5 @@
-// The contract of KQUKeychainUtils, run against both stores: the file store in a scratch
-// directory and the real Secret Service the harness starts (skipped, with the reason,
-// when there is none).
+// The contract of KQUKeychainUtils against both stores: the file store in a scratch directory and the
+// Secret Service the harness starts (skipped, with the reason, when there is none).
 #include <gtest/gtest.h>
 
 #include "KQUKeychainTestSupport.h"
@@ -160,8 +159,7 @@ TYPED_TEST(KeychainContract, MendedFault_StoreAfterFailedLookupAnswersTheLookupE
     EXPECT_EQ(this->found(item), Strings{"original|svc|desc|label|me"});
 }
 
-// Mended fault: duplicates are merged by store and all removed by remove; lookup never
-// picks one of several that disagree.
+// Mended fault: duplicates are merged by store, all removed by remove, and never picked by lookup.
 TYPED_TEST(KeychainContract, MendedFault_DuplicateItemsAreMergedByStoreAndAllRemoved) {
     std::string item = uniqueGenericItem();
     this->plant(item, "stale one", "x");
@@ -177,8 +175,7 @@ TYPED_TEST(KeychainContract, MendedFault_DuplicateItemsAreMergedByStoreAndAllRem
     EXPECT_TRUE(this->found(item).empty());
 }
 
-// Mended fault: no account is the empty account, and an undecodable secret is a failure
-// with a code of its own, never NO with status 0.
+// Mended fault: no account is the empty account; an undecodable secret fails with its own code, not status 0.
 TYPED_TEST(KeychainContract, MendedFault_NoAccountIsEmptyAndUndecodableSecretHasItsOwnCode) {
     std::string item = uniqueGenericItem(), binary = uniqueGenericItem();
     this->plant(item, "fine", "");

@@ -160,9 +160,8 @@ TEST(KQUUndoStack, PurgingATargetRemovesGroupsItLeavesEmptyAtEveryLevel) {
     auto kept = std::make_shared<Journal>();
     std::vector<std::string> pruned;
 
-    // A top-level group whose only records sit in a nested group goes whole; a group with
-    // records of both targets stays without its emptied nested group; an emptied open group
-    // stays open.
+    // Goes whole: a group whose only records sit in a nested group. Stays: a group with records of
+    // both targets (without its emptied nested group), and an emptied open group.
     build(stack, "[ kept-1 ] [ [", kept);
     stack.push(prunableRecord(doomed, pruned, "nested"));
     build(stack, "] ] [ kept-2 [ ~x ] ] [ ~open", kept, doomed);
@@ -225,8 +224,7 @@ TEST(KQUUndoStack, ARecordWhoseTargetHasGoneIsSkippedWithALogLine) {
 }
 
 TEST(KQUUndoStack, AFailingRecordLeavesTheRestOfItsGroupClosedAndUndoable) {
-    // Failing on the group's last record leaves nothing of it behind (the manager's tests
-    // fail in the middle of a group).
+    // Failing on the group's last record leaves nothing of it (the manager's tests fail mid-group).
     KQUUndoStack stack;
     auto journal = std::make_shared<Journal>();
     build(stack, "[ older ] [", journal);
