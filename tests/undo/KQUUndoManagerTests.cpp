@@ -147,9 +147,11 @@ TEST_F(KQUUndoManagerTest, TheRunLoopClosesGroupsInItsModesWhenAskedTo) {
 }
 
 TEST_F(KQUUndoManagerTest, APendingActionNameNamesTheEventsGroupAndComesBackOnUndoAndRedo) {
-    play({{"1 P:Nudge E", "v1 L0 U1 R0 Undo Nudge|Redo"}, {"U", "v0 L0 U0 R1 Undo|Redo Nudge"}});
-    EXPECT_EQ(KQUUndoManager::pendingActionName(), std::nullopt);
-    play({{"R U R", "v1 L0 U1 R0 Undo Nudge|Redo"}});  // still there after a second round
+    play({{"1 P:Nudge E", "v1 L0 U1 R0 Undo Nudge|Redo"}});
+    EXPECT_EQ(KQUUndoManager::pendingActionName(), std::nullopt);  // used up by the event
+    play({{"U", "v0 L0 U0 R1 Undo|Redo Nudge"}});
+    EXPECT_EQ(KQUUndoManager::pendingActionName(), std::nullopt);  // not set again by undo
+    play({{"R U R", "v1 L0 U1 R0 Undo Nudge|Redo"}});              // still there after a second round
     // Outside undo and redo, the replay hook is misuse.
     EXPECT_ASSERTION_FAILURE(manager.setPendingActionNameForUndo("x"));
     // Named inside an explicit group, the name goes to the event's group.
