@@ -13,7 +13,7 @@ TEST(KQUCryptoKey, DerivesPbkdf2HmacSha1WithTheFixedSaltOrRefuses) {
     struct Case {
         std::string_view passphrase;
         uint32_t iterations;
-        const char* key;  // nullptr: refused
+        const char* key;
     } cases[] = {
         {"password", 4000, "f733029fce13a0d36a54ec97780c2009"},
         {"", 4000, "5e7e7357464753d12eb4308c03dc9b40"},
@@ -21,33 +21,24 @@ TEST(KQUCryptoKey, DerivesPbkdf2HmacSha1WithTheFixedSaltOrRefuses) {
         {"p\xc3\xa4ssw\xc3\xb6rd", 1, "7c944ef3ae758a887fe21e9e1b03244a"},
         {"password", 1, "e0fd4cb05c5231842804e2f8bf951930"},
         {std::string_view("password\0x", 10), 1, "06c8b83ef81beb940e7151f7b03fb1c4"},  // zero byte included
-        {"password", 0, nullptr},
-        {"password", 0x80000000u, nullptr},
+        {"password", 0, "refused"},
+        {"password", 0x80000000u, "refused"},
     };
     LogCapture log;
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.passphrase << " / " << c.iterations);
         auto key = KQUCryptoKey::createAes128KeyFromPassphrase(c.passphrase, c.iterations);
-        if (!c.key) {
-            EXPECT_EQ(key, nullptr);
-            continue;
-        }
-        ASSERT_TRUE(key);
-        EXPECT_EQ(toHex(key->keyBytes()), c.key);
-        EXPECT_EQ(key->iterationCount(), c.iterations);
+        EXPECT_EQ(key ? toHex(key->keyBytes()) : "refused", c.key) << c.passphrase << " / " << c.iterations;
+        EXPECT_EQ(key ? key->iterationCount() : c.iterations, c.iterations);
     }
     // Without a count, the current one.
-    EXPECT_EQ(toHex(KQUCryptoKey::createAes128KeyFromPassphrase("password")->keyBytes()),
-              "f733029fce13a0d36a54ec97780c2009");
+    EXPECT_EQ(toHex(KQUCryptoKey::createAes128KeyFromPassphrase("password")->keyBytes()), cases[0].key);
 }
 
 TEST(KQUCryptoKey, RawKeyBytesMustBeOneKeyLong) {
-    auto bytes = counting(1, 16);
-    auto key = KQUCryptoKey::createWithKeyBytes(bytes, 1234);
-    ASSERT_TRUE(key);
-    EXPECT_EQ(toHex(key->keyBytes()), toHex(bytes));
-    EXPECT_EQ(KQUCryptoKey::createWithKeyBytes(counting(1, 15), 1), nullptr);
-    EXPECT_EQ(KQUCryptoKey::createWithKeyBytes(counting(1, 17), 1), nullptr);
+    auto key = KQUCryptoKey::createWithKeyBytes(counting(1, 16), 1234);
+    EXPECT_EQ(key ? toHex(key->keyBytes()) : "", toHex(counting(1, 16)));
+    for (size_t length : {15, 17})
+        EXPECT_EQ(KQUCryptoKey::createWithKeyBytes(counting(1, length), 1), nullptr);
 }
 
 }  // namespace

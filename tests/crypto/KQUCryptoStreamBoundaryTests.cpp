@@ -1,10 +1,5 @@
-// Boundary sweeps of the encrypting and decrypting streams: plaintext sizes n * B - 1,
-// n * B and n * B + 1 (n = 1, 2) around the cryptor's 256 KiB working buffer, and the
-// sizes whose encoded stream (IV, initial block, padding) meets those boundaries, with
-// repetitive and random plaintext, written and read in one call and in odd chunks.
-//
-// The known answer is OpenSSL's own AES-128-CBC (EVP, PKCS #7 padding) of the initial
-// block and the plaintext under the same key and IV, the IV in front.
+// Streams at plaintext sizes around 1 and 2 times the cryptor's 256 KiB buffer (and where the encoded stream
+// meets them), repetitive and random, in one call and odd chunks, against OpenSSL's EVP AES-128-CBC.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 

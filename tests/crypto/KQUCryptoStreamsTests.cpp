@@ -67,31 +67,25 @@ TEST_F(KQUCryptoStreamsTest, EncodedLengthMatchesWhatIsWritten) {
 }
 
 TEST_F(KQUCryptoStreamsTest, TruncatedOrDamagedDataNeverEndsCleanly) {
-    std::string plain = patternBytes(100);
-    auto encoded = encrypt(plain);
-    for (size_t cut : {1, 15, 16, 17}) {
-        KQUData shorter(encoded.begin(), encoded.end() - static_cast<ptrdiff_t>(cut));
-        KQUCryptoInputStream stream(KQUMemoryInputStream::create(KQUMakeData(shorter)), key);
-        std::string buffer(64, '\0');
-        // Requests that end exactly where the full plaintext would end. A cut at a block
-        // boundary could only pass if the new last block ended in valid padding; with
-        // this data it does not.
+    auto encoded = encrypt(patternBytes(100));
+    auto prefix = [&](ptrdiff_t length) {
+        return KQUMemoryInputStream::create(KQUMakeData(KQUData(encoded.begin(), encoded.begin() + length)));
+    };
+    std::string buffer(64, '\0');
+    for (ptrdiff_t cut : {1, 15, 16, 17}) {
+        KQUCryptoInputStream stream(prefix(std::ssize(encoded) - cut), key);
+        // Requests end where the full plaintext would; a cut at a block boundary could only
+        // pass if the new last block ended in valid padding, which with this data it does not.
         EXPECT_KQU_THROW(while (stream.readToBuffer(buffer.data(), 50)){}, "NSGenericException", "");
         EXPECT_THROW((void)stream.readToBuffer(buffer.data(), 50), KQUException) << cut;
     }
-}
-
-TEST_F(KQUCryptoStreamsTest, ShortStreamsAreRefusedWhenOpened) {
-    auto encoded = encrypt("abc");
-    // 16: the IV alone, so the end comes before the initial block and the padding check fails
-    // first. 32: no final block, so the initial block is taken as the last one.
-    for (size_t length : {0, 15, 16, 32}) {
-        KQUData shorter(encoded.begin(), encoded.begin() + static_cast<ptrdiff_t>(length));
-        EXPECT_KQU_THROW(KQUCryptoInputStream(KQUMemoryInputStream::create(KQUMakeData(shorter)), key),
-                         "NSGenericException", length < 16 ? "Failed to read IV" : "");
-    }
-    EXPECT_KQU_THROW(KQUCryptoInputStream(KQUMemoryInputStream::create(KQUMakeData(encoded)), nullptr),
-                     "NSGenericException", "Failed to create KQUCryptor");
+    // Too short to open. 16: the IV alone, so the end comes before the initial block and the
+    // padding check fails first. 32: no final block, so the initial block is taken as the last one.
+    for (ptrdiff_t length : {0, 15, 16, 32})
+        EXPECT_KQU_THROW(KQUCryptoInputStream(prefix(length), key), "NSGenericException",
+                         length < 16 ? "Failed to read IV" : "");
+    EXPECT_KQU_THROW(KQUCryptoInputStream(prefix(std::ssize(encoded)), nullptr), "NSGenericException",
+                     "Failed to create KQUCryptor");
 }
 
 TEST_F(KQUCryptoStreamsTest, RandomFailuresRefuseTheStream) {

@@ -8,7 +8,8 @@ namespace kqu {
 namespace {
 
 KQUDataRef verifierFor(std::string_view passphrase, uint32_t count) {
-    return KQUCryptoUtils::generatePassphraseVerifierForKey(KQUCryptoKey::createAes128KeyFromPassphrase(passphrase, count));
+    return KQUCryptoUtils::generatePassphraseVerifierForKey(
+        KQUCryptoKey::createAes128KeyFromPassphrase(passphrase, count));
 }
 
 TEST(KQUVerifierKey, RightWrongAndUnsupported) {
@@ -29,7 +30,8 @@ TEST(KQUVerifierKey, RightWrongAndUnsupported) {
 TEST(KQUVerifierKey, CountsAboveTheLimitAreRefusedBeforeDeriving) {
     // A count that would take half an hour to derive; made from raw key bytes in no time.
     uint8_t raw[16] = {1};
-    auto verifier = KQUCryptoUtils::generatePassphraseVerifierForKey(KQUCryptoKey::createWithKeyBytes(raw, 0x7FFFFFFF));
+    auto verifier =
+        KQUCryptoUtils::generatePassphraseVerifierForKey(KQUCryptoKey::createWithKeyBytes(raw, 0x7FFFFFFF));
     KQUVerifierKeyResult result;
     EXPECT_FALSE(KQUCryptoUtils::keyFromPassphraseForVerifier("any", *verifier, &result));
     EXPECT_EQ(result, KQUVerifierKeyResult::IterationCountTooLarge);

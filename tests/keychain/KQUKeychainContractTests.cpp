@@ -1,6 +1,5 @@
-// The contract of KQUKeychainUtils, run against both stores: the file store in a scratch
-// directory and the real Secret Service the harness starts (skipped, with the reason,
-// when there is none).
+// The contract of KQUKeychainUtils against both stores: the file store in a scratch directory and the
+// Secret Service the harness starts (skipped, with the reason, when there is none).
 #include <gtest/gtest.h>
 
 #include "KQUKeychainTestSupport.h"
@@ -13,7 +12,9 @@ namespace {
 struct FileStoreMaker {
     static constexpr const char* kName = "file";
     TempDir dir;
-    std::shared_ptr<KQUKeychainStore> make() { return KQUMakeFileKeychainStore(dir.file("data/kqutility/keychain")); }
+    std::shared_ptr<KQUKeychainStore> make() {
+        return KQUMakeFileKeychainStore(dir.file("data/kqutility/keychain"));
+    }
 };
 
 struct SecretServiceStoreMaker {
@@ -25,16 +26,24 @@ struct SecretServiceStoreMaker {
 // look-up broke (a locked collection, a refused file) while items exist.
 class FailingFindStore : public KQUKeychainStore {
 public:
-    FailingFindStore(std::shared_ptr<KQUKeychainStore> inner, int code) : mInner(std::move(inner)), mCode(code) {}
+    FailingFindStore(std::shared_ptr<KQUKeychainStore> inner, int code)
+        : mInner(std::move(inner)), mCode(code) {}
     std::string_view name() const override { return mInner->name(); }
     bool checkUsable(KQUError* error) override { return mInner->checkUsable(error); }
-    bool findItems(std::string_view, std::vector<KQUKeychainItem>*, KQUError* error, KQUKeychainFindScope) override {
+    bool findItems(std::string_view, std::vector<KQUKeychainItem>*, KQUError* error,
+                   KQUKeychainFindScope) override {
         KQUSetKeychainError(error, mCode, "find failed on purpose");
         return false;
     }
-    bool createItem(const KQUKeychainItem& item, KQUError* error) override { return mInner->createItem(item, error); }
-    bool updateItem(const KQUKeychainItem& item, KQUError* error) override { return mInner->updateItem(item, error); }
-    bool removeItem(const KQUKeychainItem& item, KQUError* error) override { return mInner->removeItem(item, error); }
+    bool createItem(const KQUKeychainItem& item, KQUError* error) override {
+        return mInner->createItem(item, error);
+    }
+    bool updateItem(const KQUKeychainItem& item, KQUError* error) override {
+        return mInner->updateItem(item, error);
+    }
+    bool removeItem(const KQUKeychainItem& item, KQUError* error) override {
+        return mInner->removeItem(item, error);
+    }
     std::unique_ptr<KQUKeychainWriteLock> lockForWriting(KQUError* error) override {
         return mInner->lockForWriting(error);
     }
@@ -44,6 +53,8 @@ private:
     int mCode;
 };
 
+using Strings = std::vector<std::string>;
+
 template <typename Maker>
 class KeychainContract : public ::testing::Test {
 protected:
@@ -52,31 +63,31 @@ protected:
         store = maker.make();
     }
 
-    void set(std::string_view passphrase, std::string_view item, std::string_view account = "me",
-             std::string_view label = "label") {
-        KQUError error;
-        ASSERT_TRUE(KQUKeychainUtils::setPassphrase(*store, passphrase, item, "svc", "desc", label, account, &error))
-            << error.description;
+    void set(std::string_view passphrase, std::string_view item, std::string_view account = "me") {
+        ASSERT_EQ(storePassphrase(*store, passphrase, item, account), "");
     }
-    // Items found for item, straight from the store.
-    std::vector<KQUKeychainItem> found(std::string_view item) {
+    std::string lookup(std::string_view item) { return test::lookup(*store, item); }
+    void remove(std::string_view item) {
+        KQUError error;
+        EXPECT_TRUE(KQUKeychainUtils::removeGenericItem(*store, item, &error)) << error.description;
+    }
+    // The items found for item, straight from the store, as "secret|service|description|label|account".
+    Strings found(std::string_view item) {
         std::vector<KQUKeychainItem> items;
         KQUError error;
         EXPECT_TRUE(store->findItems(item, &items, &error)) << error.description;
-        return items;
+        Strings out;
+        for (const auto& i : items)
+            out.push_back(
+                fmt::format("{}|{}|{}|{}|{}", i.secret.view(), i.service, i.description, i.label, i.account));
+        return out;
     }
     // An item made by the store directly, as another client (or an old version) may have left it.
     void plant(std::string_view item, std::string_view secret, std::string_view account) {
         KQUError error;
-        ASSERT_TRUE(store->createItem({.genericItem = std::string(item),
-                                       .service = "other",
-                                       .description = "",
-                                       .label = "planted",
-                                       .account = std::string(account),
-                                       .secret = KQUSecretBuffer(secret),
-                                       .reference = nullptr},
-                                      &error))
-            << error.description;
+        KQUKeychainItem planted{std::string(item),       "other", "", "planted", std::string(account),
+                                KQUSecretBuffer(secret), nullptr};
+        ASSERT_TRUE(store->createItem(planted, &error)) << error.description;
     }
 
     Maker maker;
@@ -95,34 +106,19 @@ TYPED_TEST_SUITE(KeychainContract, Stores, StoreNames);
 
 TYPED_TEST(KeychainContract, StoringTwiceLeavesOneItemWithTheSecondValues) {
     std::string item = uniqueGenericItem();
-    this->set("first", item, "alice", "first label");
-    KQUError error;
-    ASSERT_TRUE(KQUKeychainUtils::setPassphrase(*this->store, "second", item, "svc2", "desc2", "second label", "bob",
-                                                &error))
-        << error.description;
-    auto items = this->found(item);
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].secret.view(), "second");
-    EXPECT_EQ(items[0].service, "svc2");
-    EXPECT_EQ(items[0].description, "desc2");
-    EXPECT_EQ(items[0].label, "second label");
-    EXPECT_EQ(items[0].account, "bob");
+    this->set("first", item, "alice");
+    ASSERT_EQ(storePassphrase(*this->store, "second", item, "bob", "second label", "svc2", "desc2"), "");
+    EXPECT_EQ(this->found(item), Strings{"second|svc2|desc2|second label|bob"});
 }
 
 TYPED_TEST(KeychainContract, MissingItemIsNotFoundAndRemovingItSucceeds) {
     std::string item = uniqueGenericItem();
-    std::string account = "untouched";
-    KQUSecretBuffer passphrase("untouched");
-    KQUError error;
-    EXPECT_FALSE(KQUKeychainUtils::lookupGenericItem(*this->store, item, &account, &passphrase, &error));
-    EXPECT_EQ(error.domain, "NSOSStatusErrorDomain");
-    EXPECT_EQ(error.code, -25300);
-    EXPECT_EQ(account, "untouched");
-    EXPECT_TRUE(KQUKeychainUtils::removeGenericItem(*this->store, item, &error)) << error.description;
-
+    EXPECT_EQ(this->lookup(item), "NSOSStatusErrorDomain -25300 untouched");
+    this->remove(item);
     // Stored, removed, looked up: gone again.
     this->set("pass", item);
-    EXPECT_TRUE(KQUKeychainUtils::removeGenericItem(*this->store, item, &error)) << error.description;
+    this->remove(item);
+    KQUError error;
     EXPECT_FALSE(KQUKeychainUtils::lookupGenericItem(*this->store, item, nullptr, nullptr, &error));
     EXPECT_EQ(error.code, -25300);
 }
@@ -130,30 +126,22 @@ TYPED_TEST(KeychainContract, MissingItemIsNotFoundAndRemovingItSucceeds) {
 TYPED_TEST(KeychainContract, GenericItemsDifferingInNulAndFfBytesAreKeptApart) {
     // A store that cut items at NUL or mangled 0xFF would merge some of these.
     std::string base = uniqueGenericItem();
-    const std::string suffixes[] = {std::string(), std::string(1, '\0'), std::string(2, '\0'), "\xff",
-                                    std::string("\0\xff", 2), std::string("\xff\0", 2)};
-    for (size_t i = 0; i < std::size(suffixes); ++i) this->set("pass " + std::to_string(i), base + suffixes[i]);
-    for (size_t i = 0; i < std::size(suffixes); ++i) {
-        KQUSecretBuffer passphrase;
-        KQUError error;
-        ASSERT_TRUE(KQUKeychainUtils::lookupGenericItem(*this->store, base + suffixes[i], nullptr, &passphrase, &error))
-            << i << ": " << error.description;
-        EXPECT_EQ(passphrase.view(), "pass " + std::to_string(i));
-    }
+    const std::string suffixes[] = {std::string(), std::string(1, '\0'),     std::string(2, '\0'),
+                                    "\xff",        std::string("\0\xff", 2), std::string("\xff\0", 2)};
+    for (size_t i = 0; i < std::size(suffixes); ++i)
+        this->set("pass " + std::to_string(i), base + suffixes[i]);
+    for (size_t i = 0; i < std::size(suffixes); ++i)
+        EXPECT_EQ(this->lookup(base + suffixes[i]), "me:pass " + std::to_string(i));
 }
 
 TYPED_TEST(KeychainContract, UnicodePassphraseAndAccountComeBackByteForByte) {
     std::string item = uniqueGenericItem();
     const std::string passphrase = "p\xc3\xa4ss w\xc3\xb6rd \xf0\x9f\x94\x91";  // "päss wörd" and a key emoji
-    const std::string account = "\xc3\x9c" "ber \xe7\x94\xa8\xe6\x88\xb7";    // "Über" and two CJK letters
+    const std::string account =
+        "\xc3\x9c"
+        "ber \xe7\x94\xa8\xe6\x88\xb7";  // "Über" and two CJK letters
     this->set(passphrase, item, account);
-    std::string gotAccount;
-    KQUSecretBuffer gotPassphrase;
-    KQUError error;
-    ASSERT_TRUE(KQUKeychainUtils::lookupGenericItem(*this->store, item, &gotAccount, &gotPassphrase, &error))
-        << error.description;
-    EXPECT_EQ(toHex(gotPassphrase.view()), toHex(passphrase));
-    EXPECT_EQ(gotAccount, account);
+    EXPECT_EQ(toHex(this->lookup(item)), toHex(account + ":" + passphrase));
     // Text that is not UTF-8 is refused before anything is stored.
     EXPECT_KQU_THROW((void)KQUKeychainUtils::setPassphrase(*this->store, "\xff", item, "s", "d", "l", "a"),
                      "NSInvalidArgumentException", "");
@@ -167,16 +155,11 @@ TYPED_TEST(KeychainContract, MendedFault_StoreAfterFailedLookupAnswersTheLookupE
     std::string item = uniqueGenericItem();
     this->set("original", item);
     FailingFindStore failing(this->store, KQUKeychainInteractionNotAllowedError);
-    KQUError error;
-    EXPECT_FALSE(KQUKeychainUtils::setPassphrase(failing, "new", item, "s", "d", "l", "a", &error));
-    EXPECT_EQ(error.code, KQUKeychainInteractionNotAllowedError);
-    auto items = this->found(item);
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].secret.view(), "original");
+    EXPECT_EQ(storePassphrase(failing, "new", item), "-25308 find failed on purpose");
+    EXPECT_EQ(this->found(item), Strings{"original|svc|desc|label|me"});
 }
 
-// Mended fault: duplicates are merged by store and all removed by remove; lookup never
-// picks one of several that disagree.
+// Mended fault: duplicates are merged by store, all removed by remove, and never picked by lookup.
 TYPED_TEST(KeychainContract, MendedFault_DuplicateItemsAreMergedByStoreAndAllRemoved) {
     std::string item = uniqueGenericItem();
     this->plant(item, "stale one", "x");
@@ -184,42 +167,23 @@ TYPED_TEST(KeychainContract, MendedFault_DuplicateItemsAreMergedByStoreAndAllRem
     KQUError error;
     EXPECT_FALSE(KQUKeychainUtils::lookupGenericItem(*this->store, item, nullptr, nullptr, &error));
     EXPECT_EQ(error.code, KQUKeychainStoreFailedError);
-
     this->set("fresh", item, "z");
-    auto items = this->found(item);
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].secret.view(), "fresh");
-    EXPECT_EQ(items[0].account, "z");
-
+    EXPECT_EQ(this->found(item), Strings{"fresh|svc|desc|label|z"});
     this->plant(item, "stale three", "w");
     this->plant(item, "stale four", "v");
-    ASSERT_TRUE(KQUKeychainUtils::removeGenericItem(*this->store, item, &error)) << error.description;
+    this->remove(item);
     EXPECT_TRUE(this->found(item).empty());
 }
 
-// Mended fault: no account is the empty account, and an undecodable secret is a failure
-// with a code of its own, never NO with status 0.
+// Mended fault: no account is the empty account; an undecodable secret fails with its own code, not status 0.
 TYPED_TEST(KeychainContract, MendedFault_NoAccountIsEmptyAndUndecodableSecretHasItsOwnCode) {
-    std::string item = uniqueGenericItem();
+    std::string item = uniqueGenericItem(), binary = uniqueGenericItem();
     this->plant(item, "fine", "");
-    std::string account = "before";
-    KQUSecretBuffer passphrase;
-    KQUError error;
-    ASSERT_TRUE(KQUKeychainUtils::lookupGenericItem(*this->store, item, &account, &passphrase, &error))
-        << error.description;
-    EXPECT_EQ(account, "");
-    EXPECT_EQ(passphrase.view(), "fine");
-
-    std::string binary = uniqueGenericItem();
+    EXPECT_EQ(this->lookup(item), ":fine");
     this->plant(binary, std::string("\xff\xfe\0x", 4), "acct");
-    error = {};
-    EXPECT_FALSE(KQUKeychainUtils::lookupGenericItem(*this->store, binary, &account, &passphrase, &error));
-    EXPECT_EQ(error.code, KQUKeychainUndecodableSecretError);
-    EXPECT_EQ(error.domain, "NSOSStatusErrorDomain");
-    // Storing over it mends it.
-    this->set("mended", binary);
-    EXPECT_TRUE(KQUKeychainUtils::lookupGenericItem(*this->store, binary, &account, &passphrase, &error));
-    EXPECT_EQ(passphrase.view(), "mended");
+    EXPECT_EQ(this->lookup(binary), "NSOSStatusErrorDomain -26275 untouched");
+    this->set("mended", binary);  // storing over it mends it
+    EXPECT_EQ(this->lookup(binary), "me:mended");
 }
 
 }  // namespace

@@ -10,32 +10,33 @@
 namespace kqu {
 namespace {
 
-// Counts every call it receives and lets each test set its policies.
+// Writes each call it receives into calls ("w" will, "p" perform, "u" undo, "r" redo, "d" did) and lets
+// each test set its policies.
 class CountingCommand : public KQUCommand {
 public:
     explicit CountingCommand(std::string name, KQUCommandManager* manager = nullptr)
         : KQUCommand(std::move(name)), mManager(manager) {}
 
     void perform() override {
-        ++performs;
+        calls += "p";
         if (onPerform) onPerform();
     }
     void undo() override {
-        ++undos;
+        calls += "u";
         if (failUndo) throw std::runtime_error("undo failed");
     }
-    void redo() override { ++redos; }
+    void redo() override { calls += "r"; }
     void willPerformCommand() override {
-        ++wills;
+        calls += " w";
         currentDuringWill = mManager ? mManager->currentCommand().get() : nullptr;
     }
-    void didPerformCommand() override { ++dids; }
+    void didPerformCommand() override { calls += "d"; }
     bool shouldClearUndoStackAfterCommand() const override { return clearsUndo; }
     bool commandManagerShouldCallDidPerformCommandForPerform() const override { return callsDid; }
     bool shouldSetActionName() const override { return setsName; }
     bool registersUndo() const override { return undoable; }
 
-    int performs = 0, undos = 0, redos = 0, wills = 0, dids = 0;
+    std::string calls;
     bool clearsUndo = false, callsDid = true, setsName = true, undoable = true, failUndo = false;
     std::function<void()> onPerform;
     const KQUCommand* currentDuringWill = reinterpret_cast<const KQUCommand*>(1);
@@ -58,8 +59,9 @@ TEST_F(KQUCommandTest, ACommandAlternatesBetweenTheStacksReachingItselfOnceEachT
     auto bold = command("Bold");
     undo->beginUndoGrouping();
     commands->performCommand(bold);
-    EXPECT_EQ(bold->currentDuringWill, nullptr);   // none yet while willPerformCommand runs
-    EXPECT_EQ(undo->undoStack().deepCount(), 3u);  // automatic group, explicit group, one record
+    EXPECT_EQ(bold->currentDuringWill, nullptr);  // none yet while willPerformCommand runs
+    EXPECT_EQ(test::shape(undo->undoStack()),
+              "[Bold [ .");  // automatic group (named), explicit group, record
     EXPECT_EQ(undo->undoActionName(), "Bold");
     undo->endUndoGrouping();
     KQUEndOfEvent();
@@ -68,18 +70,14 @@ TEST_F(KQUCommandTest, ACommandAlternatesBetweenTheStacksReachingItselfOnceEachT
 
     undo->undo();
     EXPECT_EQ(undo->redoMenuItemTitle(), "Redo Bold");
-    EXPECT_EQ(undo->redoStack().deepCount(), 3u);
+    EXPECT_EQ(test::shape(undo->redoStack()), "[Bold . ]");
     undo->redo();
     undo->undo();
     undo->redo();
     EXPECT_EQ(undo->undoMenuItemTitle(), "Undo Bold");
     EXPECT_FALSE(commands->isLocked());
     EXPECT_TRUE(test::stacksAreConsistent(*undo));
-    EXPECT_EQ(bold->performs, 1);
-    EXPECT_EQ(bold->undos, 2);
-    EXPECT_EQ(bold->redos, 2);
-    EXPECT_EQ(bold->wills, 5);  // perform, 2 undos, 2 redos
-    EXPECT_EQ(bold->dids, 5);
+    EXPECT_EQ(bold->calls, " wpd wud wrd wud wrd");
 }
 
 TEST_F(KQUCommandTest, PoliciesClearTheStacksKeepTheManagerLockedOrSkipTheName) {
@@ -105,7 +103,7 @@ TEST_F(KQUCommandTest, PoliciesClearTheStacksKeepTheManagerLockedOrSkipTheName) 
     commands->performCommand(held);
     EXPECT_TRUE(commands->isLocked());
     EXPECT_TRUE(commands->isCurrentCommand(held.get()));
-    EXPECT_EQ(held->dids, 0);
+    EXPECT_EQ(held->calls, " wp");
     commands->unlock();
     commands->clearCurrentCommand();
     EXPECT_EQ(commands->currentCommand(), nullptr);
@@ -124,8 +122,8 @@ TEST_F(KQUCommandTest, NestingIsReportedAndThenCarriedOut) {
     test::ScopedDefault level(KQULOG_LEVEL, "informational");
     test::LogCapture log;
     commands->performCommand(outer);
-    EXPECT_EQ(inner->performs, 1);
-    EXPECT_EQ(outer->performs, 2);
+    EXPECT_EQ(inner->calls, " w wpd");  // the first, refused, attempt stopped after willPerformCommand
+    EXPECT_EQ(outer->calls, " wp wpd");
     EXPECT_TRUE(
         log.contains("Cannot nest commands through the command manager.  You may allocate commands and drive "
                      "them locally if you wish."));

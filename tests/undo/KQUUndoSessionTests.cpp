@@ -26,22 +26,22 @@ private:
     Journal& mJournal;
 };
 
+// Writes "begin <cookie> <flags>" and "end <cookie> <flags>" into the journal.
 class Delegate : public KQUUndoSessionDelegate {
 public:
     explicit Delegate(Journal& journal) : mJournal(journal) {}
     void beginUndoSessionWithTargetCookie(const std::shared_ptr<void>& cookie, uint32_t flags) override {
-        ++begins;
-        mJournal.entries.push_back(
-            fmt::format("begin {} {}", *std::static_pointer_cast<std::string>(cookie), flags));
+        write("begin", cookie, flags);
     }
     void endUndoSessionWithTargetCookie(const std::shared_ptr<void>& cookie, uint32_t flags) override {
-        ++ends;
-        mJournal.entries.push_back(
-            fmt::format("end {} {}", *std::static_pointer_cast<std::string>(cookie), flags));
+        write("end", cookie, flags);
     }
-    int begins = 0, ends = 0;
 
 private:
+    void write(const char* what, const std::shared_ptr<void>& cookie, uint32_t flags) {
+        mJournal.entries.push_back(
+            fmt::format("{} {} {}", what, *std::static_pointer_cast<std::string>(cookie), flags));
+    }
     Journal& mJournal;
 };
 
@@ -63,37 +63,25 @@ TEST_F(KQUUndoSessionTest, ASessionOverSeveralEventsStaysCurrentFromTheFirstUndo
     steps->stepNamed("1");
     EXPECT_EQ(manager.pendingSession(), nullptr);
     EXPECT_NE(manager.currentSession(), nullptr);
-    KQUEndOfEvent();
-    steps->stepNamed("2");
-    KQUEndOfEvent();
-    steps->stepNamed("3");
+    for (const char* name : {"2", "3"}) {
+        KQUEndOfEvent();
+        steps->stepNamed(name);
+    }
     KQUEndOfEvent();
     manager.endUndoSession();  // after the last group closed: its record goes inside it
     EXPECT_EQ(manager.undoStack().count(), 3u);
     EXPECT_EQ(manager.groupingLevel(), 0);
     EXPECT_TRUE(test::stacksAreConsistent(manager));
-    journal.take();
-    EXPECT_EQ(delegate->begins, 0);  // not told about the forward actions
-    for (int i = 0; i < 2; ++i) {
-        manager.undo();
-        EXPECT_NE(manager.currentSession(), nullptr) << i;
-    }
-    manager.undo();
-    EXPECT_EQ(manager.currentSession(), nullptr);
-    EXPECT_EQ(journal.take(), (Names{"begin doc 6", "3", "2", "1", "end doc 6"}));
-    EXPECT_EQ(delegate->begins, 1);
-    EXPECT_EQ(delegate->ends, 1);
-
-    manager.redo();
-    EXPECT_NE(manager.currentSession(), nullptr);
-    manager.redo();
-    manager.redo();
-    EXPECT_EQ(manager.currentSession(), nullptr);
-    EXPECT_EQ(journal.take(), (Names{"begin doc 6", "1", "2", "3", "end doc 6"}));
-    EXPECT_EQ(delegate->begins, 2);
-    EXPECT_EQ(delegate->ends, 2);
+    EXPECT_EQ(journal.take(), (Names{"1", "2", "3"}));  // the delegate is not told about the forward actions
+    for (bool undo : {true, false})
+        for (int i = 0; i < 3; ++i) {
+            undo ? manager.undo() : manager.redo();
+            EXPECT_EQ(manager.currentSession() != nullptr, i < 2) << undo << i;
+        }
+    EXPECT_EQ(journal.take(),
+              (Names{"begin doc 6", "3", "2", "1", "end doc 6", "begin doc 6", "1", "2", "3", "end doc 6"}));
     manager.undo();  // redo registered the session again
-    EXPECT_EQ(delegate->begins, 3);
+    EXPECT_EQ(journal.take(), (Names{"begin doc 6", "3"}));
     EXPECT_TRUE(test::stacksAreConsistent(manager));
 }
 
@@ -120,9 +108,7 @@ TEST_F(KQUUndoSessionTest, RemovingAllActionsEndsTheSessionToo) {
     EXPECT_EQ(manager.currentSession(), nullptr);
     manager.endUndoSession();
     KQUEndOfEvent();
-    // No lone "begin" record that would leave the session current for good.
-    EXPECT_FALSE(manager.canUndo());
-    EXPECT_TRUE(manager.undoStack().isEmpty());
+    EXPECT_EQ(test::shape(manager.undoStack()), "");  // no lone "begin" record leaving the session current
 }
 
 }  // namespace

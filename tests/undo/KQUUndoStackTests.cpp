@@ -11,26 +11,14 @@
 namespace kqu {
 namespace {
 
+using test::build;
 using test::Journal;
 using test::journalRecord;
+using test::shape;
 using test::stackIsConsistent;
+using Names = std::vector<std::string>;
 
-std::string address(const void* p) {
-    return fmt::format("0x{:x}", reinterpret_cast<uintptr_t>(p));
-}
-
-// "<method>: KQUUndoStack <address> is in invalid state, <problem>\n"
-std::string invalidState(std::string_view method, const KQUUndoStack& stack, std::string_view problem) {
-    return fmt::format("{}: KQUUndoStack {} is in invalid state, {}\n", method, address(&stack), problem);
-}
-
-// Pushes a closed group holding one record per name.
-void pushGroup(KQUUndoStack& stack, const std::shared_ptr<Journal>& journal,
-               std::initializer_list<const char*> names) {
-    stack.markBegin();
-    for (const char* name : names) stack.push(journalRecord(journal, name));
-    stack.markEnd();
-}
+using test::address;
 
 // An argument that counts how often it was pruned, into a shared log.
 struct PrunableArgument : KQUUndoPrunable {
@@ -76,14 +64,14 @@ TEST(KQUUndoStack, NestingErrorsRaiseAndLeaveTheStackAsItWas) {
     KQUUndoStack open;
     open.markBegin();
     EXPECT_KQU_THROW(open.popAndInvoke(nullptr), NSInternalInconsistencyException,
-                     invalidState("popAndInvoke:", open,
-                                  "call endUndoGrouping on undo manager before calling this method"));
+                     test::invalidState("popAndInvoke:", "KQUUndoStack", &open,
+                                        "call endUndoGrouping on undo manager before calling this method"));
     EXPECT_EQ(open.deepCount(), 1u);
 
     KQUUndoStack empty;
-    EXPECT_KQU_THROW(
-        empty.setGroupIdentifier("x"), NSInternalInconsistencyException,
-        invalidState("setGroupIdentifier:", empty, "calling setGroupIdentifier with no begin group mark"));
+    EXPECT_KQU_THROW(empty.setGroupIdentifier("x"), NSInternalInconsistencyException,
+                     test::invalidState("setGroupIdentifier:", "KQUUndoStack", &empty,
+                                        "calling setGroupIdentifier with no begin group mark"));
     EXPECT_FALSE(empty.groupIdentifier());
     EXPECT_ASSERTION_FAILURE(empty.next(nullptr));
 }
@@ -102,65 +90,35 @@ TEST(KQUUndoStack, LimitDropsTheOldestGroupAndPrunesItsRecordsOldestFirst) {
         stack.markEnd();
         stack.markEnd();
     }
-    EXPECT_EQ(stack.count(), 2u);
-    EXPECT_EQ(pruned, (std::vector<std::string>{"g1.a", "g1.b"}));
-    EXPECT_EQ(static_cast<KQUUndoBeginMark*>(stack.bottomUndoObject())->groupIdentifier(), "g2");
+    EXPECT_EQ(shape(stack), "[g2 . [ . ] ] [g3 . [ . ] ]");
+    EXPECT_EQ(pruned, (Names{"g1.a", "g1.b"}));
     EXPECT_TRUE(stackIsConsistent(stack));
 
-    // Lowering the limit drops down to it at once; while a group is open, the limit
-    // applies when it closes.
+    // Lowering the limit drops down to it at once; while a group is open, it applies when it closes.
     stack.setMax(1);
-    EXPECT_EQ(pruned.size(), 4u);
+    EXPECT_EQ(pruned, (Names{"g1.a", "g1.b", "g2.a", "g2.b"}));
     stack.markBegin();
     EXPECT_EQ(stack.count(), 2u);
     stack.markEnd();
-    EXPECT_EQ(stack.deepCount(), 2u);
+    EXPECT_EQ(shape(stack), "[ ]");
     EXPECT_TRUE(stackIsConsistent(stack));
 }
 
 TEST(KQUUndoStack, ReplayingAGroupRunsItsRecordsNewestFirstWithNestedGroups) {
     KQUUndoStack stack;
     auto journal = std::make_shared<Journal>();
-    stack.markBegin();
-    stack.push(journalRecord(journal, "a"));
-    pushGroup(stack, journal, {"b", "c"});
-    auto skipped = journalRecord(journal, "deactivated");
-    skipped->setIsDeactivated(true);
-    stack.push(std::move(skipped));
-    stack.push(journalRecord(journal, "d"));
-    stack.markEnd();
+    build(stack, "[ a [ b c ] deactivated d ]", journal);
+    stack.topUndoObject()->next()->next()->setIsDeactivated(true);
+    EXPECT_EQ(shape(stack), "[ a [ b c ] -deactivated d ]");
     EXPECT_TRUE(stack.popAndInvoke(nullptr));
-    EXPECT_EQ(journal->take(), (std::vector<std::string>{"d", "c", "b", "a"}));
+    EXPECT_EQ(journal->take(), (Names{"d", "c", "b", "a"}));
     EXPECT_TRUE(stack.isEmpty());
 
     // A group of marks only answers NO, and so does an empty stack.
-    stack.markBegin();
-    stack.markEnd();
+    build(stack, "[ ]", journal);
     EXPECT_FALSE(stack.popAndInvoke(nullptr));
     EXPECT_FALSE(stack.popAndInvoke(nullptr));
     EXPECT_TRUE(stackIsConsistent(stack));
-}
-
-TEST(KQUUndoStack, CollapsingMergesTheOpenGroupIntoThePreviousOne) {
-    KQUUndoStack stack;
-    auto journal = std::make_shared<Journal>();
-    pushGroup(stack, journal, {"1"});
-    stack.markBegin();
-    stack.push(journalRecord(journal, "2"));
-    stack.collapseCurrentGroupIntoPriorGroup(nullptr);
-    EXPECT_EQ(stack.count(), 1u);
-    EXPECT_EQ(stack.totalEndMarks(), 0u);
-    // Merged once: a second collapse in the same group changes nothing. (Replaying the
-    // merged group: the manager's collapsing test.)
-    stack.collapseCurrentGroupIntoPriorGroup(nullptr);
-    EXPECT_EQ(stack.count(), 1u);
-    stack.markEnd();
-    EXPECT_TRUE(stackIsConsistent(stack));
-
-    // Only at nesting level 1.
-    stack.markBegin();
-    stack.markBegin();
-    EXPECT_ASSERTION_FAILURE(stack.collapseCurrentGroupIntoPriorGroup(nullptr));
 }
 
 TEST(KQUUndoStack, CollapsingSkipsClosedGroupsNestedInTheOpenGroup) {
@@ -168,28 +126,32 @@ TEST(KQUUndoStack, CollapsingSkipsClosedGroupsNestedInTheOpenGroup) {
     // group (into "previous"), never the two nested groups into each other.
     KQUUndoStack stack;
     auto journal = std::make_shared<Journal>();
-    pushGroup(stack, journal, {"previous"});
-    stack.markBegin();
-    pushGroup(stack, journal, {"nested-1"});
-    pushGroup(stack, journal, {"nested-2"});
+    build(stack, "[ previous ] [ [ nested-1 ] [ nested-2 ]", journal);
     ASSERT_EQ(stack.count(), 2u);
-    stack.collapseCurrentGroupIntoPriorGroup(nullptr);
-    EXPECT_EQ(stack.count(), 1u);
-    EXPECT_EQ(stack.totalBeginMarks(), 3u);  // previous's and the two nested ones
-    EXPECT_TRUE(stackIsConsistent(stack));
+    for (int twice = 0; twice < 2;
+         ++twice) {  // merged once: a second collapse in the same group changes nothing
+        stack.collapseCurrentGroupIntoPriorGroup(nullptr);
+        EXPECT_EQ(shape(stack),
+                  "[ previous -] -[ [ nested-1 ] [ nested-2 ]");  // the marks between deactivated
+        EXPECT_EQ(stack.totalBeginMarks(), 3u);
+        EXPECT_EQ(stack.totalEndMarks(), 2u);
+        EXPECT_TRUE(stackIsConsistent(stack));
+    }
     stack.markEnd();
     EXPECT_TRUE(stack.popAndInvoke(nullptr));
-    EXPECT_EQ(journal->take(), (std::vector<std::string>{"nested-2", "nested-1", "previous"}));
+    EXPECT_EQ(journal->take(), (Names{"nested-2", "nested-1", "previous"}));
     EXPECT_TRUE(stack.isEmpty());
 
     // Without a previous group nothing is merged and the open group still counts.
-    stack.markBegin();
-    pushGroup(stack, journal, {"nested-1"});
-    pushGroup(stack, journal, {"nested-2"});
+    build(stack, "[ [ nested-1 ] [ nested-2 ]", journal);
     stack.collapseCurrentGroupIntoPriorGroup(nullptr);
+    EXPECT_EQ(shape(stack), "[ [ nested-1 ] [ nested-2 ]");
     EXPECT_EQ(stack.count(), 1u);
-    EXPECT_EQ(stack.totalEndMarks(), 2u);
     EXPECT_TRUE(stackIsConsistent(stack));
+
+    // Only at nesting level 1.
+    build(stack, "[", journal);
+    EXPECT_ASSERTION_FAILURE(stack.collapseCurrentGroupIntoPriorGroup(nullptr));
 }
 
 TEST(KQUUndoStack, PurgingATargetRemovesGroupsItLeavesEmptyAtEveryLevel) {
@@ -198,31 +160,19 @@ TEST(KQUUndoStack, PurgingATargetRemovesGroupsItLeavesEmptyAtEveryLevel) {
     auto kept = std::make_shared<Journal>();
     std::vector<std::string> pruned;
 
-    pushGroup(stack, kept, {"kept-1"});
-    // A top-level group whose only records sit in a nested group: both go.
-    stack.markBegin();
-    stack.markBegin();
+    // Goes whole: a group whose only records sit in a nested group. Stays: a group with records of
+    // both targets (without its emptied nested group), and an emptied open group.
+    build(stack, "[ kept-1 ] [ [", kept);
     stack.push(prunableRecord(doomed, pruned, "nested"));
-    stack.markEnd();
-    stack.markEnd();
-    // A group with records of both targets stays, its nested empty group goes.
-    stack.markBegin();
-    stack.push(journalRecord(kept, "kept-2"));
-    stack.markBegin();
-    stack.push(journalRecord(doomed, "x"));
-    stack.markEnd();
-    stack.markEnd();
-    // An open group emptied by the purge stays open.
-    stack.markBegin();
-    stack.push(journalRecord(doomed, "open"));
+    build(stack, "] ] [ kept-2 [ ~x ] ] [ ~open", kept, doomed);
     ASSERT_EQ(stack.count(), 4u);
 
     stack.removeAllObjectsWithTarget(doomed.get());
     EXPECT_TRUE(stackIsConsistent(stack));
+    EXPECT_EQ(shape(stack), "[ kept-1 ] [ kept-2 ] [");
     EXPECT_EQ(stack.count(), 3u);
     EXPECT_EQ(stack.nestingLevel(), 1u);
-    EXPECT_EQ(pruned, std::vector<std::string>{"nested"});
-    EXPECT_EQ(stack.deepCount(), 7u);  // B kept-1 E, B kept-2 E, B(open)
+    EXPECT_EQ(pruned, Names{"nested"});
 
     stack.markEnd();  // close the open group, emptied earlier: no later purge empties it
     stack.removeAllObjectsWithTarget(doomed.get());
@@ -230,20 +180,16 @@ TEST(KQUUndoStack, PurgingATargetRemovesGroupsItLeavesEmptyAtEveryLevel) {
     EXPECT_TRUE(stackIsConsistent(stack));
     EXPECT_FALSE(stack.popAndInvoke(nullptr));
     EXPECT_TRUE(stack.popAndInvoke(nullptr));
-    EXPECT_EQ(kept->take(), std::vector<std::string>{"kept-2"});
+    EXPECT_EQ(kept->take(), Names{"kept-2"});
 
     // A merged group whose records all go is removed as one group.
-    stack.markBegin();
-    stack.push(journalRecord(doomed, "m1"));
-    stack.markEnd();
-    stack.markBegin();
-    stack.push(journalRecord(doomed, "m2"));
+    build(stack, "[ ~m1 ] [ ~m2", kept, doomed);
     stack.collapseCurrentGroupIntoPriorGroup(nullptr);
     stack.markEnd();
     EXPECT_EQ(stack.count(), 2u);
     stack.removeAllObjectsWithTarget(doomed.get());
+    EXPECT_EQ(shape(stack), "[ kept-1 ]");
     EXPECT_EQ(stack.count(), 1u);
-    EXPECT_EQ(stack.deepCount(), 3u);
     EXPECT_TRUE(stackIsConsistent(stack));
 
     // The only target of the only group: the stack empties.
@@ -256,16 +202,10 @@ TEST(KQUUndoStack, GroupIdentifierIsTheTopLevelGroupsEvenInsideNestedGroups) {
     KQUUndoStack stack;
     stack.markBegin();
     stack.setGroupIdentifier("outer");
-    stack.markBegin();
-    stack.markBegin();
-    // Set inside the innermost group, it lands on the open top-level group.
-    stack.setGroupIdentifier("Typing");
-    stack.markEnd();
-    stack.markEnd();
-    stack.markEnd();
-    auto* bottom = static_cast<KQUUndoBeginMark*>(stack.bottomUndoObject());
-    EXPECT_EQ(bottom->groupIdentifier(), "Typing");
-    stack.markBegin();
+    build(stack, "[ [", nullptr);
+    stack.setGroupIdentifier("Typing");  // inside the innermost group, it lands on the open top-level group
+    build(stack, "] ] ] [", nullptr);
+    EXPECT_EQ(shape(stack), "[Typing [ [ ] ] ] [");
     EXPECT_EQ(stack.groupIdentifier(), std::nullopt);  // the new open group has no name yet
 }
 
@@ -273,10 +213,7 @@ TEST(KQUUndoStack, ARecordWhoseTargetHasGoneIsSkippedWithALogLine) {
     KQUUndoStack stack;
     auto kept = std::make_shared<Journal>();
     auto gone = std::make_shared<Journal>();
-    stack.markBegin();
-    stack.push(journalRecord(kept, "kept"));
-    stack.push(journalRecord(gone, "gone"));
-    stack.markEnd();
+    build(stack, "[ kept ~gone ]", kept, gone);
     gone.reset();
     test::ScopedDefault level(KQULOG_LEVEL, "warning");
     test::LogCapture log;
@@ -287,17 +224,15 @@ TEST(KQUUndoStack, ARecordWhoseTargetHasGoneIsSkippedWithALogLine) {
 }
 
 TEST(KQUUndoStack, AFailingRecordLeavesTheRestOfItsGroupClosedAndUndoable) {
-    // Failing on the group's last record leaves nothing of it behind (the manager's tests
-    // fail in the middle of a group).
+    // Failing on the group's last record leaves nothing of it (the manager's tests fail mid-group).
     KQUUndoStack stack;
     auto journal = std::make_shared<Journal>();
-    pushGroup(stack, journal, {"older"});
-    stack.markBegin();
+    build(stack, "[ older ] [", journal);
     stack.push(failingRecord(journal));
     stack.markEnd();
     EXPECT_THROW(stack.popAndInvoke(nullptr), std::runtime_error);
+    EXPECT_EQ(shape(stack), "[ older ]");
     EXPECT_EQ(stack.nestingLevel(), 0u);
-    EXPECT_EQ(stack.count(), 1u);
     EXPECT_TRUE(stackIsConsistent(stack));
 }
 
@@ -318,11 +253,7 @@ TEST(KQUUndoStack, SessionsRecordsAreDeactivatedAtMostThreeAndNotTheBottom) {
     EXPECT_TRUE(oldest->isUndoSessionTarget());
 
     stack.deactivateUndoSession(session.get(), nullptr);
-    int deactivated = 0;
-    for (KQUUndoObject* r = stack.topUndoObject(); r; r = r->next())
-        if (r->target() == session.get() && r->isDeactivated()) ++deactivated;
-    EXPECT_EQ(deactivated, 3);
-    EXPECT_FALSE(oldest->isDeactivated());
+    EXPECT_EQ(shape(stack), "[ . -. -. -. ]");
 }
 
 TEST(KQUUndoStack, TearingDownAMillionRecordsDoesNotRecurse) {

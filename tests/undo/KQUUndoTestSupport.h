@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include <gtest/gtest.h>
 
 #include "kqutility/foundation/KQUNotificationCenter.h"
@@ -28,6 +30,41 @@ inline std::unique_ptr<KQUUndoLightInvocation> journalRecord(const std::shared_p
         [](void* target, const std::shared_ptr<void>& a) {
             static_cast<Journal*>(target)->entries.push_back(*std::static_pointer_cast<std::string>(a));
         });
+}
+
+// Builds onto stack from a script of words: "[" opens a group, "]" closes it, any other word pushes a record
+// writing that word into journal, or into other when the word starts with '~'.
+inline void build(KQUUndoStack& stack, std::string_view script, const std::shared_ptr<Journal>& journal,
+                  const std::shared_ptr<Journal>& other = nullptr) {
+    for (size_t at = 0, end; at < script.size(); at = end + 1) {
+        end = std::min(script.find(' ', at), script.size());
+        std::string word(script.substr(at, end - at));
+        if (word == "[")
+            stack.markBegin();
+        else if (word == "]")
+            stack.markEnd();
+        else
+            stack.push(journalRecord(word[0] == '~' ? other : journal, word));
+    }
+}
+
+// The stack oldest first in the words of build(): "[" (with the group's name, if any) and "]" for marks, the
+// word of a journal record, "." for any other record; "-" in front of a deactivated one.
+inline std::string shape(const KQUUndoStack& stack) {
+    std::string out;
+    for (KQUUndoObject* r = stack.topUndoObject(); r; r = r->next()) {
+        std::string word = r->isDeactivated() ? "-" : "";
+        if (auto* begin = dynamic_cast<const KQUUndoBeginMark*>(r))
+            word += "[" + begin->groupIdentifier().value_or("");
+        else if (dynamic_cast<const KQUUndoEndMark*>(r))
+            word += "]";
+        else if (r->selector() && std::string_view(r->selector()) == "write:")
+            word += *static_cast<const std::string*>(r->argument());
+        else
+            word += ".";
+        out.insert(0, out.empty() ? word : word + " ");
+    }
+    return out;
 }
 
 // An integer whose every change registers its inverse, so undo and redo work as in an
@@ -69,6 +106,16 @@ private:
     KQUScopedObserver mObserver;
 };
 
+inline std::string address(const void* p) {
+    return fmt::format("0x{:x}", reinterpret_cast<uintptr_t>(p));
+}
+
+// "<method>: <class> <address> is in invalid state, <problem>\n"
+inline std::string invalidState(std::string_view method, std::string_view className, const void* object,
+                                std::string_view problem) {
+    return fmt::format("{}: {} {} is in invalid state, {}\n", method, className, address(object), problem);
+}
+
 inline ::testing::AssertionResult stackIsConsistent(const KQUUndoStack& stack) {
     std::string problem;
     if (stack.checkInvariant(&problem)) return ::testing::AssertionSuccess();
@@ -89,8 +136,7 @@ protected:
         KQUUndoManager::setEndsTopLevelGroupingsAfterRunLoopIterations(false);
     }
     void TearDown() override {
-        KQUUndoManager::setPendingActionName(std::nullopt);
-        KQUUndoManager::setEndsTopLevelGroupingsAfterRunLoopIterations(false);
+        SetUp();
         KQUEndOfEvent();
     }
 };
