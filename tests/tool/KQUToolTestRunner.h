@@ -1,6 +1,7 @@
-// Running kqu and small Python scripts from the tool tests, as a user's shell would.
+// Small Python scripts and shell quoting for the tool tests (kqu itself runs through runKqu).
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 #include <fmt/format.h>
@@ -9,26 +10,33 @@
 
 namespace kqu::test {
 
-struct ToolRun {
-    int status;
-    std::string output;  // standard output and standard error, in order
-};
-
-// Runs "prefix kqu arguments" through the shell; arguments are shell words (quote them).
-inline ToolRun runTool(const std::string& arguments, const std::string& prefix = "") {
-    ToolRun run{};
-    run.status = runCommand(fmt::format("{} '{}' {} 2>&1", prefix, KQU_TOOL_PATH, arguments), &run.output);
-    return run;
-}
-
 // Runs a Python program (given as text) with arguments; returns its standard output.
 inline std::string runPython(const TempDir& dir, const std::string& program,
                              const std::string& arguments = "") {
     writeFile(dir.file("script.py"), program);
     std::string output;
-    int status = runCommand(fmt::format("python3 '{}' {} 2>&1", dir.file("script.py"), arguments), &output);
-    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(runCommand(fmt::format("python3 '{}' {} 2>&1", dir.file("script.py"), arguments), &output), 0)
+        << output;
     return output;
+}
+
+// One run of "kqu COMMAND arguments": its expected output (all of it, its first line, or
+// what comes before the usage line of a usage error) and exit status.
+struct ToolCase {
+    std::string arguments, expected;
+    int status;
+};
+enum class Compare { Whole, FirstLine, BeforeUsage };
+inline void expectRuns(const std::string& command, std::initializer_list<ToolCase> cases,
+                       Compare compare = Compare::Whole, const std::string& prefix = "") {
+    for (const auto& c : cases) {
+        auto run = runKqu(command + " " + c.arguments, prefix);
+        size_t end = run.output.find(compare == Compare::FirstLine ? "\n" : "\nusage:");
+        if (compare == Compare::Whole || end == std::string::npos) end = run.output.size();
+        if (compare == Compare::BeforeUsage) ++end;
+        EXPECT_EQ(run.output.substr(0, end), c.expected) << command << " " << c.arguments;
+        EXPECT_EQ(run.status, c.status) << command << " " << c.arguments << "\n" << run.output;
+    }
 }
 
 // path in single quotes for the shell.
