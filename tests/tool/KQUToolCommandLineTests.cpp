@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <sstream>
@@ -19,25 +18,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The command names listed under "Commands:" by kqu help (help and --version left out).
 std::vector<std::string> commandNames() {
-    auto overview = runTool("help");
+    auto overview = runKqu("help");
     EXPECT_EQ(overview.status, 0);
     std::vector<std::string> names;
-    std::istringstream lines(overview.output);
-    std::string line;
-    bool inList = false;
-    while (std::getline(lines, line)) {
-        if (line == "Commands:")
-            inList = true;
-        else if (line.empty())
-            inList = false;
-        else if (inList && line.rfind("  ", 0) == 0 && line[2] != ' ' && line.find("help") != 2 &&
-                 line.find("--version") != 2) {
-            std::string rest = line.substr(2);
-            size_t gap = rest.find("  ");
-            names.push_back(rest.substr(0, gap));
-        }
-    }
+    std::istringstream lines(overview.output.substr(overview.output.find("\nCommands:\n") + 11));
+    for (std::string line; std::getline(lines, line) && !line.empty();)
+        if (line.starts_with("  ") && line[2] != ' ' && !line.starts_with("  help") &&
+            !line.starts_with("  --version"))
+            names.push_back(line.substr(2, line.find("  ", 2) - 2));
     return names;
 }
 
@@ -45,164 +35,149 @@ TEST(KquCommandLine, EveryCommandHasCompleteHelpAndStatusesFollowOneRule) {
     auto names = commandNames();
     ASSERT_GE(names.size(), 14u);
     for (const auto& name : names) {
-        auto viaHelp = runTool("help " + name);
-        auto viaOption = runTool(name + " --help");
-        auto viaShort = runTool(name + " -h");
-        EXPECT_EQ(viaHelp.status, 0) << name;
-        EXPECT_EQ(viaOption.output, viaHelp.output) << name;
-        EXPECT_EQ(viaShort.output, viaHelp.output) << name;
-        EXPECT_EQ(viaHelp.output.rfind("usage: kqu " + name, 0), 0u) << viaHelp.output;
-        EXPECT_NE(viaHelp.output.find("\nExample:\n  kqu " + name), std::string::npos) << viaHelp.output;
-        std::istringstream lines(viaHelp.output);
-        for (std::string line; std::getline(lines, line);)
-            EXPECT_LE(line.size(), 80u) << name << ": " << line;
+        SCOPED_TRACE(name);
+        auto help = runKqu("help " + name);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(runKqu(name + " --help").output, help.output);
+        EXPECT_EQ(runKqu(name + " -h").output, help.output);
+        EXPECT_TRUE(help.output.starts_with("usage: kqu " + name)) << help.output;
+        EXPECT_NE(help.output.find("\nExample:\n  kqu " + name), std::string::npos) << help.output;
+        std::istringstream lines(help.output);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
         // Every option in the usage line is explained under Options.
-        std::string usage = viaHelp.output.substr(0, viaHelp.output.find("\n\n"));
+        std::string usage = help.output.substr(0, help.output.find("\n\n"));
         for (size_t at = usage.find("[--"); at != std::string::npos; at = usage.find("[--", at + 1)) {
             std::string option = usage.substr(at + 1, usage.find_first_of(" ]", at) - at - 1);
-            EXPECT_NE(viaHelp.output.find("\n  " + option), std::string::npos) << name << " " << option;
+            EXPECT_NE(help.output.find("\n  " + option), std::string::npos) << option;
         }
     }
     // Options that were accepted but missing from the help.
-    EXPECT_NE(runTool("zip rm --help").output.find("--quiet"), std::string::npos);
-    EXPECT_NE(runTool("defaults read --help").output.find("--app NAME"), std::string::npos);
+    EXPECT_NE(runKqu("zip rm --help").output.find("--quiet"), std::string::npos);
+    EXPECT_NE(runKqu("defaults read --help").output.find("--app NAME"), std::string::npos);
     TempDir dir;
     writeFile(dir.file("a"), "a");
-    struct Case {
-        std::string arguments;
-        int status;
-        std::string firstLine;
-    } cases[] = {
+    const std::string a = sq(dir.file("a"));
+    const std::tuple<std::string, int, std::string> cases[] = {
         {"", 2, "usage: kqu COMMAND [OPTIONS] [OPERANDS]"},
         {"frobnicate", 2, "kqu: unknown command 'frobnicate'; see 'kqu help'"},
         {"zip", 2, "kqu: 'zip' needs a subcommand:"},
-        {"copy " + sq(dir.file("a")), 2, "kqu: copy: expected SRC DST, got 1 operand"},
+        {"copy " + a, 2, "kqu: copy: expected SRC DST, got 1 operand"},
         {"copy --bogus a b", 2, "kqu: unknown option --bogus"},
         {"copy --force=yes a b", 2, "kqu: option --force takes no value"},
         {"encrypt --iterations", 2, "kqu: option --iterations needs a value"},
-        {"copy " + sq(dir.file("missing")) + " " + sq(dir.file("b")), 1,
-         "kqu: " + dir.file("missing") + ": no such file"},
-        {"copy " + sq(dir.file("a")) + " " + sq(dir.file("a")), 1,
-         "kqu: " + dir.file("a") + " exists; use --force to replace it"},
+        {"copy " + sq(dir.file("missing")) + " b", 1, "kqu: " + dir.file("missing") + ": no such file"},
+        {"copy " + a + " " + a, 1, "kqu: " + dir.file("a") + " exists; use --force to replace it"},
         {"--version", 0, "kqu 0.1.0"},
     };
-    for (const auto& c : cases) {
-        auto run = runTool(c.arguments);
-        EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.output;
-        EXPECT_EQ(run.output.substr(0, run.output.find('\n')), c.firstLine) << c.arguments;
+    for (const auto& [arguments, status, firstLine] : cases) {
+        auto run = runKqu(arguments);
+        EXPECT_EQ(run.status, status) << arguments << "\n" << run.output;
+        EXPECT_EQ(run.output.substr(0, run.output.find('\n')), firstLine) << arguments;
     }
     // A usage error shows the usage line after the message.
-    EXPECT_NE(runTool("copy --bogus a b").output.find("\nusage: kqu copy [--force] [--quiet] SRC DST\n"),
+    EXPECT_NE(runKqu("copy --bogus a b").output.find("\nusage: kqu copy [--force] [--quiet] SRC DST\n"),
               std::string::npos);
 }
 
 TEST(KquCommandLine, DashMeansTheStandardStreams) {
     TempDir dir;
-    std::string plain = patternBytes(300000, 7);
+    std::string plain = patternBytes(300000, 7), out;
     writeFile(dir.file("plain"), plain);
     writeFile(dir.file("pass"), "stream pass\n");
-    std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
-    std::string tool = sq(KQU_TOOL_PATH);
-    // stdin to stdout and back, and the same bytes as when files are named.
-    ASSERT_EQ(runCommand(fmt::format("{0} encrypt {1} - - < {2} | {0} decrypt {1} - - > {3}", tool, pass,
-                                     sq(dir.file("plain")), sq(dir.file("round")))),
-              0);
-    EXPECT_EQ(readFile(dir.file("round")), plain);
-
-    ASSERT_EQ(
-        runCommand(fmt::format("{} copy - {} < {}", tool, sq(dir.file("copied")), sq(dir.file("plain")))), 0);
-    EXPECT_EQ(readFile(dir.file("copied")), plain);
-    std::string out;
-    ASSERT_EQ(runCommand(fmt::format("{} copy {} -", tool, sq(dir.file("plain"))), &out), 0);
-    EXPECT_EQ(out, plain);
-
-    // A package written to stdout is an ordinary zip; one read from stdin is listed and read.
     fs::create_directories(dir.file("Doc"));
     writeFile(dir.file("Doc/index.xml"), "<doc/>");
-    ASSERT_EQ(runCommand(fmt::format("cd {} && {} zip create - Doc > {}", sq(dir.path()), tool,
-                                     sq(dir.file("doc.zip")))),
-              0);
-    ASSERT_EQ(runCommand(fmt::format("python3 -m zipfile -t {} && unzip -p {} Doc/index.xml",
-                                     sq(dir.file("doc.zip")), sq(dir.file("doc.zip"))),
-                         &out),
-              0);
-    EXPECT_EQ(out.substr(out.size() - 6), "<doc/>");
-    ASSERT_EQ(runCommand(fmt::format("{} zip cat - Doc/index.xml < {}", tool, sq(dir.file("doc.zip"))), &out),
-              0);
-    EXPECT_EQ(out, "<doc/>");
+    const std::string pass = "--passphrase-file pass --iterations 10", tool = sq(KQU_TOOL_PATH);
+    auto shell = [&](const std::string& command) {
+        EXPECT_EQ(runCommand("cd " + sq(dir.path()) + " && " + fmt::format(fmt::runtime(command), tool, pass),
+                             &out),
+                  0)
+            << command;
+        return out;
+    };
+    // stdin to stdout and back, and the same bytes as when files are named.
+    shell("{0} encrypt {1} - - < plain | {0} decrypt {1} - - > round");
+    EXPECT_EQ(readFile(dir.file("round")), plain);
+    shell("{0} copy - copied < plain");
+    EXPECT_EQ(readFile(dir.file("copied")), plain);
+    EXPECT_EQ(shell("{0} copy plain -"), plain);
+    // A package written to stdout is an ordinary zip; one read from stdin is listed and read.
+    shell("{0} zip create - Doc > doc.zip");
+    EXPECT_TRUE(shell("python3 -m zipfile -t doc.zip && unzip -p doc.zip Doc/index.xml").ends_with("<doc/>"));
+    EXPECT_EQ(shell("{0} zip cat - Doc/index.xml < doc.zip"), "<doc/>");
+}
+
+// Writes dir/plain and its encryption dir/enc; the options that decrypt it.
+std::string encryptedPlain(const TempDir& dir, const std::string& plain) {
+    writeFile(dir.file("plain"), plain);
+    writeFile(dir.file("pass"), "p\n");
+    std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
+    EXPECT_EQ(
+        runKqu(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
+            .status,
+        0);
+    return pass;
 }
 
 TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
     TempDir dir;
-    writeFile(dir.file("plain"), "the plaintext\n");
-    writeFile(dir.file("pass"), "p\n");
-    std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
-    ASSERT_EQ(
-        runTool(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
-            .status,
-        0);
-
+    const std::string pass = encryptedPlain(dir, "the plaintext\n"), plain = sq(dir.file("plain"));
     // /dev/null stays the device, even with --force.
-    auto run = runTool(fmt::format("decrypt --force {} {} /dev/null", pass, sq(dir.file("enc"))));
+    auto run = runKqu(fmt::format("decrypt --force {} {} /dev/null", pass, sq(dir.file("enc"))));
     EXPECT_EQ(run.status, 0) << run.output;
-    struct stat status {};
-    ASSERT_EQ(::stat("/dev/null", &status), 0);
-    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
 
-    // A FIFO is written through, and is still a FIFO afterwards.
+    // A FIFO is written through, and is still a FIFO afterwards; a package too (through a
+    // scratch file, as the writer needs to seek).
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
-    std::string received;
-    std::thread reader([&] { received = readFile(dir.file("fifo")); });
-    run = runTool(fmt::format("decrypt --force {} {} {}", pass, sq(dir.file("enc")), sq(dir.file("fifo"))));
-    reader.join();
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(received, "the plaintext\n");
-    EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
-    // A package too (through a scratch file, as the writer needs to seek).
-    std::thread packageReader([&] { received = readFile(dir.file("fifo")); });
-    run = runTool(fmt::format("zip create --quiet {} {}", sq(dir.file("fifo")), sq(dir.file("plain"))),
-                  "timeout 20");
-    packageReader.join();
-    EXPECT_EQ(run.status, 0) << run.output;
-    writeFile(dir.file("from-fifo.zip"), received);
-    EXPECT_EQ(runCommand("unzip -p " + sq(dir.file("from-fifo.zip")) + " plain", &received), 0);
-    EXPECT_EQ(received, "the plaintext\n");
-    EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
+    for (const std::string& command :
+         {"decrypt --force " + pass + " " + sq(dir.file("enc")), std::string("zip create --quiet")}) {
+        std::string received;
+        std::thread reader([&] { received = readFile(dir.file("fifo")); });
+        run = command.starts_with("zip")
+                  ? runKqu(fmt::format("{} {} {}", command, sq(dir.file("fifo")), plain), "timeout 20")
+                  : runKqu(fmt::format("{} {}", command, sq(dir.file("fifo"))));
+        reader.join();
+        EXPECT_EQ(run.status, 0) << run.output;
+        if (command.starts_with("zip")) {
+            writeFile(dir.file("from-fifo.zip"), received);
+            EXPECT_EQ(runCommand("unzip -p " + sq(dir.file("from-fifo.zip")) + " plain", &received), 0);
+        }
+        EXPECT_EQ(received, "the plaintext\n");
+        EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
+    }
 
     // A link to a file: the file is replaced, the link stays, and so does the file's mode.
     writeFile(dir.file("target"), "old");
     ::chmod(dir.file("target").c_str(), 0640);
     fs::create_symlink("target", dir.file("link"));
-    run = runTool(fmt::format("copy --force {} {}", sq(dir.file("plain")), sq(dir.file("link"))));
+    run = runKqu(fmt::format("copy --force {} {}", plain, sq(dir.file("link"))));
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(fs::is_symlink(dir.file("link")));
     EXPECT_EQ(readFile(dir.file("target")), "the plaintext\n");
     EXPECT_EQ(fs::status(dir.file("target")).permissions(), fs::perms(0640));
     // Without --force the link's file is left alone; a link to nothing is refused.
-    EXPECT_EQ(runTool(fmt::format("copy {} {}", sq(dir.file("enc")), sq(dir.file("link")))).status, 1);
+    EXPECT_EQ(runKqu(fmt::format("copy {} {}", sq(dir.file("enc")), sq(dir.file("link")))).status, 1);
     fs::create_symlink("nowhere", dir.file("dangling"));
-    run = runTool(fmt::format("copy --force {} {}", sq(dir.file("plain")), sq(dir.file("dangling"))));
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(runKqu(fmt::format("copy --force {} {}", plain, sq(dir.file("dangling")))).status, 1);
     EXPECT_FALSE(fs::exists(dir.file("nowhere")));
     // Errors name the user's path and the system's reason, not an object or a temporary.
-    run = runTool(fmt::format("copy {} {}", sq(dir.file("plain")), sq(dir.file("no/such/dir/x"))));
+    run = runKqu(fmt::format("copy {} {}", plain, sq(dir.file("no/such/dir/x"))));
     EXPECT_EQ(run.output, "kqu: " + dir.file("no/such/dir/x") + ": No such file or directory\n");
 }
 
-// The mode of every file that appears in dir while command runs, as a polling reader sees it.
+// The mode of every file that appears in dir/out while command runs, as a polling reader sees it.
 std::string modesSeenWhile(const TempDir& dir, const std::string& command) {
     writeFile(dir.file("poll.py"), R"(import os, stat, subprocess, sys
 d, cmd = sys.argv[1], sys.argv[2]
 before = set(os.listdir(d))
 p = subprocess.Popen(cmd, shell=True)
 seen = set()
-while p.poll() is None:
-    for n in os.listdir(d):
-        if n in before: continue
+def look():
+    for n in set(os.listdir(d)) - before:
         try: seen.add(oct(stat.S_IMODE(os.lstat(os.path.join(d, n)).st_mode)))
         except FileNotFoundError: pass
-for n in os.listdir(d):
-    if n not in before: seen.add(oct(stat.S_IMODE(os.lstat(os.path.join(d, n)).st_mode)))
+while p.poll() is None: look()
+look()
 print(' '.join(sorted(seen)))
 sys.exit(p.returncode)
 )");
@@ -218,14 +193,7 @@ sys.exit(p.returncode)
 TEST(KquCommandLine, OutputsGetTheirFinalModeFromTheStart) {
     TempDir dir;
     fs::create_directories(dir.file("out"));
-    writeFile(dir.file("plain"), patternBytes(8 << 20, 3));
-    writeFile(dir.file("pass"), "p\n");
-    std::string tool = sq(KQU_TOOL_PATH);
-    std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
-    ASSERT_EQ(
-        runTool(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
-            .status,
-        0);
+    const std::string pass = encryptedPlain(dir, patternBytes(8 << 20, 3)), tool = sq(KQU_TOOL_PATH);
     // Decrypted data is never readable by others, even with a permissive umask.
     EXPECT_EQ(modesSeenWhile(dir, fmt::format("umask 0; {} decrypt --quiet {} {} {}", tool, pass,
                                               sq(dir.file("enc")), sq(dir.file("out/plain")))),
@@ -238,7 +206,7 @@ TEST(KquCommandLine, OutputsGetTheirFinalModeFromTheStart) {
     writeFile(dir.file("open"), "x");
     ::chmod(dir.file("open").c_str(), 0644);
     ASSERT_EQ(
-        runTool(fmt::format("copy --force --quiet {} {}", sq(dir.file("open")), sq(dir.file("out/copy"))))
+        runKqu(fmt::format("copy --force --quiet {} {}", sq(dir.file("open")), sq(dir.file("out/copy"))))
             .status,
         0);
     EXPECT_EQ(fs::status(dir.file("out/copy")).permissions(), fs::perms(0600));
@@ -247,10 +215,10 @@ TEST(KquCommandLine, OutputsGetTheirFinalModeFromTheStart) {
     writeFile(dir.file("Doc/a"), "a");
     writeFile(dir.file("Doc/b"), "b");
     ASSERT_EQ(
-        runTool(fmt::format("zip create --quiet {} {}", sq(dir.file("p.zip")), sq(dir.file("Doc")))).status,
+        runKqu(fmt::format("zip create --quiet {} {}", sq(dir.file("p.zip")), sq(dir.file("Doc")))).status,
         0);
     ::chmod(dir.file("p.zip").c_str(), 0600);
-    ASSERT_EQ(runTool(fmt::format("zip rm --quiet {} Doc/a", sq(dir.file("p.zip")))).status, 0);
+    ASSERT_EQ(runKqu(fmt::format("zip rm --quiet {} Doc/a", sq(dir.file("p.zip")))).status, 0);
     EXPECT_EQ(fs::status(dir.file("p.zip")).permissions(), fs::perms(0600));
 }
 
@@ -258,13 +226,13 @@ TEST(KquCommandLine, NamesUpToTheSystemLimitAndInterruptionsLeaveNothingBehind) 
     TempDir dir;
     writeFile(dir.file("plain"), "x");
     for (size_t length : {242u, 255u}) {
-        std::string name = dir.file(std::string(length, 'n'));
-        auto run = runTool(fmt::format("copy --quiet {} {}", sq(dir.file("plain")), sq(name)));
-        EXPECT_EQ(run.status, 0) << run.output;
-        run = runTool(fmt::format("copy --quiet --force {} {}", sq(dir.file("plain")), sq(name)));
-        EXPECT_EQ(run.status, 0) << run.output;
-        EXPECT_EQ(readFile(name), "x");
-        fs::remove(name);
+        std::string name = sq(dir.file(std::string(length, 'n')));
+        for (const char* force : {"", "--force"}) {
+            auto run = runKqu(fmt::format("copy --quiet {} {} {}", force, sq(dir.file("plain")), name));
+            EXPECT_EQ(run.status, 0) << run.output;
+        }
+        EXPECT_EQ(readFile(dir.file(std::string(length, 'n'))), "x");
+        fs::remove(dir.file(std::string(length, 'n')));
     }
 
     // SIGINT, SIGTERM or SIGHUP in the middle of a long create and of a copy waiting on its
@@ -288,9 +256,8 @@ print(p.wait())
                                    sq(dir.file("fifo")), signal, sq(KQU_TOOL_PATH), command),
                        &out);
             EXPECT_EQ(out, fmt::format("{}\n", -signal)) << command;
-            std::string listing;
-            runCommand("ls -A " + sq(dir.path()), &listing);
-            EXPECT_EQ(listing, "big\nfifo\ninterrupt.py\nplain\n") << command;
+            runCommand("ls -A " + sq(dir.path()), &out);
+            EXPECT_EQ(out, "big\nfifo\ninterrupt.py\nplain\n") << command;
         }
     }
 }
