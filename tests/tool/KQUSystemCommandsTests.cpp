@@ -48,7 +48,7 @@ print('limited by: %s' % by)
 TEST(KquMemory, AgreesWithPythonAndJudgesDocuments) {
     TempDir dir;
     std::string expected = runPython(dir, kPythonMemory);
-    auto run = runTool("memory");
+    auto run = runKqu("memory");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.substr(0, expected.size()), expected);
     std::istringstream lines(run.output.substr(std::min(expected.size(), run.output.size())));
@@ -66,14 +66,14 @@ TEST(KquMemory, AgreesWithPythonAndJudgesDocuments) {
     };
     for (Case c : std::vector<Case>{{"--cells 1200000 --bytes-per-cell 1000", "open: admitted", 0},
                                     {"--cells 1000 --bytes-per-cell 241592 --import", "import: refused", 1}}) {
-        run = runTool(std::string("memory ") + c.arguments, "ulimit -v 1048576;");
+        run = runKqu(std::string("memory ") + c.arguments, "ulimit -v 1048576;");
         EXPECT_EQ(run.status, c.status) << c.arguments << run.output;
         EXPECT_TRUE(run.output.starts_with("physical: 1024 MB\nlimited by: address space\nestimated: 512 MB\n"))
             << run.output;
         EXPECT_TRUE(run.output.ends_with(std::string(c.verdict) + "\n")) << run.output;
     }
 #endif
-    EXPECT_EQ(runTool("memory --import").status, 2);
+    EXPECT_EQ(runKqu("memory --import").status, 2);
 }
 
 TEST(KquEquation, NamesCreatorAndDescent) {
@@ -86,10 +86,10 @@ open('{0}/a.pict', 'wb').write(pict(b'MTHU', 12, 0))
 open('{0}/c.pict', 'wb').write(pict(b'XXXX', 3, 0))
 )",
                                dir.path()));
-    auto run = runTool(fmt::format("equation {0}/a.pict", dir.path()));
+    auto run = runKqu(fmt::format("equation {0}/a.pict", dir.path()));
     EXPECT_EQ(run.output, fmt::format("{0}/a.pict: MTHU descent 12\n", dir.path()));
     EXPECT_EQ(run.status, 0);
-    run = runTool(fmt::format("equation {0}/c.pict {0}/a.pict", dir.path()));
+    run = runKqu(fmt::format("equation {0}/c.pict {0}/a.pict", dir.path()));
     EXPECT_EQ(run.output, fmt::format("{0}/c.pict: not an equation picture\n{0}/a.pict: MTHU descent 12\n", dir.path()));
     EXPECT_EQ(run.status, 1);
 }
@@ -156,7 +156,7 @@ TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     EXPECT_EQ(readFile(dir.file("err")), "");
 
     // With the performance log on, the phases are summed up at the end.
-    auto logged = runTool(fmt::format("zip test {}", dir.file("out.zip")), "KQU_DEFAULT_PerformanceLogEnabled=YES");
+    auto logged = runKqu(fmt::format("zip test {}", dir.file("out.zip")), "KQU_DEFAULT_PerformanceLogEnabled=YES");
     EXPECT_NE(logged.output.find("KQUPerformanceLog: Total time spent in zip test: "), std::string::npos)
         << logged.output;
 }

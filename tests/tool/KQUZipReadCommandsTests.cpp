@@ -3,52 +3,42 @@
 // are refused, encrypted packages need their passphrase.
 #include <gtest/gtest.h>
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <filesystem>
 
-#include "tests/support/KQUTestSupport.h"
+#include "tool/KQUToolTestRunner.h"
 
 namespace kqu::test {
 namespace {
 
 size_t lineCount(const std::string& s) {
-    return static_cast<size_t>(std::count(s.begin(), s.end(), '\n'));
-}
-
-// Text and random bytes zipped by Info-ZIP into dir/a.zip.
-std::string makeArchive(const TempDir& dir) {
-    EXPECT_EQ(runCommand(fmt::format("mkdir -p '{0}/src/sub' && cd '{0}/src' && seq 1 3000 > text.txt && "
-                                     "head -c 20000 /dev/urandom > sub/random.bin && zip -q -r ../a.zip . && "
-                                     "zip -q -0 ../a.zip sub/random.bin",
-                                     dir.path())),
-              0);
-    return readFile(dir.file("a.zip"));
+    return size_t(std::count(s.begin(), s.end(), '\n'));
 }
 
 TEST(KquZipRead, DamageIsOneLineWithStatusOne) {
     // (A damaged entry's verdict lines are KquZipTest's.)
     TempDir dir;
-    std::string bytes = makeArchive(dir);
+    ASSERT_EQ(runCommand(fmt::format("mkdir -p '{0}/src/sub' && cd '{0}/src' && seq 1 3000 > text.txt && "
+                                     "head -c 20000 /dev/urandom > sub/random.bin && zip -q -r ../a.zip . && "
+                                     "zip -q -0 ../a.zip sub/random.bin",
+                                     dir.path())),
+              0);
+    std::string bytes = readFile(dir.file("a.zip"));
     writeFile(dir.file("truncated.zip"), bytes.substr(0, bytes.size() / 2));
     auto list = runKqu(fmt::format("zip list '{}' >/dev/null", dir.file("truncated.zip")));
     EXPECT_EQ(list.status, 1);
-    EXPECT_EQ(list.output.rfind("kqu: ", 0), 0u) << list.output;
+    EXPECT_TRUE(list.output.starts_with("kqu: ")) << list.output;
     EXPECT_EQ(lineCount(list.output), 1u) << list.output;
 }
 
 TEST(KquZipRead, ExtractRefusesEscapingNames) {
     TempDir dir;
-    writeFile(dir.file("make.py"), fmt::format("import zipfile\n"
-                                               "with zipfile.ZipFile('{0}/evil.zip', 'w') as z:\n"
-                                               "    z.writestr('good.txt', 'good')\n"
-                                               "    z.writestr('../escaped.txt', 'bad')\n"
-                                               "    z.writestr('/tmp/absolute-kqu-test.txt', 'bad')\n"
-                                               "    z.writestr('a/../../escaped2.txt', 'bad')\n"
-                                               "    z.writestr('a/./b/../c.txt', 'fine')\n",
-                                               dir.path()));
-    ASSERT_EQ(runCommand(fmt::format("python3 '{}'", dir.file("make.py"))), 0);
+    runPython(dir, R"(import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for name, data in [('good.txt', 'good'), ('../escaped.txt', 'bad'), ('/tmp/absolute-kqu-test.txt', 'bad'),
+                       ('a/../../escaped2.txt', 'bad'), ('a/./b/../c.txt', 'fine')]: z.writestr(name, data)
+)",
+              sq(dir.file("evil.zip")));
     auto run = runKqu(fmt::format("zip extract '{}' '{}'", dir.file("evil.zip"), dir.file("out/x")));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(readFile(dir.file("out/x/good.txt")), "good");
@@ -65,14 +55,11 @@ TEST(KquZipRead, EncryptedPackage) {
     TempDir dir;
     ASSERT_EQ(
         runCommand(fmt::format("python3 '{}/fuzz/make-corpus.py' '{}'", KQU_TEST_SOURCE_DIR, dir.path())), 0);
-    std::string archive = dir.file("encrypted.zip");
-    std::string text;
+    std::string archive = dir.file("encrypted.zip"), text;
     for (int i = 0; i < 60; ++i) text += fmt::format("line {} of some text\n", i);
     EXPECT_EQ(runKqu(fmt::format("zip cat '{}' deflated", archive), "KQU_PASSPHRASE=fuzz").output, text);
-    auto wrong = runKqu(fmt::format("zip cat '{}' deflated >/dev/null", archive), "KQU_PASSPHRASE=wrong");
-    EXPECT_EQ(wrong.status, 1);
-    EXPECT_EQ(wrong.output, "kqu: wrong passphrase\n");
-
+    expectRuns("zip cat", {{sq(archive) + " deflated >/dev/null", "kqu: wrong passphrase\n", 1}},
+               Compare::Whole, "KQU_PASSPHRASE=wrong");
     // One flipped ciphertext byte is found without the passphrase too.
     std::string bytes = readFile(archive);
     bytes[bytes.find("deflated") + 8 + 40] ^= 0x04;

@@ -72,7 +72,7 @@ TEST(KquZipRemove, KeepsTimesModesAndMethodsOfAnInfoZipPackage) {
     ASSERT_EQ(before.size(), 6u);
     ASSERT_NE(before["sub/tool"].find("2022 Jan 2 03:04:06"), std::string::npos) << before["sub/tool"];
     auto size = fs::file_size(archive);
-    auto run = runTool("zip rm " + sq(archive) + " gone.txt");
+    auto run = runKqu("zip rm " + sq(archive) + " gone.txt");
     EXPECT_EQ(run.status, 0) << run.output;
     auto after = zipinfoBlocks(archive);
     EXPECT_EQ(after.size(), 5u);
@@ -94,7 +94,7 @@ TEST(KquZipCreate, RecordsTimesAndModesStoresWhatDoesNotShrinkAndNamesAsGiven) {
     ASSERT_EQ(runCommand("touch -d '2023-07-08 09:10:12' " + sq(dir.file("mat/docs/text.txt")) + " " +
                          sq(dir.file("mat/docs"))),
               0);
-    auto run = runTool("zip create --quiet out.zip mat/docs", "cd " + sq(dir.path()) + " &&");
+    auto run = runKqu("zip create --quiet out.zip mat/docs", "cd " + sq(dir.path()) + " &&");
     ASSERT_EQ(run.status, 0) << run.output;
     std::istringstream facts(pythonFacts(dir, dir.file("out.zip")));
     std::vector<std::string> lines;
@@ -107,9 +107,9 @@ TEST(KquZipCreate, RecordsTimesAndModesStoresWhatDoesNotShrinkAndNamesAsGiven) {
     EXPECT_EQ(lines[2].rfind("mat/docs/text.txt|(2023, 7, 8, 9, 10, 12)|3|100640|8|", 0), 0u) << lines[2];
     EXPECT_LT(std::stoul(lines[2].substr(lines[2].rfind('|') + 1)), 1000u);
     // "." packs the contents without a prefix.
-    run = runTool("zip create --quiet ../dot.zip .", "cd " + sq(dir.file("mat")) + " &&");
+    run = runKqu("zip create --quiet ../dot.zip .", "cd " + sq(dir.file("mat")) + " &&");
     ASSERT_EQ(run.status, 0) << run.output;
-    std::string listing = runTool("zip list --porcelain " + sq(dir.file("dot.zip"))).output;
+    std::string listing = runKqu("zip list --porcelain " + sq(dir.file("dot.zip"))).output;
     EXPECT_NE(listing.find(" docs/text.txt\n"), std::string::npos) << listing;
     EXPECT_EQ(runCommand("unzip -tqq " + sq(dir.file("out.zip"))), 0);
 }
@@ -122,18 +122,18 @@ TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
     writeFile(dir.file("Doc/picture.bin"), patternBytes(50000, 2));
     std::string archive = dir.file("doc.zip");
     std::string cd = "cd " + sq(dir.path()) + " &&";
-    ASSERT_EQ(runTool("zip create --store --quiet doc.zip Doc", cd).status, 0);
+    ASSERT_EQ(runKqu("zip create --store --quiet doc.zip Doc", cd).status, 0);
     auto size = fs::file_size(archive);
 
     writeFile(dir.file("Doc/index.xml"), "<document/>\n");
-    auto run = runTool("zip add doc.zip Doc/index.xml", cd);
+    auto run = runKqu("zip add doc.zip Doc/index.xml", cd);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output, "added 0 and replaced 1 entry in doc.zip\n");
     // The new part went where the old one was; the file grows only by the central record
     // (46 bytes and the name) of the free-space entry that covers the rest of the old place.
     EXPECT_EQ(fs::file_size(archive), size + 46 + std::string(".QlTrash/00000001").size());
-    EXPECT_EQ(runTool("zip cat doc.zip Doc/index.xml", cd).output, "<document/>\n");
-    EXPECT_NE(runTool("zip list --all doc.zip", cd).output.find(".QlTrash/"), std::string::npos);
+    EXPECT_EQ(runKqu("zip cat doc.zip Doc/index.xml", cd).output, "<document/>\n");
+    EXPECT_NE(runKqu("zip list --all doc.zip", cd).output.find(".QlTrash/"), std::string::npos);
     std::string checks;
     EXPECT_EQ(runCommand(fmt::format("unzip -tqq {0} && python3 -m zipfile -t {0} && 7z t {0} >/dev/null",
                                      sq(archive)),
@@ -143,25 +143,25 @@ TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
 
     // Something new goes in too. (A part that no longer fits its place is the writer's.)
     writeFile(dir.file("new.txt"), "new");
-    ASSERT_EQ(runTool("zip add --quiet doc.zip new.txt", cd).status, 0);
-    EXPECT_EQ(runTool("zip cat doc.zip new.txt", cd).output, "new");
+    ASSERT_EQ(runKqu("zip add --quiet doc.zip new.txt", cd).status, 0);
+    EXPECT_EQ(runKqu("zip cat doc.zip new.txt", cd).output, "new");
 
     // An encrypted package needs its passphrase, and what is added is encrypted too.
     writeFile(dir.file("pass"), "pw\n");
-    ASSERT_EQ(runTool("zip create --quiet --iterations 10 --passphrase-file pass secret.zip Doc", cd).status,
+    ASSERT_EQ(runKqu("zip create --quiet --iterations 10 --passphrase-file pass secret.zip Doc", cd).status,
               0);
     EXPECT_EQ(
-        runTool(fmt::format("zip add {} {} </dev/null", sq(dir.file("secret.zip")), sq(dir.file("new.txt"))),
+        runKqu(fmt::format("zip add {} {} </dev/null", sq(dir.file("secret.zip")), sq(dir.file("new.txt"))),
                 "env -u KQU_PASSPHRASE setsid")
             .status,
         1);
-    EXPECT_EQ(runTool("zip add --quiet --passphrase-file pass secret.zip new.txt", cd).status, 0);
-    std::string listing = runTool("zip list --porcelain secret.zip", cd).output;
+    EXPECT_EQ(runKqu("zip add --quiet --passphrase-file pass secret.zip new.txt", cd).status, 0);
+    std::string listing = runKqu("zip list --porcelain secret.zip", cd).output;
     std::string row = listing.substr(0, listing.find(" new.txt\n"));
     row = row.substr(row.rfind('\n') + 1);
     EXPECT_EQ(row.rfind("3 ", 0), 0u) << listing;
     EXPECT_NE(row.find(" stored+encrypted "), std::string::npos) << listing;
-    EXPECT_EQ(runTool("zip cat --passphrase-file pass secret.zip new.txt", cd).output, "new");
+    EXPECT_EQ(runKqu("zip cat --passphrase-file pass secret.zip new.txt", cd).output, "new");
 }
 
 TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntries) {
@@ -169,7 +169,7 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
     std::string cd = "cd " + sq(dir.path()) + " &&";
     fs::create_directories(dir.file("Doc"));
     for (char c = 'a'; c <= 'f'; ++c) writeFile(dir.file(std::string("Doc/") + c), patternBytes(400000, c));
-    ASSERT_EQ(runTool("zip create --quiet doc.zip Doc", cd).status, 0);
+    ASSERT_EQ(runKqu("zip create --quiet doc.zip Doc", cd).status, 0);
     // Two writers at once: each waits for the other, and neither result is lost.
     std::string out;
     ASSERT_EQ(
@@ -180,7 +180,7 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
             &out),
         0)
         << out;
-    std::string listing = runTool("zip list --porcelain doc.zip", cd).output;
+    std::string listing = runKqu("zip list --porcelain doc.zip", cd).output;
     for (const char* gone : {" Doc/a\n", " Doc/b\n", " Doc/c\n", " Doc/d\n"})
         EXPECT_EQ(listing.find(gone), std::string::npos) << gone << listing;
     EXPECT_NE(listing.find(" Doc/f\n"), std::string::npos);
@@ -188,7 +188,7 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
     // A file named like free space is refused, and the user is told which.
     fs::create_directories(dir.file(".QlTrash"));
     writeFile(dir.file(".QlTrash/0000000A"), "mine");
-    auto run = runTool("zip create trash.zip .QlTrash", cd);
+    auto run = runKqu("zip create trash.zip .QlTrash", cd);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output,
               "kqu: .QlTrash/0000000A: refused: the name .QlTrash/0000000A is kept for the package's "
@@ -201,7 +201,7 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
     size_t central = bytes.rfind("Doc/f");
     bytes[central + 4] = 'g';
     writeFile(dir.file("renamed.zip"), bytes);
-    run = runTool("zip test renamed.zip", cd);
+    run = runKqu("zip test renamed.zip", cd);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output.rfind("Doc/g: the local header disagrees with the central directory: ", 0), 0u)
         << run.output;
