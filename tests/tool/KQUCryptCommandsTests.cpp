@@ -3,32 +3,11 @@
 // "dezUdodo", count, 16), readable and writable by other programs given key and IV.
 #include <gtest/gtest.h>
 
-#include <map>
-
-#include "support/KQUTestSupport.h"
 #include "tests/support/KQUCryptoTestSupport.h"
+#include "tool/KQUToolTestRunner.h"
 
 namespace kqu::test {
 namespace {
-
-std::string quote(const std::string& s) {
-    return "'" + s + "'";
-}
-
-// Python starts slowly here, so each key is derived once.
-std::string pythonKey(const std::string& passphrase, int count) {
-    static std::map<std::pair<std::string, int>, std::string> known;
-    auto& key = known[{passphrase, count}];
-    if (!key.empty()) return key;
-    std::string out;
-    runCommand(
-        "python3 -c \"import hashlib,sys; print(hashlib.pbkdf2_hmac('sha1', sys.argv[1].encode(), "
-        "b'dezUdodo', " +
-            std::to_string(count) + ", 16).hex())\" " + quote(passphrase),
-        &out);
-    key = out.substr(0, 32);
-    return key;
-}
 
 // "key=<32 hex>\niv=<32 hex>\n", as --show-key prints it.
 bool parseShownKey(const std::string& output, std::string* key, std::string* iv) {
@@ -57,105 +36,91 @@ protected:
 };
 
 TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
+    std::string pythonKey;
+    ASSERT_EQ(
+        runCommand(
+            "python3 -c \"import hashlib; print(hashlib.pbkdf2_hmac('sha1', b'open sesame', b'dezUdodo', "
+            "4000, 16).hex())\"",
+            &pythonKey),
+        0);
     // Each way: kqu encrypt then openssl decrypts, openssl encrypts then kqu decrypt; sizes
     // around the block and a long one.
     for (size_t n : {0, 17, 100000}) {
-        std::string plain = patternBytes(n, static_cast<uint32_t>(n + 5));
+        std::string plain = patternBytes(n, static_cast<uint32_t>(n + 5)), key, iv, decoded, initial, body;
         writeFile(dir.file("plain"), plain);
         auto r = runKqu("encrypt --quiet --show-key --force" + passFile() + dir.file("plain") + " " +
                         dir.file("enc"));
         ASSERT_EQ(r.status, 0) << r.output;
-        std::string key, iv;
         ASSERT_TRUE(parseShownKey(r.output, &key, &iv)) << r.output;
-        EXPECT_EQ(key, pythonKey("open sesame", 4000));
+        EXPECT_EQ(key + "\n", pythonKey);
         std::string encoded = readFile(dir.file("enc"));
         ASSERT_EQ(encoded.size(), n + 48 - n % 16);
         EXPECT_EQ(toHex(encoded.substr(0, 16)), iv);
         writeFile(dir.file("body"), encoded.substr(16));
-        std::string decoded;
-        ASSERT_EQ(
-            runCommand("openssl enc -d -aes-128-cbc -K " + key + " -iv " + iv + " -in " + dir.file("body"),
-                       &decoded),
-            0);
+        const std::string openssl = "openssl enc -aes-128-cbc -K " + key + " -iv " + iv;
+        ASSERT_EQ(runCommand(openssl + " -d -in " + dir.file("body"), &decoded), 0);
         EXPECT_TRUE(decoded.size() == n + 16 && decoded.substr(16) == plain) << n;
 
-        std::string initial;
         runCommand("openssl rand 16", &initial);
         writeFile(dir.file("in"), initial + plain);
-        std::string body;
-        ASSERT_EQ(runCommand("openssl enc -aes-128-cbc -K " + key + " -iv " + iv + " -in " + dir.file("in"),
-                             &body),
-                  0);
+        ASSERT_EQ(runCommand(openssl + " -in " + dir.file("in"), &body), 0);
         KQUData rawIv = fromHex(iv);
         writeFile(dir.file("enc"), std::string(rawIv.begin(), rawIv.end()) + body);
-        r = runKqu("decrypt --force " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='open sesame'");
-        ASSERT_EQ(r.status, 0) << r.output;
-        EXPECT_EQ(r.output, "decrypted " + std::to_string(n) + " bytes from " + dir.file("enc") + " to " +
-                                dir.file("out") + "\n");
+        expectRuns(
+            "decrypt --force",
+            {{dir.file("enc") + " " + dir.file("out"),
+              fmt::format("decrypted {} bytes from {} to {}\n", n, dir.file("enc"), dir.file("out")), 0}},
+            Compare::Whole, "KQU_PASSPHRASE='open sesame'");
         EXPECT_TRUE(readFile(dir.file("out")) == plain) << n;
     }
 }
 
 TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
-    std::string plain = patternBytes(5000);
-    writeFile(dir.file("plain"), plain);
+    writeFile(dir.file("plain"), patternBytes(5000));
     ASSERT_EQ(runKqu("encrypt --quiet" + passFile() + dir.file("plain") + " " + dir.file("enc")).status, 0);
     std::string before = listing(dir);
-
-    auto r = runKqu("decrypt " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='open sesamE'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output,
-              "kqu: " + dir.file("enc") +
-                  ": cannot decrypt: KQUCryptor failed. Decryption failed: the last block's padding is "
-                  "invalid (wrong key or damaged data)\n");
+    expectRuns("decrypt",
+               {{dir.file("enc") + " " + dir.file("out"),
+                 "kqu: " + dir.file("enc") +
+                     ": cannot decrypt: KQUCryptor failed. Decryption failed: the last block's padding is "
+                     "invalid (wrong key or damaged data)\n",
+                 1}},
+               Compare::Whole, "KQU_PASSPHRASE='open sesamE'");
     EXPECT_EQ(listing(dir), before);  // no OUT, no temporary
-
     // An existing OUT stays as it was after a failure, even with --force.
     writeFile(dir.file("out"), "keep me");
-    r = runKqu("decrypt --force " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE=nope");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(
+        runKqu("decrypt --force " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE=nope").status,
+        1);
     EXPECT_EQ(readFile(dir.file("out")), "keep me");
 }
 
 TEST_F(CryptoTool, PromptsOnTheTerminalWithoutEcho) {
     writeFile(dir.file("plain"), "typed");
-    // Python's pty module plays the user at a terminal.
-    writeFile(dir.file("play_terminal.py"), R"(import os, pty, select, signal, sys, time
+    // Python's pty module plays the user at a terminal: it types each answer once the
+    // output holds one more prompt (or the tool has ended), marking the place with "|".
+    writeFile(dir.file("play_terminal.py"), R"(import os, pty, select, signal, sys
 pid, fd = pty.fork()
-if pid == 0:
-    os.execv(sys.argv[1], sys.argv[1:])
+if pid == 0: os.execv(sys.argv[1], sys.argv[1:])
 signal.signal(signal.SIGALRM, lambda *a: os.kill(pid, signal.SIGKILL))
 signal.alarm(20)
 out = b''
-def drain(count):
-    # Reads until the output holds count prompts (or the child ends).
+def more():  # False once the tool's side is closed
     global out
-    while out.count(b': ') < count:
-        if select.select([fd], [], [], 0.1)[0]:
-            try:
-                data = os.read(fd, 1000)
-            except OSError:
-                return
-            if not data:
-                return
-            out += data
+    try: data = os.read(fd, 1000)
+    except OSError: return False
+    out += data
+    return bool(data)
 for i, answer in enumerate(sys.stdin.read().split(',')):
-    drain(i + 1)
+    while out.count(b': ') < i + 1:
+        if select.select([fd], [], [], 0.1)[0] and not more(): break
     out += b'|'
     os.write(fd, answer.encode() + b'\n')
-while True:
-    try:
-        data = os.read(fd, 1000)
-    except OSError:
-        break
-    if not data:
-        break
-    out += data
+while more(): pass
 _, status = os.waitpid(pid, 0)
 sys.stdout.write(out.decode().replace('\r', ''))
 sys.exit(os.waitstatus_to_exitcode(status))
 )");
-
     // The typed answers go to the player, which runs the tool on a terminal.
     std::string py = " | env -u KQU_PASSPHRASE python3 " + dir.file("play_terminal.py");
     auto r = runKqu("encrypt " + dir.file("plain") + " " + dir.file("enc"),
