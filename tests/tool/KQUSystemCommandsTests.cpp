@@ -14,8 +14,7 @@ namespace {
 
 // What the process may use, as Python finds it: MemTotal, the cgroup limit (v1 memory
 // controller if mounted, else v2 memory.max up the path) and RLIMIT_AS.
-const char* kPythonMemory = R"(
-import os, resource
+const char* kPythonMemory = R"(import os, resource
 total = None
 for line in open('/proc/meminfo'):
     if line.startswith('MemTotal:'): total = int(line.split()[1]) * 1024
@@ -56,21 +55,16 @@ TEST(KquMemory, AgreesWithPythonAndJudgesDocuments) {
     uint64_t estimated = 0, uptime = 0;
     lines >> word >> estimated >> unit >> uptimeWord >> uptime >> seconds;
     EXPECT_EQ(word + unit + uptimeWord + seconds, "estimated:MBuptime:s") << run.output;
-
 #if !defined(__SANITIZE_ADDRESS__)
     // An address-space limit of 1 GiB is what the process may use: the 1024 MB rules apply.
-    struct Case {
-        const char* arguments;
-        const char* verdict;
-        int status;
-    };
-    for (Case c : std::vector<Case>{{"--cells 1200000 --bytes-per-cell 1000", "open: admitted", 0},
-                                    {"--cells 1000 --bytes-per-cell 241592 --import", "import: refused", 1}}) {
-        run = runKqu(std::string("memory ") + c.arguments, "ulimit -v 1048576;");
-        EXPECT_EQ(run.status, c.status) << c.arguments << run.output;
-        EXPECT_TRUE(run.output.starts_with("physical: 1024 MB\nlimited by: address space\nestimated: 512 MB\n"))
+    const std::string head = "physical: 1024 MB\nlimited by: address space\nestimated: 512 MB\n";
+    for (auto [arguments, verdict, status] :
+         {std::tuple("--cells 1200000 --bytes-per-cell 1000", "open: admitted", 0),
+          std::tuple("--cells 1000 --bytes-per-cell 241592 --import", "import: refused", 1)}) {
+        run = runKqu(std::string("memory ") + arguments, "ulimit -v 1048576;");
+        EXPECT_EQ(run.status, status) << arguments << run.output;
+        EXPECT_TRUE(run.output.starts_with(head) && run.output.ends_with(std::string(verdict) + "\n"))
             << run.output;
-        EXPECT_TRUE(run.output.ends_with(std::string(c.verdict) + "\n")) << run.output;
     }
 #endif
     EXPECT_EQ(runKqu("memory --import").status, 2);
@@ -78,25 +72,19 @@ TEST(KquMemory, AgreesWithPythonAndJudgesDocuments) {
 
 TEST(KquEquation, NamesCreatorAndDescent) {
     TempDir dir;
-    runPython(dir, fmt::format(R"(
-import struct
+    runPython(dir, R"(import struct, sys
 sig = bytes([0x00, 0x98, 0x0A, 0x00, 0xF0, 0x68, 0x08, 0x00])
-def pict(creator, descent, pad): return b'\0' * pad + creator + struct.pack('>H', descent) + b'\1' * 8 + sig + b'\2' * 40
-open('{0}/a.pict', 'wb').write(pict(b'MTHU', 12, 0))
-open('{0}/c.pict', 'wb').write(pict(b'XXXX', 3, 0))
+for name, creator, descent in [('a', b'MTHU', 12), ('c', b'XXXX', 3)]:
+    open(sys.argv[1] + '/' + name + '.pict', 'wb').write(creator + struct.pack('>H', descent) + b'\1' * 8 + sig + b'\2' * 40)
 )",
-                               dir.path()));
-    auto run = runKqu(fmt::format("equation {0}/a.pict", dir.path()));
-    EXPECT_EQ(run.output, fmt::format("{0}/a.pict: MTHU descent 12\n", dir.path()));
-    EXPECT_EQ(run.status, 0);
-    run = runKqu(fmt::format("equation {0}/c.pict {0}/a.pict", dir.path()));
-    EXPECT_EQ(run.output, fmt::format("{0}/c.pict: not an equation picture\n{0}/a.pict: MTHU descent 12\n", dir.path()));
-    EXPECT_EQ(run.status, 1);
+              sq(dir.path()));
+    const std::string a = dir.file("a.pict"), c = dir.file("c.pict");
+    expectRuns("equation", {{a, a + ": MTHU descent 12\n", 0},
+                            {c + " " + a, c + ": not an equation picture\n" + a + ": MTHU descent 12\n", 1}});
 }
 
 // Runs kqu with stderr on a pseudo-terminal; prints stdout, a separator, then stderr.
-const char* kPtyRunner = R"(
-import os, subprocess, sys
+const char* kPtyRunner = R"(import os, subprocess, sys
 master, slave = os.openpty()
 p = subprocess.Popen(sys.argv[1:], stdout=subprocess.PIPE, stderr=slave)
 os.close(slave)
@@ -106,8 +94,7 @@ while True:
     except OSError: break
     if not chunk: break
     err += chunk
-out = p.communicate()[0]
-sys.stdout.write(out.decode() + '---\n' + err.decode().replace('\x1b', 'ESC'))
+sys.stdout.write(p.communicate()[0].decode() + '---\n' + err.decode().replace('\x1b', 'ESC'))
 sys.exit(p.returncode)
 )";
 
@@ -118,11 +105,10 @@ TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     writeFile(dir.file("src/b"), patternBytes(1 << 20, 2));
     writeFile(dir.file("src/empty"), "");
     writeFile(dir.file("pty.py"), kPtyRunner);
-    const std::string kqu = sq(KQU_TOOL_PATH);
+    const std::string onTerminal =
+        fmt::format("cd {} && python3 pty.py {} ", sq(dir.path()), sq(KQU_TOOL_PATH));
     std::string output;
-    int status = runCommand(fmt::format("cd {} && python3 pty.py {} zip create out.zip src", sq(dir.path()), kqu),
-                            &output);
-    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(runCommand(onTerminal + "zip create out.zip src", &output), 0) << output;
     auto separator = output.find("---\n");
     ASSERT_NE(separator, std::string::npos) << output;
     EXPECT_EQ(output.substr(0, separator), "created out.zip with 4 entries\n");
@@ -130,14 +116,13 @@ TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     // Every drawing starts by erasing the line; the last erases the bar.
     std::vector<int> percentages;
     const std::string erase = "\rESC[K";
-    for (size_t at = bars.find(erase); at != std::string::npos;) {
-        size_t next = bars.find(erase, at + erase.size());
-        std::string line = bars.substr(at + erase.size(), next == std::string::npos ? next : next - at - erase.size());
-        at = next;
+    for (size_t at = bars.find(erase), next; at != std::string::npos; at = next) {
+        next = bars.find(erase, at + erase.size());
+        std::string line =
+            bars.substr(at + erase.size(), next == std::string::npos ? next : next - at - erase.size());
         if (line.empty()) continue;
-        EXPECT_NE(line.find("% "), std::string::npos) << line;
-        EXPECT_NE(line.find(" of 4.0 MiB  "), std::string::npos) << line;
-        EXPECT_NE(line.find("/s  ETA "), std::string::npos) << line;
+        for (const char* part : {"% ", " of 4.0 MiB  ", "/s  ETA "})
+            EXPECT_NE(line.find(part), std::string::npos) << line;
         percentages.push_back(std::stoi(line));
     }
     ASSERT_FALSE(percentages.empty()) << bars;
@@ -147,16 +132,14 @@ TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     EXPECT_EQ(runCommand("unzip -tqq " + dir.file("out.zip")), 0);
 
     // --quiet, or stderr to a file: no bar at all.
-    status = runCommand(fmt::format("cd {} && python3 pty.py {} zip test --quiet out.zip", sq(dir.path()), kqu),
-                        &output);
+    runCommand(onTerminal + "zip test --quiet out.zip", &output);
     EXPECT_EQ(output, "No errors detected in out.zip (4 entries).\n---\n");
-    // (runKqu, not runTool: its "2>&1" would come after this redirection and win.)
-    auto run = runKqu(fmt::format("zip extract {} {} 2>{}", dir.file("out.zip"), dir.file("x"), dir.file("err")));
+    auto run =
+        runKqu(fmt::format("zip extract {} {} 2>{}", dir.file("out.zip"), dir.file("x"), dir.file("err")));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readFile(dir.file("err")), "");
-
     // With the performance log on, the phases are summed up at the end.
-    auto logged = runKqu(fmt::format("zip test {}", dir.file("out.zip")), "KQU_DEFAULT_PerformanceLogEnabled=YES");
+    auto logged = runKqu("zip test " + dir.file("out.zip"), "KQU_DEFAULT_PerformanceLogEnabled=YES");
     EXPECT_NE(logged.output.find("KQUPerformanceLog: Total time spent in zip test: "), std::string::npos)
         << logged.output;
 }
