@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -41,9 +42,8 @@ LogCapture::~LogCapture() {
 }
 
 bool LogCapture::contains(const std::string& fragment) const {
-    for (const auto& m : mMessages)
-        if (m.find(fragment) != std::string::npos) return true;
-    return false;
+    return std::ranges::any_of(mMessages,
+                               [&](const auto& m) { return m.find(fragment) != std::string::npos; });
 }
 
 ScopedDefault::ScopedDefault(const std::string& key, const std::string& value) : mKey(key) {
@@ -88,10 +88,7 @@ std::string toHex(const uint8_t* bytes, size_t length) {
     static const char digits[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(length * 2);
-    for (size_t i = 0; i < length; ++i) {
-        hex += digits[bytes[i] >> 4];
-        hex += digits[bytes[i] & 15];
-    }
+    for (size_t i = 0; i < length; ++i) hex.append({digits[bytes[i] >> 4], digits[bytes[i] & 15]});
     return hex;
 }
 
