@@ -1,6 +1,7 @@
 // Small Python scripts and shell quoting for the tool tests (kqu itself runs through runKqu).
 #pragma once
 
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 
@@ -18,6 +19,15 @@ inline std::string runPython(const TempDir& dir, const std::string& program,
     EXPECT_EQ(runCommand(fmt::format("python3 '{}' {} 2>&1", dir.file("script.py"), arguments), &output), 0)
         << output;
     return output;
+}
+
+// Writes each (name, contents) under dir, making the folders it needs; a name ending in
+// "/" is a folder only.
+inline void writeFiles(const TempDir& dir, std::initializer_list<std::pair<std::string, std::string>> files) {
+    for (const auto& [name, contents] : files) {
+        std::filesystem::create_directories(std::filesystem::path(dir.file(name)).parent_path());
+        if (!name.ends_with('/')) writeFile(dir.file(name), contents);
+    }
 }
 
 // One run of "kqu COMMAND arguments": its expected output (all of it, its first line, or
