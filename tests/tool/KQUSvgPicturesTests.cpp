@@ -77,13 +77,14 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
     TempDir dir;
     // A line with y from 10.1 to 11.9 (fitted 10.08 to 11.88) over x from 1000 to 1001,
     // and three rows a chart leaves out: a missing y, a nan, an infinite x.
-    writeFile(
-        dir.file("line.csv"),
-        "x,y\n1000,10.1\n1000.1,\n1000.25,10.5\n1000.3,nan\n1000.5,11.0\ninf,3\n1000.75,11.4\n1001,11.9\n");
-    writeFile(dir.file("square.csv"), "x,y\n1,2\n2,8\n3,18\n");
-    // No header: a first row holding "nan" is a point left out, not the column names.
-    writeFile(dir.file("powers.csv"), "nan,1\n1,2\n2,8\n3,18\n");
-    writeFile(dir.file("ma.csv"), "day,sales\n1,10\n2,\n3,30\n4,40\n5,50\n");
+    // No header in powers.csv: a first row holding "nan" is a point left out, not the column names.
+    writeFiles(
+        dir,
+        {{"line.csv",
+          "x,y\n1000,10.1\n1000.1,\n1000.25,10.5\n1000.3,nan\n1000.5,11.0\ninf,3\n1000.75,11.4\n1001,11.9\n"},
+         {"square.csv", "x,y\n1,2\n2,8\n3,18\n"},
+         {"powers.csv", "nan,1\n1,2\n2,8\n3,18\n"},
+         {"ma.csv", "day,sales\n1,10\n2,\n3,30\n4,40\n5,50\n"}});
     const std::string three = "3 points left out: a value missing or not finite";
     const std::string one = "1 point left out: a value missing or not finite";
     struct Case {
@@ -97,8 +98,6 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
         // clang-format off
         {"--model linear --locale en_US", "line.csv", 5, three,
          {"1,000", "1,000.25", "1,000.5", "1,000.75", "1,001"}, {"10", "10.5", "11", "11.5", "12"}, {}},
-        {"--model linear --locale de_DE --size 640x400", "line.csv", 5, three,
-         {"1.000", "1.000,25", "1.000,5", "1.000,75", "1.001"}, {"10", "10,5", "11", "11,5", "12"}, {}, 640, 400},
         {"--model poly:2 --locale en_US", "square.csv", 3, "",
          {"1", "1.5", "2", "2.5", "3"}, {"0", "5", "10", "15", "20"}, {"2"}},
         {"--model power --locale en_US --size 300x200", "powers.csv", 3, one,
@@ -151,9 +150,9 @@ TEST(KquTrendSvg, TitlesAreEscapedAndRefusalsLeaveNoPicture) {
     EXPECT_EQ(svg.texts("//s:text[@class='title']"), expected);
     EXPECT_NE(run.output.find("Ums\xC3\xA4tze &lt;Q1&gt; &amp; Q2"), std::string::npos);
 
-    writeFile(dir.file("plane.csv"), "1,2,3\n2,1,4\n3,3,5\n");
-    writeFile(dir.file("negative.csv"), "1,2\n2,-1\n3,3\n");
-    writeFile(dir.file("taken.svg"), "mine");
+    writeFiles(dir, {{"plane.csv", "1,2,3\n2,1,4\n3,3,5\n"},
+                     {"negative.csv", "1,2\n2,-1\n3,3\n"},
+                     {"taken.svg", "mine"}});
     const std::string no = dir.file("no.svg"), taken = dir.file("taken.svg");
     const std::tuple<std::string, std::string, std::string> refusals[] = {
         {"--model linear --svg " + no, "plane.csv",

@@ -100,11 +100,10 @@ sys.exit(p.returncode)
 
 TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     TempDir dir;
-    ASSERT_EQ(runCommand("mkdir " + dir.file("src")), 0);
-    writeFile(dir.file("src/a"), patternBytes(3 << 20, 1));
-    writeFile(dir.file("src/b"), patternBytes(1 << 20, 2));
-    writeFile(dir.file("src/empty"), "");
-    writeFile(dir.file("pty.py"), kPtyRunner);
+    writeFiles(dir, {{"src/a", patternBytes(3 << 20, 1)},
+                     {"src/b", patternBytes(1 << 20, 2)},
+                     {"src/empty", ""},
+                     {"pty.py", kPtyRunner}});
     const std::string onTerminal =
         fmt::format("cd {} && python3 pty.py {} ", sq(dir.path()), sq(KQU_TOOL_PATH));
     std::string output;

@@ -82,10 +82,7 @@ TEST(KquCommandLine, EveryCommandHasCompleteHelpAndStatusesFollowOneRule) {
 TEST(KquCommandLine, DashMeansTheStandardStreams) {
     TempDir dir;
     std::string plain = patternBytes(300000, 7), out;
-    writeFile(dir.file("plain"), plain);
-    writeFile(dir.file("pass"), "stream pass\n");
-    fs::create_directories(dir.file("Doc"));
-    writeFile(dir.file("Doc/index.xml"), "<doc/>");
+    writeFiles(dir, {{"plain", plain}, {"pass", "stream pass\n"}, {"Doc/index.xml", "<doc/>"}});
     const std::string pass = "--passphrase-file pass --iterations 10", tool = sq(KQU_TOOL_PATH);
     auto shell = [&](const std::string& command) {
         EXPECT_EQ(runCommand("cd " + sq(dir.path()) + " && " + fmt::format(fmt::runtime(command), tool, pass),
@@ -108,8 +105,7 @@ TEST(KquCommandLine, DashMeansTheStandardStreams) {
 
 // Writes dir/plain and its encryption dir/enc; the options that decrypt it.
 std::string encryptedPlain(const TempDir& dir, const std::string& plain) {
-    writeFile(dir.file("plain"), plain);
-    writeFile(dir.file("pass"), "p\n");
+    writeFiles(dir, {{"plain", plain}, {"pass", "p\n"}});
     std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
     EXPECT_EQ(
         runKqu(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
@@ -192,33 +188,22 @@ sys.exit(p.returncode)
 
 TEST(KquCommandLine, OutputsGetTheirFinalModeFromTheStart) {
     TempDir dir;
-    fs::create_directories(dir.file("out"));
-    const std::string pass = encryptedPlain(dir, patternBytes(8 << 20, 3)), tool = sq(KQU_TOOL_PATH);
+    const std::string pass = encryptedPlain(dir, patternBytes(8 << 20, 3)), tool = sq(KQU_TOOL_PATH),
+                      cd = "cd " + sq(dir.path()) + " && ";
+    writeFiles(dir, {{"out/", ""}, {"open", "x"}, {"Doc/a", "a"}, {"Doc/b", "b"}});
     // Decrypted data is never readable by others, even with a permissive umask.
-    EXPECT_EQ(modesSeenWhile(dir, fmt::format("umask 0; {} decrypt --quiet {} {} {}", tool, pass,
-                                              sq(dir.file("enc")), sq(dir.file("out/plain")))),
+    EXPECT_EQ(modesSeenWhile(dir, cd + "umask 0; " + tool + " decrypt --quiet " + pass + " enc out/plain"),
               "0o600\n");
     // copy keeps the source's mode; a replaced file keeps its own.
-    ::chmod(dir.file("enc").c_str(), 0600);
-    EXPECT_EQ(modesSeenWhile(dir, fmt::format("umask 022; {} copy --quiet {} {}", tool, sq(dir.file("enc")),
-                                              sq(dir.file("out/copy")))),
+    EXPECT_EQ(modesSeenWhile(dir, cd + "chmod 600 enc; umask 022; " + tool + " copy --quiet enc out/copy"),
               "0o600\n");
-    writeFile(dir.file("open"), "x");
-    ::chmod(dir.file("open").c_str(), 0644);
-    ASSERT_EQ(
-        runKqu(fmt::format("copy --force --quiet {} {}", sq(dir.file("open")), sq(dir.file("out/copy"))))
-            .status,
-        0);
+    ASSERT_EQ(runKqu("copy --force --quiet open out/copy", cd + "chmod 644 open &&").status, 0);
     EXPECT_EQ(fs::status(dir.file("out/copy")).permissions(), fs::perms(0600));
     // A rewritten package keeps its mode.
-    fs::create_directories(dir.file("Doc"));
-    writeFile(dir.file("Doc/a"), "a");
-    writeFile(dir.file("Doc/b"), "b");
-    ASSERT_EQ(
-        runKqu(fmt::format("zip create --quiet {} {}", sq(dir.file("p.zip")), sq(dir.file("Doc")))).status,
-        0);
-    ::chmod(dir.file("p.zip").c_str(), 0600);
-    ASSERT_EQ(runKqu(fmt::format("zip rm --quiet {} Doc/a", sq(dir.file("p.zip")))).status, 0);
+    ASSERT_EQ(runKqu("zip rm --quiet p.zip Doc/a",
+                     cd + tool + " zip create --quiet p.zip Doc && chmod 600 p.zip &&")
+                  .status,
+              0);
     EXPECT_EQ(fs::status(dir.file("p.zip")).permissions(), fs::perms(0600));
 }
 

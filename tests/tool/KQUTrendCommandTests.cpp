@@ -13,8 +13,8 @@ TEST(KquTrend, EveryModelPrintsItsEquationAndStatistics) {
     // A spreadsheet's export: byte-order mark, quoted header, CRLF line ends.
     writeFile(dir.file("line.csv"),
               "\xEF\xBB\xBF\"x\",\"y\"\r\n1,2.1\r\n2,3.9\r\n3,6.2\r\n4,7.8\r\n5,10.1\r\n6,12.2\r\n");
-    writeFile(dir.file("plane.csv"), "x1,x2,y\n1,2,13\n2,1,12\n3,5,26\n4,3,22\n");
-    writeFile(dir.file("ma.csv"), "day,sales\n1,10\n2,\n3,30\n4,40\n5,50\n");
+    writeFiles(dir, {{"plane.csv", "x1,x2,y\n1,2,13\n2,1,12\n3,5,26\n4,3,22\n"},
+                     {"ma.csv", "day,sales\n1,10\n2,\n3,30\n4,40\n5,50\n"}});
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         // each line must appear whole
         {"--model linear line.csv", {"y = 2.02x - 0.02", "DF 4"}},

@@ -80,8 +80,7 @@ TEST(KquZipExtract, RestoresTimesAndModesAndReplacesOnlyWhenForced) {
 TEST(KquZipExtract, NeverFollowsALinkBeneathTheTarget) {
     TempDir dir;
     runPython(dir, kUnixPackage, sq(dir.file("unix.zip")));
-    fs::create_directories(dir.file("out"));
-    fs::create_directories(dir.file("outside"));
+    writeFiles(dir, {{"out/", ""}, {"outside/", ""}});
     fs::create_symlink(dir.file("outside"), dir.file("out/docs"));
     auto run =
         runKqu(fmt::format("zip extract --force {} {}", sq(dir.file("unix.zip")), sq(dir.file("out"))));
@@ -144,11 +143,10 @@ TEST(KquZipList, ReadableTablesWithEscapedNames) {
 
 TEST(KquZipTest, EndsWithAVerdictAndCountsFreeSpaceApart) {
     TempDir dir;
-    fs::create_directories(dir.file("Doc"));
-    writeFile(dir.file("Doc/a.xml"), "<a/>");
-    writeFile(dir.file("Doc/b.bin"), patternBytes(20000, 5));
-    writeFile(dir.file("Doc/c.txt"), "c");
-    writeFile(dir.file("pass"), "secret\n");
+    writeFiles(dir, {{"Doc/a.xml", "<a/>"},
+                     {"Doc/b.bin", patternBytes(20000, 5)},
+                     {"Doc/c.txt", "c"},
+                     {"pass", "secret\n"}});
     const std::string cd = "cd " + sq(dir.path()) + " &&",
                       verdict = "No errors detected in doc.zip ({} entries).\n";
     ASSERT_EQ(runKqu("zip create --store --quiet doc.zip Doc", cd).status, 0);

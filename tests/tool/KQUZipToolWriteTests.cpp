@@ -1,7 +1,5 @@
 // kqu zip create / add / rm checked with the tools people compare them with: Info-ZIP's
 // zip and zipinfo, unzip -t, Python's zipfile and 7z.
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <sstream>
 
@@ -39,18 +37,14 @@ std::map<std::string, std::string> zipinfoBlocks(const std::string& archive) {
 
 TEST(KquZipRemove, KeepsTimesModesAndMethodsOfAnInfoZipPackage) {
     TempDir dir;
-    fs::create_directories(dir.file("src/sub"));
-    writeFile(dir.file("src/notes.txt"), std::string(5000, 'n'));
-    writeFile(dir.file("src/sub/tool"), "#!/bin/sh\necho hi\n");
-    writeFile(dir.file("src/sub/random.bin"), patternBytes(100000, 9));
-    writeFile(dir.file("src/gone.txt"), "to be removed");
-    ::chmod(dir.file("src/sub/tool").c_str(), 0751);
-    ::chmod(dir.file("src/notes.txt").c_str(), 0600);
-    ASSERT_EQ(
-        runCommand(
-            "cd " + sq(dir.file("src")) +
-            " && touch -d '2022-01-02 03:04:06' notes.txt sub/tool gone.txt sub && zip -qr ../info.zip ."),
-        0);
+    writeFiles(dir, {{"src/notes.txt", std::string(5000, 'n')},
+                     {"src/sub/tool", "#!/bin/sh\necho hi\n"},
+                     {"src/sub/random.bin", patternBytes(100000, 9)},
+                     {"src/gone.txt", "to be removed"}});
+    ASSERT_EQ(runCommand("cd " + sq(dir.file("src")) +
+                         " && chmod 751 sub/tool && chmod 600 notes.txt && touch -d '2022-01-02 03:04:06' "
+                         "notes.txt sub/tool gone.txt sub && zip -qr ../info.zip ."),
+              0);
     std::string archive = dir.file("info.zip");
     auto before = zipinfoBlocks(archive);
     ASSERT_EQ(before.size(), 6u);
@@ -70,14 +64,12 @@ TEST(KquZipRemove, KeepsTimesModesAndMethodsOfAnInfoZipPackage) {
 
 TEST(KquZipCreate, RecordsTimesAndModesStoresWhatDoesNotShrinkAndNamesAsGiven) {
     TempDir dir;
-    fs::create_directories(dir.file("mat/docs"));
-    writeFile(dir.file("mat/docs/text.txt"), std::string(20000, 't'));
-    writeFile(dir.file("mat/docs/random.bin"), patternBytes(300000, 4));
-    ::chmod(dir.file("mat/docs/random.bin").c_str(), 0644);
-    ::chmod(dir.file("mat/docs/text.txt").c_str(), 0640);
+    writeFiles(dir, {{"mat/docs/text.txt", std::string(20000, 't')},
+                     {"mat/docs/random.bin", patternBytes(300000, 4)}});
     const std::string cd = "cd " + sq(dir.path()) + " &&";
-    ASSERT_EQ(
-        runCommand(cd + " touch -d '2023-07-08 09:10:12' mat/docs/text.txt mat/docs/random.bin mat/docs"), 0);
+    ASSERT_EQ(runCommand(cd + " chmod 644 mat/docs/random.bin && chmod 640 mat/docs/text.txt && touch -d "
+                              "'2023-07-08 09:10:12' mat/docs/text.txt mat/docs/random.bin mat/docs"),
+              0);
     auto run = runKqu("zip create --quiet out.zip mat/docs", cd);
     ASSERT_EQ(run.status, 0) << run.output;
     // "name|date_time|create_system|mode|method|compressed size" per entry, as zipfile reads them.
@@ -101,12 +93,11 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
 
 TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
     TempDir dir;
-    fs::create_directories(dir.file("Doc"));
-    writeFile(dir.file("Doc/index.xml"),
-              "<document><title>The first, rather long, version</title></document>\n");
-    writeFile(dir.file("Doc/picture.bin"), patternBytes(50000, 2));
-    writeFile(dir.file("new.txt"), "new");
-    writeFile(dir.file("pass"), "pw\n");
+    writeFiles(dir,
+               {{"Doc/index.xml", "<document><title>The first, rather long, version</title></document>\n"},
+                {"Doc/picture.bin", patternBytes(50000, 2)},
+                {"new.txt", "new"},
+                {"pass", "pw\n"}});
     const std::string archive = dir.file("doc.zip"), cd = "cd " + sq(dir.path()) + " &&";
     ASSERT_EQ(runKqu("zip create --store --quiet doc.zip Doc", cd).status, 0);
     auto size = fs::file_size(archive);
@@ -146,6 +137,7 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
     TempDir dir;
     const std::string cd = "cd " + sq(dir.path()) + " &&";
     fs::create_directories(dir.file("Doc"));
+    writeFiles(dir, {{".QlTrash/0000000A", "mine"}});
     for (char c = 'a'; c <= 'f'; ++c) writeFile(dir.file(std::string("Doc/") + c), patternBytes(400000, c));
     ASSERT_EQ(runKqu("zip create --quiet doc.zip Doc", cd).status, 0);
     // Two writers at once: each waits for the other, and neither result is lost.
@@ -161,8 +153,6 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
     EXPECT_EQ(runKqu("zip list --porcelain doc.zip | cut -d' ' -f5", cd).output, "Doc/\nDoc/e\nDoc/f\n");
 
     // A file named like free space is refused, and the user is told which.
-    fs::create_directories(dir.file(".QlTrash"));
-    writeFile(dir.file(".QlTrash/0000000A"), "mine");
     expectRuns("zip create",
                {{"trash.zip .QlTrash",
                  "kqu: .QlTrash/0000000A: refused: the name .QlTrash/0000000A is kept for the package's free "

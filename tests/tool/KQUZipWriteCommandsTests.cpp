@@ -13,10 +13,10 @@ namespace fs = std::filesystem;
 class KquZipWrite : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::create_directories(dir.file("Doc/Data/Empty"));
-        writeFile(dir.file("Doc/Index.xml"), "<index/>");
-        writeFile(dir.file("Doc/Data/picture.bin"), patternBytes(200000, 1));
-        writeFile(dir.file("notes.txt"), "notes");
+        writeFiles(dir, {{"Doc/Data/Empty/", ""},
+                         {"Doc/Index.xml", "<index/>"},
+                         {"Doc/Data/picture.bin", patternBytes(200000, 1)},
+                         {"notes.txt", "notes"}});
     }
     TempDir dir;
     const std::string archive = sq(dir.file("out.zip")), doc = sq(dir.file("Doc")),
