@@ -1,10 +1,7 @@
 // kqu memory, kqu equation, and the progress bars of the long commands.
 #include <algorithm>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "tool/KQUToolTestRunner.h"
@@ -15,24 +12,19 @@ namespace {
 // What the process may use, as Python finds it: MemTotal, the cgroup limit (v1 memory
 // controller if mounted, else v2 memory.max up the path) and RLIMIT_AS.
 const char* kPythonMemory = R"(import os, resource
-total = None
-for line in open('/proc/meminfo'):
-    if line.startswith('MemTotal:'): total = int(line.split()[1]) * 1024
+total = next(int(l.split()[1]) * 1024 for l in open('/proc/meminfo') if l.startswith('MemTotal:'))
 mounts = [l.split() for l in open('/proc/self/mountinfo')]
 def fs(m): return m[m.index('-') + 1], m[m.index('-') + 3].split(',')
 v1 = [m for m in mounts if fs(m)[0] == 'cgroup' and 'memory' in fs(m)[1]]
 v2 = [m for m in mounts if fs(m)[0] == 'cgroup2']
 paths = dict((l.split(':')[1], l.strip().split(':', 2)[2]) for l in open('/proc/self/cgroup'))
 def smallest(mount, path, name):
-    rel = path[len(mount[3]):] if mount[3] != '/' and path.startswith(mount[3]) else path
-    rel = rel.rstrip('/')
-    best = None
+    rel = (path[len(mount[3]):] if mount[3] != '/' and path.startswith(mount[3]) else path).rstrip('/')
+    limits = []
     while True:
-        try:
-            text = open(mount[4] + rel + '/' + name).read().strip()
-            if text != 'max': best = int(text) if best is None else min(best, int(text))
+        try: limits += [int(t) for t in [open(mount[4] + rel + '/' + name).read().strip()] if t != 'max']
         except OSError: pass
-        if not rel: return best
+        if not rel: return min(limits, default=None)
         rel = rel[:rel.rfind('/')]
 cg = smallest(v1[0], paths.get('memory', '/'), 'memory.limit_in_bytes') if v1 else \
      smallest(v2[0], paths.get('', '/'), 'memory.max') if v2 else None

@@ -57,23 +57,19 @@ TEST(KquCommandLine, EveryCommandHasCompleteHelpAndStatusesFollowOneRule) {
     TempDir dir;
     writeFile(dir.file("a"), "a");
     const std::string a = sq(dir.file("a"));
-    const std::tuple<std::string, int, std::string> cases[] = {
-        {"", 2, "usage: kqu COMMAND [OPTIONS] [OPERANDS]"},
-        {"frobnicate", 2, "kqu: unknown command 'frobnicate'; see 'kqu help'"},
-        {"zip", 2, "kqu: 'zip' needs a subcommand:"},
-        {"copy " + a, 2, "kqu: copy: expected SRC DST, got 1 operand"},
-        {"copy --bogus a b", 2, "kqu: unknown option --bogus"},
-        {"copy --force=yes a b", 2, "kqu: option --force takes no value"},
-        {"encrypt --iterations", 2, "kqu: option --iterations needs a value"},
-        {"copy " + sq(dir.file("missing")) + " b", 1, "kqu: " + dir.file("missing") + ": no such file"},
-        {"copy " + a + " " + a, 1, "kqu: " + dir.file("a") + " exists; use --force to replace it"},
-        {"--version", 0, "kqu 0.1.0"},
-    };
-    for (const auto& [arguments, status, firstLine] : cases) {
-        auto run = runKqu(arguments);
-        EXPECT_EQ(run.status, status) << arguments << "\n" << run.output;
-        EXPECT_EQ(run.output.substr(0, run.output.find('\n')), firstLine) << arguments;
-    }
+    expectRuns(
+        "",
+        {{"", "usage: kqu COMMAND [OPTIONS] [OPERANDS]", 2},
+         {"frobnicate", "kqu: unknown command 'frobnicate'; see 'kqu help'", 2},
+         {"zip", "kqu: 'zip' needs a subcommand:", 2},
+         {"copy " + a, "kqu: copy: expected SRC DST, got 1 operand", 2},
+         {"copy --bogus a b", "kqu: unknown option --bogus", 2},
+         {"copy --force=yes a b", "kqu: option --force takes no value", 2},
+         {"encrypt --iterations", "kqu: option --iterations needs a value", 2},
+         {"copy " + sq(dir.file("missing")) + " b", "kqu: " + dir.file("missing") + ": no such file", 1},
+         {"copy " + a + " " + a, "kqu: " + dir.file("a") + " exists; use --force to replace it", 1},
+         {"--version", "kqu 0.1.0", 0}},
+        Compare::FirstLine);
     // A usage error shows the usage line after the message.
     EXPECT_NE(runKqu("copy --bogus a b").output.find("\nusage: kqu copy [--force] [--quiet] SRC DST\n"),
               std::string::npos);
@@ -84,11 +80,8 @@ TEST(KquCommandLine, DashMeansTheStandardStreams) {
     std::string plain = patternBytes(300000, 7), out;
     writeFiles(dir, {{"plain", plain}, {"pass", "stream pass\n"}, {"Doc/index.xml", "<doc/>"}});
     const std::string pass = "--passphrase-file pass --iterations 10", tool = sq(KQU_TOOL_PATH);
-    auto shell = [&](const std::string& command) {
-        EXPECT_EQ(runCommand("cd " + sq(dir.path()) + " && " + fmt::format(fmt::runtime(command), tool, pass),
-                             &out),
-                  0)
-            << command;
+    auto shell = [&, cd = "cd " + sq(dir.path()) + " && "](const std::string& command) {
+        EXPECT_EQ(runCommand(cd + fmt::format(fmt::runtime(command), tool, pass), &out), 0) << command;
         return out;
     };
     // stdin to stdout and back, and the same bytes as when files are named.
@@ -107,18 +100,15 @@ TEST(KquCommandLine, DashMeansTheStandardStreams) {
 std::string encryptedPlain(const TempDir& dir, const std::string& plain) {
     writeFiles(dir, {{"plain", plain}, {"pass", "p\n"}});
     std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
-    EXPECT_EQ(
-        runKqu(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
-            .status,
-        0);
+    EXPECT_EQ(runKqu("encrypt --quiet " + pass + " plain enc", "cd " + sq(dir.path()) + " &&").status, 0);
     return pass;
 }
 
 TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
     TempDir dir;
-    const std::string pass = encryptedPlain(dir, "the plaintext\n"), plain = sq(dir.file("plain"));
+    const std::string pass = encryptedPlain(dir, "the plaintext\n"), cd = "cd " + sq(dir.path()) + " &&";
     // /dev/null stays the device, even with --force.
-    auto run = runKqu(fmt::format("decrypt --force {} {} /dev/null", pass, sq(dir.file("enc"))));
+    auto run = runKqu("decrypt --force " + pass + " enc /dev/null", cd);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 
@@ -126,17 +116,15 @@ TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
     // scratch file, as the writer needs to seek).
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
     for (const std::string& command :
-         {"decrypt --force " + pass + " " + sq(dir.file("enc")), std::string("zip create --quiet")}) {
+         {"decrypt --force " + pass + " enc fifo", std::string("zip create --quiet fifo plain")}) {
         std::string received;
         std::thread reader([&] { received = readFile(dir.file("fifo")); });
-        run = command.starts_with("zip")
-                  ? runKqu(fmt::format("{} {} {}", command, sq(dir.file("fifo")), plain), "timeout 20")
-                  : runKqu(fmt::format("{} {}", command, sq(dir.file("fifo"))));
+        run = runKqu(command, cd + " timeout 20");
         reader.join();
         EXPECT_EQ(run.status, 0) << run.output;
         if (command.starts_with("zip")) {
             writeFile(dir.file("from-fifo.zip"), received);
-            EXPECT_EQ(runCommand("unzip -p " + sq(dir.file("from-fifo.zip")) + " plain", &received), 0);
+            EXPECT_EQ(runCommand(cd + " unzip -p from-fifo.zip plain", &received), 0);
         }
         EXPECT_EQ(received, "the plaintext\n");
         EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
@@ -144,21 +132,18 @@ TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
 
     // A link to a file: the file is replaced, the link stays, and so does the file's mode.
     writeFile(dir.file("target"), "old");
-    ::chmod(dir.file("target").c_str(), 0640);
-    fs::create_symlink("target", dir.file("link"));
-    run = runKqu(fmt::format("copy --force {} {}", plain, sq(dir.file("link"))));
+    run = runKqu("copy --force plain link", cd + " chmod 640 target && ln -s target link &&");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(fs::is_symlink(dir.file("link")));
     EXPECT_EQ(readFile(dir.file("target")), "the plaintext\n");
     EXPECT_EQ(fs::status(dir.file("target")).permissions(), fs::perms(0640));
     // Without --force the link's file is left alone; a link to nothing is refused.
-    EXPECT_EQ(runKqu(fmt::format("copy {} {}", sq(dir.file("enc")), sq(dir.file("link")))).status, 1);
-    fs::create_symlink("nowhere", dir.file("dangling"));
-    EXPECT_EQ(runKqu(fmt::format("copy --force {} {}", plain, sq(dir.file("dangling")))).status, 1);
+    EXPECT_EQ(runKqu("copy enc link", cd).status, 1);
+    EXPECT_EQ(runKqu("copy --force plain dangling", cd + " ln -s nowhere dangling &&").status, 1);
     EXPECT_FALSE(fs::exists(dir.file("nowhere")));
     // Errors name the user's path and the system's reason, not an object or a temporary.
-    run = runKqu(fmt::format("copy {} {}", plain, sq(dir.file("no/such/dir/x"))));
-    EXPECT_EQ(run.output, "kqu: " + dir.file("no/such/dir/x") + ": No such file or directory\n");
+    EXPECT_EQ(runKqu("copy plain no/such/dir/x", cd).output,
+              "kqu: no/such/dir/x: No such file or directory\n");
 }
 
 // The mode of every file that appears in dir/out while command runs, as a polling reader sees it.
@@ -178,11 +163,7 @@ print(' '.join(sorted(seen)))
 sys.exit(p.returncode)
 )");
     std::string out;
-    EXPECT_EQ(
-        runCommand(fmt::format("python3 {} {} {}", sq(dir.file("poll.py")), sq(dir.file("out")), sq(command)),
-                   &out),
-        0)
-        << out;
+    EXPECT_EQ(runCommand("cd " + sq(dir.path()) + " && python3 poll.py out " + sq(command), &out), 0) << out;
     return out;
 }
 
@@ -209,15 +190,16 @@ TEST(KquCommandLine, OutputsGetTheirFinalModeFromTheStart) {
 
 TEST(KquCommandLine, NamesUpToTheSystemLimitAndInterruptionsLeaveNothingBehind) {
     TempDir dir;
+    const std::string cd = "cd " + sq(dir.path()) + " && ";
     writeFile(dir.file("plain"), "x");
     for (size_t length : {242u, 255u}) {
-        std::string name = sq(dir.file(std::string(length, 'n')));
+        const std::string name(length, 'n');
         for (const char* force : {"", "--force"}) {
-            auto run = runKqu(fmt::format("copy --quiet {} {} {}", force, sq(dir.file("plain")), name));
+            auto run = runKqu(fmt::format("copy --quiet {} plain {}", force, name), cd);
             EXPECT_EQ(run.status, 0) << run.output;
         }
-        EXPECT_EQ(readFile(dir.file(std::string(length, 'n'))), "x");
-        fs::remove(dir.file(std::string(length, 'n')));
+        EXPECT_EQ(readFile(dir.file(name)), "x");
+        fs::remove(dir.file(name));
     }
 
     // SIGINT, SIGTERM or SIGHUP in the middle of a long create and of a copy waiting on its
@@ -232,19 +214,16 @@ time.sleep(0.5)
 p.send_signal(int(sys.argv[2]))
 print(p.wait())
 )");
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        for (const std::string& command :
-             {fmt::format("zip create {} {}", sq(dir.file("big.zip")), sq(dir.file("big"))),
-              fmt::format("copy {} {}", sq(dir.file("fifo")), sq(dir.file("copy")))}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        for (const char* command : {"zip create big.zip big", "copy fifo copy"}) {
             std::string out;
-            runCommand(fmt::format("python3 {} {} {} {} {}", sq(dir.file("interrupt.py")),
-                                   sq(dir.file("fifo")), signal, sq(KQU_TOOL_PATH), command),
-                       &out);
+            runCommand(
+                fmt::format("{}python3 interrupt.py fifo {} {} {}", cd, signal, sq(KQU_TOOL_PATH), command),
+                &out);
             EXPECT_EQ(out, fmt::format("{}\n", -signal)) << command;
             runCommand("ls -A " + sq(dir.path()), &out);
             EXPECT_EQ(out, "big\nfifo\ninterrupt.py\nplain\n") << command;
         }
-    }
 }
 
 }  // namespace
