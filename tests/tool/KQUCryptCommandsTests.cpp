@@ -9,21 +9,6 @@
 namespace kqu::test {
 namespace {
 
-// "key=<32 hex>\niv=<32 hex>\n", as --show-key prints it.
-bool parseShownKey(const std::string& output, std::string* key, std::string* iv) {
-    if (output.size() != 73 || output.compare(0, 4, "key=") != 0 || output.compare(36, 4, "\niv=") != 0)
-        return false;
-    *key = output.substr(4, 32);
-    *iv = output.substr(40, 32);
-    return (*key + *iv).find_first_not_of("0123456789abcdef") == std::string::npos && output.back() == '\n';
-}
-
-std::string listing(const TempDir& dir) {
-    std::string out;
-    runCommand("ls -A " + dir.path(), &out);
-    return out;
-}
-
 class CryptoTool : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -31,67 +16,68 @@ protected:
             GTEST_SKIP() << "openssl or python3 missing";
         writeFile(dir.file("pass"), "open sesame\n");
     }
-    std::string passFile() { return " --passphrase-file " + dir.file("pass") + " "; }
+    std::string listing() {
+        std::string out;
+        runCommand("ls -A " + dir.path(), &out);
+        return out;
+    }
     TempDir dir;
+    const std::string cd = "cd " + sq(dir.path()) + " &&";
 };
 
 TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
     std::string pythonKey;
-    ASSERT_EQ(
-        runCommand(
-            "python3 -c \"import hashlib; print(hashlib.pbkdf2_hmac('sha1', b'open sesame', b'dezUdodo', "
-            "4000, 16).hex())\"",
-            &pythonKey),
-        0);
+    ASSERT_EQ(runCommand("python3 -c \"import hashlib; print(hashlib.pbkdf2_hmac('sha1', b'open sesame', "
+                         "b'dezUdodo', 4000, 16).hex())\"",
+                         &pythonKey),
+              0);
     // Each way: kqu encrypt then openssl decrypts, openssl encrypts then kqu decrypt; sizes
     // around the block and a long one.
     for (size_t n : {0, 17, 100000}) {
-        std::string plain = patternBytes(n, static_cast<uint32_t>(n + 5)), key, iv, decoded, initial, body;
+        std::string plain = patternBytes(n, static_cast<uint32_t>(n + 5)), decoded, initial, body;
         writeFile(dir.file("plain"), plain);
-        auto r = runKqu("encrypt --quiet --show-key --force" + passFile() + dir.file("plain") + " " +
-                        dir.file("enc"));
+        auto r = runKqu("encrypt --quiet --show-key --force --passphrase-file pass plain enc", cd);
         ASSERT_EQ(r.status, 0) << r.output;
-        ASSERT_TRUE(parseShownKey(r.output, &key, &iv)) << r.output;
+        // "key=<32 hex>\niv=<32 hex>\n", as --show-key prints it (both compared with hex below).
+        ASSERT_EQ(r.output.size(), 73u) << r.output;
+        const std::string key = r.output.substr(4, 32), iv = r.output.substr(40, 32);
+        EXPECT_EQ(r.output, "key=" + key + "\niv=" + iv + "\n");
         EXPECT_EQ(key + "\n", pythonKey);
         std::string encoded = readFile(dir.file("enc"));
         ASSERT_EQ(encoded.size(), n + 48 - n % 16);
         EXPECT_EQ(toHex(encoded.substr(0, 16)), iv);
         writeFile(dir.file("body"), encoded.substr(16));
-        const std::string openssl = "openssl enc -aes-128-cbc -K " + key + " -iv " + iv;
-        ASSERT_EQ(runCommand(openssl + " -d -in " + dir.file("body"), &decoded), 0);
+        const std::string openssl = cd + " openssl enc -aes-128-cbc -K " + key + " -iv " + iv;
+        ASSERT_EQ(runCommand(openssl + " -d -in body", &decoded), 0);
         EXPECT_TRUE(decoded.size() == n + 16 && decoded.substr(16) == plain) << n;
 
         runCommand("openssl rand 16", &initial);
         writeFile(dir.file("in"), initial + plain);
-        ASSERT_EQ(runCommand(openssl + " -in " + dir.file("in"), &body), 0);
-        KQUData rawIv = fromHex(iv);
+        ASSERT_EQ(runCommand(openssl + " -in in", &body), 0);
+        const KQUData rawIv = fromHex(iv);
         writeFile(dir.file("enc"), std::string(rawIv.begin(), rawIv.end()) + body);
-        expectRuns(
-            "decrypt --force",
-            {{dir.file("enc") + " " + dir.file("out"),
-              fmt::format("decrypted {} bytes from {} to {}\n", n, dir.file("enc"), dir.file("out")), 0}},
-            Compare::Whole, "KQU_PASSPHRASE='open sesame'");
+        expectRuns("decrypt --force",
+                   {{"enc out", fmt::format("decrypted {} bytes from enc to out\n", n), 0}}, Compare::Whole,
+                   cd + " KQU_PASSPHRASE='open sesame'");
         EXPECT_TRUE(readFile(dir.file("out")) == plain) << n;
     }
 }
 
 TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
     writeFile(dir.file("plain"), patternBytes(5000));
-    ASSERT_EQ(runKqu("encrypt --quiet" + passFile() + dir.file("plain") + " " + dir.file("enc")).status, 0);
-    std::string before = listing(dir);
-    expectRuns("decrypt",
-               {{dir.file("enc") + " " + dir.file("out"),
-                 "kqu: " + dir.file("enc") +
-                     ": cannot decrypt: KQUCryptor failed. Decryption failed: the last block's padding is "
-                     "invalid (wrong key or damaged data)\n",
-                 1}},
-               Compare::Whole, "KQU_PASSPHRASE='open sesamE'");
-    EXPECT_EQ(listing(dir), before);  // no OUT, no temporary
+    ASSERT_EQ(runKqu("encrypt --quiet --passphrase-file pass plain enc", cd).status, 0);
+    std::string before = listing();
+    expectRuns(
+        "decrypt",
+        {{"enc out",
+          "kqu: enc: cannot decrypt: KQUCryptor failed. Decryption failed: the last block's padding is "
+          "invalid (wrong key or damaged data)\n",
+          1}},
+        Compare::Whole, cd + " KQU_PASSPHRASE='open sesamE'");
+    EXPECT_EQ(listing(), before);  // no OUT, no temporary
     // An existing OUT stays as it was after a failure, even with --force.
     writeFile(dir.file("out"), "keep me");
-    EXPECT_EQ(
-        runKqu("decrypt --force " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE=nope").status,
-        1);
+    EXPECT_EQ(runKqu("decrypt --force enc out", cd + " KQU_PASSPHRASE=nope").status, 1);
     EXPECT_EQ(readFile(dir.file("out")), "keep me");
 }
 
@@ -122,17 +108,16 @@ sys.stdout.write(out.decode().replace('\r', ''))
 sys.exit(os.waitstatus_to_exitcode(status))
 )");
     // The typed answers go to the player, which runs the tool on a terminal.
-    std::string py = " | env -u KQU_PASSPHRASE python3 " + dir.file("play_terminal.py");
-    auto r = runKqu("encrypt " + dir.file("plain") + " " + dir.file("enc"),
-                    "echo -n 'typed secret,typed secret'" + py);
+    std::string py = " | env -u KQU_PASSPHRASE python3 play_terminal.py";
+    auto r = runKqu("encrypt plain enc", cd + " echo -n 'typed secret,typed secret'" + py);
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output.find("typed secret"), std::string::npos) << r.output;  // not echoed
     EXPECT_NE(r.output.find("Passphrase: |"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Passphrase again: |"), std::string::npos) << r.output;
-    r = runKqu("decrypt --quiet " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='typed secret'");
+    r = runKqu("decrypt --quiet enc out", cd + " KQU_PASSPHRASE='typed secret'");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(readFile(dir.file("out")), "typed");
-    r = runKqu("encrypt " + dir.file("plain") + " " + dir.file("e2"), "echo -n 'one,two'" + py);
+    r = runKqu("encrypt plain e2", cd + " echo -n 'one,two'" + py);
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("kqu: the passphrases do not match"), std::string::npos) << r.output;
 }
