@@ -16,20 +16,16 @@ namespace fs = std::filesystem;
 
 // Entries made on Unix with modes and dates; prints each file's expected mtime.
 const char* kUnixPackage = R"(import sys, time, zipfile
-z = zipfile.ZipFile(sys.argv[1], 'w')
-def add(name, data, mode, date=(2022, 3, 4, 12, 34, 56)):
-    i = zipfile.ZipInfo(name, date_time=date)
-    i.create_system = 3
-    i.external_attr = mode << 16
-    i.compress_type = zipfile.ZIP_DEFLATED
-    z.writestr(i, data)
-    print(name[:20], int(time.mktime(date + (0, 0, -1))))
-add('bin/', b'', 0o40555)
-add('bin/tool', b'#!/bin/sh\n', 0o104751)
-add('docs/readme.txt', b'hello\n' * 100, 0o100640, (2021, 1, 2, 3, 4, 6))
-add('docs/link', b'/etc/passwd', 0o120777)
-add('n' * 250, b'long', 0o100644)
-z.close()
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
+    for name, data, mode, date in [('bin/', b'', 0o40555, (2022, 3, 4, 12, 34, 56)),
+                                   ('bin/tool', b'#!/bin/sh\n', 0o104751, (2022, 3, 4, 12, 34, 56)),
+                                   ('docs/readme.txt', b'hello\n' * 100, 0o100640, (2021, 1, 2, 3, 4, 6)),
+                                   ('docs/link', b'/etc/passwd', 0o120777, (2022, 3, 4, 12, 34, 56)),
+                                   ('n' * 250, b'long', 0o100644, (2022, 3, 4, 12, 34, 56))]:
+        i = zipfile.ZipInfo(name, date_time=date)
+        i.create_system, i.external_attr, i.compress_type = 3, mode << 16, zipfile.ZIP_DEFLATED
+        z.writestr(i, data)
+        print(name[:20], int(time.mktime(date + (0, 0, -1))))
 )";
 
 // "mode mtime" of path itself (not what a link leads to).
