@@ -10,37 +10,36 @@ namespace {
 TEST(KquStrings, WriteThenReadEscapedAndSorted) {
     TempDir dir;
     writeFile(dir.file("in.txt"), "b\nSay \"hi\"\r\nA\\B\n\nc\t*/\n");
-    const std::string t = sq(dir.file("t.strings")), u = sq(dir.file("u.strings"));
     // (The file's bytes against Python's encoder are KQUStringFile's.)
-    expectRuns(
-        "strings",
-        {{"write --comment 'x */ y' " + t + " " + sq(dir.file("in.txt")),
-          "wrote 4 entries to " + dir.file("t.strings") + "\n", 0},
-         {"read " + t,
-          "\"A\\\\B\" = \"A\\\\B\";\n\"Say \\\"hi\\\"\" = \"Say \\\"hi\\\"\";\n\"b\" = \"b\";\n\"c\\t*/\" = "
-          "\"c\\t*/\";\n",
-          0},
-         {"write " + u + " - < /dev/null && printf '\\377\\n' | " + sq(KQU_TOOL_PATH) + " strings write " + u,
-          "wrote 0 entries to " + dir.file("u.strings") + "\nkqu: line 1 is not UTF-8\n", 1}});
+    expectRuns("strings",
+               {{"write --comment 'x */ y' t.strings in.txt", "wrote 4 entries to t.strings\n", 0},
+                {"read t.strings",
+                 R"("A\\B" = "A\\B";
+"Say \"hi\"" = "Say \"hi\"";
+"b" = "b";
+"c\t*/" = "c\t*/";
+)",
+                 0},
+                {"write u.strings - < /dev/null && printf '\\377\\n' | " + sq(KQU_TOOL_PATH) +
+                     " strings write u.strings",
+                 "wrote 0 entries to u.strings\nkqu: line 1 is not UTF-8\n", 1}},
+               Compare::Whole, "cd " + sq(dir.path()) + " &&");
 }
 
 TEST(KquPlist, PrintsXMLThatPythonReadsAndLocalizes) {
     TempDir dir;
-    ASSERT_EQ(
-        runCommand("/usr/bin/python3 -c \"import plistlib, sys; sys.stdout.buffer.write(plistlib.dumps("
-                   "{'_LOCALIZABLE_': {'a': 1}, 'more': {'b': [True, 2.5]}}, fmt=plistlib.FMT_BINARY))\" > " +
-                   sq(dir.file("in.plist"))),
-        0);
-    auto run = runKqu("plist --localize " + sq(dir.file("in.plist")) + " > " + sq(dir.file("out.plist")));
-    EXPECT_EQ(run.status, 0) << run.output;
+    const std::string cd = "cd " + sq(dir.path()) + " && ";
     std::string out;
-    EXPECT_EQ(
-        runCommand("/usr/bin/python3 -c \"import plistlib, sys; v = plistlib.load(open(sys.argv[1], 'rb')); "
-                   "sys.exit(v != {'a': 1, 'b': [True, 2.5]})\" " +
-                       sq(dir.file("out.plist")),
-                   &out),
-        0)
-        << readFile(dir.file("out.plist"));
+    ASSERT_EQ(
+        runCommand(
+            cd +
+            "python3 -c \"import plistlib; open('in.plist', 'wb').write(plistlib.dumps({'_LOCALIZABLE_': "
+            "{'a': 1}, 'more': {'b': [True, 2.5]}}, fmt=plistlib.FMT_BINARY))\""),
+        0);
+    auto run = runKqu("plist --localize in.plist > out.plist", cd);
+    EXPECT_EQ(run.status, 0) << run.output;
+    runCommand(cd + "python3 -c \"import plistlib; print(plistlib.load(open('out.plist', 'rb')))\"", &out);
+    EXPECT_EQ(out, "{'a': 1, 'b': [True, 2.5]}\n") << readFile(dir.file("out.plist"));
     run = runKqu("plist - < /dev/null");
     EXPECT_TRUE(run.output.starts_with("kqu: standard input: ")) << run.output;
     EXPECT_EQ(run.status, 1);

@@ -172,22 +172,19 @@ TEST(KquTrendSvg, TitlesAreEscapedAndRefusalsLeaveNoPicture) {
 // The package's ranges as Python's zipfile and struct read them: "offset length kind".
 const char* kLayoutScript = R"(import sys, struct, zipfile
 data = open(sys.argv[1], 'rb').read()
-rows = []
 for i in sorted(zipfile.ZipFile(sys.argv[1]).infolist(), key=lambda i: i.header_offset):
-    n, m = struct.unpack('<HH', data[i.header_offset + 26:i.header_offset + 30])
-    h = 30 + n + m
+    h = 30 + sum(struct.unpack('<HH', data[i.header_offset + 26:i.header_offset + 30]))
     if i.filename.startswith('.QlTrash/'):
-        rows.append((i.header_offset, h + i.compress_size, 'free-space'))
+        print(i.header_offset, h + i.compress_size, 'free-space')
         continue
-    rows.append((i.header_offset, h, 'local-header'))
+    print(i.header_offset, h, 'local-header')
     if i.compress_size:
         kind = {0: 'stored-data', 8: 'deflated-data'}.get(i.compress_type, 'encrypted-data')
-        rows.append((i.header_offset + h, i.compress_size, kind))
+        print(i.header_offset + h, i.compress_size, kind)
 e = data.rindex(b'PK\x05\x06')
 size, offset, comment = struct.unpack('<IIH', data[e + 12:e + 22])
-rows.append((offset, size, 'central-directory'))
-rows.append((e, 22 + comment, 'end-record'))
-for r in rows: print(*r)
+print(offset, size, 'central-directory')
+print(e, 22 + comment, 'end-record')
 )";
 
 struct Range {
@@ -197,22 +194,19 @@ struct Range {
 };
 
 std::vector<Range> pythonLayout(const TempDir& dir, const std::string& package) {
-    writeFile(dir.file("layout.py"), kLayoutScript);
-    std::string output;
-    EXPECT_EQ(runCommand(fmt::format("python3 '{}' '{}'", dir.file("layout.py"), package), &output), 0);
+    std::istringstream lines(runPython(dir, kLayoutScript, sq(package)));
     std::vector<Range> ranges;
-    std::istringstream lines(output);
     for (Range r; lines >> r.offset >> r.length >> r.kind;) ranges.push_back(r);
     return ranges;
 }
 
-// Draws the map of package; its ranges in document order, each with how many layout ranges it stands for.
-std::vector<std::pair<Range, uint64_t>> mapRanges(const std::string& package, std::string* bytes = nullptr) {
+// Draws the map of package (its bytes into *bytes); its ranges in document order, each with how many
+// layout ranges it stands for.
+std::vector<std::pair<Range, uint64_t>> mapRanges(const std::string& package, std::string* bytes) {
     auto run = runKqu(fmt::format("zip map --svg '{0}.svg' '{0}'", package));
     EXPECT_EQ(run.status, 0) << run.output;
-    const Svg svg(readFile(package + ".svg"));
+    const Svg svg(*bytes = readFile(package + ".svg"));
     EXPECT_TRUE(svg.parsed());
-    if (bytes) *bytes = readFile(package + ".svg");
     std::vector<std::pair<Range, uint64_t>> ranges;
     for (auto* node : svg.select("//s:g[@data-kind]")) {
         const std::string count = Svg::attribute(node, "data-count");
@@ -286,11 +280,10 @@ TEST(KquZipMap, RangesNarrowerThanAPixelAreDrawnTogether) {
     // (39 bytes, 0.66 pixel) and data byte joins a group; the directory is drawn alone.
     TempDir dir;
     const std::string package = dir.file("many.zip");
-    ASSERT_EQ(runCommand(fmt::format(
-                  "python3 -c \"import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                  "    for i in range(3000): z.writestr('f%08d' % i, 'x')\" '{}'",
-                  package)),
-              0);
+    runPython(dir,
+              "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+              "    for i in range(3000): z.writestr('f%08d' % i, 'x')\n",
+              sq(package));
     std::string bytes;
     const auto drawn = mapRanges(package, &bytes);
     const auto expected = pythonLayout(dir, package);
