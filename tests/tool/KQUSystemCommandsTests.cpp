@@ -92,12 +92,11 @@ sys.exit(p.returncode)
 
 TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     TempDir dir;
-    writeFiles(dir, {{"src/a", patternBytes(3 << 20, 1)},
-                     {"src/b", patternBytes(1 << 20, 2)},
-                     {"src/empty", ""},
-                     {"pty.py", kPtyRunner}});
-    const std::string onTerminal =
-        fmt::format("cd {} && python3 pty.py {} ", sq(dir.path()), sq(KQU_TOOL_PATH));
+    writeFiles(dir,
+               {{"src/a", patternBytes(3 << 20, 1)}, {"src/b", patternBytes(1 << 20, 2)}, {"src/empty", ""}});
+    writeFile(dir.file("pty.py"), kPtyRunner);
+    const std::string cd = "cd " + sq(dir.path()) + " &&",
+                      onTerminal = cd + " python3 pty.py " + sq(KQU_TOOL_PATH) + " ";
     std::string output;
     EXPECT_EQ(runCommand(onTerminal + "zip create out.zip src", &output), 0) << output;
     auto separator = output.find("---\n");
@@ -125,14 +124,11 @@ TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     // --quiet, or stderr to a file: no bar at all.
     runCommand(onTerminal + "zip test --quiet out.zip", &output);
     EXPECT_EQ(output, "No errors detected in out.zip (4 entries).\n---\n");
-    auto run =
-        runKqu(fmt::format("zip extract {} {} 2>{}", dir.file("out.zip"), dir.file("x"), dir.file("err")));
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(runKqu("zip extract out.zip x 2>err", cd).status, 0);
     EXPECT_EQ(readFile(dir.file("err")), "");
     // With the performance log on, the phases are summed up at the end.
-    auto logged = runKqu("zip test " + dir.file("out.zip"), "KQU_DEFAULT_PerformanceLogEnabled=YES");
-    EXPECT_NE(logged.output.find("KQUPerformanceLog: Total time spent in zip test: "), std::string::npos)
-        << logged.output;
+    auto logged = runKqu("zip test out.zip", cd + " KQU_DEFAULT_PerformanceLogEnabled=YES").output;
+    EXPECT_NE(logged.find("KQUPerformanceLog: Total time spent in zip test: "), std::string::npos) << logged;
 }
 
 }  // namespace
