@@ -36,11 +36,10 @@ TEST(KquPlist, PrintsXMLThatPythonReadsAndLocalizes) {
             "python3 -c \"import plistlib; open('in.plist', 'wb').write(plistlib.dumps({'_LOCALIZABLE_': "
             "{'a': 1}, 'more': {'b': [True, 2.5]}}, fmt=plistlib.FMT_BINARY))\""),
         0);
-    auto run = runKqu("plist --localize in.plist > out.plist", cd);
-    EXPECT_EQ(run.status, 0) << run.output;
+    kquOk("plist --localize in.plist > out.plist", cd);
     runCommand(cd + "python3 -c \"import plistlib; print(plistlib.load(open('out.plist', 'rb')))\"", &out);
     EXPECT_EQ(out, "{'a': 1, 'b': [True, 2.5]}\n") << readFile(dir.file("out.plist"));
-    run = runKqu("plist - < /dev/null");
+    auto run = runKqu("plist - < /dev/null");
     EXPECT_TRUE(run.output.starts_with("kqu: standard input: ")) << run.output;
     EXPECT_EQ(run.status, 1);
 }

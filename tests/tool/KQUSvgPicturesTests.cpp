@@ -110,8 +110,7 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
         SCOPED_TRACE(c.options);
         const std::string arguments =
             fmt::format("trend --force {} --svg '{}' '{}'", c.options, out, dir.file(c.file));
-        auto run = runKqu(arguments);
-        ASSERT_EQ(run.status, 0) << run.output;
+        kquOk(arguments);
         const std::string bytes = readFile(out);
         Svg svg(bytes);
         ASSERT_TRUE(svg.parsed());
@@ -124,7 +123,7 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
         EXPECT_EQ(svg.texts("/s:svg/s:title"), Texts{c.file});
         EXPECT_EQ(renderedSize(out), std::make_pair(c.width, c.height));
         // The same input gives the same bytes.
-        ASSERT_EQ(runKqu(arguments + " >/dev/null").status, 0);
+        kquOk(arguments + " >/dev/null");
         EXPECT_EQ(readFile(out), bytes);
     }
     // The last chart drawn, the moving average's, has neither equation nor R²; its axes
@@ -203,8 +202,7 @@ std::vector<Range> pythonLayout(const TempDir& dir, const std::string& package) 
 // Draws the map of package (its bytes into *bytes); its ranges in document order, each with how many
 // layout ranges it stands for.
 std::vector<std::pair<Range, uint64_t>> mapRanges(const std::string& package, std::string* bytes) {
-    auto run = runKqu(fmt::format("zip map --svg '{0}.svg' '{0}'", package));
-    EXPECT_EQ(run.status, 0) << run.output;
+    kquOk(fmt::format("zip map --svg '{0}.svg' '{0}'", package));
     const Svg svg(*bytes = readFile(package + ".svg"));
     EXPECT_TRUE(svg.parsed());
     std::vector<std::pair<Range, uint64_t>> ranges;
@@ -225,11 +223,10 @@ TEST(KquZipMap, RangesFollowThePackageInOrder) {
     // encrypted one.
     writeFiles(dir, {{"Report/" + odd, std::string(3000, 'p')}, {"pass.txt", "secret\n"}});
     writeFile(dir.file("Report/index.xml"), patternBytes(9000));
-    ASSERT_EQ(runKqu("zip create --quiet plain.zip Report", cd).status, 0);
+    kquOk("zip create --quiet plain.zip Report", cd);
     writeFile(dir.file("Report/index.xml"), "<short/>");
-    ASSERT_EQ(runKqu("zip add --quiet plain.zip Report/index.xml", cd).status, 0);
-    ASSERT_EQ(runKqu("zip create --quiet --encrypt --passphrase-file pass.txt locked.zip Report", cd).status,
-              0);
+    kquOk("zip add --quiet plain.zip Report/index.xml", cd);
+    kquOk("zip create --quiet --encrypt --passphrase-file pass.txt locked.zip Report", cd);
     for (const char* name : {"plain.zip", "locked.zip"}) {
         SCOPED_TRACE(name);
         const std::string package = dir.file(name), out = package + ".svg";

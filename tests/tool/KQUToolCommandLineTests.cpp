@@ -100,7 +100,7 @@ TEST(KquCommandLine, DashMeansTheStandardStreams) {
 std::string encryptedPlain(const TempDir& dir, const std::string& plain) {
     writeFiles(dir, {{"plain", plain}, {"pass", "p\n"}});
     std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
-    EXPECT_EQ(runKqu("encrypt --quiet " + pass + " plain enc", "cd " + sq(dir.path()) + " &&").status, 0);
+    kquOk("encrypt --quiet " + pass + " plain enc", "cd " + sq(dir.path()) + " &&");
     return pass;
 }
 
@@ -108,8 +108,7 @@ TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
     TempDir dir;
     const std::string pass = encryptedPlain(dir, "the plaintext\n"), cd = "cd " + sq(dir.path()) + " &&";
     // /dev/null stays the device, even with --force.
-    auto run = runKqu("decrypt --force " + pass + " enc /dev/null", cd);
-    EXPECT_EQ(run.status, 0) << run.output;
+    kquOk("decrypt --force " + pass + " enc /dev/null", cd);
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 
     // A FIFO is written through, and is still a FIFO afterwards; a package too (through a
@@ -119,7 +118,7 @@ TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
          {"decrypt --force " + pass + " enc fifo", std::string("zip create --quiet fifo plain")}) {
         std::string received;
         std::thread reader([&] { received = readFile(dir.file("fifo")); });
-        run = runKqu(command, cd + " timeout 20");
+        auto run = runKqu(command, cd + " timeout 20");
         reader.join();
         EXPECT_EQ(run.status, 0) << run.output;
         if (command.starts_with("zip")) {
@@ -132,8 +131,7 @@ TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
 
     // A link to a file: the file is replaced, the link stays, and so does the file's mode.
     writeFile(dir.file("target"), "old");
-    run = runKqu("copy --force plain link", cd + " chmod 640 target && ln -s target link &&");
-    EXPECT_EQ(run.status, 0) << run.output;
+    kquOk("copy --force plain link", cd + " chmod 640 target && ln -s target link &&");
     EXPECT_TRUE(fs::is_symlink(dir.file("link")));
     EXPECT_EQ(readFile(dir.file("target")), "the plaintext\n");
     EXPECT_EQ(fs::status(dir.file("target")).permissions(), fs::perms(0640));
@@ -178,13 +176,10 @@ TEST(KquCommandLine, OutputsGetTheirFinalModeFromTheStart) {
     // copy keeps the source's mode; a replaced file keeps its own.
     EXPECT_EQ(modesSeenWhile(dir, cd + "chmod 600 enc; umask 022; " + tool + " copy --quiet enc out/copy"),
               "0o600\n");
-    ASSERT_EQ(runKqu("copy --force --quiet open out/copy", cd + "chmod 644 open &&").status, 0);
+    kquOk("copy --force --quiet open out/copy", cd + "chmod 644 open &&");
     EXPECT_EQ(fs::status(dir.file("out/copy")).permissions(), fs::perms(0600));
     // A rewritten package keeps its mode.
-    ASSERT_EQ(runKqu("zip rm --quiet p.zip Doc/a",
-                     cd + tool + " zip create --quiet p.zip Doc && chmod 600 p.zip &&")
-                  .status,
-              0);
+    kquOk("zip rm --quiet p.zip Doc/a", cd + tool + " zip create --quiet p.zip Doc && chmod 600 p.zip &&");
     EXPECT_EQ(fs::status(dir.file("p.zip")).permissions(), fs::perms(0600));
 }
 
@@ -195,8 +190,7 @@ TEST(KquCommandLine, NamesUpToTheSystemLimitAndInterruptionsLeaveNothingBehind) 
     for (size_t length : {242u, 255u}) {
         const std::string name(length, 'n');
         for (const char* force : {"", "--force"}) {
-            auto run = runKqu(fmt::format("copy --quiet {} plain {}", force, name), cd);
-            EXPECT_EQ(run.status, 0) << run.output;
+            kquOk(fmt::format("copy --quiet {} plain {}", force, name), cd);
         }
         EXPECT_EQ(readFile(dir.file(name)), "x");
         fs::remove(dir.file(name));

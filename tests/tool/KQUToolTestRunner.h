@@ -30,6 +30,13 @@ inline void writeFiles(const TempDir& dir, std::initializer_list<std::pair<std::
     }
 }
 
+// Runs kqu like runKqu and expects status 0, showing the output if not; returns the output.
+inline std::string kquOk(const std::string& arguments, const std::string& prefix = "") {
+    auto run = runKqu(arguments, prefix);
+    EXPECT_EQ(run.status, 0) << arguments << "\n" << run.output;
+    return run.output;
+}
+
 // One run of "kqu COMMAND arguments": its expected output (all of it, its first line, or
 // what comes before the usage line of a usage error) and exit status.
 struct ToolCase {

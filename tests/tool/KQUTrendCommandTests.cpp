@@ -34,7 +34,7 @@ TEST(KquTrend, EveryModelPrintsItsEquationAndStatistics) {
 TEST(KquTrend, JsonObjectReadsBackInPython) {
     // Python reads the object; it prints the fields a caller would use.
     TempDir dir;
-    writeFile(dir.file("read.py"), R"(import json, sys
+    const char* read = R"(import json, sys
 d = json.load(sys.stdin)
 e = d['error']
 def g(v):
@@ -42,7 +42,7 @@ def g(v):
     return 'null' if v is None else '%.12g' % v
 print(d['model'], d['equation'], e and e['type'], e and e['message'])
 print(g(d['coefficients']), g(d['standardErrors']), g(d['standardError']), g(d['degreesOfFreedom']), g(d.get('points')))
-)");
+)";
     const std::tuple<std::string, std::string, std::string, int> cases[] = {
         // Exact: coefficients (1, 2) for y = 2x + 1; two points leave df 0, so no standard error.
         {"linear", "1,3\n2,5\n", "linear y = 2x + 1 None None\n[1 2] [null null] null 0 null\n", 0},
@@ -53,13 +53,11 @@ print(g(d['coefficients']), g(d['standardErrors']), g(d['standardError']), g(d['
     };
     for (const auto& [model, input, expected, status] : cases) {
         writeFile(dir.file("in.csv"), input);
-        auto run = runKqu(fmt::format("trend --json --model {} in.csv 2>/dev/null > out.json", model),
+        auto run = runKqu("trend --json --model " + model + " in.csv 2>/dev/null > out.json",
                           "cd " + sq(dir.path()) + " &&");
         EXPECT_EQ(run.status, status) << model;
-        std::string out;
-        EXPECT_EQ(runCommand("cd " + sq(dir.path()) + " && /usr/bin/python3 read.py < out.json", &out), 0)
+        EXPECT_EQ(runPython(dir, read, "< " + sq(dir.file("out.json"))), expected)
             << readFile(dir.file("out.json"));
-        EXPECT_EQ(out, expected);
     }
 }
 

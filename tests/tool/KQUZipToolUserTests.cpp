@@ -41,8 +41,7 @@ TEST(KquZipExtract, RestoresTimesAndModesAndReplacesOnlyWhenForced) {
     std::map<std::string, std::string> time;
     for (std::string name, seconds; times >> name >> seconds;) time[name] = seconds;
     const std::string out = dir.file("out"), operands = sq(dir.file("unix.zip")) + " " + sq(out);
-    auto run = runKqu("zip extract " + operands, "umask 022;");
-    EXPECT_EQ(run.status, 0) << run.output;
+    kquOk("zip extract " + operands, "umask 022;");
     EXPECT_EQ(statOf(out + "/bin/tool"), "100751 " + time["bin/tool"]);  // setuid dropped
     EXPECT_EQ(statOf(out + "/docs/readme.txt"), "100640 " + time["docs/readme.txt"]);
     EXPECT_EQ(statOf(out + "/bin"), "40755 " + time["bin/"]);       // 0555 plus the owner's rwx
@@ -52,7 +51,7 @@ TEST(KquZipExtract, RestoresTimesAndModesAndReplacesOnlyWhenForced) {
 
     // An edited file is kept unless --force; every existing file is named, status 1.
     writeFile(out + "/docs/readme.txt", "my edits");
-    run = runKqu("zip extract " + operands);
+    auto run = runKqu("zip extract " + operands);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find(out + "/docs/readme.txt exists; use --force to replace it"), std::string::npos)
         << run.output;
@@ -63,9 +62,7 @@ TEST(KquZipExtract, RestoresTimesAndModesAndReplacesOnlyWhenForced) {
     writeFile(dir.file("victim"), "untouched");
     fs::remove(out + "/docs/link");
     fs::create_symlink(dir.file("victim"), out + "/docs/link");
-    run = runKqu("zip extract --force --quiet " + operands);
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(kquOk("zip extract --force --quiet " + operands), "");
     std::string readme;
     for (int i = 0; i < 100; ++i) readme += "hello\n";
     EXPECT_EQ(readFile(out + "/docs/readme.txt"), readme);
@@ -142,11 +139,11 @@ TEST(KquZipTest, EndsWithAVerdictAndCountsFreeSpaceApart) {
     writeFile(dir.file("Doc/b.bin"), patternBytes(20000, 5));
     const std::string cd = "cd " + sq(dir.path()) + " &&",
                       verdict = "No errors detected in doc.zip ({} entries).\n";
-    ASSERT_EQ(runKqu("zip create --store --quiet doc.zip Doc", cd).status, 0);
+    kquOk("zip create --store --quiet doc.zip Doc", cd);
     expectRuns("zip test", {{"doc.zip", fmt::format(fmt::runtime(verdict), 4), 0}}, Compare::Whole, cd);
     // Replacing a part with a shorter one leaves a free-space entry behind it.
-    ASSERT_EQ(runKqu("zip rm --quiet doc.zip Doc/a.xml", cd).status, 0);
-    ASSERT_EQ(runKqu("zip add --quiet doc.zip Doc/b.bin", cd + " printf 'short' > Doc/b.bin &&").status, 0);
+    kquOk("zip rm --quiet doc.zip Doc/a.xml", cd);
+    kquOk("zip add --quiet doc.zip Doc/b.bin", cd + " printf 'short' > Doc/b.bin &&");
     EXPECT_TRUE(
         runKqu("zip info doc.zip", cd).output.starts_with("entries: 3\nfree-space entries: 1\nfree bytes"));
     expectRuns("zip test", {{"doc.zip", fmt::format(fmt::runtime(verdict), 3), 0}}, Compare::Whole, cd);
@@ -154,21 +151,17 @@ TEST(KquZipTest, EndsWithAVerdictAndCountsFreeSpaceApart) {
 
     // Encrypted: without the passphrase the contents cannot be checked, and the user is told.
     writeFile(dir.file("Doc/b.bin"), patternBytes(20000, 5));
-    ASSERT_EQ(runKqu("zip create --quiet --passphrase-file ../pass --iterations 10 ../secret.zip b.bin",
-                     cd + " cd Doc &&")
-                  .status,
-              0);
+    kquOk("zip create --quiet --passphrase-file ../pass --iterations 10 ../secret.zip b.bin",
+          cd + " cd Doc &&");
     expectRuns("zip test",
                {{"secret.zip </dev/null",
                  "b.bin: stored bytes intact; contents not checked without the passphrase\n"
                  "1 of 1 entries could not be checked without the passphrase.\n",
                  1}},
                Compare::Whole, cd + " env -u KQU_PASSPHRASE setsid");
-    auto run = runKqu("zip test --passphrase-file pass secret.zip", cd);
-    EXPECT_EQ(run.status, 0) << run.output;
+    kquOk("zip test --passphrase-file pass secret.zip", cd);
     // What comes out of an encrypted package is the owner's alone.
-    run = runKqu("zip extract --quiet --passphrase-file pass secret.zip plain", cd + " umask 0;");
-    EXPECT_EQ(run.status, 0) << run.output;
+    kquOk("zip extract --quiet --passphrase-file pass secret.zip plain", cd + " umask 0;");
     EXPECT_EQ(statOf(dir.file("plain/b.bin")).substr(0, 7), "100600 ");
 }
 

@@ -50,8 +50,7 @@ TEST(KquZipRemove, KeepsTimesModesAndMethodsOfAnInfoZipPackage) {
     ASSERT_EQ(before.size(), 6u);
     ASSERT_NE(before["sub/tool"].find("2022 Jan 2 03:04:06"), std::string::npos) << before["sub/tool"];
     auto size = fs::file_size(archive);
-    auto run = runKqu("zip rm " + sq(archive) + " gone.txt");
-    EXPECT_EQ(run.status, 0) << run.output;
+    kquOk("zip rm " + sq(archive) + " gone.txt");
     auto after = zipinfoBlocks(archive);
     before.erase("gone.txt");
     EXPECT_EQ(after, before);
@@ -70,8 +69,7 @@ TEST(KquZipCreate, RecordsTimesAndModesStoresWhatDoesNotShrinkAndNamesAsGiven) {
     ASSERT_EQ(runCommand(cd + " chmod 644 mat/docs/random.bin && chmod 640 mat/docs/text.txt && touch -d "
                               "'2023-07-08 09:10:12' mat/docs/text.txt mat/docs/random.bin mat/docs"),
               0);
-    auto run = runKqu("zip create --quiet out.zip mat/docs", cd);
-    ASSERT_EQ(run.status, 0) << run.output;
+    kquOk("zip create --quiet out.zip mat/docs", cd);
     // "name|date_time|create_system|mode|method|compressed size" per entry, as zipfile reads them.
     EXPECT_EQ(
         runPython(dir, R"(import sys, zipfile
@@ -84,8 +82,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         "mat/docs/random.bin|(2023, 7, 8, 9, 10, 12)|3|100644|0|300000\n"  // stored: deflating would grow it
         "mat/docs/text.txt|(2023, 7, 8, 9, 10, 12)|3|100640|8|True\n");
     // "." packs the contents without a prefix.
-    run = runKqu("zip create --quiet ../dot.zip .", "cd " + sq(dir.file("mat")) + " &&");
-    ASSERT_EQ(run.status, 0) << run.output;
+    kquOk("zip create --quiet ../dot.zip .", "cd " + sq(dir.file("mat")) + " &&");
     std::string listing = runKqu("zip list --porcelain " + sq(dir.file("dot.zip"))).output;
     EXPECT_NE(listing.find(" docs/text.txt\n"), std::string::npos) << listing;
     EXPECT_EQ(runCommand("unzip -tqq " + sq(dir.file("out.zip"))), 0);
@@ -99,7 +96,7 @@ TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
                 {"new.txt", "new"},
                 {"pass", "pw\n"}});
     const std::string archive = dir.file("doc.zip"), cd = "cd " + sq(dir.path()) + " &&";
-    ASSERT_EQ(runKqu("zip create --store --quiet doc.zip Doc", cd).status, 0);
+    kquOk("zip create --store --quiet doc.zip Doc", cd);
     auto size = fs::file_size(archive);
 
     writeFile(dir.file("Doc/index.xml"), "<document/>\n");
@@ -116,16 +113,15 @@ TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
         0)
         << checks;
     // Something new goes in too. (A part that no longer fits its place is the writer's.)
-    ASSERT_EQ(runKqu("zip add --quiet doc.zip new.txt", cd).status, 0);
+    kquOk("zip add --quiet doc.zip new.txt", cd);
     expectRuns("zip cat", {{"doc.zip Doc/index.xml", "<document/>\n", 0}, {"doc.zip new.txt", "new", 0}},
                Compare::Whole, cd);
 
     // An encrypted package needs its passphrase, and what is added is encrypted too.
-    ASSERT_EQ(runKqu("zip create --quiet --iterations 10 --passphrase-file pass secret.zip Doc", cd).status,
-              0);
+    kquOk("zip create --quiet --iterations 10 --passphrase-file pass secret.zip Doc", cd);
     EXPECT_EQ(runKqu("zip add secret.zip new.txt </dev/null", cd + " env -u KQU_PASSPHRASE setsid").status,
               1);
-    EXPECT_EQ(runKqu("zip add --quiet --passphrase-file pass secret.zip new.txt", cd).status, 0);
+    kquOk("zip add --quiet --passphrase-file pass secret.zip new.txt", cd);
     EXPECT_EQ(runKqu("zip list --porcelain secret.zip | grep ' new.txt$' | cut -d' ' -f1,3", cd).output,
               "3 stored+encrypted\n");
     EXPECT_EQ(runKqu("zip cat --passphrase-file pass secret.zip new.txt", cd).output, "new");
@@ -136,7 +132,7 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
     const std::string cd = "cd " + sq(dir.path()) + " &&";
     writeFiles(dir, {{"Doc/", ""}, {".QlTrash/0000000A", "mine"}});
     for (char c = 'a'; c <= 'f'; ++c) writeFile(dir.file(std::string("Doc/") + c), patternBytes(400000, c));
-    ASSERT_EQ(runKqu("zip create --quiet doc.zip Doc", cd).status, 0);
+    kquOk("zip create --quiet doc.zip Doc", cd);
     // Two writers at once: each waits for the other, and neither result is lost.
     std::string out;
     const std::string rm = sq(KQU_TOOL_PATH) + " zip rm --quiet doc.zip ";

@@ -16,7 +16,7 @@ TEST(KquZipWrite, CreatePacksDirectoriesRelativeToTheirParent) {
     writeFile(dir.file("Doc/Data/picture.bin"), patternBytes(200000, 1));
     const std::string cd = "cd " + sq(dir.path()) + " &&";
     // An existing archive is kept unless --force; a failed create leaves nothing behind.
-    ASSERT_EQ(runKqu("zip create out.zip notes.txt", cd).status, 0);
+    kquOk("zip create out.zip notes.txt", cd);
     expectRuns("zip create",
                {{"out.zip Doc", "kqu: out.zip exists; use --force to replace it", 1},
                 {"new.zip missing", "kqu: missing: no such file or directory", 1},
@@ -43,10 +43,7 @@ TEST(KquZipWrite, CreatePacksDirectoriesRelativeToTheirParent) {
 
     // An encrypted package lists in unzip, shows its hint, and needs its passphrase to change; a hint
     // needs encryption. (Adding to and reading from encrypted packages is KquZipAdd's and KquZipTest's.)
-    ASSERT_EQ(
-        runKqu("zip create --passphrase-file pass --iterations 50 --hint 'the usual' secret.zip Doc", cd)
-            .status,
-        0);
+    kquOk("zip create --passphrase-file pass --iterations 50 --hint 'the usual' secret.zip Doc", cd);
     EXPECT_EQ(runCommand(cd + " unzip -l secret.zip >/dev/null"), 0);
     EXPECT_EQ(runKqu("zip rm secret.zip Doc/Index.xml </dev/null", cd + " setsid").status, 1);
     EXPECT_NE(runKqu("zip info secret.zip", cd).output.find("encrypted: yes\nhint: the usual\n"),
