@@ -111,15 +111,15 @@ sys.exit(os.waitstatus_to_exitcode(status))
     std::string py = " | env -u KQU_PASSPHRASE python3 play_terminal.py";
     auto r = runKqu("encrypt plain enc", cd + " echo -n 'typed secret,typed secret'" + py);
     EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(r.output.find("typed secret"), std::string::npos) << r.output;  // not echoed
-    EXPECT_NE(r.output.find("Passphrase: |"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("Passphrase again: |"), std::string::npos) << r.output;
+    EXPECT_THAT(r.output, Not(HasSubstr("typed secret")));  // not echoed
+    EXPECT_THAT(r.output, HasSubstr("Passphrase: |"));
+    EXPECT_THAT(r.output, HasSubstr("Passphrase again: |"));
     r = runKqu("decrypt --quiet enc out", cd + " KQU_PASSPHRASE='typed secret'");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(readFile(dir.file("out")), "typed");
     r = runKqu("encrypt plain e2", cd + " echo -n 'one,two'" + py);
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.output.find("kqu: the passphrases do not match"), std::string::npos) << r.output;
+    EXPECT_THAT(r.output, HasSubstr("kqu: the passphrases do not match"));
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST(KquCsv, BadInputAndOptions) {
         Compare::Whole, "true |");
     auto run = runKqu("csv --json --count -", "true |");
     EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.output.find("--json and --count cannot be combined"), std::string::npos);
+    EXPECT_THAT(run.output, HasSubstr("--json and --count cannot be combined"));
 }
 
 }  // namespace

@@ -38,8 +38,8 @@ TEST(KquParse, OneTabSeparatedLinePerTextAndStatusOneWhenAnyFails) {
     ASSERT_EQ(run.output.substr(0, numbers.size()), numbers);
     // The date line: kind, instant, the pattern that matched (the locale's data), shown text.
     const std::string date = run.output.substr(numbers.size());
-    EXPECT_TRUE(date.starts_with("date\t2024-03-14T00:00:00Z\t")) << date;
-    EXPECT_TRUE(date.ends_with("\t3/14/24\n")) << date;
+    EXPECT_THAT(date, StartsWith("date\t2024-03-14T00:00:00Z\t"));
+    EXPECT_THAT(date, EndsWith("\t3/14/24\n"));
     EXPECT_EQ(run.status, 1);
     expectRuns(
         "parse",

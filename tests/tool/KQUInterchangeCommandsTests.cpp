@@ -40,7 +40,7 @@ TEST(KquPlist, PrintsXMLThatPythonReadsAndLocalizes) {
     runCommand(cd + "python3 -c \"import plistlib; print(plistlib.load(open('out.plist', 'rb')))\"", &out);
     EXPECT_EQ(out, "{'a': 1, 'b': [True, 2.5]}\n") << readFile(dir.file("out.plist"));
     auto run = runKqu("plist - < /dev/null");
-    EXPECT_TRUE(run.output.starts_with("kqu: standard input: ")) << run.output;
+    EXPECT_THAT(run.output, StartsWith("kqu: standard input: "));
     EXPECT_EQ(run.status, 1);
 }
 

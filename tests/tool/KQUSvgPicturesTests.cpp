@@ -162,8 +162,8 @@ TEST(KquTrendSvg, TitlesAreEscapedAndRefusalsLeaveNoPicture) {
         SCOPED_TRACE(options);
         run = runKqu(fmt::format("trend {} '{}'", options, dir.file(file)));
         EXPECT_NE(run.status, 0);
-        EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
-        EXPECT_EQ(run.output.find("R2"), std::string::npos) << "a refusal comes before the fit is printed";
+        EXPECT_THAT(run.output, HasSubstr(message));
+        EXPECT_THAT(run.output, Not(HasSubstr("R2"))) << "a refusal comes before the fit is printed";
         EXPECT_FALSE(std::ifstream(no).good());
     }
 }
@@ -250,7 +250,7 @@ TEST(KquZipMap, RangesFollowThePackageInOrder) {
                                     entries, freeBytes ? 1 : 0, freeBytes ? "y" : "ies", freeBytes,
                                     100.0 * double(freeBytes) / double(readFile(package).size()))});
         // The odd name, escaped in the bytes and intact once parsed.
-        EXPECT_NE(bytes.find("local header of Report/x&lt;b&amp;c \xC3\xBC.txt"), std::string::npos);
+        EXPECT_THAT(bytes, HasSubstr("local header of Report/x&lt;b&amp;c \xC3\xBC.txt"));
         const auto titles = svg.texts("//s:g[@data-kind='local-header']/s:title");
         EXPECT_EQ(
             std::ranges::count_if(titles,
@@ -268,7 +268,7 @@ TEST(KquZipMap, RangesFollowThePackageInOrder) {
     auto run = runKqu(fmt::format("zip map --svg '{}' '{}'", dir.file("cut.svg"), dir.file("cut.zip")));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
-    EXPECT_TRUE(run.output.starts_with("kqu: ")) << run.output;
+    EXPECT_THAT(run.output, StartsWith("kqu: "));
     EXPECT_FALSE(std::ifstream(dir.file("cut.svg")).good());
 }
 
@@ -301,7 +301,7 @@ TEST(KquZipMap, RangesNarrowerThanAPixelAreDrawnTogether) {
     EXPECT_EQ(drawn[drawn.size() - 2].first, expected[expected.size() - 2]);
     const auto titles = Svg(bytes).texts("//s:g[@data-count][1]/s:title");
     ASSERT_FALSE(titles.empty());
-    EXPECT_NE(titles[0].find("ranges, each narrower than a pixel"), std::string::npos) << titles[0];
+    EXPECT_THAT(titles[0], HasSubstr("ranges, each narrower than a pixel"));
 }
 
 }  // namespace

@@ -111,14 +111,13 @@ TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
         std::string line =
             bars.substr(at + erase.size(), next == std::string::npos ? next : next - at - erase.size());
         if (line.empty()) continue;
-        for (const char* part : {"% ", " of 4.0 MiB  ", "/s  ETA "})
-            EXPECT_NE(line.find(part), std::string::npos) << line;
+        for (const char* part : {"% ", " of 4.0 MiB  ", "/s  ETA "}) EXPECT_THAT(line, HasSubstr(part));
         percentages.push_back(std::stoi(line));
     }
     ASSERT_FALSE(percentages.empty()) << bars;
     EXPECT_EQ(percentages.back(), 100) << bars;
     EXPECT_TRUE(std::is_sorted(percentages.begin(), percentages.end())) << bars;
-    EXPECT_TRUE(bars.ends_with("\rESC[K")) << bars;
+    EXPECT_THAT(bars, EndsWith("\rESC[K"));
     EXPECT_EQ(runCommand("unzip -tqq " + dir.file("out.zip")), 0);
 
     // --quiet, or stderr to a file: no bar at all.
@@ -128,7 +127,7 @@ TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     EXPECT_EQ(readFile(dir.file("err")), "");
     // With the performance log on, the phases are summed up at the end.
     auto logged = runKqu("zip test out.zip", cd + " KQU_DEFAULT_PerformanceLogEnabled=YES").output;
-    EXPECT_NE(logged.find("KQUPerformanceLog: Total time spent in zip test: "), std::string::npos) << logged;
+    EXPECT_THAT(logged, HasSubstr("KQUPerformanceLog: Total time spent in zip test: "));
 }
 
 }  // namespace

@@ -40,20 +40,20 @@ TEST(KquCommandLine, EveryCommandHasCompleteHelpAndStatusesFollowOneRule) {
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(runKqu(name + " --help").output, help.output);
         EXPECT_EQ(runKqu(name + " -h").output, help.output);
-        EXPECT_TRUE(help.output.starts_with("usage: kqu " + name)) << help.output;
-        EXPECT_NE(help.output.find("\nExample:\n  kqu " + name), std::string::npos) << help.output;
+        EXPECT_THAT(help.output, StartsWith("usage: kqu " + name));
+        EXPECT_THAT(help.output, HasSubstr("\nExample:\n  kqu " + name));
         std::istringstream lines(help.output);
         for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
         // Every option in the usage line is explained under Options.
         std::string usage = help.output.substr(0, help.output.find("\n\n"));
         for (size_t at = usage.find("[--"); at != std::string::npos; at = usage.find("[--", at + 1)) {
             std::string option = usage.substr(at + 1, usage.find_first_of(" ]", at) - at - 1);
-            EXPECT_NE(help.output.find("\n  " + option), std::string::npos) << option;
+            EXPECT_THAT(help.output, HasSubstr("\n  " + option)) << option;
         }
     }
     // Options that were accepted but missing from the help.
-    EXPECT_NE(runKqu("zip rm --help").output.find("--quiet"), std::string::npos);
-    EXPECT_NE(runKqu("defaults read --help").output.find("--app NAME"), std::string::npos);
+    EXPECT_THAT(runKqu("zip rm --help").output, HasSubstr("--quiet"));
+    EXPECT_THAT(runKqu("defaults read --help").output, HasSubstr("--app NAME"));
     TempDir dir;
     writeFile(dir.file("a"), "a");
     const std::string a = sq(dir.file("a"));
@@ -71,8 +71,8 @@ TEST(KquCommandLine, EveryCommandHasCompleteHelpAndStatusesFollowOneRule) {
          {"--version", "kqu 0.1.0", 0}},
         Compare::FirstLine);
     // A usage error shows the usage line after the message.
-    EXPECT_NE(runKqu("copy --bogus a b").output.find("\nusage: kqu copy [--force] [--quiet] SRC DST\n"),
-              std::string::npos);
+    EXPECT_THAT(runKqu("copy --bogus a b").output,
+                HasSubstr("\nusage: kqu copy [--force] [--quiet] SRC DST\n"));
 }
 
 TEST(KquCommandLine, DashMeansTheStandardStreams) {

@@ -6,10 +6,16 @@
 #include <string>
 
 #include <fmt/format.h>
+#include <gmock/gmock.h>
 
 #include "support/KQUTestSupport.h"
 
 namespace kqu::test {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 // Runs a Python program (given as text) with arguments; returns its standard output.
 inline std::string runPython(const TempDir& dir, const std::string& program,

@@ -26,8 +26,7 @@ TEST(KquTrend, EveryModelPrintsItsEquationAndStatistics) {
         auto run = runKqu("trend " + options, "cd " + sq(dir.path()) + " &&");
         EXPECT_EQ(run.status, 0) << options << "\n" << run.output;
         for (const auto& line : lines)
-            EXPECT_NE(("\n" + run.output).find("\n" + line + "\n"), std::string::npos) << options << "\n"
-                                                                                       << run.output;
+            EXPECT_THAT("\n" + run.output, HasSubstr("\n" + line + "\n")) << options << "\n" << run.output;
     }
 }
 

@@ -53,8 +53,7 @@ TEST(KquZipExtract, RestoresTimesAndModesAndReplacesOnlyWhenForced) {
     writeFile(out + "/docs/readme.txt", "my edits");
     auto run = runKqu("zip extract " + operands);
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find(out + "/docs/readme.txt exists; use --force to replace it"), std::string::npos)
-        << run.output;
+    EXPECT_THAT(run.output, HasSubstr(out + "/docs/readme.txt exists; use --force to replace it"));
     EXPECT_EQ(readFile(out + "/docs/readme.txt"), "my edits");
 
     // With --force the file is replaced, and a link in a file's place is replaced, not
@@ -77,9 +76,7 @@ TEST(KquZipExtract, NeverFollowsALinkBeneathTheTarget) {
     fs::create_symlink(dir.file("outside"), dir.file("out/docs"));
     auto run = runKqu("zip extract --force unix.zip out", "cd " + sq(dir.path()) + " &&");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("docs/readme.txt: refused: a symbolic link is in the way at docs"),
-              std::string::npos)
-        << run.output;
+    EXPECT_THAT(run.output, HasSubstr("docs/readme.txt: refused: a symbolic link is in the way at docs"));
     EXPECT_TRUE(fs::is_empty(dir.file("outside")));
     EXPECT_EQ(readFile(dir.file("out/bin/tool")), "#!/bin/sh\n");  // the others are extracted
 }
@@ -109,11 +106,10 @@ TEST(KquZipList, ReadableTablesWithEscapedNames) {
         facts >> length >> compressed >> crc;
         porcelain += fmt::format("{} {} {} {} {}\n", length, compressed, method, crc, shown[i]);
         if (i == 4) continue;
-        EXPECT_NE(verbose.find(fmt::format("  {:<18} {:>9} ", method, compressed)), std::string::npos)
-            << verbose;
-        EXPECT_NE(verbose.find(fmt::format("  {}  {}\n", crc, shown[i])), std::string::npos) << verbose;
+        EXPECT_THAT(verbose, HasSubstr(fmt::format("  {:<18} {:>9} ", method, compressed)));
+        EXPECT_THAT(verbose, HasSubstr(fmt::format("  {}  {}\n", crc, shown[i])));
     }
-    EXPECT_NE(verbose.find("  99%  2020-02-29 23:59  "), std::string::npos) << verbose;
+    EXPECT_THAT(verbose, HasSubstr("  99%  2020-02-29 23:59  "));
     auto plain = runKqu("zip list " + archive);
     ASSERT_EQ(plain.status, 0) << plain.output;
     EXPECT_EQ(plain.output, R"(   Length  Date       Time   Name
@@ -144,8 +140,8 @@ TEST(KquZipTest, EndsWithAVerdictAndCountsFreeSpaceApart) {
     // Replacing a part with a shorter one leaves a free-space entry behind it.
     kquOk("zip rm --quiet doc.zip Doc/a.xml", cd);
     kquOk("zip add --quiet doc.zip Doc/b.bin", cd + " printf 'short' > Doc/b.bin &&");
-    EXPECT_TRUE(
-        runKqu("zip info doc.zip", cd).output.starts_with("entries: 3\nfree-space entries: 1\nfree bytes"));
+    EXPECT_THAT(runKqu("zip info doc.zip", cd).output,
+                StartsWith("entries: 3\nfree-space entries: 1\nfree bytes"));
     expectRuns("zip test", {{"doc.zip", fmt::format(fmt::runtime(verdict), 3), 0}}, Compare::Whole, cd);
     // (The verdict on damaged entries is KquZipWriters'.)
 
@@ -186,7 +182,7 @@ TEST(KquDefaults, ReadSaysWhereAValueComesFromAndWriteRefusesNonsense) {
         Compare::Whole, env);
     EXPECT_EQ(runKqu("defaults read KQULogLevel", env + " KQU_DEFAULT_KQULogLevel=100").output,
               "KQULogLevel = 100 (environment: KQU_DEFAULT_KQULogLevel)\n");
-    EXPECT_NE(readFile(dir.file("kqutility/other.defaults")).find("myKey = anything\n"), std::string::npos);
+    EXPECT_THAT(readFile(dir.file("kqutility/other.defaults")), HasSubstr("myKey = anything\n"));
     EXPECT_EQ(runKqu("defaults read noSuchKey", env).status, 1);
 }
 

@@ -54,9 +54,8 @@ TEST(KquZipRemove, KeepsTimesModesAndMethodsOfAnInfoZipPackage) {
     auto after = zipinfoBlocks(archive);
     before.erase("gone.txt");
     EXPECT_EQ(after, before);
-    EXPECT_NE(after["sub/tool"].find("Unix file attributes (100751 octal)"), std::string::npos)
-        << after["sub/tool"];
-    EXPECT_NE(after["sub/tool"].find("(DOS date/time):          2022 Jan 2 03:04:06"), std::string::npos);
+    EXPECT_THAT(after["sub/tool"], HasSubstr("Unix file attributes (100751 octal)"));
+    EXPECT_THAT(after["sub/tool"], HasSubstr("(DOS date/time):          2022 Jan 2 03:04:06"));
     EXPECT_LT(fs::file_size(archive), size);
     EXPECT_EQ(runCommand("unzip -tqq " + sq(archive)), 0);
 }
@@ -84,7 +83,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
     // "." packs the contents without a prefix.
     kquOk("zip create --quiet ../dot.zip .", "cd " + sq(dir.file("mat")) + " &&");
     std::string listing = runKqu("zip list --porcelain " + sq(dir.file("dot.zip"))).output;
-    EXPECT_NE(listing.find(" docs/text.txt\n"), std::string::npos) << listing;
+    EXPECT_THAT(listing, HasSubstr(" docs/text.txt\n"));
     EXPECT_EQ(runCommand("unzip -tqq " + sq(dir.file("out.zip"))), 0);
 }
 
@@ -105,7 +104,7 @@ TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
     // The new part went where the old one was; the file grows only by the central record
     // (46 bytes and the name) of the free-space entry that covers the rest of the old place.
     EXPECT_EQ(fs::file_size(archive), size + 46 + std::string(".QlTrash/00000001").size());
-    EXPECT_NE(runKqu("zip list --all doc.zip", cd).output.find(".QlTrash/"), std::string::npos);
+    EXPECT_THAT(runKqu("zip list --all doc.zip", cd).output, HasSubstr(".QlTrash/"));
     std::string checks;
     EXPECT_EQ(
         runCommand(cd + " unzip -tqq doc.zip && python3 -m zipfile -t doc.zip && 7z t doc.zip >/dev/null",
@@ -159,9 +158,8 @@ TEST(KquZipWriters, WaitForEachOtherRefuseReservedNamesAndTestFindsRenamedEntrie
     writeFile(dir.file("renamed.zip"), bytes);
     auto run = runKqu("zip test renamed.zip", cd);
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.output.starts_with("Doc/g: the local header disagrees with the central directory: "))
-        << run.output;
-    EXPECT_NE(run.output.find("\n1 of 3 entries are damaged.\n"), std::string::npos) << run.output;
+    EXPECT_THAT(run.output, StartsWith("Doc/g: the local header disagrees with the central directory: "));
+    EXPECT_THAT(run.output, HasSubstr("\n1 of 3 entries are damaged.\n"));
 }
 
 }  // namespace

@@ -46,8 +46,7 @@ TEST(KquZipWrite, CreatePacksDirectoriesRelativeToTheirParent) {
     kquOk("zip create --passphrase-file pass --iterations 50 --hint 'the usual' secret.zip Doc", cd);
     EXPECT_EQ(runCommand(cd + " unzip -l secret.zip >/dev/null"), 0);
     EXPECT_EQ(runKqu("zip rm secret.zip Doc/Index.xml </dev/null", cd + " setsid").status, 1);
-    EXPECT_NE(runKqu("zip info secret.zip", cd).output.find("encrypted: yes\nhint: the usual\n"),
-              std::string::npos);
+    EXPECT_THAT(runKqu("zip info secret.zip", cd).output, HasSubstr("encrypted: yes\nhint: the usual\n"));
     EXPECT_EQ(runKqu("zip create --hint x x.zip notes.txt", cd).status, 1);
 }
 
