@@ -13,9 +13,7 @@ TEST(KquDurationFormat, OneLinePerValue) {
                 {"--units d,s --style short 93784", "1d 2h 3m 4s\n", 0},
                 {"--units=m --style long --fill -1.5", "-0 minutes 2 seconds\n", 0},
                 {"--pattern \"'took' m 'min'\" -- 150", "took 3 min\n", 0}});
-}
-
-TEST(KquDurationFormat, BadArgumentsAreRefused) {
+    // Bad arguments are refused.
     expectRuns(
         "duration format",
         {{"5", "kqu: give either --pattern P or --units LIST", 2},

@@ -78,13 +78,11 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
     // A line with y from 10.1 to 11.9 (fitted 10.08 to 11.88) over x from 1000 to 1001,
     // and three rows a chart leaves out: a missing y, a nan, an infinite x.
     // No header in powers.csv: a first row holding "nan" is a point left out, not the column names.
-    writeFiles(
-        dir,
-        {{"line.csv",
-          "x,y\n1000,10.1\n1000.1,\n1000.25,10.5\n1000.3,nan\n1000.5,11.0\ninf,3\n1000.75,11.4\n1001,11.9\n"},
-         {"square.csv", "x,y\n1,2\n2,8\n3,18\n"},
-         {"powers.csv", "nan,1\n1,2\n2,8\n3,18\n"},
-         {"ma.csv", "day,sales\n1,10\n2,\n3,30\n4,40\n5,50\n"}});
+    writeFile(
+        dir.file("line.csv"),
+        "x,y\n1000,10.1\n1000.1,\n1000.25,10.5\n1000.3,nan\n1000.5,11.0\ninf,3\n1000.75,11.4\n1001,11.9\n");
+    writeFiles(dir, {{"square.csv", "x,y\n1,2\n2,8\n3,18\n"}, {"powers.csv", "nan,1\n1,2\n2,8\n3,18\n"}});
+    writeFile(dir.file("ma.csv"), "day,sales\n1,10\n2,\n3,30\n4,40\n5,50\n");
     const std::string three = "3 points left out: a value missing or not finite";
     const std::string one = "1 point left out: a value missing or not finite";
     struct Case {
