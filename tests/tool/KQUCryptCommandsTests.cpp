@@ -26,11 +26,9 @@ protected:
 };
 
 TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
-    std::string pythonKey;
-    ASSERT_EQ(runCommand("python3 -c \"import hashlib; print(hashlib.pbkdf2_hmac('sha1', b'open sesame', "
-                         "b'dezUdodo', 4000, 16).hex())\"",
-                         &pythonKey),
-              0);
+    const std::string pythonKey = runPython(
+        dir,
+        "import hashlib\nprint(hashlib.pbkdf2_hmac('sha1', b'open sesame', b'dezUdodo', 4000, 16).hex())");
     // Each way: kqu encrypt then openssl decrypts, openssl encrypts then kqu decrypt; sizes
     // around the block and a long one.
     for (size_t n : {0, 17, 100000}) {

@@ -24,9 +24,7 @@ TEST(KquCsv, DelimitersQuotesAndStandardInput) {
     for (const auto& [input, options, expected] : cases)
         expectRuns("csv", {{std::string(options) + " -", expected, 0}}, Compare::Whole,
                    fmt::format("printf '{}' |", input));
-}
-
-TEST(KquCsv, BadInputAndOptions) {
+    // Bad input and options.
     TempDir dir;
     writeFile(dir.file("latin1.csv"), "caf\xe9,1\n");
     expectRuns(

@@ -27,18 +27,15 @@ TEST(KquDurationFormat, OneLinePerValue) {
 }
 
 TEST(KquParse, OneTabSeparatedLinePerTextAndStatusOneWhenAnyFails) {
-    auto run = runKqu(
-        "parse --locale en_US --now 2024-06-15T14:00:00+02:00 1,234.5 '2 hrs 5 min' -1:02.1234 xyz 3/14/24");
-    const std::string numbers =
-        "number\t1234.5\tdecimal\t1234.5\nduration\t7500\thhh mmm\t0d 2h 5m\n"
-        "duration\t-62.1234\tmm:ss.f\t-0d 0h 1m 2s 123ms\nnone\tFailed to parse a number, date, or "
-        "duration!\n";
-    ASSERT_EQ(run.output.substr(0, numbers.size()), numbers);
-    // The date line: kind, instant, the pattern that matched (the locale's data), shown text.
-    const std::string date = run.output.substr(numbers.size());
-    EXPECT_THAT(date, StartsWith("date\t2024-03-14T00:00:00Z\t"));
-    EXPECT_THAT(date, EndsWith("\t3/14/24\n"));
+    auto run =
+        runKqu("parse --locale en_US --now 2024-06-15T14:00:00+02:00 1,234.5 '2 hrs 5 min' xyz 3/14/24");
     EXPECT_EQ(run.status, 1);
+    // The date line: kind, instant, the pattern that matched (the locale's data), shown text.
+    EXPECT_THAT(
+        run.output,
+        StartsWith("number\t1234.5\tdecimal\t1234.5\nduration\t7500\thhh mmm\t0d 2h 5m\n"
+                   "none\tFailed to parse a number, date, or duration!\ndate\t2024-03-14T00:00:00Z\t"));
+    EXPECT_THAT(run.output, EndsWith("\t3/14/24\n"));
     expectRuns(
         "parse",
         {{"--locale de_DE 1,5", "number\t1.5\tdecimal\t1,5\n", 0},

@@ -133,16 +133,17 @@ TEST(KquZipTest, EndsWithAVerdictAndCountsFreeSpaceApart) {
     TempDir dir;
     writeFiles(dir, {{"Doc/a.xml", "<a/>"}, {"Doc/c.txt", "c"}, {"pass", "secret\n"}});
     writeFile(dir.file("Doc/b.bin"), patternBytes(20000, 5));
-    const std::string cd = "cd " + sq(dir.path()) + " &&",
-                      verdict = "No errors detected in doc.zip ({} entries).\n";
+    const std::string cd = "cd " + sq(dir.path()) + " &&";
     kquOk("zip create --store --quiet doc.zip Doc", cd);
-    expectRuns("zip test", {{"doc.zip", fmt::format(fmt::runtime(verdict), 4), 0}}, Compare::Whole, cd);
+    expectRuns("zip test", {{"doc.zip", "No errors detected in doc.zip (4 entries).\n", 0}}, Compare::Whole,
+               cd);
     // Replacing a part with a shorter one leaves a free-space entry behind it.
     kquOk("zip rm --quiet doc.zip Doc/a.xml", cd);
     kquOk("zip add --quiet doc.zip Doc/b.bin", cd + " printf 'short' > Doc/b.bin &&");
     EXPECT_THAT(runKqu("zip info doc.zip", cd).output,
                 StartsWith("entries: 3\nfree-space entries: 1\nfree bytes"));
-    expectRuns("zip test", {{"doc.zip", fmt::format(fmt::runtime(verdict), 3), 0}}, Compare::Whole, cd);
+    expectRuns("zip test", {{"doc.zip", "No errors detected in doc.zip (3 entries).\n", 0}}, Compare::Whole,
+               cd);
     // (The verdict on damaged entries is KquZipWriters'.)
 
     // Encrypted: without the passphrase the contents cannot be checked, and the user is told.
