@@ -78,7 +78,6 @@ std::string readFile(const std::string& path) {
 KQUData fromHex(std::string_view hex) {
     if (hex.size() % 2) throw std::invalid_argument("odd hex");
     KQUData bytes;
-    bytes.reserve(hex.size() / 2);
     for (size_t i = 0; i < hex.size(); i += 2)
         bytes.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
     return bytes;
