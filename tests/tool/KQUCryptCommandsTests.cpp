@@ -11,11 +11,7 @@ namespace {
 
 class CryptoTool : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (runCommand("command -v openssl >/dev/null && command -v python3 >/dev/null") != 0)
-            GTEST_SKIP() << "openssl or python3 missing";
-        writeFile(dir.file("pass"), "open sesame\n");
-    }
+    void SetUp() override { writeFile(dir.file("pass"), "open sesame\n"); }
     std::string listing() {
         std::string out;
         runCommand("ls -A " + dir.path(), &out);

@@ -101,14 +101,12 @@ TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     std::string bars = output.substr(separator + 4);
     // Every drawing starts by erasing the line; the last erases the bar.
     std::vector<int> percentages;
-    const std::string erase = "\rESC[K";
-    for (size_t at = bars.find(erase), next; at != std::string::npos; at = next) {
-        next = bars.find(erase, at + erase.size());
-        std::string line =
-            bars.substr(at + erase.size(), next == std::string::npos ? next : next - at - erase.size());
-        if (line.empty()) continue;
-        for (const char* part : {"% ", " of 4.0 MiB  ", "/s  ETA "}) EXPECT_THAT(line, HasSubstr(part));
-        percentages.push_back(std::stoi(line));
+    std::istringstream drawings(bars);
+    for (std::string drawing; std::getline(drawings, drawing, '\r');) {
+        if (drawing.size() <= 5) continue;  // before the first erase, or an erase alone
+        EXPECT_THAT(drawing, StartsWith("ESC[K"));
+        for (const char* part : {"% ", " of 4.0 MiB  ", "/s  ETA "}) EXPECT_THAT(drawing, HasSubstr(part));
+        percentages.push_back(std::stoi(drawing.substr(5)));
     }
     ASSERT_FALSE(percentages.empty()) << bars;
     EXPECT_EQ(percentages.back(), 100) << bars;
