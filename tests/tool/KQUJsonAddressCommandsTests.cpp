@@ -27,14 +27,10 @@ TEST(KquJson, FormatLaysOutAsPythonIndentTwo) {
     writeFile(dir.file("in.json"),
               "{\"b\": [1, [], {}, {\"c\": null, \"d\": [true, false]}], \"a\": \"\xc3\xa9\\n\\u0001\","
               " \"e\": -17, \"b\": \"later\"}");
-    std::string expected;
-    ASSERT_EQ(
-        runCommand(
-            fmt::format("/usr/bin/python3 -c \"import json,sys; print(json.dumps(json.load(open(sys.argv[1], "
-                        "encoding='utf-8')), indent=2, ensure_ascii=False))\" '{}'",
-                        dir.file("in.json")),
-            &expected),
-        0);
+    const std::string expected = runPython(dir,
+                                           "import json, sys\nprint(json.dumps(json.load(open(sys.argv[1], "
+                                           "encoding='utf-8')), indent=2, ensure_ascii=False))\n",
+                                           sq(dir.file("in.json")));
     expectRuns("json", {{"format " + dir.file("in.json"), expected, 0},
                         {"format --compact - <" + dir.file("in.json"),
                          "{\"b\":\"later\",\"a\":\"\xc3\xa9\\n\\u0001\",\"e\":-17}\n", 0}});

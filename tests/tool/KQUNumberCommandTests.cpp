@@ -29,12 +29,11 @@ TEST(KquNumberParse, OneLinePerTextAndStatusOneWhenAnyFails) {
 }
 
 TEST(KquNumberFormat, OneLinePerValueAsTheFormatRendersIt) {
-    expectRuns("number format --locale en_US",
-               {{"--type currency 1234.565 -5 nan inf -1e-8", "$1,234.57\n-$5.00\nNaN\n∞\n-$0.00\n", 0},
-                {"--type decimal --places auto --no-grouping 1234.125 0x10", "1234.125\n16\n", 0},
-                {"--format '#,##0.0#' 1234.5 -0.125", "1,234.5\n-0.13\n", 0},
-                {"--type base --radix 16 --twos-complement -255 --base-places 4 255", "FFFFFF01\n00FF\n", 0},
-                {"--type currency --locale de_DE 1234.5 -- -2", "1.234,50\u00a0€\n-2,00\u00a0€\n", 0}});
+    expectRuns(
+        "number format --locale en_US",
+        {{"--type currency 1234.565 -5 nan inf -1e-8", "$1,234.57\n-$5.00\nNaN\n∞\n-$0.00\n", 0},
+         {"--type decimal --places auto --no-grouping 1234.125 0x10", "1234.125\n16\n", 0},
+         {"--type base --radix 16 --twos-complement -255 --base-places 4 255", "FFFFFF01\n00FF\n", 0}});
 }
 
 TEST(KquNumberFormat, AnythingButNumbersIsRefusedBeforePrinting) {
