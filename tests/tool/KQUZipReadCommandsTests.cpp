@@ -27,11 +27,8 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
                                 std::string("/tmp/absolute-kqu-test.txt")})
         EXPECT_FALSE(std::filesystem::exists(escaped)) << escaped;
     EXPECT_EQ(std::ranges::count(run.output, '\n'), 4) << run.output;  // three refusals and the summary
-}
 
-// The encrypted package of the fuzz corpus (passphrase "fuzz").
-TEST(KquZipRead, EncryptedPackage) {
-    TempDir dir;
+    // The encrypted package of the fuzz corpus (passphrase "fuzz").
     ASSERT_EQ(
         runCommand(fmt::format("python3 '{}/fuzz/make-corpus.py' '{}'", KQU_TEST_SOURCE_DIR, dir.path())), 0);
     std::string archive = dir.file("encrypted.zip"), text;
