@@ -12,11 +12,6 @@ namespace {
 class CryptoTool : public ::testing::Test {
 protected:
     void SetUp() override { writeFile(dir.file("pass"), "open sesame\n"); }
-    std::string listing() {
-        std::string out;
-        runCommand("ls -A " + dir.path(), &out);
-        return out;
-    }
     TempDir dir;
     const std::string cd = "cd " + sq(dir.path()) + " &&";
 };
@@ -60,7 +55,8 @@ TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
 TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
     writeFile(dir.file("plain"), patternBytes(5000));
     kquOk("encrypt --quiet --passphrase-file pass plain enc", cd);
-    std::string before = listing();
+    std::string before, after;
+    runCommand("ls -A " + dir.path(), &before);
     expectRuns(
         "decrypt",
         {{"enc out",
@@ -68,7 +64,8 @@ TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
           "invalid (wrong key or damaged data)\n",
           1}},
         Compare::Whole, cd + " KQU_PASSPHRASE='open sesamE'");
-    EXPECT_EQ(listing(), before);  // no OUT, no temporary
+    runCommand("ls -A " + dir.path(), &after);
+    EXPECT_EQ(after, before);  // no OUT, no temporary
     // An existing OUT stays as it was after a failure, even with --force.
     writeFile(dir.file("out"), "keep me");
     EXPECT_EQ(runKqu("decrypt --force enc out", cd + " KQU_PASSPHRASE=nope").status, 1);

@@ -11,8 +11,7 @@ TEST(KQUZipRemoveCommand, CopiesKeptEntriesAsStoredAndLeavesNoFreeSpace) {
     // KquZipRemove's.) Free space left by an earlier save (a free-space entry) is dropped
     // as well, and the package holds exactly its entries: headers, data and the directory.
     TempDir dir;
-    ASSERT_EQ(runCommand("mkdir " + sq(dir.file("pkg"))), 0);
-    writeFile(dir.file("pkg/index.xml"), "<index>" + std::string(3000, 'x') + "</index>");
+    writeFiles(dir, {{"pkg/index.xml", "<index>" + std::string(3000, 'x') + "</index>"}});
     writeFile(dir.file("pkg/random.bin"), patternBytes(70000, 3));
     const std::string cd = "cd " + sq(dir.path()) + " &&";
     ASSERT_EQ(
