@@ -43,8 +43,7 @@ TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
         runCommand("openssl rand 16", &initial);
         writeFile(dir.file("in"), initial + plain);
         ASSERT_EQ(runCommand(openssl + " -in in", &body), 0);
-        const KQUData rawIv = fromHex(iv);
-        writeFile(dir.file("enc"), std::string(rawIv.begin(), rawIv.end()) + body);
+        writeFile(dir.file("enc"), encoded.substr(0, 16) + body);  // the IV shown above
         expectRuns("decrypt --force",
                    {{"enc out", fmt::format("decrypted {} bytes from enc to out\n", n), 0}}, Compare::Whole,
                    cd + " KQU_PASSPHRASE='open sesame'");

@@ -14,11 +14,8 @@ TEST(KquStrings, WriteThenReadEscapedAndSorted) {
     expectRuns("strings",
                {{"write --comment 'x */ y' t.strings in.txt", "wrote 4 entries to t.strings\n", 0},
                 {"read t.strings",
-                 R"("A\\B" = "A\\B";
-"Say \"hi\"" = "Say \"hi\"";
-"b" = "b";
-"c\t*/" = "c\t*/";
-)",
+                 "\"A\\\\B\" = \"A\\\\B\";\n\"Say \\\"hi\\\"\" = \"Say \\\"hi\\\"\";\n\"b\" = "
+                 "\"b\";\n\"c\\t*/\" = \"c\\t*/\";\n",
                  0},
                 {"write u.strings - < /dev/null && printf '\\377\\n' | " + sq(KQU_TOOL_PATH) +
                      " strings write u.strings",

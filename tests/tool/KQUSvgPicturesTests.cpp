@@ -1,7 +1,6 @@
-// kqu trend --svg and kqu zip map as a user meets them: each picture parses with libxml2
-// and renders with rsvg-convert at its size; its structure is checked against answers
-// found independently (hand-computed round ticks, the locale's own digits, Python's
-// zipfile and struct reading of the package).
+// kqu trend --svg and kqu zip map as a user meets them: each picture parses with libxml2 and renders
+// with rsvg-convert at its size; its structure is checked against answers found independently
+// (hand-computed round ticks, Python's zipfile and struct reading of the package).
 #include <arpa/inet.h>
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
@@ -98,7 +97,8 @@ TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
          {"1,000", "1,000.25", "1,000.5", "1,000.75", "1,001"}, {"10", "10.5", "11", "11.5", "12"}, {}},
         {"--model power --locale en_US --size 300x200", "powers.csv", 3, one,
          {"1", "1.5", "2", "2.5", "3"}, {"0", "5", "10", "15", "20"}, {"2"}, 300, 200},
-        {"--model ma:2 --locale en_US", "ma.csv", 4, one, {"1", "2", "3", "4", "5"}, {"10", "20", "30", "40", "50"}, {}},
+        {"--model ma:2 --locale en_US", "ma.csv", 4, one,
+         {"1", "2", "3", "4", "5"}, {"10", "20", "30", "40", "50"}, {}},
         // clang-format on
     };
     const std::string out = dir.file("chart.svg");

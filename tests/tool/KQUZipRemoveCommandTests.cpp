@@ -7,9 +7,8 @@
 using namespace kqu::test;
 
 TEST(KQUZipRemoveCommand, CopiesKeptEntriesAsStoredAndLeavesNoFreeSpace) {
-    // (That kept entries keep their records, dates and modes, checked with zipinfo -v, is
-    // KquZipRemove's.) Free space left by an earlier save (a free-space entry) is dropped
-    // as well, and the package holds exactly its entries: headers, data and the directory.
+    // The package holds exactly its entries: headers, data and the directory. (That they keep
+    // their records, dates and modes, checked with zipinfo -v, is KquZipRemove's.)
     TempDir dir;
     writeFiles(dir, {{"pkg/index.xml", "<index>" + std::string(3000, 'x') + "</index>"}});
     writeFile(dir.file("pkg/random.bin"), patternBytes(70000, 3));

@@ -62,9 +62,7 @@ TEST(KquZipExtract, RestoresTimesAndModesAndReplacesOnlyWhenForced) {
     fs::remove(out + "/docs/link");
     fs::create_symlink(dir.file("victim"), out + "/docs/link");
     EXPECT_EQ(kquOk("zip extract --force --quiet " + operands), "");
-    std::string readme;
-    for (int i = 0; i < 100; ++i) readme += "hello\n";
-    EXPECT_EQ(readFile(out + "/docs/readme.txt"), readme);
+    EXPECT_THAT(readFile(out + "/docs/readme.txt"), ::testing::MatchesRegex("(hello\n){100}"));
     EXPECT_FALSE(fs::is_symlink(out + "/docs/link"));
     EXPECT_EQ(readFile(dir.file("victim")), "untouched");
 }
@@ -110,9 +108,8 @@ TEST(KquZipList, ReadableTablesWithEscapedNames) {
         EXPECT_THAT(verbose, HasSubstr(fmt::format("  {}  {}\n", crc, shown[i])));
     }
     EXPECT_THAT(verbose, HasSubstr("  99%  2020-02-29 23:59  "));
-    auto plain = runKqu("zip list " + archive);
-    ASSERT_EQ(plain.status, 0) << plain.output;
-    EXPECT_EQ(plain.output, R"(   Length  Date       Time   Name
+    const std::string plain = kquOk("zip list " + archive);
+    EXPECT_EQ(plain, R"(   Length  Date       Time   Name
 ---------  ---------- -----  ----
      1000  2020-02-29 23:59  a\nb.txt
         3  2020-02-29 23:59  esc\033[31m.txt
@@ -121,9 +118,9 @@ TEST(KquZipList, ReadableTablesWithEscapedNames) {
 ---------                     -------
      1303                     4 entries
 )");
-    auto all = runKqu("zip list --all --porcelain " + archive);
-    EXPECT_EQ(all.output, porcelain);
-    for (const auto& output : {plain.output, all.output, verbose})
+    const std::string all = kquOk("zip list --all --porcelain " + archive);
+    EXPECT_EQ(all, porcelain);
+    for (const auto& output : {plain, all, verbose})
         for (char c : output) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
     // zip cat is the one place the name's bytes pass unchanged.
     EXPECT_EQ(runKqu("zip cat " + archive + " \"$(printf 'esc\\033[31m.txt')\"").output, "red");

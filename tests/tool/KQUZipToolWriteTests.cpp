@@ -73,8 +73,9 @@ TEST(KquZipCreate, RecordsTimesAndModesStoresWhatDoesNotShrinkAndNamesAsGiven) {
     EXPECT_EQ(
         runPython(dir, R"(import sys, zipfile
 for i in zipfile.ZipFile(sys.argv[1]).infolist():
-    print('%s|%s|%d|%o|%d|%s' % (i.filename, i.date_time, i.create_system, i.external_attr >> 16, i.compress_type,
-                                 i.compress_size < 1000 if i.compress_type == 8 else i.compress_size))
+    size = i.compress_size < 1000 if i.compress_type == 8 else i.compress_size
+    fields = (i.filename, i.date_time, i.create_system, i.external_attr >> 16, i.compress_type, size)
+    print('%s|%s|%d|%o|%d|%s' % fields)
 )",
                   sq(dir.file("out.zip"))),
         "mat/docs/|(2023, 7, 8, 9, 10, 12)|3|40755|0|0\n"
