@@ -67,8 +67,9 @@ for name, creator, descent in [('a', b'MTHU', 12), ('c', b'XXXX', 3)]:
     open(sys.argv[1] + '/' + name + '.pict', 'wb').write(picture)
 )",
               sq(dir.path()));
-    const std::string a = dir.file("a.pict"), c = dir.file("c.pict");
-    expectRuns("equation", {{c + " " + a, c + ": not an equation picture\n" + a + ": MTHU descent 12\n", 1}});
+    expectRuns("equation",
+               {{"c.pict a.pict", "c.pict: not an equation picture\na.pict: MTHU descent 12\n", 1}},
+               Compare::Whole, "cd " + sq(dir.path()) + " &&");
 }
 
 // Runs kqu with stderr on a pseudo-terminal; prints stdout, a separator, then stderr.

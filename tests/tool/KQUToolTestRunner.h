@@ -1,4 +1,5 @@
-// Small Python scripts and shell quoting for the tool tests (kqu itself runs through runKqu).
+// Helpers of the tool tests: Python scripts, files, kqu runs that must succeed or are compared as
+// tables (each through runKqu), and shell quoting.
 #pragma once
 
 #include <filesystem>
