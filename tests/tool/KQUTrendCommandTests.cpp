@@ -60,7 +60,6 @@ print(g(d['coefficients']), g(d['standardErrors']), g(d['standardError']), g(d['
 }
 
 TEST(KquTrend, BadInputIsNamedByLine) {
-    TempDir dir;
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {"linear", "x,y\n1,2\nabc,3\n", "line 3: not a number: 'abc'"},
         {"linear", "1,2\n2,3\n3,4\n4,5\n5,6\n6,7\n7,\n", "line 7: missing value"},
@@ -77,12 +76,9 @@ TEST(KquTrend, BadInputIsNamedByLine) {
         {"poly:0 --no-intercept", "1,2\n2,3\n",
          "nothing to fit: the constant is fixed and no x term is left"},
     };
-    for (const auto& [options, input, message] : cases) {
-        writeFile(dir.file("in.csv"), input);
-        auto run = runKqu("trend --model " + options + " - < " + sq(dir.file("in.csv")));
-        EXPECT_EQ(run.output, "kqu: " + message + "\n") << options;
-        EXPECT_EQ(run.status, 1) << options;
-    }
+    for (const auto& [options, input, message] : cases)  // the input on standard input
+        expectRuns("trend --model", {{options + " -", "kqu: " + message + "\n", 1}}, Compare::Whole,
+                   "printf '%s' '" + input + "' |");
 }
 
 }  // namespace
