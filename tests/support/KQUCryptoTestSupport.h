@@ -33,7 +33,6 @@ public:
     ~ScriptedRandom() { KQUCryptoUtilsTesting::setRandomSource(nullptr); }
     ScriptedRandom(const ScriptedRandom&) = delete;
     ScriptedRandom& operator=(const ScriptedRandom&) = delete;
-    int requests() const { return mRequests; }
 
 private:
     size_t mPosition = 0;

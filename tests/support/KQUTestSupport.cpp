@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -41,9 +42,8 @@ LogCapture::~LogCapture() {
 }
 
 bool LogCapture::contains(const std::string& fragment) const {
-    for (const auto& m : mMessages)
-        if (m.find(fragment) != std::string::npos) return true;
-    return false;
+    return std::ranges::any_of(mMessages,
+                               [&](const auto& m) { return m.find(fragment) != std::string::npos; });
 }
 
 ScopedDefault::ScopedDefault(const std::string& key, const std::string& value) : mKey(key) {
@@ -78,7 +78,6 @@ std::string readFile(const std::string& path) {
 KQUData fromHex(std::string_view hex) {
     if (hex.size() % 2) throw std::invalid_argument("odd hex");
     KQUData bytes;
-    bytes.reserve(hex.size() / 2);
     for (size_t i = 0; i < hex.size(); i += 2)
         bytes.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
     return bytes;
@@ -88,10 +87,7 @@ std::string toHex(const uint8_t* bytes, size_t length) {
     static const char digits[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(length * 2);
-    for (size_t i = 0; i < length; ++i) {
-        hex += digits[bytes[i] >> 4];
-        hex += digits[bytes[i] & 15];
-    }
+    for (size_t i = 0; i < length; ++i) hex.append({digits[bytes[i] >> 4], digits[bytes[i] & 15]});
     return hex;
 }
 

@@ -25,15 +25,8 @@ inline void putFields(std::string& s, std::initializer_list<std::pair<uint64_t, 
 inline void put16(std::string& s, uint32_t v) {
     putFields(s, {{v, 2}});
 }
-inline void put32(std::string& s, uint32_t v) {
-    putFields(s, {{v, 4}});
-}
-inline void put64(std::string& s, uint64_t v) {
-    putFields(s, {{v, 8}});
-}
 inline uint32_t zlibCrc(const std::string& s) {
-    return static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+    return uint32_t(crc32(0, reinterpret_cast<const Bytef*>(s.data()), uInt(s.size())));
 }
 inline std::string rawDeflate(const std::string& s, int level = 8) {
     z_stream z{};
@@ -116,15 +109,13 @@ public:
                              {mDirectory.size(), 8}, {mOffset, 8}});
             putFields(tail, {{0x07064B50, 4}, {0, 4}, {mOffset + mDirectory.size(), 8}, {1, 4}});
         }
-        uint16_t count = options.count      ? *options.count
-                         : options.zip64End ? 0xFFFF
-                                            : static_cast<uint16_t>(mCount);
-        uint32_t size = options.directorySize ? *options.directorySize
-                        : options.zip64End    ? 0xFFFFFFFF
-                                              : static_cast<uint32_t>(mDirectory.size());
-        uint32_t offset = options.directoryOffset ? *options.directoryOffset
-                          : options.zip64End      ? 0xFFFFFFFF
-                                                  : static_cast<uint32_t>(mOffset);
+        // Given values win; a Zip64 end leaves the escape values here.
+        auto pick = [&](auto given, uint32_t escape, uint64_t actual) {
+            return given ? uint64_t(*given) : options.zip64End ? escape : actual;
+        };
+        uint64_t count = pick(options.count, 0xFFFF, mCount);
+        uint64_t size = pick(options.directorySize, 0xFFFFFFFF, mDirectory.size());
+        uint64_t offset = pick(options.directoryOffset, 0xFFFFFFFF, mOffset);
         putFields(tail, {{0x06054B50, 4}, {0, 4}, {count, 2}, {count, 2}, {size, 4}, {offset, 4},
                          {options.comment.size(), 2}});
         // clang-format on

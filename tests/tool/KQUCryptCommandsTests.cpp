@@ -3,173 +3,113 @@
 // "dezUdodo", count, 16), readable and writable by other programs given key and IV.
 #include <gtest/gtest.h>
 
-#include <map>
-
-#include "support/KQUTestSupport.h"
 #include "tests/support/KQUCryptoTestSupport.h"
+#include "tool/KQUToolTestRunner.h"
 
 namespace kqu::test {
 namespace {
 
-std::string quote(const std::string& s) {
-    return "'" + s + "'";
-}
-
-// Python starts slowly here, so each key is derived once.
-std::string pythonKey(const std::string& passphrase, int count) {
-    static std::map<std::pair<std::string, int>, std::string> known;
-    auto& key = known[{passphrase, count}];
-    if (!key.empty()) return key;
-    std::string out;
-    runCommand(
-        "python3 -c \"import hashlib,sys; print(hashlib.pbkdf2_hmac('sha1', sys.argv[1].encode(), "
-        "b'dezUdodo', " +
-            std::to_string(count) + ", 16).hex())\" " + quote(passphrase),
-        &out);
-    key = out.substr(0, 32);
-    return key;
-}
-
-// "key=<32 hex>\niv=<32 hex>\n", as --show-key prints it.
-bool parseShownKey(const std::string& output, std::string* key, std::string* iv) {
-    if (output.size() != 73 || output.compare(0, 4, "key=") != 0 || output.compare(36, 4, "\niv=") != 0)
-        return false;
-    *key = output.substr(4, 32);
-    *iv = output.substr(40, 32);
-    return (*key + *iv).find_first_not_of("0123456789abcdef") == std::string::npos && output.back() == '\n';
-}
-
-std::string listing(const TempDir& dir) {
-    std::string out;
-    runCommand("ls -A " + dir.path(), &out);
-    return out;
-}
-
 class CryptoTool : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (runCommand("command -v openssl >/dev/null && command -v python3 >/dev/null") != 0)
-            GTEST_SKIP() << "openssl or python3 missing";
-        writeFile(dir.file("pass"), "open sesame\n");
-    }
-    std::string passFile() { return " --passphrase-file " + dir.file("pass") + " "; }
+    void SetUp() override { writeFile(dir.file("pass"), "open sesame\n"); }
     TempDir dir;
+    const std::string cd = "cd " + sq(dir.path()) + " &&";
 };
 
 TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
+    const std::string pythonKey = runPython(
+        dir,
+        "import hashlib\nprint(hashlib.pbkdf2_hmac('sha1', b'open sesame', b'dezUdodo', 4000, 16).hex())");
     // Each way: kqu encrypt then openssl decrypts, openssl encrypts then kqu decrypt; sizes
     // around the block and a long one.
     for (size_t n : {0, 17, 100000}) {
-        std::string plain = patternBytes(n, static_cast<uint32_t>(n + 5));
+        std::string plain = patternBytes(n, static_cast<uint32_t>(n + 5)), decoded, initial, body;
         writeFile(dir.file("plain"), plain);
-        auto r = runKqu("encrypt --quiet --show-key --force" + passFile() + dir.file("plain") + " " +
-                        dir.file("enc"));
+        auto r = runKqu("encrypt --quiet --show-key --force --passphrase-file pass plain enc", cd);
         ASSERT_EQ(r.status, 0) << r.output;
-        std::string key, iv;
-        ASSERT_TRUE(parseShownKey(r.output, &key, &iv)) << r.output;
-        EXPECT_EQ(key, pythonKey("open sesame", 4000));
+        // "key=<32 hex>\niv=<32 hex>\n", as --show-key prints it (both compared with hex below).
+        ASSERT_EQ(r.output.size(), 73u) << r.output;
+        const std::string key = r.output.substr(4, 32), iv = r.output.substr(40, 32);
+        EXPECT_EQ(r.output, "key=" + key + "\niv=" + iv + "\n");
+        EXPECT_EQ(key + "\n", pythonKey);
         std::string encoded = readFile(dir.file("enc"));
         ASSERT_EQ(encoded.size(), n + 48 - n % 16);
         EXPECT_EQ(toHex(encoded.substr(0, 16)), iv);
         writeFile(dir.file("body"), encoded.substr(16));
-        std::string decoded;
-        ASSERT_EQ(
-            runCommand("openssl enc -d -aes-128-cbc -K " + key + " -iv " + iv + " -in " + dir.file("body"),
-                       &decoded),
-            0);
+        const std::string openssl = cd + " openssl enc -aes-128-cbc -K " + key + " -iv " + iv;
+        ASSERT_EQ(runCommand(openssl + " -d -in body", &decoded), 0);
         EXPECT_TRUE(decoded.size() == n + 16 && decoded.substr(16) == plain) << n;
 
-        std::string initial;
         runCommand("openssl rand 16", &initial);
         writeFile(dir.file("in"), initial + plain);
-        std::string body;
-        ASSERT_EQ(runCommand("openssl enc -aes-128-cbc -K " + key + " -iv " + iv + " -in " + dir.file("in"),
-                             &body),
-                  0);
-        KQUData rawIv = fromHex(iv);
-        writeFile(dir.file("enc"), std::string(rawIv.begin(), rawIv.end()) + body);
-        r = runKqu("decrypt --force " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='open sesame'");
-        ASSERT_EQ(r.status, 0) << r.output;
-        EXPECT_EQ(r.output, "decrypted " + std::to_string(n) + " bytes from " + dir.file("enc") + " to " +
-                                dir.file("out") + "\n");
+        ASSERT_EQ(runCommand(openssl + " -in in", &body), 0);
+        writeFile(dir.file("enc"), encoded.substr(0, 16) + body);  // the IV shown above
+        expectRuns("decrypt --force",
+                   {{"enc out", fmt::format("decrypted {} bytes from enc to out\n", n), 0}}, Compare::Whole,
+                   cd + " KQU_PASSPHRASE='open sesame'");
         EXPECT_TRUE(readFile(dir.file("out")) == plain) << n;
     }
 }
 
 TEST_F(CryptoTool, WrongPassphraseOrDamageLeavesNoOutput) {
-    std::string plain = patternBytes(5000);
-    writeFile(dir.file("plain"), plain);
-    ASSERT_EQ(runKqu("encrypt --quiet" + passFile() + dir.file("plain") + " " + dir.file("enc")).status, 0);
-    std::string before = listing(dir);
-
-    auto r = runKqu("decrypt " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='open sesamE'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output,
-              "kqu: " + dir.file("enc") +
-                  ": cannot decrypt: KQUCryptor failed. Decryption failed: the last block's padding is "
-                  "invalid (wrong key or damaged data)\n");
-    EXPECT_EQ(listing(dir), before);  // no OUT, no temporary
-
+    writeFile(dir.file("plain"), patternBytes(5000));
+    kquOk("encrypt --quiet --passphrase-file pass plain enc", cd);
+    std::string before, after;
+    runCommand("ls -A " + dir.path(), &before);
+    expectRuns(
+        "decrypt",
+        {{"enc out",
+          "kqu: enc: cannot decrypt: KQUCryptor failed. Decryption failed: the last block's padding is "
+          "invalid (wrong key or damaged data)\n",
+          1}},
+        Compare::Whole, cd + " KQU_PASSPHRASE='open sesamE'");
+    runCommand("ls -A " + dir.path(), &after);
+    EXPECT_EQ(after, before);  // no OUT, no temporary
     // An existing OUT stays as it was after a failure, even with --force.
     writeFile(dir.file("out"), "keep me");
-    r = runKqu("decrypt --force " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE=nope");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(runKqu("decrypt --force enc out", cd + " KQU_PASSPHRASE=nope").status, 1);
     EXPECT_EQ(readFile(dir.file("out")), "keep me");
 }
 
 TEST_F(CryptoTool, PromptsOnTheTerminalWithoutEcho) {
     writeFile(dir.file("plain"), "typed");
-    // Python's pty module plays the user at a terminal.
-    writeFile(dir.file("play_terminal.py"), R"(import os, pty, select, signal, sys, time
+    // Python's pty module plays the user at a terminal: it types each answer once the
+    // output holds one more prompt (or the tool has ended), marking the place with "|".
+    writeFile(dir.file("play_terminal.py"), R"(import os, pty, select, signal, sys
 pid, fd = pty.fork()
-if pid == 0:
-    os.execv(sys.argv[1], sys.argv[1:])
+if pid == 0: os.execv(sys.argv[1], sys.argv[1:])
 signal.signal(signal.SIGALRM, lambda *a: os.kill(pid, signal.SIGKILL))
 signal.alarm(20)
 out = b''
-def drain(count):
-    # Reads until the output holds count prompts (or the child ends).
+def more():  # False once the tool's side is closed
     global out
-    while out.count(b': ') < count:
-        if select.select([fd], [], [], 0.1)[0]:
-            try:
-                data = os.read(fd, 1000)
-            except OSError:
-                return
-            if not data:
-                return
-            out += data
+    try: data = os.read(fd, 1000)
+    except OSError: return False
+    out += data
+    return bool(data)
 for i, answer in enumerate(sys.stdin.read().split(',')):
-    drain(i + 1)
+    while out.count(b': ') < i + 1:
+        if select.select([fd], [], [], 0.1)[0] and not more(): break
     out += b'|'
     os.write(fd, answer.encode() + b'\n')
-while True:
-    try:
-        data = os.read(fd, 1000)
-    except OSError:
-        break
-    if not data:
-        break
-    out += data
+while more(): pass
 _, status = os.waitpid(pid, 0)
 sys.stdout.write(out.decode().replace('\r', ''))
 sys.exit(os.waitstatus_to_exitcode(status))
 )");
-
     // The typed answers go to the player, which runs the tool on a terminal.
-    std::string py = " | env -u KQU_PASSPHRASE python3 " + dir.file("play_terminal.py");
-    auto r = runKqu("encrypt " + dir.file("plain") + " " + dir.file("enc"),
-                    "echo -n 'typed secret,typed secret'" + py);
+    std::string py = " | env -u KQU_PASSPHRASE python3 play_terminal.py";
+    auto r = runKqu("encrypt plain enc", cd + " echo -n 'typed secret,typed secret'" + py);
     EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(r.output.find("typed secret"), std::string::npos) << r.output;  // not echoed
-    EXPECT_NE(r.output.find("Passphrase: |"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("Passphrase again: |"), std::string::npos) << r.output;
-    r = runKqu("decrypt --quiet " + dir.file("enc") + " " + dir.file("out"), "KQU_PASSPHRASE='typed secret'");
+    EXPECT_THAT(r.output, Not(HasSubstr("typed secret")));  // not echoed
+    EXPECT_THAT(r.output, HasSubstr("Passphrase: |"));
+    EXPECT_THAT(r.output, HasSubstr("Passphrase again: |"));
+    r = runKqu("decrypt --quiet enc out", cd + " KQU_PASSPHRASE='typed secret'");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(readFile(dir.file("out")), "typed");
-    r = runKqu("encrypt " + dir.file("plain") + " " + dir.file("e2"), "echo -n 'one,two'" + py);
+    r = runKqu("encrypt plain e2", cd + " echo -n 'one,two'" + py);
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.output.find("kqu: the passphrases do not match"), std::string::npos) << r.output;
+    EXPECT_THAT(r.output, HasSubstr("kqu: the passphrases do not match"));
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 // kqu memory, kqu equation, and the progress bars of the long commands.
 #include <algorithm>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "tool/KQUToolTestRunner.h"
@@ -14,26 +11,20 @@ namespace {
 
 // What the process may use, as Python finds it: MemTotal, the cgroup limit (v1 memory
 // controller if mounted, else v2 memory.max up the path) and RLIMIT_AS.
-const char* kPythonMemory = R"(
-import os, resource
-total = None
-for line in open('/proc/meminfo'):
-    if line.startswith('MemTotal:'): total = int(line.split()[1]) * 1024
+const char* kPythonMemory = R"(import os, resource
+total = next(int(l.split()[1]) * 1024 for l in open('/proc/meminfo') if l.startswith('MemTotal:'))
 mounts = [l.split() for l in open('/proc/self/mountinfo')]
 def fs(m): return m[m.index('-') + 1], m[m.index('-') + 3].split(',')
 v1 = [m for m in mounts if fs(m)[0] == 'cgroup' and 'memory' in fs(m)[1]]
 v2 = [m for m in mounts if fs(m)[0] == 'cgroup2']
 paths = dict((l.split(':')[1], l.strip().split(':', 2)[2]) for l in open('/proc/self/cgroup'))
 def smallest(mount, path, name):
-    rel = path[len(mount[3]):] if mount[3] != '/' and path.startswith(mount[3]) else path
-    rel = rel.rstrip('/')
-    best = None
+    rel = (path[len(mount[3]):] if mount[3] != '/' and path.startswith(mount[3]) else path).rstrip('/')
+    limits = []
     while True:
-        try:
-            text = open(mount[4] + rel + '/' + name).read().strip()
-            if text != 'max': best = int(text) if best is None else min(best, int(text))
+        try: limits += [int(t) for t in [open(mount[4] + rel + '/' + name).read().strip()] if t != 'max']
         except OSError: pass
-        if not rel: return best
+        if not rel: return min(limits, default=None)
         rel = rel[:rel.rfind('/')]
 cg = smallest(v1[0], paths.get('memory', '/'), 'memory.limit_in_bytes') if v1 else \
      smallest(v2[0], paths.get('', '/'), 'memory.max') if v2 else None
@@ -48,55 +39,41 @@ print('limited by: %s' % by)
 TEST(KquMemory, AgreesWithPythonAndJudgesDocuments) {
     TempDir dir;
     std::string expected = runPython(dir, kPythonMemory);
-    auto run = runTool("memory");
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output.substr(0, expected.size()), expected);
-    std::istringstream lines(run.output.substr(std::min(expected.size(), run.output.size())));
-    std::string word, unit, uptimeWord, seconds;
-    uint64_t estimated = 0, uptime = 0;
-    lines >> word >> estimated >> unit >> uptimeWord >> uptime >> seconds;
-    EXPECT_EQ(word + unit + uptimeWord + seconds, "estimated:MBuptime:s") << run.output;
-
+    const std::string output = kquOk("memory");
+    EXPECT_THAT(output, StartsWith(expected));
+    EXPECT_THAT(output.substr(std::min(expected.size(), output.size())),
+                ::testing::MatchesRegex("estimated: [0-9]+ MB\nuptime: [0-9]+ s\n"));
 #if !defined(__SANITIZE_ADDRESS__)
     // An address-space limit of 1 GiB is what the process may use: the 1024 MB rules apply.
-    struct Case {
-        const char* arguments;
-        const char* verdict;
-        int status;
-    };
-    for (Case c : std::vector<Case>{{"--cells 1200000 --bytes-per-cell 1000", "open: admitted", 0},
-                                    {"--cells 1000 --bytes-per-cell 241592 --import", "import: refused", 1}}) {
-        run = runTool(std::string("memory ") + c.arguments, "ulimit -v 1048576;");
-        EXPECT_EQ(run.status, c.status) << c.arguments << run.output;
-        EXPECT_TRUE(run.output.starts_with("physical: 1024 MB\nlimited by: address space\nestimated: 512 MB\n"))
+    const std::string head = "physical: 1024 MB\nlimited by: address space\nestimated: 512 MB\n";
+    for (auto [arguments, verdict, status] :
+         {std::tuple("--cells 1200000 --bytes-per-cell 1000", "open: admitted", 0),
+          std::tuple("--cells 1000 --bytes-per-cell 241592 --import", "import: refused", 1)}) {
+        auto run = runKqu(std::string("memory ") + arguments, "ulimit -v 1048576;");
+        EXPECT_EQ(run.status, status) << arguments << run.output;
+        EXPECT_TRUE(run.output.starts_with(head) && run.output.ends_with(std::string(verdict) + "\n"))
             << run.output;
-        EXPECT_TRUE(run.output.ends_with(std::string(c.verdict) + "\n")) << run.output;
     }
 #endif
-    EXPECT_EQ(runTool("memory --import").status, 2);
+    EXPECT_EQ(runKqu("memory --import").status, 2);
 }
 
 TEST(KquEquation, NamesCreatorAndDescent) {
     TempDir dir;
-    runPython(dir, fmt::format(R"(
-import struct
+    runPython(dir, R"(import struct, sys
 sig = bytes([0x00, 0x98, 0x0A, 0x00, 0xF0, 0x68, 0x08, 0x00])
-def pict(creator, descent, pad): return b'\0' * pad + creator + struct.pack('>H', descent) + b'\1' * 8 + sig + b'\2' * 40
-open('{0}/a.pict', 'wb').write(pict(b'MTHU', 12, 0))
-open('{0}/c.pict', 'wb').write(pict(b'XXXX', 3, 0))
+for name, creator, descent in [('a', b'MTHU', 12), ('c', b'XXXX', 3)]:
+    picture = creator + struct.pack('>H', descent) + b'\1' * 8 + sig + b'\2' * 40
+    open(sys.argv[1] + '/' + name + '.pict', 'wb').write(picture)
 )",
-                               dir.path()));
-    auto run = runTool(fmt::format("equation {0}/a.pict", dir.path()));
-    EXPECT_EQ(run.output, fmt::format("{0}/a.pict: MTHU descent 12\n", dir.path()));
-    EXPECT_EQ(run.status, 0);
-    run = runTool(fmt::format("equation {0}/c.pict {0}/a.pict", dir.path()));
-    EXPECT_EQ(run.output, fmt::format("{0}/c.pict: not an equation picture\n{0}/a.pict: MTHU descent 12\n", dir.path()));
-    EXPECT_EQ(run.status, 1);
+              sq(dir.path()));
+    expectRuns("equation",
+               {{"c.pict a.pict", "c.pict: not an equation picture\na.pict: MTHU descent 12\n", 1}},
+               Compare::Whole, "cd " + sq(dir.path()) + " &&");
 }
 
 // Runs kqu with stderr on a pseudo-terminal; prints stdout, a separator, then stderr.
-const char* kPtyRunner = R"(
-import os, subprocess, sys
+const char* kPtyRunner = R"(import os, subprocess, sys
 master, slave = os.openpty()
 p = subprocess.Popen(sys.argv[1:], stdout=subprocess.PIPE, stderr=slave)
 os.close(slave)
@@ -106,59 +83,45 @@ while True:
     except OSError: break
     if not chunk: break
     err += chunk
-out = p.communicate()[0]
-sys.stdout.write(out.decode() + '---\n' + err.decode().replace('\x1b', 'ESC'))
+sys.stdout.write(p.communicate()[0].decode() + '---\n' + err.decode().replace('\x1b', 'ESC'))
 sys.exit(p.returncode)
 )";
 
 TEST(KquProgressBars, DrawnOnATerminalOnlyAndErasedAtTheEnd) {
     TempDir dir;
-    ASSERT_EQ(runCommand("mkdir " + dir.file("src")), 0);
-    writeFile(dir.file("src/a"), patternBytes(3 << 20, 1));
-    writeFile(dir.file("src/b"), patternBytes(1 << 20, 2));
-    writeFile(dir.file("src/empty"), "");
+    writeFiles(dir,
+               {{"src/a", patternBytes(3 << 20, 1)}, {"src/b", patternBytes(1 << 20, 2)}, {"src/empty", ""}});
     writeFile(dir.file("pty.py"), kPtyRunner);
-    const std::string kqu = sq(KQU_TOOL_PATH);
+    const std::string cd = "cd " + sq(dir.path()) + " &&",
+                      onTerminal = cd + " python3 pty.py " + sq(KQU_TOOL_PATH) + " ";
     std::string output;
-    int status = runCommand(fmt::format("cd {} && python3 pty.py {} zip create out.zip src", sq(dir.path()), kqu),
-                            &output);
-    EXPECT_EQ(status, 0) << output;
-    auto separator = output.find("---\n");
-    ASSERT_NE(separator, std::string::npos) << output;
-    EXPECT_EQ(output.substr(0, separator), "created out.zip with 4 entries\n");
-    std::string bars = output.substr(separator + 4);
+    EXPECT_EQ(runCommand(onTerminal + "zip create out.zip src", &output), 0) << output;
+    const std::string head = "created out.zip with 4 entries\n---\n";  // standard output, then the terminal's
+    ASSERT_THAT(output, StartsWith(head));
+    std::string bars = output.substr(head.size());
     // Every drawing starts by erasing the line; the last erases the bar.
     std::vector<int> percentages;
-    const std::string erase = "\rESC[K";
-    for (size_t at = bars.find(erase); at != std::string::npos;) {
-        size_t next = bars.find(erase, at + erase.size());
-        std::string line = bars.substr(at + erase.size(), next == std::string::npos ? next : next - at - erase.size());
-        at = next;
-        if (line.empty()) continue;
-        EXPECT_NE(line.find("% "), std::string::npos) << line;
-        EXPECT_NE(line.find(" of 4.0 MiB  "), std::string::npos) << line;
-        EXPECT_NE(line.find("/s  ETA "), std::string::npos) << line;
-        percentages.push_back(std::stoi(line));
+    std::istringstream drawings(bars);
+    for (std::string drawing; std::getline(drawings, drawing, '\r');) {
+        if (drawing.size() <= 5) continue;  // before the first erase, or an erase alone
+        EXPECT_THAT(drawing, StartsWith("ESC[K"));
+        for (const char* part : {"% ", " of 4.0 MiB  ", "/s  ETA "}) EXPECT_THAT(drawing, HasSubstr(part));
+        percentages.push_back(std::stoi(drawing.substr(5)));
     }
     ASSERT_FALSE(percentages.empty()) << bars;
     EXPECT_EQ(percentages.back(), 100) << bars;
     EXPECT_TRUE(std::is_sorted(percentages.begin(), percentages.end())) << bars;
-    EXPECT_TRUE(bars.ends_with("\rESC[K")) << bars;
+    EXPECT_THAT(bars, EndsWith("\rESC[K"));
     EXPECT_EQ(runCommand("unzip -tqq " + dir.file("out.zip")), 0);
 
     // --quiet, or stderr to a file: no bar at all.
-    status = runCommand(fmt::format("cd {} && python3 pty.py {} zip test --quiet out.zip", sq(dir.path()), kqu),
-                        &output);
+    runCommand(onTerminal + "zip test --quiet out.zip", &output);
     EXPECT_EQ(output, "No errors detected in out.zip (4 entries).\n---\n");
-    // (runKqu, not runTool: its "2>&1" would come after this redirection and win.)
-    auto run = runKqu(fmt::format("zip extract {} {} 2>{}", dir.file("out.zip"), dir.file("x"), dir.file("err")));
-    EXPECT_EQ(run.status, 0);
+    kquOk("zip extract out.zip x 2>err", cd);
     EXPECT_EQ(readFile(dir.file("err")), "");
-
     // With the performance log on, the phases are summed up at the end.
-    auto logged = runTool(fmt::format("zip test {}", dir.file("out.zip")), "KQU_DEFAULT_PerformanceLogEnabled=YES");
-    EXPECT_NE(logged.output.find("KQUPerformanceLog: Total time spent in zip test: "), std::string::npos)
-        << logged.output;
+    auto logged = runKqu("zip test out.zip", cd + " KQU_DEFAULT_PerformanceLogEnabled=YES").output;
+    EXPECT_THAT(logged, HasSubstr("KQUPerformanceLog: Total time spent in zip test: "));
 }
 
 }  // namespace

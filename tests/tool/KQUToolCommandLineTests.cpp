@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <sstream>
@@ -19,252 +18,174 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> commandNames() {
-    auto overview = runTool("help");
-    EXPECT_EQ(overview.status, 0);
-    std::vector<std::string> names;
-    std::istringstream lines(overview.output);
-    std::string line;
-    bool inList = false;
-    while (std::getline(lines, line)) {
-        if (line == "Commands:")
-            inList = true;
-        else if (line.empty())
-            inList = false;
-        else if (inList && line.rfind("  ", 0) == 0 && line[2] != ' ' && line.find("help") != 2 &&
-                 line.find("--version") != 2) {
-            std::string rest = line.substr(2);
-            size_t gap = rest.find("  ");
-            names.push_back(rest.substr(0, gap));
-        }
-    }
-    return names;
-}
-
 TEST(KquCommandLine, EveryCommandHasCompleteHelpAndStatusesFollowOneRule) {
-    auto names = commandNames();
+    // The command names listed under "Commands:" by kqu help (help and --version left out).
+    const std::string overview = kquOk("help");
+    std::vector<std::string> names;
+    std::istringstream commands(overview.substr(overview.find("\nCommands:\n") + 11));
+    for (std::string line; std::getline(commands, line) && !line.empty();)
+        if (line.starts_with("  ") && line[2] != ' ' && !line.starts_with("  help") &&
+            !line.starts_with("  --version"))
+            names.push_back(line.substr(2, line.find("  ", 2) - 2));
     ASSERT_GE(names.size(), 14u);
     for (const auto& name : names) {
-        auto viaHelp = runTool("help " + name);
-        auto viaOption = runTool(name + " --help");
-        auto viaShort = runTool(name + " -h");
-        EXPECT_EQ(viaHelp.status, 0) << name;
-        EXPECT_EQ(viaOption.output, viaHelp.output) << name;
-        EXPECT_EQ(viaShort.output, viaHelp.output) << name;
-        EXPECT_EQ(viaHelp.output.rfind("usage: kqu " + name, 0), 0u) << viaHelp.output;
-        EXPECT_NE(viaHelp.output.find("\nExample:\n  kqu " + name), std::string::npos) << viaHelp.output;
-        std::istringstream lines(viaHelp.output);
-        for (std::string line; std::getline(lines, line);)
-            EXPECT_LE(line.size(), 80u) << name << ": " << line;
+        SCOPED_TRACE(name);
+        auto help = runKqu("help " + name);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(runKqu(name + " --help").output, help.output);
+        EXPECT_EQ(runKqu(name + " -h").output, help.output);
+        EXPECT_THAT(help.output, StartsWith("usage: kqu " + name));
+        EXPECT_THAT(help.output, HasSubstr("\nExample:\n  kqu " + name));
+        std::istringstream lines(help.output);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
         // Every option in the usage line is explained under Options.
-        std::string usage = viaHelp.output.substr(0, viaHelp.output.find("\n\n"));
+        std::string usage = help.output.substr(0, help.output.find("\n\n"));
         for (size_t at = usage.find("[--"); at != std::string::npos; at = usage.find("[--", at + 1)) {
             std::string option = usage.substr(at + 1, usage.find_first_of(" ]", at) - at - 1);
-            EXPECT_NE(viaHelp.output.find("\n  " + option), std::string::npos) << name << " " << option;
+            EXPECT_THAT(help.output, HasSubstr("\n  " + option)) << option;
         }
     }
     // Options that were accepted but missing from the help.
-    EXPECT_NE(runTool("zip rm --help").output.find("--quiet"), std::string::npos);
-    EXPECT_NE(runTool("defaults read --help").output.find("--app NAME"), std::string::npos);
+    EXPECT_THAT(runKqu("zip rm --help").output, HasSubstr("--quiet"));
+    EXPECT_THAT(runKqu("defaults read --help").output, HasSubstr("--app NAME"));
     TempDir dir;
     writeFile(dir.file("a"), "a");
-    struct Case {
-        std::string arguments;
-        int status;
-        std::string firstLine;
-    } cases[] = {
-        {"", 2, "usage: kqu COMMAND [OPTIONS] [OPERANDS]"},
-        {"frobnicate", 2, "kqu: unknown command 'frobnicate'; see 'kqu help'"},
-        {"zip", 2, "kqu: 'zip' needs a subcommand:"},
-        {"copy " + sq(dir.file("a")), 2, "kqu: copy: expected SRC DST, got 1 operand"},
-        {"copy --bogus a b", 2, "kqu: unknown option --bogus"},
-        {"copy --force=yes a b", 2, "kqu: option --force takes no value"},
-        {"encrypt --iterations", 2, "kqu: option --iterations needs a value"},
-        {"copy " + sq(dir.file("missing")) + " " + sq(dir.file("b")), 1,
-         "kqu: " + dir.file("missing") + ": no such file"},
-        {"copy " + sq(dir.file("a")) + " " + sq(dir.file("a")), 1,
-         "kqu: " + dir.file("a") + " exists; use --force to replace it"},
-        {"--version", 0, "kqu 0.1.0"},
-    };
-    for (const auto& c : cases) {
-        auto run = runTool(c.arguments);
-        EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.output;
-        EXPECT_EQ(run.output.substr(0, run.output.find('\n')), c.firstLine) << c.arguments;
-    }
+    expectRuns("",
+               {{"", "usage: kqu COMMAND [OPTIONS] [OPERANDS]", 2},
+                {"frobnicate", "kqu: unknown command 'frobnicate'; see 'kqu help'", 2},
+                {"zip", "kqu: 'zip' needs a subcommand:", 2},
+                {"copy a", "kqu: copy: expected SRC DST, got 1 operand", 2},
+                {"copy --bogus a b", "kqu: unknown option --bogus", 2},
+                {"copy --force=yes a b", "kqu: option --force takes no value", 2},
+                {"encrypt --iterations", "kqu: option --iterations needs a value", 2},
+                {"copy missing b", "kqu: missing: no such file", 1},
+                {"copy a a", "kqu: a exists; use --force to replace it", 1},
+                {"--version", "kqu 0.1.0", 0}},
+               Compare::FirstLine, "cd " + sq(dir.path()) + " &&");
     // A usage error shows the usage line after the message.
-    EXPECT_NE(runTool("copy --bogus a b").output.find("\nusage: kqu copy [--force] [--quiet] SRC DST\n"),
-              std::string::npos);
+    EXPECT_THAT(runKqu("copy --bogus a b").output,
+                HasSubstr("\nusage: kqu copy [--force] [--quiet] SRC DST\n"));
 }
 
 TEST(KquCommandLine, DashMeansTheStandardStreams) {
     TempDir dir;
-    std::string plain = patternBytes(300000, 7);
-    writeFile(dir.file("plain"), plain);
-    writeFile(dir.file("pass"), "stream pass\n");
-    std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
-    std::string tool = sq(KQU_TOOL_PATH);
+    std::string plain = patternBytes(300000, 7), out;
+    writeFiles(dir, {{"plain", plain}, {"pass", "stream pass\n"}, {"Doc/index.xml", "<doc/>"}});
+    const std::string pass = "--passphrase-file pass --iterations 10", tool = sq(KQU_TOOL_PATH);
+    auto shell = [&, cd = "cd " + sq(dir.path()) + " && "](const std::string& command) {
+        EXPECT_EQ(runCommand(cd + fmt::format(fmt::runtime(command), tool, pass), &out), 0) << command;
+        return out;
+    };
     // stdin to stdout and back, and the same bytes as when files are named.
-    ASSERT_EQ(runCommand(fmt::format("{0} encrypt {1} - - < {2} | {0} decrypt {1} - - > {3}", tool, pass,
-                                     sq(dir.file("plain")), sq(dir.file("round")))),
-              0);
+    shell("{0} encrypt {1} - - < plain | {0} decrypt {1} - - > round");
     EXPECT_EQ(readFile(dir.file("round")), plain);
-
-    ASSERT_EQ(
-        runCommand(fmt::format("{} copy - {} < {}", tool, sq(dir.file("copied")), sq(dir.file("plain")))), 0);
+    shell("{0} copy - copied < plain");
     EXPECT_EQ(readFile(dir.file("copied")), plain);
-    std::string out;
-    ASSERT_EQ(runCommand(fmt::format("{} copy {} -", tool, sq(dir.file("plain"))), &out), 0);
-    EXPECT_EQ(out, plain);
-
+    EXPECT_EQ(shell("{0} copy plain -"), plain);
     // A package written to stdout is an ordinary zip; one read from stdin is listed and read.
-    fs::create_directories(dir.file("Doc"));
-    writeFile(dir.file("Doc/index.xml"), "<doc/>");
-    ASSERT_EQ(runCommand(fmt::format("cd {} && {} zip create - Doc > {}", sq(dir.path()), tool,
-                                     sq(dir.file("doc.zip")))),
-              0);
-    ASSERT_EQ(runCommand(fmt::format("python3 -m zipfile -t {} && unzip -p {} Doc/index.xml",
-                                     sq(dir.file("doc.zip")), sq(dir.file("doc.zip"))),
-                         &out),
-              0);
-    EXPECT_EQ(out.substr(out.size() - 6), "<doc/>");
-    ASSERT_EQ(runCommand(fmt::format("{} zip cat - Doc/index.xml < {}", tool, sq(dir.file("doc.zip"))), &out),
-              0);
-    EXPECT_EQ(out, "<doc/>");
+    shell("{0} zip create - Doc > doc.zip");
+    EXPECT_TRUE(shell("python3 -m zipfile -t doc.zip && unzip -p doc.zip Doc/index.xml").ends_with("<doc/>"));
+    EXPECT_EQ(shell("{0} zip cat - Doc/index.xml < doc.zip"), "<doc/>");
+}
+
+// Writes dir/plain and its encryption dir/enc; the options that decrypt it.
+std::string encryptedPlain(const TempDir& dir, const std::string& plain) {
+    writeFiles(dir, {{"plain", plain}, {"pass", "p\n"}});
+    std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
+    kquOk("encrypt --quiet " + pass + " plain enc", "cd " + sq(dir.path()) + " &&");
+    return pass;
 }
 
 TEST(KquCommandLine, DevicesFifosAndLinksAreWrittenNotReplaced) {
     TempDir dir;
-    writeFile(dir.file("plain"), "the plaintext\n");
-    writeFile(dir.file("pass"), "p\n");
-    std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
-    ASSERT_EQ(
-        runTool(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
-            .status,
-        0);
-
+    const std::string pass = encryptedPlain(dir, "the plaintext\n"), cd = "cd " + sq(dir.path()) + " &&";
     // /dev/null stays the device, even with --force.
-    auto run = runTool(fmt::format("decrypt --force {} {} /dev/null", pass, sq(dir.file("enc"))));
-    EXPECT_EQ(run.status, 0) << run.output;
-    struct stat status {};
-    ASSERT_EQ(::stat("/dev/null", &status), 0);
-    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    kquOk("decrypt --force " + pass + " enc /dev/null", cd);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
 
-    // A FIFO is written through, and is still a FIFO afterwards.
+    // A FIFO is written through, and is still a FIFO afterwards; a package too (through a
+    // scratch file, as the writer needs to seek).
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
-    std::string received;
-    std::thread reader([&] { received = readFile(dir.file("fifo")); });
-    run = runTool(fmt::format("decrypt --force {} {} {}", pass, sq(dir.file("enc")), sq(dir.file("fifo"))));
-    reader.join();
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(received, "the plaintext\n");
-    EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
-    // A package too (through a scratch file, as the writer needs to seek).
-    std::thread packageReader([&] { received = readFile(dir.file("fifo")); });
-    run = runTool(fmt::format("zip create --quiet {} {}", sq(dir.file("fifo")), sq(dir.file("plain"))),
-                  "timeout 20");
-    packageReader.join();
-    EXPECT_EQ(run.status, 0) << run.output;
-    writeFile(dir.file("from-fifo.zip"), received);
-    EXPECT_EQ(runCommand("unzip -p " + sq(dir.file("from-fifo.zip")) + " plain", &received), 0);
-    EXPECT_EQ(received, "the plaintext\n");
-    EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
+    for (const std::string& command :
+         {"decrypt --force " + pass + " enc fifo", std::string("zip create --quiet fifo plain")}) {
+        std::string received;
+        std::thread reader([&] { received = readFile(dir.file("fifo")); });
+        auto run = runKqu(command, cd + " timeout 20");
+        reader.join();
+        EXPECT_EQ(run.status, 0) << run.output;
+        if (command.starts_with("zip")) {
+            writeFile(dir.file("from-fifo.zip"), received);
+            EXPECT_EQ(runCommand(cd + " unzip -p from-fifo.zip plain", &received), 0);
+        }
+        EXPECT_EQ(received, "the plaintext\n");
+        EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
+    }
 
     // A link to a file: the file is replaced, the link stays, and so does the file's mode.
     writeFile(dir.file("target"), "old");
-    ::chmod(dir.file("target").c_str(), 0640);
-    fs::create_symlink("target", dir.file("link"));
-    run = runTool(fmt::format("copy --force {} {}", sq(dir.file("plain")), sq(dir.file("link"))));
-    EXPECT_EQ(run.status, 0) << run.output;
+    kquOk("copy --force plain link", cd + " chmod 640 target && ln -s target link &&");
     EXPECT_TRUE(fs::is_symlink(dir.file("link")));
     EXPECT_EQ(readFile(dir.file("target")), "the plaintext\n");
     EXPECT_EQ(fs::status(dir.file("target")).permissions(), fs::perms(0640));
     // Without --force the link's file is left alone; a link to nothing is refused.
-    EXPECT_EQ(runTool(fmt::format("copy {} {}", sq(dir.file("enc")), sq(dir.file("link")))).status, 1);
-    fs::create_symlink("nowhere", dir.file("dangling"));
-    run = runTool(fmt::format("copy --force {} {}", sq(dir.file("plain")), sq(dir.file("dangling"))));
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(runKqu("copy enc link", cd).status, 1);
+    EXPECT_EQ(runKqu("copy --force plain dangling", cd + " ln -s nowhere dangling &&").status, 1);
     EXPECT_FALSE(fs::exists(dir.file("nowhere")));
     // Errors name the user's path and the system's reason, not an object or a temporary.
-    run = runTool(fmt::format("copy {} {}", sq(dir.file("plain")), sq(dir.file("no/such/dir/x"))));
-    EXPECT_EQ(run.output, "kqu: " + dir.file("no/such/dir/x") + ": No such file or directory\n");
+    EXPECT_EQ(runKqu("copy plain no/such/dir/x", cd).output,
+              "kqu: no/such/dir/x: No such file or directory\n");
 }
 
-// The mode of every file that appears in dir while command runs, as a polling reader sees it.
+// The mode of every file that appears in dir/out while command runs, as a polling reader sees it.
 std::string modesSeenWhile(const TempDir& dir, const std::string& command) {
     writeFile(dir.file("poll.py"), R"(import os, stat, subprocess, sys
 d, cmd = sys.argv[1], sys.argv[2]
 before = set(os.listdir(d))
 p = subprocess.Popen(cmd, shell=True)
 seen = set()
-while p.poll() is None:
-    for n in os.listdir(d):
-        if n in before: continue
+def look():
+    for n in set(os.listdir(d)) - before:
         try: seen.add(oct(stat.S_IMODE(os.lstat(os.path.join(d, n)).st_mode)))
         except FileNotFoundError: pass
-for n in os.listdir(d):
-    if n not in before: seen.add(oct(stat.S_IMODE(os.lstat(os.path.join(d, n)).st_mode)))
+while p.poll() is None: look()
+look()
 print(' '.join(sorted(seen)))
 sys.exit(p.returncode)
 )");
     std::string out;
-    EXPECT_EQ(
-        runCommand(fmt::format("python3 {} {} {}", sq(dir.file("poll.py")), sq(dir.file("out")), sq(command)),
-                   &out),
-        0)
-        << out;
+    EXPECT_EQ(runCommand("cd " + sq(dir.path()) + " && python3 poll.py out " + sq(command), &out), 0) << out;
     return out;
 }
 
 TEST(KquCommandLine, OutputsGetTheirFinalModeFromTheStart) {
     TempDir dir;
-    fs::create_directories(dir.file("out"));
-    writeFile(dir.file("plain"), patternBytes(8 << 20, 3));
-    writeFile(dir.file("pass"), "p\n");
-    std::string tool = sq(KQU_TOOL_PATH);
-    std::string pass = "--passphrase-file " + sq(dir.file("pass")) + " --iterations 10";
-    ASSERT_EQ(
-        runTool(fmt::format("encrypt --quiet {} {} {}", pass, sq(dir.file("plain")), sq(dir.file("enc"))))
-            .status,
-        0);
+    const std::string pass = encryptedPlain(dir, patternBytes(8 << 20, 3)), tool = sq(KQU_TOOL_PATH),
+                      cd = "cd " + sq(dir.path()) + " && ";
+    writeFiles(dir, {{"out/", ""}, {"open", "x"}, {"Doc/a", "a"}, {"Doc/b", "b"}});
     // Decrypted data is never readable by others, even with a permissive umask.
-    EXPECT_EQ(modesSeenWhile(dir, fmt::format("umask 0; {} decrypt --quiet {} {} {}", tool, pass,
-                                              sq(dir.file("enc")), sq(dir.file("out/plain")))),
+    EXPECT_EQ(modesSeenWhile(dir, cd + "umask 0; " + tool + " decrypt --quiet " + pass + " enc out/plain"),
               "0o600\n");
     // copy keeps the source's mode; a replaced file keeps its own.
-    ::chmod(dir.file("enc").c_str(), 0600);
-    EXPECT_EQ(modesSeenWhile(dir, fmt::format("umask 022; {} copy --quiet {} {}", tool, sq(dir.file("enc")),
-                                              sq(dir.file("out/copy")))),
+    EXPECT_EQ(modesSeenWhile(dir, cd + "chmod 600 enc; umask 022; " + tool + " copy --quiet enc out/copy"),
               "0o600\n");
-    writeFile(dir.file("open"), "x");
-    ::chmod(dir.file("open").c_str(), 0644);
-    ASSERT_EQ(
-        runTool(fmt::format("copy --force --quiet {} {}", sq(dir.file("open")), sq(dir.file("out/copy"))))
-            .status,
-        0);
+    kquOk("copy --force --quiet open out/copy", cd + "chmod 644 open &&");
     EXPECT_EQ(fs::status(dir.file("out/copy")).permissions(), fs::perms(0600));
     // A rewritten package keeps its mode.
-    fs::create_directories(dir.file("Doc"));
-    writeFile(dir.file("Doc/a"), "a");
-    writeFile(dir.file("Doc/b"), "b");
-    ASSERT_EQ(
-        runTool(fmt::format("zip create --quiet {} {}", sq(dir.file("p.zip")), sq(dir.file("Doc")))).status,
-        0);
-    ::chmod(dir.file("p.zip").c_str(), 0600);
-    ASSERT_EQ(runTool(fmt::format("zip rm --quiet {} Doc/a", sq(dir.file("p.zip")))).status, 0);
+    kquOk("zip rm --quiet p.zip Doc/a", cd + tool + " zip create --quiet p.zip Doc && chmod 600 p.zip &&");
     EXPECT_EQ(fs::status(dir.file("p.zip")).permissions(), fs::perms(0600));
 }
 
 TEST(KquCommandLine, NamesUpToTheSystemLimitAndInterruptionsLeaveNothingBehind) {
     TempDir dir;
+    const std::string cd = "cd " + sq(dir.path()) + " && ";
     writeFile(dir.file("plain"), "x");
     for (size_t length : {242u, 255u}) {
-        std::string name = dir.file(std::string(length, 'n'));
-        auto run = runTool(fmt::format("copy --quiet {} {}", sq(dir.file("plain")), sq(name)));
-        EXPECT_EQ(run.status, 0) << run.output;
-        run = runTool(fmt::format("copy --quiet --force {} {}", sq(dir.file("plain")), sq(name)));
-        EXPECT_EQ(run.status, 0) << run.output;
-        EXPECT_EQ(readFile(name), "x");
-        fs::remove(name);
+        const std::string name(length, 'n');
+        for (const char* force : {"", "--force"}) {
+            kquOk(fmt::format("copy --quiet {} plain {}", force, name), cd);
+        }
+        EXPECT_EQ(readFile(dir.file(name)), "x");
+        fs::remove(dir.file(name));
     }
 
     // SIGINT, SIGTERM or SIGHUP in the middle of a long create and of a copy waiting on its
@@ -279,20 +200,16 @@ time.sleep(0.5)
 p.send_signal(int(sys.argv[2]))
 print(p.wait())
 )");
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        for (const std::string& command :
-             {fmt::format("zip create {} {}", sq(dir.file("big.zip")), sq(dir.file("big"))),
-              fmt::format("copy {} {}", sq(dir.file("fifo")), sq(dir.file("copy")))}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        for (const char* command : {"zip create big.zip big", "copy fifo copy"}) {
             std::string out;
-            runCommand(fmt::format("python3 {} {} {} {} {}", sq(dir.file("interrupt.py")),
-                                   sq(dir.file("fifo")), signal, sq(KQU_TOOL_PATH), command),
-                       &out);
+            runCommand(
+                fmt::format("{}python3 interrupt.py fifo {} {} {}", cd, signal, sq(KQU_TOOL_PATH), command),
+                &out);
             EXPECT_EQ(out, fmt::format("{}\n", -signal)) << command;
-            std::string listing;
-            runCommand("ls -A " + sq(dir.path()), &listing);
-            EXPECT_EQ(listing, "big\nfifo\ninterrupt.py\nplain\n") << command;
+            runCommand("ls -A " + sq(dir.path()), &out);
+            EXPECT_EQ(out, "big\nfifo\ninterrupt.py\nplain\n") << command;
         }
-    }
 }
 
 }  // namespace
