@@ -135,7 +135,6 @@ using chunker::maskOfWord;
 using chunker::Stops;
 
 constexpr size_t kBatch = 1024;  // code units whose masks are made at once
-const chunker::MaskFunction sMasks = chunker::bestMaskFunction();
 
 // The field being read: a view of the source while it is one contiguous run (the common
 // case, copied once into its cell), else an owned buffer.
@@ -285,11 +284,12 @@ void scanInto(const char16_t* src, char16_t* copy, size_t n, char16_t separator,
     };
     auto isNext = [&](size_t i, char16_t c) { return i + 1 < n && src[i + 1] == c; };
 
+    static const chunker::MaskFunction makeMasks = chunker::bestMaskFunction();  // chosen once
     uint64_t masks[kBatch / kWord];
     for (size_t batch = 0; batch < n; batch += kBatch) {
         const size_t count = std::min(kBatch, n - batch);
         const size_t fullWords = count / kWord, tail = count % kWord;
-        sMasks(src + batch, copy ? copy + batch : nullptr, fullWords, stops, masks);
+        makeMasks(src + batch, copy ? copy + batch : nullptr, fullWords, stops, masks);
         if (tail) {
             size_t at = batch + fullWords * kWord;
             if (copy) std::memcpy(copy + at, src + at, tail * sizeof(char16_t));
