@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <ranges>
 #include <sstream>
 #include <stdexcept>
 
@@ -47,9 +48,8 @@ struct ParsedArchive {
         return it == entries.end() ? nullptr : &*it;
     }
     std::vector<std::string> names() const {
-        std::vector<std::string> all;
-        for (const auto& e : entries) all.push_back(e.name);
-        return all;
+        auto all = entries | std::views::transform(&ParsedEntry::name);
+        return {all.begin(), all.end()};
     }
 };
 
@@ -173,7 +173,7 @@ struct ZipWriter : ::testing::Test {
 // Python's zipfile reads each entry: name, date, system, mode, method, CRC, sizes, sha1 of the stored bytes.
 std::string describe(const std::string& path) {
     std::string output;
-    EXPECT_EQ(runCommand(fmt::format(R"(python3 -c "
+    const std::string script = R"(python3 -c "
 import hashlib, struct, sys, zipfile
 z, raw = zipfile.ZipFile(sys.argv[1]), open(sys.argv[1], 'rb').read()
 for i in z.infolist():
@@ -182,17 +182,14 @@ for i in z.infolist():
     print(i.filename, i.date_time, i.create_system, oct(i.external_attr >> 16), i.compress_type,
           '%08x' % i.CRC, i.compress_size, i.file_size,
           hashlib.sha1(raw[start:start + i.compress_size]).hexdigest()[:12])
-" '{}' 2>&1)",
-                                     path),
-                         &output),
-              0)
-        << output;
+" ')";
+    EXPECT_EQ(runCommand(script + path + "' 2>&1", &output), 0) << output;
     return output;
 }
 
 // A package as another tool makes it: 2022 dates, Unix modes, stored and deflated entries.
 void makeForeignPackage(const std::string& path) {
-    ASSERT_EQ(runCommand(fmt::format(R"(python3 -c "
+    const std::string script = R"(python3 -c "
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], 'w') as z:
     for name, mode, method, data in [
@@ -203,9 +200,8 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
         i = zipfile.ZipInfo(name, (2022, 3, 14, 15, 9, 26))
         i.create_system, i.external_attr, i.compress_type = 3, mode << 16, method
         z.writestr(i, data)
-" '{}')",
-                                     path)),
-              0);
+" ')";
+    ASSERT_EQ(runCommand(script + path + "'"), 0);
 }
 
 using ZipRawCopy = ZipWriter;
@@ -587,11 +583,10 @@ TEST_F(ZipRawCopy, CopiesKeepRecordsAndStoredBytesAndFillFreeRanges) {
 TEST_F(ZipRawCopy, EncryptedEntriesOnlyMoveBetweenPackagesWithTheSameKey) {
     auto keyA = KQUCryptoKey::createAes128KeyFromPassphrase("alpha", 10);
     auto keyB = KQUCryptoKey::createAes128KeyFromPassphrase("beta", 10);
-    std::string source = dir.file("secret.zip");
-    KQUZipArchiveOutputStream zip(source, keyA);
+    KQUZipArchiveOutputStream zip(path, keyA);
     put(zip, "a.xml", "<a>secret</a>", true);
     zip.close();
-    KQUZipArchive archive(source);
+    KQUZipArchive archive(path);
     auto entry = archive.entryWithName("a.xml");
 
     // No key set on the source, another key, or no key in the writer: refused, nothing added.
@@ -607,14 +602,13 @@ TEST_F(ZipRawCopy, EncryptedEntriesOnlyMoveBetweenPackagesWithTheSameKey) {
 }
 
 TEST_F(ZipRawCopy, DamagedStoredBytesAreNotCopied) {
-    std::string source = dir.file("foreign.zip");
-    makeForeignPackage(source);
-    std::string bytes = readFile(source);
+    makeForeignPackage(path);
+    std::string bytes = readFile(path);
     size_t at = bytes.find("echo hi");
     ASSERT_NE(at, std::string::npos);
     bytes[at] = 'E';
-    writeFile(source, bytes);
-    KQUZipArchive archive(source);
+    writeFile(path, bytes);
+    KQUZipArchive archive(path);
     std::string copy = dir.file("copy.zip");
     KQUZipArchiveOutputStream zip(copy);
     zip.copyEntry(*archive.entryWithName("doc/index.xml"));

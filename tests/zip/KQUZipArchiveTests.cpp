@@ -228,8 +228,7 @@ TEST(ZipReaderEntry, LocalHeaders) {
     LogCapture log;
     auto wrong = open(buildArchive({{.name = "a", .data = "payload", .localSignature = 0x04034B51}}));
     auto entry = wrong.entryWithName("a");
-    EXPECT_EQ(entry->inputStream(), nullptr);
-    EXPECT_FALSE(entry->isReadable());
+    EXPECT_EQ(std::tuple(entry->inputStream(), entry->isReadable()), std::tuple(nullptr, false));
     EXPECT_KQU_THROW(entry->data(), "KQUZipEntryError", "Local file header record signature not found");
 
     // A local header whose extra field claims bytes beyond the entry's place.
@@ -648,9 +647,8 @@ TEST(KQUMemoryRepresentationOwnership, CallerChangingItsBufferChangesNothing) {
     plain->shrink_to_fit();
 
     EXPECT_EQ(readAll(*earlyStream, 7), text);
-    EXPECT_EQ(representation.dataLength(), 5000);
+    EXPECT_EQ(std::tuple(representation.dataLength(), representation.hash()), std::tuple(5000, hashBefore));
     EXPECT_TRUE(representation.isEqual(KQUMemoryDataRepresentation(KQUMakeData(text))));
-    EXPECT_EQ(representation.hash(), hashBefore);
     EXPECT_EQ(contents(archive.entryWithName("doc.xml")), text);  // inflates and checks the CRC
     // A sealed block is shared, not copied.
     auto sealed = KQUMakeData(text);
