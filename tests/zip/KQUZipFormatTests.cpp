@@ -51,12 +51,11 @@ KQUData endOfArchive(uint64_t count, uint64_t size, uint64_t offset) {
 
 TEST(KQUZipFormat, LocalHeaderBytes) {
     KQUZipEntryRecordInfo e = entry(0, 0, 0, 0, 0);
-    KQUData out;
+    KQUData out, big;
     EXPECT_EQ(KQUZipAppendLocalFileHeaderForEntry(out, e, "a", false), 31u);
     EXPECT_EQ(toHex(out), "504b0304140000000000e47065380000000000000000000000000100000061");
-    out.clear();
-    EXPECT_EQ(KQUZipAppendLocalFileHeaderForEntry(out, e, "big.bin", true), 57u);  // + Zip64 local field
-    EXPECT_EQ(toHex(std::span(out).last(20)), toHex(KQUZipZip64LocalExtraField()));
+    EXPECT_EQ(KQUZipAppendLocalFileHeaderForEntry(big, e, "big.bin", true), 57u);  // + Zip64 local field
+    EXPECT_EQ(toHex(std::span(big).last(20)), toHex(KQUZipZip64LocalExtraField()));
 
     // The patch written after the data, and the Zip64 payload: only the values that need it.
     EXPECT_EQ(toHex(KQUZipLocalFileHeaderCrcAndSizes(0x0D4A1185, 0xFFFFFFFF, 5)), "85114a0dffffffff05000000");
@@ -115,14 +114,13 @@ TEST(KQUZipFormat, EndOfArchiveAtZip64Boundaries) {
 }
 
 TEST(KQUZipFormat, DataDescriptors) {
-    KQUData out;
+    KQUData out, wide;
     EXPECT_EQ(KQUZipAppendDataDescriptor(out, {0xDEADBEEF, 100, 200}, false), 16u);
     EXPECT_EQ(toHex(out), "504b0708efbeadde64000000c8000000");
-    out.clear();
-    EXPECT_EQ(KQUZipAppendDataDescriptor(out, {0xDEADBEEF, 5ull << 30, (5ull << 30) + 7}, true), 24u);
-    EXPECT_EQ(KQUZipDecodeDataDescriptor(out, true)->uncompressedSize, (5ull << 30) + 7);
-    EXPECT_FALSE(KQUZipDecodeDataDescriptor(std::span(out).first(23), true));
-    EXPECT_TRUE(KQUZipDecodeDataDescriptor(std::span(out).first(16), false));
+    EXPECT_EQ(KQUZipAppendDataDescriptor(wide, {0xDEADBEEF, 5ull << 30, (5ull << 30) + 7}, true), 24u);
+    EXPECT_EQ(KQUZipDecodeDataDescriptor(wide, true)->uncompressedSize, (5ull << 30) + 7);
+    EXPECT_FALSE(KQUZipDecodeDataDescriptor(std::span(wide).first(23), true));
+    EXPECT_TRUE(KQUZipDecodeDataDescriptor(std::span(wide).first(16), false));
 }
 
 TEST(KQUZipFormat, DecodersRefuseShortOrForeignInput) {
