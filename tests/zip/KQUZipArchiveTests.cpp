@@ -1,7 +1,5 @@
-// The reader: the end record, the central directory, names, the common root, entries (stored,
-// deflated, encrypted, from several threads), and damaged or crafted packages, which must end in a
-// KQUException naming the fault (never another exception, a crash, or wrong data read as good).
-#include <dirent.h>
+// The reader: records, names, the common root, entries (stored, deflated, encrypted, threaded), and damaged
+// packages, which must end in a KQUException naming the fault (never a crash or wrong data read as good).
 #include <unistd.h>
 
 #include <atomic>
@@ -68,10 +66,9 @@ TEST(ZipReaderOpen, ReadsPythonArchive) {
     EXPECT_EQ(archive.allEntryNames(), (std::vector<std::string>{"hello.txt", "dir/data.bin"}));
     EXPECT_EQ(contents(archive.entryWithName("hello.txt")), "Hello, world!\n");
     auto data = archive.entryWithName("dir/data.bin");
-    EXPECT_EQ(std::tuple(data->crc(), data->localHeaderOffset()), std::tuple(0xF0FAD810u, 53u));
-    std::string expected;
-    for (int i = 0; i < 100; ++i) expected += "abcdefgh";
-    EXPECT_EQ(contents(data), expected);
+    EXPECT_EQ(
+        std::tuple(data->crc(), data->localHeaderOffset(), zlibCrc(contents(data)), contents(data).size()),
+        std::tuple(0xF0FAD810u, 53u, 0xF0FAD810u, size_t{800}));  // zlib.crc32(b"abcdefgh" * 100)
     EXPECT_EQ(archive.entryWithName("missing"), nullptr);
 }
 
@@ -90,8 +87,8 @@ TEST(ZipReaderOpen, Zip64EndRecords) {
     EXPECT_EQ(archive.entryCount(), 2u);
     EXPECT_EQ(contents(archive.entryWithName("b")), "de");
 
-    // One byte changed: the locator's signature, record offset and disk count; the record's entry count
-    // and directory size.
+    // One byte changed: the locator's signature, record offset, disk count; the record's count, directory
+    // size.
     const std::string bytes = buildArchive({{.name = "a", .data = "abc"}}, {.zip64End = true});
     const size_t locator = bytes.size() - 22 - 20, record = locator - 56;
     auto damaged = [&](size_t at, char value) { return bytes.substr(0, at) + value + bytes.substr(at + 1); };
@@ -154,24 +151,24 @@ TEST(ZipReaderOpen, ExtraFieldsAndNames) {
     EXPECT_EQ(*KQUZipDecodeFilename("\xed\xa0\x80"), "\u03C6\u00E1\u00C7");
 }
 
-// (A common root that is collapsed: KQUDocumentBundle.ZipPackageWithItsRootDirectoryStripped.)
-TEST(ZipReaderOpen, CollapsesCommonRoot) {
+TEST(ZipReaderOpen, CollapsesCommonRoot) {  // collapsed: KQUDocumentBundle tests
     auto mixed =
         open(buildArchive({{.name = "Doc/a.xml", .data = "a"}, {.name = "b.xml", .data = "b"}}), true);
     EXPECT_EQ(mixed.allEntryNames(), (std::vector<std::string>{"Doc/a.xml", "b.xml"}));
     auto withFreeSpace = open(buildArchive({{.name = "Doc/a.xml", .data = "a"},
                                             {.name = ".QlTrash/00000001", .data = std::string(9, '\0')}}),
                               true);
-    EXPECT_EQ(withFreeSpace.entryCount(), 2u);
-    EXPECT_NE(withFreeSpace.entryWithName("Doc/a.xml"), nullptr);
+    EXPECT_EQ(withFreeSpace.allEntryNames(), (std::vector<std::string>{"Doc/a.xml", ".QlTrash/00000001"}));
 }
 
 TEST(ZipReaderEntry, DeflatedMegabyteInOneRead) {
     std::string big = patternBytes(700'000, 4) + std::string(348'576, 'z');
     auto archive = open(buildArchive({{.name = "big", .data = big, .deflate = true}}));
     auto entry = archive.entryWithName("big");
+    auto reading = entry->inputStream();
     std::string out(big.size(), '\0');
-    EXPECT_EQ(entry->inputStream()->readToBuffer(out.data(), static_cast<uint32_t>(out.size())), big.size());
+    EXPECT_EQ(reading->readToBuffer(out.data(), 0), 0u);  // a 0-byte request once ended the stream
+    EXPECT_EQ(reading->readToBuffer(out.data(), static_cast<uint32_t>(out.size())), big.size());
     EXPECT_EQ(out, big);
     // Lent blocks are never larger than the output buffer.
     auto lending = std::dynamic_pointer_cast<KQUBufferedInputStreamProtocol>(entry->inputStream());
@@ -231,22 +228,13 @@ TEST(ZipReaderEntry, LocalHeaders) {
     LogCapture log;
     auto wrong = open(buildArchive({{.name = "a", .data = "payload", .localSignature = 0x04034B51}}));
     auto entry = wrong.entryWithName("a");
-    EXPECT_EQ(entry->inputStream(), nullptr);
-    EXPECT_FALSE(entry->isReadable());
+    EXPECT_EQ(std::tuple(entry->inputStream(), entry->isReadable()), std::tuple(nullptr, false));
     EXPECT_KQU_THROW(entry->data(), "KQUZipEntryError", "Local file header record signature not found");
 
     // A local header whose extra field claims bytes beyond the entry's place.
     std::string bytes = buildArchive({{.name = "a", .data = "payload"}, {.name = "b", .data = "more"}});
     bytes[28] = '\x40';  // local extra length of a: 64
     EXPECT_KQU_THROW(open(bytes).entryWithName("a")->inputStream(), "KQUZipEntryError", "");
-}
-
-TEST(ZipReaderEntry, ZeroByteRequestIsNotTheEnd) {
-    char byte;
-    auto text = open(buildArchive({{.name = "t", .data = "text", .deflate = true}}));
-    auto reading = text.entryWithName("t")->inputStream();
-    EXPECT_EQ(reading->readToBuffer(&byte, 0), 0u);
-    EXPECT_EQ(readAll(*reading), "text");
 }
 
 // The same plaintext encrypted stored and deflated-then-encrypted, after a free-space entry.
@@ -288,8 +276,7 @@ TEST(ZipReaderEntry, EncryptedEntries) {
 
 TEST(ZipReaderEntry, EncryptedEntryCrcCoversStoredBytes) {
     EncryptedArchive fixture;
-    // A ciphertext byte damaged mid-entry: the stored bytes' CRC no longer matches (the padding may
-    // well still decode).
+    // A ciphertext byte damaged mid-entry: the stored bytes' CRC fails (the padding may well still decode).
     fixture.bytes[fixture.bytes.find("stored") + 6 + 5000] ^= 0x20;
     auto archive = open(fixture.bytes);
     archive.setCryptoKey(fixture.key);
@@ -492,34 +479,26 @@ TEST(KQUZipEncryptedEntrySize, APlaintextOfAnotherLengthThanRecordedIsDamage) {
 // The package layout over archives built byte by byte, every range's place computed by hand: headers
 // 30 + name, central records 46 + name (+ Zip64 field), end record 22 + comment, Zip64 56, locator 20.
 using Kind = KQUZipLayoutKind;
-
-struct Expected {
-    uint64_t offset, length;
-    Kind kind;
-    std::string entry;  // empty: no entry
-};
+using Expected = std::tuple<uint64_t, uint64_t, Kind, std::string>;  // offset, length, kind, entry ("": none)
 
 void expectLayout(const std::string& bytes, const std::vector<Expected>& expected) {
-    KQUZipArchive archive(KQUMakeData(KQUData(bytes.begin(), bytes.end())));
-    auto ranges = KQUZipPackageLayout(archive);
-    ASSERT_EQ(ranges.size(), expected.size());
-    for (size_t i = 0; i < ranges.size(); ++i) {
-        const auto& [offset, length, kind, entry] = expected[i];
-        EXPECT_EQ(
-            std::tuple(ranges[i].offset, ranges[i].length, std::string(KQUZipLayoutKindName(ranges[i].kind)),
-                       ranges[i].entry ? ranges[i].entry->name() : ""),
-            std::tuple(offset, length, std::string(KQUZipLayoutKindName(kind)), entry))
-            << i;
-    }
-    EXPECT_EQ(ranges.back().offset + ranges.back().length, bytes.size());
+    auto line = [](uint64_t offset, uint64_t length, Kind kind, std::string_view entry) {
+        return fmt::format("{} {} {} {}\n", offset, length, KQUZipLayoutKindName(kind), entry);
+    };
+    std::string found, wanted;
+    const KQUZipArchive archive = open(bytes);
+    for (const auto& r : KQUZipPackageLayout(archive))
+        found += line(r.offset, r.length, r.kind, r.entry ? r.entry->name() : "");
+    for (const auto& [offset, length, kind, entry] : expected) wanted += line(offset, length, kind, entry);
+    EXPECT_EQ(found, wanted);
+    EXPECT_EQ(std::get<0>(expected.back()) + std::get<1>(expected.back()), bytes.size());
 }
 
 TEST(KQUZipPackageLayout, RangesCoverEveryRecordInOffsetOrder) {
     const std::string deflated = rawDeflate(std::string(100, 'x'));
     const uint64_t s = deflated.size();
 
-    // 1: a stored entry, 7 bytes nobody claims, a deflated entry with a signed data descriptor, a
-    // directory, an end record with a 4-byte comment.
+    // 1: stored entry, 7 unclaimed bytes, deflated entry with signed descriptor, directory, 4-byte comment.
     ZipByteBuilder builder;
     std::string one = builder.add({.name = "a.txt", .data = "hello"}) + "JUNKJUN";
     one += builder.add(
@@ -554,9 +533,8 @@ TEST(KQUZipPackageLayout, RangesCoverEveryRecordInOffsetOrder) {
 }
 
 TEST(KQUZipPackageLayout, DamagedPlacesBecomeUnknownWithoutOverlap) {
-    // "a" says a descriptor follows its data, but "b" starts there: the descriptor's 12
-    // bytes come first and b's header is cut to start after them, never counted twice.
-    // "c" has a broken local header signature: its bytes are claimed by nothing.
+    // "a" says a descriptor follows, but "b" starts there: the descriptor's 12 bytes come first and b's
+    // header is cut to start after them. "c" has a broken local signature: its bytes are claimed by nothing.
     ZipByteBuilder builder;
     std::string bytes = builder.add({.name = "a", .data = "12345", .flags = 8});
     bytes += builder.add({.name = "b", .data = "67890"});
@@ -572,10 +550,6 @@ TEST(KQUZipPackageLayout, DamagedPlacesBecomeUnknownWithoutOverlap) {
                          {249, 22, Kind::EndRecord, ""}});
 }
 
-// Range streams over archives in files and in memory, what the reader shares between entries (one descriptor
-// for every stream of an archive file, kept open by the streams after the archive is gone), and memory
-// representations that keep bytes the caller can no longer change.
-
 TEST(ZipArchiveDataRepresentation, FileRanges) {
     TempDir dir;
     writeFile(dir.file("a.zip"), "0123456789");
@@ -586,28 +560,20 @@ TEST(ZipArchiveDataRepresentation, FileRanges) {
     for (auto [offset, length] : {std::pair{9, 2}, std::pair{-1, 1}, std::pair{0, 11}})
         EXPECT_KQU_THROW(archive.inputStreamWithOffset(offset, length), NSInvalidArgumentException,
                          "Bad input stream range.");
-}
-
-TEST(ZipArchiveDataRepresentation, SameLocation) {
-    TempDir dir;
-    writeFile(dir.file("a.zip"), "x");
-    writeFile(dir.file("b.zip"), "x");
-    KQUZipArchiveFileDataRepresentation a(dir.file("a.zip")), a2(dir.file("a.zip")), b(dir.file("b.zip"));
-    EXPECT_TRUE(a.hasSameLocationAs(a2));
-    EXPECT_TRUE(a.hasSameLocationAs(KQUFileDataRepresentation(dir.file("a.zip"))));
-    EXPECT_FALSE(a.hasSameLocationAs(b));
+    // Same location: the same file (as any representation), the same memory block.
+    writeFile(dir.file("b.zip"), "0123456789");
+    KQUZipArchiveFileDataRepresentation again(dir.file("a.zip")), b(dir.file("b.zip"));
+    EXPECT_TRUE(archive.hasSameLocationAs(again) &&
+                archive.hasSameLocationAs(KQUFileDataRepresentation(dir.file("a.zip"))));
+    EXPECT_FALSE(archive.hasSameLocationAs(b));
     auto data = KQUMakeData("bytes");
     KQUZipArchiveMemoryDataRepresentation m1(data), m2(data), m3(KQUMakeData("bytes"));
     EXPECT_TRUE(m1.hasSameLocationAs(m2));
-    EXPECT_FALSE(m1.hasSameLocationAs(m3) || m1.hasSameLocationAs(a));
-}
-
-TEST(ZipArchiveDataRepresentation, MissingFileIsUnreadable) {
-    TempDir dir;
-    KQUZipArchiveFileDataRepresentation archive(dir.file("missing.zip"));
-    EXPECT_FALSE(archive.isReadable());
-    EXPECT_EQ(archive.inputStream(), nullptr);
-    EXPECT_KQU_THROW(archive.inputStreamWithOffset(0, 0), "KQUDataRepresentationError", "");
+    EXPECT_FALSE(m1.hasSameLocationAs(m3) || m1.hasSameLocationAs(archive));
+    // A missing file is unreadable.
+    KQUZipArchiveFileDataRepresentation missing(dir.file("missing.zip"));
+    EXPECT_EQ(std::tuple(missing.isReadable(), missing.inputStream()), std::tuple(false, nullptr));
+    EXPECT_KQU_THROW(missing.inputStreamWithOffset(0, 0), "KQUDataRepresentationError", "");
 }
 
 TEST(ZipArchiveDataRepresentation, MemoryRanges) {
@@ -617,8 +583,7 @@ TEST(ZipArchiveDataRepresentation, MemoryRanges) {
     EXPECT_KQU_THROW(archive.bufferedInputStreamWithOffset(9, 2), NSInvalidArgumentException,
                      "Bad input stream range.");
     EXPECT_EQ(readAll(*archive.bufferedInputStreamWithBufferSize(4), 7), "0123456789");
-    // Memory streams have 32-bit offsets: a range reaching 4 GiB or beyond is refused
-    // instead of wrapping around to the block's start.
+    // Memory streams have 32-bit offsets: a range reaching 4 GiB is refused, not wrapped to the start.
     const long long fourGiB = 1ll << 32;
     EXPECT_TRUE(KQUZipArchiveMemoryDataRepresentation::isValidMemoryRange(fourGiB - 11, 10, fourGiB + 100));
     for (auto [offset, length] :
@@ -627,12 +592,8 @@ TEST(ZipArchiveDataRepresentation, MemoryRanges) {
             KQUZipArchiveMemoryDataRepresentation::isValidMemoryRange(offset, length, fourGiB + 100));
 }
 
-int openDescriptors() {
-    int count = 0;
-    DIR* dir = ::opendir("/proc/self/fd");
-    while (::readdir(dir)) ++count;
-    ::closedir(dir);
-    return count;
+long openDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 TEST(ZipReaderSharing, StreamsShareOneDescriptorThatOutlivesTheArchive) {
@@ -641,15 +602,14 @@ TEST(ZipReaderSharing, StreamsShareOneDescriptorThatOutlivesTheArchive) {
     auto part = [](int i) {
         return fmt::format("entry {} ", i) + std::string(static_cast<size_t>(i) * 100, 'x');
     };
-    KQUZipArchiveOutputStream zip(path);
-    for (int i = 0; i < 20; ++i) {
-        zip.beginEntry(fmt::format("Doc/part{:02}.xml", i), i % 2 == 0, part(i).size());
-        zip.writeBuffer(part(i).data(), static_cast<uint32_t>(part(i).size()));
-    }
-    zip.close();
+    std::vector<TestEntry> entries;
+    for (int i = 0; i < 20; ++i)
+        entries.push_back(
+            {.name = fmt::format("Doc/part{:02}.xml", i), .data = part(i), .deflate = i % 2 == 0});
+    writeFile(path, buildArchive(entries));
     std::vector<std::shared_ptr<KQUInputStream>> streams;
     std::shared_ptr<KQUZipEntry> kept;
-    int before = 0;
+    long before = 0;
     {
         auto archive = std::make_unique<KQUZipArchive>(path, true);
         before = openDescriptors();
@@ -668,8 +628,7 @@ TEST(ZipReaderSharing, StreamsShareOneDescriptorThatOutlivesTheArchive) {
     EXPECT_EQ(openDescriptors(), before - 1);  // the last holder closed the file
 }
 
-// A caller that goes on using (or reallocating) its own buffer after handing it over must not
-// change length, equality, hash or archive contents (before, this read freed memory).
+// A caller reusing its buffer after handing it over changes nothing (this once read freed memory).
 TEST(KQUMemoryRepresentationOwnership, CallerChangingItsBufferChangesNothing) {
     std::string text = patternBytes(5000, 3);
     std::string zip = buildArchive({{.name = "doc.xml", .data = text, .deflate = true}});
@@ -688,9 +647,8 @@ TEST(KQUMemoryRepresentationOwnership, CallerChangingItsBufferChangesNothing) {
     plain->shrink_to_fit();
 
     EXPECT_EQ(readAll(*earlyStream, 7), text);
-    EXPECT_EQ(representation.dataLength(), 5000);
+    EXPECT_EQ(std::tuple(representation.dataLength(), representation.hash()), std::tuple(5000, hashBefore));
     EXPECT_TRUE(representation.isEqual(KQUMemoryDataRepresentation(KQUMakeData(text))));
-    EXPECT_EQ(representation.hash(), hashBefore);
     EXPECT_EQ(contents(archive.entryWithName("doc.xml")), text);  // inflates and checks the CRC
     // A sealed block is shared, not copied.
     auto sealed = KQUMakeData(text);

@@ -51,12 +51,11 @@ KQUData endOfArchive(uint64_t count, uint64_t size, uint64_t offset) {
 
 TEST(KQUZipFormat, LocalHeaderBytes) {
     KQUZipEntryRecordInfo e = entry(0, 0, 0, 0, 0);
-    KQUData out;
+    KQUData out, big;
     EXPECT_EQ(KQUZipAppendLocalFileHeaderForEntry(out, e, "a", false), 31u);
     EXPECT_EQ(toHex(out), "504b0304140000000000e47065380000000000000000000000000100000061");
-    out.clear();
-    EXPECT_EQ(KQUZipAppendLocalFileHeaderForEntry(out, e, "big.bin", true), 57u);  // + Zip64 local field
-    EXPECT_EQ(toHex(std::span(out).last(20)), toHex(KQUZipZip64LocalExtraField()));
+    EXPECT_EQ(KQUZipAppendLocalFileHeaderForEntry(big, e, "big.bin", true), 57u);  // + Zip64 local field
+    EXPECT_EQ(toHex(std::span(big).last(20)), toHex(KQUZipZip64LocalExtraField()));
 
     // The patch written after the data, and the Zip64 payload: only the values that need it.
     EXPECT_EQ(toHex(KQUZipLocalFileHeaderCrcAndSizes(0x0D4A1185, 0xFFFFFFFF, 5)), "85114a0dffffffff05000000");
@@ -71,8 +70,7 @@ TEST(KQUZipFormat, CentralHeaderAtZip64Boundaries) {
     EXPECT_EQ(toHex(central(entry(0x636B, 0xCAFEBABE, 5ull << 30, 5ull << 30, 5ull << 30), "v")),
               "504b01023e00140000006b63e4706538bebafecaffffffffffffffff01001c0000000000000000000000ffffffff76"
               "01001800000000400100000000000040010000000000004001000000");
-    // One below the escape: no Zip64 field; sizes at the escape: both (16 bytes); offset
-    // at the escape: only the offset (8 bytes).
+    // One below the escape: no Zip64 field; sizes at it: both (16 bytes); offset at it: the offset (8).
     const struct {
         uint64_t size, offset;
         uint16_t extra;
@@ -116,14 +114,13 @@ TEST(KQUZipFormat, EndOfArchiveAtZip64Boundaries) {
 }
 
 TEST(KQUZipFormat, DataDescriptors) {
-    KQUData out;
+    KQUData out, wide;
     EXPECT_EQ(KQUZipAppendDataDescriptor(out, {0xDEADBEEF, 100, 200}, false), 16u);
     EXPECT_EQ(toHex(out), "504b0708efbeadde64000000c8000000");
-    out.clear();
-    EXPECT_EQ(KQUZipAppendDataDescriptor(out, {0xDEADBEEF, 5ull << 30, (5ull << 30) + 7}, true), 24u);
-    EXPECT_EQ(KQUZipDecodeDataDescriptor(out, true)->uncompressedSize, (5ull << 30) + 7);
-    EXPECT_FALSE(KQUZipDecodeDataDescriptor(std::span(out).first(23), true));
-    EXPECT_TRUE(KQUZipDecodeDataDescriptor(std::span(out).first(16), false));
+    EXPECT_EQ(KQUZipAppendDataDescriptor(wide, {0xDEADBEEF, 5ull << 30, (5ull << 30) + 7}, true), 24u);
+    EXPECT_EQ(KQUZipDecodeDataDescriptor(wide, true)->uncompressedSize, (5ull << 30) + 7);
+    EXPECT_FALSE(KQUZipDecodeDataDescriptor(std::span(wide).first(23), true));
+    EXPECT_TRUE(KQUZipDecodeDataDescriptor(std::span(wide).first(16), false));
 }
 
 TEST(KQUZipFormat, DecodersRefuseShortOrForeignInput) {
@@ -233,8 +230,7 @@ TEST(KQUZipFormat, FreeSpaceEntryNames) {
 }
 
 TEST(KQUZipFormat, DosTimes) {
-    // Values from zipfile's packing: odd seconds round down; 1980 and earlier are written
-    // as 1981; beyond the field's last year (2107) the year stays at its largest.
+    // zipfile's packing: odd seconds round down; up to 1980 written as 1981; beyond 2107 the year stays 2107.
     const struct {
         int year, month, day, hour, minute, second;
         uint32_t dos;
@@ -272,10 +268,8 @@ TEST(KQUZipFormat, Crc32Combine) {
     }
 }
 
-// Boundary sweeps of the zip layer's buffering streams: the sizes 0, 1, B - 1, B, B + 1 and 2 B + 1
-// for each internal buffer size B, with incompressible and compressible content, transferred in one
-// call and in odd chunks. zlib itself gives the known answers: the raw deflate data our inflating
-// stream must read, the CRC-32s, and the inflate of what our deflating stream writes.
+// Boundary sweeps: sizes 0, 1, B - 1, B, B + 1, 2 B + 1 for each buffer size B, in one call and in odd
+// chunks; zlib gives the known answers (deflate data to read, CRCs, inflate of what our stream writes).
 namespace kqu::test {
 namespace {
 
@@ -318,8 +312,7 @@ KQUData zlibInflate(const KQUData& data, size_t expectedSize) {
     return out;
 }
 
-// Reads a stream to its end in the given chunk sizes (in turn), through readToBuffer or,
-// for buffered streams, readToOwnBuffer.
+// Reads a stream to its end in the given chunk sizes (in turn), by readToBuffer or (own) readToOwnBuffer.
 KQUData readAll(KQUInputStream& stream, const std::vector<uint32_t>& chunks, bool own) {
     KQUData out;
     std::vector<char> buffer;
@@ -336,8 +329,7 @@ KQUData readAll(KQUInputStream& stream, const std::vector<uint32_t>& chunks, boo
     }
 }
 
-// Deflates the first size bytes of plain through our stream, announcing their size as given, and
-// checks that zlib inflates them back; answers whether they were compressed whole.
+// Deflates size bytes of plain announcing the given size, checks zlib's inflate; answers: compressed whole?
 bool deflateAndCheck(const KQUData& plain, uint32_t size,
                      uint64_t announced = KQUZipDeflateOutputStream::kUnknownLength,
                      const std::vector<uint32_t>& chunks = {UINT32_MAX}) {
@@ -356,17 +348,12 @@ bool deflateAndCheck(const KQUData& plain, uint32_t size,
 // At the largest size compressed whole and one byte beyond it (streamed).
 TEST(KQUZipStreamBoundaryTest, DeflatingStreamCompressesWholeUpToItsLimit) {
     constexpr uint32_t kLimit = KQUZipDeflateOutputStream::kWholeEntryMaxSize;
-    KQUData plain(kLimit + 1);
-    uint32_t state = 7;
-    for (size_t i = 0; i < plain.size(); ++i)
-        plain[i] =
-            static_cast<uint8_t>(i % 251 < 200 ? 'a' + i % 7 : (state = state * 1103515245u + 12345u) >> 24);
+    const KQUData plain = sampleOf(false, kLimit + 1).plain;
     for (uint32_t size : {kLimit, kLimit + 1})
         EXPECT_EQ(deflateAndCheck(plain, size, size), size == kLimit) << size;
 }
 
-// The reported failure: random content of 263,300 to 263,400 bytes fills the output
-// buffer exactly when the finish begins (kqu zip create failed with "buffer error").
+// Reported: random 263,300-263,400 bytes filled the output buffer as the finish began ("buffer error").
 TEST(KQUZipStreamBoundaryTest, DeflatingStreamFinishesWhenItsBufferIsFullAtTheEnd) {
     KQUData random(263400);
     uint32_t state = 12345;
@@ -374,8 +361,7 @@ TEST(KQUZipStreamBoundaryTest, DeflatingStreamFinishesWhenItsBufferIsFullAtTheEn
     for (uint32_t size = 263300; size <= 263400; size += 5) deflateAndCheck(random, size);
 }
 
-// The deflating stream (zlib must inflate what it writes), the inflating stream over an
-// archive range and over any stream, and the CRC-checking stream; one byte too many
+// Deflating, inflating (over an archive range and any stream) and CRC-checking streams; one byte too many
 // announced, a wrong CRC or a flipped byte is caught at the end.
 TEST(KQUZipStreamBoundaryTest, DeflateAndInflateStreamsAgreeWithZlibAtEveryBoundary) {
     for (bool compressible : {false, true}) {
@@ -387,8 +373,7 @@ TEST(KQUZipStreamBoundaryTest, DeflateAndInflateStreamsAgreeWithZlibAtEveryBound
             for (const auto& chunks : kChunkings) {
                 SCOPED_TRACE(
                     fmt::format("size {} compressible {} chunks {}", size, compressible, chunks.size()));
-                // Announced sizes: unknown (zlib streams), exact (compressed whole by
-                // libdeflate), one byte (collected, then streamed once it no longer fits).
+                // Announced: unknown (streamed), exact (compressed whole), 1 (collected, then streamed).
                 constexpr uint64_t kUnknown = KQUZipDeflateOutputStream::kUnknownLength;
                 for (uint64_t announced : {kUnknown, uint64_t{size}, uint64_t{1}})
                     EXPECT_EQ(deflateAndCheck(sample.plain, size, announced, chunks),
@@ -434,14 +419,13 @@ TEST(KQUZipStreamBoundaryTest, BufferedStreamLendsEveryByteOnceAtEveryBoundary) 
     for (uint32_t buffer : {kBuffer, 4096u}) {  // the default buffer and a small one
         for (uint32_t size : boundarySizes(buffer)) {
             KQUData plain(largest.plain.begin(), largest.plain.begin() + size);
-            for (const auto& chunks : kChunkings) {
+            for (const auto& chunks : kChunkings)
                 for (bool own : {false, true}) {
                     KQUBufferedInputStream stream(KQUMemoryInputStream::create(KQUMakeData(plain)), buffer);
                     EXPECT_TRUE(readAll(stream, chunks, own) == plain)
                         << "buffer " << buffer << " size " << size;
                     EXPECT_EQ(stream.offset(), static_cast<int64_t>(plain.size()));
                 }
-            }
         }
     }
 }
