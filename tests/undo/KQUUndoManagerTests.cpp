@@ -11,13 +11,8 @@
 namespace kqu {
 namespace {
 
-using test::Journal;
-using test::NotificationRecorder;
-using test::Number;
-using test::stacksAreConsistent;
+using namespace test;
 using Names = std::vector<std::string>;
-
-using test::address;
 
 class KQUUndoManagerTest : public test::UndoTest {
 protected:

@@ -9,14 +9,8 @@
 namespace kqu {
 namespace {
 
-using test::build;
-using test::Journal;
-using test::journalRecord;
-using test::shape;
-using test::stackIsConsistent;
+using namespace test;
 using Names = std::vector<std::string>;
-
-using test::address;
 
 // An argument that counts how often it was pruned, into a shared log.
 struct PrunableArgument : KQUUndoPrunable {
