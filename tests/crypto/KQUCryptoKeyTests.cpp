@@ -10,11 +10,7 @@ namespace kqu::test {
 namespace {
 
 TEST(KQUCryptoKey, DerivesPbkdf2HmacSha1WithTheFixedSaltOrRefuses) {
-    struct Case {
-        std::string_view passphrase;
-        uint32_t iterations;
-        const char* key;
-    } cases[] = {
+    const std::tuple<std::string_view, uint32_t, const char*> cases[] = {
         {"password", 4000, "f733029fce13a0d36a54ec97780c2009"},
         {"", 4000, "5e7e7357464753d12eb4308c03dc9b40"},
         {"correct horse battery staple", 10000, "4e45731e0523b5e7c5a58bc5845e7682"},
@@ -25,13 +21,14 @@ TEST(KQUCryptoKey, DerivesPbkdf2HmacSha1WithTheFixedSaltOrRefuses) {
         {"password", 0x80000000u, "refused"},
     };
     LogCapture log;
-    for (const auto& c : cases) {
-        auto key = KQUCryptoKey::createAes128KeyFromPassphrase(c.passphrase, c.iterations);
-        EXPECT_EQ(key ? toHex(key->keyBytes()) : "refused", c.key) << c.passphrase << " / " << c.iterations;
-        EXPECT_EQ(key ? key->iterationCount() : c.iterations, c.iterations);
+    for (const auto& [passphrase, iterations, expected] : cases) {
+        auto key = KQUCryptoKey::createAes128KeyFromPassphrase(passphrase, iterations);
+        EXPECT_EQ(key ? toHex(key->keyBytes()) : "refused", expected) << passphrase << " / " << iterations;
+        EXPECT_EQ(key ? key->iterationCount() : iterations, iterations);
     }
     // Without a count, the current one.
-    EXPECT_EQ(toHex(KQUCryptoKey::createAes128KeyFromPassphrase("password")->keyBytes()), cases[0].key);
+    EXPECT_EQ(toHex(KQUCryptoKey::createAes128KeyFromPassphrase("password")->keyBytes()),
+              std::get<2>(cases[0]));
 }
 
 TEST(KQUCryptoKey, RawKeyBytesMustBeOneKeyLong) {

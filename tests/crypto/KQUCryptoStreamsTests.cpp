@@ -39,29 +39,23 @@ protected:
 };
 
 TEST_F(KQUCryptoStreamsTest, WritesTheKnownStreamsAndCrcs) {
-    const struct {
-        const char* plain;
-        const char* stream;
-        uint32_t crc;
-    } cases[] = {{kHello, kHelloStream, 0x0f81203eu}, {"", kEmptyStream, 0x4f6c9a39u}};
-    for (const auto& c : cases) {
+    const std::tuple<const char*, const char*, uint32_t> cases[] = {{kHello, kHelloStream, 0x0f81203eu},
+                                                                    {"", kEmptyStream, 0x4f6c9a39u}};
+    for (const auto& [plain, expected, crc] : cases) {
         ScriptedRandom random(counting(0, 32));
         auto memory = std::make_shared<KQUMemoryOutputStream>();
         KQUCryptoOutputStream stream(memory, key, true);
-        if (*c.plain) stream.writeBuffer(c.plain, static_cast<uint32_t>(strlen(c.plain)));
+        if (*plain) stream.writeBuffer(plain, static_cast<uint32_t>(strlen(plain)));
         EXPECT_EQ(stream.closeLocalStream(), memory);
         EXPECT_EQ(stream.closeLocalStream(), memory);  // finishes once only
         KQUData encoded = *memory->data();
-        EXPECT_EQ(toHex(encoded), c.stream) << c.plain;
+        EXPECT_EQ(toHex(encoded), expected) << plain;
         EXPECT_EQ(stream.offset(), static_cast<int64_t>(encoded.size()));
         EXPECT_EQ(toHex(stream.iv()), toHex(encoded.data(), 16));
-        EXPECT_EQ(stream.crc32(), c.crc) << c.plain;
-        EXPECT_EQ(decryptAll(encoded), c.plain);
+        EXPECT_EQ(stream.crc32(), crc) << plain;
+        EXPECT_EQ(decryptAll(encoded), plain);
     }
-}
-
-TEST_F(KQUCryptoStreamsTest, EncodedLengthMatchesWhatIsWritten) {
-    // Every length below is checked by the boundary sweep; near the top the length saturates.
+    // The encoded length of every smaller size is checked by the boundary sweep; near the top it saturates.
     EXPECT_EQ(KQUCryptoOutputStream::encodedLengthForDataLength(UINT64_MAX - 64, *key), UINT64_MAX - 64 + 33);
     EXPECT_EQ(KQUCryptoOutputStream::encodedLengthForDataLength(UINT64_MAX - 10, *key), UINT64_MAX - 10);
 }

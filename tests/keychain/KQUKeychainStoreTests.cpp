@@ -136,8 +136,7 @@ TEST_F(FileStore, FileAndDirectoryArePrivateWhateverTheUmask) {
     std::string failure = storePassphrase(*store, "p", "x");
     ::umask(old);
     ASSERT_EQ(failure, "");
-    struct stat file {
-    }, folder{};
+    struct stat file = {}, folder = {};
     ASSERT_EQ(::lstat(path().c_str(), &file), 0);
     ASSERT_EQ(::lstat(directory().c_str(), &folder), 0);
     EXPECT_EQ(file.st_mode & 07777, 0600u);
@@ -157,8 +156,6 @@ TEST_F(FileStore, RefusesWhatOthersCouldReadOrReplace) {
     };
     const Case cases[] = {
         {"file mode 0644", [&] { return ::chmod(path().c_str(), 0644) == 0; }, "chmod 600",
-         [&] { ::chmod(path().c_str(), 0600); }},
-        {"file mode 0400", [&] { return ::chmod(path().c_str(), 0400) == 0; }, "chmod 600",
          [&] { ::chmod(path().c_str(), 0600); }},
         {"directory mode 0755", [&] { return ::chmod(directory().c_str(), 0755) == 0; }, "chmod 700",
          [&] { ::chmod(directory().c_str(), 0700); }},

@@ -1,7 +1,6 @@
 // Purging a target removes only the groups that the purge itself empties.
 #include <gtest/gtest.h>
 
-#include "kqutility/undo/KQUUndoStack.h"
 #include "tests/undo/KQUUndoTestSupport.h"
 
 using namespace kqu;
