@@ -17,7 +17,6 @@ stop             "Hello world"            Undo Typing          Redo Uppercase
 type:!           "Hello world!"           Undo Typing          Redo
 )",
                               0}});
-    // Bad steps are one-line errors.
     expectRuns("undo-demo",
                {{"redo", "kqu: nothing to redo", 1},
                 {"jump", "kqu: unknown step \"jump\"; use type:TEXT, stop, upper, undo or redo", 1}},
