@@ -1,5 +1,4 @@
-// kqu number parse / format: one line per operand, statuses, refusals. (What each format
-// renders is the number format tests'; here one case per kind of option.)
+// kqu number parse / format: one line per operand, statuses, refusals (rendering is the format tests').
 #include <gtest/gtest.h>
 
 #include "kqutility/format/KQUNumberFormat.h"

@@ -1,5 +1,4 @@
-// kqu undo-demo: typing merges into one undoable run, commands alternate between the
-// stacks, and the menu titles follow.
+// kqu undo-demo: typing merges into one undoable run, commands alternate between the stacks, menus follow.
 #include "tool/KQUToolTestRunner.h"
 
 namespace kqu::test {

@@ -1,5 +1,4 @@
-// kqu zip rm on a package made by Info-ZIP zip: the result holds no free space, also none
-// left by earlier saves.
+// kqu zip rm on an Info-ZIP package: the result holds no free space, also none left by earlier saves.
 #include <gtest/gtest.h>
 
 #include "tool/KQUToolTestRunner.h"
