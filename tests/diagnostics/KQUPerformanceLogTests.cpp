@@ -77,17 +77,6 @@ TEST_F(KQUPerformanceLogTest, SummaryLinesPerCategory) {
     EXPECT_EQ(log.resultForCategory("zip", "write"), nullptr) << "the dump drops the results";
 }
 
-TEST_F(KQUPerformanceLogTest, DisabledLogDoesNothing) {
-    test::ScopedDefault disabled(kKQUPerformanceLogEnabled, "NO");
-    KQUPerformanceLog log;
-    log.startTestForCategory("open", "parse");
-    log.stopTestForCategory("open", "parse");
-    EXPECT_EQ(log.resultForCategory("open", "parse"), nullptr);
-    test::LogCapture messages;
-    log.dumpToConsole();
-    EXPECT_TRUE(messages.messages().empty());
-}
-
 TEST(KQUUptime, AgreesWithProcUptime) {
     double procUptime = std::stod(test::readFile("/proc/uptime")), uptime = KQUUptime();
     EXPECT_GE(uptime, procUptime);

@@ -17,9 +17,7 @@ TEST(URLAdditions, TypedAddressesBecomeURLs) {
         {"www.example.com/a b", "http://www.example.com/a%20b"},
         {"http:///path", "http:///path"},  // an empty host passes unchanged
         {"user@host:8080/p", "-"},         // "user@host" is taken as the scheme
-        {"b\xc3\xbc"
-         "cher.de",
-         "http://xn--bcher-kva.de"},
+        {"b\u00fccher.de", "http://xn--bcher-kva.de"},
         {"http://%FF/", "-"},  // escapes that are not UTF-8 give no host
         {"HTTP://WWW.Example.COM/A", "HTTP://www.example.com/A"},
         {"x.org/100%zz", "http://x.org/100%25zz"},

@@ -1,5 +1,4 @@
-// kqu copy: exact copies, one-line errors, nothing left behind. (Usage errors, a missing
-// source, refusing to replace and --force are KquCommandLine's.)
+// kqu copy: exact copies, one-line errors, nothing left behind (usage and refusals are KquCommandLine's).
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>

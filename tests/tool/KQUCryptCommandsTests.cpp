@@ -20,18 +20,16 @@ TEST_F(CryptoTool, EncryptedFilesOpenWithOpensslAndTheDerivedKey) {
     const std::string pythonKey = runPython(
         dir,
         "import hashlib\nprint(hashlib.pbkdf2_hmac('sha1', b'open sesame', b'dezUdodo', 4000, 16).hex())");
-    // Each way: kqu encrypt then openssl decrypts, openssl encrypts then kqu decrypt; sizes
-    // around the block and a long one.
+    // Both ways through openssl; sizes around the block and a long one.
     for (size_t n : {0, 17, 100000}) {
         std::string plain = patternBytes(n, static_cast<uint32_t>(n + 5)), decoded, initial, body;
         writeFile(dir.file("plain"), plain);
         auto r = runKqu("encrypt --quiet --show-key --force --passphrase-file pass plain enc", cd);
         ASSERT_EQ(r.status, 0) << r.output;
-        // "key=<32 hex>\niv=<32 hex>\n", as --show-key prints it (both compared with hex below).
-        ASSERT_EQ(r.output.size(), 73u) << r.output;
-        const std::string key = r.output.substr(4, 32), iv = r.output.substr(40, 32);
-        EXPECT_EQ(r.output, "key=" + key + "\niv=" + iv + "\n");
-        EXPECT_EQ(key + "\n", pythonKey);
+        // "key=<32 hex>\niv=<32 hex>\n", as --show-key prints it (the IV compared with the file below).
+        ASSERT_EQ(r.output.substr(0, 37), "key=" + pythonKey);
+        const std::string key = pythonKey.substr(0, 32), iv = r.output.substr(40, 32);
+        EXPECT_EQ(r.output.substr(37), "iv=" + iv + "\n");
         std::string encoded = readFile(dir.file("enc"));
         ASSERT_EQ(encoded.size(), n + 48 - n % 16);
         EXPECT_EQ(toHex(encoded.substr(0, 16)), iv);
@@ -102,8 +100,7 @@ sys.exit(os.waitstatus_to_exitcode(status))
     auto r = runKqu("encrypt plain enc", cd + " echo -n 'typed secret,typed secret'" + py);
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_THAT(r.output, Not(HasSubstr("typed secret")));  // not echoed
-    EXPECT_THAT(r.output, HasSubstr("Passphrase: |"));
-    EXPECT_THAT(r.output, HasSubstr("Passphrase again: |"));
+    EXPECT_THAT(r.output, ::testing::ContainsRegex("Passphrase: \\|.*Passphrase again: \\|"));
     r = runKqu("decrypt --quiet enc out", cd + " KQU_PASSPHRASE='typed secret'");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(readFile(dir.file("out")), "typed");

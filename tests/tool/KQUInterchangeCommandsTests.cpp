@@ -10,7 +10,6 @@ namespace {
 TEST(KquStrings, WriteThenReadEscapedAndSorted) {
     TempDir dir;
     writeFile(dir.file("in.txt"), "b\nSay \"hi\"\r\nA\\B\n\nc\t*/\n");
-    // (The file's bytes against Python's encoder are KQUStringFile's.)
     expectRuns("strings",
                {{"write --comment 'x */ y' t.strings in.txt", "wrote 4 entries to t.strings\n", 0},
                 {"read t.strings",

@@ -9,7 +9,6 @@ TEST(KquJson, CheckReportsLineColumnAndReason) {
     TempDir dir;
     const std::pair<std::string, std::string> cases[] = {
         {" {\"a\": [1, {}]}\n\n", ""},
-        {"[1 2]", "1:4: expected ',' or ']'"},
         {std::string(600, '[') + std::string(600, ']'), "1:513: nesting deeper than 512 levels"},
     };
     for (const auto& [text, message] : cases) {
@@ -37,8 +36,7 @@ TEST(KquJson, FormatLaysOutAsPythonIndentTwo) {
 }
 
 TEST(KquAddresses, OneLinePerTextStatusOneWhenAnyFails) {
-    expectRuns("", {{"url 'www.example.com/a b' 'b\xc3\xbc"
-                     "cher.de' 'http://%FF/'",
+    expectRuns("", {{"url 'www.example.com/a b' 'b\u00fccher.de' 'http://%FF/'",
                      "http://www.example.com/a%20b\nhttp://xn--bcher-kva.de\n-\n", 1},
                     {"email 'Ed <ed@a.test>' 'Group:;' 'John (x@y.z) <john>'",
                      "legal\ted@a.test\nillegal\tGroup:;\nillegal\tjohn\n", 1}});

@@ -1,5 +1,4 @@
-// kqu number parse / format: one line per operand, statuses, refusals. (What each format
-// renders is the number format tests'; here one case per kind of option.)
+// kqu number parse / format: one line per operand, statuses, refusals (rendering is the format tests').
 #include <gtest/gtest.h>
 
 #include "kqutility/format/KQUNumberFormat.h"
@@ -19,21 +18,12 @@ TEST(KquNumberParse, OneLinePerTextAndStatusOneWhenAnyFails) {
          {"--locale=de_DE 1.234,5 12abc \"$(printf '\\377')\" -- --locale",
           "1234.5 decimal -\nnot a number\nnot a number\nnot a number\n", 1},
          {"--locale en_US --currency chf 'CHF 5'", "5 currency CHF\n", 0},
-         // Bad options are refused.
          {"--locale qq_ZZ 5", "kqu: unknown locale 'qq_ZZ'\n", 1},
          {"--currency DOLLARS 5", "kqu: unknown currency code 'DOLLARS'\n", 1},
          {"--locale", "kqu: option --locale needs a value\n" + usage, 2},
          {"", "kqu: no TEXT given\n" + usage, 2}});
     // C locale environments read numbers as American English does.
     expectRuns("number parse", {{"1,234.5", "1234.5 decimal -\n", 0}}, Compare::Whole, "LC_ALL=C LANG=C");
-}
-
-TEST(KquNumberFormat, OneLinePerValueAsTheFormatRendersIt) {
-    expectRuns(
-        "number format --locale en_US",
-        {{"--type currency 1234.565 -5 nan inf -1e-8", "$1,234.57\n-$5.00\nNaN\n∞\n-$0.00\n", 0},
-         {"--type decimal --places auto --no-grouping 1234.125 0x10", "1234.125\n16\n", 0},
-         {"--type base --radix 16 --twos-complement -255 --base-places 4 255", "FFFFFF01\n00FF\n", 0}});
 }
 
 TEST(KquNumberFormat, AnythingButNumbersIsRefusedBeforePrinting) {

@@ -74,14 +74,13 @@ std::pair<uint32_t, uint32_t> renderedSize(const std::string& svgPath) {
 
 TEST(KquTrendSvg, ChartsShowPointsTicksAndEquation) {
     TempDir dir;
-    // A line with y from 10.1 to 11.9 (fitted 10.08 to 11.88) over x from 1000 to 1001,
-    // and three rows a chart leaves out: a missing y, a nan, an infinite x.
+    // y from 10.1 to 11.9 over x from 1000 to 1001, and three rows a chart leaves out (missing y, nan, inf).
     // No header in powers.csv: a first row holding "nan" is a point left out, not the column names.
-    writeFile(
-        dir.file("line.csv"),
-        "x,y\n1000,10.1\n1000.1,\n1000.25,10.5\n1000.3,nan\n1000.5,11.0\ninf,3\n1000.75,11.4\n1001,11.9\n");
-    writeFiles(dir, {{"powers.csv", "nan,1\n1,2\n2,8\n3,18\n"}});
-    writeFile(dir.file("ma.csv"), "day,sales\n1,10\n2,\n3,30\n4,40\n5,50\n");
+    writeFiles(dir, {{"line.csv",
+                      "x,y\n1000,10.1\n1000.1,\n1000.25,10.5\n1000.3,nan\n1000.5,11.0\ninf,3\n"
+                      "1000.75,11.4\n1001,11.9\n"},
+                     {"powers.csv", "nan,1\n1,2\n2,8\n3,18\n"},
+                     {"ma.csv", "day,sales\n1,10\n2,\n3,30\n4,40\n5,50\n"}});
     const std::string three = "3 points left out: a value missing or not finite";
     const std::string one = "1 point left out: a value missing or not finite";
     struct Case {
@@ -248,16 +247,14 @@ TEST(KquZipMap, RangesFollowThePackageInOrder) {
                                     100.0 * double(freeBytes) / double(readFile(package).size()))});
         // The odd name, escaped in the bytes and intact once parsed.
         EXPECT_THAT(bytes, HasSubstr("local header of Report/x&lt;b&amp;c \xC3\xBC.txt"));
+        const std::string oddTitle = "local header of Report/" + odd + "\noffset ";
         const auto titles = svg.texts("//s:g[@data-kind='local-header']/s:title");
         EXPECT_EQ(
-            std::ranges::count_if(titles,
-                                  [&](const std::string& t) {
-                                      return t.starts_with("local header of Report/" + odd + "\noffset ");
-                                  }),
-            1);
-        const auto size = renderedSize(out);
-        EXPECT_EQ(std::to_string(size.first), Svg::attribute(svg.select("/s:svg")[0], "width"));
-        EXPECT_EQ(std::to_string(size.second), Svg::attribute(svg.select("/s:svg")[0], "height"));
+            std::ranges::count_if(titles, [&](const std::string& t) { return t.starts_with(oddTitle); }), 1);
+        const auto [width, height] = renderedSize(out);
+        const auto root = svg.select("/s:svg")[0];
+        EXPECT_EQ(fmt::format("{}x{}", width, height),
+                  Svg::attribute(root, "width") + "x" + Svg::attribute(root, "height"));
     }
 
     // Too damaged to open: the usual one-line error, and no picture.

@@ -62,9 +62,6 @@ TEST(KquCommandLine, EveryCommandHasCompleteHelpAndStatusesFollowOneRule) {
                 {"copy a a", "kqu: a exists; use --force to replace it", 1},
                 {"--version", "kqu 0.1.0", 0}},
                Compare::FirstLine, "cd " + sq(dir.path()) + " &&");
-    // A usage error shows the usage line after the message.
-    EXPECT_THAT(runKqu("copy --bogus a b").output,
-                HasSubstr("\nusage: kqu copy [--force] [--quiet] SRC DST\n"));
 }
 
 TEST(KquCommandLine, DashMeansTheStandardStreams) {
@@ -181,9 +178,8 @@ TEST(KquCommandLine, NamesUpToTheSystemLimitAndInterruptionsLeaveNothingBehind) 
     writeFile(dir.file("plain"), "x");
     for (size_t length : {242u, 255u}) {
         const std::string name(length, 'n');
-        for (const char* force : {"", "--force"}) {
+        for (const char* force : {"", "--force"})
             kquOk(fmt::format("copy --quiet {} plain {}", force, name), cd);
-        }
         EXPECT_EQ(readFile(dir.file(name)), "x");
         fs::remove(dir.file(name));
     }

@@ -1,5 +1,4 @@
-// kqu undo-demo: typing merges into one undoable run, commands alternate between the
-// stacks, and the menu titles follow.
+// kqu undo-demo: typing merges into one undoable run, commands alternate between the stacks, menus follow.
 #include "tool/KQUToolTestRunner.h"
 
 namespace kqu::test {
@@ -17,7 +16,6 @@ stop             "Hello world"            Undo Typing          Redo Uppercase
 type:!           "Hello world!"           Undo Typing          Redo
 )",
                               0}});
-    // Bad steps are one-line errors.
     expectRuns("undo-demo",
                {{"redo", "kqu: nothing to redo", 1},
                 {"jump", "kqu: unknown step \"jump\"; use type:TEXT, stop, upper, undo or redo", 1}},

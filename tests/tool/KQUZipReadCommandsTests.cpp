@@ -1,6 +1,5 @@
-// kqu zip extract / cat on packages written by Python's zipfile: names that would escape
-// the target folder are refused, encrypted packages need their passphrase. (Damage is
-// the reader's tests'; its one-line report is KquZipMap's and KquZipWriters'.)
+// kqu zip extract / cat on Python's packages: escaping names refused, encrypted ones need their passphrase.
+// (Damage is the reader's tests'; its one-line report is KquZipMap's and KquZipWriters'.)
 #include <gtest/gtest.h>
 
 #include <algorithm>

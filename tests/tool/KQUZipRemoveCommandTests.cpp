@@ -1,5 +1,4 @@
-// kqu zip rm on a package made by Info-ZIP zip: the result holds no free space, also none
-// left by earlier saves.
+// kqu zip rm on an Info-ZIP package: the result holds no free space, also none left by earlier saves.
 #include <gtest/gtest.h>
 
 #include "tool/KQUToolTestRunner.h"
@@ -7,8 +6,7 @@
 using namespace kqu::test;
 
 TEST(KQUZipRemoveCommand, CopiesKeptEntriesAsStoredAndLeavesNoFreeSpace) {
-    // The package holds exactly its entries: headers, data and the directory. (That they keep
-    // their records, dates and modes, checked with zipinfo -v, is KquZipRemove's.)
+    // Exactly headers, data and directory remain (records, dates and modes are KquZipRemove's).
     TempDir dir;
     writeFiles(dir, {{"pkg/index.xml", "<index>" + std::string(3000, 'x') + "</index>"}});
     writeFile(dir.file("pkg/random.bin"), patternBytes(70000, 3));

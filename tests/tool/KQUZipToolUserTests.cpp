@@ -131,8 +131,6 @@ TEST(KquZipTest, EndsWithAVerdictAndCountsFreeSpaceApart) {
     writeFile(dir.file("Doc/b.bin"), patternBytes(20000, 5));
     const std::string cd = "cd " + sq(dir.path()) + " &&";
     kquOk("zip create --store --quiet doc.zip Doc", cd);
-    expectRuns("zip test", {{"doc.zip", "No errors detected in doc.zip (4 entries).\n", 0}}, Compare::Whole,
-               cd);
     // Replacing a part with a shorter one leaves a free-space entry behind it.
     kquOk("zip rm --quiet doc.zip Doc/a.xml", cd);
     kquOk("zip add --quiet doc.zip Doc/b.bin", cd + " printf 'short' > Doc/b.bin &&");

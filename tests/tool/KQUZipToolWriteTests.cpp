@@ -104,7 +104,6 @@ TEST(KquZipAdd, ReplacesAPartInPlaceWhenItFits) {
     // The new part went where the old one was; the file grows only by the central record
     // (46 bytes and the name) of the free-space entry that covers the rest of the old place.
     EXPECT_EQ(fs::file_size(archive), size + 46 + std::string(".QlTrash/00000001").size());
-    EXPECT_THAT(runKqu("zip list --all doc.zip", cd).output, HasSubstr(".QlTrash/"));
     std::string checks;
     EXPECT_EQ(
         runCommand(cd + " unzip -tqq doc.zip && python3 -m zipfile -t doc.zip && 7z t doc.zip >/dev/null",
