@@ -189,7 +189,9 @@ TEST(KquCommandLine, NamesUpToTheSystemLimitAndInterruptionsLeaveNothingBehind) 
     writeFile(dir.file("big"), "");
     ASSERT_EQ(::truncate(dir.file("big").c_str(), 3LL << 30), 0);
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
-    writeFile(dir.file("interrupt.py"), R"(import os, subprocess, sys, time
+    writeFile(dir.file("interrupt.py"), R"(import os, signal, subprocess, sys, time
+for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):  # not ignored, even when started in the background
+    signal.signal(s, signal.SIG_DFL)
 fifo = os.open(sys.argv[1], os.O_RDWR)  # a writer that never writes: the copy waits
 p = subprocess.Popen(sys.argv[3:])
 time.sleep(0.5)
