@@ -108,6 +108,8 @@ TEST(KQURegressionModel, EquationsAndTheirSuperscripts) {
         EXPECT_EQ(utf8(attributed.string()), utf8(attributedText));
         EXPECT_EQ(superscripts(attributed), runs);
     }
+    // The first quadratic above, estimated past its points: 3·5² + 2·5 + 1.
+    EXPECT_NEAR(make(Polynomial, x4, {6, 17, 34, 57}, 2, true, 0)->estimateForX(V{5}), 86.0, 1e-9);
 }
 
 TEST(KQURegressionModel, PowerFitEstimatesAndKeepsItsConstant) {

@@ -132,7 +132,7 @@ std::string entryContents(const ParsedEntry& e, const KQUCryptoKeyRef& key = nul
 void put(KQUZipArchiveOutputStream& zip, const std::string& name, const std::string& data,
          bool compressed = false, std::optional<uint64_t> announced = {}) {
     zip.beginEntry(name, compressed, announced.value_or(data.size()));
-    zip.writeBuffer(data.data(), static_cast<uint32_t>(data.size()));
+    zip.writeData({reinterpret_cast<const uint8_t*>(data.data()), data.size()});
 }
 constexpr uint64_t kUnknown = KQUZipArchiveOutputStream::kUnknownSize;
 
