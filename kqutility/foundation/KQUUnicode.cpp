@@ -1,5 +1,6 @@
 #include "kqutility/foundation/KQUUnicode.h"
 
+#include <algorithm>
 #include <climits>
 
 #include <unicode/ustring.h>
@@ -7,17 +8,30 @@
 
 namespace kqu {
 
+std::optional<size_t> KQUUTF16FromUTF8Into(std::string_view utf8, char16_t* out) {
+    // ICU counts in int32_t: longer texts go in pieces that end on a character boundary.
+    constexpr size_t kPiece = size_t{1} << 30;
+    size_t written = 0;
+    while (!utf8.empty()) {
+        size_t piece = std::min(utf8.size(), kPiece);
+        for (int back = 0; back < 3 && piece < utf8.size() && (utf8[piece] & 0xC0) == 0x80; ++back) --piece;
+        int32_t count = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        // Substitution character -1: any ill-formed sequence is an error, not a replacement.
+        u_strFromUTF8WithSub(out + written, static_cast<int32_t>(piece), &count, utf8.data(),
+                             static_cast<int32_t>(piece), -1, nullptr, &status);
+        if (U_FAILURE(status)) return std::nullopt;
+        written += static_cast<size_t>(count);
+        utf8.remove_prefix(piece);
+    }
+    return written;
+}
+
 std::optional<std::u16string> KQUUTF16FromUTF8(std::string_view utf8) {
-    if (utf8.size() > static_cast<size_t>(INT32_MAX)) return std::nullopt;
-    const auto length = static_cast<int32_t>(utf8.size());
     std::u16string out(utf8.size(), u'\0');  // never more UTF-16 units than bytes
-    int32_t written = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    // Substitution character -1: any ill-formed sequence is an error, not a replacement.
-    u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &written, utf8.data(), length,
-                         -1, nullptr, &status);
-    if (U_FAILURE(status)) return std::nullopt;
-    out.resize(static_cast<size_t>(written));
+    auto written = KQUUTF16FromUTF8Into(utf8, out.data());
+    if (!written) return std::nullopt;
+    out.resize(*written);
     return out;
 }
 

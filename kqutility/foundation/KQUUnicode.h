@@ -19,6 +19,10 @@ namespace kqu {
 
 // nullopt when utf8 is not well-formed UTF-8.
 [[nodiscard]] std::optional<std::u16string> KQUUTF16FromUTF8(std::string_view utf8);
+// The same into out, which has room for utf8.size() code units (never more are needed):
+// the number written, or nullopt when utf8 is not well-formed UTF-8. For callers that
+// choose where a large text lives.
+[[nodiscard]] std::optional<size_t> KQUUTF16FromUTF8Into(std::string_view utf8, char16_t* out);
 // The UTF-8 form of utf16; lone surrogates become U+FFFD.
 [[nodiscard]] std::string KQUUTF8FromUTF16(std::u16string_view utf16);
 
