@@ -1,9 +1,9 @@
 #include "kqutility/foundation/KQUUnicode.h"
 
 #include <algorithm>
-#include <climits>
 
 #include <unicode/ustring.h>
+#include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
 namespace kqu {
@@ -36,16 +36,22 @@ std::optional<std::u16string> KQUUTF16FromUTF8(std::string_view utf8) {
 }
 
 std::string KQUUTF8FromUTF16(std::u16string_view utf16) {
-    std::string out;
-    if (utf16.empty()) return out;
-    if (utf16.size() > static_cast<size_t>(INT32_MAX / 3)) return out;
-    out.resize(utf16.size() * 3);  // at most three bytes per UTF-16 unit
-    int32_t written = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &written, utf16.data(),
-                       static_cast<int32_t>(utf16.size()), 0xFFFD, nullptr, &status);
-    if (U_FAILURE(status)) return {};
-    out.resize(static_cast<size_t>(written));
+    // ICU counts in int32_t: longer texts go in pieces that do not split a surrogate pair.
+    constexpr size_t kPiece = size_t{1} << 28;  // at most three bytes a unit: 768 MiB a piece
+    std::string out(utf16.size() * 3, '\0');
+    size_t written = 0;
+    while (!utf16.empty()) {
+        size_t piece = std::min(utf16.size(), kPiece);
+        if (piece < utf16.size() && U16_IS_LEAD(utf16[piece - 1]) && U16_IS_TRAIL(utf16[piece])) --piece;
+        int32_t count = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        u_strToUTF8WithSub(out.data() + written, static_cast<int32_t>(piece * 3), &count, utf16.data(),
+                           static_cast<int32_t>(piece), 0xFFFD, nullptr, &status);
+        if (U_FAILURE(status)) return {};
+        written += static_cast<size_t>(count);
+        utf16.remove_prefix(piece);
+    }
+    out.resize(written);
     return out;
 }
 

@@ -16,11 +16,18 @@
 #include <immintrin.h>
 #endif
 
-namespace kqu::chunker {
+namespace kqu {
 namespace {
 
+constexpr char16_t kQuote = u'"';
 constexpr char16_t kLineFeed = u'\n';
 constexpr char16_t kCarriageReturn = u'\r';
+
+}  // namespace
+}  // namespace kqu
+
+namespace kqu::chunker {
+namespace {
 
 // The chunker looks at the text 64 code units at a time: a mask word has a bit set for each
 // code unit the state machine must see (the separator, the quote, LF or CR), so runs of
@@ -34,15 +41,16 @@ void masksScalar(const char16_t* src, char16_t* dst, size_t words, Stops stops, 
 }
 
 #if defined(__x86_64__)
+// Lanes equal to one of the four stops are all ones.
+inline __m128i stopsSse2(__m128i v, const __m128i (&stops)[4]) {
+    return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, stops[0]), _mm_cmpeq_epi16(v, stops[1])),
+                        _mm_or_si128(_mm_cmpeq_epi16(v, stops[2]), _mm_cmpeq_epi16(v, stops[3])));
+}
+
 void masksSse2(const char16_t* src, char16_t* dst, size_t words, Stops stops, uint64_t* masks) {
-    const __m128i va = _mm_set1_epi16(static_cast<short>(stops.a));
-    const __m128i vb = _mm_set1_epi16(static_cast<short>(stops.b));
-    const __m128i vlf = _mm_set1_epi16(kLineFeed);
-    const __m128i vcr = _mm_set1_epi16(kCarriageReturn);
-    auto hits = [&](__m128i v) {
-        return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)),
-                            _mm_or_si128(_mm_cmpeq_epi16(v, vlf), _mm_cmpeq_epi16(v, vcr)));
-    };
+    const __m128i vstops[4] = {_mm_set1_epi16(static_cast<short>(stops.a)),
+                               _mm_set1_epi16(static_cast<short>(stops.b)), _mm_set1_epi16(kLineFeed),
+                               _mm_set1_epi16(kCarriageReturn)};
     for (size_t w = 0; w < words; ++w) {
         uint64_t mask = 0;
         for (size_t q = 0; q < 4; ++q) {
@@ -54,14 +62,15 @@ void masksSse2(const char16_t* src, char16_t* dst, size_t words, Stops stops, ui
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + at + 8), v1);
             }
             // Each 16-bit hit (0 or -1) packs to one byte, so the byte mask is the unit mask.
-            auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(hits(v0), hits(v1))));
+            auto bits = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_packs_epi16(stopsSse2(v0, vstops), stopsSse2(v1, vstops))));
             mask |= uint64_t{bits} << (q * 16);
         }
         masks[w] = mask;
     }
 }
 
-// Lanes equal to one of the four stops are all ones.
+// The same for sixteen lanes.
 __attribute__((target("avx2"))) inline __m256i stopsAvx2(__m256i v, const __m256i (&stops)[4]) {
     return _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(v, stops[0]), _mm256_cmpeq_epi16(v, stops[1])),
                            _mm256_or_si256(_mm256_cmpeq_epi16(v, stops[2]), _mm256_cmpeq_epi16(v, stops[3])));
@@ -84,8 +93,8 @@ __attribute__((target("avx2"))) void masksAvx2(const char16_t* src, char16_t* ds
             }
             // Packing works within 128-bit lanes (units 0-7, 16-23, 8-15, 24-31); the
             // permutation puts the four quarters back in order.
-            __m256i packed =
-                _mm256_permute4x64_epi64(_mm256_packs_epi16(stopsAvx2(v0, vstops), stopsAvx2(v1, vstops)), 0xD8);
+            __m256i packed = _mm256_permute4x64_epi64(
+                _mm256_packs_epi16(stopsAvx2(v0, vstops), stopsAvx2(v1, vstops)), 0xD8);
             auto bits = static_cast<uint32_t>(_mm256_movemask_epi8(packed));
             mask |= uint64_t{bits} << (h * 32);
         }
@@ -126,9 +135,6 @@ namespace {
 
 constexpr size_t kMappedMinimum = size_t{4} << 20;
 constexpr size_t kHugePage = size_t{2} << 20;
-constexpr char16_t kQuote = u'"';
-constexpr char16_t kLineFeed = u'\n';
-constexpr char16_t kCarriageReturn = u'\r';
 
 using chunker::kWord;
 using chunker::maskOfWord;
@@ -235,12 +241,10 @@ private:
         if (mCount == mCapacity) grow();
         static_cast<Chunk*>(mChunks.data())[mCount++] = chunk;
     }
-    // The guess was short: twice the room, the chunks so far copied over.
+    // The guess was short: twice the room.
     void grow() {
         size_t capacity = std::max<size_t>(mCapacity * 2, 16);
-        KQUChunkerBlock larger(capacity * sizeof(Chunk));
-        if (mCount) std::memcpy(larger.data(), mChunks.data(), mCount * sizeof(Chunk));
-        mChunks = std::move(larger);
+        mChunks.grow(capacity * sizeof(Chunk), mCount * sizeof(Chunk));
         mCapacity = capacity;
     }
 
@@ -256,12 +260,13 @@ private:
 // there as it is read (out works on the copy). Between two code units the scan stops at,
 // text is one run: out gets it whole.
 template <class Output>
-void scanInto(const char16_t* src, char16_t* copy, size_t n, char16_t separator, bool allowQuotedText, Output& out,
-              uint64_t* columnsRead, uint64_t* rowsRead) {
+void scanInto(const char16_t* src, char16_t* copy, size_t n, char16_t separator, bool allowQuotedText,
+              Output& out, uint64_t* columnsRead, uint64_t* rowsRead) {
     // The quote and the line breaks are tested first, so a separator that is one of them
     // never splits fields (with quotes off, a quote separator is plain text). LF stands in
     // for a character that is not looked for.
-    const bool separatorSplits = separator != kQuote && separator != kLineFeed && separator != kCarriageReturn;
+    const bool separatorSplits =
+        separator != kQuote && separator != kLineFeed && separator != kCarriageReturn;
     const Stops stops{separatorSplits ? separator : kLineFeed, allowQuotedText ? kQuote : kLineFeed};
 
     bool inQuotes = false;
@@ -395,6 +400,12 @@ KQUChunkerBlock& KQUChunkerBlock::operator=(KQUChunkerBlock&& other) noexcept {
     return *this;
 }
 
+void KQUChunkerBlock::grow(size_t bytes, size_t used) {
+    KQUChunkerBlock larger(bytes);
+    if (used) std::memcpy(larger.data(), mData, used);
+    *this = std::move(larger);
+}
+
 void KQUChunkerBlock::release() noexcept {
     if (mMapping)
         ::munmap(mMapping, mMappingBytes);
@@ -428,8 +439,9 @@ KQUStringChunkArray KQUStringChunker::chunkArrayTakingString(std::u16string text
     return array;
 }
 
-void KQUStringChunker::chunkInto(KQUStringChunkArray& array, const char16_t* source, char16_t* text, size_t length,
-                                 char16_t separator, bool allowQuotedText, uint64_t* columnsRead, uint64_t* rowsRead) {
+void KQUStringChunker::chunkInto(KQUStringChunkArray& array, const char16_t* source, char16_t* text,
+                                 size_t length, char16_t separator, bool allowQuotedText,
+                                 uint64_t* columnsRead, uint64_t* rowsRead) {
     // Most cells hold a few code units: a guess that rarely needs to grow (what is not
     // written to is never touched).
     InPlaceOutput out(text, length / 4 + 16);

@@ -62,6 +62,9 @@ public:
 
     void* data() const { return mData; }
     size_t size() const { return mBytes; }
+    // Moves to a new block of bytes, keeping the first used bytes. Throws std::bad_alloc
+    // (this block unchanged).
+    void grow(size_t bytes, size_t used);
 
 private:
     void release() noexcept;

@@ -21,6 +21,7 @@
 
 #include <fmt/format.h>
 
+#include "kqutility/foundation/KQUScopeExit.h"
 #include "kqutility/foundation/KQUUnicode.h"
 #include "kqutility/search/KQUStringChunker.h"
 #include "tools/kqu/KQUTool.h"
@@ -49,24 +50,20 @@ Input readWhole(const std::string& path) {
         if (fd < 0) throw KQUToolError(fmt::format("{}: {}", path, std::strerror(errno)));
         if (S_ISREG(status.st_mode)) expected = static_cast<size_t>(status.st_size) + 1;  // + 1: sees the end
     }
+    KQUScopeExit closeFile([fd] {
+        if (fd != STDIN_FILENO) ::close(fd);
+    });
     Input input{KQUChunkerBlock(expected)};
     for (;;) {
-        if (input.size == input.block.size()) {  // more than expected: twice the room
-            KQUChunkerBlock larger(input.block.size() * 2);
-            std::memcpy(larger.data(), input.block.data(), input.size);
-            input.block = std::move(larger);
-        }
-        ssize_t got = ::read(fd, static_cast<char*>(input.block.data()) + input.size, input.block.size() - input.size);
+        if (input.size == input.block.size())
+            input.block.grow(input.size * 2, input.size);  // more than expected
+        ssize_t got =
+            ::read(fd, static_cast<char*>(input.block.data()) + input.size, input.block.size() - input.size);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            int error = errno;
-            if (fd != STDIN_FILENO) ::close(fd);
-            throw KQUToolError(fmt::format("{}: {}", path, std::strerror(error)));
-        }
+        if (got < 0) throw KQUToolError(fmt::format("{}: {}", path, std::strerror(errno)));
         if (got == 0) break;
         input.size += static_cast<size_t>(got);
     }
-    if (fd != STDIN_FILENO) ::close(fd);
     return input;
 }
 
