@@ -16,12 +16,6 @@
 namespace kqu::test {
 namespace {
 
-std::string shellQuoted(std::string_view text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // ---- Secret Service -----------------------------------------------------------------------
 
 class SecretServiceStore : public ::testing::Test {

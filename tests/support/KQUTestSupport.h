@@ -77,6 +77,12 @@ std::string toHex(const Bytes& bytes) {
 }
 // Deterministic pseudo-random bytes.
 std::string patternBytes(size_t size, uint32_t seed = 1);
+// text in single quotes for the shell (a quote inside is closed, escaped and reopened).
+inline std::string shellQuoted(std::string_view text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
 // Runs a shell command, returning its exit status and filling *output with stdout.
 int runCommand(const std::string& command, std::string* output = nullptr);
 

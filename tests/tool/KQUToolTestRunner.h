@@ -65,7 +65,7 @@ inline void expectRuns(const std::string& command, std::initializer_list<ToolCas
 
 // path in single quotes for the shell.
 inline std::string sq(const std::string& path) {
-    return "'" + path + "'";
+    return shellQuoted(path);
 }
 
 }  // namespace kqu::test
